@@ -1,0 +1,91 @@
+// The identifiers every part of the program shares, and the one record of
+// the running program's state.
+#ifndef KIVVET_APP_APPSTATE_H
+#define KIVVET_APP_APPSTATE_H
+
+#include "platform/win32.h"
+
+// Timers of the main window (the splash window owns TIMER_SPLASH).
+const UINT_PTR TIMER_INTERVAL = 1;
+const UINT_PTR TIMER_RESPONSE = 2;
+const UINT_PTR TIMER_VOICE = 3;
+const UINT_PTR TIMER_BLINK = 4;
+const UINT_PTR TIMER_SPLASH = 5;
+
+const UINT RESPONSE_TIMEOUT_MS = 60000;
+const UINT VOICE_FRAME_MS = 200;
+const UINT BLINK_FRAME_MS = 500;
+const UINT SPLASH_MS = 1000;
+const DWORD STARTUP_PAUSE_MS = 3000;
+
+// Private window messages.
+const UINT MSG_HOST_RESOLVED = WM_USER + 1;
+const UINT MSG_SOCKET_EVENT = WM_USER + 2;
+const UINT MSG_TRAY_NOTIFY = WM_USER + 3;
+
+// Menu commands, in the order of the tray menu.
+const UINT CMD_CHECK = 101;
+const UINT CMD_SETTINGS = 102;
+const UINT CMD_HELP = 103;
+const UINT CMD_HOMEPAGE = 104;
+const UINT CMD_EXIT = 1024;
+
+const UINT TRAY_ICON_ID = 100;
+
+extern const char APP_TITLE[];      // "Kivvet LE": window title, message-box caption, tooltip prefix
+extern const char APP_CLASS_NAME[];
+
+enum SessionState {
+  Idle = 0,
+  AwaitGreeting = 1,
+  AwaitUserReply = 2,
+  AwaitPassReply = 3,
+  AwaitStatReply = 4,
+  AwaitUidlReply = 5,
+  AwaitQuitReply = 6
+};
+
+const DWORD UID_SLOTS = 1024;
+const DWORD UID_SLOT_BYTES = 33;  // 32 characters and the NUL
+const DWORD HOST_ENTRY_BYTES = 1024;
+const DWORD LINE_BUFFER_BYTES = 256;
+const DWORD SEND_BUFFER_BYTES = 256;
+
+// Each slot is allocated on its own, zero-filled, at start-up.
+typedef char* UidTable[UID_SLOTS];
+
+struct AppState {
+  HINSTANCE appInstance;
+  HMENU trayMenu;
+  UINT taskbarCreatedMsg;
+
+  int busy;
+  // 1 while the shell holds our icon: a change to an icon that is not
+  // there would only be refused, after the whole retry pause.
+  int trayIconShown;
+
+  SOCKET sessionSocket;
+  unsigned long serverAddress;
+  HANDLE lookupHandle;
+  char* hostEntryBuffer;
+
+  SessionState sessionState;
+  char* lineBuffer;
+  char* sendBuffer;
+  DWORD lineLength;
+  DWORD uidlIndex;
+  DWORD messageCount;
+
+  UidTable currentUids;
+  UidTable knownUids;
+  DWORD knownCount;
+  DWORD newCount;
+
+  int animFrame;
+  DWORD soundCount;
+  int blinkPhase;
+};
+
+extern AppState app;
+
+#endif

@@ -1,0 +1,162 @@
+// The main window's life: everything the program sets up when the window
+// is created, the dispatch of its messages, and the orderly end.
+#include "app/mainwindow.h"
+
+#include "app/appstate.h"
+#include "check/check.h"
+#include "check/knownuids.h"
+#include "settings/settings.h"
+#include "settings/sheet.h"
+#include "tray/menu.h"
+#include "tray/splash.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+struct MenuEntry {
+  UINT id;
+  const char* label;
+};
+
+const MenuEntry trayMenuEntries[] = {
+    {CMD_CHECK, "メールチェックするにゃ(&C)"},
+    {CMD_SETTINGS, "設定するにゃ(&S)"},
+    {CMD_HELP, "ヘルプを見るにゃ(&H)"},
+    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"},
+    {CMD_EXIT, "おしまいにゃ(&X)"},
+};
+
+struct Buffer {
+  char** slot;
+  DWORD size;
+};
+
+// The fixed buffers, in the order they are made and released.
+const Buffer buffers[] = {
+    {&settings.accountName, SHORT_TEXT_BYTES}, {&settings.serverHost, SHORT_TEXT_BYTES},
+    {&settings.userId, SHORT_TEXT_BYTES},      {&settings.password, SHORT_TEXT_BYTES},
+    {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
+    {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.hostEntryBuffer, HOST_ENTRY_BYTES},
+    {&app.lineBuffer, LINE_BUFFER_BYTES},      {&app.sendBuffer, SEND_BUFFER_BYTES},
+};
+
+void releaseBuffers() {
+  for (const Buffer& buffer : buffers) {
+    LocalFree(*buffer.slot);
+    *buffer.slot = NULL;
+  }
+  for (DWORD i = 0; i < UID_SLOTS; i++) {
+    LocalFree(app.currentUids[i]);
+    LocalFree(app.knownUids[i]);
+    app.currentUids[i] = NULL;
+    app.knownUids[i] = NULL;
+  }
+}
+
+// Returns 0, with nothing left allocated, when memory runs out.
+int createBuffers() {
+  int complete = 1;
+  for (const Buffer& buffer : buffers) {
+    *buffer.slot = (char*)LocalAlloc(LMEM_ZEROINIT, buffer.size);
+    complete = complete && *buffer.slot != NULL;
+  }
+  for (DWORD i = 0; i < UID_SLOTS && complete; i++) {
+    app.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    app.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    complete = app.currentUids[i] != NULL && app.knownUids[i] != NULL;
+  }
+  if (!complete) releaseBuffers();
+  return complete;
+}
+
+void startIntervalTimer(HWND window) {
+  SetTimer(window, TIMER_INTERVAL, (UINT)settings.intervalMinutes * 60000u, intervalTimerProc);
+}
+
+}  // namespace
+
+// -W<directory> makes the directory current; -TOFF turns the splash off.
+// "/" works as well as "-", and the letters may be of either case. Every
+// word is looked at, the program's own path included.
+void parseCommandLine() {
+  for (int i = 0; i < __argc; i++) {
+    const char* word = __argv[i];
+    if (word[0] != '-' && word[0] != '/') continue;
+    char letter = word[1];
+    if (letter == 'W' || letter == 'w') {
+      SetCurrentDirectoryA(word + 2);
+    } else if (letter == 'T' || letter == 't') {
+      if (lstrcmpiA(word + 2, "OFF") == 0) settings.showSplash = 0;
+    }
+  }
+}
+
+int onCreate(HWND window, WPARAM, LPARAM) {
+  parseCommandLine();
+  Sleep(STARTUP_PAUSE_MS);
+  if (settings.showSplash == 1) runSplash(window);
+  InitCommonControls();
+
+  // Message boxes of the check centre themselves on their owner.
+  int halfWidth = GetSystemMetrics(SM_CXSCREEN) / 2;
+  int halfHeight = GetSystemMetrics(SM_CYSCREEN) / 2;
+  MoveWindow(window, halfWidth - 200, halfHeight - 100, 1, 1, FALSE);
+
+  app.trayMenu = CreatePopupMenu();
+  for (const MenuEntry& entry : trayMenuEntries)
+    AppendMenuA(app.trayMenu, MF_STRING, entry.id, entry.label);
+
+  app.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+
+  if (!createBuffers()) {
+    MessageBoxA(NULL, "メモリが足りないので起動できないにゃ.", APP_TITLE, MB_ICONERROR);
+    return 0;
+  }
+
+  if (!loadSettings()) openSettingsSheet(window);
+  loadKnownUids();
+  setTrayIcon(window, NIM_ADD, "APPICON", "");
+
+  if (settings.checkAtStartup == 1)
+    PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  else
+    startIntervalTimer(window);
+  return 1;
+}
+
+void onDestroy(HWND window, WPARAM, LPARAM) {
+  KillTimer(window, TIMER_VOICE);
+  KillTimer(window, TIMER_BLINK);
+  KillTimer(window, TIMER_INTERVAL);
+  KillTimer(window, TIMER_RESPONSE);
+  endCheckForShutdown(window);
+  releaseBuffers();
+  setTrayIcon(window, NIM_DELETE, "APPICON", "");
+  DestroyMenu(app.trayMenu);
+  app.trayMenu = NULL;
+  PostQuitMessage(0);
+}
+
+void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+}
+
+LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      // Refusing the creation ends the program; only a lack of memory does.
+      return onCreate(window, wParam, lParam) ? 0 : -1;
+    case WM_DESTROY: onDestroy(window, wParam, lParam); return 0;
+    case WM_COMMAND: onCommand(window, wParam, lParam); return 0;
+    case MSG_HOST_RESOLVED: onHostResolved(window, wParam, lParam); return 0;
+    case MSG_SOCKET_EVENT: onSocketEvent(window, wParam, lParam); return 0;
+    case MSG_TRAY_NOTIFY: onTrayNotify(window, wParam, lParam); return 0;
+    default: break;
+  }
+  // Explorer restarted and forgot every icon: add ours again.
+  if (message != 0 && message == app.taskbarCreatedMsg) {
+    setTrayIcon(window, NIM_ADD, "APPICON", "");
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}

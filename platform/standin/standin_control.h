@@ -1,0 +1,146 @@
+// How a test steers the stand-in and sees what the program asked of it.
+// The program never includes this header.
+#ifndef KIVVET_PLATFORM_STANDIN_CONTROL_H
+#define KIVVET_PLATFORM_STANDIN_CONTROL_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/standin/win32_standin.h"
+
+namespace standin {
+
+// A fresh world: clock at 0, no windows, timers, menus or tray icons, no
+// scripted answers, a new empty drive C: (a temporary directory on the
+// host) whose root is the current directory.
+void reset();
+
+// The instance handle that the platform gives the program's own module.
+HINSTANCE programInstance();
+
+// Sets the argument vector that the C run-time builds (__argc, __argv).
+void setArguments(const std::vector<std::string>& words);
+
+// ---- time and the message queue ----
+DWORD now();
+// Moves the clock forward by ms, firing every timer and scheduled action
+// that falls due on the way, in time order, and dispatching what they post.
+void advance(DWORD ms);
+// Dispatches queued messages (and due timers) until the queue is empty.
+void pump();
+// Runs an action when the clock reaches the given time (during advance()
+// or while the program waits in GetMessageA).
+void at(DWORD time, std::function<void()> action);
+// True when GetMessageA found nothing that could ever wake the program
+// and ended its loop instead of waiting forever.
+bool stalled();
+size_t queuedMessageCount();
+
+// ---- the call trace: one line per recorded platform call, in order ----
+const std::vector<std::string>& trace();
+void clearTrace();
+// Lines of the trace that start with prefix, in order.
+std::vector<std::string> traceOf(const std::string& prefix);
+
+// ---- windows ----
+struct WindowInfo {
+  std::string className;
+  std::string title;
+  DWORD style;
+  DWORD exStyle;
+  int x, y, width, height;
+  bool visible;
+  bool alive;
+};
+HWND findWindow(const std::string& className);
+WindowInfo windowInfo(HWND window);
+bool isWindowAlive(HWND window);
+void failNextRegisterClass();
+void failNextCreateWindow();
+void setScreenSize(int width, int height);
+
+// ---- timers ----
+bool timerRunning(HWND window, UINT_PTR id);
+UINT timerPeriod(HWND window, UINT_PTR id);
+// Virtual time at which the timer fires next (valid while it runs).
+DWORD timerDue(HWND window, UINT_PTR id);
+
+// ---- menus ----
+struct MenuItem {
+  UINT_PTR id;
+  std::string label;
+  UINT flags;
+  bool grayed;
+};
+std::vector<MenuItem> menuItems(HMENU menu);
+size_t liveMenuCount();
+
+// ---- message boxes ----
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+  DWORD time;
+};
+const std::vector<MessageBoxRecord>& messageBoxes();
+// Runs while the next message box is "open" (for nested-loop situations).
+void onNextMessageBox(std::function<void()> action);
+
+// ---- the notification area ----
+struct TrayIcon {
+  HWND window;
+  UINT id;
+  UINT flags;
+  UINT callbackMessage;
+  std::string icon;
+  std::string tip;
+};
+struct TrayRequest {
+  DWORD time;
+  DWORD action;
+  DWORD cbSize;
+  TrayIcon data;
+  bool accepted;
+};
+const std::vector<TrayRequest>& trayRequests();
+// What the tray shows now; null when the icon is not there.
+const TrayIcon* trayIcon(HWND window, UINT id);
+size_t trayIconCount();
+// The shell refuses the next n requests (as when it is not yet running).
+void refuseTrayRequests(int n);
+// Explorer restarted: the tray forgets every icon and "TaskbarCreated" is
+// posted to every top-level window.
+void restartTaskbar();
+// Name of the resource an icon handle was loaded from ("" for none).
+std::string iconName(HICON icon);
+
+// ---- memory ----
+// The n-th LocalAlloc from now (1 = the next one) fails.
+void failLocalAllocAt(int n);
+size_t liveAllocationCount();
+
+// ---- sockets library ----
+void failWSAStartup(int error);
+int wsaStartupVersion();
+int wsaCleanupCount();
+
+// ---- files ----
+// Host path of the stand-in's drive C: root.
+std::string driveRoot();
+// Host path for a Windows path (absolute with C:, or relative to the
+// current directory).
+std::string hostPath(const std::string& windowsPath);
+std::string currentDirectory();
+// The next n writes deliver only part of their bytes (a full disk).
+void failWritesAfterBytes(long bytes);
+void writeFile(const std::string& windowsPath, const std::string& bytes);
+std::string readFile(const std::string& windowsPath);
+bool fileExists(const std::string& windowsPath);
+void makeDirectory(const std::string& windowsPath);
+size_t openFileCount();
+
+}  // namespace standin
+
+#endif

@@ -1,0 +1,547 @@
+// Windows, the message queue, timers on the virtual clock, menus, message
+// boxes, the notification area and local memory.
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <algorithm>
+
+#include "platform/standin/standin_world.h"
+
+int __argc = 0;
+char** __argv = nullptr;
+
+namespace standin {
+
+namespace {
+
+World* theWorld = nullptr;
+std::vector<std::string> argumentWords;
+std::vector<char*> argumentPointers;
+HINSTANCE__ programModule{"program"};
+
+Timer* findTimer(HWND window, UINT_PTR id) {
+  for (Timer& timer : world().timers)
+    if (timer.window == window && timer.id == id) return &timer;
+  return nullptr;
+}
+
+// The earliest due timer that has no WM_TIMER waiting yet.
+Timer* dueTimer() {
+  Timer* best = nullptr;
+  for (Timer& timer : world().timers)
+    if (timer.due <= world().clock && (!best || timer.due < best->due)) best = &timer;
+  return best;
+}
+
+// The next virtual time at which something can happen, or false.
+bool nextEventTime(DWORD* time) {
+  bool found = false;
+  DWORD best = 0;
+  for (const Timer& timer : world().timers)
+    if (!found || timer.due < best) best = timer.due, found = true;
+  for (const Scheduled& item : world().scheduled)
+    if (!found || item.time < best) best = item.time, found = true;
+  *time = best;
+  return found;
+}
+
+void runScheduledActions() {
+  for (;;) {
+    auto& list = world().scheduled;
+    auto due = list.end();
+    for (auto it = list.begin(); it != list.end(); ++it)
+      if (it->time <= world().clock && (due == list.end() || it->order < due->order)) due = it;
+    if (due == list.end()) return;
+    std::function<void()> action = due->action;
+    list.erase(due);
+    action();
+  }
+}
+
+// Takes the next message the way GetMessage ranks them: posted messages
+// first, then the quit flag, then timers.
+bool takeMessage(MSG* msg, bool takeQuit) {
+  World& w = world();
+  if (!w.queue.empty()) {
+    *msg = w.queue.front();
+    w.queue.pop_front();
+    return true;
+  }
+  if (w.quitPosted) {
+    if (!takeQuit) return false;
+    w.quitPosted = false;
+    *msg = MSG{nullptr, WM_QUIT, (WPARAM)w.quitCode, 0, w.clock, {0, 0}};
+    return true;
+  }
+  if (Timer* timer = dueTimer()) {
+    *msg = MSG{timer->window, WM_TIMER, timer->id, (LPARAM)timer->proc, w.clock, {0, 0}};
+    timer->due = w.clock + timer->period;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+World& world() {
+  if (!theWorld) theWorld = new World();
+  return *theWorld;
+}
+
+void record(const std::string& line) { world().trace.push_back(line); }
+
+std::string quoted(const char* text) {
+  if (!text) return "NULL";
+  if (IS_INTRESOURCE(text)) return "#" + std::to_string((unsigned)(ULONG_PTR)text);
+  return std::string("\"") + text + "\"";
+}
+
+void reset() {
+  delete theWorld;
+  theWorld = new World();
+  resetFiles();
+  setArguments({"KivvetLE.exe"});
+}
+
+HINSTANCE programInstance() { return &programModule; }
+
+void setArguments(const std::vector<std::string>& words) {
+  argumentWords = words;
+  argumentPointers.clear();
+  for (std::string& word : argumentWords) argumentPointers.push_back(&word[0]);
+  argumentPointers.push_back(nullptr);
+  __argc = (int)argumentWords.size();
+  __argv = argumentPointers.data();
+}
+
+DWORD now() { return world().clock; }
+
+void pump() {
+  MSG msg;
+  while (takeMessage(&msg, false)) DispatchMessageA(&msg);
+}
+
+void advance(DWORD ms) {
+  World& w = world();
+  DWORD target = w.clock + ms;
+  pump();
+  DWORD next;
+  while (nextEventTime(&next) && next <= target) {
+    if (next > w.clock) w.clock = next;
+    runScheduledActions();
+    pump();
+  }
+  w.clock = target;
+  runScheduledActions();
+  pump();
+}
+
+void at(DWORD time, std::function<void()> action) {
+  world().scheduled.push_back(Scheduled{time, world().scheduleOrder++, std::move(action)});
+}
+
+bool stalled() { return world().stalled; }
+size_t queuedMessageCount() { return world().queue.size(); }
+
+const std::vector<std::string>& trace() { return world().trace; }
+void clearTrace() { world().trace.clear(); }
+std::vector<std::string> traceOf(const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (const std::string& line : world().trace)
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+  return lines;
+}
+
+HWND findWindow(const std::string& className) {
+  for (auto& window : world().windows)
+    if (window->alive && window->className == className) return window.get();
+  return nullptr;
+}
+
+WindowInfo windowInfo(HWND w) {
+  return WindowInfo{w->className, w->title, w->style, w->exStyle, w->x, w->y,
+                    w->width, w->height, false, w->alive};
+}
+
+bool isWindowAlive(HWND window) { return window && window->alive; }
+void failNextRegisterClass() { world().failRegisterClass = true; }
+void failNextCreateWindow() { world().failCreateWindow = true; }
+void setScreenSize(int width, int height) {
+  world().screenWidth = width;
+  world().screenHeight = height;
+}
+
+bool timerRunning(HWND window, UINT_PTR id) { return findTimer(window, id) != nullptr; }
+UINT timerPeriod(HWND window, UINT_PTR id) {
+  Timer* timer = findTimer(window, id);
+  return timer ? timer->period : 0;
+}
+DWORD timerDue(HWND window, UINT_PTR id) {
+  Timer* timer = findTimer(window, id);
+  return timer ? timer->due : 0;
+}
+
+std::vector<MenuItem> menuItems(HMENU menu) { return menu ? menu->items : std::vector<MenuItem>(); }
+size_t liveMenuCount() {
+  size_t count = 0;
+  for (auto& menu : world().menus) count += menu->alive;
+  return count;
+}
+
+const std::vector<MessageBoxRecord>& messageBoxes() { return world().messageBoxes; }
+void onNextMessageBox(std::function<void()> action) {
+  world().messageBoxActions.push_back(std::move(action));
+}
+
+const std::vector<TrayRequest>& trayRequests() { return world().trayRequests; }
+const TrayIcon* trayIcon(HWND window, UINT id) {
+  for (const TrayIcon& icon : world().tray)
+    if (icon.window == window && icon.id == id) return &icon;
+  return nullptr;
+}
+size_t trayIconCount() { return world().tray.size(); }
+void refuseTrayRequests(int n) { world().trayRefusals = n; }
+
+void restartTaskbar() {
+  World& w = world();
+  w.tray.clear();
+  UINT message = RegisterWindowMessageA("TaskbarCreated");
+  for (auto& window : w.windows)
+    if (window->alive) PostMessageA(window.get(), message, 0, 0);
+}
+
+std::string iconName(HICON icon) { return icon ? icon->name : std::string(); }
+
+void failLocalAllocAt(int n) { world().allocCountdown = n; }
+size_t liveAllocationCount() { return world().liveAllocations; }
+
+void failWSAStartup(int error) { world().wsaStartupError = error; }
+int wsaStartupVersion() { return world().wsaStartupVersion; }
+int wsaCleanupCount() { return world().wsaCleanups; }
+
+}  // namespace standin
+
+using standin::record;
+using standin::world;
+
+// ---- windows ----------------------------------------------------------------
+
+ATOM RegisterClassA(const WNDCLASSA* windowClass) {
+  auto& w = world();
+  record("RegisterClassA(" + standin::quoted(windowClass->lpszClassName) + ", icon " +
+         standin::iconName(windowClass->hIcon) + ")");
+  if (w.failRegisterClass || w.classes.count(windowClass->lpszClassName)) {
+    w.failRegisterClass = false;
+    return 0;
+  }
+  w.classes[windowClass->lpszClassName] = windowClass->lpfnWndProc;
+  return (ATOM)w.classes.size();
+}
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND, HMENU, HINSTANCE instance, LPVOID param) {
+  auto& w = world();
+  record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) + ")");
+  auto found = w.classes.find(className);
+  if (found == w.classes.end() || w.failCreateWindow) {
+    w.failCreateWindow = false;
+    return nullptr;
+  }
+  w.windows.push_back(std::unique_ptr<HWND__>(
+      new HWND__{className, windowName ? windowName : "", found->second, style, exStyle, x, y,
+                 width, height, true}));
+  HWND window = w.windows.back().get();
+  CREATESTRUCTA create{param, instance, nullptr, nullptr, height, width, y, x,
+                       (LONG)style, windowName, className, exStyle};
+  if (window->proc(window, WM_CREATE, 0, (LPARAM)&create) == -1) {
+    DestroyWindow(window);
+    return nullptr;
+  }
+  return window;
+}
+
+BOOL DestroyWindow(HWND window) {
+  if (!standin::isWindowAlive(window)) return FALSE;
+  record("DestroyWindow");
+  window->proc(window, WM_DESTROY, 0, 0);
+  window->alive = false;
+  auto& timers = world().timers;
+  timers.erase(std::remove_if(timers.begin(), timers.end(),
+                              [window](const standin::Timer& t) { return t.window == window; }),
+               timers.end());
+  return TRUE;
+}
+
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
+  record("MoveWindow(" + std::to_string(x) + ", " + std::to_string(y) + ", " +
+         std::to_string(width) + ", " + std::to_string(height) + ", " + std::to_string(repaint) +
+         ")");
+  if (!standin::isWindowAlive(window)) return FALSE;
+  window->x = x, window->y = y, window->width = width, window->height = height;
+  return TRUE;
+}
+
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
+  if (message == WM_CLOSE) DestroyWindow(window);
+  return 0;
+}
+
+BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
+  auto& w = world();
+  for (;;) {
+    standin::runScheduledActions();
+    if (standin::takeMessage(msg, true)) return msg->message != WM_QUIT;
+    DWORD next;
+    if (!standin::nextEventTime(&next)) {
+      // Nothing can ever arrive: end the loop rather than hang the test.
+      w.stalled = true;
+      *msg = MSG{nullptr, WM_QUIT, 0, 0, w.clock, {0, 0}};
+      return FALSE;
+    }
+    if (next > w.clock) w.clock = next;
+  }
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT DispatchMessageA(const MSG* msg) {
+  if (msg->message == WM_TIMER && msg->lParam) {
+    ((TIMERPROC)msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, world().clock);
+    return 0;
+  }
+  if (!standin::isWindowAlive(msg->hwnd)) return 0;
+  return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!standin::isWindowAlive(window)) return FALSE;
+  world().queue.push_back(MSG{window, message, wParam, lParam, world().clock, {0, 0}});
+  return TRUE;
+}
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!standin::isWindowAlive(window)) return 0;
+  return window->proc(window, message, wParam, lParam);
+}
+
+void PostQuitMessage(int exitCode) {
+  record("PostQuitMessage(" + std::to_string(exitCode) + ")");
+  world().quitPosted = true;
+  world().quitCode = exitCode;
+}
+
+UINT RegisterWindowMessageA(LPCSTR name) {
+  auto& known = world().registeredMessages;
+  auto found = known.find(name);
+  if (found != known.end()) return found->second;
+  UINT id = 0xC000 + (UINT)known.size() + 0x10;
+  known[name] = id;
+  record("RegisterWindowMessageA(" + standin::quoted(name) + ")");
+  return id;
+}
+
+int GetSystemMetrics(int index) {
+  if (index == SM_CXSCREEN) return world().screenWidth;
+  if (index == SM_CYSCREEN) return world().screenHeight;
+  return 0;
+}
+
+BOOL SetForegroundWindow(HWND) {
+  record("SetForegroundWindow");
+  return TRUE;
+}
+
+BOOL GetCursorPos(POINT* point) {
+  point->x = 1000;
+  point->y = 750;
+  return TRUE;
+}
+
+// ---- timers -------------------------------------------------------------------
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+  record("SetTimer(" + std::to_string(id) + ", " + std::to_string(elapse) + ")");
+  if (!standin::isWindowAlive(window)) return 0;
+  DWORD due = world().clock + elapse;
+  if (standin::Timer* timer = standin::findTimer(window, id)) {
+    timer->period = elapse, timer->proc = proc, timer->due = due;
+  } else {
+    world().timers.push_back(standin::Timer{window, id, elapse, proc, due, false});
+  }
+  return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+  record("KillTimer(" + std::to_string(id) + ")");
+  auto& timers = world().timers;
+  for (auto it = timers.begin(); it != timers.end(); ++it)
+    if (it->window == window && it->id == id) {
+      timers.erase(it);
+      return TRUE;
+    }
+  return FALSE;
+}
+
+DWORD GetTickCount(void) { return world().clock; }
+
+void Sleep(DWORD milliseconds) {
+  record("Sleep(" + std::to_string(milliseconds) + ")");
+  world().clock += milliseconds;
+}
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
+  std::string key = IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name)
+                                         : std::string(name);
+  if (!instance && !IS_INTRESOURCE(name)) return nullptr;
+  auto& icons = world().icons;
+  auto& slot = icons[key];
+  if (!slot) slot.reset(new HICON__{key});
+  return slot.get();
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
+
+// ---- menus -------------------------------------------------------------------
+
+HMENU CreatePopupMenu(void) {
+  record("CreatePopupMenu");
+  world().menus.push_back(std::unique_ptr<HMENU__>(new HMENU__{{}, true}));
+  return world().menus.back().get();
+}
+
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR item) {
+  record("AppendMenuA(" + std::to_string(flags) + ", " + std::to_string(id) + ", " +
+         standin::quoted(item) + ")");
+  if (!menu || !menu->alive) return FALSE;
+  menu->items.push_back(standin::MenuItem{id, item ? item : "", flags, (flags & MF_GRAYED) != 0});
+  return TRUE;
+}
+
+BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable) {
+  if (!menu || !menu->alive) return -1;
+  for (auto& item : menu->items)
+    if (item.id == id) {
+      BOOL previous = item.grayed ? MF_GRAYED : MF_ENABLED;
+      item.grayed = (enable & (MF_GRAYED | MF_DISABLED)) != 0;
+      return previous;
+    }
+  return -1;
+}
+
+BOOL DestroyMenu(HMENU menu) {
+  record("DestroyMenu");
+  if (!menu || !menu->alive) return FALSE;
+  menu->alive = false;
+  return TRUE;
+}
+
+// ---- message boxes -------------------------------------------------------------
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  auto& w = world();
+  record("MessageBoxA(" + standin::quoted(text) + ")");
+  w.messageBoxes.push_back(
+      standin::MessageBoxRecord{owner, text ? text : "", caption ? caption : "", type, w.clock});
+  if (!w.messageBoxActions.empty()) {
+    std::function<void()> action = w.messageBoxActions.front();
+    w.messageBoxActions.pop_front();
+    action();
+  }
+  return IDOK;
+}
+
+void InitCommonControls(void) { record("InitCommonControls"); }
+
+// ---- the notification area ----------------------------------------------------
+
+BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
+  auto& w = world();
+  standin::TrayIcon icon{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage,
+                         standin::iconName(data->hIcon),
+                         std::string(data->szTip, strnlen(data->szTip, 64))};
+  bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
+  if (w.trayRefusals > 0) {
+    w.trayRefusals--;
+    accepted = false;
+  }
+  auto existing = std::find_if(w.tray.begin(), w.tray.end(), [&](const standin::TrayIcon& t) {
+    return t.window == icon.window && t.id == icon.id;
+  });
+  if (accepted) {
+    if (message == NIM_ADD) {
+      accepted = existing == w.tray.end();
+      if (accepted) w.tray.push_back(icon);
+    } else if (message == NIM_MODIFY) {
+      accepted = existing != w.tray.end();
+      if (accepted) {
+        if (icon.flags & NIF_ICON) existing->icon = icon.icon;
+        if (icon.flags & NIF_TIP) existing->tip = icon.tip;
+        if (icon.flags & NIF_MESSAGE) existing->callbackMessage = icon.callbackMessage;
+      }
+    } else if (message == NIM_DELETE) {
+      accepted = existing != w.tray.end();
+      if (accepted) w.tray.erase(existing);
+    } else {
+      accepted = false;
+    }
+  }
+  static const char* const names[] = {"ADD", "MODIFY", "DELETE"};
+  record(std::string("Shell_NotifyIconA(") + (message < 3 ? names[message] : "?") + ", " +
+         icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " +
+         (accepted ? "1" : "0"));
+  w.trayRequests.push_back(standin::TrayRequest{w.clock, message, data->cbSize, icon, accepted});
+  return accepted ? TRUE : FALSE;
+}
+
+// ---- memory ------------------------------------------------------------------
+
+HLOCAL LocalAlloc(UINT flags, size_t bytes) {
+  auto& w = world();
+  if (w.allocCountdown > 0 && --w.allocCountdown == 0) {
+    w.lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  void* memory = (flags & LMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+  if (memory) w.liveAllocations++;
+  return memory;
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+  if (memory) {
+    free(memory);
+    world().liveAllocations--;
+  }
+  return nullptr;
+}
+
+// ---- strings -------------------------------------------------------------------
+
+int lstrcmpiA(LPCSTR a, LPCSTR b) {
+  int result = strcasecmp(a, b);
+  return result < 0 ? -1 : result > 0 ? 1 : 0;
+}
+
+int lstrlenA(LPCSTR text) { return text ? (int)strlen(text) : 0; }
+
+DWORD GetLastError(void) { return world().lastError; }
+void SetLastError(DWORD error) { world().lastError = error; }
+
+// ---- Windows Sockets -------------------------------------------------------------
+
+int WSAStartup(WORD version, LPWSADATA data) {
+  auto& w = world();
+  record("WSAStartup(" + std::to_string(version) + ")");
+  w.wsaStartupVersion = version;
+  memset(data, 0, sizeof *data);
+  if (w.wsaStartupError) return w.wsaStartupError;
+  data->wVersion = version;
+  data->wHighVersion = 0x0202;
+  snprintf(data->szDescription, sizeof data->szDescription, "stand-in sockets");
+  return 0;
+}
+
+int WSACleanup(void) {
+  world().wsaCleanups++;
+  return 0;
+}

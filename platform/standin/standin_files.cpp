@@ -1,0 +1,293 @@
+// Files and the current directory. Files are real files on the host, under
+// a temporary directory that plays drive C:; the current directory is the
+// stand-in's own (a Windows path), so tests never change the host's.
+// Opening without sharing behaves as on Windows: while one handle is open,
+// a second open of the same file fails.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/standin/standin_world.h"
+
+namespace standin {
+
+namespace {
+
+struct OpenFile {
+  int fd;
+  std::string path;
+  DWORD access;
+  DWORD share;
+};
+
+std::string root;
+std::string cwd = "C:\\";
+std::map<intptr_t, OpenFile> openFiles;
+intptr_t nextHandle = 0x100;
+long writeBudget = -1;
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return text;
+}
+
+// Turns a Windows path into its absolute, normalised Windows form
+// ("C:\dir\file"); returns false for other drives and malformed paths.
+bool normalise(const std::string& path, std::string* out) {
+  std::string full;
+  std::string text = path;
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  if (text.size() >= 2 && text[1] == ':') {
+    if (text[0] != 'C' && text[0] != 'c') return false;
+    full = text.substr(2);
+    if (full.empty() || full[0] != '\\') full = cwd.substr(2) + "\\" + full;
+  } else if (!text.empty() && text[0] == '\\') {
+    full = text;
+  } else {
+    full = cwd.substr(2) + "\\" + text;
+  }
+  std::vector<std::string> parts;
+  std::stringstream stream(full);
+  std::string part;
+  while (std::getline(stream, part, '\\')) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string result = "C:";
+  for (const std::string& p : parts) result += "\\" + p;
+  if (parts.empty()) result += "\\";
+  *out = result;
+  return true;
+}
+
+std::string toHost(const std::string& windowsPath) {
+  std::string host = root;
+  for (size_t i = 2; i < windowsPath.size(); i++)
+    host += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+  if (windowsPath.size() <= 3) host += "/";
+  return host;
+}
+
+void removeTree(const std::string& path) {
+  if (path.empty()) return;
+  std::string command = "rm -rf '" + path + "'";
+  if (system(command.c_str()) != 0) fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
+}
+
+}  // namespace
+
+void resetFiles() {
+  for (auto& entry : openFiles) close(entry.second.fd);
+  openFiles.clear();
+  removeTree(root);
+  char pattern[] = "/tmp/kivvet-drive-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  root = made ? made : "/tmp";
+  cwd = "C:\\";
+  writeBudget = -1;
+}
+
+std::string driveRoot() { return root; }
+
+std::string hostPath(const std::string& windowsPath) {
+  std::string full;
+  return normalise(windowsPath, &full) ? toHost(full) : std::string();
+}
+
+std::string currentDirectory() { return cwd; }
+
+void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
+
+void writeFile(const std::string& windowsPath, const std::string& bytes) {
+  std::ofstream out(hostPath(windowsPath), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::string readFile(const std::string& windowsPath) {
+  std::ifstream in(hostPath(windowsPath), std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool fileExists(const std::string& windowsPath) {
+  struct stat info;
+  return stat(hostPath(windowsPath).c_str(), &info) == 0;
+}
+
+void makeDirectory(const std::string& windowsPath) {
+  std::string host = hostPath(windowsPath);
+  std::string partial;
+  for (size_t i = 0; i < host.size(); i++) {
+    partial += host[i];
+    if (host[i] == '/' || i + 1 == host.size()) mkdir(partial.c_str(), 0755);
+  }
+}
+
+size_t openFileCount() { return openFiles.size(); }
+
+}  // namespace standin
+
+using standin::record;
+using standin::world;
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+  std::string full;
+  record("CreateFileA(" + standin::quoted(name) + ")");
+  if (!standin::normalise(name, &full)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string key = standin::lower(full);
+  for (auto& entry : standin::openFiles) {
+    const standin::OpenFile& other = entry.second;
+    if (other.path != key) continue;
+    bool theyAllowUs = ((access & GENERIC_READ) == 0 || (other.share & FILE_SHARE_READ)) &&
+                       ((access & GENERIC_WRITE) == 0 || (other.share & FILE_SHARE_WRITE));
+    bool weAllowThem = ((other.access & GENERIC_READ) == 0 || (shareMode & FILE_SHARE_READ)) &&
+                       ((other.access & GENERIC_WRITE) == 0 || (shareMode & FILE_SHARE_WRITE));
+    if (!theyAllowUs || !weAllowThem) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  std::string host = standin::toHost(full);
+  struct stat info;
+  bool exists = stat(host.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  // The host may run the tests as root, who may write anything: the
+  // read-only attribute is enforced here, as Windows would.
+  if (exists && (access & GENERIC_WRITE) && !(info.st_mode & S_IWUSR)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  switch (disposition) {
+    case CREATE_NEW:
+      if (exists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+      }
+      flags |= O_CREAT;
+      break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    default: SetLastError(87); return INVALID_HANDLE_VALUE;
+  }
+  if (!exists && !(flags & O_CREAT)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  int fd = open(host.c_str(), flags, 0644);
+  if (fd < 0) {
+    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  intptr_t handle = standin::nextHandle++;
+  standin::openFiles[handle] = standin::OpenFile{fd, key, access, shareMode};
+  SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
+                   ? ERROR_ALREADY_EXISTS
+                   : ERROR_SUCCESS);
+  return (HANDLE)handle;
+}
+
+static standin::OpenFile* openFileOf(HANDLE handle) {
+  auto found = standin::openFiles.find((intptr_t)handle);
+  return found == standin::openFiles.end() ? nullptr : &found->second;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  standin::OpenFile* open = openFileOf(file);
+  if (read) *read = 0;
+  if (!open || !(open->access & GENERIC_READ)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  size_t total = 0;
+  while (total < toRead) {
+    ssize_t got = ::read(open->fd, (char*)buffer + total, toRead - total);
+    if (got <= 0) break;
+    total += (size_t)got;
+  }
+  if (read) *read = (DWORD)total;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  standin::OpenFile* open = openFileOf(file);
+  if (written) *written = 0;
+  if (!open || !(open->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD allowed = toWrite;
+  if (standin::writeBudget >= 0 && (long)allowed > standin::writeBudget)
+    allowed = (DWORD)standin::writeBudget;
+  ssize_t put = allowed ? ::write(open->fd, buffer, allowed) : 0;
+  if (put < 0) put = 0;
+  if (standin::writeBudget >= 0) standin::writeBudget -= put;
+  if (written) *written = (DWORD)put;
+  if ((DWORD)put < toWrite) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+  standin::OpenFile* open = openFileOf(file);
+  if (!open) return INVALID_SET_FILE_POINTER;
+  off_t offset = distance;
+  if (distanceHigh) offset += (off_t)*distanceHigh << 32;
+  int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+  off_t result = lseek(open->fd, offset, whence);
+  if (result < 0) return INVALID_SET_FILE_POINTER;
+  if (distanceHigh) *distanceHigh = (LONG)(result >> 32);
+  return (DWORD)result;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  auto found = standin::openFiles.find((intptr_t)object);
+  if (found == standin::openFiles.end()) return FALSE;
+  close(found->second.fd);
+  standin::openFiles.erase(found);
+  return TRUE;
+}
+
+DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
+  const std::string& cwd = standin::cwd;
+  if (length < cwd.size() + 1) return (DWORD)cwd.size() + 1;
+  memcpy(buffer, cwd.c_str(), cwd.size() + 1);
+  return (DWORD)cwd.size();
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+  record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
+  std::string full;
+  struct stat info;
+  if (!path || !standin::normalise(path, &full) || full.size() >= MAX_PATH ||
+      stat(standin::toHost(full).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  standin::cwd = full;
+  return TRUE;
+}

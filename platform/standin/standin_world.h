@@ -1,0 +1,102 @@
+// The stand-in's shared state, seen only by the stand-in's own files.
+#ifndef KIVVET_PLATFORM_STANDIN_WORLD_H
+#define KIVVET_PLATFORM_STANDIN_WORLD_H
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/standin/standin_control.h"
+
+struct HWND__ {
+  std::string className;
+  std::string title;
+  WNDPROC proc;
+  DWORD style;
+  DWORD exStyle;
+  int x, y, width, height;
+  bool alive;
+};
+
+struct HMENU__ {
+  std::vector<standin::MenuItem> items;
+  bool alive;
+};
+
+struct HICON__ {
+  std::string name;
+};
+
+struct HINSTANCE__ {
+  std::string name;
+};
+
+namespace standin {
+
+struct Timer {
+  HWND window;
+  UINT_PTR id;
+  UINT period;
+  TIMERPROC proc;
+  DWORD due;
+  bool pending;  // a WM_TIMER for it waits in the queue
+};
+
+struct Scheduled {
+  DWORD time;
+  long order;
+  std::function<void()> action;
+};
+
+struct World {
+  DWORD clock = 0;
+  std::deque<MSG> queue;
+  bool quitPosted = false;
+  int quitCode = 0;
+  bool stalled = false;
+  std::vector<std::string> trace;
+
+  std::map<std::string, WNDPROC> classes;
+  std::vector<std::unique_ptr<HWND__>> windows;
+  bool failRegisterClass = false;
+  bool failCreateWindow = false;
+  int screenWidth = 1024;
+  int screenHeight = 768;
+
+  std::vector<Timer> timers;
+  std::vector<Scheduled> scheduled;
+  long scheduleOrder = 0;
+
+  std::vector<std::unique_ptr<HMENU__>> menus;
+  std::vector<MessageBoxRecord> messageBoxes;
+  std::deque<std::function<void()>> messageBoxActions;
+
+  std::map<std::string, UINT> registeredMessages;
+  std::vector<TrayRequest> trayRequests;
+  std::vector<TrayIcon> tray;
+  int trayRefusals = 0;
+  std::map<std::string, std::unique_ptr<HICON__>> icons;
+
+  int allocCountdown = 0;
+  size_t liveAllocations = 0;
+
+  int wsaStartupError = 0;
+  int wsaStartupVersion = 0;
+  int wsaCleanups = 0;
+
+  DWORD lastError = 0;
+};
+
+World& world();
+void record(const std::string& line);
+std::string quoted(const char* text);
+
+// Files keep their own state; reset() calls this.
+void resetFiles();
+
+}  // namespace standin
+
+#endif

@@ -1,0 +1,16 @@
+// The real SDK, in the order its headers want. Winsock 1.1 (winsock.h)
+// rather than winsock2.h: the program asks for version 1.1 and links
+// wsock32.
+#ifndef KIVVET_PLATFORM_WINDOWS_SDK_H
+#define KIVVET_PLATFORM_WINDOWS_SDK_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winsock.h>
+#include <shellapi.h>
+#include <commctrl.h>
+#include <stdlib.h>
+
+#endif

@@ -1,0 +1,75 @@
+# Shared by script/test, script/demo and the end-to-end tests: a Japanese
+# Wine prefix whose programs run in a 1024x768 virtual desktop, on Xvfb
+# when there is no display of our own. Source it; it defines functions only.
+
+: "${KIVVET_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+: "${KIVVET_WINE_DIR:=$KIVVET_ROOT/build/wine}"
+
+wine_setup_env() {
+  export WINEPREFIX="$KIVVET_WINE_DIR/prefix"
+  export WINEARCH=win64
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LANG=ja_JP.UTF-8
+  export LC_ALL=ja_JP.UTF-8
+}
+
+# Starts Xvfb on a free display unless KIVVET_DISPLAY says to use another.
+wine_start_display() {
+  if [ -n "${KIVVET_DISPLAY:-}" ]; then
+    export DISPLAY="$KIVVET_DISPLAY"
+    return 0
+  fi
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    local deadline=$((SECONDS + 20))
+    while [ $SECONDS -lt $deadline ]; do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.2
+    done
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+wine_stop_display() {
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=""
+  fi
+}
+
+# Makes the prefix once. Its registry puts every program into a virtual
+# desktop named Default, with a taskbar and a notification area.
+wine_make_prefix() {
+  wine_setup_env
+  if [ -f "$WINEPREFIX/.kivvet-ready" ]; then return 0; fi
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  local reg="$KIVVET_WINE_DIR/desktop.reg"
+  cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1024x768"
+REG
+  wine regedit "$reg" >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.kivvet-ready"
+}
+
+wine_shutdown() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}

@@ -1,0 +1,44 @@
+// The user's configuration and its file, KivvetLE.cfg.
+#ifndef KIVVET_SETTINGS_SETTINGS_H
+#define KIVVET_SETTINGS_SETTINGS_H
+
+#include "platform/win32.h"
+
+const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
+const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
+const DWORD SETTINGS_FILE_BYTES = 1291;
+
+extern const char SETTINGS_FILE_NAME[];
+
+// Text fields point at fixed slots that start-up allocates zero-filled; each
+// text ends with a NUL inside its slot.
+struct Settings {
+  char* serverHost;
+  char* userId;
+  char* password;
+  int port;
+  int intervalMinutes;
+  int checkAtStartup;
+  int soundNotify;
+  int useVoice;
+  int soundNewOnly;
+  int customVoice;
+  char* voicePath;
+  char* mailerPath;
+  char* mailerArgs;
+  int tooltipMode;
+  int blinkNewOnly;
+  int useApop;
+  char* accountName;
+  int showSplash;  // not stored: the -TOFF switch clears it
+};
+
+extern Settings settings;
+
+// The record as it stands before anything is loaded (texts untouched).
+void setDefaultSettings();
+int loadSettings();
+int saveSettings();
+void scrambleBytes(void* bytes, DWORD length);
+
+#endif

@@ -1,0 +1,9 @@
+// The settings sheet: the only place where the user changes the settings.
+#ifndef KIVVET_SETTINGS_SHEET_H
+#define KIVVET_SETTINGS_SHEET_H
+
+#include "platform/win32.h"
+
+void openSettingsSheet(HWND window);
+
+#endif

@@ -1,0 +1,73 @@
+#include "tests/support/program.h"
+
+#include <string.h>
+
+#include "app/mainwindow.h"
+
+namespace {
+
+char** const textSlots[] = {&settings.serverHost, &settings.userId,     &settings.password,
+                            &settings.voicePath,  &settings.mailerPath, &settings.mailerArgs,
+                            &settings.accountName};
+bool slotsFromTest = false;
+HWND mainWindow = nullptr;
+
+void freeTestSlots() {
+  if (!slotsFromTest) return;
+  for (char** slot : textSlots) {
+    LocalFree(*slot);
+    *slot = nullptr;
+  }
+  slotsFromTest = false;
+}
+
+}  // namespace
+
+void resetProgram() {
+  freeTestSlots();
+  standin::reset();
+  memset(&app, 0, sizeof app);
+  for (char** slot : textSlots) *slot = nullptr;
+  setDefaultSettings();
+  mainWindow = nullptr;
+}
+
+void allocateSettingsTexts() {
+  for (char** slot : textSlots) {
+    DWORD size = (slot == &settings.voicePath || slot == &settings.mailerPath ||
+                  slot == &settings.mailerArgs)
+                     ? LONG_TEXT_BYTES
+                     : SHORT_TEXT_BYTES;
+    *slot = (char*)LocalAlloc(LMEM_ZEROINIT, size);
+  }
+  slotsFromTest = true;
+}
+
+HWND startProgram(const std::vector<std::string>& words) {
+  std::vector<std::string> arguments{"C:\\Program Files\\KivvetLE\\KivvetLE.exe"};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  standin::setArguments(arguments);
+  app.appInstance = standin::programInstance();
+  if (!standin::findWindow(APP_CLASS_NAME) && !registerMainClass(app.appInstance)) {
+    // A class left from an earlier window of this world is fine.
+  }
+  mainWindow = createMainWindow(app.appInstance);
+  return mainWindow;
+}
+
+void releaseProgram() {
+  if (mainWindow && standin::isWindowAlive(mainWindow)) DestroyWindow(mainWindow);
+  mainWindow = nullptr;
+  freeTestSlots();
+}
+
+void writeSettingsFile(const std::string& directory) {
+  bool hadSlots = settings.serverHost != nullptr;
+  if (!hadSlots) allocateSettingsTexts();
+  std::string before = standin::currentDirectory();
+  SetCurrentDirectoryA(directory.c_str());
+  saveSettings();
+  SetCurrentDirectoryA(before.c_str());
+  if (!hadSlots) freeTestSlots();
+  standin::clearTrace();
+}

@@ -1,0 +1,200 @@
+// KivvetLE.cfg: the exact bytes, round trips, and files that are short,
+// long, corrupt or unavailable.
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "tests/support/program.h"
+
+namespace {
+
+class SettingsFile : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    allocateSettingsTexts();
+  }
+  std::string file() { return standin::readFile("C:\\KivvetLE.cfg"); }
+  void setFile(const std::string& bytes) { standin::writeFile("C:\\KivvetLE.cfg", bytes); }
+  unsigned char at(const std::string& bytes, size_t offset) { return (unsigned char)bytes.at(offset); }
+};
+
+TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
+  ASSERT_EQ(1, saveSettings());
+  std::string bytes = file();
+  ASSERT_EQ(1291u, bytes.size());
+  for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
+  EXPECT_EQ(0xFF, at(bytes, 384));
+  EXPECT_EQ(0x91, at(bytes, 385));  // port 110
+  EXPECT_EQ(0xF5, at(bytes, 386));  // 10 minutes
+  for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
+  for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
+  for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
+}
+
+TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
+  settings.port = 443;
+  saveSettings();
+  EXPECT_EQ(0xFE, at(file(), 384));
+  EXPECT_EQ(0x44, at(file(), 385));
+}
+
+TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
+  std::string host(127, 'h'), user = "ユーザー", longPath(255, 'p');
+  strcpy(settings.serverHost, host.c_str());
+  strcpy(settings.userId, user.c_str());
+  strcpy(settings.password, "p@ss ワード");
+  strcpy(settings.voicePath, "C:\\声\\ニャー.wav");
+  strcpy(settings.mailerPath, longPath.c_str());
+  strcpy(settings.mailerArgs, "/check \"受信箱\"");
+  strcpy(settings.accountName, "自宅のメール");
+  int values[][11] = {
+      // port, interval, startup, sound, voice, newOnly, custom, tooltip, blink, apop
+      {0, 1, 0, 0, 0, 1, 1, 0, 1, 1},
+      {32767, 127, 1, 1, 1, 0, 0, 1, 0, 0},
+      {995, 60, 0, 1, 0, 1, 0, 2, 1, 0},
+  };
+  for (auto& v : values) {
+    settings.port = v[0], settings.intervalMinutes = v[1], settings.checkAtStartup = v[2];
+    settings.soundNotify = v[3], settings.useVoice = v[4], settings.soundNewOnly = v[5];
+    settings.customVoice = v[6], settings.tooltipMode = v[7], settings.blinkNewOnly = v[8];
+    settings.useApop = v[9];
+    ASSERT_EQ(1, saveSettings());
+    setDefaultSettings();
+    memset(settings.serverHost, 0, SHORT_TEXT_BYTES);
+    memset(settings.mailerPath, 0, LONG_TEXT_BYTES);
+    memset(settings.accountName, 0, SHORT_TEXT_BYTES);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(v[0], settings.port);
+    EXPECT_EQ(v[1], settings.intervalMinutes);
+    EXPECT_EQ(v[2], settings.checkAtStartup);
+    EXPECT_EQ(v[3], settings.soundNotify);
+    EXPECT_EQ(v[4], settings.useVoice);
+    EXPECT_EQ(v[5], settings.soundNewOnly);
+    EXPECT_EQ(v[6], settings.customVoice);
+    EXPECT_EQ(v[7], settings.tooltipMode);
+    EXPECT_EQ(v[8], settings.blinkNewOnly);
+    EXPECT_EQ(v[9], settings.useApop);
+    EXPECT_EQ(host, settings.serverHost);
+    EXPECT_EQ(user, settings.userId);
+    EXPECT_STREQ("p@ss ワード", settings.password);
+    EXPECT_STREQ("C:\\声\\ニャー.wav", settings.voicePath);
+    EXPECT_EQ(longPath, settings.mailerPath);
+    EXPECT_STREQ("/check \"受信箱\"", settings.mailerArgs);
+    EXPECT_STREQ("自宅のメール", settings.accountName);
+  }
+}
+
+TEST_F(SettingsFile, SingleBytesComeBackSignWidened) {
+  settings.port = 40000;
+  settings.intervalMinutes = 200;
+  saveSettings();
+  loadSettings();
+  EXPECT_EQ(-25536, settings.port);
+  EXPECT_EQ(-56, settings.intervalMinutes);
+}
+
+TEST_F(SettingsFile, MissingOrLockedFileLeavesTheRecordAlone) {
+  settings.port = 1234;
+  EXPECT_EQ(0, loadSettings());
+  EXPECT_EQ(1234, settings.port);
+
+  saveSettings();
+  HANDLE other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  settings.port = 9;
+  EXPECT_EQ(0, loadSettings());
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_EQ(9, settings.port);
+  CloseHandle(other);
+}
+
+TEST_F(SettingsFile, AFileWithoutTheAccountNameLoadsEverythingElse) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(settings.accountName, "home");
+  settings.useApop = 1;
+  saveSettings();
+  setFile(file().substr(0, 1163));
+  memset(settings.serverHost, 0, SHORT_TEXT_BYTES);
+  memset(settings.accountName, 0, SHORT_TEXT_BYTES);
+  settings.useApop = 0;
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("pop.example.jp", settings.serverHost);
+  EXPECT_EQ(1, settings.useApop);
+  EXPECT_STREQ("", settings.accountName);
+}
+
+TEST_F(SettingsFile, AFileEndingInsideATextKeepsWhatWasReadTerminated) {
+  // 60 bytes of host name and no NUL: the file ends in the middle of it.
+  std::string bytes(60, (char)~'x');
+  setFile(bytes);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(std::string(60, 'x'), settings.serverHost);
+  EXPECT_STREQ("", settings.userId);
+  EXPECT_STREQ("", settings.mailerArgs);
+  // Single-byte fields beyond the end read as complemented zero bytes.
+  EXPECT_EQ(-1, settings.intervalMinutes);
+  EXPECT_EQ(-1, settings.tooltipMode);
+  EXPECT_EQ(-1 * 256 + 255, settings.port);
+}
+
+TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
+  for (int fill : {0x00, 0xFF, 0x41, 0x9A}) {
+    setFile(std::string(1291, (char)fill));
+    ASSERT_EQ(1, loadSettings());
+    char* const slots[] = {settings.serverHost, settings.userId,     settings.password,
+                           settings.accountName};
+    for (char* slot : slots) EXPECT_LT(strnlen(slot, SHORT_TEXT_BYTES), SHORT_TEXT_BYTES);
+    char* const longSlots[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
+    for (char* slot : longSlots) EXPECT_LT(strnlen(slot, LONG_TEXT_BYTES), LONG_TEXT_BYTES);
+  }
+  // An over-long file is read no further than the record.
+  setFile(std::string(5000, (char)0xBE));
+  EXPECT_EQ(1, loadSettings());
+  EXPECT_EQ(127u, strlen(settings.accountName));
+}
+
+TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
+  std::string tail;
+  for (int i = 0; i < 709; i++) tail += (char)(i * 7);
+  setFile(std::string(1291, 'z') + tail);
+  saveSettings();
+  std::string bytes = file();
+  ASSERT_EQ(2000u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1291));
+  EXPECT_EQ(0x91, at(bytes, 385));
+
+  setFile(std::string(100, 'z'));
+  saveSettings();
+  EXPECT_EQ(1291u, file().size());
+}
+
+TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {
+  saveSettings();
+  std::string before = file();
+  chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
+  settings.port = 25;
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_EQ(before, file());
+}
+
+TEST_F(SettingsFile, AShortWriteIsReported) {
+  standin::failWritesAfterBytes(500);
+  EXPECT_EQ(0, saveSettings());
+}
+
+TEST(ScrambleBytes, ComplementsInPlaceAndUndoesItself) {
+  unsigned char bytes[] = {0x00, 0xFF, 0x5A, 0x91};
+  scrambleBytes(bytes, 4);
+  EXPECT_EQ(0xFF, bytes[0]);
+  EXPECT_EQ(0x00, bytes[1]);
+  EXPECT_EQ(0xA5, bytes[2]);
+  EXPECT_EQ(0x6E, bytes[3]);
+  scrambleBytes(bytes, 0);
+  EXPECT_EQ(0xFF, bytes[0]);
+  scrambleBytes(bytes, 4);
+  EXPECT_EQ(0x5A, bytes[2]);
+}
+
+}  // namespace

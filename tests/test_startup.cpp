@@ -1,0 +1,242 @@
+// Start-up, dispatch and shutdown of the hidden main window, as Windows
+// would drive them.
+#include <string.h>
+
+#include <algorithm>
+
+#include "app/mainwindow.h"
+#include "tray/trayicon.h"
+#include "tests/support/program.h"
+
+namespace {
+
+using standin::trace;
+using standin::traceOf;
+
+// Lines of the trace from the first line that starts with `from`.
+std::vector<std::string> traceFrom(const std::string& from) {
+  const auto& all = trace();
+  auto first = std::find_if(all.begin(), all.end(),
+                            [&](const std::string& line) { return line.rfind(from, 0) == 0; });
+  return std::vector<std::string>(first, all.end());
+}
+
+class StartUp : public ProgramTest {};
+
+TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
+  writeSettingsFile();
+  HWND window = startProgram();
+  ASSERT_NE(nullptr, window);
+  std::vector<std::string> expected = {
+      "CreateWindowExA(\"KivvetLiteEdition\", \"Kivvet LE\")",
+      "Sleep(3000)",
+      "InitCommonControls",
+      "MoveWindow(312, 284, 1, 1, 0)",
+      "CreatePopupMenu",
+      "AppendMenuA(0, 101, \"メールチェックするにゃ(&C)\")",
+      "AppendMenuA(0, 102, \"設定するにゃ(&S)\")",
+      "AppendMenuA(0, 103, \"ヘルプを見るにゃ(&H)\")",
+      "AppendMenuA(0, 104, \"ホームページを見るにゃ(&A)\")",
+      "AppendMenuA(0, 1024, \"おしまいにゃ(&X)\")",
+      "RegisterWindowMessageA(\"TaskbarCreated\")",
+      "CreateFileA(\"KivvetLE.cfg\")",
+      "Shell_NotifyIconA(ADD, APPICON, \"Kivvet LE - \") -> 1",
+  };
+  EXPECT_EQ(expected, traceFrom("CreateWindowExA"));
+  EXPECT_EQ(WS_EX_TOOLWINDOW, standin::windowInfo(window).exStyle);
+  EXPECT_EQ(WS_POPUP, standin::windowInfo(window).style);
+  EXPECT_FALSE(standin::windowInfo(window).visible);
+  // checkAtStartup 1: the first check is queued, the interval timer waits.
+  EXPECT_EQ(1u, standin::queuedMessageCount());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_INTERVAL));
+}
+
+TEST_F(StartUp, WithoutASettingsFileTheSheetComesBeforeTheIconWithoutAStall) {
+  HWND window = startProgram();
+  ASSERT_NE(nullptr, window);
+  // The sheet writes the file when it closes; only then is the icon added.
+  EXPECT_TRUE(standin::fileExists("C:\\KivvetLE.cfg"));
+  auto requests = standin::trayRequests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(NIM_ADD, requests[0].action);
+  // The sheet's refresh of an icon that is not there yet costs no pause.
+  EXPECT_EQ(std::vector<std::string>{"Sleep(3000)"}, traceOf("Sleep"));
+  EXPECT_EQ(3000u, standin::now());
+}
+
+TEST_F(StartUp, PlacesTheHiddenWindowFromTheScreenSize) {
+  struct Case {
+    int width, height, x, y;
+  } cases[] = {{1024, 768, 312, 284}, {800, 600, 200, 200}, {1023, 767, 311, 283}};
+  for (const Case& c : cases) {
+    resetProgram();
+    standin::setScreenSize(c.width, c.height);
+    HWND window = startProgram();
+    auto info = standin::windowInfo(window);
+    EXPECT_EQ(c.x, info.x);
+    EXPECT_EQ(c.y, info.y);
+    EXPECT_EQ(1, info.width);
+    EXPECT_EQ(1, info.height);
+    releaseProgram();
+  }
+}
+
+TEST_F(StartUp, OnlyTheOffValueOfTheTSwitchTurnsTheSplashOff) {
+  struct Case {
+    std::vector<std::string> words;
+    int showSplash;
+  } cases[] = {{{"-TOFF"}, 0}, {{"/toff"}, 0},       {{"-tOfF"}, 0},       {{"-T"}, 1},
+               {{"-TON"}, 1},  {{"-T", "OFF"}, 1},   {{"TOFF"}, 1},        {{"-"}, 1},
+               {{"-XOFF"}, 1}, {{"x", "/TOFF"}, 0}};
+  for (const Case& c : cases) {
+    resetProgram();
+    startProgram(c.words);
+    EXPECT_EQ(c.showSplash, settings.showSplash) << c.words.back();
+    releaseProgram();
+  }
+}
+
+TEST_F(StartUp, TheWSwitchChoosesWhereTheFilesAre) {
+  standin::makeDirectory("C:\\Mail");
+  standin::makeDirectory("C:\\Other");
+  settings.port = 995;
+  writeSettingsFile("C:\\Mail");
+  setDefaultSettings();
+
+  startProgram({"-WC:\\Mail"});
+  EXPECT_EQ("C:\\Mail", standin::currentDirectory());
+  EXPECT_EQ(995, settings.port);
+  releaseProgram();
+
+  // Several: each applied in order; one that fails changes nothing.
+  resetProgram();
+  standin::makeDirectory("C:\\Mail");
+  standin::makeDirectory("C:\\Other");
+  startProgram({"-WC:\\Other", "/wC:\\Mail", "-WC:\\Missing"});
+  EXPECT_EQ("C:\\Mail", standin::currentDirectory());
+  EXPECT_TRUE(standin::fileExists("C:\\Mail\\KivvetLE.cfg"));
+  EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.cfg"));
+}
+
+TEST_F(StartUp, TheProgramsOwnPathIsExaminedLikeAnyWord) {
+  standin::makeDirectory("C:\\Odd");
+  standin::setArguments({"-WC:\\Odd"});
+  app.appInstance = standin::programInstance();
+  registerMainClass(app.appInstance);
+  HWND window = createMainWindow(app.appInstance);
+  EXPECT_EQ("C:\\Odd", standin::currentDirectory());
+  DestroyWindow(window);
+}
+
+TEST_F(StartUp, WithoutCheckAtStartupTheFirstCheckComesAfterTheInterval) {
+  settings.checkAtStartup = 0;
+  settings.intervalMinutes = 3;
+  writeSettingsFile();
+  HWND window = startProgram();
+  EXPECT_EQ(0u, standin::queuedMessageCount());
+  ASSERT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
+  EXPECT_EQ(180000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  EXPECT_EQ(3000u + 180000u, standin::timerDue(window, TIMER_INTERVAL));
+}
+
+TEST_F(StartUp, TheIntervalTimerQueuesACheckRatherThanRunningIt) {
+  HWND window = startProgram();
+  standin::pump();
+  standin::clearTrace();
+  intervalTimerProc(window, WM_TIMER, TIMER_INTERVAL, 0);
+  EXPECT_EQ(1u, standin::queuedMessageCount());
+}
+
+TEST_F(StartUp, ARecreatedTaskbarGetsTheNormalIconBackWhateverWasShown) {
+  writeSettingsFile();
+  HWND window = startProgram();
+  settings.tooltipMode = 0;
+  strcpy(settings.accountName, "home");
+  setTrayIcon(window, NIM_MODIFY, "NOGOODICON", "POP3サーバが見つかりません.");
+  standin::restartTaskbar();
+  EXPECT_EQ(0u, standin::trayIconCount());
+  standin::pump();
+  const standin::TrayIcon* icon = standin::trayIcon(window, TRAY_ICON_ID);
+  ASSERT_NE(nullptr, icon);
+  EXPECT_EQ("APPICON", icon->icon);
+  EXPECT_EQ("Kivvet LE - home", icon->tip);
+}
+
+TEST_F(StartUp, UnknownMessagesGoToTheDefaultProcedure) {
+  HWND window = startProgram();
+  EXPECT_EQ(0, SendMessageA(window, 0x7777, 1, 2));
+  EXPECT_TRUE(standin::isWindowAlive(window));
+}
+
+class Shutdown : public ProgramTest {};
+
+TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
+  writeSettingsFile();
+  standin::setArguments({"KivvetLE.exe", "-TOFF"});
+  standin::at(60000, [] { PostMessageA(standin::findWindow(APP_CLASS_NAME), WM_CLOSE, 0, 0); });
+  size_t before = standin::liveAllocationCount();
+  int exitCode = WinMain(standin::programInstance(), NULL, (LPSTR) "-TOFF", 1);
+  EXPECT_EQ(0, exitCode);
+  EXPECT_FALSE(standin::stalled());
+  EXPECT_EQ(before, standin::liveAllocationCount());
+  EXPECT_EQ(0u, standin::trayIconCount());
+  EXPECT_EQ(0u, standin::liveMenuCount());
+  std::vector<std::string> expected = {
+      "DestroyWindow",
+      "KillTimer(3)",
+      "KillTimer(4)",
+      "KillTimer(1)",
+      "KillTimer(2)",
+      "Shell_NotifyIconA(DELETE, , \"\") -> 1",
+      "DestroyMenu",
+      "PostQuitMessage(0)",
+  };
+  EXPECT_EQ(expected, traceFrom("DestroyWindow"));
+  EXPECT_EQ(0x0101, standin::wsaStartupVersion());
+}
+
+TEST_F(Shutdown, TheExitCommandEndsTheProgram) {
+  HWND window = startProgram();
+  PostMessageA(window, WM_COMMAND, CMD_EXIT, 0);
+  standin::pump();
+  EXPECT_FALSE(standin::isWindowAlive(window));
+  EXPECT_EQ(0u, standin::trayIconCount());
+}
+
+TEST_F(Shutdown, EveryStartUpFailureEndsWithExitCodeZero) {
+  standin::failWSAStartup(WSASYSNOTREADY);
+  EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
+  ASSERT_EQ(1u, standin::messageBoxes().size());
+  EXPECT_EQ("WinSockの初期化に失敗しました.", standin::messageBoxes()[0].text);
+  EXPECT_EQ("Kivvet LE", standin::messageBoxes()[0].caption);
+  EXPECT_EQ(MB_ICONERROR, standin::messageBoxes()[0].type);
+  EXPECT_EQ(nullptr, standin::messageBoxes()[0].owner);
+  EXPECT_EQ(nullptr, standin::findWindow(APP_CLASS_NAME));
+
+  resetProgram();
+  standin::failNextRegisterClass();
+  EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
+  EXPECT_TRUE(standin::messageBoxes().empty());
+
+  resetProgram();
+  standin::failNextCreateWindow();
+  EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
+  EXPECT_TRUE(standin::messageBoxes().empty());
+  EXPECT_EQ(0u, standin::trayIconCount());
+}
+
+TEST_F(Shutdown, RunningOutOfMemoryAtStartUpSaysSoAndLeavesNothing) {
+  for (int failing : {1, 5, 11, 600, 2058}) {
+    resetProgram();
+    size_t before = standin::liveAllocationCount();
+    standin::failLocalAllocAt(failing);
+    EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1)) << failing;
+    ASSERT_EQ(1u, standin::messageBoxes().size()) << failing;
+    EXPECT_EQ(MB_ICONERROR, standin::messageBoxes()[0].type);
+    EXPECT_EQ(before, standin::liveAllocationCount()) << failing;
+    EXPECT_EQ(0u, standin::trayIconCount());
+    EXPECT_EQ(0u, standin::liveMenuCount());
+  }
+}
+
+}  // namespace

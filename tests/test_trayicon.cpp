@@ -1,0 +1,152 @@
+// The tray icon's tooltip, the record handed to the shell, and the retries
+// when the shell refuses.
+#include <string.h>
+
+#include "app/sjis.h"
+#include "tests/support/program.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+class TrayIcon : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    writeSettingsFile();
+    window = startProgram();
+    standin::pump();
+    standin::clearTrace();
+  }
+  std::string tooltipFor(const char* text) {
+    setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+    return standin::trayIcon(window, TRAY_ICON_ID)->tip;
+  }
+  HWND window = nullptr;
+};
+
+TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
+  EXPECT_EQ("Kivvet LE - ", tooltipFor(""));  // empty account, trailing blank kept
+
+  strcpy(settings.accountName, "home");
+  settings.tooltipMode = 1;
+  EXPECT_EQ("Kivvet LE - 0/0", tooltipFor(""));
+  app.newCount = 2;
+  app.messageCount = 15;
+  EXPECT_EQ("Kivvet LE - 2/15", tooltipFor(""));
+  settings.tooltipMode = 2;
+  EXPECT_EQ("Kivvet LE - home : 2/15", tooltipFor(""));
+  for (int mode : {0, 3, -1, 255}) {
+    settings.tooltipMode = mode;
+    EXPECT_EQ("Kivvet LE - home", tooltipFor("")) << mode;
+  }
+  settings.tooltipMode = 2;
+  EXPECT_EQ("Kivvet LE - オフラインです.", tooltipFor("オフラインです."));
+}
+
+TEST_F(TrayIcon, CountsAreUnsigned) {
+  settings.tooltipMode = 1;
+  app.newCount = 0xFFFFFFFFu;
+  app.messageCount = 0x80000000u;
+  EXPECT_EQ("Kivvet LE - 4294967295/2147483648", tooltipFor(""));
+}
+
+TEST_F(TrayIcon, TheLongestFailureTextsFillTheTooltipExactly) {
+  const char* texts[] = {"接続しているサーバはSTATコマンドに対応していません.",
+                         "接続しているサーバはUIDLコマンドに対応していません.",
+                         "接続しているサーバはQUITコマンドに対応していません."};
+  for (const char* text : texts) {
+    ASSERT_EQ(51u, strlen(text));
+    std::string tip = tooltipFor(text);
+    EXPECT_EQ(63u, tip.size());
+    EXPECT_EQ(std::string("Kivvet LE - ") + text, tip);
+  }
+}
+
+TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
+  // 12 bytes of prefix and then double-byte characters only: the 63rd
+  // byte of the text would be the first half of a character.
+  std::string account;
+  while (account.size() + 2 < SHORT_TEXT_BYTES) account += "猫";
+  strcpy(settings.accountName, account.c_str());
+  for (int mode : {0, 2}) {
+    settings.tooltipMode = mode;
+    std::string tip = tooltipFor("");
+    EXPECT_LE(tip.size(), 63u);
+    EXPECT_EQ(62u, tip.size());  // the prefix and 25 whole characters
+    EXPECT_EQ(0, std::string("Kivvet LE - " + account).compare(0, tip.size(), tip));
+  }
+  // The same with the largest counts after an account of ASCII only.
+  strcpy(settings.accountName, std::string(127, 'n').c_str());
+  app.newCount = app.messageCount = 0xFFFFFFFFu;
+  settings.tooltipMode = 2;
+  EXPECT_EQ(63u, tooltipFor("").size());
+}
+
+TEST_F(TrayIcon, TheRecordIsTheFirstFormWithCallbackAndResourceIcon) {
+  setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+  const standin::TrayRequest& request = standin::trayRequests().back();
+  EXPECT_EQ(NOTIFYICONDATAA_V1_SIZE, request.cbSize);
+  EXPECT_EQ(NIF_MESSAGE | NIF_ICON | NIF_TIP, request.data.flags);
+  EXPECT_EQ(MSG_TRAY_NOTIFY, request.data.callbackMessage);
+  EXPECT_EQ(TRAY_ICON_ID, request.data.id);
+  EXPECT_EQ("GETICON", request.data.icon);
+}
+
+TEST_F(TrayIcon, ARefusedRequestIsTriedSixTimesWithFivePauses) {
+  size_t before = standin::trayRequests().size();
+  DWORD start = standin::now();
+  standin::refuseTrayRequests(5);
+  setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+  EXPECT_EQ(6u, standin::trayRequests().size() - before);
+  EXPECT_EQ(5000u, standin::now() - start);
+  EXPECT_EQ("GETICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+
+  standin::clearTrace();
+  // Refused every time: give up after six, icon as it was.
+  before = standin::trayRequests().size();
+  start = standin::now();
+  standin::refuseTrayRequests(100);
+  setTrayIcon(window, NIM_MODIFY, "NOGOODICON", "だめ");
+  EXPECT_EQ(6u, standin::trayRequests().size() - before);
+  EXPECT_EQ(std::vector<std::string>(5, "Sleep(1000)"), standin::traceOf("Sleep"));
+  EXPECT_EQ(5000u, standin::now() - start);
+  EXPECT_EQ("GETICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+}
+
+TEST_F(TrayIcon, ARefusedAddLeavesLaterChangesCheap) {
+  setTrayIcon(window, NIM_DELETE, "APPICON", "");
+  standin::refuseTrayRequests(6);
+  setTrayIcon(window, NIM_ADD, "APPICON", "");
+  EXPECT_EQ(0u, standin::trayIconCount());
+  standin::clearTrace();
+  DWORD start = standin::now();
+  setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+  EXPECT_EQ(start, standin::now());
+  // The shell comes back and announces a new taskbar: the icon returns.
+  standin::restartTaskbar();
+  standin::pump();
+  EXPECT_EQ(1u, standin::trayIconCount());
+}
+
+TEST_F(TrayIcon, ADuplicateAddStillShowsWhatWasAsked) {
+  setTrayIcon(window, NIM_ADD, "GETICON", "");
+  EXPECT_EQ(1u, standin::trayIconCount());
+  EXPECT_EQ("GETICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+}
+
+TEST(CopyWholeCharacters, NeverEndsOnALeadByte) {
+  char out[8];
+  EXPECT_EQ(7u, copyWholeCharacters(out, sizeof out, "abcdefghij"));
+  EXPECT_STREQ("abcdefg", out);
+  EXPECT_EQ(6u, copyWholeCharacters(out, sizeof out, "猫猫猫猫"));
+  EXPECT_EQ(7u, copyWholeCharacters(out, sizeof out, "a猫猫猫猫"));
+  EXPECT_EQ(6u, copyWholeCharacters(out, sizeof out, "ab猫猫猫"));
+  EXPECT_STREQ("ab猫猫", out);
+  // A lead byte at the very end of the source (a damaged text) is kept
+  // as a single byte: it has no partner to split from.
+  EXPECT_EQ(2u, copyWholeCharacters(out, sizeof out, "a\x8c"));
+  EXPECT_EQ(0u, copyWholeCharacters(out, 1, "abc"));
+  EXPECT_STREQ("", out);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// Every change of the icon goes through setTrayIcon, always with both a
+// picture and a tooltip, so the tray shows exactly what the last accepted
+// request asked for.
+#include "tray/trayicon.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app/appstate.h"
+#include "app/sjis.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int TRAY_ATTEMPTS = 6;
+const DWORD TRAY_RETRY_PAUSE_MS = 1000;
+const size_t TOOLTIP_BYTES = 64;  // szTip of the first, 88-byte form of the record
+
+void appendText(char* work, size_t size, const char* text) {
+  size_t used = strlen(work);
+  copyWholeCharacters(work + used, size - used, text);
+}
+
+// "Kivvet LE - " and then the caller's text, or what tooltipMode selects.
+// The result is cut to the tooltip field on a character boundary.
+void composeTooltip(const char* text, char* tip) {
+  char work[256];
+  char counts[32];  // two unsigned counts and " : " need up to 24 bytes
+  snprintf(work, sizeof work, "%s - ", APP_TITLE);
+  if (text[0] != '\0') {
+    appendText(work, sizeof work, text);
+  } else if (settings.tooltipMode == 1) {
+    snprintf(counts, sizeof counts, "%u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    appendText(work, sizeof work, counts);
+  } else if (settings.tooltipMode == 2) {
+    appendText(work, sizeof work, settings.accountName);
+    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    appendText(work, sizeof work, counts);
+  } else {
+    appendText(work, sizeof work, settings.accountName);
+  }
+  copyWholeCharacters(tip, TOOLTIP_BYTES, work);
+}
+
+}  // namespace
+
+void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text) {
+  // The shell refuses to change or remove an icon it does not hold, and
+  // each refusal would cost the whole retry pause (as at the first start,
+  // when the settings sheet closes before the icon has been added).
+  if (action != NIM_ADD && !app.trayIconShown) return;
+
+  NOTIFYICONDATAA record;
+  memset(&record, 0, sizeof record);
+  record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record.hWnd = window;
+  record.uID = TRAY_ICON_ID;
+  // A removal names the icon and nothing else: at shutdown the settings
+  // it would otherwise read have already been released.
+  if (action != NIM_DELETE) {
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uCallbackMessage = MSG_TRAY_NOTIFY;
+    record.hIcon = LoadIconA(app.appInstance, iconName);
+    composeTooltip(text, record.szTip);
+  }
+
+  // The shell may not be ready yet (early in a log-on): try again a few
+  // times before giving up silently.
+  BOOL accepted = Shell_NotifyIconA(action, &record);
+  for (int attempt = 1; !accepted && attempt < TRAY_ATTEMPTS; attempt++) {
+    Sleep(TRAY_RETRY_PAUSE_MS);
+    accepted = Shell_NotifyIconA(action, &record);
+  }
+
+  // An add is also refused when the shell still holds the icon (a
+  // "TaskbarCreated" that did not come from a new taskbar): then the icon
+  // is there, and a change shows what was asked.
+  if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
+  if (action == NIM_ADD) app.trayIconShown = accepted ? 1 : 0;
+  if (action == NIM_DELETE) app.trayIconShown = 0;
+}
