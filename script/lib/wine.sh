@@ -11,7 +11,6 @@ wine_setup_env() {
   export WINEDEBUG="${WINEDEBUG:--all}"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export LANG=ja_JP.UTF-8
-  export LC_ALL=ja_JP.UTF-8
 }
 
 # Starts Xvfb on a free display unless KIVVET_DISPLAY says to use another.

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Writes or reads KivvetLE.cfg for the end-to-end tests.
+
+  kivvetcfg.py write FILE key=value ...   (unnamed fields keep their defaults)
+  kivvetcfg.py read FILE                  (prints key=value lines)
+
+Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
+"""
+import sys
+
+TEXTS = [("serverHost", 0, 128), ("userId", 128, 128), ("password", 256, 128),
+         ("voicePath", 392, 256), ("mailerPath", 648, 256), ("mailerArgs", 904, 256)]
+BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388),
+         ("useVoice", 389), ("soundNewOnly", 390), ("customVoice", 391),
+         ("tooltipMode", 1160), ("blinkNewOnly", 1161), ("useApop", 1162)]
+DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
+            "useVoice": 1}
+
+
+def write(path, pairs):
+    values = dict(DEFAULTS)
+    for pair in pairs:
+        key, _, value = pair.partition("=")
+        values[key] = value
+    image = bytearray(1291)
+    for name, offset, size in TEXTS:
+        text = str(values.get(name, "")).encode("cp932")[: size - 1]
+        image[offset:offset + len(text)] = text
+    port = int(values.get("port", 110))
+    image[384] = (port >> 8) & 0xFF
+    image[385] = port & 0xFF
+    for name, offset in BYTES:
+        image[offset] = int(values.get(name, 0)) & 0xFF
+    for i in range(1163):
+        image[i] ^= 0xFF
+    account = str(values.get("accountName", "")).encode("cp932")[:127]
+    image[1163:1163 + len(account)] = account
+    with open(path, "wb") as out:
+        out.write(image)
+
+
+def signed(byte):
+    return byte - 256 if byte >= 128 else byte
+
+
+def text(raw):
+    return bytes(raw).split(b"\0")[0].decode("cp932")
+
+
+def read(path):
+    data = bytearray(open(path, "rb").read())
+    data += bytes(max(0, 1291 - len(data)))
+    for i in range(1163):
+        data[i] ^= 0xFF
+    for name, offset, size in TEXTS:
+        print(f"{name}={text(data[offset:offset + size])}")
+    print(f"port={signed(data[384]) * 256 + data[385]}")
+    for name, offset in BYTES:
+        print(f"{name}={signed(data[offset])}")
+    print(f"accountName={text(data[1163:1291])}")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) >= 3 and sys.argv[1] == "write":
+        write(sys.argv[2], sys.argv[3:])
+    elif len(sys.argv) == 3 and sys.argv[1] == "read":
+        read(sys.argv[2])
+    else:
+        sys.exit(__doc__)

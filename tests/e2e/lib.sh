@@ -1,0 +1,98 @@
+# Helpers of the end-to-end tests: the program under Wine in a virtual
+# desktop on Xvfb, observed through screenshots and files. Every wait has
+# a deadline; nothing sleeps a fixed time to let things settle.
+
+set -euo pipefail
+: "${KIVVET_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+: "${KIVVET_EXE:=$KIVVET_ROOT/build/win64/KivvetLE.exe}"
+source "$KIVVET_ROOT/script/lib/wine.sh"
+
+E2E_FAILURES=0
+E2E_PIDS=()
+
+e2e_setup() {
+  E2E_NAME="$1"
+  wine_setup_env
+  wine_start_display
+  wine_make_prefix
+  E2E_DIR=$(mktemp -d "/tmp/kivvet-$E2E_NAME-XXXXXX")
+  E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/e2e-shots}/$E2E_NAME"
+  mkdir -p "$E2E_SHOTS"
+  trap e2e_teardown EXIT
+  echo "== $E2E_NAME (work folder $E2E_DIR)"
+}
+
+e2e_teardown() {
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wine_shutdown
+  wine_stop_display
+  if [ "$E2E_FAILURES" -eq 0 ]; then rm -rf "$E2E_DIR"; fi
+}
+
+pass() { echo "  ok: $*"; }
+fail() {
+  echo "  FAILED: $*" >&2
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+}
+e2e_finish() {
+  if [ "$E2E_FAILURES" -ne 0 ]; then
+    echo "== $E2E_NAME: $E2E_FAILURES failure(s); screenshots in $E2E_SHOTS, files in $E2E_DIR" >&2
+    exit 1
+  fi
+  echo "== $E2E_NAME: passed"
+}
+
+# wait_for SECONDS COMMAND...: true as soon as the command succeeds.
+wait_for() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  while [ $SECONDS -lt $deadline ]; do
+    if "$@"; then return 0; fi
+    sleep 0.25
+  done
+  "$@"
+}
+
+# The Windows path (drive Z:) of a Linux path.
+winpath() { echo "Z:${1//\//\\}"; }
+
+# start_program LABEL ARGS...: runs KivvetLE.exe in the background; its exit
+# code lands in $E2E_DIR/LABEL.exit when it ends.
+start_program() {
+  local label=$1
+  shift
+  (
+    set +e
+    wine "$KIVVET_EXE" "$@" >"$E2E_DIR/$label.out" 2>&1
+    echo $? >"$E2E_DIR/$label.exit"
+  ) &
+  E2E_PIDS+=($!)
+}
+
+program_exited() { [ -s "$E2E_DIR/$1.exit" ]; }
+exit_code_of() { cat "$E2E_DIR/$1.exit"; }
+
+screenshot() { import -window root "$E2E_SHOTS/$1.png" 2>/dev/null; echo "$E2E_SHOTS/$1.png"; }
+
+# The notification area: the right end of the taskbar at the bottom of the
+# 1024x768 virtual desktop.
+TRAY_GEOMETRY="200x24+824+744"
+
+# Number of separate icons in the tray showing the colour (default the
+# cat's yellow): runs of columns that hold it, with gaps between them.
+tray_icon_count() {
+  local shot=$1 colour=${2:-#FFFF00}
+  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$colour" \
+    -fill white -opaque "$colour" -scale 200x1! -threshold 0 txt:- 2>/dev/null |
+    awk -F'[,:]' 'NR > 1 { white = ($0 ~ /#FFFFFF/); if (white && !inside) runs++; inside = white }
+                 END { print runs + 0 }'
+}
+
+tray_shows() {
+  local want=$1 colour=${2:-#FFFF00}
+  local shot
+  shot=$(screenshot "tray-now")
+  [ "$(tray_icon_count "$shot" "$colour")" -eq "$want" ]
+}
