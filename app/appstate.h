@@ -11,8 +11,12 @@ const UINT_PTR TIMER_RESPONSE = 2;
 const UINT_PTR TIMER_VOICE = 3;
 const UINT_PTR TIMER_BLINK = 4;
 const UINT_PTR TIMER_SPLASH = 5;
+// Waits for the answer to QUIT, so that a server that hangs up or falls
+// silent instead of answering cannot keep the program busy for ever.
+const UINT_PTR TIMER_QUIT = 6;
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
+const UINT QUIT_TIMEOUT_MS = 60000;
 const UINT VOICE_FRAME_MS = 200;
 const UINT BLINK_FRAME_MS = 500;
 const UINT SPLASH_MS = 1000;
@@ -48,7 +52,9 @@ enum SessionState {
 const DWORD UID_SLOTS = 1024;
 const DWORD UID_SLOT_BYTES = 33;  // 32 characters and the NUL
 const DWORD HOST_ENTRY_BYTES = 1024;
-const DWORD LINE_BUFFER_BYTES = 256;
+// A reply line may be 512 bytes (RFC 2449); the assembler also holds the
+// rest of a 255-byte chunk behind an unfinished line.
+const DWORD LINE_BUFFER_BYTES = 1024;
 const DWORD SEND_BUFFER_BYTES = 256;
 
 // Each slot is allocated on its own, zero-filled, at start-up.
@@ -64,8 +70,8 @@ struct AppState {
   // there would only be refused, after the whole retry pause.
   int trayIconShown;
 
-  SOCKET sessionSocket;
-  unsigned long serverAddress;
+  SOCKET sessionSocket;  // INVALID_SOCKET outside a session
+  u_long serverAddress;   // network byte order
   HANDLE lookupHandle;
   char* hostEntryBuffer;
 

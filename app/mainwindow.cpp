@@ -69,11 +69,11 @@ int createBuffers() {
   return complete;
 }
 
+}  // namespace
+
 void startIntervalTimer(HWND window) {
   SetTimer(window, TIMER_INTERVAL, (UINT)settings.intervalMinutes * 60000u, intervalTimerProc);
 }
-
-}  // namespace
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.
 // "/" works as well as "-", and the letters may be of either case. Every
@@ -92,6 +92,7 @@ void parseCommandLine() {
 }
 
 int onCreate(HWND window, WPARAM, LPARAM) {
+  app.sessionSocket = INVALID_SOCKET;
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
   if (settings.showSplash == 1) runSplash(window);

@@ -11,6 +11,8 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 void parseCommandLine();
 int onCreate(HWND window, WPARAM wParam, LPARAM lParam);
 void onDestroy(HWND window, WPARAM wParam, LPARAM lParam);
+// (Re)starts TIMER_INTERVAL with a full period of intervalMinutes.
+void startIntervalTimer(HWND window);
 void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

@@ -1,16 +1,253 @@
-// The check cycle. The POP3 session is not connected yet: a check leaves
-// the interval timer armed so that the program keeps its rhythm.
+// The check cycle. Nothing here blocks: the lookup, the connection and
+// every received chunk come back as window messages, and a 60-second
+// response timer watches the server.
+//
+// Outside a session sessionSocket is INVALID_SOCKET and lookupHandle is
+// null, so a late message (a lookup reply after its check ended, an event
+// queued for a socket already closed) finds nothing to act on.
 #include "check/check.h"
+
+#include <stdint.h>
+#include <string.h>
 
 #include "app/appstate.h"
 #include "app/mainwindow.h"
+#include "check/pop3.h"
 #include "settings/settings.h"
+#include "settings/sheet.h"
+#include "tray/menu.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+const char TEXT_BAD_ADDRESS[] = "POPサーバのアドレスが違います.";
+const char TEXT_NO_SOCKET[] = "ソケットの作成に失敗しました.";
+const char TEXT_SELECT_FAILED[] = "WSAAsyncSelectでエラーが発生しました.(内部エラー)";
+const char TEXT_CONNECT_FAILED[] = "サーバへの接続に失敗しました.";
+const char TEXT_LINE_FAULT[] = "回線異常です.";
+const char TEXT_RECEIVE_FAILED[] = "サーバからの受信に失敗しました.";
+const char TEXT_NOTHING_RECEIVED[] = "サーバからデータが転送されませんでした.";
+const char TEXT_TIMED_OUT[] = "サーバからの応答がありません.タイムアウトしました.";
+
+// A closing session takes what has already arrived, never more: a server
+// that keeps sending must not hold the program here.
+const int DRAIN_READS = 64;
+
+typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
+
+// Stops waiting for the host lookup of this check. A reply that was on
+// its way already is then ignored by onHostResolved.
+void forgetLookup() {
+  if (app.lookupHandle == NULL) return;
+  WSACancelAsyncRequest(app.lookupHandle);
+  app.lookupHandle = NULL;
+}
+
+void closeSocket() {
+  if (app.sessionSocket == INVALID_SOCKET) return;
+  char scratch[256];
+  shutdown(app.sessionSocket, SD_SEND);
+  for (int i = 0; i < DRAIN_READS; i++)
+    if (recv(app.sessionSocket, scratch, sizeof scratch - 1, 0) <= 0) break;
+  shutdown(app.sessionSocket, SD_BOTH);
+  closesocket(app.sessionSocket);
+  app.sessionSocket = INVALID_SOCKET;
+}
+
+}  // namespace
 
 void startCheck(HWND window) {
   if (app.busy) return;
-  SetTimer(window, TIMER_INTERVAL, (UINT)settings.intervalMinutes * 60000u, intervalTimerProc);
+  KillTimer(window, TIMER_VOICE);
+  KillTimer(window, TIMER_BLINK);
+  KillTimer(window, TIMER_INTERVAL);
+  setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+
+  // After a refused command the session may still wait for the answer to
+  // QUIT while busy is already clear; it ends here, before a new one.
+  if (app.sessionSocket != INVALID_SOCKET) {
+    closeSocket();
+    KillTimer(window, TIMER_QUIT);
+    setSessionState(Idle);
+  }
+
+  if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0') {
+    MessageBoxA(window, "必須設定項目に空欄があるにゃ.\n設定してにゃ.", APP_TITLE,
+                MB_OK | MB_ICONINFORMATION);
+    setBusy(0);
+    openSettingsSheet(window);
+    setBusy(1);
+    return;
+  }
+
+  if (!isOnline()) {
+    startIntervalTimer(window);
+    setTrayIcon(window, NIM_MODIFY, "APPICON", "オフラインです.");
+    return;
+  }
+
+  setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
+  setBusy(0);
+  app.blinkPhase = 0;
+  app.soundCount = 0;
+  app.animFrame = 0;
+  app.messageCount = 0;
+  app.newCount = 0;
+  setSessionState(Idle);
+  // Whatever an earlier session left unfinished is no part of this one.
+  resetLineAssembler();
+
+  app.serverAddress = (u_long)inet_addr(settings.serverHost);
+  if (app.serverAddress != INADDR_NONE) {
+    connectServer(window);
+    return;
+  }
+  app.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
+                                           app.hostEntryBuffer, HOST_ENTRY_BYTES);
+  if (app.lookupHandle == NULL) failCheck(window, TEXT_BAD_ADDRESS);
 }
 
-void onHostResolved(HWND, WPARAM, LPARAM) {}
-void onSocketEvent(HWND, WPARAM, LPARAM) {}
-void endCheckForShutdown(HWND) {}
+// The library is loaded on every call: on a machine without it the
+// program simply counts as offline.
+int isOnline() {
+  HMODULE library = LoadLibraryA("WININET.DLL");
+  if (library == NULL) return 0;
+  int online = 0;
+  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
+  if (procedure != NULL) {
+    ConnectedStateQuery query =
+        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+    DWORD flags = 0;
+    online = query(&flags, 0) ? 1 : 0;
+  }
+  FreeLibrary(library);
+  return online;
+}
+
+void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
+  // Only the reply this check waits for counts, be it a success or an
+  // error: the reply to a forgotten lookup must neither connect nor fail
+  // a later check.
+  if (app.lookupHandle == NULL || (HANDLE)wParam != app.lookupHandle) return;
+  app.lookupHandle = NULL;
+  const struct hostent* entry = (const struct hostent*)app.hostEntryBuffer;
+  if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
+      entry->h_addr_list[0] == NULL || entry->h_length != 4) {
+    failCheck(window, TEXT_BAD_ADDRESS);
+    return;
+  }
+  uint32_t address;
+  memcpy(&address, entry->h_addr_list[0], 4);
+  app.serverAddress = address;
+  connectServer(window);
+}
+
+void connectServer(HWND window) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    failCheck(window, TEXT_NO_SOCKET);
+    return;
+  }
+  // Also makes the socket non-blocking.
+  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
+      SOCKET_ERROR) {
+    closesocket(s);
+    failCheck(window, TEXT_SELECT_FAILED);
+    return;
+  }
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons((u_short)settings.port);
+  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
+  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    closesocket(s);
+    failCheck(window, TEXT_CONNECT_FAILED);
+    return;
+  }
+  app.sessionSocket = s;
+  setSessionState(AwaitGreeting);
+}
+
+void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
+  // Events still queued for the socket of an ended session are old news.
+  if (app.sessionSocket == INVALID_SOCKET || (SOCKET)wParam != app.sessionSocket) return;
+  WORD event = WSAGETSELECTEVENT(lParam);
+  WORD error = WSAGETSELECTERROR(lParam);
+
+  // The check's result is out once QUIT is sent: a server that hangs up
+  // instead of answering only ends the session.
+  if (app.sessionState == AwaitQuitReply && (error != 0 || event == FD_CLOSE)) {
+    closeSession(window);
+    return;
+  }
+  if (error != 0) {
+    closeSession(window);
+    failCheck(window, TEXT_LINE_FAULT);
+    return;
+  }
+  if (event != FD_READ) return;
+
+  char chunk[256];
+  int received = recv(app.sessionSocket, chunk, sizeof chunk - 1, 0);
+  if (received == SOCKET_ERROR) {
+    // A notification whose data an earlier recv already took.
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return;
+    closeSession(window);
+    failCheck(window, TEXT_RECEIVE_FAILED);
+    return;
+  }
+  if (received == 0) {
+    closeSession(window);
+    failCheck(window, TEXT_NOTHING_RECEIVED);
+    return;
+  }
+  // Restarted before the text is handled, so that a step of the dialogue
+  // that stops the timer (the end of a check) stays in force.
+  if (app.sessionState != AwaitQuitReply)
+    SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
+  chunk[received] = '\0';
+  feedReceivedText(window, chunk, (DWORD)received);
+}
+
+void closeSession(HWND window) {
+  forgetLookup();
+  closeSocket();
+  setSessionState(Idle);
+  setBusy(1);
+  KillTimer(window, TIMER_RESPONSE);
+  KillTimer(window, TIMER_QUIT);
+  startIntervalTimer(window);
+}
+
+void failCheck(HWND window, const char* text) {
+  forgetLookup();
+  KillTimer(window, TIMER_RESPONSE);
+  startIntervalTimer(window);
+  setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
+  setBusy(1);
+}
+
+void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  closeSession(window);
+  failCheck(window, TEXT_TIMED_OUT);
+}
+
+// No answer to QUIT: the result was shown already; only the session ends.
+void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) { closeSession(window); }
+
+void endCheckForShutdown(HWND) {
+  if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {
+    int error = WSAGetLastError();
+    // Finished or unknown: the platform writes no more. Otherwise it may
+    // still fill the buffer: it is left alive until the process ends.
+    if (error != WSAEALREADY && error != WSAEINVAL) app.hostEntryBuffer = NULL;
+  }
+  app.lookupHandle = NULL;
+  if (app.sessionSocket != INVALID_SOCKET) {
+    closesocket(app.sessionSocket);
+    app.sessionSocket = INVALID_SOCKET;
+  }
+}

@@ -1,14 +1,22 @@
-// One mail check, from its trigger to its end.
+// One mail check, from its trigger to its end: the guards, the online
+// test, the host lookup, the asynchronous connection and the two ways a
+// check ends (closeSession, failCheck).
 #ifndef KIVVET_CHECK_CHECK_H
 #define KIVVET_CHECK_CHECK_H
 
 #include "platform/win32.h"
 
 void startCheck(HWND window);
+int isOnline();
+void connectServer(HWND window);
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam);
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
-// The main window is going away: nothing the platform still owes the check
-// (a pending host lookup) may arrive into released buffers.
+void closeSession(HWND window);
+void failCheck(HWND window, const char* text);
+void CALLBACK onResponseTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
+void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
+// The main window is going away: the platform must not write into the
+// host-entry buffer after it is released, and no socket is left open.
 void endCheckForShutdown(HWND window);
 
 #endif

@@ -1,7 +1,23 @@
-// The UIDs of the mailbox as the last check found them, in KivvetLE.log.
+// The UIDs the mailbox held at the last compared check, kept in
+// KivvetLE.log, and the count of new mail they yield.
 #ifndef KIVVET_CHECK_KNOWNUIDS_H
 #define KIVVET_CHECK_KNOWNUIDS_H
 
+#include <stddef.h>
+
+#include "platform/win32.h"
+
+extern const char KNOWN_UIDS_FILE_NAME[];
+const DWORD KNOWN_UIDS_RECORD_BYTES = 32;
+const DWORD KNOWN_UIDS_FILE_BYTES = 32768;
+
 int loadKnownUids();
+int saveKnownUids();
+DWORD mergeUidLists();
+
+// Puts a UID of the server into a 33-byte slot. A UID longer than 32
+// characters (POP3 allows 70) is stored as the 32 hex digits of its MD5,
+// so that two different long UIDs never become the same stored UID.
+void storeUid(char* slot, const char* uid, size_t length);
 
 #endif

@@ -15,6 +15,6 @@ void openSettingsSheet(HWND window) {
   KillTimer(window, TIMER_INTERVAL);
   saveSettings();
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-  SetTimer(window, TIMER_INTERVAL, (UINT)settings.intervalMinutes * 60000u, intervalTimerProc);
+  startIntervalTimer(window);
   setBusy(1);
 }

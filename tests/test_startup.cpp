@@ -40,6 +40,7 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "AppendMenuA(0, 1024, \"おしまいにゃ(&X)\")",
       "RegisterWindowMessageA(\"TaskbarCreated\")",
       "CreateFileA(\"KivvetLE.cfg\")",
+      "CreateFileA(\"KivvetLE.log\")",
       "Shell_NotifyIconA(ADD, APPICON, \"Kivvet LE - \") -> 1",
   };
   EXPECT_EQ(expected, traceFrom("CreateWindowExA"));

@@ -141,6 +141,74 @@ bool fileExists(const std::string& windowsPath);
 void makeDirectory(const std::string& windowsPath);
 size_t openFileCount();
 
+// ---- sockets: the far end is the test ----
+// The next socket() fails; the next WSAAsyncSelect fails; the next connect
+// fails at once with the error (0: the usual WSAEWOULDBLOCK).
+void failNextSocket();
+void failNextAsyncSelect();
+void failNextConnect(int error);
+// The next recv on the socket fails with the error.
+void failNextRecv(int error);
+SOCKET lastSocket();
+bool socketOpen(SOCKET s);
+size_t openSocketCount();
+// Where the program connected its last socket (host byte order, port).
+std::string lastConnectAddress();
+int lastConnectPort();
+long selectedEvents(SOCKET s);
+// The connection attempt ends: FD_CONNECT with the error (0: accepted).
+void connectionEstablished(SOCKET s, int error = 0);
+// The server sends bytes; FD_READ is posted as Windows Sockets would.
+void serverSends(SOCKET s, const std::string& bytes);
+// The server closes (FD_CLOSE with the error; recv gives 0 afterwards).
+void serverCloses(SOCKET s, int error = 0);
+// Everything the program sent on the socket, and the shutdowns it made.
+std::string sentBy(SOCKET s);
+std::vector<int> shutdownsOf(SOCKET s);
+// Called with each socket the program connects, once the attempt is
+// under way, and with each line (without CR LF) it sends.
+void onConnect(std::function<void(SOCKET)> action);
+void onLineSent(std::function<void(SOCKET, const std::string&)> action);
+
+// ---- host lookups ----
+void setHostAddress(const std::string& name, const std::string& dotted);
+void setLookupDelay(DWORD ms);
+void failNextLookupRequest();
+size_t pendingLookupCount();
+size_t lookupRequestCount();
+
+// ---- WININET ----
+void setOnline(bool online);
+void setWininet(bool libraryPresent, bool exportPresent);
+int loadedLibraryCount();
+
+// ---- processes, the shell and the menu ----
+struct ProcessStart {
+  std::string application;
+  std::string commandLine;
+  std::string directory;  // the current directory at the start
+  STARTUPINFOA startup;
+};
+const std::vector<ProcessStart>& processesStarted();
+void failNextProcess();
+size_t openProcessHandleCount();
+struct ShellRequest {
+  std::string verb;
+  std::string file;
+  int show;
+};
+const std::vector<ShellRequest>& shellRequests();
+void setModulePath(const std::string& windowsPath);
+// What the user does while the next popup menu is open: choose an item
+// (0: click elsewhere), after running the action if one is given.
+void onNextMenu(UINT_PTR choice, std::function<void()> action = nullptr);
+struct MenuShown {
+  UINT flags;
+  int x, y;
+  std::vector<MenuItem> items;
+};
+const std::vector<MenuShown>& menusShown();
+
 }  // namespace standin
 
 #endif

@@ -101,6 +101,8 @@ void reset() {
   delete theWorld;
   theWorld = new World();
   resetFiles();
+  resetNet();
+  resetShell();
   setArguments({"KivvetLE.exe"});
 }
 
@@ -119,8 +121,14 @@ DWORD now() { return world().clock; }
 
 void pump() {
   MSG msg;
-  while (takeMessage(&msg, false)) DispatchMessageA(&msg);
+  for (;;) {
+    runScheduledActions();
+    if (!takeMessage(&msg, false)) break;
+    DispatchMessageA(&msg);
+  }
 }
+
+void runScheduledActionsNow() { runScheduledActions(); }
 
 void advance(DWORD ms) {
   World& w = world();

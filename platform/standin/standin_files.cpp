@@ -266,10 +266,20 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 
 BOOL CloseHandle(HANDLE object) {
   auto found = standin::openFiles.find((intptr_t)object);
-  if (found == standin::openFiles.end()) return FALSE;
+  if (found == standin::openFiles.end()) return standin::closeProcessHandle(object);
   close(found->second.fd);
   standin::openFiles.erase(found);
   return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  struct stat info;
+  std::string host = standin::hostPath(path ? path : "");
+  if (host.empty() || stat(host.c_str(), &info) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {

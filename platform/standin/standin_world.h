@@ -94,8 +94,13 @@ World& world();
 void record(const std::string& line);
 std::string quoted(const char* text);
 
-// Files keep their own state; reset() calls this.
+// Files, sockets and the shell keep their own state; reset() calls these.
 void resetFiles();
+void resetNet();
+void resetShell();
+// Process handles live beside file handles; CloseHandle asks here.
+bool closeProcessHandle(HANDLE handle);
+void runScheduledActionsNow();
 
 }  // namespace standin
 

@@ -62,6 +62,7 @@ typedef struct HBRUSH__* HBRUSH;
 
 // ---- messages and windows ------------------------------------------------
 
+#define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
@@ -299,6 +300,141 @@ typedef struct WSAData {
 
 int WSAStartup(WORD version, LPWSADATA data);
 int WSACleanup(void);
+
+// u_char, u_short and u_long come from the C library's <sys/types.h>, as
+// on Windows from winsock.h; u_long is wider here, which the program never
+// relies on (addresses are copied as 4 bytes).
+#include <sys/types.h>
+
+#define AF_INET 2
+#define SOCK_STREAM 1
+#define INADDR_NONE 0xffffffffu
+#define FD_READ 0x01
+#define FD_WRITE 0x02
+#define FD_OOB 0x04
+#define FD_ACCEPT 0x08
+#define FD_CONNECT 0x10
+#define FD_CLOSE 0x20
+#define SD_RECEIVE 0
+#define SD_SEND 1
+#define SD_BOTH 2
+#define MAXGETHOSTSTRUCT 1024
+
+#define WSAEINVAL 10022
+#define WSAEWOULDBLOCK 10035
+#define WSAEALREADY 10037
+#define WSAENOTSOCK 10038
+#define WSAENETDOWN 10050
+#define WSAECONNABORTED 10053
+#define WSAECONNRESET 10054
+#define WSAETIMEDOUT 10060
+#define WSAECONNREFUSED 10061
+#define WSAENOBUFS 10055
+#define WSAHOST_NOT_FOUND 11001
+
+#define WSAGETASYNCERROR(lParam) HIWORD(lParam)
+#define WSAGETASYNCBUFLEN(lParam) LOWORD(lParam)
+#define WSAGETSELECTEVENT(lParam) LOWORD(lParam)
+#define WSAGETSELECTERROR(lParam) HIWORD(lParam)
+
+struct in_addr {
+  uint32_t s_addr;
+};
+
+struct sockaddr {
+  u_short sa_family;
+  char sa_data[14];
+};
+
+struct sockaddr_in {
+  short sin_family;
+  u_short sin_port;
+  struct in_addr sin_addr;
+  char sin_zero[8];
+};
+
+struct hostent {
+  char* h_name;
+  char** h_aliases;
+  short h_addrtype;
+  short h_length;
+  char** h_addr_list;
+};
+
+SOCKET socket(int family, int type, int protocol);
+int closesocket(SOCKET s);
+int connect(SOCKET s, const struct sockaddr* address, int length);
+int recv(SOCKET s, char* buffer, int length, int flags);
+int send(SOCKET s, const char* buffer, int length, int flags);
+int shutdown(SOCKET s, int how);
+int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events);
+int WSAGetLastError(void);
+unsigned long inet_addr(const char* text);
+u_short htons(u_short value);
+u_short ntohs(u_short value);
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int length);
+int WSACancelAsyncRequest(HANDLE task);
+
+// ---- libraries ------------------------------------------------------------------
+
+typedef LONG_PTR(WINAPI* FARPROC)(void);
+
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+DWORD GetFileAttributesA(LPCSTR path);
+
+// ---- processes and the shell -----------------------------------------------------
+
+#define STARTF_USESHOWWINDOW 0x00000001u
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION;
+
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                    LPVOID environment, LPCSTR directory, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* information);
+HINSTANCE ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                        INT show);
+
+typedef struct tagRECT {
+  LONG left, top, right, bottom;
+} RECT;
+
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND window, const RECT* rect);
 
 // ---- process entry (the program defines it; tests call it) ----------------------
 

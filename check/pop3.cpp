@@ -1,0 +1,188 @@
+// The POP3 dialogue as a table of awaited replies: each send... function
+// sends one command and names the reply it awaits; dispatchReply hands a
+// reply line to the step that awaits it.
+#include "check/pop3.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "check/apop.h"
+#include "check/check.h"
+#include "check/knownuids.h"
+#include "settings/settings.h"
+#include "tray/notify.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+const char TEXT_REFUSED[] = "サーバに接続を拒否されました.";
+const char TEXT_BAD_LOGIN[] = "ユーザーIDまたはパスワードが違います.";
+const char TEXT_NO_STAT[] = "接続しているサーバはSTATコマンドに対応していません.";
+const char TEXT_NO_UIDL[] = "接続しているサーバはUIDLコマンドに対応していません.";
+const char TEXT_NO_QUIT[] = "接続しているサーバはQUITコマンドに対応していません.";
+const char TEXT_NO_APOP[] = "接続しているサーバはAPOPに対応していません.";
+
+// A CR before the LF is part of the line and counts as a blank.
+int isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Skips one blank-separated field and the blanks after it.
+const char* skipField(const char* p) {
+  while (*p != '\0' && !isBlank(*p)) p++;
+  while (isBlank(*p)) p++;
+  return p;
+}
+
+// Reads a decimal number; returns 0 when there is none. Values beyond 32
+// bits stay at the largest count.
+int readCount(const char* p, DWORD* value) {
+  if (*p < '0' || *p > '9') return 0;
+  unsigned long long number = 0;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    number = number * 10 + (unsigned)(*p - '0');
+    if (number > 0xFFFFFFFFull) number = 0xFFFFFFFFull;
+  }
+  *value = (DWORD)number;
+  return 1;
+}
+
+void sendCommand(const char* format, const char* first = "", const char* second = "") {
+  snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
+  ::send(app.sessionSocket, app.sendBuffer, (int)strlen(app.sendBuffer), 0);
+}
+
+void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
+
+// Every refusal is shown, then the session is ended politely.
+void refuse(HWND window, const char* text) {
+  failCheck(window, text);
+  sendQuit(window);
+}
+
+}  // namespace
+
+void setSessionState(SessionState state) { app.sessionState = state; }
+
+void resetLineAssembler() {
+  app.lineBuffer[0] = '\0';
+  app.lineLength = 0;
+}
+
+void feedReceivedText(HWND window, const char* text, DWORD length) {
+  // A chunk that would overfill the buffer is dropped with everything
+  // held: no line that long belongs to POP3.
+  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
+    resetLineAssembler();
+    return;
+  }
+  // A NUL inside the chunk ends its text.
+  size_t textLength = strnlen(text, length);
+  memcpy(app.lineBuffer + app.lineLength, text, textLength);
+  app.lineLength += (DWORD)textLength;
+  app.lineBuffer[app.lineLength] = '\0';
+
+  char* lineFeed;
+  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
+    *lineFeed = '\0';
+    dispatchReply(window);
+    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
+    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
+    app.lineLength = rest;
+  }
+}
+
+void dispatchReply(HWND window) {
+  int positive = app.lineBuffer[0] != '-';
+  switch (app.sessionState) {
+    case AwaitGreeting:
+      if (!positive) return refuse(window, TEXT_REFUSED);
+      showProgress(window, "ユーザーIDを認証中...");
+      return sendLogin(window);
+    case AwaitUserReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      showProgress(window, "パスワードを認証中...");
+      return sendPass();
+    case AwaitPassReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      showProgress(window, "メールの数を取得中...");
+      return sendStat();
+    case AwaitStatReply:
+      if (!positive) return refuse(window, TEXT_NO_STAT);
+      return onStatReply(window);
+    case AwaitUidlReply:
+      if (!positive) return refuse(window, TEXT_NO_UIDL);
+      return onUidlReply(window);
+    case AwaitQuitReply:
+      if (!positive) return refuse(window, TEXT_NO_QUIT);
+      return closeSession(window);
+    case Idle:
+      return;  // left over behind the answer to QUIT
+  }
+}
+
+void sendLogin(HWND window) {
+  if (settings.useApop == 0) {
+    sendCommand("USER %s\r\n", settings.userId);
+    setSessionState(AwaitUserReply);
+    return;
+  }
+  char digest[33];
+  if (!buildApopDigest(digest, app.lineBuffer, settings.password)) return refuse(window, TEXT_NO_APOP);
+  sendCommand("APOP %s %s\r\n", settings.userId, digest);
+  setSessionState(AwaitPassReply);
+}
+
+void sendPass() {
+  sendCommand("PASS %s\r\n", settings.password);
+  setSessionState(AwaitPassReply);
+}
+
+void sendStat() {
+  sendCommand("STAT\r\n");
+  setSessionState(AwaitStatReply);
+}
+
+void sendUidl() {
+  char number[16];
+  snprintf(number, sizeof number, "%u", (unsigned)app.uidlIndex);
+  sendCommand("UIDL %s\r\n", number);
+  setSessionState(AwaitUidlReply);
+}
+
+void sendQuit(HWND window) {
+  sendCommand("QUIT\r\n");
+  setSessionState(AwaitQuitReply);
+  SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
+}
+
+DWORD firstWalkedMessage() {
+  return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
+}
+
+void onStatReply(HWND window) {
+  readCount(skipField(app.lineBuffer), &app.messageCount);
+  if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
+    app.uidlIndex = firstWalkedMessage();
+    sendUidl();
+    return;
+  }
+  sendQuit(window);
+  startNotification(window);
+}
+
+void onUidlReply(HWND window) {
+  // "+OK number uid": a reply without its UID stores an empty one.
+  const char* uid = skipField(skipField(app.lineBuffer));
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  storeUid(app.currentUids[app.uidlIndex - firstWalkedMessage()], uid, length);
+
+  if (app.uidlIndex < app.messageCount) {
+    app.uidlIndex++;
+    sendUidl();
+    return;
+  }
+  sendQuit(window);
+  app.newCount = mergeUidLists();
+  saveKnownUids();
+  startNotification(window);
+}

@@ -1,0 +1,441 @@
+// Windows Sockets 1.1 with the test as the far end, asynchronous host
+// lookups on the virtual clock, and the WININET connection query.
+//
+// Notifications follow Windows Sockets: FD_READ is posted when data
+// arrives and none is outstanding, and again after a recv that leaves data
+// behind; messages already queued for a socket stay queued after it is
+// closed, as they do on Windows.
+#include <string.h>
+
+#include "platform/standin/standin_world.h"
+
+namespace standin {
+
+namespace {
+
+struct FakeSocket {
+  bool open = true;
+  HWND window = nullptr;
+  UINT message = 0;
+  long events = 0;
+  std::string inbox;
+  std::string sent;
+  std::string partialLine;
+  bool readOutstanding = false;
+  bool peerClosed = false;
+  int recvError = 0;
+  std::vector<int> shutdowns;
+};
+
+struct Lookup {
+  HWND window;
+  UINT message;
+  std::string name;
+  char* buffer;
+  int length;
+  bool pending;
+};
+
+std::map<SOCKET, FakeSocket> sockets;
+SOCKET nextSocket = 0x40;
+SOCKET newestSocket = INVALID_SOCKET;
+bool socketFails = false;
+bool asyncSelectFails = false;
+int connectError = 0;
+int lastErrorCode = 0;
+std::string connectAddress;
+int connectPort = 0;
+std::function<void(SOCKET)> connectAction;
+std::function<void(SOCKET, const std::string&)> lineAction;
+
+std::map<std::string, std::string> hosts;
+DWORD lookupDelay = 0;
+bool lookupRequestFails = false;
+std::map<intptr_t, Lookup> lookups;
+intptr_t nextLookup = 0x1000;
+
+bool online = true;
+bool wininetPresent = true;
+bool wininetExportPresent = true;
+int librariesLoaded = 0;
+HINSTANCE__ wininetModule{"WININET.DLL"};
+
+FakeSocket* find(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() || !found->second.open ? nullptr : &found->second;
+}
+
+void notify(SOCKET s, FakeSocket& socket, int event, int error) {
+  if (socket.window && (socket.events & event))
+    PostMessageA(socket.window, socket.message, s, MAKELPARAM(event, error));
+}
+
+bool parseNumber(const char* text, size_t length, uint32_t* value) {
+  if (length == 0) return false;
+  int base = 10;
+  size_t i = 0;
+  if (length > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    i = 2;
+    if (length == 2) return false;
+  } else if (length > 1 && text[0] == '0') {
+    base = 8;
+    i = 1;
+  }
+  uint64_t result = 0;
+  for (; i < length; i++) {
+    int digit;
+    char c = text[i];
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return false;
+    if (digit >= base) return false;
+    result = result * (uint64_t)base + (uint64_t)digit;
+    if (result > 0xFFFFFFFFull) return false;
+  }
+  *value = (uint32_t)result;
+  return true;
+}
+
+// Windows' reading of an Internet address: one to four parts, each
+// decimal, octal (leading 0) or hexadecimal (0x); the last part fills the
+// remaining bytes. The result is in network byte order.
+uint32_t parseAddress(const char* text) {
+  uint32_t parts[4];
+  int count = 0;
+  const char* start = text;
+  for (const char* p = text;; p++) {
+    if (*p == '.' || *p == '\0') {
+      if (count == 4 || !parseNumber(start, (size_t)(p - start), &parts[count])) return INADDR_NONE;
+      count++;
+      if (*p == '\0') break;
+      start = p + 1;
+    }
+  }
+  uint32_t host = 0;
+  uint32_t limits[] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
+  for (int i = 0; i < count - 1; i++) {
+    if (parts[i] > 0xFF) return INADDR_NONE;
+    host |= parts[i] << (24 - 8 * i);
+  }
+  if (parts[count - 1] > limits[count - 1]) return INADDR_NONE;
+  host |= parts[count - 1];
+  return ((host & 0xFF) << 24) | ((host & 0xFF00) << 8) | ((host >> 8) & 0xFF00) | (host >> 24);
+}
+
+void completeLookup(intptr_t handle) {
+  auto found = lookups.find(handle);
+  if (found == lookups.end() || !found->second.pending) return;
+  Lookup& lookup = found->second;
+  lookup.pending = false;
+  auto host = hosts.find(lookup.name);
+  if (host == hosts.end()) {
+    PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(0, WSAHOST_NOT_FOUND));
+    return;
+  }
+  // The host entry and everything it points at live inside the caller's
+  // buffer, as Windows Sockets lays it out.
+  struct hostent* entry = (struct hostent*)lookup.buffer;
+  char** aliases = (char**)(lookup.buffer + sizeof(struct hostent));
+  char** addresses = aliases + 1;
+  char* address = (char*)(addresses + 2);
+  char* name = address + 4;
+  size_t needed = (size_t)(name - lookup.buffer) + lookup.name.size() + 1;
+  if ((size_t)lookup.length < needed) {
+    PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, WSAENOBUFS));
+    return;
+  }
+  uint32_t network = parseAddress(host->second.c_str());
+  memcpy(address, &network, 4);
+  memcpy(name, lookup.name.c_str(), lookup.name.size() + 1);
+  aliases[0] = nullptr;
+  addresses[0] = address;
+  addresses[1] = nullptr;
+  entry->h_name = name;
+  entry->h_aliases = aliases;
+  entry->h_addrtype = AF_INET;
+  entry->h_length = 4;
+  entry->h_addr_list = addresses;
+  PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, 0));
+}
+
+BOOL WINAPI internetGetConnectedState(LPDWORD flags, DWORD) {
+  if (flags) *flags = online ? 0x02 : 0;
+  return online ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void resetNet() {
+  sockets.clear();
+  newestSocket = INVALID_SOCKET;
+  socketFails = asyncSelectFails = false;
+  connectError = lastErrorCode = 0;
+  connectAddress.clear();
+  connectPort = 0;
+  connectAction = nullptr;
+  lineAction = nullptr;
+  hosts.clear();
+  lookupDelay = 0;
+  lookupRequestFails = false;
+  lookups.clear();
+  online = wininetPresent = wininetExportPresent = true;
+  librariesLoaded = 0;
+}
+
+void failNextSocket() { socketFails = true; }
+void failNextAsyncSelect() { asyncSelectFails = true; }
+void failNextConnect(int error) { connectError = error; }
+void failNextRecv(int error) {
+  if (FakeSocket* socket = find(newestSocket)) socket->recvError = error;
+}
+SOCKET lastSocket() { return newestSocket; }
+bool socketOpen(SOCKET s) { return find(s) != nullptr; }
+size_t openSocketCount() {
+  size_t count = 0;
+  for (auto& entry : sockets) count += entry.second.open;
+  return count;
+}
+std::string lastConnectAddress() { return connectAddress; }
+int lastConnectPort() { return connectPort; }
+long selectedEvents(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? 0 : found->second.events;
+}
+
+void connectionEstablished(SOCKET s, int error) {
+  if (FakeSocket* socket = find(s)) {
+    if (error) socket->peerClosed = true;
+    notify(s, *socket, FD_CONNECT, error);
+  }
+}
+
+void serverSends(SOCKET s, const std::string& bytes) {
+  FakeSocket* socket = find(s);
+  if (!socket || socket->peerClosed) return;
+  socket->inbox += bytes;
+  if (!socket->readOutstanding) {
+    socket->readOutstanding = true;
+    notify(s, *socket, FD_READ, 0);
+  }
+}
+
+void serverCloses(SOCKET s, int error) {
+  if (FakeSocket* socket = find(s)) {
+    socket->peerClosed = true;
+    notify(s, *socket, FD_CLOSE, error);
+  }
+}
+
+std::string sentBy(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? std::string() : found->second.sent;
+}
+
+std::vector<int> shutdownsOf(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? std::vector<int>() : found->second.shutdowns;
+}
+
+void onConnect(std::function<void(SOCKET)> action) { connectAction = std::move(action); }
+void onLineSent(std::function<void(SOCKET, const std::string&)> action) {
+  lineAction = std::move(action);
+}
+
+void setHostAddress(const std::string& name, const std::string& dotted) { hosts[name] = dotted; }
+void setLookupDelay(DWORD ms) { lookupDelay = ms; }
+void failNextLookupRequest() { lookupRequestFails = true; }
+size_t pendingLookupCount() {
+  size_t count = 0;
+  for (auto& entry : lookups) count += entry.second.pending;
+  return count;
+}
+size_t lookupRequestCount() { return lookups.size(); }
+
+void setOnline(bool value) { online = value; }
+void setWininet(bool libraryPresent, bool exportPresent) {
+  wininetPresent = libraryPresent;
+  wininetExportPresent = exportPresent;
+}
+int loadedLibraryCount() { return librariesLoaded; }
+
+}  // namespace standin
+
+using standin::record;
+
+SOCKET socket(int family, int type, int) {
+  record("socket");
+  if (standin::socketFails || family != AF_INET || type != SOCK_STREAM) {
+    standin::socketFails = false;
+    standin::lastErrorCode = WSAENOBUFS;
+    return INVALID_SOCKET;
+  }
+  SOCKET s = standin::nextSocket++;
+  standin::sockets[s] = standin::FakeSocket();
+  standin::newestSocket = s;
+  return s;
+}
+
+int closesocket(SOCKET s) {
+  record("closesocket");
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket) {
+    standin::lastErrorCode = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  socket->open = false;
+  return 0;
+}
+
+int connect(SOCKET s, const struct sockaddr* address, int length) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket || length < (int)sizeof(struct sockaddr_in)) {
+    standin::lastErrorCode = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  const struct sockaddr_in* in = (const struct sockaddr_in*)address;
+  uint32_t a = in->sin_addr.s_addr;
+  standin::connectAddress = std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
+                            std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
+  standin::connectPort = ntohs(in->sin_port);
+  record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
+  int error = standin::connectError;
+  standin::connectError = 0;
+  if (error) {
+    standin::lastErrorCode = error;
+    return SOCKET_ERROR;
+  }
+  if (standin::connectAction) {
+    auto action = standin::connectAction;
+    standin::at(standin::now(), [action, s] { action(s); });
+  }
+  standin::lastErrorCode = WSAEWOULDBLOCK;
+  return SOCKET_ERROR;
+}
+
+int recv(SOCKET s, char* buffer, int length, int) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket) {
+    standin::lastErrorCode = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  socket->readOutstanding = false;
+  if (socket->recvError) {
+    standin::lastErrorCode = socket->recvError;
+    socket->recvError = 0;
+    return SOCKET_ERROR;
+  }
+  if (socket->inbox.empty()) {
+    if (socket->peerClosed) return 0;
+    standin::lastErrorCode = WSAEWOULDBLOCK;
+    return SOCKET_ERROR;
+  }
+  size_t count = std::min(socket->inbox.size(), (size_t)length);
+  memcpy(buffer, socket->inbox.data(), count);
+  socket->inbox.erase(0, count);
+  if (!socket->inbox.empty()) {
+    socket->readOutstanding = true;
+    standin::notify(s, *socket, FD_READ, 0);
+  }
+  return (int)count;
+}
+
+int send(SOCKET s, const char* buffer, int length, int) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket) {
+    standin::lastErrorCode = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  std::string bytes(buffer, (size_t)length);
+  socket->sent += bytes;
+  record("send(" + standin::quoted(bytes.c_str()) + ")");
+  socket->partialLine += bytes;
+  size_t end;
+  while ((end = socket->partialLine.find("\r\n")) != std::string::npos) {
+    std::string line = socket->partialLine.substr(0, end);
+    socket->partialLine.erase(0, end + 2);
+    if (standin::lineAction) standin::lineAction(s, line);
+  }
+  return length;
+}
+
+int shutdown(SOCKET s, int how) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket) {
+    standin::lastErrorCode = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  socket->shutdowns.push_back(how);
+  return 0;
+}
+
+int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket || standin::asyncSelectFails) {
+    standin::asyncSelectFails = false;
+    standin::lastErrorCode = WSAEINVAL;
+    return SOCKET_ERROR;
+  }
+  socket->window = window;
+  socket->message = message;
+  socket->events = events;
+  return 0;
+}
+
+int WSAGetLastError(void) { return standin::lastErrorCode; }
+
+unsigned long inet_addr(const char* text) { return standin::parseAddress(text); }
+
+u_short htons(u_short value) { return (u_short)((value << 8) | (value >> 8)); }
+u_short ntohs(u_short value) { return htons(value); }
+
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int length) {
+  record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
+  if (standin::lookupRequestFails) {
+    standin::lookupRequestFails = false;
+    standin::lastErrorCode = WSAENOBUFS;
+    return nullptr;
+  }
+  intptr_t handle = standin::nextLookup++;
+  standin::lookups[handle] = standin::Lookup{window, message, name, buffer, length, true};
+  standin::at(standin::now() + standin::lookupDelay, [handle] { standin::completeLookup(handle); });
+  return (HANDLE)handle;
+}
+
+int WSACancelAsyncRequest(HANDLE task) {
+  record("WSACancelAsyncRequest");
+  auto found = standin::lookups.find((intptr_t)task);
+  if (found == standin::lookups.end() || !found->second.pending) {
+    standin::lastErrorCode = found == standin::lookups.end() ? WSAEINVAL : WSAEALREADY;
+    return SOCKET_ERROR;
+  }
+  found->second.pending = false;
+  return 0;
+}
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  record("LoadLibraryA(" + standin::quoted(name) + ")");
+  if (lstrcmpiA(name, "WININET.DLL") == 0 && standin::wininetPresent) {
+    standin::librariesLoaded++;
+    return &standin::wininetModule;
+  }
+  SetLastError(126);
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  if (module == &standin::wininetModule && standin::wininetExportPresent &&
+      strcmp(name, "InternetGetConnectedState") == 0)
+    return (FARPROC)(void*)standin::internetGetConnectedState;
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  record("FreeLibrary");
+  if (module == &standin::wininetModule && standin::librariesLoaded > 0) {
+    standin::librariesLoaded--;
+    return TRUE;
+  }
+  return FALSE;
+}

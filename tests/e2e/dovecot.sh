@@ -1,0 +1,230 @@
+# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test.
+# Source it; it defines functions only.
+#
+#   dovecot_start DIR             starts a server whose files live in DIR/dovecot;
+#                                 sets DOVECOT_PORT, DOVECOT_LOG, DOVECOT_MAILDIR,
+#                                 DOVECOT_RAWLOG (one user "cat", password "nyan")
+#   dovecot_add_user NAME PASS    one more user (any time after dovecot_start)
+#   dovecot_deliver N [SUBJECT]   N small messages into the mailbox of "cat"
+#   dovecot_wait_log PATTERN SECS true once an extended regex matches a log line
+#   dovecot_stop                  ends the server (also safe when none runs)
+#
+# The log shows every login with its method and whether TLS was used, e.g.
+#   pop3-login: Login: user=<cat>, method=APOP, rip=127.0.0.1, lip=127.0.0.1, mpid=…, secured, tls=no, session=<…>
+# and every failed one, e.g.
+#   pop3-login: Disconnected (auth failed, 1 attempts in 2 secs): user=<cat>, method=PLAIN, …, tls=no, …
+# DOVECOT_RAWLOG holds one pair of files per POP3 connection, T-PID.in (what
+# the client sent, login commands included) and T-PID.out (the replies),
+# written by the login process; after login the mailbox process appends
+# to T-PID-S.in/.out files of its own in the same folder.
+# All users share one mailbox; deliveries go to it.
+
+DOVECOT_PORT=""
+DOVECOT_LOG=""
+DOVECOT_MAILDIR=""
+DOVECOT_RAWLOG=""
+DOVECOT_DIR=""
+DOVECOT_CONF=""
+
+# The owner of the mailbox: nobody when we are root (Dovecot refuses to
+# open mail as root), ourselves otherwise.
+_dovecot_ids() {
+  if [ "$(id -u)" -eq 0 ]; then
+    _DOVECOT_UID=65534
+    _DOVECOT_GID=65534
+    _DOVECOT_LOGIN_USER=dovenull
+    _DOVECOT_INTERNAL_USER=dovecot
+  else
+    _DOVECOT_UID=$(id -u)
+    _DOVECOT_GID=$(id -g)
+    _DOVECOT_LOGIN_USER=$(id -un)
+    _DOVECOT_INTERNAL_USER=$(id -un)
+  fi
+}
+
+# True when something listens on PORT. Read from the kernel's table rather
+# than by connecting, which would put a stray session in a server's log.
+_dovecot_port_open() {
+  local hex
+  hex=$(printf '%04X' "$1")
+  awk -v hex="$hex" '$4 == "0A" && $2 ~ (":" hex "$") { found = 1 } END { exit !found }' \
+    /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+_dovecot_write_conf() {
+  local port=$1
+  # Without root nothing can change user or chroot: every service runs
+  # as ourselves, unconfined.
+  local unconfined="" as_us=""
+  if [ "$(id -u)" -ne 0 ]; then
+    unconfined="chroot ="
+    as_us="user = \$default_internal_user"
+  fi
+  cat >"$DOVECOT_CONF" <<CONF
+# Written by tests/e2e/dovecot.sh for one test.
+instance_name = kivvet-$port
+base_dir = $DOVECOT_DIR/run
+state_dir = $DOVECOT_DIR/state
+listen = 127.0.0.1
+protocols = pop3
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+default_login_user = $_DOVECOT_LOGIN_USER
+default_internal_user = $_DOVECOT_INTERNAL_USER
+first_valid_uid = 1
+first_valid_gid = 1
+
+log_path = $DOVECOT_LOG
+auth_verbose = yes
+auth_verbose_passwords = plain
+login_log_format_elements = user=<%u> method=%m rip=%r lip=%l mpid=%e %c session=<%{session}>
+# Wrong passwords are answered at once, however many come: no failure
+# delay, no growing penalty from anvil.
+auth_failure_delay = 0
+
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $DOVECOT_DIR/passwd
+}
+userdb {
+  driver = static
+  args = uid=$_DOVECOT_UID gid=$_DOVECOT_GID home=$DOVECOT_DIR/home
+}
+mail_location = maildir:$DOVECOT_MAILDIR
+pop3_uidl_format = %08Xu%08Xv
+# Sessions after login; the login process records the rest (-R below).
+rawlog_dir = $DOVECOT_RAWLOG
+
+service pop3-login {
+  executable = pop3-login -R $DOVECOT_RAWLOG
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $port
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service anvil {
+  $unconfined
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+service auth {
+  $as_us
+}
+service auth-worker {
+  $as_us
+}
+service imap-login {
+  $unconfined
+}
+CONF
+}
+
+dovecot_start() {
+  local dir=$1
+  _dovecot_ids
+  DOVECOT_DIR="$dir/dovecot"
+  DOVECOT_CONF="$DOVECOT_DIR/dovecot.conf"
+  DOVECOT_LOG="$DOVECOT_DIR/dovecot.log"
+  DOVECOT_MAILDIR="$DOVECOT_DIR/Maildir"
+  DOVECOT_RAWLOG="$DOVECOT_DIR/rawlog"
+  mkdir -p "$DOVECOT_DIR"/{run,state,home} "$DOVECOT_MAILDIR"/{new,cur,tmp} "$DOVECOT_RAWLOG"
+  : >"$DOVECOT_DIR/passwd"
+  chmod 644 "$DOVECOT_DIR/passwd"
+  echo 0 >"$DOVECOT_DIR/delivered"
+  : >"$DOVECOT_LOG"
+  # The mailbox user and the login processes must reach their folders.
+  chmod a+x "$dir" "$DOVECOT_DIR"
+  chmod 1777 "$DOVECOT_RAWLOG"
+  chown -R "$_DOVECOT_UID:$_DOVECOT_GID" "$DOVECOT_MAILDIR" "$DOVECOT_DIR/home"
+  dovecot_add_user cat nyan
+
+  local port
+  for port in $(seq 21100 21199); do
+    _dovecot_port_open "$port" && continue
+    _dovecot_write_conf "$port"
+    if ! dovecot -c "$DOVECOT_CONF" 2>>"$DOVECOT_LOG"; then
+      # Another server may have taken the port since we looked.
+      grep -q 'Address already in use' "$DOVECOT_LOG" && continue
+      break
+    fi
+    local deadline=$((SECONDS + 20))
+    while [ $SECONDS -lt $deadline ]; do
+      if _dovecot_port_open "$port"; then
+        DOVECOT_PORT=$port
+        return 0
+      fi
+      _dovecot_running || break
+      sleep 0.1
+    done
+    dovecot_stop
+  done
+  echo "could not start Dovecot; see $DOVECOT_LOG" >&2
+  return 1
+}
+
+_dovecot_pid() {
+  [ -n "$DOVECOT_DIR" ] && [ -s "$DOVECOT_DIR/run/master.pid" ] && cat "$DOVECOT_DIR/run/master.pid"
+}
+
+_dovecot_running() {
+  local pid
+  pid=$(_dovecot_pid) && kill -0 "$pid" 2>/dev/null
+}
+
+dovecot_add_user() {
+  printf '%s:{PLAIN}%s\n' "$1" "$2" >>"$DOVECOT_DIR/passwd"
+}
+
+# Messages are numbered from 1 on over the life of the server (the count
+# is kept in a file, so subshells may deliver too) and get names of the
+# kind Maildir writers use: seconds, then ".M" and the number, which
+# Dovecot orders numerically, so UIDs follow the order of delivery. Each is
+# written in tmp and renamed into new, as a real delivery does.
+dovecot_deliver() {
+  local count=$1 subject=${2:-}
+  local i n name file now
+  now=$(date +%s)
+  n=$(cat "$DOVECOT_DIR/delivered")
+  for i in $(seq 1 "$count"); do
+    n=$((n + 1))
+    echo "$n" >"$DOVECOT_DIR/delivered"
+    name="$now.M${n}P${BASHPID}.kivvet"
+    file="$DOVECOT_MAILDIR/tmp/$name"
+    printf '%s\r\n' \
+      "From: Sender $n <sender$n@example.invalid>" \
+      "To: cat <cat@example.invalid>" \
+      "Subject: ${subject:-Test message $n}" \
+      "Date: $(LC_ALL=C date -R)" \
+      "Message-ID: <$name@example.invalid>" \
+      "" \
+      "Message $n for the tray." >"$file"
+    chown "$_DOVECOT_UID:$_DOVECOT_GID" "$file"
+    mv "$file" "$DOVECOT_MAILDIR/new/$name"
+  done
+}
+
+dovecot_wait_log() {
+  local pattern=$1 seconds=$2
+  local deadline=$((SECONDS + seconds))
+  while :; do
+    grep -Eq -- "$pattern" "$DOVECOT_LOG" 2>/dev/null && return 0
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+dovecot_stop() {
+  local pid
+  pid=$(_dovecot_pid) || return 0
+  kill "$pid" 2>/dev/null || true
+  local deadline=$((SECONDS + 10))
+  while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+  kill -9 "$pid" 2>/dev/null || true
+  rm -f "$DOVECOT_DIR/run/master.pid"
+}
