@@ -1,23 +1,32 @@
-# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test.
-# Source it; it defines functions only.
+# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test,
+# without TLS, offering USER/PASS and APOP. Source it; it defines
+# functions only.
 #
-#   dovecot_start DIR             starts a server whose files live in DIR/dovecot;
-#                                 sets DOVECOT_PORT, DOVECOT_LOG, DOVECOT_MAILDIR,
-#                                 DOVECOT_RAWLOG (one user "cat", password "nyan")
-#   dovecot_add_user NAME PASS    one more user (any time after dovecot_start)
-#   dovecot_deliver N [SUBJECT]   N small messages into the mailbox of "cat"
-#   dovecot_wait_log PATTERN SECS true once an extended regex matches a log line
-#   dovecot_stop                  ends the server (also safe when none runs)
+#   dovecot_start DIR              starts a server keeping its files in DIR/dovecot
+#                                  on a free port from 21100 on; sets DOVECOT_PORT,
+#                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
+#                                  User "cat", password "nyan".
+#   dovecot_add_user NAME PASS     one more user, any time after the start
+#   dovecot_deliver N [SUBJECT]    N small messages into the mailbox
+#   dovecot_wait_log PATTERN SECS  true as soon as a log line matches the
+#                                  extended regex
+#   dovecot_sent                   every line clients sent, oldest first
+#   dovecot_stop                   ends the server; harmless when none runs
 #
-# The log shows every login with its method and whether TLS was used, e.g.
-#   pop3-login: Login: user=<cat>, method=APOP, rip=127.0.0.1, lip=127.0.0.1, mpid=…, secured, tls=no, session=<…>
-# and every failed one, e.g.
-#   pop3-login: Disconnected (auth failed, 1 attempts in 2 secs): user=<cat>, method=PLAIN, …, tls=no, …
-# DOVECOT_RAWLOG holds one pair of files per POP3 connection, T-PID.in (what
-# the client sent, login commands included) and T-PID.out (the replies),
-# written by the login process; after login the mailbox process appends
-# to T-PID-S.in/.out files of its own in the same folder.
-# All users share one mailbox; deliveries go to it.
+# All users share the one mailbox. Under lib.sh the server is also ended
+# with the test's other processes, but a test should stop it itself.
+#
+# The log names the method of every login attempt, e.g.
+#   pop3-login: Info: Login: user=<cat>, method=APOP, rip=127.0.0.1, lip=127.0.0.1, mpid=16451, secured, session=<...>
+#   pop3-login: Info: Login: user=<cat>, method=PLAIN, ... (USER/PASS)
+#   pop3-login: Info: Disconnected: Connection closed (auth failed, 1 attempts in 0 secs): user=<cat>, method=APOP, ...
+#   auth: Info: passwd-file(cat,127.0.0.1,<...>): Password mismatch (given password: wrong)
+# "secured" there means a local connection; a TLS session would say "TLS".
+# A pair of raw logs per connection lands in DOVECOT_RAWLOG, each line
+# stamped with the time: TIME.PID.1.in holds what the client sent and
+# TIME.PID.1.out the replies, written at once. The login process (PID)
+# records the greeting and the login commands; after a login the mailbox
+# process (PID = the mpid of the Login line) records the rest.
 
 DOVECOT_PORT=""
 DOVECOT_LOG=""
@@ -34,21 +43,26 @@ _dovecot_ids() {
     _DOVECOT_GID=65534
     _DOVECOT_LOGIN_USER=dovenull
     _DOVECOT_INTERNAL_USER=dovecot
+    _DOVECOT_INTERNAL_GROUP=dovecot
   else
     _DOVECOT_UID=$(id -u)
     _DOVECOT_GID=$(id -g)
     _DOVECOT_LOGIN_USER=$(id -un)
     _DOVECOT_INTERNAL_USER=$(id -un)
+    _DOVECOT_INTERNAL_GROUP=$(id -gn)
   fi
 }
 
 # True when something listens on PORT. Read from the kernel's table rather
 # than by connecting, which would put a stray session in a server's log.
 _dovecot_port_open() {
-  local hex
+  local hex table tables=()
   hex=$(printf '%04X' "$1")
+  for table in /proc/net/tcp /proc/net/tcp6; do
+    [ -r "$table" ] && tables+=("$table")
+  done
   awk -v hex="$hex" '$4 == "0A" && $2 ~ (":" hex "$") { found = 1 } END { exit !found }' \
-    /proc/net/tcp /proc/net/tcp6 2>/dev/null
+    "${tables[@]}"
 }
 
 _dovecot_write_conf() {
@@ -72,6 +86,7 @@ disable_plaintext_auth = no
 auth_mechanisms = plain apop
 default_login_user = $_DOVECOT_LOGIN_USER
 default_internal_user = $_DOVECOT_INTERNAL_USER
+default_internal_group = $_DOVECOT_INTERNAL_GROUP
 first_valid_uid = 1
 first_valid_gid = 1
 
@@ -148,15 +163,17 @@ dovecot_start() {
   for port in $(seq 21100 21199); do
     _dovecot_port_open "$port" && continue
     _dovecot_write_conf "$port"
-    if ! dovecot -c "$DOVECOT_CONF" 2>>"$DOVECOT_LOG"; then
+    if ! dovecot -c "$DOVECOT_CONF" 2>"$DOVECOT_DIR/start.err"; then
       # Another server may have taken the port since we looked.
-      grep -q 'Address already in use' "$DOVECOT_LOG" && continue
+      grep -q 'Address already in use' "$DOVECOT_DIR/start.err" && continue
       break
     fi
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ]; do
       if _dovecot_port_open "$port"; then
         DOVECOT_PORT=$port
+        # lib.sh ends these when the test ends, whichever way.
+        if declare -p E2E_PIDS >/dev/null 2>&1; then E2E_PIDS+=("$(_dovecot_pid)"); fi
         return 0
       fi
       _dovecot_running || break
@@ -164,7 +181,7 @@ dovecot_start() {
     done
     dovecot_stop
   done
-  echo "could not start Dovecot; see $DOVECOT_LOG" >&2
+  echo "could not start Dovecot; see $DOVECOT_DIR/start.err and $DOVECOT_LOG" >&2
   return 1
 }
 
@@ -217,6 +234,13 @@ dovecot_wait_log() {
     [ $SECONDS -lt $deadline ] || return 1
     sleep 0.1
   done
+}
+
+# The rawlog files are written line by line, so a test may look while a
+# session is still open.
+dovecot_sent() {
+  find "$DOVECOT_RAWLOG" -name '*.in' -exec awk 1 {} + | sort -s -n -k1,1 |
+    sed -E 's/^[0-9.]+ //; s/\r$//'
 }
 
 dovecot_stop() {

@@ -1,0 +1,55 @@
+// A running program with an account, a fake server and helpers to see
+// what the tray shows.
+#ifndef KIVVET_TESTS_SUPPORT_MAILCHECK_H
+#define KIVVET_TESTS_SUPPORT_MAILCHECK_H
+
+#include <string.h>
+
+#include "tests/support/pop3server.h"
+#include "tests/support/program.h"
+
+class MailCheck : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    settings.checkAtStartup = 0;
+    writeSettingsFile();
+    window = startProgram();
+    strcpy(settings.serverHost, "127.0.0.1");
+    strcpy(settings.userId, "cat");
+    strcpy(settings.password, "nyan");
+    standin::pump();
+    servePop3(server);
+  }
+
+  // Chooses "check mail" and lets everything that follows at once happen.
+  void check() {
+    PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+    standin::advance(100);
+  }
+
+  std::string sent() { return standin::sentBy(server.socket); }
+  std::string icon() { return standin::trayIcon(window, TRAY_ICON_ID)->icon; }
+  std::string tip() {
+    std::string full = standin::trayIcon(window, TRAY_ICON_ID)->tip;
+    return full.substr(strlen("Kivvet LE - "));
+  }
+  // Every tooltip text the program asked for, in order, from `from` on.
+  std::vector<std::string> tipsSince(size_t from) {
+    std::vector<std::string> tips;
+    const auto& requests = standin::trayRequests();
+    for (size_t i = from; i < requests.size(); i++)
+      if (requests[i].accepted) tips.push_back(requests[i].data.icon + " " + requests[i].data.tip);
+    return tips;
+  }
+  bool itemGrayed(UINT id) {
+    for (const auto& item : standin::menuItems(app.trayMenu))
+      if (item.id == id) return item.grayed;
+    return false;
+  }
+
+  HWND window = nullptr;
+  FakePop3 server;
+};
+
+#endif

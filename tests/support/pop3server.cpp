@@ -1,0 +1,58 @@
+#include "tests/support/pop3server.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string answerTo(FakePop3& server, const std::string& line) {
+  std::string word = line.substr(0, line.find(' '));
+  auto custom = server.replies.find(word);
+  if (custom != server.replies.end()) return custom->second;
+  if (word == "USER") return line == "USER " + server.user ? "+OK" : "-ERR no such user";
+  if (word == "PASS") return line == "PASS " + server.password ? "+OK logged in" : "-ERR bad password";
+  if (word == "APOP") return "+OK logged in";
+  if (word == "STAT") return "+OK " + std::to_string(server.uids.size()) + " 4096";
+  if (word == "UIDL") {
+    size_t number = std::stoul(line.substr(5));
+    if (number == 0 || number > server.uids.size()) return "-ERR no such message";
+    return "+OK " + std::to_string(number) + " " + server.uids[number - 1];
+  }
+  if (word == "QUIT") return "+OK bye";
+  return "-ERR unknown command";
+}
+
+void deliver(FakePop3& server, SOCKET s, const std::string& bytes) {
+  if (server.pieceSize == 0) {
+    standin::serverSends(s, bytes);
+    return;
+  }
+  DWORD when = standin::now();
+  for (size_t at = 0; at < bytes.size(); at += server.pieceSize) {
+    std::string piece = bytes.substr(at, server.pieceSize);
+    standin::at(++when, [s, piece] { standin::serverSends(s, piece); });
+  }
+}
+
+}  // namespace
+
+void servePop3(FakePop3& server) {
+  FakePop3* self = &server;
+  standin::onConnect([self](SOCKET s) {
+    self->socket = s;
+    self->connections++;
+    if (!self->acceptsConnection) {
+      standin::connectionEstablished(s, WSAECONNREFUSED);
+      return;
+    }
+    standin::connectionEstablished(s, 0);
+    if (self->greets) deliver(*self, s, self->greeting + "\r\n");
+  });
+  standin::onLineSent([self](SOCKET s, const std::string& line) {
+    self->commands.push_back(line);
+    std::string word = line.substr(0, line.find(' '));
+    if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end()) return;
+    deliver(*self, s, answerTo(*self, line) + "\r\n");
+  });
+}
+
+void serverSay(FakePop3& server, const std::string& bytes) { standin::serverSends(server.socket, bytes); }

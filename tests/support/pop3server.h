@@ -1,0 +1,38 @@
+// A POP3 server played by the test through the stand-in's sockets: it
+// greets, answers each command from its mailbox, and can be told to
+// misbehave.
+#ifndef KIVVET_TESTS_SUPPORT_POP3SERVER_H
+#define KIVVET_TESTS_SUPPORT_POP3SERVER_H
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/standin/standin_control.h"
+
+struct FakePop3 {
+  std::string greeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>";
+  std::string user = "cat";
+  std::string password = "nyan";
+  std::vector<std::string> uids;
+  // A reply that replaces the normal one for a command ("STAT", "QUIT"...).
+  std::map<std::string, std::string> replies;
+  // Commands the server does not answer at all.
+  std::vector<std::string> silentOn;
+  bool greets = true;
+  bool acceptsConnection = true;
+  // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
+  size_t pieceSize = 0;
+
+  std::vector<std::string> commands;  // every line received, in order
+  SOCKET socket = INVALID_SOCKET;     // the last connection
+  int connections = 0;
+};
+
+// Lets the server answer every connection the program makes from now on.
+void servePop3(FakePop3& server);
+// Sends raw bytes to the program on the server's last connection, now.
+void serverSay(FakePop3& server, const std::string& bytes);
+
+#endif
