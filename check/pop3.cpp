@@ -22,6 +22,10 @@ const char TEXT_NO_UIDL[] = "接続しているサーバはUIDLコマンドに�
 const char TEXT_NO_QUIT[] = "接続しているサーバはQUITコマンドに対応していません.";
 const char TEXT_NO_APOP[] = "接続しているサーバはAPOPに対応していません.";
 
+// A refused QUIT is asked once more; a server that refuses again is left.
+const int QUIT_REFUSALS_TOLERATED = 1;
+int quitRefusals = 0;
+
 // A CR before the LF is part of the line and counts as a blank.
 int isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -112,7 +116,9 @@ void dispatchReply(HWND window) {
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
     case AwaitQuitReply:
-      if (!positive) return refuse(window, TEXT_NO_QUIT);
+      if (positive) return closeSession(window);
+      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
+      failCheck(window, TEXT_NO_QUIT);
       return closeSession(window);
     case Idle:
       return;  // left over behind the answer to QUIT
@@ -149,6 +155,7 @@ void sendUidl() {
 }
 
 void sendQuit(HWND window) {
+  if (app.sessionState != AwaitQuitReply) quitRefusals = 0;
   sendCommand("QUIT\r\n");
   setSessionState(AwaitQuitReply);
   SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);

@@ -126,18 +126,30 @@ TEST_F(Dialogue, EveryRefusalIsShownAndFollowedByQuit) {
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
 }
 
-TEST_F(Dialogue, ARefusedQuitIsAskedAgain) {
+TEST_F(Dialogue, ARefusedQuitIsAskedOnceMore) {
   server.replies["QUIT"] = "-ERR not now";
+  server.silentOn = {"QUIT"};
   check();
+  serverSay(server, "-ERR not now\r\n");
+  standin::pump();
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ("接続しているサーバはQUITコマンドに対応していません.", tip());
-  size_t quits = 0;
-  for (const auto& command : server.commands) quits += command == "QUIT";
-  EXPECT_GE(quits, 3u);  // each refusal asks once more
-  server.replies.erase("QUIT");
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\nQUIT\r\n", sent());
   serverSay(server, "+OK\r\n");
   standin::pump();
   EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(Dialogue, AServerThatRefusesQuitForEverIsLeft) {
+  server.replies["QUIT"] = "-ERR never";
+  check();
+  size_t quits = 0;
+  for (const auto& command : server.commands) quits += command == "QUIT";
+  EXPECT_EQ(2u, quits);
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ(Idle, app.sessionState);
+  EXPECT_EQ(0, app.busy);
 }
 
 TEST_F(Dialogue, RepliesSplitAtEveryByteGiveTheSameDialogue) {

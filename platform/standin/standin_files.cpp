@@ -40,11 +40,41 @@ std::string lower(std::string text) {
 
 // Turns a Windows path into its absolute, normalised Windows form
 // ("C:\dir\file"); returns false for other drives and malformed paths.
+// Path separators are found as the ANSI functions of a Japanese Windows
+// find them: the second byte of a double-byte character is never one.
+std::string withBackslashes(const std::string& path) {
+  std::string text = path;
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = (unsigned char)text[i];
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      i++;
+      continue;
+    }
+    if (c == '/') text[i] = '\\';
+  }
+  return text;
+}
+
+// Splits at separators, keeping double-byte characters whole.
+std::vector<std::string> splitPath(const std::string& text) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = (unsigned char)text[i];
+    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < text.size()) {
+      parts.back() += text.substr(i, 2);
+      i++;
+    } else if (c == '\\') {
+      parts.emplace_back();
+    } else {
+      parts.back() += (char)c;
+    }
+  }
+  return parts;
+}
+
 bool normalise(const std::string& path, std::string* out) {
   std::string full;
-  std::string text = path;
-  for (char& c : text)
-    if (c == '/') c = '\\';
+  std::string text = withBackslashes(path);
   if (text.size() >= 2 && text[1] == ':') {
     if (text[0] != 'C' && text[0] != 'c') return false;
     full = text.substr(2);
@@ -55,9 +85,7 @@ bool normalise(const std::string& path, std::string* out) {
     full = cwd.substr(2) + "\\" + text;
   }
   std::vector<std::string> parts;
-  std::stringstream stream(full);
-  std::string part;
-  while (std::getline(stream, part, '\\')) {
+  for (const std::string& part : splitPath(full)) {
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
@@ -74,8 +102,9 @@ bool normalise(const std::string& path, std::string* out) {
 
 std::string toHost(const std::string& windowsPath) {
   std::string host = root;
-  for (size_t i = 2; i < windowsPath.size(); i++)
-    host += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+  std::vector<std::string> parts = splitPath(windowsPath.substr(2));
+  for (const std::string& part : parts)
+    if (!part.empty()) host += "/" + part;
   if (windowsPath.size() <= 3) host += "/";
   return host;
 }

@@ -7,6 +7,7 @@
 
 #include "tests/support/pop3server.h"
 #include "tests/support/program.h"
+#include "tray/trayicon.h"
 
 class MailCheck : public ProgramTest {
  protected:

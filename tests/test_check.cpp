@@ -1,0 +1,326 @@
+// The check cycle: guards, the online test, the lookup, the connection,
+// the response timer, and every way a check ends.
+#include "check/check.h"
+
+#include "tests/support/mailcheck.h"
+
+namespace {
+
+class CheckCycle : public MailCheck {};
+
+TEST_F(CheckCycle, IsRefusedWhileBusyWithoutAnyChange) {
+  server.greets = false;
+  check();
+  ASSERT_EQ(1, app.busy);
+  standin::clearTrace();
+  size_t requests = standin::trayRequests().size();
+  check();
+  EXPECT_TRUE(standin::trace().empty());
+  EXPECT_EQ(requests, standin::trayRequests().size());
+}
+
+TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
+  server.greets = false;
+  check();
+  EXPECT_TRUE(itemGrayed(CMD_CHECK));
+  EXPECT_TRUE(itemGrayed(CMD_SETTINGS));
+  EXPECT_TRUE(itemGrayed(CMD_EXIT));
+  EXPECT_FALSE(itemGrayed(CMD_HELP));
+  EXPECT_FALSE(itemGrayed(CMD_HOMEPAGE));
+  serverSay(server, "-ERR busy\r\n+OK bye\r\n");
+  standin::pump();
+  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT}) EXPECT_FALSE(itemGrayed(id));
+}
+
+TEST_F(CheckCycle, OfflineShowsTheNormalIconAndWaitsForTheInterval) {
+  app.messageCount = 4;
+  for (int variant = 0; variant < 3; variant++) {
+    standin::setOnline(variant != 0);
+    standin::setWininet(variant != 1, variant != 2);
+    check();
+    EXPECT_EQ("APPICON", icon());
+    EXPECT_EQ("オフラインです.", tip());
+    EXPECT_EQ(0, app.busy);
+    EXPECT_EQ(4u, app.messageCount);
+    EXPECT_EQ(0, server.connections);
+    EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+    EXPECT_EQ(0, standin::loadedLibraryCount());  // loaded and freed each time
+  }
+}
+
+TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
+  for (char* blank : {settings.serverHost, settings.userId}) {
+    strcpy(settings.serverHost, "127.0.0.1");
+    strcpy(settings.userId, "cat");
+    blank[0] = '\0';
+    size_t boxes = standin::messageBoxes().size();
+    check();
+    ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
+    const auto& box = standin::messageBoxes().back();
+    EXPECT_EQ("必須設定項目に空欄があるにゃ.\n設定してにゃ.", box.text);
+    EXPECT_EQ("Kivvet LE", box.caption);
+    EXPECT_EQ(MB_OK | MB_ICONINFORMATION, box.type);
+    EXPECT_EQ(window, box.owner);
+    EXPECT_EQ(0, server.connections);
+    EXPECT_EQ(0, app.busy);
+    // The sheet closed and armed the next check.
+    EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
+  }
+  // An empty password is no reason to stop.
+  strcpy(settings.serverHost, "127.0.0.1");
+  strcpy(settings.userId, "cat");
+  settings.password[0] = '\0';
+  server.password = "";
+  check();
+  EXPECT_EQ(1, server.connections);
+  EXPECT_EQ(0u, sent().find("USER cat\r\nPASS \r\n"));
+}
+
+TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
+  strcpy(settings.serverHost, "192.168.0.1");
+  settings.port = 1110;
+  check();
+  EXPECT_EQ(0u, standin::lookupRequestCount());
+  EXPECT_EQ("192.168.0.1", standin::lastConnectAddress());
+  EXPECT_EQ(1110, standin::lastConnectPort());
+  EXPECT_EQ(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, standin::selectedEvents(server.socket));
+}
+
+TEST_F(CheckCycle, ANameIsLookedUpFirst) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  standin::setHostAddress("pop.example.jp", "10.1.2.3");
+  standin::setLookupDelay(300);
+  check();
+  EXPECT_EQ(0, server.connections);
+  standin::advance(300);
+  EXPECT_EQ("10.1.2.3", standin::lastConnectAddress());
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
+
+  // All ones is no address: it too is looked up.
+  strcpy(settings.serverHost, "255.255.255.255");
+  check();
+  EXPECT_EQ(2u, standin::lookupRequestCount());
+}
+
+TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
+  struct Case {
+    const char* text;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"POPサーバのアドレスが違います.", [] { strcpy(settings.serverHost, "nowhere.invalid"); }},
+      {"POPサーバのアドレスが違います.",
+       [] {
+         strcpy(settings.serverHost, "pop.example.jp");
+         standin::setHostAddress("pop.example.jp", "10.0.0.1");
+         standin::failNextLookupRequest();
+       }},
+      {"ソケットの作成に失敗しました.", [] { standin::failNextSocket(); }},
+      {"WSAAsyncSelectでエラーが発生しました.(内部エラー)", [] { standin::failNextAsyncSelect(); }},
+      {"サーバへの接続に失敗しました.", [] { standin::failNextConnect(WSAENETDOWN); }},
+      {"回線異常です.", [this] { server.acceptsConnection = false; }},
+  };
+  for (auto& c : cases) {
+    strcpy(settings.serverHost, "127.0.0.1");
+    server.acceptsConnection = true;
+    c.arrange();
+    check();
+    EXPECT_EQ("NOGOODICON", icon()) << c.text;
+    EXPECT_EQ(c.text, tip());
+    EXPECT_EQ(0, app.busy);
+    EXPECT_EQ(0u, standin::openSocketCount()) << c.text;
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));
+    EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
+  }
+}
+
+TEST_F(CheckCycle, ReceiveFailuresCloseTheSessionFirst) {
+  server.greets = false;
+  check();
+  standin::failNextRecv(WSAECONNRESET);
+  serverSay(server, "+OK");
+  standin::pump();
+  EXPECT_EQ("サーバからの受信に失敗しました.", tip());
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+
+  check();
+  standin::serverCloses(server.socket, 0);
+  serverSay(server, "x");  // a closed peer sends nothing more
+  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, MAKELPARAM(FD_READ, 0));
+  standin::pump();
+  EXPECT_EQ("サーバからデータが転送されませんでした.", tip());
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckCycle, ASilentServerTimesOutAfterAMinute) {
+  server.greets = false;
+  check();
+  // check() let 100 ms pass since the online test.
+  standin::advance(59899);
+  EXPECT_EQ(1, app.busy);
+  standin::advance(1);
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckCycle, AByteEveryFiftyNineSecondsNeverTimesOut) {
+  server.greets = false;
+  check();
+  for (int i = 0; i < 10; i++) {
+    standin::advance(59000);
+    serverSay(server, "+");
+    standin::pump();
+  }
+  EXPECT_EQ(1, app.busy);
+  EXPECT_EQ("POP3サーバに接続中...", tip());
+}
+
+TEST_F(CheckCycle, ClosingWithoutAnErrorIsLeftToTheTimer) {
+  server.greets = false;
+  check();
+  standin::serverCloses(server.socket, 0);
+  standin::pump();
+  EXPECT_EQ(1, app.busy);
+  standin::advance(60000);
+  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+}
+
+TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
+  settings.intervalMinutes = 2;
+  check();
+  EXPECT_EQ(1, server.connections);
+  standin::advance(119000);
+  EXPECT_EQ(1, server.connections);
+  standin::advance(1000);
+  EXPECT_EQ(2, server.connections);
+}
+
+// Hazards of the cycle that a careless client falls into.
+class CheckHazards : public MailCheck {};
+
+TEST_F(CheckHazards, ATimeOutDuringTheLookupTouchesNoOldSocket) {
+  check();  // an earlier, finished session
+  SOCKET old = server.socket;
+  strcpy(settings.serverHost, "slow.example.jp");
+  standin::setHostAddress("slow.example.jp", "10.9.9.9");
+  standin::setLookupDelay(120000);
+  check();
+  standin::clearTrace();
+  standin::advance(60000);
+  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_TRUE(standin::traceOf("closesocket").empty());
+  EXPECT_EQ(0u, standin::pendingLookupCount());
+  // The lookup's time passes: nothing connects.
+  standin::advance(70000);
+  EXPECT_EQ(old, standin::lastSocket());
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckHazards, ALookupReplyForAnEndedCheckIsIgnored) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  standin::setHostAddress("pop.example.jp", "10.0.0.2");
+  standin::setLookupDelay(1000);
+  check();
+  HANDLE stale = app.lookupHandle;
+  ASSERT_NE(nullptr, stale);
+  standin::advance(1000);
+  ASSERT_EQ(0, app.busy);
+  std::string shown = icon() + tip();
+  int connections = server.connections;
+  // The same reply once more, late, with and without an error.
+  PostMessageA(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, 0));
+  PostMessageA(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, WSAHOST_NOT_FOUND));
+  standin::pump();
+  EXPECT_EQ(connections, server.connections);
+  EXPECT_EQ(shown, icon() + tip());
+}
+
+TEST_F(CheckHazards, ANewCheckFirstClosesASessionStillAwaitingQuit) {
+  server.replies["STAT"] = "-ERR later";
+  server.silentOn = {"QUIT"};
+  check();
+  SOCKET old = server.socket;
+  ASSERT_TRUE(standin::socketOpen(old));
+  ASSERT_EQ(0, app.busy);
+  server.replies.clear();
+  server.silentOn.clear();
+  server.greets = false;
+  check();
+  EXPECT_FALSE(standin::socketOpen(old));
+  EXPECT_NE(old, server.socket);
+  // An error posted for the old socket does not end the new session.
+  PostMessageA(window, MSG_SOCKET_EVENT, old, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
+  standin::pump();
+  EXPECT_EQ(1, app.busy);
+  EXPECT_EQ("POP3サーバに接続中...", tip());
+}
+
+TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
+  server.silentOn = {"QUIT"};
+  check();
+  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  standin::serverCloses(server.socket, 0);
+  standin::pump();
+  EXPECT_EQ(0, app.busy);
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ("APPICON", icon());  // the result stays shown
+
+  check();
+  standin::serverCloses(server.socket, WSAECONNRESET);
+  standin::pump();
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ("APPICON", icon());
+}
+
+TEST_F(CheckHazards, AServerSilentAfterQuitIsLeftAfterAMinute) {
+  server.silentOn = {"QUIT"};
+  settings.intervalMinutes = 5;
+  check();
+  EXPECT_EQ(1, app.busy);
+  standin::advance(60000);
+  EXPECT_EQ(0, app.busy);
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ("APPICON", icon());
+  // And the program goes on checking, a full interval after the session
+  // ended.
+  server.silentOn.clear();
+  standin::advance(300000);
+  EXPECT_EQ(2, server.connections);
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckHazards, TheUnfinishedLineOfAFailedSessionIsNotCarriedOver) {
+  server.greets = false;
+  check();
+  serverSay(server, "+OK hel");
+  standin::advance(60000);  // times out with the half line held
+  server.greets = true;
+  server.greeting = "-ERR not today";
+  check();
+  EXPECT_EQ("サーバに接続を拒否されました.", tip());
+}
+
+TEST_F(CheckHazards, ClosingTheWindowDuringALookupLeavesNoWriteBehind) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  standin::setHostAddress("pop.example.jp", "10.0.0.3");
+  standin::setLookupDelay(10000);
+  check();
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  standin::pump();
+  ASSERT_FALSE(standin::isWindowAlive(window));
+  standin::advance(20000);  // the sanitizers see any write into freed memory
+  EXPECT_EQ(0u, standin::pendingLookupCount());
+  EXPECT_EQ(0u, standin::openSocketCount());
+}
+
+TEST_F(CheckHazards, ClosingTheWindowMidSessionClosesTheSocket) {
+  server.greets = false;
+  check();
+  DestroyWindow(window);
+  EXPECT_EQ(0u, standin::openSocketCount());
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+// The tray menu, the double click and the start of the mail program.
+#include "tray/mailer.h"
+#include "tray/menu.h"
+
+#include "tests/support/mailcheck.h"
+
+namespace {
+
+class TrayMenu : public MailCheck {
+ protected:
+  void rightClick() {
+    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
+    standin::pump();
+  }
+  void doubleClick() {
+    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+    standin::pump();
+  }
+};
+
+TEST_F(TrayMenu, OpensAtTheCursorAndRunsTheChosenCommand) {
+  standin::onNextMenu(CMD_CHECK);
+  standin::clearTrace();
+  rightClick();
+  ASSERT_EQ(1u, standin::menusShown().size());
+  const auto& shown = standin::menusShown()[0];
+  EXPECT_EQ(TPM_RIGHTBUTTON, shown.flags);
+  EXPECT_EQ(1000, shown.x);
+  EXPECT_EQ(750, shown.y);
+  ASSERT_EQ(5u, shown.items.size());
+  EXPECT_EQ("メールチェックするにゃ(&C)", shown.items[0].label);
+  EXPECT_EQ("おしまいにゃ(&X)", shown.items[4].label);
+  auto calls = standin::trace();
+  EXPECT_EQ("SetForegroundWindow", calls[0]);
+  EXPECT_EQ("TrackPopupMenu", calls[1]);
+  EXPECT_EQ(1, server.connections);
+}
+
+TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
+  server.greets = false;
+  check();
+  standin::onNextMenu(CMD_EXIT);
+  rightClick();
+  EXPECT_TRUE(standin::isWindowAlive(window));
+  EXPECT_TRUE(standin::menusShown()[0].items[4].grayed);
+  EXPECT_FALSE(standin::menusShown()[0].items[2].grayed);
+}
+
+TEST_F(TrayMenu, DoesNotOpenInsideItself) {
+  standin::onNextMenu(0, [this] {
+    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
+    standin::pump();
+  });
+  rightClick();
+  EXPECT_EQ(1u, standin::menusShown().size());
+  rightClick();
+  EXPECT_EQ(2u, standin::menusShown().size());
+}
+
+TEST_F(TrayMenu, ExitEndsTheProgramAndOtherMouseMessagesDoNothing) {
+  for (UINT message : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK}) {
+    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, message);
+  }
+  standin::clearTrace();
+  standin::pump();
+  EXPECT_TRUE(standin::trace().empty());
+  standin::onNextMenu(CMD_EXIT);
+  rightClick();
+  EXPECT_FALSE(standin::isWindowAlive(window));
+  EXPECT_EQ(0u, standin::trayIconCount());
+}
+
+TEST_F(TrayMenu, HelpAndHomePageOpenThePageBesideTheProgramIfThereIsOne) {
+  PostMessageA(window, WM_COMMAND, CMD_HELP, 0);
+  standin::pump();
+  EXPECT_TRUE(standin::shellRequests().empty());
+
+  standin::makeDirectory("C:\\Program Files\\KivvetLE");
+  standin::writeFile("C:\\Program Files\\KivvetLE\\KivvetLE.html", "<html></html>");
+  PostMessageA(window, WM_COMMAND, CMD_HELP, 0);
+  PostMessageA(window, WM_COMMAND, CMD_HOMEPAGE, 0);
+  standin::pump();
+  ASSERT_EQ(2u, standin::shellRequests().size());
+  EXPECT_EQ("open", standin::shellRequests()[0].verb);
+  EXPECT_EQ("C:\\Program Files\\KivvetLE\\KivvetLE.html", standin::shellRequests()[0].file);
+  EXPECT_EQ(SW_SHOW, standin::shellRequests()[1].show);
+}
+
+class DoubleClick : public TrayMenu {
+ protected:
+  void SetUp() override {
+    TrayMenu::SetUp();
+    standin::makeDirectory("C:\\Mail");
+    standin::writeFile("C:\\Mail\\mailer.exe", "MZ");
+  }
+  const standin::ProcessStart& started() { return standin::processesStarted().back(); }
+};
+
+TEST_F(DoubleClick, StartsTheMailProgramInItsOwnDirectory) {
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  strcpy(settings.mailerArgs, "/check");
+  doubleClick();
+  ASSERT_EQ(1u, standin::processesStarted().size());
+  EXPECT_EQ("C:\\Mail\\mailer.exe", started().application);
+  EXPECT_EQ(" /check", started().commandLine);
+  EXPECT_EQ("C:\\Mail", started().directory);
+  EXPECT_EQ(sizeof(STARTUPINFOA), started().startup.cb);
+  EXPECT_EQ(STARTF_USESHOWWINDOW, started().startup.dwFlags);
+  EXPECT_EQ(SW_SHOWNORMAL, started().startup.wShowWindow);
+  EXPECT_EQ("C:\\", standin::currentDirectory());
+  EXPECT_EQ(0u, standin::openProcessHandleCount());
+  // A second double click starts a second copy.
+  doubleClick();
+  EXPECT_EQ(2u, standin::processesStarted().size());
+}
+
+TEST_F(DoubleClick, TheCommandLineAlwaysHoldsTheBlankAndAllArguments) {
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  doubleClick();
+  EXPECT_EQ(" ", started().commandLine);
+  std::string longest(255, 'a');
+  strcpy(settings.mailerArgs, longest.c_str());
+  doubleClick();
+  EXPECT_EQ(" " + longest, started().commandLine);
+}
+
+TEST_F(DoubleClick, ADoubleByteFileNameDoesNotCutThePath) {
+  for (const char* name : {"表計算.exe", "ソフト.exe"}) {
+    std::string path = std::string("C:\\Mail\\") + name;
+    standin::writeFile(path, "MZ");
+    strcpy(settings.mailerPath, path.c_str());
+    doubleClick();
+    EXPECT_EQ("C:\\Mail", started().directory) << name;
+  }
+  // Neither in a directory name.
+  standin::makeDirectory("C:\\表");
+  standin::writeFile("C:\\表\\m.exe", "MZ");
+  strcpy(settings.mailerPath, "C:\\表\\m.exe");
+  doubleClick();
+  EXPECT_EQ("C:\\表", started().directory);
+}
+
+TEST_F(DoubleClick, PathsWithoutADirectoryStartWhereTheProgramIs) {
+  standin::makeDirectory("C:\\Work");
+  SetCurrentDirectoryA("C:\\Work");
+  standin::writeFile("C:\\Work\\mailer.exe", "MZ");
+  strcpy(settings.mailerPath, "mailer.exe");
+  doubleClick();
+  ASSERT_EQ(1u, standin::processesStarted().size());
+  EXPECT_EQ("C:\\Work", started().directory);
+
+  // A program in the root starts in the root, not in "C:".
+  standin::writeFile("C:\\root.exe", "MZ");
+  strcpy(settings.mailerPath, "C:\\root.exe");
+  doubleClick();
+  EXPECT_EQ("C:\\", started().directory);
+  EXPECT_EQ("C:\\Work", standin::currentDirectory());
+}
+
+TEST_F(DoubleClick, ALongCurrentDirectoryIsNeverLost) {
+  // 257 characters: more than a 256-byte buffer can take back.
+  std::string deep = "C:";
+  while (deep.size() < 240) deep += "\\abcdefghijklmnopqrstuvwxyz";
+  deep += "\\abcdefghijk";
+  ASSERT_EQ(257u, deep.size());
+  standin::makeDirectory(deep);
+  ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  doubleClick();
+  EXPECT_EQ("C:\\Mail", started().directory);
+  EXPECT_EQ(deep, standin::currentDirectory());
+}
+
+TEST_F(DoubleClick, AMissingProgramOrNoneAtAllOnlyResetsTheIcon) {
+  setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+  SetTimer(window, TIMER_BLINK, 500, nullptr);
+  SetTimer(window, TIMER_VOICE, 200, nullptr);
+  doubleClick();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+  EXPECT_TRUE(standin::processesStarted().empty());
+
+  strcpy(settings.mailerPath, "C:\\Mail\\gone.exe");
+  doubleClick();
+  EXPECT_TRUE(standin::processesStarted().empty());
+  EXPECT_EQ("C:\\", standin::currentDirectory());
+  EXPECT_EQ(0u, standin::messageBoxes().size());
+}
+
+TEST_F(DoubleClick, DuringACheckShowsTheStandardTooltipAndTheCheckGoesOn) {
+  server.greets = false;
+  server.silentOn = {"USER"};
+  check();
+  doubleClick();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ("", tip());
+  EXPECT_EQ(1, app.busy);
+  serverSay(server, "+OK hi\r\n");
+  standin::pump();
+  EXPECT_EQ("ユーザーIDを認証中...", tip());
+}
+
+TEST(DirectoryOf, CutsAtTheLastRealSeparator) {
+  char directory[64];
+  struct Case {
+    const char* path;
+    const char* directory;  // nullptr: none
+  } cases[] = {{"C:\\Mail\\mailer.exe", "C:\\Mail"},
+               {"C:\\mailer.exe", "C:\\"},
+               {"mailer.exe", nullptr},
+               {"\\mailer.exe", "\\"},
+               {"C:/Mail/m.exe", "C:/Mail"},
+               {"C:\\a\\ソ", "C:\\a"},
+               {"\\\\server\\share\\m.exe", "\\\\server\\share"}};
+  for (const Case& c : cases) {
+    int found = directoryOf(c.path, directory, sizeof directory);
+    if (!c.directory) {
+      EXPECT_EQ(0, found) << c.path;
+    } else {
+      EXPECT_EQ(1, found) << c.path;
+      EXPECT_STREQ(c.directory, directory);
+    }
+  }
+  EXPECT_EQ(0, directoryOf("C:\\Mail\\m.exe", directory, 7));  // does not fit
+}
+
+}  // namespace
