@@ -13,4 +13,12 @@
 #include <commctrl.h>
 #include <stdlib.h>
 
+// winsock.h (version 1.1) leaves out the shutdown() constants that
+// Windows Sockets 2 named; the values are the same.
+#ifndef SD_RECEIVE
+#define SD_RECEIVE 0
+#define SD_SEND 1
+#define SD_BOTH 2
+#endif
+
 #endif

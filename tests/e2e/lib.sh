@@ -96,3 +96,51 @@ tray_shows() {
   shot=$(screenshot "tray-now")
   [ "$(tray_icon_count "$shot" "$colour")" -eq "$want" ]
 }
+
+# Pixels of a colour in the notification area.
+tray_colour_count() {
+  local shot=$1 colour=$2
+  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$colour" \
+    -fill white -opaque "$colour" -format "%[fx:int(mean*w*h+0.5)]" info: 2>/dev/null
+}
+
+# The cat shows the error icon: its large red cross.
+tray_shows_error() {
+  local shot
+  shot=$(screenshot "tray-now")
+  [ "$(tray_colour_count "$shot" "#FF0000")" -ge 12 ]
+}
+tray_shows_normal() {
+  local shot
+  shot=$(screenshot "tray-now")
+  [ "$(tray_colour_count "$shot" "#FF0000")" -lt 12 ] && [ "$(tray_icon_count "$shot")" -ge 1 ]
+}
+
+# Screen position of the first cat in the tray (centre of its yellow).
+tray_icon_position() {
+  local shot
+  shot=$(screenshot "tray-find")
+  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "#FFFF00" \
+    -fill white -opaque "#FFFF00" txt:- 2>/dev/null |
+    awk -F'[,: ]+' 'NR > 1 && /#FFFFFF/ { n++; sx += $1; sy += $2 }
+                   END { if (n) printf "%d %d\n", 824 + sx / n, 744 + sy / n }'
+}
+
+# Mouse on the tray icon: "double" (left double click) or "right".
+click_tray_icon() {
+  local how=$1 pos
+  pos=$(tray_icon_position)
+  [ -n "$pos" ] || return 1
+  xdotool mousemove $pos
+  sleep 0.2
+  case "$how" in
+    double) xdotool click --repeat 2 --delay 80 1 ;;
+    right) xdotool click 3 ;;
+  esac
+}
+
+# Ends every running copy of the program with WM_CLOSE.
+close_program() {
+  wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
+  wait_for 30 program_exited "$1"
+}

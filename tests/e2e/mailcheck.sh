@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# KivvetLE.exe under Wine against a real POP3 server (a private Dovecot on
+# 127.0.0.1) and against misbehaving ones: logins with USER/PASS and with
+# APOP, a wrong password, a closed port, a server that never greets; the
+# right-click menu and the double click that starts the mail program.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/dovecot.sh"
+e2e_setup mailcheck
+
+dovecot_start "$E2E_DIR"
+dovecot_deliver 3
+
+# The mail program lies in a folder whose name holds a character whose
+# second byte is a backslash in Shift-JIS.
+mailer_dir="$E2E_DIR/表メール"
+mkdir -p "$mailer_dir"
+cp "$KIVVET_ROOT/build/win64/testmailer.exe" "$mailer_dir/"
+export KIVVET_MAILER_LOG="$E2E_DIR/mailer.log"
+
+configure() {
+  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+    serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
+    checkAtStartup=1 tooltipMode=1 accountName=e2e \
+    "mailerPath=$(winpath "$mailer_dir")\\testmailer.exe" "mailerArgs=/check 受信箱" "$@"
+}
+
+logins() { grep -c "Login: user=<cat>, method=$1" "$DOVECOT_LOG" || true; }
+logged_in_times() { [ "$(logins "$1")" -ge "$2" ]; }
+
+echo "-- USER and PASS"
+configure
+start_program plain -TOFF "-W$(winpath "$E2E_DIR")"
+if wait_for 60 logged_in_times PLAIN 1; then pass "logged in with USER/PASS (method=PLAIN)"; else fail "no PLAIN login"; fi
+if wait_for 20 bash -c "grep -rhq '^[0-9:.]* QUIT' '$DOVECOT_RAWLOG'"; then
+  sent=$(dovecot_sent | tr -d '\r' | tr '\n' '|')
+  case "$sent" in
+    "USER cat|PASS nyan|STAT|QUIT|") pass "the server saw exactly USER, PASS, STAT, QUIT" ;;
+    *) fail "the server saw: $sent" ;;
+  esac
+else
+  fail "no QUIT reached the server"
+fi
+wait_for 20 tray_shows_normal && pass "the normal icon after the check" || fail "not the normal icon"
+screenshot after-check >/dev/null
+
+# The right-click menu, and its check command by its access key.
+click_tray_icon right
+sleep 0.5
+screenshot menu-open >/dev/null
+xdotool key c
+if wait_for 30 logged_in_times PLAIN 2; then pass "the menu's check command checks again"; else fail "the menu's check did nothing"; fi
+
+# A double click starts the mail program in its own folder.
+wait_for 20 tray_shows_normal || true
+click_tray_icon double
+if wait_for 20 test -s "$KIVVET_MAILER_LOG"; then
+  # The mail program writes what Windows gives it: Shift-JIS.
+  IFS=$'\t' read -r where command < <(iconv -f CP932 -t UTF-8 "$KIVVET_MAILER_LOG")
+  [ "$where" = "$(winpath "$mailer_dir")" ] && pass "the mail program starts in its folder" ||
+    fail "the mail program started in '$where'"
+  [ "$command" = " /check 受信箱" ] && pass "its command line is the blank and the parameters" ||
+    fail "its command line is '$command'"
+else
+  fail "the double click started no mail program"
+fi
+
+click_tray_icon right
+sleep 0.5
+xdotool key x
+if wait_for 30 program_exited plain && [ "$(exit_code_of plain)" = 0 ]; then
+  pass "the menu's exit ends the program with code 0"
+else
+  fail "the menu's exit did not end the program"
+  close_program plain || true
+fi
+
+echo "-- APOP"
+configure useApop=1
+start_program apop -TOFF "-W$(winpath "$E2E_DIR")"
+if wait_for 60 logged_in_times APOP 1; then pass "logged in with APOP (method=APOP)"; else fail "no APOP login"; fi
+close_program apop || fail "APOP copy did not end"
+
+echo "-- a wrong password"
+configure password=wrong
+start_program wrong -TOFF "-W$(winpath "$E2E_DIR")"
+if wait_for 60 tray_shows_error; then pass "a wrong password shows the error icon"; else fail "no error icon for a wrong password"; fi
+screenshot wrong-password >/dev/null
+close_program wrong || fail "did not end"
+
+echo "-- a closed port"
+closed_port=$((DOVECOT_PORT + 1000))
+configure "port=$closed_port"
+start_program closed -TOFF "-W$(winpath "$E2E_DIR")"
+if wait_for 60 tray_shows_error; then pass "a closed port shows the error icon"; else fail "no error icon for a closed port"; fi
+close_program closed || fail "did not end"
+
+echo "-- a server that never greets"
+python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode silent --port-file "$E2E_DIR/silent.port" \
+  --log "$E2E_DIR/silent.log" >/dev/null 2>&1 &
+E2E_PIDS+=($!)
+wait_for 20 test -s "$E2E_DIR/silent.port"
+configure "port=$(cat "$E2E_DIR/silent.port")"
+start_program silent -TOFF "-W$(winpath "$E2E_DIR")"
+wait_for 30 grep -q "connected" "$E2E_DIR/silent.log" || fail "never connected to the silent server"
+started=$SECONDS
+if wait_for 40 tray_shows_normal && wait_for 90 tray_shows_error; then
+  waited=$((SECONDS - started))
+  [ $waited -ge 50 ] && pass "the silent server ends by the time-out (${waited}s)" ||
+    fail "the error came after only ${waited}s"
+else
+  fail "no time-out"
+fi
+close_program silent || fail "did not end"
+
+dovecot_stop
+e2e_finish
