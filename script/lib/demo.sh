@@ -1,16 +1,42 @@
-# The demo itself: a settings file, the program in the tray, screenshots.
+# The demo itself: a demo mailbox on a private POP3 server, the program in
+# the tray checking it, its menu, a second check after new mail, the end.
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e/lib.sh"
+source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
 e2e_setup demo
-E2E_SHOTS="$KIVVET_SHOTS"
+E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/demo}"
 mkdir -p "$E2E_SHOTS"
 
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-  checkAtStartup=0 accountName=デモ
-start_program demo -TOFF "-W$(winpath "$E2E_DIR")"
-wait_for 60 tray_shows 1 && echo "The cat is in the tray."
-screenshot 01-tray >/dev/null
+dovecot_start "$E2E_DIR"
+dovecot_deliver 5 "Demo"
+echo "Demo mailbox: user cat on 127.0.0.1:$DOVECOT_PORT with 5 messages."
 
-wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
-wait_for 30 program_exited demo || true
-echo "Screenshots: $E2E_SHOTS"
+python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+  serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
+  checkAtStartup=1 soundNewOnly=1 tooltipMode=2 accountName=デモ
+start_program demo -TOFF "-W$(winpath "$E2E_DIR")"
+logins() { [ "$(grep -c 'Login: user=<cat>' "$DOVECOT_LOG" || true)" -ge "$1" ]; }
+wait_for 60 logins 1 && echo "The cat checked the mailbox."
+wait_for 20 tray_shows 1 || true
+screenshot 01-tray-after-check >/dev/null
+
+click_tray_icon right && sleep 0.5
+screenshot 02-tray-menu >/dev/null
+xdotool key Escape
+
+dovecot_deliver 2 "More demo"
+click_tray_icon right && sleep 0.5
+xdotool key c
+wait_for 60 logins 2 && echo "Two more messages arrived; the cat checked again."
+sleep 1
+screenshot 03-after-new-mail >/dev/null
+
+if [ -n "${KIVVET_DISPLAY:-}" ] && [ -t 0 ]; then
+  read -r -p "The program runs on your display; press Enter to end it. "
+fi
+close_program demo || true
+dovecot_stop
+echo "Known UIDs written: $(stat -c %s "$E2E_DIR/KivvetLE.log" 2>/dev/null || echo 0) bytes."
+rm -f "$E2E_SHOTS/tray-now.png" "$E2E_SHOTS/tray-find.png"
+echo "Screenshots in $E2E_SHOTS:"
 ls "$E2E_SHOTS"
+E2E_FAILURES=0

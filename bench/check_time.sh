@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Time of one check (the server's greeting to the client's QUIT, read from
+# the server's own raw log) for 10, 100 and 1000 messages: KivvetLE.exe
+# under Wine beside Python's poplib sending the same commands, against the
+# same private Dovecot on 127.0.0.1. Prints a table; median of three runs.
+#
+#   bench/check_time.sh            (needs script/build win64 first)
+source "$(dirname "$0")/../tests/e2e/lib.sh"
+source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
+e2e_setup bench-check
+RUNS=${RUNS:-3}
+
+dovecot_start "$E2E_DIR"
+
+# Seconds from the first line the server wrote (its greeting) to QUIT.
+session_seconds() {
+  local first quit
+  first=$(find "$DOVECOT_RAWLOG" -name '*.out' -exec awk '{ print $1; exit }' {} \; | sort -n | head -1)
+  quit=$(find "$DOVECOT_RAWLOG" -name '*.in' -exec grep -h ' QUIT' {} + | awk '{ print $1 }' | sort -n | tail -1)
+  [ -n "${BENCH_DEBUG:-}" ] && echo "greeting $first quit $quit" >&2
+  awk -v a="$first" -v b="$quit" 'BEGIN { printf "%.3f", b - a }'
+}
+quit_seen() { grep -rqs --include='*.in' ' QUIT' "$DOVECOT_RAWLOG"; }
+clear_rawlog() { find "$DOVECOT_RAWLOG" -type f -delete; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+program_check() {
+  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+    serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan checkAtStartup=1 soundNewOnly=1
+  rm -f "$E2E_DIR/KivvetLE.log"
+  clear_rawlog
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 quit_seen || { echo "no QUIT" >&2; return 1; }
+  sleep 0.5
+  session_seconds
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
+reference_check() {
+  clear_rawlog
+  python3 "$KIVVET_ROOT/bench/reference_client.py" "$DOVECOT_PORT"
+  sleep 0.5
+  session_seconds
+}
+
+printf '%-9s %12s %12s %7s\n' messages "program (s)" "poplib (s)" ratio
+delivered=0
+for n in 10 100 1000; do
+  dovecot_deliver $((n - delivered))
+  delivered=$n
+  program=$(for i in $(seq "$RUNS"); do program_check; echo; done | median)
+  reference=$(for i in $(seq "$RUNS"); do reference_check; echo; done | median)
+  ratio=$(awk -v a="$program" -v b="$reference" 'BEGIN { printf "%.2f", a / b }')
+  printf '%-9s %12s %12s %7s\n' "$n" "$program" "$reference" "$ratio"
+done
+
+dovecot_stop
+e2e_finish >/dev/null
