@@ -1,9 +1,14 @@
-// The announcement of a successful check: the cat's voice, then the blink.
+// The announcement of a successful check: first the cat speaks, once a
+// second for every message to announce, opening and shutting its mouth;
+// then the icon blinks until a double click or the next check.
 #ifndef KIVVET_TRAY_NOTIFY_H
 #define KIVVET_TRAY_NOTIFY_H
 
 #include "platform/win32.h"
 
 void startNotification(HWND window);
+void startBlink(HWND window);
+void CALLBACK voiceTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+void CALLBACK blinkTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

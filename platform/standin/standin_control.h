@@ -182,6 +182,15 @@ void setOnline(bool online);
 void setWininet(bool libraryPresent, bool exportPresent);
 int loadedLibraryCount();
 
+// ---- sound ----
+struct Sound {
+  DWORD time;
+  std::string sound;  // the wave's name or path; "beep" for MessageBeep
+  bool fromProgram;   // a resource of the program's own module
+  DWORD flags;
+};
+const std::vector<Sound>& soundsPlayed();
+
 // ---- processes, the shell and the menu ----
 struct ProcessStart {
   std::string application;

@@ -23,6 +23,7 @@ struct MenuChoice {
 };
 std::deque<MenuChoice> menuChoices;
 std::vector<MenuShown> menus;
+std::vector<Sound> sounds;
 
 }  // namespace
 
@@ -34,7 +35,10 @@ void resetShell() {
   modulePath = "C:\\Program Files\\KivvetLE\\KivvetLE.exe";
   menuChoices.clear();
   menus.clear();
+  sounds.clear();
 }
+
+const std::vector<Sound>& soundsPlayed() { return sounds; }
 
 bool closeProcessHandle(HANDLE handle) { return processHandles.erase((intptr_t)handle) > 0; }
 
@@ -102,5 +106,18 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
   for (const standin::MenuItem& item : menu->items)
     if (item.id == choice.choice && !item.grayed)
       PostMessageA(window, WM_COMMAND, item.id, 0);
+  return TRUE;
+}
+
+BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags) {
+  record("PlaySoundA(" + standin::quoted(sound) + ")");
+  standin::sounds.push_back(standin::Sound{standin::now(), sound ? sound : "",
+                                           module == standin::programInstance(), flags});
+  return TRUE;
+}
+
+BOOL MessageBeep(UINT type) {
+  record("MessageBeep(" + std::to_string(type) + ")");
+  standin::sounds.push_back(standin::Sound{standin::now(), "beep", false, type});
   return TRUE;
 }

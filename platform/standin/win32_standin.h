@@ -388,6 +388,19 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 DWORD GetFileAttributesA(LPCSTR path);
 
+// ---- sound ------------------------------------------------------------------
+
+#define SND_SYNC 0x0000u
+#define SND_ASYNC 0x0001u
+#define SND_NODEFAULT 0x0002u
+#define SND_MEMORY 0x0004u
+#define SND_NOSTOP 0x0010u
+#define SND_FILENAME 0x00020000u
+#define SND_RESOURCE 0x00040004u
+
+BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags);
+BOOL MessageBeep(UINT type);
+
 // ---- processes and the shell -----------------------------------------------------
 
 #define STARTF_USESHOWWINDOW 0x00000001u

@@ -11,6 +11,7 @@
 #include <winsock.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <mmsystem.h>
 #include <stdlib.h>
 
 // winsock.h (version 1.1) leaves out the shutdown() constants that
