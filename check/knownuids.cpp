@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "app/appstate.h"
 #include "check/md5.h"
 #include "settings/settings.h"
@@ -72,34 +74,52 @@ int saveKnownUids() {
 // known before are appended in message order and counted as new. Keeping
 // each known UID once bounds the list by the UIDs of this check, so it
 // fits its 1024 places whatever leftovers a restart loaded.
+//
+// The outcome is that of comparing every known UID with every current one;
+// the current UIDs are sorted once so that each known UID finds its equals
+// by binary search instead (the check runs on the window's thread).
 DWORD mergeUidLists() {
   static unsigned char knownMatched[UID_SLOTS];
   static unsigned char currentMatched[UID_SLOTS];
+  static unsigned char groupKept[UID_SLOTS];
+  static DWORD order[UID_SLOTS];
   DWORD current = currentCount();
   DWORD known = app.knownCount < UID_SLOTS ? app.knownCount : UID_SLOTS;
   memset(knownMatched, 0, sizeof knownMatched);
   memset(currentMatched, 0, sizeof currentMatched);
+  memset(groupKept, 0, sizeof groupKept);
 
-  for (DWORD i = 0; i < known; i++)
-    for (DWORD j = 0; j < current; j++)
-      if (strcmp(app.knownUids[i], app.currentUids[j]) == 0) {
-        knownMatched[i] = 1;
-        currentMatched[j] = 1;
-      }
+  for (DWORD j = 0; j < current; j++) order[j] = j;
+  std::sort(order, order + current, [](DWORD a, DWORD b) {
+    return strcmp(app.currentUids[a], app.currentUids[b]) < 0;
+  });
+
+  // knownMatched[i] holds 1 + the sorted position of the first current
+  // UID equal to known UID i: one flag per group of equal texts.
+  for (DWORD i = 0; i < known; i++) {
+    const char* uid = app.knownUids[i];
+    DWORD* first = std::lower_bound(order, order + current, uid, [](DWORD j, const char* text) {
+      return strcmp(app.currentUids[j], text) < 0;
+    });
+    DWORD group = (DWORD)(first - order);
+    if (group == current || strcmp(app.currentUids[*first], uid) != 0) continue;
+    knownMatched[i] = 1;
+    for (DWORD k = group; k < current && strcmp(app.currentUids[order[k]], uid) == 0; k++)
+      currentMatched[order[k]] = 1;
+    // Kept once: later copies of the same UID are dropped.
+    if (groupKept[group]) knownMatched[i] = 0;
+    groupKept[group] = 1;
+  }
 
   DWORD kept = 0;
   for (DWORD i = 0; i < known; i++) {
     if (!knownMatched[i]) continue;
-    int duplicate = 0;
-    for (DWORD k = 0; k < kept && !duplicate; k++)
-      duplicate = strcmp(app.knownUids[k], app.knownUids[i]) == 0;
-    if (duplicate) continue;
     if (kept != i) strcpy(app.knownUids[kept], app.knownUids[i]);
     kept++;
   }
 
   DWORD fresh = 0;
-  for (DWORD j = 0; j < current; j++) {
+  for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
     if (currentMatched[j]) continue;
     strcpy(app.knownUids[kept], app.currentUids[j]);
     kept++;

@@ -17,6 +17,16 @@ foreach(icon ${KIVVET_ICONS})
   list(APPEND KIVVET_ICON_FILES ${output})
 endforeach()
 
+# The cat's voice is synthesised by tools/mkvoice.py.
+set(KIVVET_VOICE ${KIVVET_GENERATED}/voice.wav)
+add_custom_command(
+  OUTPUT ${KIVVET_VOICE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KIVVET_GENERATED}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/mkvoice.py ${KIVVET_VOICE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/mkvoice.py
+  COMMENT "Synthesising voice.wav")
+list(APPEND KIVVET_ICON_FILES ${KIVVET_VOICE})
+
 add_custom_target(kivvet_resources DEPENDS ${KIVVET_ICON_FILES})
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${KIVVET_GENERATED}")
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/kivvetle.rc PROPERTIES

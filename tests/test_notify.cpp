@@ -1,0 +1,149 @@
+// The announcement as a user sees and hears it: pictures and sounds on a
+// time line measured from the end of the check.
+#include "tray/notify.h"
+
+#include "tests/support/mailcheck.h"
+
+namespace {
+
+class Announcement : public MailCheck {
+ protected:
+  // Checks, then lets `ms` pass; returns what the tray showed and what
+  // sounded, as "time picture" and "time sound" lines.
+  std::vector<std::string> checkAndWatch(DWORD ms) {
+    size_t requests = standin::trayRequests().size();
+    size_t sounds = standin::soundsPlayed().size();
+    DWORD start = standin::now();
+    check();
+    standin::advance(ms - 100);
+    std::vector<std::string> seen;
+    const auto& all = standin::trayRequests();
+    for (size_t i = requests; i < all.size(); i++)
+      if (all[i].data.tip == "Kivvet LE - " + standinTip())
+        seen.push_back(std::to_string(all[i].time - start) + " " + all[i].data.icon);
+    for (size_t i = sounds; i < standin::soundsPlayed().size(); i++) {
+      const auto& sound = standin::soundsPlayed()[i];
+      seen.push_back(std::to_string(sound.time - start) + " sound " + sound.sound);
+    }
+    std::stable_sort(seen.begin(), seen.end(), [](const std::string& a, const std::string& b) {
+      return std::stoul(a) < std::stoul(b);
+    });
+    return seen;
+  }
+  std::string standinTip() { return settings.accountName; }
+  size_t soundCount() { return standin::soundsPlayed().size(); }
+};
+
+TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
+  settings.soundNewOnly = 1;
+  server.uids = {"a", "b"};
+  check();  // both known now
+  server.uids = {"a", "b", "c", "d"};
+  std::vector<std::string> expected = {
+      "0 APPICON",      // the check begins
+      "200 APPICON",    "200 sound VOICE", "400 VOICE1ICON", "600 VOICE2ICON", "800 VOICE1ICON",
+      "1000 APPICON",   "1200 APPICON",    "1200 sound VOICE", "1400 VOICE1ICON", "1600 VOICE2ICON",
+      "1800 VOICE1ICON", "2000 APPICON",
+      "2500 BLANKICON", "3000 GETICON",    "3500 BLANKICON",  "4000 GETICON",
+  };
+  EXPECT_EQ(expected, checkAndWatch(4000));
+  const auto& sound = standin::soundsPlayed().back();
+  EXPECT_TRUE(sound.fromProgram);
+  EXPECT_EQ(SND_RESOURCE | SND_ASYNC, sound.flags);
+  EXPECT_EQ(2u, app.soundCount);
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+  EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+}
+
+TEST_F(Announcement, AnnouncesEveryMessageWhenNotOnlyNewOnes) {
+  server.uids = {"a", "b", "c"};
+  checkAndWatch(100);
+  size_t before = soundCount();
+  checkAndWatch(10000);  // nothing new, all three announced
+  EXPECT_EQ(3u, soundCount() - before);
+}
+
+TEST_F(Announcement, FlagsDecideVoiceAndBlink) {
+  struct Case {
+    int soundNotify, soundNewOnly, blinkNewOnly;
+    std::vector<std::string> uids;  // the second check's mailbox; the first knew "k"
+    size_t sounds;
+    bool blinks;
+  } cases[] = {
+      {0, 0, 0, {"k"}, 0, true},         // no voice: the blink at once
+      {1, 1, 0, {"k"}, 0, true},         // nothing new to say, but mail to blink for
+      {1, 1, 1, {"k"}, 0, false},        // nothing new at all: the normal icon
+      {1, 0, 1, {"k"}, 1, false},        // the voice, then no blink
+      {1, 0, 0, {}, 0, false},           // an empty mailbox
+      {-1, 0, 0, {"k"}, 0, true},        // odd values count as off
+      {1, -1, 0, {"k", "n"}, 0, true},
+      {1, 0, -1, {"k", "n"}, 2, false},
+  };
+  for (const Case& c : cases) {
+    server.uids = {"k"};
+    settings.blinkNewOnly = 1;
+    check();  // learns "k"
+    settings.soundNotify = c.soundNotify;
+    settings.soundNewOnly = c.soundNewOnly;
+    settings.blinkNewOnly = c.blinkNewOnly;
+    server.uids = c.uids;
+    size_t before = soundCount();
+    checkAndWatch(5000);
+    EXPECT_EQ(c.sounds, soundCount() - before) << c.soundNotify << c.soundNewOnly << c.blinkNewOnly;
+    EXPECT_EQ(c.blinks, standin::timerRunning(window, TIMER_BLINK));
+    if (!c.blinks) EXPECT_EQ("APPICON", icon());
+    EXPECT_EQ("", tip());
+  }
+}
+
+TEST_F(Announcement, TheSoundFollowsTheVoiceSettings) {
+  server.uids = {"a"};
+  struct Case {
+    int useVoice, customVoice;
+    std::string sound;
+    DWORD flags;
+  } cases[] = {{1, 0, "VOICE", SND_RESOURCE | SND_ASYNC},
+               {1, 1, "C:\\声\\nya.wav", SND_FILENAME | SND_ASYNC},
+               {1, -1, "C:\\声\\nya.wav", SND_FILENAME | SND_ASYNC},
+               {0, 1, "beep", 0xFFFFFFFF},
+               {-1, 0, "beep", 0xFFFFFFFF}};
+  strcpy(settings.voicePath, "C:\\声\\nya.wav");
+  for (const Case& c : cases) {
+    settings.useVoice = c.useVoice;
+    settings.customVoice = c.customVoice;
+    checkAndWatch(300);
+    EXPECT_EQ(c.sound, standin::soundsPlayed().back().sound);
+    EXPECT_EQ(c.flags, standin::soundsPlayed().back().flags);
+  }
+}
+
+TEST_F(Announcement, ADoubleClickSilencesTheCatAndNoBlinkFollows) {
+  server.uids = {"a", "b", "c"};
+  checkAndWatch(1300);  // two sounds so far, in the middle of the second cycle
+  EXPECT_EQ(2u, soundCount());
+  PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  standin::advance(5000);
+  EXPECT_EQ(2u, soundCount());
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  // The next announcement starts from its first frame.
+  auto seen = checkAndWatch(300);
+  EXPECT_EQ("200 APPICON", seen[1]);
+  EXPECT_EQ("200 sound VOICE", seen[2]);
+}
+
+TEST_F(Announcement, TheNextCheckOrTheEndStopsTheBlink) {
+  settings.soundNotify = 0;
+  server.uids = {"a"};
+  checkAndWatch(1000);
+  ASSERT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+  server.greets = false;
+  check();
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("APPICON", icon());
+  DestroyWindow(window);
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+}
+
+}  // namespace
