@@ -126,10 +126,14 @@ tray_icon_position() {
                    END { if (n) printf "%d %d\n", 824 + sx / n, 744 + sy / n }'
 }
 
-# Mouse on the tray icon: "double" (left double click) or "right".
+# Mouse on the tray icon: "double" (left double click) or "right". A
+# blinking icon is found in one of its visible frames.
 click_tray_icon() {
-  local how=$1 pos
-  pos=$(tray_icon_position)
+  local how=$1 pos="" deadline=$((SECONDS + 10))
+  while [ -z "$pos" ] && [ $SECONDS -lt $deadline ]; do
+    pos=$(tray_icon_position)
+    [ -n "$pos" ] || sleep 0.1
+  done
   [ -n "$pos" ] || return 1
   xdotool mousemove $pos
   sleep 0.2

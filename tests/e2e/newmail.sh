@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# New mail under Wine against Dovecot: the known-UID file after the first
+# check, new mail told from old across a menu check and a restart, the
+# blink in the tray, the double click that stops it and starts the mail
+# program, and one sound per announced message (Wine's winmm trace).
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/dovecot.sh"
+e2e_setup newmail
+
+dovecot_start "$E2E_DIR"
+dovecot_deliver 5
+cp "$KIVVET_ROOT/build/win64/testmailer.exe" "$E2E_DIR/"
+export KIVVET_MAILER_LOG="$E2E_DIR/mailer.log"
+
+python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+  serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
+  checkAtStartup=1 soundNewOnly=1 blinkNewOnly=1 tooltipMode=1 \
+  "mailerPath=$(winpath "$E2E_DIR")\\testmailer.exe"
+
+server_uids() {
+  python3 - "$DOVECOT_PORT" <<'PY'
+import poplib, sys
+pop = poplib.POP3("127.0.0.1", int(sys.argv[1]))
+pop.user("cat"); pop.pass_("nyan")
+for line in pop.uidl()[1]:
+    print(line.decode().split()[1])
+pop.quit()
+PY
+}
+file_uids() { python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log"; }
+file_has() { [ "$(file_uids 2>/dev/null | wc -l)" -eq "$1" ]; }
+logins() { [ "$(grep -c 'Login: user=<cat>' "$DOVECOT_LOG" || true)" -ge "$1" ]; }
+plays() { grep -c 'MULTIMEDIA_PlaySound pszSound' "$E2E_DIR/$1.out" || true; }
+
+# Samples the tray for a while: "blink" when both the empty frame and the
+# mail frame were seen, "still" when the cat sat still all the time.
+watch_tray() {
+  local seconds=$1 blank=0 shown=0 i shot
+  for i in $(seq $((seconds * 4))); do
+    shot=$(screenshot "watch-$i")
+    if [ "$(tray_icon_count "$shot")" -eq 0 ]; then blank=1; else shown=1; fi
+    sleep 0.25
+  done
+  rm -f "$E2E_SHOTS"/watch-*.png
+  if [ $blank = 1 ] && [ $shown = 1 ]; then echo blink; elif [ $blank = 0 ]; then echo still; else echo gone; fi
+}
+wait_blinking() { [ "$(watch_tray 2)" = blink ]; }
+
+echo "-- the first check: five new messages"
+WINEDEBUG=trace+winmm start_program first -TOFF "-W$(winpath "$E2E_DIR")"
+wait_for 60 logins 1 || fail "no login"
+if wait_for 30 file_has 5; then
+  [ "$(file_uids)" = "$(server_uids)" ] && pass "KivvetLE.log holds the 5 UIDs in message order" ||
+    fail "KivvetLE.log holds $(file_uids | tr '\n' ' ')"
+  [ "$(stat -c %s "$E2E_DIR/KivvetLE.log")" = 32768 ] && pass "KivvetLE.log is 32768 bytes" || fail "wrong size"
+else
+  fail "no UID file with 5 UIDs"
+fi
+# Five sounds, one a second, then the blink.
+if wait_for 30 wait_blinking; then pass "the cat blinks after speaking"; else fail "no blink"; fi
+screenshot blinking >/dev/null
+sounds=$(plays first)
+if [ "$sounds" -gt 0 ]; then
+  [ "$sounds" -eq 5 ] && pass "five sounds for five messages" || fail "$sounds sounds for five messages"
+else
+  echo "  (Wine's winmm trace shows no PlaySound calls here; sounds not counted)"
+fi
+
+echo "-- a double click stops the blink and starts the mail program"
+click_tray_icon double || true
+if wait_for 20 test -s "$KIVVET_MAILER_LOG"; then pass "the mail program started"; else fail "no mail program"; fi
+if wait_for 10 bash -c '[ "$(watch_tray 2)" = still ]' 2>/dev/null || [ "$(watch_tray 2)" = still ]; then
+  pass "the blink stopped"
+else
+  fail "still blinking after the double click"
+fi
+
+echo "-- two more messages, checked from the menu"
+dovecot_deliver 2
+click_tray_icon right && sleep 0.5
+xdotool key c
+wait_for 60 logins 2 || fail "the menu's check did not log in"
+if wait_for 30 file_has 7; then pass "the list grows to 7"; else fail "the list did not grow to 7"; fi
+wait_for 30 wait_blinking && pass "the cat blinks for the new mail" || fail "no blink for new mail"
+[ "$(plays first)" -eq 0 ] || {
+  [ "$(plays first)" -eq 7 ] && pass "two more sounds for two new messages" || fail "$(plays first) sounds in all"
+}
+# The tooltip reads 2/7: hover and keep the picture for the record.
+pos=$(tray_icon_position || true)
+[ -n "$pos" ] && xdotool mousemove $pos && sleep 1.5
+screenshot tooltip-2-of-7 >/dev/null
+close_program first || fail "the first copy did not end"
+
+echo "-- after a restart nothing is new"
+start_program second -TOFF "-W$(winpath "$E2E_DIR")"
+wait_for 60 logins 3 || fail "no login after the restart"
+wait_for 20 tray_shows 1 || true
+sleep 2
+[ "$(watch_tray 3)" = still ] && pass "no blink: nothing new after the restart" || fail "the cat blinks after a restart"
+file_has 7 && pass "the list still holds 7" || fail "the list changed: $(file_uids | wc -l)"
+close_program second || fail "the second copy did not end"
+
+dovecot_stop
+e2e_finish
