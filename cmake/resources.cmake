@@ -1,5 +1,6 @@
 # Resources of the Windows build: the icons are drawn as pixel rows in
-# resources/icons/*.txt and turned into .ico files by tools/mkicon.py.
+# resources/icons/*.txt and turned into .ico files by tools/mkicon.py; the
+# resource library KivvetLE.dll and the help page are made here too.
 enable_language(RC)
 
 set(KIVVET_GENERATED ${CMAKE_BINARY_DIR}/generated)
@@ -28,6 +29,46 @@ add_custom_command(
 list(APPEND KIVVET_ICON_FILES ${KIVVET_VOICE})
 
 add_custom_target(kivvet_resources DEPENDS ${KIVVET_ICON_FILES})
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${KIVVET_GENERATED}")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${KIVVET_GENERATED} -I ${CMAKE_SOURCE_DIR}/resources")
+# kivvetle.rc includes the dialog templates and the help topics.
+set(KIVVET_RC_INCLUDES
+  ${CMAKE_SOURCE_DIR}/resources/ids.h
+  ${CMAKE_SOURCE_DIR}/resources/dialogs.rc
+  ${CMAKE_SOURCE_DIR}/resources/help.rc)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/kivvetle.rc PROPERTIES
-  OBJECT_DEPENDS "${KIVVET_ICON_FILES}")
+  OBJECT_DEPENDS "${KIVVET_ICON_FILES};${KIVVET_RC_INCLUDES}")
+
+# The resource library KivvetLE.dll beside KivvetLE.exe: the bitmap "TITLE"
+# of the splash window, drawn by tools/mktitle.py from the cat of the tray
+# icon. It holds resources only: no code, no entry point, no imports.
+set(KIVVET_TITLE ${KIVVET_GENERATED}/title.bmp)
+add_custom_command(
+  OUTPUT ${KIVVET_TITLE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KIVVET_GENERATED}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/mktitle.py ${KIVVET_TITLE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/mktitle.py ${CMAKE_SOURCE_DIR}/tools/mkicon.py
+          ${CMAKE_SOURCE_DIR}/resources/icons/app.txt
+  COMMENT "Drawing title.bmp")
+add_library(KivvetLE_resources SHARED ${CMAKE_SOURCE_DIR}/resources/title.rc ${KIVVET_TITLE})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/title.rc PROPERTIES
+  OBJECT_DEPENDS ${KIVVET_TITLE})
+set_target_properties(KivvetLE_resources PROPERTIES
+  OUTPUT_NAME KivvetLE
+  PREFIX ""
+  LINKER_LANGUAGE CXX
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+# GNU ld has no --no-entry for PE: an entry address of 0 means none, and
+# without the start files and libraries nothing is imported.
+target_link_options(KivvetLE_resources PRIVATE
+  -nostdlib -Wl,--entry=0 -Wl,--subsystem,windows -Wl,--no-insert-timestamp -s)
+
+# The help page, KivvetLE.html, beside KivvetLE.exe: the menu's help and
+# home page commands open it from the program's own folder.
+set(KIVVET_HELP_PAGE ${CMAKE_BINARY_DIR}/KivvetLE.html)
+add_custom_command(
+  OUTPUT ${KIVVET_HELP_PAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/help/KivvetLE.html ${KIVVET_HELP_PAGE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/help/KivvetLE.html
+  COMMENT "Copying KivvetLE.html")
+add_custom_target(kivvet_help ALL DEPENDS ${KIVVET_HELP_PAGE})

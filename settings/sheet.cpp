@@ -1,7 +1,7 @@
 // Around the sheet: the guarded menu items are grayed and the interval
-// timer stopped while it is open; afterwards the settings are saved, the
-// icon refreshed and the interval timer started with a full period. The
-// pages themselves are not built yet, so the sheet closes as if cancelled.
+// timer stopped while it is open; afterwards the settings are saved
+// (after OK and Cancel alike), the icon refreshed and the interval timer
+// started with a full period.
 #include "settings/sheet.h"
 
 #include "app/appstate.h"
@@ -10,11 +10,54 @@
 #include "tray/menu.h"
 #include "tray/trayicon.h"
 
+namespace {
+
+struct PageTemplate {
+  const char* name;
+  DLGPROC proc;
+};
+
+const PageTemplate pageTemplates[] = {
+    {"SETTINGDLG1", basicPageProc},
+    {"SETTINGDLG2", soundPageProc},
+    {"SETTINGDLG3", mailerPageProc},
+    {"SETTINGDLG4", displayPageProc},
+};
+const UINT PAGE_COUNT = sizeof pageTemplates / sizeof pageTemplates[0];
+
+}  // namespace
+
+int CALLBACK sheetCallback(HWND, UINT message, LPARAM) { return message == PSCB_INITIALIZED ? 1 : 0; }
+
 void openSettingsSheet(HWND window) {
+  HPROPSHEETPAGE pages[PAGE_COUNT];
+  for (UINT i = 0; i < PAGE_COUNT; i++) {
+    PROPSHEETPAGEA page = {};
+    page.dwSize = PROPSHEETPAGEA_V2_SIZE;
+    page.dwFlags = PSP_DEFAULT;
+    page.hInstance = app.appInstance;
+    page.pszTemplate = pageTemplates[i].name;
+    page.pfnDlgProc = pageTemplates[i].proc;
+    pages[i] = CreatePropertySheetPageA(&page);
+  }
+
+  PROPSHEETHEADERA sheet = {};
+  sheet.dwSize = PROPSHEETHEADERA_V2_SIZE;
+  sheet.dwFlags = PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK;
+  sheet.hwndParent = window;
+  sheet.hInstance = app.appInstance;
+  sheet.pszIcon = "APPICON";
+  sheet.pszCaption = "設定するにゃ";
+  sheet.nPages = PAGE_COUNT;
+  sheet.nStartPage = 0;
+  sheet.phpage = pages;
+  sheet.pfnCallback = (PFNPROPSHEETCALLBACK)sheetCallback;
+
   setBusy(0);
   KillTimer(window, TIMER_INTERVAL);
+  PropertySheetA(&sheet);
   saveSettings();
+  setBusy(1);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   startIntervalTimer(window);
-  setBusy(1);
 }

@@ -91,7 +91,9 @@ TEST_F(Announcement, FlagsDecideVoiceAndBlink) {
     checkAndWatch(5000);
     EXPECT_EQ(c.sounds, soundCount() - before) << c.soundNotify << c.soundNewOnly << c.blinkNewOnly;
     EXPECT_EQ(c.blinks, standin::timerRunning(window, TIMER_BLINK));
-    if (!c.blinks) EXPECT_EQ("APPICON", icon());
+    if (!c.blinks) {
+      EXPECT_EQ("APPICON", icon());
+    }
     EXPECT_EQ("", tip());
   }
 }

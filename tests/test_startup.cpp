@@ -30,6 +30,13 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
   std::vector<std::string> expected = {
       "CreateWindowExA(\"KivvetLiteEdition\", \"Kivvet LE\")",
       "Sleep(3000)",
+      "DialogBoxParamA(TITLEDLG)",  // no title library here: no title window
+      "LoadLibraryA(\"KivvetLE.dll\")",
+      "EndDialog(0)",
+      "MoveWindow(352, 294, 320, 200, 0)",
+      "MoveWindow(5, 5, 310, 158, 0)",
+      "MoveWindow(5, 175, 310, 20, 0)",
+      "SetTimer(5, 1000)",
       "InitCommonControls",
       "MoveWindow(312, 284, 1, 1, 0)",
       "CreatePopupMenu",

@@ -1,5 +1,67 @@
-// The title picture lives in a resource library beside the program;
-// without it start-up simply goes on, which is all that happens for now.
+// The picture and the library are loaded anew for every paint and nothing
+// is held between paints. Enter, Escape and the close command do not end
+// the window: only its timer, or a picture that cannot be had, does.
 #include "tray/splash.h"
 
-void runSplash(HWND) {}
+#include "app/appstate.h"
+#include "resources/ids.h"
+
+namespace {
+
+const int SPLASH_WIDTH = 320;
+const int SPLASH_HEIGHT = 200;
+const int PICTURE_WIDTH = 300;
+const int PICTURE_HEIGHT = 150;
+
+}  // namespace
+
+void runSplash(HWND owner) { DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0); }
+
+INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    initSplash(splash);
+    return TRUE;
+  }
+  if (message == WM_PAINT) paintSplash(splash);
+  return FALSE;
+}
+
+void initSplash(HWND splash) {
+  paintSplash(splash);
+  // Ten pixels below the exact centre of the screen.
+  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - SPLASH_WIDTH / 2;
+  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - 90;
+  MoveWindow(splash, x, y, SPLASH_WIDTH, SPLASH_HEIGHT, FALSE);
+  MoveWindow(GetDlgItem(splash, IDC_SPLASH_PICTURE), 5, 5, 310, 158, FALSE);
+  MoveWindow(GetDlgItem(splash, IDC_SPLASH_VERSION), 5, 175, 310, 20, FALSE);
+  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version 2.23");
+  SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
+}
+
+void paintSplash(HWND splash) {
+  HMODULE library = LoadLibraryA("KivvetLE.dll");
+  if (library == NULL) {
+    EndDialog(splash, 0);
+    return;
+  }
+  HBITMAP picture = LoadBitmapA(library, "TITLE");
+  FreeLibrary(library);  // the loaded bitmap stays valid
+  if (picture == NULL) {
+    EndDialog(splash, 0);
+    return;
+  }
+  HWND frame = GetDlgItem(splash, IDC_SPLASH_PICTURE);
+  HDC target = GetDC(frame);
+  HDC memory = CreateCompatibleDC(target);
+  HGDIOBJ previous = SelectObject(memory, picture);
+  BitBlt(target, 3, 3, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(frame, target);
+  DeleteObject(picture);
+}
+
+void CALLBACK splashTimerProc(HWND splash, UINT, UINT_PTR, DWORD) {
+  KillTimer(splash, TIMER_SPLASH);
+  EndDialog(splash, 0);
+}

@@ -1,9 +1,16 @@
-// The title window shown for a moment at start-up.
+// The title window shown for a second at start-up. Its picture lives in
+// the resource library KivvetLE.dll beside the program; without it there
+// is no title window and start-up simply goes on.
 #ifndef KIVVET_TRAY_SPLASH_H
 #define KIVVET_TRAY_SPLASH_H
 
 #include "platform/win32.h"
 
+// Runs the title window modally over the main window until it ends.
 void runSplash(HWND owner);
+INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM wParam, LPARAM lParam);
+void initSplash(HWND splash);
+void paintSplash(HWND splash);
+void CALLBACK splashTimerProc(HWND splash, UINT message, UINT_PTR id, DWORD time);
 
 #endif

@@ -218,6 +218,68 @@ struct MenuShown {
 };
 const std::vector<MenuShown>& menusShown();
 
+// ---- dialogs and property sheets ----
+// What the user does while the next property sheet is open; without it
+// the sheet shows its first page and is cancelled.
+void onNextPropertySheet(std::function<void()> user);
+struct PropertySheetShown {
+  DWORD size;
+  DWORD flags;
+  HWND parent;
+  std::string caption;
+  std::string icon;
+  UINT pages;
+  UINT startPage;
+  std::vector<std::string> templates;
+  std::vector<DWORD> pageSizes;
+  int callbackResult;  // what the callback answered to PSCB_INITIALIZED
+};
+const std::vector<PropertySheetShown>& propertySheets();
+// While a sheet is open: show a page (loaded when first shown), press OK
+// or Cancel.
+HWND showPage(int index);
+void pressOk();
+void pressCancel();
+// A control of a dialog, as the user sees and uses it.
+std::string controlText(HWND dialog, int id);
+bool controlChecked(HWND dialog, int id);
+bool controlEnabled(HWND dialog, int id);
+void typeInto(HWND dialog, int id, const std::string& text);
+// A click on a check box (toggles) or a push button, then WM_COMMAND.
+void click(HWND dialog, int id);
+// A click on an option button: it is checked, the others of its group not.
+void clickOption(HWND dialog, int id, const std::vector<int>& group);
+void dropFiles(HWND dialog, const std::vector<std::string>& paths);
+size_t openDropCount();
+// F1 over a control: WM_HELP with the control's window.
+void pressF1(HWND dialog, int id);
+struct FileDialogShown {
+  DWORD size;
+  HWND owner;
+  std::vector<std::string> filter;
+  std::string defaultExtension;
+  DWORD flags;
+  DWORD bufferSize;
+  std::string initialFile;
+};
+// The next open-file dialog returns this path ("" : the user cancels).
+void answerNextFileDialog(const std::string& path);
+const std::vector<FileDialogShown>& fileDialogs();
+// The text of the help popup now shown ("" : none).
+std::string helpTipText();
+// Strings of the program's string table, for LoadStringA.
+void setString(UINT id, const std::string& text);
+// Dialogs run with DialogBoxParamA: template names, in order.
+const std::vector<std::string>& dialogsRun();
+// The resource library of the title picture.
+void setTitleLibrary(bool present, bool hasPicture);
+struct BlitRecord {
+  int x, y, width, height, sourceX, sourceY;
+  DWORD operation;
+};
+const std::vector<BlitRecord>& blits();
+int liveGdiObjectCount();
+
 }  // namespace standin
 
 #endif

@@ -103,6 +103,7 @@ void reset() {
   resetFiles();
   resetNet();
   resetShell();
+  resetDialogs();
   setArguments({"KivvetLE.exe"});
 }
 
@@ -173,6 +174,32 @@ WindowInfo windowInfo(HWND w) {
 }
 
 bool isWindowAlive(HWND window) { return window && window->alive; }
+
+HWND newWindow(const std::string& className, const std::string& title) {
+  std::unique_ptr<HWND__> window(new HWND__());
+  window->className = className;
+  window->title = title;
+  window->proc = nullptr;
+  window->style = window->exStyle = 0;
+  window->x = window->y = window->width = window->height = 0;
+  window->alive = true;
+  world().windows.push_back(std::move(window));
+  return world().windows.back().get();
+}
+
+void runModalLoop(HWND dialog) {
+  MSG msg;
+  while (!dialog->ended) {
+    runScheduledActions();
+    if (takeMessage(&msg, false)) {
+      DispatchMessageA(&msg);
+      continue;
+    }
+    DWORD next;
+    if (!nextEventTime(&next)) break;
+    if (next > world().clock) world().clock = next;
+  }
+}
 void failNextRegisterClass() { world().failRegisterClass = true; }
 void failNextCreateWindow() { world().failCreateWindow = true; }
 void setScreenSize(int width, int height) {
@@ -248,18 +275,23 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                     int width, int height, HWND, HMENU, HINSTANCE instance, LPVOID param) {
+                     int width, int height, HWND parent, HMENU, HINSTANCE instance, LPVOID param) {
   auto& w = world();
   record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) + ")");
+  if (strcmp(className, TOOLTIPS_CLASSA) == 0) {
+    HWND tip = standin::newWindow(className, "");
+    tip->parent = parent;
+    return tip;
+  }
   auto found = w.classes.find(className);
   if (found == w.classes.end() || w.failCreateWindow) {
     w.failCreateWindow = false;
     return nullptr;
   }
-  w.windows.push_back(std::unique_ptr<HWND__>(
-      new HWND__{className, windowName ? windowName : "", found->second, style, exStyle, x, y,
-                 width, height, true}));
-  HWND window = w.windows.back().get();
+  HWND window = standin::newWindow(className, windowName ? windowName : "");
+  window->proc = found->second;
+  window->style = style, window->exStyle = exStyle;
+  window->x = x, window->y = y, window->width = width, window->height = height;
   CREATESTRUCTA create{param, instance, nullptr, nullptr, height, width, y, x,
                        (LONG)style, windowName, className, exStyle};
   if (window->proc(window, WM_CREATE, 0, (LPARAM)&create) == -1) {
@@ -269,15 +301,22 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   return window;
 }
 
-BOOL DestroyWindow(HWND window) {
-  if (!standin::isWindowAlive(window)) return FALSE;
-  record("DestroyWindow");
-  window->proc(window, WM_DESTROY, 0, 0);
+namespace standin {
+// A window that goes takes its timers with it.
+void forgetWindow(HWND window) {
   window->alive = false;
   auto& timers = world().timers;
   timers.erase(std::remove_if(timers.begin(), timers.end(),
                               [window](const standin::Timer& t) { return t.window == window; }),
                timers.end());
+}
+}  // namespace standin
+
+BOOL DestroyWindow(HWND window) {
+  if (!standin::isWindowAlive(window)) return FALSE;
+  record("DestroyWindow");
+  if (window->proc) window->proc(window, WM_DESTROY, 0, 0);
+  standin::forgetWindow(window);
   return TRUE;
 }
 
@@ -319,6 +358,7 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return 0;
   }
   if (!standin::isWindowAlive(msg->hwnd)) return 0;
+  if (!msg->hwnd->proc) return 0;
   return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -330,6 +370,9 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!standin::isWindowAlive(window)) return 0;
+  if (window->dialogProc) return window->dialogProc(window, message, wParam, lParam);
+  if (window->className == TOOLTIPS_CLASSA) return standin::tooltipMessage(window, message, wParam, lParam);
+  if (!window->proc) return 0;
   return window->proc(window, message, wParam, lParam);
 }
 

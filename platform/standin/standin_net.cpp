@@ -420,6 +420,10 @@ HMODULE LoadLibraryA(LPCSTR name) {
     standin::librariesLoaded++;
     return &standin::wininetModule;
   }
+  if (lstrcmpiA(name, "KivvetLE.dll") == 0) {
+    HMODULE title = standin::loadTitleLibrary();
+    if (title) return title;
+  }
   SetLastError(126);
   return nullptr;
 }
@@ -433,6 +437,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL FreeLibrary(HMODULE module) {
   record("FreeLibrary");
+  if (standin::isTitleModule(module)) return TRUE;
   if (module == &standin::wininetModule && standin::librariesLoaded > 0) {
     standin::librariesLoaded--;
     return TRUE;

@@ -19,6 +19,18 @@ struct HWND__ {
   DWORD exStyle;
   int x, y, width, height;
   bool alive;
+  // Dialogs and their controls.
+  DLGPROC dialogProc = nullptr;
+  HWND parent = nullptr;
+  int id = 0;
+  bool enabled = true;
+  bool checked = false;
+  bool acceptsFiles = false;
+  bool ended = false;
+  INT_PTR result = 0;
+  LPARAM range = 0;
+  int position = 0;
+  std::map<int, HWND> controls;
 };
 
 struct HMENU__ {
@@ -98,9 +110,18 @@ std::string quoted(const char* text);
 void resetFiles();
 void resetNet();
 void resetShell();
+void resetDialogs();
+bool isTitleModule(HMODULE module);
+HMODULE loadTitleLibrary();
+LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam);
 // Process handles live beside file handles; CloseHandle asks here.
 bool closeProcessHandle(HANDLE handle);
 void runScheduledActionsNow();
+// A window record owned by the stand-in (dialogs, controls).
+HWND newWindow(const std::string& className, const std::string& title);
+// Runs the modal loop of a dialog until it ends or nothing can happen.
+void runModalLoop(HWND dialog);
+void forgetWindow(HWND window);
 
 }  // namespace standin
 

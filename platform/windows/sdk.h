@@ -11,6 +11,7 @@
 #include <winsock.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <mmsystem.h>
 #include <stdlib.h>
 
@@ -21,5 +22,10 @@
 #define SD_SEND 1
 #define SD_BOTH 2
 #endif
+
+// MinGW-w64 spells this size through a union-member macro that its own
+// headers leave undefined; the fields are reachable directly.
+#undef PROPSHEETHEADERA_V2_SIZE
+#define PROPSHEETHEADERA_V2_SIZE CCSIZEOF_STRUCT(PROPSHEETHEADERA, hbmHeader)
 
 #endif

@@ -1,0 +1,417 @@
+// Modal dialogs, property sheets and their controls, dropped files, the
+// open-file dialog, the string table, and the bit of GDI the title
+// picture needs. Controls come into being when the program or the test
+// first names them by id: the stand-in does not read dialog templates.
+#include <string.h>
+
+#include "platform/standin/standin_world.h"
+
+struct _PSP {
+  PROPSHEETPAGEA page;
+  std::string templateName;
+};
+
+struct HDROP__ {
+  std::vector<std::string> paths;
+};
+
+struct HBITMAP__ {
+  int unused;
+};
+struct HDC__ {
+  int unused;
+};
+
+namespace standin {
+
+namespace {
+
+struct Sheet {
+  const PROPSHEETHEADERA* header = nullptr;
+  std::vector<HWND> pages;
+  std::vector<bool> shown;
+  size_t current = 0;
+  bool closed = false;
+};
+
+std::deque<std::function<void()>> sheetUsers;
+std::vector<PropertySheetShown> sheets;
+std::vector<std::unique_ptr<_PSP>> pageHandles;
+Sheet* openSheet = nullptr;
+std::vector<std::unique_ptr<HDROP__>> drops;
+size_t liveDrops = 0;
+std::deque<std::string> fileAnswers;
+std::vector<FileDialogShown> fileDialogRecords;
+std::map<UINT, std::string> strings;
+std::vector<std::string> dialogNames;
+bool titleLibrary = false;
+bool titlePicture = false;
+HINSTANCE__ titleModule{"KivvetLE.dll"};
+HBITMAP__ titleBitmap{0};
+HDC__ screenDc{0}, memoryDc{0};
+std::vector<BlitRecord> blitRecords;
+int gdiObjects = 0;
+
+HWND control(HWND dialog, int id) {
+  if (!dialog) return nullptr;
+  HWND& slot = dialog->controls[id];
+  if (!slot) {
+    slot = newWindow("control", "");
+    slot->parent = dialog;
+    slot->id = id;
+  }
+  return slot;
+}
+
+std::string resourceName(LPCSTR name) {
+  return IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name) : std::string(name);
+}
+
+void notifyPage(HWND page, UINT code) {
+  NMHDR header{page->parent, 0, code};
+  page->dialogProc(page, WM_NOTIFY, 0, (LPARAM)&header);
+}
+
+}  // namespace
+
+void onNextPropertySheet(std::function<void()> user) { sheetUsers.push_back(std::move(user)); }
+const std::vector<PropertySheetShown>& propertySheets() { return sheets; }
+
+HWND showPage(int index) {
+  Sheet* sheet = openSheet;
+  if (!sheet || index < 0 || (size_t)index >= sheet->pages.size()) return nullptr;
+  sheet->current = (size_t)index;
+  HWND page = sheet->pages[(size_t)index];
+  if (!sheet->shown[(size_t)index]) {
+    sheet->shown[(size_t)index] = true;
+    _PSP* psp = (_PSP*)sheet->header->phpage[index];
+    page->dialogProc(page, WM_INITDIALOG, 0, (LPARAM)&psp->page);
+  }
+  return page;
+}
+
+void pressOk() {
+  Sheet* sheet = openSheet;
+  if (!sheet || sheet->closed) return;
+  for (size_t i = 0; i < sheet->pages.size(); i++)
+    if (sheet->shown[i]) notifyPage(sheet->pages[i], PSN_APPLY);
+  sheet->closed = true;
+}
+
+void pressCancel() {
+  Sheet* sheet = openSheet;
+  if (!sheet || sheet->closed) return;
+  notifyPage(sheet->pages[sheet->current], PSN_QUERYCANCEL);
+  sheet->closed = true;
+}
+
+std::string controlText(HWND dialog, int id) { return control(dialog, id)->title; }
+bool controlChecked(HWND dialog, int id) { return control(dialog, id)->checked; }
+bool controlEnabled(HWND dialog, int id) { return control(dialog, id)->enabled; }
+void typeInto(HWND dialog, int id, const std::string& text) { control(dialog, id)->title = text; }
+
+void click(HWND dialog, int id) {
+  HWND button = control(dialog, id);
+  if (!button->enabled) return;
+  button->checked = !button->checked;
+  dialog->dialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+}
+
+void clickOption(HWND dialog, int id, const std::vector<int>& group) {
+  HWND button = control(dialog, id);
+  if (!button->enabled) return;
+  for (int other : group) control(dialog, other)->checked = false;
+  button->checked = true;
+  dialog->dialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+}
+
+void dropFiles(HWND dialog, const std::vector<std::string>& paths) {
+  if (!dialog->acceptsFiles) return;
+  drops.push_back(std::unique_ptr<HDROP__>(new HDROP__{paths}));
+  liveDrops++;
+  dialog->dialogProc(dialog, WM_DROPFILES, (WPARAM)drops.back().get(), 0);
+}
+
+size_t openDropCount() { return liveDrops; }
+
+void pressF1(HWND dialog, int id) {
+  HWND item = id == 0 ? dialog : control(dialog, id);
+  HELPINFO help{sizeof(HELPINFO), HELPINFO_WINDOW, id, item, 0, {0, 0}};
+  dialog->dialogProc(dialog, WM_HELP, 0, (LPARAM)&help);
+}
+
+void answerNextFileDialog(const std::string& path) { fileAnswers.push_back(path); }
+const std::vector<FileDialogShown>& fileDialogs() { return fileDialogRecords; }
+void setString(UINT id, const std::string& text) { strings[id] = text; }
+const std::vector<std::string>& dialogsRun() { return dialogNames; }
+void setTitleLibrary(bool present, bool hasPicture) {
+  titleLibrary = present;
+  titlePicture = hasPicture;
+}
+const std::vector<BlitRecord>& blits() { return blitRecords; }
+int liveGdiObjectCount() { return gdiObjects; }
+
+void resetDialogs() {
+  sheetUsers.clear();
+  sheets.clear();
+  pageHandles.clear();
+  openSheet = nullptr;
+  drops.clear();
+  liveDrops = 0;
+  fileAnswers.clear();
+  fileDialogRecords.clear();
+  strings.clear();
+  dialogNames.clear();
+  titleLibrary = titlePicture = false;
+  blitRecords.clear();
+  gdiObjects = 0;
+}
+
+bool isTitleModule(HMODULE module) { return module == &titleModule; }
+HMODULE loadTitleLibrary() { return titleLibrary ? &titleModule : nullptr; }
+
+}  // namespace standin
+
+using standin::record;
+
+HWND GetDlgItem(HWND dialog, int id) { return standin::control(dialog, id); }
+
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
+  standin::control(dialog, id)->title = text ? text : "";
+  return TRUE;
+}
+
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
+  if (size <= 0) return 0;
+  const std::string& value = standin::control(dialog, id)->title;
+  size_t copied = std::min(value.size(), (size_t)size - 1);
+  memcpy(text, value.data(), copied);
+  text[copied] = '\0';
+  return (UINT)copied;
+}
+
+BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
+  std::string text = isSigned ? std::to_string((int)value) : std::to_string(value);
+  return SetDlgItemTextA(dialog, id, text.c_str());
+}
+
+// As Windows: leading blanks skipped, then digits; anything else, or a
+// value past 32 bits, is no number and gives 0.
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL) {
+  const std::string& text = standin::control(dialog, id)->title;
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') i++;
+  unsigned long long value = 0;
+  bool digits = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
+    value = value * 10 + (unsigned)(text[i] - '0');
+    digits = true;
+    if (value > 0xFFFFFFFFull) digits = false, i = text.size();
+  }
+  bool ok = digits && i == text.size();
+  if (translated) *translated = ok;
+  return ok ? (UINT)value : 0;
+}
+
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND item = standin::control(dialog, id);
+  switch (message) {
+    case BM_SETCHECK: item->checked = wParam == BST_CHECKED; return 0;
+    case BM_GETCHECK: return item->checked ? BST_CHECKED : BST_UNCHECKED;
+    case UDM_SETRANGE: item->range = lParam; return 0;
+    case UDM_SETPOS: item->position = (int)(short)LOWORD(lParam); return 0;
+    default: return 0;
+  }
+}
+
+BOOL EnableWindow(HWND window, BOOL enable) {
+  bool wasDisabled = !window->enabled;
+  window->enabled = enable != FALSE;
+  return wasDisabled;
+}
+
+BOOL IsWindowEnabled(HWND window) { return window && window->enabled; }
+
+BOOL EndDialog(HWND dialog, INT_PTR result) {
+  record("EndDialog(" + std::to_string(result) + ")");
+  dialog->ended = true;
+  dialog->result = result;
+  return TRUE;
+}
+
+LONG GetWindowLongA(HWND window, int index) { return index == GWL_ID && window ? window->id : 0; }
+
+INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
+  std::string templateName = standin::resourceName(name);
+  record("DialogBoxParamA(" + templateName + ")");
+  standin::dialogNames.push_back(templateName);
+  HWND dialog = standin::newWindow("#32770", "");
+  dialog->dialogProc = proc;
+  dialog->parent = owner;
+  proc(dialog, WM_INITDIALOG, 0, param);
+  standin::runModalLoop(dialog);
+  standin::forgetWindow(dialog);
+  return dialog->ended ? dialog->result : -1;
+}
+
+int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
+  auto found = standin::strings.find(id);
+  if (found == standin::strings.end() || size <= 0) return 0;
+  size_t copied = std::min(found->second.size(), (size_t)size - 1);
+  memcpy(buffer, found->second.data(), copied);
+  buffer[copied] = '\0';
+  return (int)copied;
+}
+
+HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
+  std::unique_ptr<_PSP> copy(new _PSP{*page, standin::resourceName(page->pszTemplate)});
+  copy->page.dwSize = page->dwSize;
+  standin::pageHandles.push_back(std::move(copy));
+  return standin::pageHandles.back().get();
+}
+
+INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
+  record("PropertySheetA");
+  standin::PropertySheetShown shown{header->dwSize, header->dwFlags, header->hwndParent,
+                                    header->pszCaption ? header->pszCaption : "",
+                                    standin::resourceName(header->pszIcon), header->nPages,
+                                    header->nStartPage, {}, {}, -1};
+  HWND frame = standin::newWindow("#32770", shown.caption);
+  standin::Sheet sheet;
+  sheet.header = header;
+  for (UINT i = 0; i < header->nPages; i++) {
+    _PSP* psp = (_PSP*)header->phpage[i];
+    shown.templates.push_back(psp->templateName);
+    shown.pageSizes.push_back(psp->page.dwSize);
+    HWND page = standin::newWindow("#32770", psp->templateName);
+    page->dialogProc = psp->page.pfnDlgProc;
+    page->parent = frame;
+    sheet.pages.push_back(page);
+    sheet.shown.push_back(false);
+  }
+  if (header->pfnCallback) shown.callbackResult = header->pfnCallback(frame, PSCB_INITIALIZED, 0);
+  standin::sheets.push_back(shown);
+
+  standin::Sheet* outer = standin::openSheet;
+  standin::openSheet = &sheet;
+  standin::showPage((int)header->nStartPage);
+  if (!standin::sheetUsers.empty()) {
+    std::function<void()> user = standin::sheetUsers.front();
+    standin::sheetUsers.pop_front();
+    if (user) user();
+  }
+  if (!sheet.closed) standin::pressCancel();
+  standin::openSheet = outer;
+  // The pages go with the sheet, and so do the windows they own.
+  for (auto& window : standin::world().windows)
+    if (window->alive && window->parent && window->parent->parent == frame) standin::forgetWindow(window.get());
+  for (HWND page : sheet.pages) standin::forgetWindow(page);
+  standin::forgetWindow(frame);
+  return 1;
+}
+
+void DragAcceptFiles(HWND window, BOOL accept) { window->acceptsFiles = accept != FALSE; }
+
+UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size) {
+  if (index == 0xFFFFFFFFu) return (UINT)drop->paths.size();
+  if (index >= drop->paths.size()) return 0;
+  const std::string& path = drop->paths[index];
+  if (!file) return (UINT)path.size();
+  if (size == 0) return 0;
+  size_t copied = std::min(path.size(), (size_t)size - 1);
+  memcpy(file, path.data(), copied);
+  file[copied] = '\0';
+  return (UINT)copied;
+}
+
+void DragFinish(HDROP) {
+  if (standin::liveDrops > 0) standin::liveDrops--;
+}
+
+BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
+  record("GetOpenFileNameA");
+  standin::FileDialogShown shown{dialog->lStructSize, dialog->hwndOwner, {}, "", dialog->Flags,
+                                 dialog->nMaxFile, dialog->lpstrFile ? dialog->lpstrFile : ""};
+  for (const char* p = dialog->lpstrFilter; p && *p; p += strlen(p) + 1) shown.filter.push_back(p);
+  shown.defaultExtension = dialog->lpstrDefExt ? dialog->lpstrDefExt : "";
+  standin::fileDialogRecords.push_back(shown);
+  std::string answer;
+  if (!standin::fileAnswers.empty()) {
+    answer = standin::fileAnswers.front();
+    standin::fileAnswers.pop_front();
+  }
+  if (answer.empty() || answer.size() + 1 > dialog->nMaxFile) return FALSE;
+  memcpy(dialog->lpstrFile, answer.c_str(), answer.size() + 1);
+  return TRUE;
+}
+
+HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name) {
+  if (!standin::isTitleModule(instance) || !standin::titlePicture || IS_INTRESOURCE(name) ||
+      strcmp(name, "TITLE") != 0)
+    return nullptr;
+  standin::gdiObjects++;
+  return &standin::titleBitmap;
+}
+
+HDC GetDC(HWND) {
+  standin::gdiObjects++;
+  return &standin::screenDc;
+}
+
+int ReleaseDC(HWND, HDC) {
+  standin::gdiObjects--;
+  return 1;
+}
+
+HDC CreateCompatibleDC(HDC) {
+  standin::gdiObjects++;
+  return &standin::memoryDc;
+}
+
+HGDIOBJ SelectObject(HDC, HGDIOBJ) { return nullptr; }
+
+BOOL BitBlt(HDC, int x, int y, int width, int height, HDC, int sourceX, int sourceY, DWORD operation) {
+  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY, operation});
+  return TRUE;
+}
+
+BOOL DeleteDC(HDC) {
+  standin::gdiObjects--;
+  return TRUE;
+}
+
+BOOL DeleteObject(HGDIOBJ) {
+  standin::gdiObjects--;
+  return TRUE;
+}
+
+HWND GetParent(HWND window) { return window ? window->parent : nullptr; }
+BOOL IsWindow(HWND window) { return standin::isWindowAlive(window); }
+
+BOOL GetWindowRect(HWND window, RECT* rect) {
+  if (!window) return FALSE;
+  *rect = RECT{window->x, window->y, window->x + window->width, window->y + window->height};
+  return TRUE;
+}
+
+namespace standin {
+
+// The help popup: a tracking tooltip of the program's.
+LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
+  const TOOLINFOA* tool = (const TOOLINFOA*)lParam;
+  switch (message) {
+    case TTM_ADDTOOLA: tip->title = tool->lpszText ? tool->lpszText : ""; return TRUE;
+    case TTM_DELTOOLA: tip->title.clear(); return 0;
+    case TTM_TRACKACTIVATE: tip->checked = wParam != 0; return 0;
+    case TTM_TRACKPOSITION: tip->x = (short)LOWORD(lParam), tip->y = (short)HIWORD(lParam); return 0;
+    default: return 0;
+  }
+}
+
+std::string helpTipText() {
+  for (auto& window : world().windows)
+    if (window->alive && window->className == TOOLTIPS_CLASSA && window->checked) return window->title;
+  return "";
+}
+
+}  // namespace standin

@@ -1,0 +1,62 @@
+// The help texts live in the program's string table, under the topic's
+// number. They are shown in a tracking tooltip just below the control,
+// which hides itself after a while or when the next topic is asked for;
+// owned by the page, it goes with the sheet.
+#include "settings/helptip.h"
+
+#include "app/appstate.h"
+
+namespace {
+
+const UINT_PTR HIDE_TIMER = 1;
+const UINT SHOWN_MS = 10000;
+const int WIDTH = 280;
+
+HWND helpTip = NULL;
+
+void hideTip(HWND tip) {
+  TOOLINFOA tool = {};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = GetParent(tip);
+  tool.uId = 1;
+  SendMessageA(tip, TTM_TRACKACTIVATE, FALSE, (LPARAM)&tool);
+}
+
+void CALLBACK hideTimerProc(HWND tip, UINT, UINT_PTR id, DWORD) {
+  KillTimer(tip, id);
+  hideTip(tip);
+}
+
+}  // namespace
+
+void showHelpTopic(HWND control, UINT topic) {
+  char text[512];
+  if (LoadStringA(app.appInstance, topic, text, sizeof text) <= 0) return;
+  HWND page = GetParent(control);
+  // One topic at a time: a popup left on another page goes first.
+  if (helpTip != NULL && IsWindow(helpTip) && GetParent(helpTip) != page) {
+    KillTimer(helpTip, HIDE_TIMER);
+    DestroyWindow(helpTip);
+    helpTip = NULL;
+  }
+  if (helpTip == NULL || !IsWindow(helpTip)) {
+    helpTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, page, NULL,
+                              app.appInstance, NULL);
+    if (helpTip == NULL) return;
+    SendMessageA(helpTip, TTM_SETMAXTIPWIDTH, 0, WIDTH);
+  }
+  TOOLINFOA tool = {};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+  tool.hwnd = page;
+  tool.uId = 1;
+  tool.lpszText = text;
+  SendMessageA(helpTip, TTM_DELTOOLA, 0, (LPARAM)&tool);
+  SendMessageA(helpTip, TTM_ADDTOOLA, 0, (LPARAM)&tool);
+  RECT where;
+  GetWindowRect(control, &where);
+  SendMessageA(helpTip, TTM_TRACKPOSITION, 0, MAKELPARAM(where.left, where.bottom + 2));
+  SendMessageA(helpTip, TTM_TRACKACTIVATE, TRUE, (LPARAM)&tool);
+  SetTimer(helpTip, HIDE_TIMER, SHOWN_MS, hideTimerProc);
+}

@@ -1,0 +1,9 @@
+// A topic of the program's help shown as a small popup beside a control.
+#ifndef KIVVET_SETTINGS_HELPTIP_H
+#define KIVVET_SETTINGS_HELPTIP_H
+
+#include "platform/win32.h"
+
+void showHelpTopic(HWND control, UINT topic);
+
+#endif

@@ -1,0 +1,208 @@
+// The four pages of the settings sheet. Each fills its controls from the
+// settings when first shown and stores them back on OK; Cancel stores
+// nothing. A page never shown neither loads nor stores.
+#include <string.h>
+
+#include "app/appstate.h"
+#include "resources/ids.h"
+#include "settings/helptip.h"
+#include "settings/settings.h"
+#include "settings/sheet.h"
+
+const DWORD basicPageHelp[] = {IDC_SERVER_HOST, 101, IDC_USER_ID, 102, IDC_PASSWORD, 103,
+                               IDC_PORT, 104, IDC_PORT_SPIN, 104, IDC_INTERVAL, 106,
+                               IDC_INTERVAL_SPIN, 106, IDC_CHECK_AT_STARTUP, 108, IDC_USE_APOP, 109,
+                               IDC_ACCOUNT_NAME, 110, 0, 0};
+const DWORD soundPageHelp[] = {IDC_SOUND_NOTIFY, 201, IDC_USE_VOICE, 202, IDC_USE_BEEP, 203,
+                               IDC_SOUND_NEW_ONLY, 204, IDC_CUSTOM_VOICE, 205, IDC_VOICE_PATH, 206,
+                               IDC_VOICE_BROWSE, 207, 0, 0};
+const DWORD mailerPageHelp[] = {IDC_MAILER_PATH, 301, IDC_MAILER_BROWSE, 302, IDC_MAILER_ARGS, 303, 0, 0};
+const DWORD displayPageHelp[] = {IDC_TOOLTIP_ACCOUNT, 401, IDC_TOOLTIP_COUNTS, 402, IDC_TOOLTIP_BOTH, 403,
+                                 IDC_BLINK_NEW_ONLY, 404, 0, 0};
+
+namespace {
+
+const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
+const LPARAM INTERVAL_RANGE = MAKELPARAM(120, 1);
+const DWORD CHOOSER_FLAGS = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
+
+void setChecked(HWND page, int id, int value) {
+  SendDlgItemMessageA(page, id, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int isChecked(HWND page, int id) {
+  return SendDlgItemMessageA(page, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+void enable(HWND page, int id, int enabled) { EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE); }
+
+const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
+
+// The open-file dialog for one box: the chosen path replaces its text.
+void chooseFile(HWND page, int box, const char* filter, const char* extension) {
+  char path[LONG_TEXT_BYTES] = "";
+  OPENFILENAMEA chooser = {};
+  chooser.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  chooser.hwndOwner = page;
+  chooser.lpstrFilter = filter;
+  chooser.lpstrFile = path;
+  chooser.nMaxFile = sizeof path;
+  chooser.Flags = CHOOSER_FLAGS;
+  chooser.lpstrDefExt = extension;
+  if (GetOpenFileNameA(&chooser)) SetDlgItemTextA(page, box, path);
+}
+
+// Only the first dropped file counts, and only with the right ending
+// (compared as written: ".WAV" is not ".wav").
+void takeDrop(HWND page, HDROP drop, int considered, int box, const char* ending) {
+  char path[LONG_TEXT_BYTES] = "";
+  if (considered) DragQueryFileA(drop, 0, path, sizeof path);
+  DragFinish(drop);
+  size_t length = strlen(path);
+  if (length >= 4 && strcmp(path + length - 4, ending) == 0) SetDlgItemTextA(page, box, path);
+}
+
+// 202 to 204 usable only while 201 is checked, 205 only while 201 and
+// 202 are, 206 and 207 only while 201, 202 and 205 are.
+void updateSoundEnabling(HWND page) {
+  int sound = isChecked(page, IDC_SOUND_NOTIFY);
+  int voice = sound && isChecked(page, IDC_USE_VOICE);
+  int custom = voice && isChecked(page, IDC_CUSTOM_VOICE);
+  enable(page, IDC_USE_VOICE, sound);
+  enable(page, IDC_USE_BEEP, sound);
+  enable(page, IDC_SOUND_NEW_ONLY, sound);
+  enable(page, IDC_CUSTOM_VOICE, voice);
+  enable(page, IDC_VOICE_PATH, custom);
+  enable(page, IDC_VOICE_BROWSE, custom);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetDlgItemTextA(page, IDC_ACCOUNT_NAME, settings.accountName);
+      SetDlgItemTextA(page, IDC_SERVER_HOST, settings.serverHost);
+      SetDlgItemTextA(page, IDC_USER_ID, settings.userId);
+      SetDlgItemTextA(page, IDC_PASSWORD, settings.password);
+      SetDlgItemInt(page, IDC_PORT, (UINT)settings.port, FALSE);
+      SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETRANGE, 0, PORT_RANGE);
+      SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(settings.port), 0));
+      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
+      SendDlgItemMessageA(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
+      SendDlgItemMessageA(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
+                          MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
+      setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
+      setChecked(page, IDC_USE_APOP, settings.useApop);
+      return TRUE;
+    case WM_NOTIFY:
+      if (notification(lParam)->code == PSN_APPLY) {
+        GetDlgItemTextA(page, IDC_ACCOUNT_NAME, settings.accountName, SHORT_TEXT_BYTES);
+        GetDlgItemTextA(page, IDC_SERVER_HOST, settings.serverHost, SHORT_TEXT_BYTES);
+        GetDlgItemTextA(page, IDC_USER_ID, settings.userId, SHORT_TEXT_BYTES);
+        GetDlgItemTextA(page, IDC_PASSWORD, settings.password, SHORT_TEXT_BYTES);
+        settings.port = (int)GetDlgItemInt(page, IDC_PORT, NULL, FALSE);
+        settings.intervalMinutes = (int)GetDlgItemInt(page, IDC_INTERVAL, NULL, FALSE);
+        if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
+        settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
+        settings.useApop = isChecked(page, IDC_USE_APOP);
+      }
+      return TRUE;
+    case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;
+    default: return FALSE;
+  }
+}
+
+INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      DragAcceptFiles(page, TRUE);
+      setChecked(page, IDC_SOUND_NOTIFY, settings.soundNotify);
+      setChecked(page, IDC_USE_VOICE, settings.useVoice);
+      setChecked(page, IDC_USE_BEEP, settings.useVoice == 0);
+      setChecked(page, IDC_SOUND_NEW_ONLY, settings.soundNewOnly);
+      setChecked(page, IDC_CUSTOM_VOICE, settings.customVoice);
+      SetDlgItemTextA(page, IDC_VOICE_PATH, settings.voicePath);
+      updateSoundEnabling(page);
+      return TRUE;
+    case WM_COMMAND:
+      // Only clicks: the whole parameter is the control's id.
+      if (wParam == IDC_SOUND_NOTIFY || wParam == IDC_USE_VOICE || wParam == IDC_USE_BEEP ||
+          wParam == IDC_CUSTOM_VOICE)
+        updateSoundEnabling(page);
+      else if (wParam == IDC_VOICE_BROWSE)
+        chooseFile(page, IDC_VOICE_PATH, "waveﾌｧｲﾙ(*.wav)\0*.wav\0", "wav");
+      return TRUE;
+    case WM_DROPFILES:
+      takeDrop(page, (HDROP)wParam,
+               isChecked(page, IDC_SOUND_NOTIFY) && isChecked(page, IDC_USE_VOICE) &&
+                   isChecked(page, IDC_CUSTOM_VOICE),
+               IDC_VOICE_PATH, ".wav");
+      return TRUE;
+    case WM_NOTIFY:
+      if (notification(lParam)->code == PSN_APPLY) {
+        // Disabled controls are stored with the state they show.
+        settings.soundNotify = isChecked(page, IDC_SOUND_NOTIFY);
+        settings.useVoice = isChecked(page, IDC_USE_VOICE);
+        settings.soundNewOnly = isChecked(page, IDC_SOUND_NEW_ONLY);
+        settings.customVoice = isChecked(page, IDC_CUSTOM_VOICE);
+        GetDlgItemTextA(page, IDC_VOICE_PATH, settings.voicePath, LONG_TEXT_BYTES);
+      }
+      return TRUE;
+    case WM_HELP: showContextHelp(soundPageHelp, (const HELPINFO*)lParam); return TRUE;
+    default: return FALSE;
+  }
+}
+
+INT_PTR CALLBACK mailerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      DragAcceptFiles(page, TRUE);
+      SetDlgItemTextA(page, IDC_MAILER_PATH, settings.mailerPath);
+      SetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs);
+      return TRUE;
+    case WM_COMMAND:
+      if (wParam == IDC_MAILER_BROWSE) chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
+      return TRUE;
+    case WM_DROPFILES: takeDrop(page, (HDROP)wParam, 1, IDC_MAILER_PATH, ".exe"); return TRUE;
+    case WM_NOTIFY:
+      if (notification(lParam)->code == PSN_APPLY) {
+        GetDlgItemTextA(page, IDC_MAILER_PATH, settings.mailerPath, LONG_TEXT_BYTES);
+        GetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs, LONG_TEXT_BYTES);
+      }
+      return TRUE;
+    case WM_HELP: showContextHelp(mailerPageHelp, (const HELPINFO*)lParam); return TRUE;
+    default: return FALSE;
+  }
+}
+
+INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      // A mode outside 0..2 checks no option at all.
+      if (settings.tooltipMode >= 0 && settings.tooltipMode <= 2)
+        setChecked(page, IDC_TOOLTIP_ACCOUNT + settings.tooltipMode, 1);
+      setChecked(page, IDC_BLINK_NEW_ONLY, settings.blinkNewOnly);
+      return TRUE;
+    case WM_NOTIFY:
+      if (notification(lParam)->code == PSN_APPLY) {
+        settings.tooltipMode = isChecked(page, IDC_TOOLTIP_ACCOUNT)  ? 0
+                               : isChecked(page, IDC_TOOLTIP_COUNTS) ? 1
+                                                                     : 2;
+        settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
+      }
+      return TRUE;
+    case WM_HELP: showContextHelp(displayPageHelp, (const HELPINFO*)lParam); return TRUE;
+    default: return FALSE;
+  }
+}
+
+void showContextHelp(const DWORD* table, const HELPINFO* help) {
+  HWND control = (HWND)help->hItemHandle;
+  DWORD id = (DWORD)GetWindowLongA(control, GWL_ID);
+  for (const DWORD* pair = table; pair[0] != 0 || pair[1] != 0; pair += 2)
+    if (pair[0] == id) {
+      showHelpTopic(control, pair[1]);
+      return;
+    }
+}

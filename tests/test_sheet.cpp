@@ -1,0 +1,246 @@
+// The settings sheet as a user fills it in: what each page shows, what
+// OK and Cancel keep, the enabling on the sound page, the file choosers,
+// dropped files and F1.
+#include "resources/ids.h"
+#include "settings/sheet.h"
+#include "tests/support/mailcheck.h"
+
+namespace {
+
+class SettingsSheet : public MailCheck {
+ protected:
+  // Opens the sheet from the menu; `user` acts while it is open.
+  void openWith(std::function<void()> user) {
+    standin::onNextPropertySheet(std::move(user));
+    PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+    standin::pump();
+  }
+  const std::vector<int> voiceOptions{IDC_USE_VOICE, IDC_USE_BEEP};
+  const std::vector<int> tooltipOptions{IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_BOTH};
+};
+
+TEST_F(SettingsSheet, IsDescribedAsFourPagesWithOkAndCancelOnly) {
+  openWith(nullptr);
+  ASSERT_EQ(1u, standin::propertySheets().size());
+  const auto& sheet = standin::propertySheets()[0];
+  EXPECT_EQ(PROPSHEETHEADERA_V2_SIZE, sheet.size);
+  EXPECT_EQ(PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK, sheet.flags);
+  EXPECT_EQ(window, sheet.parent);
+  EXPECT_EQ("設定するにゃ", sheet.caption);
+  EXPECT_EQ("APPICON", sheet.icon);
+  EXPECT_EQ((std::vector<std::string>{"SETTINGDLG1", "SETTINGDLG2", "SETTINGDLG3", "SETTINGDLG4"}),
+            sheet.templates);
+  EXPECT_EQ(PROPSHEETPAGEA_V2_SIZE, sheet.pageSizes[0]);
+  EXPECT_EQ(1, sheet.callbackResult);
+  EXPECT_EQ(0, sheetCallback(NULL, 2, 0));
+}
+
+TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
+  strcpy(settings.accountName, "自宅");
+  settings.port = 995;
+  settings.intervalMinutes = 15;
+  settings.useApop = 1;
+  openWith([] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ("自宅", standin::controlText(page, IDC_ACCOUNT_NAME));
+    EXPECT_EQ("127.0.0.1", standin::controlText(page, IDC_SERVER_HOST));
+    EXPECT_EQ("995", standin::controlText(page, IDC_PORT));
+    EXPECT_EQ("15", standin::controlText(page, IDC_INTERVAL));
+    EXPECT_FALSE(standin::controlChecked(page, IDC_CHECK_AT_STARTUP));
+    EXPECT_TRUE(standin::controlChecked(page, IDC_USE_APOP));
+    standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
+    standin::typeInto(page, IDC_USER_ID, std::string(300, 'u'));
+    standin::typeInto(page, IDC_PORT, "");
+    standin::typeInto(page, IDC_INTERVAL, "0");
+    standin::click(page, IDC_CHECK_AT_STARTUP);
+    standin::pressOk();
+  });
+  EXPECT_STREQ("pop.example.jp", settings.serverHost);
+  EXPECT_EQ(127u, strlen(settings.userId));  // cut to its slot
+  EXPECT_EQ(0, settings.port);               // an empty port is 0
+  EXPECT_EQ(1, settings.intervalMinutes);    // 0 minutes would never check
+  EXPECT_EQ(1, settings.checkAtStartup);
+  // Written, and the program goes on with a full period.
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  EXPECT_EQ((char)~'p', file[0]);
+  EXPECT_EQ(60000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  EXPECT_EQ(standin::now() + 60000, standin::timerDue(window, TIMER_INTERVAL));
+}
+
+TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {
+  settings.soundNotify = 0;
+  strcpy(settings.mailerPath, "C:\\Mail\\m.exe");
+  settings.tooltipMode = 2;
+  openWith([] {
+    standin::showPage(0);
+    standin::pressOk();
+  });
+  EXPECT_EQ(0, settings.soundNotify);
+  EXPECT_STREQ("C:\\Mail\\m.exe", settings.mailerPath);
+  EXPECT_EQ(2, settings.tooltipMode);
+}
+
+TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
+  standin::writeFile("C:\\KivvetLE.cfg", "");
+  openWith([this] {
+    HWND page = standin::showPage(0);
+    standin::typeInto(page, IDC_SERVER_HOST, "changed");
+    HWND display = standin::showPage(3);
+    standin::clickOption(display, IDC_TOOLTIP_COUNTS, tooltipOptions);
+    standin::pressCancel();
+  });
+  EXPECT_STREQ("127.0.0.1", settings.serverHost);
+  EXPECT_EQ(0, settings.tooltipMode);
+  EXPECT_EQ(1291u, standin::readFile("C:\\KivvetLE.cfg").size());
+}
+
+TEST_F(SettingsSheet, GraysTheGuardedItemsWhileOpen) {
+  openWith([this] {
+    EXPECT_TRUE(itemGrayed(CMD_CHECK));
+    EXPECT_TRUE(itemGrayed(CMD_SETTINGS));
+    EXPECT_TRUE(itemGrayed(CMD_EXIT));
+    EXPECT_FALSE(itemGrayed(CMD_HELP));
+    EXPECT_EQ(1, app.busy);
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_INTERVAL));
+  });
+  EXPECT_FALSE(itemGrayed(CMD_CHECK));
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
+  settings.soundNotify = 1;
+  settings.useVoice = 1;
+  settings.customVoice = 0;
+  openWith([this] {
+    HWND page = standin::showPage(1);
+    auto enabled = [page](int id) { return standin::controlEnabled(page, id); };
+    EXPECT_TRUE(enabled(IDC_USE_VOICE) && enabled(IDC_USE_BEEP) && enabled(IDC_SOUND_NEW_ONLY));
+    EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE));
+    EXPECT_FALSE(enabled(IDC_VOICE_PATH) || enabled(IDC_VOICE_BROWSE));
+
+    standin::click(page, IDC_CUSTOM_VOICE);
+    EXPECT_TRUE(enabled(IDC_VOICE_PATH) && enabled(IDC_VOICE_BROWSE));
+    standin::clickOption(page, IDC_USE_BEEP, voiceOptions);
+    EXPECT_FALSE(enabled(IDC_CUSTOM_VOICE) || enabled(IDC_VOICE_PATH) || enabled(IDC_VOICE_BROWSE));
+    standin::clickOption(page, IDC_USE_VOICE, voiceOptions);
+    EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE) && enabled(IDC_VOICE_PATH));
+    standin::click(page, IDC_SOUND_NOTIFY);  // off: everything below goes gray
+    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE, IDC_VOICE_PATH,
+                   IDC_VOICE_BROWSE})
+      EXPECT_FALSE(enabled(id)) << id;
+    standin::click(page, IDC_SOUND_NOTIFY);
+    EXPECT_TRUE(enabled(IDC_VOICE_BROWSE));
+    standin::click(page, IDC_SOUND_NOTIFY);
+    // Gray controls are stored with the state they show.
+    standin::typeInto(page, IDC_VOICE_PATH, "C:\\nya.wav");
+    standin::pressOk();
+  });
+  EXPECT_EQ(0, settings.soundNotify);
+  EXPECT_EQ(1, settings.useVoice);
+  EXPECT_EQ(1, settings.customVoice);
+  EXPECT_STREQ("C:\\nya.wav", settings.voicePath);
+}
+
+TEST_F(SettingsSheet, TheSoundPageStartsGrayWithoutSound) {
+  settings.soundNotify = 0;
+  settings.customVoice = 1;
+  openWith([] {
+    HWND page = standin::showPage(1);
+    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE, IDC_VOICE_PATH,
+                   IDC_VOICE_BROWSE})
+      EXPECT_FALSE(standin::controlEnabled(page, id)) << id;
+  });
+}
+
+TEST_F(SettingsSheet, TheDisplayPageStoresTheChosenTooltip) {
+  for (int mode : {0, 1, 2}) {
+    openWith([this, mode] {
+      HWND page = standin::showPage(3);
+      standin::clickOption(page, IDC_TOOLTIP_ACCOUNT + mode, tooltipOptions);
+      standin::pressOk();
+    });
+    EXPECT_EQ(mode, settings.tooltipMode);
+  }
+  settings.tooltipMode = 7;
+  openWith([this] {
+    HWND page = standin::showPage(3);
+    for (int id : tooltipOptions) EXPECT_FALSE(standin::controlChecked(page, id));
+    standin::pressOk();
+  });
+  EXPECT_EQ(2, settings.tooltipMode);
+}
+
+TEST_F(SettingsSheet, TheChoosersPutTheChosenPathInTheirBox) {
+  openWith([] {
+    HWND sound = standin::showPage(1);
+    standin::click(sound, IDC_CUSTOM_VOICE);
+    standin::answerNextFileDialog("C:\\Sounds\\meow.wav");
+    standin::click(sound, IDC_VOICE_BROWSE);
+    EXPECT_EQ("C:\\Sounds\\meow.wav", standin::controlText(sound, IDC_VOICE_PATH));
+    standin::answerNextFileDialog("");  // cancelled: nothing changes
+    standin::click(sound, IDC_VOICE_BROWSE);
+    EXPECT_EQ("C:\\Sounds\\meow.wav", standin::controlText(sound, IDC_VOICE_PATH));
+
+    HWND mailer = standin::showPage(2);
+    standin::answerNextFileDialog("C:\\Mail\\mailer.exe");
+    standin::click(mailer, IDC_MAILER_BROWSE);
+    standin::pressOk();
+  });
+  EXPECT_STREQ("C:\\Sounds\\meow.wav", settings.voicePath);
+  EXPECT_STREQ("C:\\Mail\\mailer.exe", settings.mailerPath);
+  const auto& wave = standin::fileDialogs()[0];
+  EXPECT_EQ(OPENFILENAME_SIZE_VERSION_400A, wave.size);
+  EXPECT_EQ((std::vector<std::string>{"waveﾌｧｲﾙ(*.wav)", "*.wav"}), wave.filter);
+  EXPECT_EQ("wav", wave.defaultExtension);
+  EXPECT_EQ(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST, wave.flags);
+  EXPECT_EQ(256u, wave.bufferSize);
+  EXPECT_EQ("", wave.initialFile);
+  const auto& program = standin::fileDialogs()[2];
+  EXPECT_EQ((std::vector<std::string>{"ﾒｰﾙｿﾌﾄ(*.exe)", "*.exe"}), program.filter);
+  EXPECT_EQ("exe", program.defaultExtension);
+}
+
+TEST_F(SettingsSheet, DroppedFilesCountOnlyWithTheRightEnding) {
+  settings.customVoice = 0;
+  openWith([] {
+    HWND sound = standin::showPage(1);
+    standin::dropFiles(sound, {"C:\\a.wav"});  // 205 unchecked: not considered
+    EXPECT_EQ("", standin::controlText(sound, IDC_VOICE_PATH));
+    standin::click(sound, IDC_CUSTOM_VOICE);
+    standin::dropFiles(sound, {"C:\\LOUD.WAV"});
+    EXPECT_EQ("", standin::controlText(sound, IDC_VOICE_PATH));
+    standin::dropFiles(sound, {"C:\\first.wav", "C:\\second.wav"});
+    EXPECT_EQ("C:\\first.wav", standin::controlText(sound, IDC_VOICE_PATH));
+    standin::dropFiles(sound, {"wav"});
+    EXPECT_EQ("C:\\first.wav", standin::controlText(sound, IDC_VOICE_PATH));
+
+    HWND mailer = standin::showPage(2);
+    standin::dropFiles(mailer, {"C:\\notes.txt"});
+    EXPECT_EQ("", standin::controlText(mailer, IDC_MAILER_PATH));
+    standin::dropFiles(mailer, {"C:\\Mail\\mailer.exe", "C:\\other.exe"});
+    EXPECT_EQ("C:\\Mail\\mailer.exe", standin::controlText(mailer, IDC_MAILER_PATH));
+  });
+  EXPECT_EQ(0u, standin::openDropCount());  // every drop released
+}
+
+TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
+  standin::setString(104, "ポート番号にゃ");
+  standin::setString(106, "何分おきかにゃ");
+  standin::setString(303, "パラメータにゃ");
+  openWith([] {
+    HWND page = standin::showPage(0);
+    standin::pressF1(page, IDC_PORT_SPIN);
+    EXPECT_EQ("ポート番号にゃ", standin::helpTipText());
+    standin::pressF1(page, IDC_INTERVAL_SPIN);
+    EXPECT_EQ("何分おきかにゃ", standin::helpTipText());
+    standin::pressF1(page, -1);  // a label: nothing new
+    EXPECT_EQ("何分おきかにゃ", standin::helpTipText());
+    HWND mailer = standin::showPage(2);
+    standin::pressF1(mailer, IDC_MAILER_ARGS);
+    EXPECT_EQ("パラメータにゃ", standin::helpTipText());
+    standin::advance(10000);  // the popup goes by itself
+    EXPECT_EQ("", standin::helpTipText());
+  });
+}
+
+}  // namespace

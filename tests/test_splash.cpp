@@ -1,0 +1,50 @@
+// The title window at start-up.
+#include "tests/support/program.h"
+#include "tray/splash.h"
+
+namespace {
+
+class Splash : public ProgramTest {};
+
+TEST_F(Splash, ShowsThePictureForASecondBelowTheCentre) {
+  standin::setTitleLibrary(true, true);
+  writeSettingsFile();
+  HWND window = startProgram();
+  ASSERT_NE(nullptr, window);
+  EXPECT_EQ(std::vector<std::string>{"TITLEDLG"}, standin::dialogsRun());
+  auto moves = standin::traceOf("MoveWindow");
+  EXPECT_EQ("MoveWindow(352, 294, 320, 200, 0)", moves[0]);
+  ASSERT_FALSE(standin::blits().empty());
+  const auto& blit = standin::blits()[0];
+  EXPECT_EQ(3, blit.x);
+  EXPECT_EQ(3, blit.y);
+  EXPECT_EQ(300, blit.width);
+  EXPECT_EQ(150, blit.height);
+  EXPECT_EQ(SRCCOPY, blit.operation);
+  EXPECT_EQ(0, standin::liveGdiObjectCount());
+  // The pause, then a second of title, then the tray icon.
+  EXPECT_EQ(4000u, standin::trayRequests()[0].time);
+}
+
+TEST_F(Splash, WithoutTheLibraryOrItsPictureStartUpGoesStraightOn) {
+  for (bool library : {false, true}) {
+    resetProgram();
+    standin::setTitleLibrary(library, false);
+    writeSettingsFile();
+    startProgram();
+    EXPECT_EQ(1u, standin::dialogsRun().size());
+    EXPECT_TRUE(standin::blits().empty());
+    EXPECT_TRUE(standin::messageBoxes().empty());
+    EXPECT_EQ(3000u, standin::trayRequests()[0].time);
+    releaseProgram();
+  }
+}
+
+TEST_F(Splash, TheOffSwitchShowsNoTitle) {
+  standin::setTitleLibrary(true, true);
+  writeSettingsFile();
+  startProgram({"-TOFF"});
+  EXPECT_TRUE(standin::dialogsRun().empty());
+}
+
+}  // namespace
