@@ -30,13 +30,29 @@ wait_for 60 logins 2 && echo "Two more messages arrived; the cat checked again."
 sleep 1
 screenshot 03-after-new-mail >/dev/null
 
+# A first start elsewhere, as a new user sees it: the title, then the sheet.
+mkdir -p "$E2E_DIR/new-user"
+cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$KIVVET_ROOT/build/win64/KivvetLE.dll" "$E2E_DIR/new-user/"
+KIVVET_EXE="$E2E_DIR/new-user/KivvetLE.exe" start_program newuser "-W$(winpath "$E2E_DIR/new-user")"
+wait_for 20 title_shown && screenshot 04-title >/dev/null
+sheet_open() { xdotool search --name "設定するにゃ" >/dev/null 2>&1; }
+if wait_for 30 sheet_open; then
+  sleep 1
+  photograph_sheet_pages 05-settings-page
+  xdotool key Escape
+  echo "A new user's first start: the title window and the four settings pages."
+fi
+wait_for 20 test -s "$E2E_DIR/new-user/KivvetLE.cfg" || true
+wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
+wait_for 30 program_exited newuser || true
+
 if [ -n "${KIVVET_DISPLAY:-}" ] && [ -t 0 ]; then
   read -r -p "The program runs on your display; press Enter to end it. "
 fi
 close_program demo || true
 dovecot_stop
 echo "Known UIDs written: $(stat -c %s "$E2E_DIR/KivvetLE.log" 2>/dev/null || echo 0) bytes."
-rm -f "$E2E_SHOTS/tray-now.png" "$E2E_SHOTS/tray-find.png"
+rm -f "$E2E_SHOTS/tray-now.png" "$E2E_SHOTS/tray-find.png" "$E2E_SHOTS/title-now.png"
 echo "Screenshots in $E2E_SHOTS:"
 ls "$E2E_SHOTS"
 E2E_FAILURES=0

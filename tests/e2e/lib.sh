@@ -148,3 +148,25 @@ close_program() {
   wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
   wait_for 30 program_exited "$1"
 }
+
+# The settings sheet's four pages, photographed as NAME-1..4.png, by their
+# tabs. The sheet stands where Windows places it over the hidden main
+# window, the same every time; its tabs take two rows, and a tab of the
+# back row brings its row to the front. Ends on page 1.
+photograph_sheet_pages() {
+  local name=$1
+  click_at() { xdotool mousemove "$1" "$2" click 1; sleep 0.7; }
+  screenshot "$name-1" >/dev/null
+  click_at 549 319 && screenshot "$name-2" >/dev/null   # サウンド設定にゃ
+  click_at 410 301 && screenshot "$name-3" >/dev/null   # メールソフト設定にゃ (rows swap)
+  click_at 566 319 && screenshot "$name-4" >/dev/null   # 表示設定にゃ
+  click_at 392 301                                      # 基本設定にゃ
+}
+
+# The title window: the picture's yellow cat in the middle of the screen.
+title_shown() {
+  local shot
+  shot=$(screenshot title-now)
+  [ "$(convert "$shot" -crop 320x200+352+294 +repage -fill black +opaque '#FFFF00' \
+        -fill white -opaque '#FFFF00' -format '%[fx:int(mean*w*h)]' info:)" -gt 500 ]
+}

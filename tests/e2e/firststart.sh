@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# A new user's first start under Wine: the title window, then the settings
+# sheet (its four pages photographed), F1 on a box shows its topic, page 1
+# filled in with the keyboard and OK writes a settings file that loads
+# back to what was typed; the tray icon appears only after the sheet has
+# closed. With -TOFF there is no title window.
+source "$(dirname "$0")/lib.sh"
+e2e_setup firststart
+
+cp "$KIVVET_ROOT/build/win64/KivvetLE.dll" "$E2E_DIR/"
+cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$E2E_DIR/"
+KIVVET_EXE="$E2E_DIR/KivvetLE.exe"
+
+window_shown() { xdotool search --name "$1" >/dev/null 2>&1; }
+start_program first "-W$(winpath "$E2E_DIR")"
+if wait_for 20 title_shown; then
+  pass "the title window shows the cat"
+  screenshot title >/dev/null
+else
+  fail "no title window"
+fi
+if wait_for 30 window_shown "設定するにゃ"; then
+  pass "the settings sheet opens"
+else
+  fail "no settings sheet"
+fi
+sleep 1
+tray_shows 0 && pass "no tray icon while the sheet is open" || fail "a tray icon while the sheet is open"
+photograph_sheet_pages page
+
+# Back into the account box.
+xdotool mousemove 460 353 click 1
+sleep 0.3
+
+# F1 on the account box: its topic pops up beside it (a tooltip).
+before=$(screenshot before-help)
+xdotool key F1
+sleep 1
+after=$(screenshot help-popup)
+changed=$(compare -metric AE "$before" "$after" null: 2>&1 || true)
+[ "${changed%% *}" -gt 200 ] && pass "F1 shows a help popup" || fail "F1 changed nothing ($changed pixels)"
+sleep 0.3
+
+# Page 1 by the keyboard, in its tab order, then OK (Enter).
+xdotool type --delay 30 "e2e-cat"
+xdotool key Tab
+xdotool type --delay 30 "127.0.0.1"
+xdotool key Tab
+xdotool type --delay 30 "cat"
+xdotool key Tab
+xdotool type --delay 30 "nyan"
+xdotool key Tab ctrl+a
+xdotool type --delay 30 "1110"
+xdotool key Tab ctrl+a
+xdotool type --delay 30 "0"
+screenshot page-1-filled >/dev/null
+# Checks at start-up off, so that no check runs against nothing.
+xdotool key Tab space
+xdotool key Return
+if wait_for 20 test -s "$E2E_DIR/KivvetLE.cfg"; then
+  values=$(python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
+  for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password=nyan port=1110 \
+                  intervalMinutes=1 checkAtStartup=0; do
+    case " $values" in
+      *" $expected "*) pass "stored $expected" ;;
+      *) fail "not stored: $expected (file: $values)" ;;
+    esac
+  done
+else
+  fail "no settings file after OK"
+fi
+if wait_for 20 tray_shows 1; then pass "the tray icon appears after the sheet"; else fail "no tray icon after the sheet"; fi
+close_program first || fail "did not end"
+
+start_program quiet -TOFF "-W$(winpath "$E2E_DIR")"
+if wait_for 30 tray_shows 1; then
+  title_shown && fail "a title window despite -TOFF" || pass "-TOFF: no title window"
+else
+  fail "no tray icon with -TOFF"
+fi
+close_program quiet || fail "did not end"
+e2e_finish
