@@ -3,6 +3,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
 e2e_setup demo
+rmdir "$E2E_SHOTS" 2>/dev/null || true
 E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/demo}"
 mkdir -p "$E2E_SHOTS"
 
