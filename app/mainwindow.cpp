@@ -71,8 +71,12 @@ int createBuffers() {
 
 }  // namespace
 
+// A damaged or short settings file can hold an interval below one minute
+// (a missing byte reads as -1): the program then checks every minute
+// rather than never.
 void startIntervalTimer(HWND window) {
-  SetTimer(window, TIMER_INTERVAL, (UINT)settings.intervalMinutes * 60000u, intervalTimerProc);
+  UINT minutes = settings.intervalMinutes < 1 ? 1u : (UINT)settings.intervalMinutes;
+  SetTimer(window, TIMER_INTERVAL, minutes * 60000u, intervalTimerProc);
 }
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.

@@ -147,6 +147,16 @@ TEST_F(StartUp, WithoutCheckAtStartupTheFirstCheckComesAfterTheInterval) {
   EXPECT_EQ(3000u + 180000u, standin::timerDue(window, TIMER_INTERVAL));
 }
 
+TEST_F(StartUp, ADamagedIntervalStillChecksEveryMinute) {
+  // A settings file cut before the interval's byte: it reads as -1.
+  settings.checkAtStartup = 0;
+  writeSettingsFile();
+  standin::writeFile("C:\\KivvetLE.cfg", standin::readFile("C:\\KivvetLE.cfg").substr(0, 386));
+  HWND window = startProgram();
+  EXPECT_EQ(-1, settings.intervalMinutes);
+  EXPECT_EQ(60000u, standin::timerPeriod(window, TIMER_INTERVAL));
+}
+
 TEST_F(StartUp, TheIntervalTimerQueuesACheckRatherThanRunningIt) {
   HWND window = startProgram();
   standin::pump();

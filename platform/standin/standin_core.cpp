@@ -414,7 +414,9 @@ BOOL GetCursorPos(POINT* point) {
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   record("SetTimer(" + std::to_string(id) + ", " + std::to_string(elapse) + ")");
   if (!standin::isWindowAlive(window)) return 0;
-  if (elapse < 10) elapse = 10;  // USER_TIMER_MINIMUM, as Windows does
+  // USER_TIMER_MINIMUM and USER_TIMER_MAXIMUM, as Windows clamps them.
+  if (elapse < 10) elapse = 10;
+  if (elapse > 0x7FFFFFFFu) elapse = 0x7FFFFFFFu;
   DWORD due = world().clock + elapse;
   if (standin::Timer* timer = standin::findTimer(window, id)) {
     timer->period = elapse, timer->proc = proc, timer->due = due;

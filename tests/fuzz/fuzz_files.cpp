@@ -1,0 +1,57 @@
+// Any content of KivvetLE.cfg and KivvetLE.log: loading must not crash,
+// every settings text ends inside its slot, every UID slot holds at most
+// 32 characters, and a merge afterwards stays within its table.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "app/appstate.h"
+#include "check/knownuids.h"
+#include "platform/standin/standin_control.h"
+#include "settings/settings.h"
+
+namespace {
+
+void allocate() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  char** shortSlots[] = {&settings.serverHost, &settings.userId, &settings.password, &settings.accountName};
+  char** longSlots[] = {&settings.voicePath, &settings.mailerPath, &settings.mailerArgs};
+  for (char** slot : shortSlots) *slot = (char*)calloc(1, SHORT_TEXT_BYTES);
+  for (char** slot : longSlots) *slot = (char*)calloc(1, LONG_TEXT_BYTES);
+  for (DWORD i = 0; i < UID_SLOTS; i++) {
+    app.knownUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+    app.currentUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+  }
+  standin::reset();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  allocate();
+  std::string bytes((const char*)data, size);
+  standin::writeFile("C:\\KivvetLE.cfg", bytes);
+  if (loadSettings() != 1) abort();
+  const char* shortTexts[] = {settings.serverHost, settings.userId, settings.password, settings.accountName};
+  const char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
+  for (const char* text : shortTexts)
+    if (strnlen(text, SHORT_TEXT_BYTES) == SHORT_TEXT_BYTES) abort();
+  for (const char* text : longTexts)
+    if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
+
+  standin::writeFile("C:\\KivvetLE.log", bytes);
+  for (DWORD i = 0; i < UID_SLOTS; i++) memset(app.knownUids[i], 0, UID_SLOT_BYTES);
+  if (loadKnownUids() != 1) abort();
+  for (DWORD i = 0; i < UID_SLOTS; i++)
+    if (strlen(app.knownUids[i]) > 32) abort();
+  // The same records as this check's UIDs: all known, nothing new.
+  for (DWORD i = 0; i < UID_SLOTS; i++) memcpy(app.currentUids[i], app.knownUids[i], UID_SLOT_BYTES);
+  app.messageCount = size % 2000;
+  DWORD fresh = mergeUidLists();
+  if (app.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();
+  return 0;
+}
