@@ -25,7 +25,8 @@ run_case() {
   start_program "$mode" -TOFF "-W$(winpath "$E2E_DIR")"
   wait_for 60 connected_times "$mode" 1 || fail "$mode: the program never connected"
   if [ "$icon" = error ]; then
-    # Wine reports a reset as a plain close, which ends by the time-out.
+    # Under Wine a reset reaches the program as a close without an error
+    # (or not at all), and the check ends by the time-out.
     wait_for 75 tray_shows_error && pass "$mode: the error icon" || fail "$mode: no error icon"
   else
     sleep 2
