@@ -102,7 +102,8 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (settings.showSplash == 1) runSplash(window);
   InitCommonControls();
 
-  // Message boxes of the check centre themselves on their owner.
+  // The hidden window owns the settings sheet and the message boxes of a
+  // check, which Windows places near their owner: near the centre.
   int halfWidth = GetSystemMetrics(SM_CXSCREEN) / 2;
   int halfHeight = GetSystemMetrics(SM_CYSCREEN) / 2;
   MoveWindow(window, halfWidth - 200, halfHeight - 100, 1, 1, FALSE);
