@@ -48,9 +48,7 @@ HWND startProgram(const std::vector<std::string>& words) {
   arguments.insert(arguments.end(), words.begin(), words.end());
   standin::setArguments(arguments);
   app.appInstance = standin::programInstance();
-  if (!standin::findWindow(APP_CLASS_NAME) && !registerMainClass(app.appInstance)) {
-    // A class left from an earlier window of this world is fine.
-  }
+  registerMainClass(app.appInstance);  // refused, harmlessly, when already registered
   mainWindow = createMainWindow(app.appInstance);
   return mainWindow;
 }
