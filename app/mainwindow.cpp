@@ -38,6 +38,8 @@ const Buffer buffers[] = {
     {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
     {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.hostEntryBuffer, HOST_ENTRY_BYTES},
     {&app.lineBuffer, LINE_BUFFER_BYTES},      {&app.sendBuffer, SEND_BUFFER_BYTES},
+    {&app.greeting, LINE_BUFFER_BYTES},        {&app.tlsInput, TLS_INPUT_BYTES},
+    {&app.tlsOutput, TLS_OUTPUT_BYTES},
 };
 
 void releaseBuffers() {

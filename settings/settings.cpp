@@ -1,4 +1,5 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes. Every field but the
+// KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
+// for the connection security, so that every older offset stays put. Every field but the
 // account name is stored complemented, so the password is at least not
 // legible in a hex dump. Single-byte fields come back sign-widened, and the
 // port is stored big-endian.
@@ -9,7 +10,7 @@
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
 Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, 1};
+                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
 
 namespace {
 
@@ -32,6 +33,7 @@ const DWORD AT_TOOLTIP_MODE = 1160;
 const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
+const DWORD AT_CONNECTION_SECURITY = 1291;
 
 struct TextField {
   char** slot;
@@ -83,6 +85,7 @@ void setDefaultSettings() {
   settings.tooltipMode = 0;
   settings.blinkNewOnly = 0;
   settings.useApop = 0;
+  settings.connectionSecurity = SECURITY_NONE;
   settings.showSplash = 1;
 }
 
@@ -119,6 +122,12 @@ int loadSettings() {
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
+
+  // A file from before the byte existed, or a value this program does not
+  // know, means plain text: the sheet then shows what a check will do.
+  int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  settings.connectionSecurity =
+      security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
   return 1;
 }
 
@@ -141,6 +150,7 @@ int saveSettings() {
   for (const ByteField& field : byteFields) image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
+  image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
 
   DWORD written = 0;
   BOOL ok = WriteFile(file, image, sizeof image, &written, NULL);

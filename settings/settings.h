@@ -6,7 +6,14 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-const DWORD SETTINGS_FILE_BYTES = 1291;
+// The original record is 1291 bytes; the connection security byte follows.
+const DWORD SETTINGS_FILE_BYTES = 1292;
+
+// How a check reaches the server.
+const int SECURITY_NONE = 0;  // plain text, as the original record knew it
+const int SECURITY_STLS = 1;  // the plain port, then STLS before logging in
+const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
+const int IMPLICIT_TLS_PORT = 995;
 
 extern const char SETTINGS_FILE_NAME[];
 
@@ -30,6 +37,7 @@ struct Settings {
   int blinkNewOnly;
   int useApop;
   char* accountName;
+  int connectionSecurity;  // SECURITY_*; a file without the byte means none
   int showSplash;  // not stored: the -TOFF switch clears it
 };
 

@@ -23,7 +23,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1291u, bytes.size());
+  ASSERT_EQ(1292u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -31,6 +31,42 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
+  EXPECT_EQ(0xFF, at(bytes, 1291));  // plain text
+}
+
+TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
+  for (int security : {SECURITY_NONE, SECURITY_STLS, SECURITY_TLS}) {
+    settings.connectionSecurity = security;
+    settings.port = 995;
+    ASSERT_EQ(1, saveSettings());
+    std::string bytes = file();
+    EXPECT_EQ((unsigned char)~security, at(bytes, 1291));
+    EXPECT_EQ(0xFC, at(bytes, 384));  // every older offset where it was
+    settings.connectionSecurity = -7;
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(security, settings.connectionSecurity);
+    EXPECT_EQ(995, settings.port);
+  }
+}
+
+TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
+  settings.connectionSecurity = SECURITY_TLS;
+  settings.port = 995;
+  strcpy(settings.accountName, "古いファイル");
+  saveSettings();
+  std::string current = file();
+
+  setFile(current.substr(0, 1291));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity);
+  EXPECT_EQ(995, settings.port);
+  EXPECT_STREQ("古いファイル", settings.accountName);
+
+  for (int stored : {3, 0x80, 0xFF}) {
+    setFile(current.substr(0, 1291) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
+  }
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
@@ -158,16 +194,16 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1291, 'z') + tail);
+  setFile(std::string(1292, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2000u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1291));
+  ASSERT_EQ(2001u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1292));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1291u, file().size());
+  EXPECT_EQ(1292u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -104,6 +104,7 @@ void reset() {
   resetNet();
   resetShell();
   resetDialogs();
+  resetTls();
   setArguments({"KivvetLE.exe"});
 }
 
