@@ -283,14 +283,21 @@ void makeWritable(SOCKET s) {
 
 namespace {
 
-// The server's handshake records, whole or in the script's pieces.
-void sendHandshake(SOCKET s, const TlsServer& script, const std::string& records) {
-  if (script.pieceSize == 0) return serverSendsRaw(s, records);
+// The server's handshake records, whole or in the script's pieces; then
+// `after`, once the last piece is on its way.
+void sendHandshake(SOCKET s, const TlsServer& script, const std::string& records,
+                   std::function<void()> after = nullptr) {
+  if (script.pieceSize == 0) {
+    serverSendsRaw(s, records);
+    if (after) after();
+    return;
+  }
   DWORD when = now();
   for (size_t at = 0; at < records.size(); at += script.pieceSize) {
     std::string piece = records.substr(at, script.pieceSize);
     standin::at(++when, [s, piece] { serverSendsRaw(s, piece); });
   }
+  if (after) standin::at(when, after);
 }
 
 // Lines of plain text the program sent, to the test's server.
@@ -324,9 +331,10 @@ void serverReadsTls(SOCKET s, FakeSocket* socket) {
                            " trusted=" + (script.trusted ? "1" : "0") + " expired=" + (script.expired ? "1" : "0");
       std::string records = tlsRecord(0x16, finish);
       if (script.sendsTicket) records += tlsRecord(0x16, "ticket");
-      sendHandshake(s, script, records);
       socket->tls = FakeSocket::TlsOpen;
-      if (tlsOpenAction) tlsOpenAction(s);
+      sendHandshake(s, script, records, [s] {
+        if (tlsOpenAction) tlsOpenAction(s);
+      });
     } else if (socket->tls == FakeSocket::TlsOpen && type == 0x17 && body.size() >= 16) {
       takeLines(s, socket, maskTlsText(body.substr(0, body.size() - 16)));
     }

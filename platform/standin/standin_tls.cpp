@@ -89,6 +89,13 @@ std::string lower(std::string text) {
   return text;
 }
 
+// A header no TLS record has, as soon as its first bytes show it.
+bool notTls(const std::string& bytes) {
+  if (bytes.empty()) return false;
+  unsigned char type = (unsigned char)bytes[0];
+  return type < 0x14 || type > 0x17 || (bytes.size() > 1 && bytes[1] != 0x03);
+}
+
 }  // namespace
 
 std::string tlsRecord(int type, const std::string& body) {
@@ -112,6 +119,7 @@ std::string tlsDataRecord(const std::string& text) {
 
 bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_t* length) {
   if (bytes.size() < HEADER) return false;
+  *type = (unsigned char)bytes[0];
   size_t size = ((size_t)(unsigned char)bytes[3] << 8) | (unsigned char)bytes[4];
   if (bytes.size() < HEADER + size) return false;
   *type = (unsigned char)bytes[0];
@@ -189,6 +197,7 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   int type;
   std::string body;
   size_t length;
+  if (standin::notTls(bytes)) return SEC_E_ILLEGAL_MESSAGE;
   if (!standin::takeTlsRecord(bytes, &type, &body, &length)) return SEC_E_INCOMPLETE_MESSAGE;
   record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
   if (type != 0x16) return SEC_E_ILLEGAL_MESSAGE;
@@ -277,6 +286,7 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle context, PSecBufferDesc message, ULON
   int type;
   std::string body;
   size_t length;
+  if (standin::notTls(bytes)) return SEC_E_DECRYPT_FAILURE;
   if (!standin::takeTlsRecord(bytes, &type, &body, &length)) return SEC_E_INCOMPLETE_MESSAGE;
   size_t left = bytes.size() - length;
   if (type == 0x15) return SEC_I_CONTEXT_EXPIRED;
