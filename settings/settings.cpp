@@ -67,7 +67,33 @@ const ByteField byteFields[] = {
 
 int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 
+const int FILE_RETRIES = 5;
+const DWORD FILE_RETRY_MS = 100;
+
 }  // namespace
+
+HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
+  for (int attempt = 0;; attempt++) {
+    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        attempt == FILE_RETRIES)
+      return file;
+    Sleep(FILE_RETRY_MS);
+  }
+}
+
+// The file is opened without truncating it, so a longer file keeps its
+// tail, and written in one piece.
+int writeDataFile(const char* name, const void* image, DWORD size) {
+  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+  HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
+  CloseHandle(file);
+  if (!ok && !existed) DeleteFileA(name);
+  return ok;
+}
 
 void scrambleBytes(void* bytes, DWORD length) {
   unsigned char* p = (unsigned char*)bytes;
@@ -96,9 +122,11 @@ void setDefaultSettings() {
 // was read of it. Whatever the file holds, every text ends with a NUL
 // inside its slot.
 int loadSettings() {
-  HANDLE file = CreateFileA(SETTINGS_FILE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  HANDLE file = openDataFile(SETTINGS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  }
 
   unsigned char image[SETTINGS_FILE_BYTES];
   DWORD got = 0;
@@ -131,15 +159,10 @@ int loadSettings() {
   return 1;
 }
 
-// The file is opened without truncating it and receives the whole record
-// from offset 0 in one write, so a longer file keeps its tail and a shorter
-// one grows to the full size. Returns 0 when the file cannot be opened or
-// the record was not written in full.
+// The whole record goes from offset 0 in one write, so a longer file keeps
+// its tail and a shorter one grows to the full size. Returns 0 when the
+// file cannot be opened or the record was not written in full.
 int saveSettings() {
-  HANDLE file = CreateFileA(SETTINGS_FILE_NAME, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-
   unsigned char image[SETTINGS_FILE_BYTES];
   for (const TextField& field : textFields) {
     memcpy(image + field.offset, *field.slot, field.size);
@@ -151,9 +174,5 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
-
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image, sizeof image, &written, NULL);
-  CloseHandle(file);
-  return ok && written == sizeof image;
+  return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

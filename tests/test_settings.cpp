@@ -131,19 +131,53 @@ TEST_F(SettingsFile, SingleBytesComeBackSignWidened) {
   EXPECT_EQ(-56, settings.intervalMinutes);
 }
 
-TEST_F(SettingsFile, MissingOrLockedFileLeavesTheRecordAlone) {
+TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
   settings.port = 1234;
   EXPECT_EQ(0, loadSettings());
   EXPECT_EQ(1234, settings.port);
 
+  // Held by another program for good: a few tries, half a second in all.
   saveSettings();
   HANDLE other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
   settings.port = 9;
-  EXPECT_EQ(0, loadSettings());
+  DWORD start = standin::now();
+  EXPECT_EQ(-1, loadSettings());
+  EXPECT_EQ(500u, standin::now() - start);
   EXPECT_EQ(0, saveSettings());
   EXPECT_EQ(9, settings.port);
   CloseHandle(other);
+
+  // Held for a moment only: the next try reads it.
+  other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  standin::at(standin::now() + 150, [other] { CloseHandle(other); });
+  EXPECT_EQ(1, loadSettings());
+  EXPECT_EQ(1234, settings.port);
+}
+
+TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
+  // A full disk (or the end of the process) in the middle of the write: a
+  // file the save created goes again, so the next start is a first start
+  // rather than one with half a record.
+  standin::failWritesAfterBytes(500);
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.cfg"));
+  EXPECT_EQ(0, loadSettings());
+
+  // Over an existing record the write goes in place: every byte is the old
+  // one or the new one, and the file keeps its size.
+  standin::failWritesAfterBytes(-1);
+  settings.port = 1234;
+  saveSettings();
+  settings.port = 4321;
+  strcpy(settings.accountName, "new");
+  standin::failWritesAfterBytes(500);
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_EQ(1292u, file().size());
+  settings.port = 0;
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(4321, settings.port);      // before the cut
+  EXPECT_STREQ("", settings.accountName);  // after it
 }
 
 TEST_F(SettingsFile, AFileWithoutTheAccountNameLoadsEverythingElse) {

@@ -1,6 +1,8 @@
 // The settings sheet as a user fills it in: what each page shows, what
 // OK and Cancel keep, the enabling on the sound page, the file choosers,
 // dropped files and F1.
+#include <sys/stat.h>
+
 #include "resources/ids.h"
 #include "settings/sheet.h"
 #include "tests/support/mailcheck.h"
@@ -123,6 +125,24 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
   EXPECT_EQ(1292u, standin::readFile("C:\\KivvetLE.cfg").size());
+}
+
+TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
+  standin::writeFile("C:\\KivvetLE.cfg", std::string(1292, (char)0xFF));
+  chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
+  size_t boxes = standin::messageBoxes().size();
+  openWith([] {
+    HWND page = standin::showPage(0);
+    standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
+    standin::pressOk();
+  });
+  ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
+  EXPECT_EQ("設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
+            standin::messageBoxes().back().text);
+  EXPECT_EQ(std::string(1292, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
+  EXPECT_STREQ("pop.example.jp", settings.serverHost);
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
 TEST_F(SettingsSheet, GraysTheGuardedItemsWhileOpen) {

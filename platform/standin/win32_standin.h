@@ -270,6 +270,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR name);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);
 DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer);
