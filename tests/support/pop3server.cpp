@@ -45,12 +45,22 @@ void servePop3(FakePop3& server) {
       return;
     }
     standin::connectionEstablished(s, 0);
+    auto closes = self->closesOn.find("greeting");
+    if (closes != self->closesOn.end()) {
+      standin::serverCloses(s, closes->second);
+      return;
+    }
     if (self->greets) deliver(*self, s, self->greeting + "\r\n");
   });
   standin::onLineSent([self](SOCKET s, const std::string& line) {
     self->commands.push_back(line);
     std::string word = line.substr(0, line.find(' '));
     if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end()) return;
+    auto closes = self->closesOn.find(word);
+    if (closes != self->closesOn.end()) {
+      standin::serverCloses(s, closes->second);
+      return;
+    }
     deliver(*self, s, answerTo(*self, line) + "\r\n");
   });
 }
