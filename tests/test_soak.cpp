@@ -57,6 +57,8 @@ class Soak : public MailCheck {
     if (!server.uids.empty() && pick(5) == 0) server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
     const int arrivals[] = {0, 0, 0, 1, 1, 2, 5};
     for (int n = arrivals[pick(7)]; n > 0; n--) server.uids.push_back(newUid());
+    // The user reads and deletes mail now and then: the mailbox stays small.
+    while (server.uids.size() > 40) server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
 
     Plan plan{(Fault)pick(6), STATES[pick(6)]};
     if (pick(3) == 0) plan.fault = None;
@@ -119,12 +121,10 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     int connections = server.connections;
 
     // The interval timer starts the check within its minute.
-    DWORD waited = 0;
-    while (server.connections == connections && waited < 61000) {
-      standin::advance(500);
-      waited += 500;
-    }
-    ASSERT_EQ(connections + 1, server.connections) << "no check came within the interval";
+    ASSERT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
+    ASSERT_LE(standin::timerDue(window, TIMER_INTERVAL) - standin::now(), 60000u);
+    standin::advance(standin::timerDue(window, TIMER_INTERVAL) - standin::now());
+    ASSERT_EQ(connections + 1, server.connections) << "no check came with the interval";
     DWORD started = standin::now();
 
     // While it runs, busy is set and a further request changes nothing.
@@ -136,7 +136,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     }
 
     // Ends within the response time-out and the wait for QUIT's answer.
-    while ((app.busy || app.sessionState != Idle) && standin::now() - started < 125000) standin::advance(250);
+    while ((app.busy || app.sessionState != Idle) && standin::now() - started < 125000) standin::advance(1000);
     ASSERT_EQ(0, app.busy);
     ASSERT_EQ(Idle, app.sessionState);
     ASSERT_EQ(0u, standin::openSocketCount());
@@ -149,8 +149,15 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     failures += failed;
     if (!garbled) {
       bool mustFail = faultMet(plan) && plan.state != "QUIT";
-      if (plan.fault == Refusal && plan.state == "QUIT") mustFail = true;
-      ASSERT_EQ(mustFail, failed) << plan.fault << " at " << plan.state << ": " << tip();
+      // A refused QUIT shows the error, unless new mail was found: the
+      // blink that announces it goes on and takes the icon over at its
+      // next picture.
+      bool blinkTakesOver = false;
+      if (plan.fault == Refusal && plan.state == "QUIT") {
+        mustFail = true;
+        blinkTakesOver = app.newCount > 0;
+      }
+      if (!blinkTakesOver) ASSERT_EQ(mustFail, failed) << plan.fault << " at " << plan.state;
       if (!failed) {
         // A clean walk leaves exactly the server's UIDs known, newest last.
         std::vector<std::string> known, current;

@@ -12,7 +12,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup soak
 
-CHECKS=${KIVVET_SOAK_CHECKS:-60}
+CHECKS=${KIVVET_SOAK_CHECKS:-50}
 WARMUP=10
 SEED=${KIVVET_SOAK_SEED:-kivvet-soak-1}
 PROBE="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
@@ -48,8 +48,13 @@ figures() {
 }
 field() { sed -nE "s/.*\\b$2=([0-9]+).*/\\1/p" <<<"$1"; }
 
+# The program is alone in its prefix: every network socket its wineserver
+# holds is the program's.
+WINESERVER=$(wineserver_pid)
+[ -n "$WINESERVER" ] || { fail "our wineserver is not found"; e2e_finish; }
 check_ended() {
-  [ -n "$(server_ending "$LOG" "$1")" ] && [ "$(network_sockets "$PID")" -eq 0 ]
+  [ -n "$(server_ending "$LOG" "$1")" ] && [ "$(network_sockets "$WINESERVER")" -eq 0 ] &&
+    [ "$(network_sockets "$PID")" -eq 0 ] && [ "$(client_connections "$(cat "$E2E_DIR/port")")" -eq 0 ]
 }
 
 started=$SECONDS
@@ -66,7 +71,7 @@ for n in $(seq 1 "$CHECKS"); do
   fi
   t0=$SECONDS
   if ! wait_for 130 check_ended "$n"; then
-    fail "check $n: did not end: the server saw '$(server_ending "$LOG" "$n")', the program holds $(network_sockets "$PID") socket(s)"
+    fail "check $n: did not end: the server saw '$(server_ending "$LOG" "$n")', the program holds $(network_sockets "$WINESERVER") socket(s)"
     break
   fi
   [ $((SECONDS - t0)) -ge 30 ] && slow=$((slow + 1))
