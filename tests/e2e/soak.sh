@@ -92,7 +92,9 @@ sed -nE 's/^[^ ]* #[0-9]+ -- plan: [0-9]+ messages, pieces of [^,]*, //p' "$LOG"
 test -s "$E2E_DIR/KivvetLE.log" && python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log" >/dev/null &&
   pass "the UID file is 32768 bytes after every check" || fail "the UID file is missing or not whole"
 
-if [ -n "${before:-}" ]; then
+if [ -z "$(field "$after" rss_kb)" ]; then
+  fail "the program is gone: no figures at the end"
+elif [ -n "${before:-}" ]; then
   rss_growth=$(($(field "$after" rss_kb) - $(field "$before" rss_kb)))
   fd_growth=$(($(field "$after" fds) - $(field "$before" fds)))
   handle_growth=$(($(field "$after" handles) - $(field "$before" handles)))
