@@ -2,8 +2,10 @@
 #ifndef CHECK_APOP_H
 #define CHECK_APOP_H
 
-// The most bytes read from a greeting line and from a password.
-const unsigned int APOP_GREETING_MAX = 512;
+// The most bytes read from a greeting line and from a password. A
+// greeting is looked at as far as the line buffer holds it (1023 bytes):
+// servers put the timestamp at the end of long greetings too.
+const unsigned int APOP_GREETING_MAX = 1023;
 const unsigned int APOP_PASSWORD_MAX = 127;
 
 // Finds the timestamp in the first length bytes of line (a NUL ends the line earlier):

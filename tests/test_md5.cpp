@@ -191,7 +191,7 @@ TEST(Apop, LongGreetingAndPasswordStayInBounds)
 {
     const std::string stamp = "<1896.697170952@dbc.mtview.ca.us>";
     const std::string filler(APOP_GREETING_MAX - 4 - stamp.size() - 1, 'x');
-    const std::string greeting = "+OK " + filler + stamp + "\r";  // exactly 512 bytes
+    const std::string greeting = "+OK " + filler + stamp + "\r";  // exactly the bound
     ASSERT_EQ(APOP_GREETING_MAX, greeting.size());
     const std::string password(APOP_PASSWORD_MAX, 'p');
 

@@ -2,7 +2,9 @@
 """A scriptable POP3 server on 127.0.0.1 for the end-to-end tests: the
 misbehaving servers a real one will not imitate.
 
-  fakepop3.py --mode MODE [--port P] [--messages N] [--log FILE] [--port-file FILE]
+  fakepop3.py [--mode MODE] [--fault STATE:KIND ...] [--chunk N]
+              [--greeting-length N] [--uid-length N] [--foreign] [--random SEED]
+              [--port P] [--messages N] [--log FILE] [--port-file FILE]
 
 --port 0 (the default) takes a free port. Once listening, the port is
 printed on stdout and, with --port-file, written to that file (whole, by a
@@ -25,6 +27,29 @@ Modes:
   silent               accepts and never says anything
   deny                 a negative greeting, then closes
 
+Faults, on any connection, in place of the answer the client waits for:
+  --fault STATE:KIND   STATE is greeting, user (the answer to USER), pass (to
+                       PASS or APOP), stat, uidl (to the second UIDL of a
+                       session, or the first when the mailbox holds one
+                       message) or quit; KIND is
+                         reset     a reset (RST) of the connection
+                         silent    no answer, ever; the server reads on
+                         negative  "-ERR" (to QUIT: every time it comes)
+                         close     an orderly close (FIN)
+                       May be given once per state.
+  --chunk N            every reply goes out N bytes at a time, each piece in
+                       a segment of its own
+  --greeting-length N  the greeting is N bytes long without its CRLF and ends
+                       in the timestamp
+  --uid-length N       the UIDs are N characters long ("uid-7-" and letters)
+  --foreign            the replies carry bytes outside ASCII: Shift-JIS, UTF-8
+                       and 0xFF, after the status word and after each UID
+  --random SEED        each connection draws its own misbehaviour from SEED
+                       and its number: a fault in a random state (no silence,
+                       and a reset or close before QUIT only rarely), pieces
+                       of random size, and new mail (and deleted mail) at
+                       random; the plan is logged as "#3 -- plan: ..."
+
 --log FILE gets one line per line received, written at once:
   2025-01-31T12:34:56.789 #3 USER cat
 where #3 is the connection's number (from 1). A line is shown without its
@@ -32,11 +57,12 @@ CRLF; one that ends otherwise (bare LF, or cut off by the close) is shown
 with escapes (STAT\\n) so faulty line ends stand out. Events of a
 connection are logged as "#3 -- connected", "#3 -- closed by client",
 "#3 -- reset by client", "#3 -- closed by server", "#3 -- reset by server",
-"#3 -- sending failed: ...".
+"#3 -- sending failed: ...", "#3 -- silent from now on".
 """
 import argparse
 import hashlib
 import os
+import random
 import socket
 import socketserver
 import struct
@@ -50,6 +76,19 @@ PASSWORD = "nyan"
 TIMESTAMP = "<123.456@fake>"
 MODES = ["normal", "no-apop", "long-greeting", "close-on-quit", "silent-on-quit",
          "reset-after-greeting", "silent", "deny"]
+STATES = ["greeting", "user", "pass", "stat", "uidl", "quit"]
+KINDS = ["reset", "silent", "negative", "close"]
+# Shift-JIS ("メール" and a half-width katakana), UTF-8 ("メール"), a lone
+# lead byte and 0xFF.
+FOREIGN = b" \x83\x81\x81[\x83\x8b \xb6 \xe3\x83\xa1\xe3\x83\xbc\xe3\x83\xab \x82 \xff\xfe\xff"
+
+
+def fault_option(text):
+    state, _, kind = text.partition(":")
+    if state not in STATES or kind not in KINDS:
+        raise argparse.ArgumentTypeError("STATE:KIND with STATE in %s and KIND in %s"
+                                         % ("|".join(STATES), "|".join(KINDS)))
+    return state, kind
 
 
 class Log:
@@ -89,22 +128,93 @@ class Handler(socketserver.BaseRequestHandler):
         self.mode = self.server.mode
         self.reader = self.request.makefile("rb")
         self.broken = False
+        self.ended = False
         self.log.write(self.conn, "-- connected")
+        self.faults = dict(self.server.faults)
+        self.chunk = self.server.chunk
+        self.foreign = self.server.foreign
+        self.uids = self.server.mailbox()
+        if self.server.seed is not None:
+            self.plan()
+        if self.chunk:
+            self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def plan(self):
+        """This connection's misbehaviour, drawn from the seed and its number."""
+        rng = random.Random("%s/%d" % (self.server.seed, self.conn))
+        self.uids = self.server.new_mail(rng)
+        self.chunk = rng.choice([0, 0, 0, 1, 2, 3, 7, 50])
+        self.foreign = rng.random() < 0.2
+        roll = rng.random()
+        if roll < 0.35:
+            self.faults = {}
+        elif roll < 0.75:
+            self.faults = {rng.choice(STATES): "negative"}
+        elif roll < 0.95:
+            self.faults = {"quit": rng.choice(["reset", "close", "negative"])}
+        else:
+            self.faults = {rng.choice(STATES[:-1]): rng.choice(["reset", "close"])}
+        self.log.write(self.conn, "-- plan: %d messages, pieces of %s, %s%s" % (
+            len(self.uids), self.chunk or "any size",
+            ", ".join("%s at %s" % (k, st) for st, k in self.faults.items()) or "no fault",
+            ", foreign bytes" if self.foreign else ""))
 
     def send(self, text, raw=b"\r\n"):
         """Sends a line (and any raw bytes after it). Once sending fails the
         rest is dropped, while the lines still arriving are logged."""
-        if self.broken:
+        if self.broken or self.ended:
             return
+        data = (text.encode("latin-1") if isinstance(text, str) else text) + raw
         try:
-            self.request.sendall(text.encode("ascii") + raw)
+            if not self.chunk:
+                self.request.sendall(data)
+                return
+            for at in range(0, len(data), self.chunk):
+                self.request.sendall(data[at:at + self.chunk])
+                time.sleep(0.002)
         except OSError as error:
             self.broken = True
             self.log.write(self.conn, "-- sending failed: %s" % (error.strerror or error))
 
+    def positive(self, text):
+        """A positive reply, with bytes outside ASCII behind it under --foreign."""
+        self.send(text.encode("ascii") + (FOREIGN if self.foreign else b""))
+
+    def reset(self):
+        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.log.write(self.conn, "-- reset by server")
+        self.reader.close()
+        self.request.close()
+        self.ended = True
+
+    def fault(self, state, uidl_count=0):
+        """Plays the fault planned for the state, if any; true when it took
+        the place of the answer. After a reset or a close the session ends;
+        after silence the lines still arriving are only logged."""
+        kind = self.faults.get(state)
+        if kind is None:
+            return False
+        if state == "uidl" and uidl_count != min(2, len(self.uids)):
+            return False
+        if kind == "negative":
+            self.send("-ERR no %s for you" % state)
+            return True
+        if kind == "reset":
+            self.reset()
+        elif kind == "close":
+            self.request.shutdown(socket.SHUT_RDWR)
+            self.close()
+            self.ended = True
+        else:
+            self.log.write(self.conn, "-- silent from now on")
+            for _ in self.lines():
+                pass
+            self.ended = True
+        return True
+
     def lines(self):
         """Received lines, logged, until the client closes."""
-        while True:
+        while not self.ended:
             try:
                 raw = self.reader.readline()
             except ConnectionResetError:
@@ -132,12 +242,19 @@ class Handler(socketserver.BaseRequestHandler):
             self.send("-ERR no POP3 service here")
             self.close()
             return
+        if self.fault("greeting"):
+            if not self.ended:
+                self.session()
+            return
+        length = self.server.greeting_length or (500 if mode == "long-greeting" else 0)
         if mode == "no-apop":
-            self.send("+OK fake POP3 server ready")
-        elif mode == "long-greeting":
+            self.positive("+OK fake POP3 server ready")
+        elif length:
             head = "+OK fake POP3 server ready"
-            filler = " " + ("lorem ipsum dolor sit amet " * 20)[:500 - len(head) - len(TIMESTAMP) - 2]
-            self.send(head + filler.rstrip() + " " + TIMESTAMP)
+            filler = " " + ("lorem ipsum dolor sit amet " * 40)[:length - len(head) - len(TIMESTAMP) - 2]
+            self.send(head + filler[:-1] + " " + TIMESTAMP)
+        elif self.foreign:
+            self.send(b"+OK fake POP3 server ready" + FOREIGN + b" " + TIMESTAMP.encode("ascii"))
         else:
             self.send("+OK fake POP3 server ready " + TIMESTAMP)
 
@@ -153,10 +270,12 @@ class Handler(socketserver.BaseRequestHandler):
         self.session()
 
     def session(self):
-        count = self.server.messages
+        uids = self.uids
+        count = len(uids)
         deleted = set()
         user = None
         authorized = False
+        uidls = 0
         for line in self.lines():
             word, _, rest = line.partition(" ")
             word = word.upper()
@@ -170,6 +289,10 @@ class Handler(socketserver.BaseRequestHandler):
                 return n if 1 <= n <= count and n not in deleted else None
 
             if word == "QUIT":
+                if self.fault("quit"):
+                    if self.ended:
+                        return
+                    continue
                 if self.mode == "close-on-quit":
                     self.close()
                     return
@@ -177,19 +300,27 @@ class Handler(socketserver.BaseRequestHandler):
                     for _ in self.lines():
                         pass
                     return
-                self.send("+OK bye")
+                self.positive("+OK bye")
                 self.close()
                 return
+            state = {"USER": "user", "PASS": "pass", "APOP": "pass", "STAT": "stat"}.get(word)
+            if word == "UIDL" and authorized:
+                uidls += 1
+                state = "uidl"
+            if state and self.fault(state, uidls):
+                if self.ended:
+                    return
+                continue
             if word == "NOOP":
                 self.send("+OK")
             elif not authorized:
                 if word == "USER" and args:
                     user = args[0]
-                    self.send("+OK")
+                    self.positive("+OK")
                 elif word == "PASS" and user is not None:
                     if user == USER and rest == PASSWORD:
                         authorized = True
-                        self.send("+OK logged in")
+                        self.positive("+OK logged in")
                     else:
                         user = None
                         self.send("-ERR authentication failed")
@@ -197,19 +328,22 @@ class Handler(socketserver.BaseRequestHandler):
                     digest = hashlib.md5((TIMESTAMP + PASSWORD).encode("ascii")).hexdigest()
                     if args[0] == USER and args[1].lower() == digest:
                         authorized = True
-                        self.send("+OK logged in")
+                        self.positive("+OK logged in")
                     else:
                         self.send("-ERR authentication failed")
                 else:
                     self.send("-ERR not logged in")
             elif word == "STAT":
                 live = [n for n in range(1, count + 1) if n not in deleted]
-                self.send("+OK %d %d" % (len(live), sum(len(message(n)) for n in live)))
+                self.positive("+OK %d %d" % (len(live), sum(len(message(n)) for n in live)))
             elif word in ("LIST", "UIDL"):
-                show = (lambda n: str(len(message(n)))) if word == "LIST" else (lambda n: "uid-%d" % n)
+                show = (lambda n: str(len(message(n)))) if word == "LIST" else (lambda n: uids[n - 1])
                 if args:
                     n = number()
-                    self.send("+OK %d %s" % (n, show(n)) if n else "-ERR no such message")
+                    if n:
+                        self.positive("+OK %d %s" % (n, show(n)))
+                    else:
+                        self.send("-ERR no such message")
                 else:
                     self.send("+OK")
                     for n in range(1, count + 1):
@@ -252,13 +386,44 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, port, mode, messages, log):
+    def __init__(self, port, mode, messages, log, options):
         self.mode = mode
         self.messages = messages
         self.log = log
         self.count = 0
         self.count_lock = threading.Lock()
+        self.faults = dict(options.fault or [])
+        self.chunk = options.chunk
+        self.greeting_length = options.greeting_length
+        self.uid_length = options.uid_length
+        self.foreign = options.foreign
+        self.seed = options.random
+        # The mailbox of --random: numbers of the messages it holds, which
+        # grow with new mail and lose deleted mail.
+        self.held = list(range(1, messages + 1))
+        self.delivered = messages
         super().__init__((HOST, port), Handler)
+
+    def uid(self, n):
+        text = "uid-%d" % n
+        if self.uid_length:
+            text = (text + "-" + "abcdefghijklmnopqrstuvwxyz" * 3)[:self.uid_length]
+        return text
+
+    def mailbox(self):
+        with self.count_lock:
+            return [self.uid(n) for n in self.held]
+
+    def new_mail(self, rng):
+        """Random new mail and deleted mail before a connection of --random."""
+        with self.count_lock:
+            if self.held and rng.random() < 0.2:
+                for n in rng.sample(self.held, rng.randint(1, min(3, len(self.held)))):
+                    self.held.remove(n)
+            for _ in range(rng.choice([0, 0, 0, 1, 1, 2, 5])):
+                self.delivered += 1
+                self.held.append(self.delivered)
+            return [self.uid(n) for n in self.held]
 
     def next_conn(self):
         with self.count_lock:
@@ -278,9 +443,15 @@ def main():
     parser.add_argument("--messages", type=int, default=2)
     parser.add_argument("--log")
     parser.add_argument("--port-file")
+    parser.add_argument("--fault", type=fault_option, action="append")
+    parser.add_argument("--chunk", type=int, default=0)
+    parser.add_argument("--greeting-length", type=int, default=0)
+    parser.add_argument("--uid-length", type=int, default=0)
+    parser.add_argument("--foreign", action="store_true")
+    parser.add_argument("--random")
     options = parser.parse_args()
 
-    server = Server(options.port, options.mode, options.messages, Log(options.log))
+    server = Server(options.port, options.mode, options.messages, Log(options.log), options)
     port = server.server_address[1]
     if options.port_file:
         temp = options.port_file + ".tmp"

@@ -93,6 +93,14 @@ write_settings "$killed" killed
 cp "$killed/KivvetLE.cfg" "$E2E_DIR/killed.cfg.before"
 RANDOM=1291
 torn=0
+# Kills this test's copy of the program (and its Wine launcher) only: the
+# processes whose command line names its folder.
+kill_own_copy() {
+  local pid
+  for pid in $(ps -eo pid=,args= | grep -F -- "-W$(winpath "$killed")" | grep -v -F "grep" | awk '{print $1}'); do
+    kill -9 "$pid" 2>/dev/null || true
+  done
+}
 walking_after() { tail -n +"$(($1 + 1))" "$E2E_DIR/killed.log" | grep -q "UIDL"; }
 for round in $(seq 10); do
   before=$(quits killed)
@@ -102,7 +110,7 @@ for round in $(seq 10); do
   # Anywhere in the walk of 1500 UIDs and the save at its end.
   sleep "0.$((RANDOM % 10))$((RANDOM % 10))"
   [ "$((round % 3))" = 0 ] && wait_for 30 quit_seen killed $((before + 1))
-  pkill -9 -f 'KivvetLE.exe' || true
+  kill_own_copy
   wait_for 30 program_exited "killed-$round" || true
   size=$(size_of "$killed/KivvetLE.log")
   if [ "$size" != absent ] && [ "$size" != 32768 ]; then torn=$((torn + 1)); fi

@@ -170,3 +170,55 @@ title_shown() {
   [ "$(convert "$shot" -crop 320x200+352+294 +repage -fill black +opaque '#FFFF00' \
         -fill white -opaque '#FFFF00' -format '%[fx:int(mean*w*h)]' info:)" -gt 500 ]
 }
+
+# ---- our own POP3 server (fakepop3.py) and the program's sockets ----
+
+# True when the server's log (FILE) shows connection N.
+server_connected() { grep -q "^[^ ]* #$2 -- connected" "$1" 2>/dev/null; }
+
+# How the server saw connection N end: "closed by client", "reset by server"...
+server_ending() {
+  sed -nE "s/^[^ ]* #$2 -- ((closed|reset) by (client|server))$/\1/p" "$1" 2>/dev/null | head -1
+}
+
+# The Linux process of the copy of the program started with -W for the folder.
+program_pid() {
+  local want proc
+  want="-W$(winpath "$1")"
+  for proc in /proc/[0-9]*; do
+    if tr '\0' '\n' 2>/dev/null <"$proc/cmdline" | grep -qxF -- "$want"; then
+      echo "${proc#/proc/}"
+      return 0
+    fi
+  done
+}
+
+# Network sockets a process holds: its socket descriptors that are not
+# Unix-domain or netlink ones (those are Wine's own). Every socket of a
+# Windows program is held by the wineserver of its prefix; the program's
+# own process holds a copy only once it has used the socket itself. A
+# socket reset by the peer is in no table of connections, but its
+# descriptor stays until the program closes it.
+network_sockets() {
+  { awk 'NR > 1 { print $7 }' /proc/net/unix; awk 'NR > 1 { print $NF }' /proc/net/netlink; } \
+    >"$E2E_DIR/local-sockets"
+  ls -l "/proc/$1/fd" 2>/dev/null | sed -nE 's/.*socket:\[([0-9]+)\]$/\1/p' |
+    grep -cvxFf "$E2E_DIR/local-sockets" || true
+}
+
+# The wineserver of our prefix.
+wineserver_pid() {
+  local pid
+  for pid in $(pgrep -x wineserver64; pgrep -x wineserver); do
+    if tr '\0' '\n' 2>/dev/null </proc/$pid/environ | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+      return 0
+    fi
+  done
+}
+
+# Connections to the port still held by a client: in any state but
+# TIME-WAIT, which belongs to no process.
+client_connections() {
+  ss -Htan state all "( dport = :$1 )" 2>/dev/null | grep -cv '^TIME-WAIT' || true
+}

@@ -45,6 +45,11 @@ void servePop3(FakePop3& server) {
       return;
     }
     standin::connectionEstablished(s, 0);
+    auto closes = self->closesOn.find("greeting");
+    if (closes != self->closesOn.end()) {
+      standin::serverCloses(s, closes->second);
+      return;
+    }
     if (self->tls == 2) return standin::serveTls(s, self->tlsScript);
     if (self->greets) deliver(*self, s, self->greeting + "\r\n");
   });
@@ -55,6 +60,11 @@ void servePop3(FakePop3& server) {
     self->commands.push_back(line);
     std::string word = line.substr(0, line.find(' '));
     if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end()) return;
+    auto closes = self->closesOn.find(word);
+    if (closes != self->closesOn.end()) {
+      standin::serverCloses(s, closes->second);
+      return;
+    }
     if (word == "STLS" && self->tls == 1 && !self->replies.count("STLS")) {
       standin::serverSends(s, "+OK begin TLS\r\n");
       return standin::serveTls(s, self->tlsScript);

@@ -20,6 +20,10 @@ struct FakePop3 {
   std::map<std::string, std::string> replies;
   // Commands the server does not answer at all.
   std::vector<std::string> silentOn;
+  // Commands the server answers by closing the connection, with the error
+  // the program's FD_CLOSE carries (0: an orderly close; WSAECONNRESET: a
+  // reset). "greeting" closes instead of greeting.
+  std::map<std::string, int> closesOn;
   bool greets = true;
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.

@@ -1,0 +1,61 @@
+/* The end-to-end tests' hand on a running KivvetLE.exe, found by its
+ * hidden window's class:
+ *
+ *   kivvetprobe check   posts the menu's check command (WM_COMMAND 101) to
+ *                       every running copy; prints how many got it
+ *   kivvetprobe stats   prints the figures of the (first) running copy:
+ *                       pid=P handles=H private=BYTES workingset=BYTES
+ *                       gdi=N user=N
+ *
+ * Exits 1 when no copy runs or a figure cannot be had. */
+#define PSAPI_VERSION 2
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <string.h>
+
+static const char CLASS_NAME[] = "KivvetLiteEdition";
+static const UINT CMD_CHECK = 101;
+
+static int post_check(void)
+{
+    int posted = 0;
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, CLASS_NAME, NULL)) != NULL) {
+        if (PostMessageA(window, WM_COMMAND, CMD_CHECK, 0)) posted++;
+    }
+    printf("%d\n", posted);
+    return posted > 0 ? 0 : 1;
+}
+
+static int print_stats(void)
+{
+    HWND window = FindWindowA(CLASS_NAME, NULL);
+    if (window == NULL) return 1;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process == NULL) return 1;
+    DWORD handles = 0;
+    PROCESS_MEMORY_COUNTERS_EX memory;
+    memset(&memory, 0, sizeof memory);
+    memory.cb = sizeof memory;
+    BOOL gotHandles = GetProcessHandleCount(process, &handles);
+    BOOL gotMemory = K32GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&memory, sizeof memory);
+    DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+    DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+    CloseHandle(process);
+    if (!gotHandles || !gotMemory) return 1;
+    printf("pid=%lu handles=%lu private=%llu workingset=%llu gdi=%lu user=%lu\n", (unsigned long)pid,
+           (unsigned long)handles, (unsigned long long)memory.PrivateUsage,
+           (unsigned long long)memory.WorkingSetSize, (unsigned long)gdi, (unsigned long)user);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && strcmp(argv[1], "check") == 0) return post_check();
+    if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
+    fprintf(stderr, "usage: kivvetprobe check|stats\n");
+    return 2;
+}
