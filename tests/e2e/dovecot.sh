@@ -14,9 +14,11 @@
 #                                  at all (no STLS; DOVECOT_TLS_PORT is empty).
 #   dovecot_use_cert CERT KEY      another certificate for the sessions to come,
 #                                  same ports (a server started with --tls)
-#   dovecot_tls_logins             the Login lines of sessions under TLS
-#   dovecot_plain_logins           the Login lines of sessions without TLS
-#   dovecot_password_seen PASS     true when PASS appears in anything a client sent
+#   dovecot_log_mark               the log's length now, for dovecot_log_since
+#   dovecot_log_since MARK         the log lines written after the mark
+#   dovecot_auth_attempts MARK     how many logins were tried since the mark,
+#                                  by any user, successful or not
+#   dovecot_password_seen PASS     true when PASS appears in any raw log
 #   dovecot_add_user NAME PASS     one more user, any time after the start
 #   dovecot_deliver N [SUBJECT]    N small messages into the mailbox
 #   dovecot_wait_log PATTERN SECS  true as soon as a log line matches the
@@ -39,7 +41,12 @@
 # TIME.PID.1.out the replies, written at once. The login process (PID)
 # records the greeting and the login commands; after a login the mailbox
 # process (PID = the mpid of the Login line) records the rest. Under TLS
-# the raw logs hold the decrypted dialogue, so the same checks apply.
+# the login process records the bytes as they travel: the plain greeting
+# and STLS, then TLS records, so nothing said inside TLS (USER, PASS, APOP)
+# can be read there; the mailbox process gets the decrypted dialogue and
+# records it in plain text. That a password reached the server through
+# TLS shows in the log instead, as a login or a failed attempt
+# (dovecot_auth_attempts).
 
 DOVECOT_PORT=""
 DOVECOT_TLS_PORT=""
@@ -258,13 +265,20 @@ dovecot_use_cert() {
   done
 }
 
-dovecot_tls_logins() { grep -E 'pop3-login: Info: Login: .*, TLS' "$DOVECOT_LOG" || true; }
-dovecot_plain_logins() { grep -E 'pop3-login: Info: Login: ' "$DOVECOT_LOG" | grep -v ', TLS' || true; }
+dovecot_log_mark() { wc -l <"$DOVECOT_LOG"; }
+dovecot_log_since() { tail -n "+$(($1 + 1))" "$DOVECOT_LOG"; }
 
-# Every byte any client sent, in every raw log (the login processes'
-# and the mailbox processes'), searched for the password as it stands.
+# A login, a refused one ("auth failed, 1 attempts", "Password mismatch")
+# or one given up after an attempt ("Aborted login (1 attempts ...)"); a
+# session that never tried says "no auth attempts".
+dovecot_auth_attempts() {
+  dovecot_log_since "$1" |
+    grep -cE 'pop3-login: Info: Login: |auth failed|[1-9][0-9]* (authentication )?attempts|Password mismatch' || true
+}
+
+# Every byte of every raw log, as it stands.
 dovecot_password_seen() {
-  grep -rqF -- "$1" "$DOVECOT_RAWLOG" 2>/dev/null
+  grep -rqaF -- "$1" "$DOVECOT_RAWLOG" 2>/dev/null
 }
 
 dovecot_add_user() {

@@ -69,6 +69,7 @@ static const char *statusName(SECURITY_STATUS s)
     case 0x8009030e: return "SEC_E_NO_CREDENTIALS";
     case 0x8009030d: return "SEC_E_UNKNOWN_CREDENTIALS";
     case 0x80090305: return "SEC_E_SECPKG_NOT_FOUND";
+    case 0x80090311: return "SEC_E_NO_AUTHENTICATING_AUTHORITY";
     case 0x80090300: return "SEC_E_INSUFFICIENT_MEMORY";
     case 0x80090301: return "SEC_E_INVALID_HANDLE";
     case 0x80090302: return "SEC_E_UNSUPPORTED_FUNCTION";
