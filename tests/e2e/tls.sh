@@ -92,7 +92,7 @@ quit_after_login() { [[ "$(sent_after_login "$1")" == *QUIT* ]]; }
 # line; binary TLS records come out as whatever they are.
 sent_since_marker() {
   find "$DOVECOT_RAWLOG" -name '*.in' -newer "$1" -exec awk 1 {} + | sort -s -n -k1,1 |
-    sed -E 's/^[0-9.]+ //; s/\r$//' | tr '\n' '|'
+    sed -E 's/^[0-9.]+ //; s/\r$//' | tr -d '\000' | tr '\n' '|'
 }
 
 # check_logs_in LABEL SECURITY PORT TLS|secured UIDS: a check with the
