@@ -128,10 +128,12 @@ check_logs_in() {
   close_program "$label" || fail "$label: the program did not end"
 }
 
-# check_refused LABEL SECURITY PORT: the check fails with the error icon,
-# and no login was tried: the password never reached the server.
+# check_refused LABEL SECURITY PORT [tls]: the check fails with the error
+# icon, and no login was tried: the password never reached the server.
+# With "tls" the server saw the handshake through, so the refusal was the
+# program's own, after it saw the certificate.
 check_refused() {
-  local label=$1 security=$2 port=$3
+  local label=$1 security=$2 port=$3 handshake=${4:-}
   local mark marker="$E2E_DIR/$label.marker"
   mark=$(dovecot_log_mark)
   touch "$marker"
@@ -140,6 +142,12 @@ check_refused() {
   wait_for 60 session_ended_since "$mark" || fail "the program's session did not end"
   if wait_for 60 tray_shows_error; then pass "the error icon"; else fail "no error icon"; fi
   screenshot "$label" >/dev/null
+  if [ -n "$handshake" ]; then
+    # "TLS" or "TLS: <why it ended>"; an unfinished one says "TLS handshaking".
+    dovecot_log_since "$mark" | grep -qE 'pop3-login: Info: Disconnected: .*, TLS(: [^,]*)?, session=' &&
+      pass "the server finished the handshake, then the program left" ||
+      fail "no TLS session at the server: $(dovecot_log_since "$mark" | grep 'Disconnected' | head -1)"
+  fi
   local attempts
   attempts=$(dovecot_auth_attempts "$mark")
   [ "$attempts" -eq 0 ] && pass "no login was tried" ||
@@ -181,16 +189,16 @@ echo "-- a certificate for another name"
 dovecot_use_cert "$CERTS/othername.pem" "$CERTS/othername.key" || fail "Dovecot did not take the certificate"
 probe othername rejected 0x800b010f "$DOVECOT_TLS_PORT"
 if [ $PROGRAM = 1 ]; then
-  check_refused othername-implicit 2 "$DOVECOT_TLS_PORT"
-  check_refused othername-stls 1 "$DOVECOT_PORT"
+  check_refused othername-implicit 2 "$DOVECOT_TLS_PORT" tls
+  check_refused othername-stls 1 "$DOVECOT_PORT" tls
 fi
 
 echo "-- a certificate from a CA nobody trusts"
 dovecot_use_cert "$CERTS/untrusted.pem" "$CERTS/untrusted.key" || fail "Dovecot did not take the certificate"
 probe untrusted rejected 0x800b0109 "$DOVECOT_TLS_PORT"
 if [ $PROGRAM = 1 ]; then
-  check_refused untrusted-implicit 2 "$DOVECOT_TLS_PORT"
-  check_refused untrusted-stls 1 "$DOVECOT_PORT"
+  check_refused untrusted-implicit 2 "$DOVECOT_TLS_PORT" tls
+  check_refused untrusted-stls 1 "$DOVECOT_PORT" tls
 fi
 dovecot_stop
 
