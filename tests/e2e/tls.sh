@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # KivvetLE.exe under Wine against a private Dovecot with TLS: TLS from the
-# first byte and STLS on the plain port log in and count new mail; a
+# first byte and STLS on the plain port log in and count new mail, also
+# with the server's bytes cut in small pieces (tests/e2e/trickle.py); a
 # certificate for another name, a certificate from a CA nobody trusts and
 # a server that offers no STLS all end in the error icon without the
 # password ever leaving the program; connection security "none" and a
@@ -183,6 +184,26 @@ if [ $PROGRAM = 1 ]; then
   dovecot_deliver 1
   check_logs_in none 0 "$DOVECOT_PORT" secured 6
   check_logs_in oldfile "" "$DOVECOT_PORT" secured 6
+fi
+
+echo "-- the server's bytes in pieces of 7"
+for port in "$DOVECOT_TLS_PORT" "$DOVECOT_PORT"; do
+  python3 "$KIVVET_ROOT/tests/e2e/trickle.py" --to "$port" --piece 7 \
+    --port-file "$E2E_DIR/trickle-$port.port" >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  wait_for 20 test -s "$E2E_DIR/trickle-$port.port" || fail "no relay for $port"
+done
+TRICKLE_TLS_PORT=$(cat "$E2E_DIR/trickle-$DOVECOT_TLS_PORT.port")
+TRICKLE_PORT=$(cat "$E2E_DIR/trickle-$DOVECOT_PORT.port")
+probe pieces-implicit verified 0x00000000 "$TRICKLE_TLS_PORT"
+grep -q 'SEC_E_INCOMPLETE_MESSAGE' "$E2E_DIR/probe-pieces-implicit.txt" &&
+  pass "the probe met SEC_E_INCOMPLETE_MESSAGE on the way" ||
+  fail "the relay did not cut the records (no SEC_E_INCOMPLETE_MESSAGE)"
+if [ $PROGRAM = 1 ]; then
+  dovecot_deliver 1
+  check_logs_in pieces-implicit 2 "$TRICKLE_TLS_PORT" TLS 7
+  dovecot_deliver 1
+  check_logs_in pieces-stls 1 "$TRICKLE_PORT" TLS 8
 fi
 
 echo "-- a certificate for another name"
