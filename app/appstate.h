@@ -46,8 +46,13 @@ enum SessionState {
   AwaitPassReply = 3,
   AwaitStatReply = 4,
   AwaitUidlReply = 5,
-  AwaitQuitReply = 6
+  AwaitQuitReply = 6,
+  // STLS was sent; after its "+OK" the session stays here through the
+  // handshake, and logs in once the channel is open.
+  AwaitStlsReply = 7
 };
+
+enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };
 
 const DWORD UID_SLOTS = 1024;
 const DWORD UID_SLOT_BYTES = 33;  // 32 characters and the NUL
@@ -56,6 +61,11 @@ const DWORD HOST_ENTRY_BYTES = 1024;
 // rest of a 255-byte chunk behind an unfinished line.
 const DWORD LINE_BUFFER_BYTES = 1024;
 const DWORD SEND_BUFFER_BYTES = 256;
+// Holds the largest TLS record (16 KB of data, its header, padding and
+// MAC) with room to spare; the queue holds handshake messages and the
+// few short commands that can be under way at once.
+const DWORD TLS_INPUT_BYTES = 20480;
+const DWORD TLS_OUTPUT_BYTES = 8192;
 
 // Each slot is allocated on its own, zero-filled, at start-up.
 typedef char* UidTable[UID_SLOTS];
@@ -76,11 +86,25 @@ struct AppState {
   char* hostEntryBuffer;
 
   SessionState sessionState;
+  int sessionSecurity;  // the setting the session was started with
+  char* greeting;       // the greeting line, kept for APOP across STLS
   char* lineBuffer;
   char* sendBuffer;
   DWORD lineLength;
   DWORD uidlIndex;
   DWORD messageCount;
+
+  TlsPhase tlsPhase;
+  int tlsRenegotiating;  // a handshake message inside an open channel
+  int tlsHaveCredentials;
+  int tlsHaveContext;
+  CredHandle tlsCredentials;
+  CtxtHandle tlsContext;
+  SecPkgContext_StreamSizes tlsSizes;
+  char* tlsInput;  // received, not yet decrypted
+  DWORD tlsInputLength;
+  char* tlsOutput;  // encrypted, not yet taken by the socket
+  DWORD tlsOutputLength;
 
   UidTable currentUids;
   UidTable knownUids;

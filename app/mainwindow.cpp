@@ -38,6 +38,8 @@ const Buffer buffers[] = {
     {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
     {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.hostEntryBuffer, HOST_ENTRY_BYTES},
     {&app.lineBuffer, LINE_BUFFER_BYTES},      {&app.sendBuffer, SEND_BUFFER_BYTES},
+    {&app.greeting, LINE_BUFFER_BYTES},        {&app.tlsInput, TLS_INPUT_BYTES},
+    {&app.tlsOutput, TLS_OUTPUT_BYTES},
 };
 
 void releaseBuffers() {
@@ -119,7 +121,15 @@ int onCreate(HWND window, WPARAM, LPARAM) {
     return 0;
   }
 
-  if (!loadSettings()) openSettingsSheet(window);
+  // A settings file that is there but cannot be read is not a first
+  // start: asking for everything anew would soon overwrite it.
+  int loaded = loadSettings();
+  if (loaded < 0) {
+    MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+                APP_TITLE, MB_ICONERROR);
+    return 0;
+  }
+  if (loaded == 0) openSettingsSheet(window);
   loadKnownUids();
   setTrayIcon(window, NIM_ADD, "APPICON", "");
 
@@ -150,7 +160,8 @@ void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      // Refusing the creation ends the program; only a lack of memory does.
+      // Refusing the creation ends the program: a lack of memory, or a
+      // settings file that cannot be read.
       return onCreate(window, wParam, lParam) ? 0 : -1;
     case WM_DESTROY: onDestroy(window, wParam, lParam); return 0;
     case WM_COMMAND: onCommand(window, wParam, lParam); return 0;

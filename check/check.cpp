@@ -13,6 +13,7 @@
 #include "app/appstate.h"
 #include "app/mainwindow.h"
 #include "check/pop3.h"
+#include "check/tls.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
 #include "tray/menu.h"
@@ -52,6 +53,7 @@ void closeSocket() {
   shutdown(app.sessionSocket, SD_BOTH);
   closesocket(app.sessionSocket);
   app.sessionSocket = INVALID_SOCKET;
+  endTls();
 }
 
 }  // namespace
@@ -94,6 +96,8 @@ void startCheck(HWND window) {
   app.animFrame = 0;
   app.messageCount = 0;
   app.newCount = 0;
+  app.sessionSecurity = settings.connectionSecurity;
+  app.greeting[0] = '\0';
   setSessionState(Idle);
   // Whatever an earlier session left unfinished is no part of this one.
   resetLineAssembler();
@@ -188,10 +192,17 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
     failCheck(window, TEXT_LINE_FAULT);
     return;
   }
+  // Implicit TLS: the handshake begins as soon as the connection stands.
+  if (event == FD_CONNECT && app.sessionSecurity == SECURITY_TLS) return beginTls(window);
+  if (event == FD_WRITE) return flushTls();
   if (event != FD_READ) return;
 
+  // Over TLS the bytes collect until a whole record can be decrypted.
   char chunk[256];
-  int received = recv(app.sessionSocket, chunk, sizeof chunk - 1, 0);
+  char* into = chunk;
+  int room = (int)sizeof chunk - 1;
+  if (app.tlsPhase != TlsOff) into = tlsReceiveArea(&room);
+  int received = recv(app.sessionSocket, into, room, 0);
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
     if (WSAGetLastError() == WSAEWOULDBLOCK) return;
@@ -199,17 +210,26 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
     failCheck(window, TEXT_RECEIVE_FAILED);
     return;
   }
-  if (received == 0) {
-    closeSession(window);
-    failCheck(window, TEXT_NOTHING_RECEIVED);
-    return;
-  }
+  if (received == 0) return onServerClosed(window);
   // Restarted before the text is handled, so that a step of the dialogue
   // that stops the timer (the end of a check) stays in force.
   if (app.sessionState != AwaitQuitReply)
     SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
+  if (app.tlsPhase != TlsOff) return receiveTls(window, received);
   chunk[received] = '\0';
   feedReceivedText(window, chunk, (DWORD)received);
+}
+
+void onServerClosed(HWND window) {
+  closeSession(window);
+  failCheck(window, TEXT_NOTHING_RECEIVED);
+}
+
+void sendToServer(const char* text, int length) {
+  if (app.tlsPhase == TlsOpen)
+    sendOverTls(text, (DWORD)length);
+  else
+    ::send(app.sessionSocket, text, length, 0);
 }
 
 void closeSession(HWND window) {
@@ -250,4 +270,5 @@ void endCheckForShutdown(HWND) {
     closesocket(app.sessionSocket);
     app.sessionSocket = INVALID_SOCKET;
   }
+  endTls();
 }

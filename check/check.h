@@ -12,6 +12,10 @@ void connectServer(HWND window);
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam);
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
 void closeSession(HWND window);
+// The server ended the connection before the check was done.
+void onServerClosed(HWND window);
+// Sends a command on the session, inside the TLS channel when there is one.
+void sendToServer(const char* text, int length);
 void failCheck(HWND window, const char* text);
 void CALLBACK onResponseTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);

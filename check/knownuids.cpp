@@ -35,8 +35,7 @@ void storeUid(char* slot, const char* uid, size_t length) {
 }
 
 int loadKnownUids() {
-  HANDLE file = CreateFileA(KNOWN_UIDS_FILE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = openDataFile(KNOWN_UIDS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return 0;
   for (DWORD i = 0; i < UID_SLOTS; i++) {
     DWORD got = 0;
@@ -57,17 +56,11 @@ int loadKnownUids() {
 // longer file keeps its tail. Returns 0 when the file cannot be opened or
 // not all of it was written.
 int saveKnownUids() {
-  HANDLE file = CreateFileA(KNOWN_UIDS_FILE_NAME, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
   static unsigned char image[KNOWN_UIDS_FILE_BYTES];
   for (DWORD i = 0; i < UID_SLOTS; i++)
     memcpy(image + i * KNOWN_UIDS_RECORD_BYTES, app.knownUids[i], KNOWN_UIDS_RECORD_BYTES);
   scrambleBytes(image, sizeof image);
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image, sizeof image, &written, NULL);
-  CloseHandle(file);
-  return ok && written == sizeof image;
+  return writeDataFile(KNOWN_UIDS_FILE_NAME, image, sizeof image);
 }
 
 // Known UIDs still on the server stay, in their order, each once; UIDs not

@@ -9,6 +9,7 @@
 #include "check/apop.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
 #include "tray/trayicon.h"
@@ -21,6 +22,7 @@ const char TEXT_NO_STAT[] = "接続しているサーバはSTATコマンドに�
 const char TEXT_NO_UIDL[] = "接続しているサーバはUIDLコマンドに対応していません.";
 const char TEXT_NO_QUIT[] = "接続しているサーバはQUITコマンドに対応していません.";
 const char TEXT_NO_APOP[] = "接続しているサーバはAPOPに対応していません.";
+const char TEXT_NO_STLS[] = "サーバがSTLSに対応していないにゃ.";
 
 // A refused QUIT is asked once more; a server that refuses again is left.
 const int QUIT_REFUSALS_TOLERATED = 1;
@@ -51,7 +53,7 @@ int readCount(const char* p, DWORD* value) {
 
 void sendCommand(const char* format, const char* first = "", const char* second = "") {
   snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
-  ::send(app.sessionSocket, app.sendBuffer, (int)strlen(app.sendBuffer), 0);
+  sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
 void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
@@ -88,6 +90,9 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
   while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
     *lineFeed = '\0';
     dispatchReply(window);
+    // After the "+OK" to STLS only TLS may follow: whatever else came in
+    // plain text with it is no word of the server's to be trusted.
+    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
     DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
     memmove(app.lineBuffer, lineFeed + 1, rest + 1);
     app.lineLength = rest;
@@ -99,8 +104,14 @@ void dispatchReply(HWND window) {
   switch (app.sessionState) {
     case AwaitGreeting:
       if (!positive) return refuse(window, TEXT_REFUSED);
+      // APOP takes the timestamp of this greeting, even after STLS.
+      strcpy(app.greeting, app.lineBuffer);
+      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
       showProgress(window, "ユーザーIDを認証中...");
       return sendLogin(window);
+    case AwaitStlsReply:
+      if (!positive) return refuse(window, TEXT_NO_STLS);
+      return beginTls(window);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
       showProgress(window, "パスワードを認証中...");
@@ -132,9 +143,21 @@ void sendLogin(HWND window) {
     return;
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.lineBuffer, settings.password)) return refuse(window, TEXT_NO_APOP);
+  if (!buildApopDigest(digest, app.greeting, settings.password)) return refuse(window, TEXT_NO_APOP);
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
+}
+
+void sendStls() {
+  sendCommand("STLS\r\n");
+  setSessionState(AwaitStlsReply);
+}
+
+void onChannelOpen(HWND window) {
+  // Implicit TLS: the greeting is still to come, inside the channel.
+  if (app.sessionState != AwaitStlsReply) return;
+  showProgress(window, "ユーザーIDを認証中...");
+  sendLogin(window);
 }
 
 void sendPass() {

@@ -15,6 +15,9 @@ void resetLineAssembler();
 void dispatchReply(HWND window);
 
 void sendLogin(HWND window);
+void sendStls();
+// The TLS channel is open: after STLS the login follows at once.
+void onChannelOpen(HWND window);
 void sendPass();
 void sendStat();
 void sendUidl();

@@ -12,7 +12,7 @@
 const DWORD basicPageHelp[] = {IDC_SERVER_HOST, 101, IDC_USER_ID, 102, IDC_PASSWORD, 103,
                                IDC_PORT, 104, IDC_PORT_SPIN, 104, IDC_INTERVAL, 106,
                                IDC_INTERVAL_SPIN, 106, IDC_CHECK_AT_STARTUP, 108, IDC_USE_APOP, 109,
-                               IDC_ACCOUNT_NAME, 110, 0, 0};
+                               IDC_ACCOUNT_NAME, 110, IDC_CONNECTION_SECURITY, 111, 0, 0};
 const DWORD soundPageHelp[] = {IDC_SOUND_NOTIFY, 201, IDC_USE_VOICE, 202, IDC_USE_BEEP, 203,
                                IDC_SOUND_NEW_ONLY, 204, IDC_CUSTOM_VOICE, 205, IDC_VOICE_PATH, 206,
                                IDC_VOICE_BROWSE, 207, 0, 0};
@@ -32,6 +32,25 @@ void setChecked(HWND page, int id, int value) {
 
 int isChecked(HWND page, int id) {
   return SendDlgItemMessageA(page, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+// The choices of the connection security box, in the order of the
+// SECURITY_* values.
+const char* const securityChoices[] = {"暗号化しないにゃ", "STLSで暗号化するにゃ",
+                                       "SSL/TLSで暗号化するにゃ"};
+
+// Implicit TLS almost always means port 995, and leaving it for 110; a
+// port the user set to anything else is left alone.
+void suggestPort(HWND page) {
+  int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
+  BOOL isNumber = FALSE;
+  UINT port = GetDlgItemInt(page, IDC_PORT, &isNumber, FALSE);
+  UINT suggested = port;
+  if (security == SECURITY_TLS && port == 110) suggested = IMPLICIT_TLS_PORT;
+  if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = 110;
+  if (!isNumber || suggested == port) return;
+  SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
+  SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
 }
 
 void enable(HWND page, int id, int enabled) { EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE); }
@@ -78,7 +97,7 @@ void updateSoundEnabling(HWND page) {
 
 }  // namespace
 
-INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       SetDlgItemTextA(page, IDC_ACCOUNT_NAME, settings.accountName);
@@ -94,6 +113,12 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
+      for (const char* choice : securityChoices)
+        SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
+      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL, (WPARAM)settings.connectionSecurity, 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE) suggestPort(page);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -106,6 +131,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
         if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
+        int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
+        settings.connectionSecurity = security == SECURITY_STLS || security == SECURITY_TLS ? security
+                                                                                            : SECURITY_NONE;
       }
       return TRUE;
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -1,4 +1,5 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes. Every field but the
+// KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
+// for the connection security, so that every older offset stays put. Every field but the
 // account name is stored complemented, so the password is at least not
 // legible in a hex dump. Single-byte fields come back sign-widened, and the
 // port is stored big-endian.
@@ -9,7 +10,7 @@
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
 Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, 1};
+                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
 
 namespace {
 
@@ -32,6 +33,7 @@ const DWORD AT_TOOLTIP_MODE = 1160;
 const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
+const DWORD AT_CONNECTION_SECURITY = 1291;
 
 struct TextField {
   char** slot;
@@ -65,7 +67,33 @@ const ByteField byteFields[] = {
 
 int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 
+const int FILE_RETRIES = 5;
+const DWORD FILE_RETRY_MS = 100;
+
 }  // namespace
+
+HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
+  for (int attempt = 0;; attempt++) {
+    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        attempt == FILE_RETRIES)
+      return file;
+    Sleep(FILE_RETRY_MS);
+  }
+}
+
+// The file is opened without truncating it, so a longer file keeps its
+// tail, and written in one piece.
+int writeDataFile(const char* name, const void* image, DWORD size) {
+  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+  HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
+  CloseHandle(file);
+  if (!ok && !existed) DeleteFileA(name);
+  return ok;
+}
 
 void scrambleBytes(void* bytes, DWORD length) {
   unsigned char* p = (unsigned char*)bytes;
@@ -83,6 +111,7 @@ void setDefaultSettings() {
   settings.tooltipMode = 0;
   settings.blinkNewOnly = 0;
   settings.useApop = 0;
+  settings.connectionSecurity = SECURITY_NONE;
   settings.showSplash = 1;
 }
 
@@ -93,9 +122,11 @@ void setDefaultSettings() {
 // was read of it. Whatever the file holds, every text ends with a NUL
 // inside its slot.
 int loadSettings() {
-  HANDLE file = CreateFileA(SETTINGS_FILE_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  HANDLE file = openDataFile(SETTINGS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  }
 
   unsigned char image[SETTINGS_FILE_BYTES];
   DWORD got = 0;
@@ -119,18 +150,19 @@ int loadSettings() {
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
+
+  // A file from before the byte existed, or a value this program does not
+  // know, means plain text: the sheet then shows what a check will do.
+  int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  settings.connectionSecurity =
+      security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
   return 1;
 }
 
-// The file is opened without truncating it and receives the whole record
-// from offset 0 in one write, so a longer file keeps its tail and a shorter
-// one grows to the full size. Returns 0 when the file cannot be opened or
-// the record was not written in full.
+// The whole record goes from offset 0 in one write, so a longer file keeps
+// its tail and a shorter one grows to the full size. Returns 0 when the
+// file cannot be opened or the record was not written in full.
 int saveSettings() {
-  HANDLE file = CreateFileA(SETTINGS_FILE_NAME, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-
   unsigned char image[SETTINGS_FILE_BYTES];
   for (const TextField& field : textFields) {
     memcpy(image + field.offset, *field.slot, field.size);
@@ -141,9 +173,6 @@ int saveSettings() {
   for (const ByteField& field : byteFields) image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
-
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image, sizeof image, &written, NULL);
-  CloseHandle(file);
-  return ok && written == sizeof image;
+  image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
+  return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

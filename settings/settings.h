@@ -6,7 +6,14 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-const DWORD SETTINGS_FILE_BYTES = 1291;
+// The original record is 1291 bytes; the connection security byte follows.
+const DWORD SETTINGS_FILE_BYTES = 1292;
+
+// How a check reaches the server.
+const int SECURITY_NONE = 0;  // plain text, as the original record knew it
+const int SECURITY_STLS = 1;  // the plain port, then STLS before logging in
+const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
+const int IMPLICIT_TLS_PORT = 995;
 
 extern const char SETTINGS_FILE_NAME[];
 
@@ -30,6 +37,7 @@ struct Settings {
   int blinkNewOnly;
   int useApop;
   char* accountName;
+  int connectionSecurity;  // SECURITY_*; a file without the byte means none
   int showSplash;  // not stored: the -TOFF switch clears it
 };
 
@@ -37,8 +45,19 @@ extern Settings settings;
 
 // The record as it stands before anything is loaded (texts untouched).
 void setDefaultSettings();
+// 1: loaded; 0: there is no file; -1: the file is there but cannot be
+// read (another program holds it, or it may not be opened).
 int loadSettings();
 int saveSettings();
+
+// Opens one of the program's two files, without sharing. Another program
+// (a virus scanner, a backup) may hold it for a moment: a few short tries
+// before it counts as unavailable.
+HANDLE openDataFile(const char* name, DWORD access, DWORD disposition);
+// Writes a whole file image from its start. A file this write created and
+// could not fill is removed again, so that no half-written file is left
+// to be read as the real one. Returns 1 when every byte was written.
+int writeDataFile(const char* name, const void* image, DWORD size);
 void scrambleBytes(void* bytes, DWORD length);
 
 #endif

@@ -56,7 +56,9 @@ void openSettingsSheet(HWND window) {
   setBusy(0);
   KillTimer(window, TIMER_INTERVAL);
   PropertySheetA(&sheet);
-  saveSettings();
+  if (!saveSettings())
+    MessageBoxA(window, "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
+                APP_TITLE, MB_OK | MB_ICONWARNING);
   setBusy(1);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   startIntervalTimer(window);

@@ -137,6 +137,42 @@ TEST_F(KnownUids, AnUnwritableFileKeepsItsContentsAndTheListStaysRight) {
   EXPECT_EQ(0, app.busy);
 }
 
+TEST_F(KnownUids, TheFileIsWholeOrNotThereAfterAWriteThatStops) {
+  // The disk fills during the first save: the file the save began goes.
+  server.uids = {"p", "q"};
+  standin::failWritesAfterBytes(1000);
+  check();
+  EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
+  EXPECT_EQ((std::vector<std::string>{"p", "q"}), known());
+
+  // Over a whole file the write goes in place and the size stays.
+  standin::failWritesAfterBytes(-1);
+  check();
+  ASSERT_EQ(32768u, standin::readFile("C:\\KivvetLE.log").size());
+  server.uids = {"q", "r"};
+  standin::failWritesAfterBytes(32);
+  check();
+  EXPECT_EQ(32768u, standin::readFile("C:\\KivvetLE.log").size());
+  // The first record was rewritten, the second is still the old one: after
+  // a restart "r" counts as new once more. Mail may be told twice, never
+  // lost.
+  EXPECT_EQ((std::vector<std::string>{"q", "q"}), fileUids());
+  standin::failWritesAfterBytes(-1);
+  restart();
+  check();
+  EXPECT_EQ(1u, app.newCount);
+  EXPECT_EQ((std::vector<std::string>{"q", "r"}), fileUids());
+}
+
+TEST_F(KnownUids, AFileHeldForAMomentIsReadAfterAShortWait) {
+  server.uids = {"p"};
+  check();
+  HANDLE holder = CreateFileA("KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  standin::at(standin::now() + 250, [holder] { CloseHandle(holder); });
+  restart();
+  EXPECT_STREQ("p", app.knownUids[0]);
+}
+
 TEST_F(KnownUids, AShortFileLoadsAsFarAsItGoes) {
   std::string bytes;
   for (const char* uid : {"s1", "s2"}) {

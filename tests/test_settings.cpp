@@ -23,7 +23,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1291u, bytes.size());
+  ASSERT_EQ(1292u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -31,6 +31,42 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
+  EXPECT_EQ(0xFF, at(bytes, 1291));  // plain text
+}
+
+TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
+  for (int security : {SECURITY_NONE, SECURITY_STLS, SECURITY_TLS}) {
+    settings.connectionSecurity = security;
+    settings.port = 995;
+    ASSERT_EQ(1, saveSettings());
+    std::string bytes = file();
+    EXPECT_EQ((unsigned char)~security, at(bytes, 1291));
+    EXPECT_EQ(0xFC, at(bytes, 384));  // every older offset where it was
+    settings.connectionSecurity = -7;
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(security, settings.connectionSecurity);
+    EXPECT_EQ(995, settings.port);
+  }
+}
+
+TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
+  settings.connectionSecurity = SECURITY_TLS;
+  settings.port = 995;
+  strcpy(settings.accountName, "古いファイル");
+  saveSettings();
+  std::string current = file();
+
+  setFile(current.substr(0, 1291));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity);
+  EXPECT_EQ(995, settings.port);
+  EXPECT_STREQ("古いファイル", settings.accountName);
+
+  for (int stored : {3, 0x80, 0xFF}) {
+    setFile(current.substr(0, 1291) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
+  }
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
@@ -95,19 +131,53 @@ TEST_F(SettingsFile, SingleBytesComeBackSignWidened) {
   EXPECT_EQ(-56, settings.intervalMinutes);
 }
 
-TEST_F(SettingsFile, MissingOrLockedFileLeavesTheRecordAlone) {
+TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
   settings.port = 1234;
   EXPECT_EQ(0, loadSettings());
   EXPECT_EQ(1234, settings.port);
 
+  // Held by another program for good: a few tries, half a second in all.
   saveSettings();
   HANDLE other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
   settings.port = 9;
-  EXPECT_EQ(0, loadSettings());
+  DWORD start = standin::now();
+  EXPECT_EQ(-1, loadSettings());
+  EXPECT_EQ(500u, standin::now() - start);
   EXPECT_EQ(0, saveSettings());
   EXPECT_EQ(9, settings.port);
   CloseHandle(other);
+
+  // Held for a moment only: the next try reads it.
+  other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  standin::at(standin::now() + 150, [other] { CloseHandle(other); });
+  EXPECT_EQ(1, loadSettings());
+  EXPECT_EQ(1234, settings.port);
+}
+
+TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
+  // A full disk (or the end of the process) in the middle of the write: a
+  // file the save created goes again, so the next start is a first start
+  // rather than one with half a record.
+  standin::failWritesAfterBytes(500);
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.cfg"));
+  EXPECT_EQ(0, loadSettings());
+
+  // Over an existing record the write goes in place: every byte is the old
+  // one or the new one, and the file keeps its size.
+  standin::failWritesAfterBytes(-1);
+  settings.port = 1234;
+  saveSettings();
+  settings.port = 4321;
+  strcpy(settings.accountName, "new");
+  standin::failWritesAfterBytes(500);
+  EXPECT_EQ(0, saveSettings());
+  EXPECT_EQ(1292u, file().size());
+  settings.port = 0;
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(4321, settings.port);      // before the cut
+  EXPECT_STREQ("", settings.accountName);  // after it
 }
 
 TEST_F(SettingsFile, AFileWithoutTheAccountNameLoadsEverythingElse) {
@@ -158,16 +228,16 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1291, 'z') + tail);
+  setFile(std::string(1292, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2000u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1291));
+  ASSERT_EQ(2001u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1292));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1291u, file().size());
+  EXPECT_EQ(1292u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -1,6 +1,8 @@
 // The settings sheet as a user fills it in: what each page shows, what
 // OK and Cancel keep, the enabling on the sound page, the file choosers,
 // dropped files and F1.
+#include <sys/stat.h>
+
 #include "resources/ids.h"
 #include "settings/sheet.h"
 #include "tests/support/mailcheck.h"
@@ -67,6 +69,37 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(standin::now() + 60000, standin::timerDue(window, TIMER_INTERVAL));
 }
 
+TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
+  settings.connectionSecurity = SECURITY_STLS;
+  openWith([] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ((std::vector<std::string>{"暗号化しないにゃ", "STLSで暗号化するにゃ", "SSL/TLSで暗号化するにゃ"}),
+              standin::controlItems(page, IDC_CONNECTION_SECURITY));
+    EXPECT_EQ(SECURITY_STLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
+    // Implicit TLS with the plain port moves to 995, and back again.
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_TLS);
+    EXPECT_EQ("995", standin::controlText(page, IDC_PORT));
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_NONE);
+    EXPECT_EQ("110", standin::controlText(page, IDC_PORT));
+    // A port of the user's own choosing stays.
+    standin::typeInto(page, IDC_PORT, "1110");
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_TLS);
+    EXPECT_EQ("1110", standin::controlText(page, IDC_PORT));
+    standin::pressOk();
+  });
+  EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
+  EXPECT_EQ(1110, settings.port);
+  EXPECT_EQ((char)~SECURITY_TLS, standin::readFile("C:\\KivvetLE.cfg").at(1291));
+
+  openWith([] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_NONE);
+    standin::pressCancel();
+  });
+  EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
+}
+
 TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {
   settings.soundNotify = 0;
   strcpy(settings.mailerPath, "C:\\Mail\\m.exe");
@@ -91,7 +124,25 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   });
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
-  EXPECT_EQ(1291u, standin::readFile("C:\\KivvetLE.cfg").size());
+  EXPECT_EQ(1292u, standin::readFile("C:\\KivvetLE.cfg").size());
+}
+
+TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
+  standin::writeFile("C:\\KivvetLE.cfg", std::string(1292, (char)0xFF));
+  chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
+  size_t boxes = standin::messageBoxes().size();
+  openWith([] {
+    HWND page = standin::showPage(0);
+    standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
+    standin::pressOk();
+  });
+  ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
+  EXPECT_EQ("設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
+            standin::messageBoxes().back().text);
+  EXPECT_EQ(std::string(1292, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
+  EXPECT_STREQ("pop.example.jp", settings.serverHost);
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
 TEST_F(SettingsSheet, GraysTheGuardedItemsWhileOpen) {
@@ -227,10 +278,13 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
   standin::setString(104, "ポート番号にゃ");
   standin::setString(106, "何分おきかにゃ");
   standin::setString(303, "パラメータにゃ");
+  standin::setString(111, "暗号化にゃ");
   openWith([] {
     HWND page = standin::showPage(0);
     standin::pressF1(page, IDC_PORT_SPIN);
     EXPECT_EQ("ポート番号にゃ", standin::helpTipText());
+    standin::pressF1(page, IDC_CONNECTION_SECURITY);
+    EXPECT_EQ("暗号化にゃ", standin::helpTipText());
     standin::pressF1(page, IDC_INTERVAL_SPIN);
     EXPECT_EQ("何分おきかにゃ", standin::helpTipText());
     standin::pressF1(page, -1);  // a label: nothing new

@@ -243,6 +243,25 @@ TEST_F(Shutdown, EveryStartUpFailureEndsWithExitCodeZero) {
   EXPECT_EQ(0u, standin::trayIconCount());
 }
 
+TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
+  // Not a first start: a sheet of defaults would overwrite the user's file
+  // as soon as the other program let go of it.
+  settings.port = 2110;
+  writeSettingsFile();
+  std::string before = standin::readFile("C:\\KivvetLE.cfg");
+  HANDLE other = CreateFileA("C:\\KivvetLE.cfg", GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
+  ASSERT_EQ(1u, standin::messageBoxes().size());
+  EXPECT_EQ("設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+            standin::messageBoxes()[0].text);
+  EXPECT_EQ(MB_ICONERROR, standin::messageBoxes()[0].type);
+  EXPECT_TRUE(standin::propertySheets().empty());
+  EXPECT_EQ(0u, standin::trayIconCount());
+  CloseHandle(other);
+  EXPECT_EQ(before, standin::readFile("C:\\KivvetLE.cfg"));
+}
+
 TEST_F(Shutdown, RunningOutOfMemoryAtStartUpSaysSoAndLeavesNothing) {
   for (int failing : {1, 5, 11, 600, 2058}) {
     resetProgram();

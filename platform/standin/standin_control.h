@@ -170,6 +170,42 @@ std::vector<int> shutdownsOf(SOCKET s);
 void onConnect(std::function<void(SOCKET)> action);
 void onLineSent(std::function<void(SOCKET, const std::string&)> action);
 
+// ---- TLS: the test's server speaks the stand-in's toy TLS ----
+// A record is a type byte (0x15 alert, 0x16 handshake, 0x17 data), 0x03
+// 0x03, a two-byte length and the body. A data record's body is the text,
+// every byte XOR 0x5A, and a 16-byte trailer. The handshake: the client's
+// "client-hello <target>", the server's "server-hello", the client's
+// "client-key", the server's "server-finished" naming its certificate.
+struct TlsServer {
+  std::string certificateName = "localhost";
+  bool trusted = true;
+  bool expired = false;
+  bool refusesHandshake = false;    // an alert instead of its hello
+  bool asksForCertificate = false;  // a client certificate request in its hello
+  bool sendsTicket = false;         // a handshake message right after its finish
+  size_t pieceSize = 0;             // handshake records in pieces, 1 ms apart
+};
+// From now on the server's end of the socket speaks TLS: it answers the
+// handshake by itself, decrypts what the program sends (lines still reach
+// onLineSent) and encrypts what serverSends is given.
+void serveTls(SOCKET s, const TlsServer& script);
+// Called when the server has sent its finish.
+void onTlsOpen(std::function<void(SOCKET)> action);
+// Bytes to the program as they are, TLS or not.
+void serverSendsRaw(SOCKET s, const std::string& bytes);
+std::string tlsRecord(int type, const std::string& body);
+std::string tlsDataRecord(const std::string& text);
+// The next AcquireCredentialsHandleA fails.
+void failNextCredentials();
+// The flags of the last credentials asked for, and the SSPI handles,
+// buffers, certificates and chains the program holds now.
+DWORD lastCredentialFlags();
+int liveTlsObjects();
+// The socket takes only so many more bytes (then WSAEWOULDBLOCK) until
+// makeWritable posts FD_WRITE; -1: no limit.
+void limitSendRoom(SOCKET s, long bytes);
+void makeWritable(SOCKET s);
+
 // ---- host lookups ----
 void setHostAddress(const std::string& name, const std::string& dotted);
 void setLookupDelay(DWORD ms);
@@ -249,6 +285,10 @@ void typeInto(HWND dialog, int id, const std::string& text);
 void click(HWND dialog, int id);
 // A click on an option button: it is checked, the others of its group not.
 void clickOption(HWND dialog, int id, const std::vector<int>& group);
+// Picks the item of a drop-down list, as a user does (CBN_SELCHANGE).
+void chooseItem(HWND dialog, int id, int index);
+int controlSelection(HWND dialog, int id);
+std::vector<std::string> controlItems(HWND dialog, int id);
 void dropFiles(HWND dialog, const std::vector<std::string>& paths);
 size_t openDropCount();
 // F1 over a control: WM_HELP with the control's window.

@@ -104,6 +104,7 @@ void reset() {
   resetNet();
   resetShell();
   resetDialogs();
+  resetTls();
   setArguments({"KivvetLE.exe"});
 }
 
@@ -442,6 +443,8 @@ DWORD GetTickCount(void) { return world().clock; }
 void Sleep(DWORD milliseconds) {
   record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
+  // The rest of the world goes on meanwhile; our own messages wait.
+  standin::runScheduledActionsNow();
 }
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {

@@ -117,6 +117,16 @@ void click(HWND dialog, int id) {
   dialog->dialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
 }
 
+void chooseItem(HWND dialog, int id, int index) {
+  HWND list = control(dialog, id);
+  if (!list->enabled || index < 0 || index >= (int)list->items.size()) return;
+  list->selection = index;
+  dialog->dialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)list);
+}
+
+int controlSelection(HWND dialog, int id) { return control(dialog, id)->selection; }
+std::vector<std::string> controlItems(HWND dialog, int id) { return control(dialog, id)->items; }
+
 void clickOption(HWND dialog, int id, const std::vector<int>& group) {
   HWND button = control(dialog, id);
   if (!button->enabled) return;
@@ -220,6 +230,13 @@ LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LP
     case BM_GETCHECK: return item->checked ? BST_CHECKED : BST_UNCHECKED;
     case UDM_SETRANGE: item->range = lParam; return 0;
     case UDM_SETPOS: item->position = (int)(short)LOWORD(lParam); return 0;
+    case CB_ADDSTRING:
+      item->items.push_back((const char*)lParam);
+      return (LRESULT)item->items.size() - 1;
+    case CB_SETCURSEL:
+      item->selection = wParam < item->items.size() ? (int)wParam : -1;
+      return item->selection < 0 ? CB_ERR : item->selection;
+    case CB_GETCURSEL: return item->selection < 0 ? CB_ERR : item->selection;
     default: return 0;
   }
 }

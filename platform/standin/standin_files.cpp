@@ -301,6 +301,28 @@ BOOL CloseHandle(HANDLE object) {
   return TRUE;
 }
 
+// As Windows: a file another handle has open cannot be deleted (the
+// program opens its files without FILE_SHARE_DELETE).
+BOOL DeleteFileA(LPCSTR name) {
+  record("DeleteFileA(" + standin::quoted(name) + ")");
+  std::string full;
+  if (!standin::normalise(name, &full)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  std::string key = standin::lower(full);
+  for (auto& entry : standin::openFiles)
+    if (entry.second.path == key) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  if (unlink(standin::toHost(full).c_str()) != 0) {
+    SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 DWORD GetFileAttributesA(LPCSTR path) {
   struct stat info;
   std::string host = standin::hostPath(path ? path : "");

@@ -25,6 +25,11 @@ struct FakeSocket {
   bool peerClosed = false;
   int recvError = 0;
   std::vector<int> shutdowns;
+  long sendRoom = -1;  // bytes send() still takes; -1: any number
+  // The server's end of a TLS channel.
+  enum { NoTls, AwaitClientHello, AwaitClientKey, TlsOpen } tls = NoTls;
+  TlsServer tlsScript;
+  std::string tlsPending;  // from the program, not yet a whole record
 };
 
 struct Lookup {
@@ -47,6 +52,7 @@ std::string connectAddress;
 int connectPort = 0;
 std::function<void(SOCKET)> connectAction;
 std::function<void(SOCKET, const std::string&)> lineAction;
+std::function<void(SOCKET)> tlsOpenAction;
 
 std::map<std::string, std::string> hosts;
 DWORD lookupDelay = 0;
@@ -176,6 +182,7 @@ void resetNet() {
   connectPort = 0;
   connectAction = nullptr;
   lineAction = nullptr;
+  tlsOpenAction = nullptr;
   hosts.clear();
   lookupDelay = 0;
   lookupRequestFails = false;
@@ -213,6 +220,16 @@ void connectionEstablished(SOCKET s, int error) {
 
 void serverSends(SOCKET s, const std::string& bytes) {
   FakeSocket* socket = find(s);
+  if (socket && socket->tls == FakeSocket::TlsOpen) {
+    std::string records;
+    for (size_t at = 0; at < bytes.size(); at += 16384) records += tlsDataRecord(bytes.substr(at, 16384));
+    return serverSendsRaw(s, records);
+  }
+  serverSendsRaw(s, bytes);
+}
+
+void serverSendsRaw(SOCKET s, const std::string& bytes) {
+  FakeSocket* socket = find(s);
   if (!socket || socket->peerClosed) return;
   socket->inbox += bytes;
   if (!socket->readOutstanding) {
@@ -242,6 +259,91 @@ void onConnect(std::function<void(SOCKET)> action) { connectAction = std::move(a
 void onLineSent(std::function<void(SOCKET, const std::string&)> action) {
   lineAction = std::move(action);
 }
+
+void serveTls(SOCKET s, const TlsServer& script) {
+  if (FakeSocket* socket = find(s)) {
+    socket->tls = FakeSocket::AwaitClientHello;
+    socket->tlsScript = script;
+    socket->tlsPending.clear();
+  }
+}
+
+void onTlsOpen(std::function<void(SOCKET)> action) { tlsOpenAction = std::move(action); }
+
+void limitSendRoom(SOCKET s, long bytes) {
+  if (FakeSocket* socket = find(s)) socket->sendRoom = bytes;
+}
+
+void makeWritable(SOCKET s) {
+  if (FakeSocket* socket = find(s)) {
+    socket->sendRoom = -1;
+    notify(s, *socket, FD_WRITE, 0);
+  }
+}
+
+namespace {
+
+// The server's handshake records, whole or in the script's pieces; then
+// `after`, once the last piece is on its way.
+void sendHandshake(SOCKET s, const TlsServer& script, const std::string& records,
+                   std::function<void()> after = nullptr) {
+  if (script.pieceSize == 0) {
+    serverSendsRaw(s, records);
+    if (after) after();
+    return;
+  }
+  DWORD when = now();
+  for (size_t at = 0; at < records.size(); at += script.pieceSize) {
+    std::string piece = records.substr(at, script.pieceSize);
+    standin::at(++when, [s, piece] { serverSendsRaw(s, piece); });
+  }
+  if (after) standin::at(when, after);
+}
+
+// Lines of plain text the program sent, to the test's server.
+void takeLines(SOCKET s, FakeSocket* socket, const std::string& text) {
+  socket->partialLine += text;
+  size_t end;
+  while ((end = socket->partialLine.find("\r\n")) != std::string::npos) {
+    std::string line = socket->partialLine.substr(0, end);
+    socket->partialLine.erase(0, end + 2);
+    if (lineAction) lineAction(s, line);
+    if (!find(s)) return;
+  }
+}
+
+// The server's end of TLS reads what the program sent.
+void serverReadsTls(SOCKET s, FakeSocket* socket) {
+  int type;
+  std::string body;
+  size_t length;
+  while (takeTlsRecord(socket->tlsPending, &type, &body, &length)) {
+    socket->tlsPending.erase(0, length);
+    const TlsServer& script = socket->tlsScript;
+    if (socket->tls == FakeSocket::AwaitClientHello && type == 0x16 &&
+        body.compare(0, 12, "client-hello") == 0) {
+      if (script.refusesHandshake) return sendHandshake(s, script, tlsRecord(0x15, "handshake-failure"));
+      socket->tls = FakeSocket::AwaitClientKey;
+      sendHandshake(s, script, tlsRecord(0x16, script.asksForCertificate ? "server-hello certificate-request"
+                                                                          : "server-hello"));
+    } else if (socket->tls == FakeSocket::AwaitClientKey && type == 0x16 && body == "client-key") {
+      std::string finish = "server-finished name=" + script.certificateName +
+                           " trusted=" + (script.trusted ? "1" : "0") + " expired=" + (script.expired ? "1" : "0");
+      std::string records = tlsRecord(0x16, finish);
+      if (script.sendsTicket) records += tlsRecord(0x16, "ticket");
+      socket->tls = FakeSocket::TlsOpen;
+      sendHandshake(s, script, records, [s] {
+        if (tlsOpenAction) tlsOpenAction(s);
+      });
+    } else if (socket->tls == FakeSocket::TlsOpen && type == 0x17 && body.size() >= 16) {
+      takeLines(s, socket, maskTlsText(body.substr(0, body.size() - 16)));
+    }
+    socket = find(s);
+    if (!socket) return;
+  }
+}
+
+}  // namespace
 
 void setHostAddress(const std::string& name, const std::string& dotted) { hosts[name] = dotted; }
 void setLookupDelay(DWORD ms) { lookupDelay = ms; }
@@ -347,16 +449,22 @@ int send(SOCKET s, const char* buffer, int length, int) {
     standin::lastErrorCode = WSAENOTSOCK;
     return SOCKET_ERROR;
   }
+  if (socket->sendRoom == 0) {
+    standin::lastErrorCode = WSAEWOULDBLOCK;
+    return SOCKET_ERROR;
+  }
+  if (socket->sendRoom > 0 && length > socket->sendRoom) length = (int)socket->sendRoom;
+  if (socket->sendRoom > 0) socket->sendRoom -= length;
   std::string bytes(buffer, (size_t)length);
   socket->sent += bytes;
-  record("send(" + standin::quoted(bytes.c_str()) + ")");
-  socket->partialLine += bytes;
-  size_t end;
-  while ((end = socket->partialLine.find("\r\n")) != std::string::npos) {
-    std::string line = socket->partialLine.substr(0, end);
-    socket->partialLine.erase(0, end + 2);
-    if (standin::lineAction) standin::lineAction(s, line);
+  if (socket->tls != standin::FakeSocket::NoTls) {
+    record("send(" + std::to_string(length) + " bytes of TLS)");
+    socket->tlsPending += bytes;
+    standin::serverReadsTls(s, socket);
+    return length;
   }
+  record("send(" + standin::quoted(bytes.c_str()) + ")");
+  standin::takeLines(s, socket, bytes);
   return length;
 }
 

@@ -30,6 +30,8 @@ struct HWND__ {
   INT_PTR result = 0;
   LPARAM range = 0;
   int position = 0;
+  std::vector<std::string> items;  // of a drop-down list
+  int selection = -1;
   std::map<int, HWND> controls;
 };
 
@@ -111,6 +113,11 @@ void resetFiles();
 void resetNet();
 void resetShell();
 void resetDialogs();
+void resetTls();
+// The toy TLS records (standin_tls.cpp): parse one from the front of the
+// bytes; false while it is incomplete.
+bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_t* length);
+std::string maskTlsText(const std::string& text);
 bool isTitleModule(HMODULE module);
 HMODULE loadTitleLibrary();
 LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam);

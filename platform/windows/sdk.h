@@ -14,6 +14,11 @@
 #include <commdlg.h>
 #include <mmsystem.h>
 #include <stdlib.h>
+// TLS: SChannel through SSPI, and the certificate chain checks.
+#define SECURITY_WIN32
+#include <wincrypt.h>
+#include <security.h>
+#include <schannel.h>
 
 // winsock.h (version 1.1) leaves out the shutdown() constants that
 // Windows Sockets 2 named; the values are the same.

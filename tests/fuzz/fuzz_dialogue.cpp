@@ -2,8 +2,12 @@
 // crash nor overrun a buffer, and every session must end with the program
 // free to check again.
 //
-// Input: byte 0 picks the settings (APOP, new-mail counting); then pieces,
-// each a length byte and that many bytes, delivered as separate chunks.
+// Input: byte 0 picks the settings (APOP, new-mail counting) and the
+// connection: plain text; STLS, the server turning to TLS when asked;
+// implicit TLS with the server's handshake done for it, the pieces then
+// arriving as records; implicit TLS with the pieces taken as raw records.
+// Then pieces, each a length byte and that many bytes, delivered as
+// separate chunks.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,7 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   registerMainClass(app.appInstance);
   standin::writeFile("C:\\KivvetLE.cfg", "");  // a file exists: no sheet
   HWND window = createMainWindow(app.appInstance);
-  strcpy(settings.serverHost, "127.0.0.1");
   strcpy(settings.userId, "cat");
   strcpy(settings.password, "nyan");
   settings.port = 110;
@@ -34,11 +37,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.useApop = data[0] & 1;
   settings.soundNewOnly = (data[0] >> 1) & 1;
   settings.blinkNewOnly = (data[0] >> 2) & 1;
+  int connection = (data[0] >> 3) & 3;
+  settings.connectionSecurity = connection == 0 ? SECURITY_NONE : connection == 1 ? SECURITY_STLS : SECURITY_TLS;
+  strcpy(settings.serverHost, connection == 0 ? "127.0.0.1" : "localhost");
+  standin::setHostAddress("localhost", "127.0.0.1");
+  bool raw = connection == 3;
 
   SOCKET server = INVALID_SOCKET;
-  standin::onConnect([&server](SOCKET s) {
+  standin::onConnect([&server, connection](SOCKET s) {
     server = s;
     standin::connectionEstablished(s, 0);
+    if (connection == 2) standin::serveTls(s, standin::TlsServer());
+  });
+  standin::onLineSent([connection](SOCKET s, const std::string& line) {
+    if (connection == 1 && line == "STLS") standin::serveTls(s, standin::TlsServer());
   });
   PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
   standin::pump();
@@ -47,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (at < size) {
     size_t length = data[at++];
     if (length > size - at) length = size - at;
-    standin::serverSends(server, std::string((const char*)data + at, length));
+    std::string piece((const char*)data + at, length);
+    raw ? standin::serverSendsRaw(server, piece) : standin::serverSends(server, piece);
     at += length;
     standin::pump();
   }
@@ -57,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   standin::advance(130000);
   if (app.busy != 0 || app.sessionState != Idle || standin::socketOpen(server)) abort();
   if (app.lineLength >= LINE_BUFFER_BYTES || strlen(app.lineBuffer) != app.lineLength) abort();
+  if (app.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
   DestroyWindow(window);
   return 0;
 }

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (strnlen(text, SHORT_TEXT_BYTES) == SHORT_TEXT_BYTES) abort();
   for (const char* text : longTexts)
     if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
+  if (settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS) abort();
 
   standin::writeFile("C:\\KivvetLE.log", bytes);
   for (DWORD i = 0; i < UID_SLOTS; i++) memset(app.knownUids[i], 0, UID_SLOT_BYTES);

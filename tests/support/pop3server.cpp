@@ -45,12 +45,20 @@ void servePop3(FakePop3& server) {
       return;
     }
     standin::connectionEstablished(s, 0);
+    if (self->tls == 2) return standin::serveTls(s, self->tlsScript);
     if (self->greets) deliver(*self, s, self->greeting + "\r\n");
+  });
+  standin::onTlsOpen([self](SOCKET s) {
+    if (self->tls == 2 && self->greets) deliver(*self, s, self->greeting + "\r\n");
   });
   standin::onLineSent([self](SOCKET s, const std::string& line) {
     self->commands.push_back(line);
     std::string word = line.substr(0, line.find(' '));
     if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end()) return;
+    if (word == "STLS" && self->tls == 1 && !self->replies.count("STLS")) {
+      standin::serverSends(s, "+OK begin TLS\r\n");
+      return standin::serveTls(s, self->tlsScript);
+    }
     deliver(*self, s, answerTo(*self, line) + "\r\n");
   });
 }

@@ -24,6 +24,10 @@ struct FakePop3 {
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
   size_t pieceSize = 0;
+  // 0: plain text; 1: offers STLS; 2: TLS from the first byte, then the
+  // greeting inside it. The script says how the server's TLS behaves.
+  int tls = 0;
+  standin::TlsServer tlsScript;
 
   std::vector<std::string> commands;  // every line received, in order
   SOCKET socket = INVALID_SOCKET;     // the last connection

@@ -35,7 +35,8 @@ CHECK = CHILD | 0x00010000 | 0x3       # WS_TABSTOP | BS_AUTOCHECKBOX
 OPTION = CHILD | 0x9                   # BS_AUTORADIOBUTTON, no WS_TABSTOP, no WS_GROUP
 PUSH = CHILD | 0x00010000              # WS_TABSTOP | BS_PUSHBUTTON
 LABEL = CHILD | 0x00020000             # WS_GROUP | SS_LEFT
-BUTTON, EDITCLASS, STATIC = 0x80, 0x81, 0x82
+CHOICE = CHILD | 0x00010000 | 0x00200000 | 0x3  # WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST
+BUTTON, EDITCLASS, STATIC, COMBOBOX = 0x80, 0x81, 0x82, 0x85
 UPDOWN = "msctls_updown32"
 WS_EX_RIGHT = 0x1000
 
@@ -53,6 +54,7 @@ PAGES = {
         (-1, STATIC, (0, 97, 136, 8), "POP3ポート番号を入力してにゃ（通常は110番）", LABEL, 0),
         (104, EDITCLASS, (1, 105, 44, 12), "", NUMBER, WS_EX_RIGHT),
         (105, UPDOWN, (37, 105, 9, 12), "", SPIN, 0),
+        (111, COMBOBOX, (49, 105, 144, 48), "", CHOICE, 0),
         (106, EDITCLASS, (1, 125, 44, 12), "", NUMBER, WS_EX_RIGHT),
         (107, UPDOWN, (37, 125, 9, 12), "", SPIN, 0),
         (-1, STATIC, (49, 129, 144, 8), "分おきに到着確認するにゃ", LABEL, 0),
@@ -85,7 +87,7 @@ PAGES = {
 }
 
 # Help context ids of the settings pages; the up-down controls use 104 and 106.
-TOPICS = [101, 102, 103, 104, 106, 108, 109, 110,
+TOPICS = [101, 102, 103, 104, 106, 108, 109, 110, 111,
           201, 202, 203, 204, 205, 206, 207, 301, 302, 303, 401, 402, 403, 404]
 
 

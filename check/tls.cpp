@@ -1,0 +1,303 @@
+// TLS for the check, through SChannel. The server's certificate is checked
+// by the program itself (SCH_CRED_MANUAL_CRED_VALIDATION) against the
+// system's trusted roots and the configured host name, before the
+// dialogue says a word inside the channel: no password leaves the program
+// unless the certificate passed.
+#include "check/tls.h"
+
+#include <string.h>
+
+#include "check/check.h"
+#include "check/pop3.h"
+#include "settings/settings.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
+const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できないにゃ.";
+const char TEXT_CERT_WRONG_HOST[] = "証明書のサーバ名が違うにゃ.";
+const char TEXT_CERT_EXPIRED[] = "サーバの証明書の期限切れにゃ.";
+const char TEXT_CERT_BAD[] = "サーバの証明書に問題があるにゃ.";
+
+const ULONG CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                              ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+
+// The server may ask for a client certificate; we have none to give, and
+// say so by asking again. A server that keeps asking is left.
+const int CREDENTIAL_RETRIES = 2;
+
+// Ends the session over a channel that failed. Nothing more is sent: a
+// channel that is not open carries no QUIT.
+void failTls(HWND window, const char* text) {
+  closeSession(window);
+  failCheck(window, text);
+}
+
+// Queues bytes for the server and sends what the socket takes now.
+int queueForServer(const void* bytes, DWORD length) {
+  if (length > TLS_OUTPUT_BYTES - app.tlsOutputLength) return 0;
+  memcpy(app.tlsOutput + app.tlsOutputLength, bytes, length);
+  app.tlsOutputLength += length;
+  flushTls();
+  return 1;
+}
+
+// Sends a handshake token SChannel produced, then frees it.
+int sendToken(SecBuffer* token) {
+  if (token->pvBuffer == NULL) return 1;
+  int queued = queueForServer(token->pvBuffer, token->cbBuffer);
+  FreeContextBuffer(token->pvBuffer);
+  token->pvBuffer = NULL;
+  return queued;
+}
+
+// What SChannel left unread moves to the front of the input; without an
+// "extra" buffer everything was taken.
+void keepUnread(const SecBuffer* buffers, ULONG count) {
+  for (ULONG i = 0; i < count; i++)
+    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= app.tlsInputLength) {
+      memmove(app.tlsInput, app.tlsInput + app.tlsInputLength - buffers[i].cbBuffer,
+              buffers[i].cbBuffer);
+      app.tlsInputLength = buffers[i].cbBuffer;
+      return;
+    }
+  app.tlsInputLength = 0;
+}
+
+// Checks the server's certificate; returns the failure text, or NULL
+// when the chain ends in a trusted root and names the configured host.
+const char* certificateProblem() {
+  PCCERT_CONTEXT certificate = NULL;
+  if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+          SEC_E_OK ||
+      certificate == NULL)
+    return TEXT_CERT_BAD;
+
+  LPSTR serverUsage[] = {(LPSTR)szOID_PKIX_KP_SERVER_AUTH};
+  CERT_CHAIN_PARA chainRequest;
+  memset(&chainRequest, 0, sizeof chainRequest);
+  chainRequest.cbSize = sizeof chainRequest;
+  chainRequest.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+  chainRequest.RequestedUsage.Usage.cUsageIdentifier = 1;
+  chainRequest.RequestedUsage.Usage.rgpszUsageIdentifier = serverUsage;
+  PCCERT_CHAIN_CONTEXT chain = NULL;
+  if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chainRequest, 0,
+                               NULL, &chain)) {
+    CertFreeCertificateContext(certificate);
+    return TEXT_CERT_UNTRUSTED;
+  }
+
+  WCHAR serverName[SHORT_TEXT_BYTES];
+  if (MultiByteToWideChar(CP_ACP, 0, settings.serverHost, -1, serverName, SHORT_TEXT_BYTES) == 0)
+    serverName[0] = 0;
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA serverCheck;
+  memset(&serverCheck, 0, sizeof serverCheck);
+  serverCheck.cbStruct = sizeof serverCheck;
+  serverCheck.dwAuthType = AUTHTYPE_SERVER;
+  serverCheck.pwszServerName = serverName;
+  CERT_CHAIN_POLICY_PARA policy;
+  memset(&policy, 0, sizeof policy);
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &serverCheck;
+  CERT_CHAIN_POLICY_STATUS verdict;
+  memset(&verdict, 0, sizeof verdict);
+  verdict.cbSize = sizeof verdict;
+  BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
+  CertFreeCertificateChain(chain);
+  CertFreeCertificateContext(certificate);
+
+  if (!checked) return TEXT_CERT_BAD;
+  switch ((DWORD)verdict.dwError) {
+    case 0: return NULL;
+    case (DWORD)CERT_E_CN_NO_MATCH: return TEXT_CERT_WRONG_HOST;
+    case (DWORD)CERT_E_UNTRUSTEDROOT:
+    case (DWORD)CERT_E_CHAINING:
+    case (DWORD)TRUST_E_CERT_SIGNATURE: return TEXT_CERT_UNTRUSTED;
+    case (DWORD)CERT_E_EXPIRED: return TEXT_CERT_EXPIRED;
+    default: return TEXT_CERT_BAD;
+  }
+}
+
+void decryptReceived(HWND window);
+
+// The handshake is complete: a first one must show a good certificate
+// before the dialogue goes on inside the channel.
+void openChannel(HWND window) {
+  if (!app.tlsRenegotiating) {
+    const char* problem = certificateProblem();
+    if (problem != NULL) return failTls(window, problem);
+    if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_STREAM_SIZES, &app.tlsSizes) != SEC_E_OK)
+      return failTls(window, TEXT_TLS_FAILED);
+  }
+  app.tlsRenegotiating = 0;
+  app.tlsPhase = TlsOpen;
+  onChannelOpen(window);
+  if (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) decryptReceived(window);
+}
+
+// Feeds the handshake with what has arrived, as long as it makes progress.
+void continueHandshake(HWND window) {
+  int credentialRetries = 0;
+  while (app.tlsPhase == TlsHandshake) {
+    SecBuffer in[2] = {{app.tlsInputLength, SECBUFFER_TOKEN, app.tlsInput}, {0, SECBUFFER_EMPTY, NULL}};
+    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+    SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
+    SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
+    ULONG granted = 0;
+    SECURITY_STATUS status = InitializeSecurityContextA(
+        &app.tlsCredentials, &app.tlsContext, settings.serverHost, CONTEXT_REQUEST, 0, 0, &inDesc, 0,
+        NULL, &outDesc, &granted, NULL);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+      if (app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+      return;
+    }
+    // A failure may come with an alert for the server; it goes first.
+    int sent = sendToken(&out[0]);
+    if (FAILED(status) || !sent) return failTls(window, TEXT_TLS_FAILED);
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+      if (++credentialRetries > CREDENTIAL_RETRIES) return failTls(window, TEXT_TLS_FAILED);
+      continue;
+    }
+    keepUnread(in, 2);
+    if (status == SEC_E_OK) return openChannel(window);
+    if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, TEXT_TLS_FAILED);
+    if (app.tlsInputLength == 0) return;  // the server's turn
+  }
+}
+
+// Hands the plain text to the dialogue in the pieces a plain socket would
+// deliver, so that a line is judged alike whichever way it came. Returns 0
+// when the dialogue ended the session meanwhile.
+int deliverPlainText(HWND window, const char* text, DWORD length) {
+  const DWORD PIECE = 255;
+  for (DWORD at = 0; at < length; at += PIECE) {
+    feedReceivedText(window, text + at, length - at < PIECE ? length - at : PIECE);
+    if (app.tlsPhase != TlsOpen) return 0;
+  }
+  return 1;
+}
+
+void decryptReceived(HWND window) {
+  while (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) {
+    SecBuffer buffers[4] = {{app.tlsInputLength, SECBUFFER_DATA, app.tlsInput},
+                            {0, SECBUFFER_EMPTY, NULL},
+                            {0, SECBUFFER_EMPTY, NULL},
+                            {0, SECBUFFER_EMPTY, NULL}};
+    SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
+    SECURITY_STATUS status = DecryptMessage(&app.tlsContext, &description, 0, NULL);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) break;
+    if (status == SEC_I_CONTEXT_EXPIRED) {
+      // The server closed the channel. After QUIT that only ends the
+      // session; before, it is a connection that ended without a word.
+      if (app.sessionState == AwaitQuitReply) return closeSession(window);
+      return onServerClosed(window);
+    }
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return failTls(window, TEXT_TLS_FAILED);
+
+    // The plain text and the unread rest both lie inside tlsInput; the
+    // rest is remembered before the dialogue sees the text.
+    const char* plain = NULL;
+    DWORD plainLength = 0;
+    DWORD unread = 0;
+    for (const SecBuffer& buffer : buffers) {
+      if (buffer.BufferType == SECBUFFER_DATA) plain = (const char*)buffer.pvBuffer, plainLength = buffer.cbBuffer;
+      if (buffer.BufferType == SECBUFFER_EXTRA) unread = buffer.cbBuffer;
+    }
+    DWORD total = app.tlsInputLength;
+    if (plain != NULL && !deliverPlainText(window, plain, plainLength)) return;
+    if (unread > total) unread = 0;
+    memmove(app.tlsInput, app.tlsInput + total - unread, unread);
+    app.tlsInputLength = unread;
+
+    if (status == SEC_I_RENEGOTIATE) {
+      // Handshake messages inside the channel (TLS 1.3 session tickets):
+      // they go to the context, and decryption goes on after them.
+      app.tlsPhase = TlsHandshake;
+      app.tlsRenegotiating = 1;
+      return continueHandshake(window);
+    }
+  }
+  if (app.tlsPhase == TlsOpen && app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+}
+
+}  // namespace
+
+void beginTls(HWND window) {
+  SCHANNEL_CRED request;
+  memset(&request, 0, sizeof request);
+  request.dwVersion = SCHANNEL_CRED_VERSION;
+  // The system's choice of protocols; certificates are checked here.
+  request.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request, NULL,
+                                NULL, &app.tlsCredentials, NULL) != SEC_E_OK)
+    return failTls(window, TEXT_TLS_FAILED);
+  app.tlsHaveCredentials = 1;
+  app.tlsPhase = TlsHandshake;
+  app.tlsRenegotiating = 0;
+  app.tlsInputLength = 0;
+  app.tlsOutputLength = 0;
+
+  SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+  SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
+  ULONG granted = 0;
+  SECURITY_STATUS status =
+      InitializeSecurityContextA(&app.tlsCredentials, NULL, settings.serverHost, CONTEXT_REQUEST, 0, 0,
+                                 NULL, 0, &app.tlsContext, &outDesc, &granted, NULL);
+  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) app.tlsHaveContext = 1;
+  int sent = sendToken(&out[0]);
+  if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, TEXT_TLS_FAILED);
+  setTrayIcon(window, NIM_MODIFY, "APPICON", "暗号化の準備中...");
+}
+
+char* tlsReceiveArea(int* room) {
+  *room = (int)(TLS_INPUT_BYTES - app.tlsInputLength);
+  return app.tlsInput + app.tlsInputLength;
+}
+
+void receiveTls(HWND window, int received) {
+  app.tlsInputLength += (DWORD)received;
+  if (app.tlsPhase == TlsHandshake)
+    continueHandshake(window);
+  else if (app.tlsPhase == TlsOpen)
+    decryptReceived(window);
+}
+
+void sendOverTls(const char* text, DWORD length) {
+  if (app.tlsPhase != TlsOpen) return;
+  char record[SEND_BUFFER_BYTES + 512];
+  DWORD header = app.tlsSizes.cbHeader, trailer = app.tlsSizes.cbTrailer;
+  // A command is far shorter than a record may be; the header and trailer
+  // sizes come from SChannel and are checked all the same.
+  if (header + length + trailer > sizeof record || length > app.tlsSizes.cbMaximumMessage) return;
+  memcpy(record + header, text, length);
+  SecBuffer buffers[4] = {{header, SECBUFFER_STREAM_HEADER, record},
+                          {length, SECBUFFER_DATA, record + header},
+                          {trailer, SECBUFFER_STREAM_TRAILER, record + header + length},
+                          {0, SECBUFFER_EMPTY, NULL}};
+  SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
+  if (EncryptMessage(&app.tlsContext, 0, &description, 0) != SEC_E_OK) return;
+  // The record is sent whole or not at all; a refusal shows as silence,
+  // and the response timer ends the check as it would for plain text.
+  queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+}
+
+void flushTls() {
+  while (app.tlsOutputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
+    int sent = send(app.sessionSocket, app.tlsOutput, (int)app.tlsOutputLength, 0);
+    if (sent <= 0) return;  // FD_WRITE comes when there is room again
+    memmove(app.tlsOutput, app.tlsOutput + sent, app.tlsOutputLength - (DWORD)sent);
+    app.tlsOutputLength -= (DWORD)sent;
+  }
+}
+
+void endTls() {
+  if (app.tlsHaveContext) DeleteSecurityContext(&app.tlsContext);
+  if (app.tlsHaveCredentials) FreeCredentialsHandle(&app.tlsCredentials);
+  app.tlsHaveContext = 0;
+  app.tlsHaveCredentials = 0;
+  app.tlsPhase = TlsOff;
+  app.tlsRenegotiating = 0;
+  app.tlsInputLength = 0;
+  app.tlsOutputLength = 0;
+}

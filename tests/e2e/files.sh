@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The program's two files under fault, under Wine: a settings file another
+# program holds, a disk that fills up during the save of the known UIDs,
+# and the program killed at random moments of its checks. Each time: no
+# crash, and no file half-written where the program could know better.
+source "$(dirname "$0")/lib.sh"
+e2e_setup files
+
+start_server() {  # start_server NAME MESSAGES: our POP3 server, its port in NAME.port
+  python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode normal --messages "$2" \
+    --port-file "$E2E_DIR/$1.port" --log "$E2E_DIR/$1.log" >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  wait_for 20 test -s "$E2E_DIR/$1.port"
+}
+write_settings() {  # write_settings DIR SERVER-NAME
+  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$1/KivvetLE.cfg" \
+    serverHost=127.0.0.1 "port=$(cat "$E2E_DIR/$2.port")" userId=cat password=nyan \
+    checkAtStartup=1 intervalMinutes=1 soundNotify=0 soundNewOnly=1 blinkNewOnly=1
+}
+quits() { grep -c "QUIT" "$E2E_DIR/$1.log" 2>/dev/null || true; }
+quit_seen() { [ "$(quits "$1")" -ge "$2" ]; }
+size_of() { stat -c %s "$1" 2>/dev/null || echo absent; }
+message_box() { xdotool search --onlyvisible --name '^Kivvet LE$' 2>/dev/null | head -1; }
+message_box_shown() { [ -n "$(message_box)" ]; }
+
+echo "-- a settings file another program holds"
+start_server held 3
+held="$E2E_DIR/held"
+mkdir -p "$held"
+write_settings "$held" held
+cp "$held/KivvetLE.cfg" "$E2E_DIR/held.cfg.before"
+wine "$KIVVET_ROOT/build/win64/holdfile.exe" "$(winpath "$held")\\KivvetLE.cfg" 120 \
+  >"$E2E_DIR/holdfile.out" 2>&1 &
+holder=$!
+E2E_PIDS+=($holder)
+wait_for 30 grep -q held "$E2E_DIR/holdfile.out" || fail "holdfile did not take the file"
+start_program held -TOFF "-W$(winpath "$held")"
+if wait_for 30 message_box_shown; then
+  pass "a message box says the settings cannot be read"
+  screenshot held-settings >/dev/null
+  # Keys reach the box once a click has given the virtual desktop the
+  # focus; Windows centres a box without owner on the screen.
+  xdotool mousemove 512 384 click 1 2>/dev/null || true
+  xdotool key Return 2>/dev/null || true
+else
+  fail "no message box"
+fi
+wait_for 30 program_exited held || fail "the program did not end"
+[ "$(exit_code_of held 2>/dev/null)" = 0 ] && pass "exit code 0" || fail "exit code $(exit_code_of held 2>/dev/null)"
+[ "$(grep -c -- '-- connected' "$E2E_DIR/held.log" 2>/dev/null || true)" = 0 ] &&
+  pass "no check with settings it could not read" || fail "it checked mail anyway"
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+cmp -s "$held/KivvetLE.cfg" "$E2E_DIR/held.cfg.before" && pass "the settings file is untouched" ||
+  fail "the settings file changed"
+
+echo "-- the disk fills up"
+small="$E2E_DIR/small"
+mkdir -p "$small"
+if mount -t tmpfs -o size=128k tmpfs "$small" 2>/dev/null; then
+  trap 'umount "$small" 2>/dev/null || true; e2e_teardown' EXIT
+  start_server full 3
+  write_settings "$small" full
+  # Fill the disk, then free about 8 KB: room for Wine's bookkeeping but
+  # not for the 32 KB of known UIDs.
+  dd if=/dev/zero of="$small/filler" bs=1k count=1024 2>/dev/null || true
+  truncate -s -8k "$small/filler"
+  start_program full -TOFF "-W$(winpath "$small")"
+  wait_for 60 quit_seen full 1 || fail "the first check did not end"
+  sleep 1
+  [ "$(size_of "$small/KivvetLE.log")" = absent ] &&
+    pass "no half-written known-UID file on a full disk" ||
+    fail "known-UID file of $(size_of "$small/KivvetLE.log") bytes on a full disk"
+  tray_shows_normal && pass "the check itself went well" || fail "not the normal icon"
+  rm -f "$small/filler"
+  wait_for 90 quit_seen full 2 || fail "no next check"
+  wait_for 10 test "$(size_of "$small/KivvetLE.log")" = 32768 &&
+    pass "with room again the next check writes the whole file" ||
+    fail "known-UID file of $(size_of "$small/KivvetLE.log") bytes after the next check"
+  [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$small/KivvetLE.log" | wc -l)" = 3 ] &&
+    pass "and it holds the three UIDs" || fail "the file does not hold the three UIDs"
+  close_program full || fail "did not end"
+  umount "$small" 2>/dev/null || true
+else
+  echo "  skipped: this machine does not let the test mount a small tmpfs"
+fi
+
+echo "-- killed at random moments"
+start_server killed 1500
+killed="$E2E_DIR/killed"
+mkdir -p "$killed"
+write_settings "$killed" killed
+cp "$killed/KivvetLE.cfg" "$E2E_DIR/killed.cfg.before"
+RANDOM=1291
+torn=0
+walking_after() { tail -n +"$(($1 + 1))" "$E2E_DIR/killed.log" | grep -q "UIDL"; }
+for round in $(seq 10); do
+  before=$(quits killed)
+  lines=$(wc -l <"$E2E_DIR/killed.log")
+  start_program "killed-$round" -TOFF "-W$(winpath "$killed")"
+  wait_for 60 walking_after "$lines" || fail "round $round: no walk"
+  # Anywhere in the walk of 1500 UIDs and the save at its end.
+  sleep "0.$((RANDOM % 10))$((RANDOM % 10))"
+  [ "$((round % 3))" = 0 ] && wait_for 30 quit_seen killed $((before + 1))
+  pkill -9 -f 'KivvetLE.exe' || true
+  wait_for 30 program_exited "killed-$round" || true
+  size=$(size_of "$killed/KivvetLE.log")
+  if [ "$size" != absent ] && [ "$size" != 32768 ]; then torn=$((torn + 1)); fi
+done
+[ $torn = 0 ] && pass "the known-UID file was whole (or not yet there) after each of 10 kills" ||
+  fail "$torn torn known-UID files"
+cmp -s "$killed/KivvetLE.cfg" "$E2E_DIR/killed.cfg.before" && pass "the settings file is untouched" ||
+  fail "the settings file changed"
+[ "$(size_of "$killed/KivvetLE.log")" = 32768 ] &&
+  [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$killed/KivvetLE.log" | wc -l)" = 1024 ] &&
+  pass "the rounds that finished left the newest 1024 UIDs" || fail "no whole file from the finished rounds"
+
+e2e_finish

@@ -1,0 +1,274 @@
+// Checks over TLS: implicit TLS and STLS carry the same dialogue inside
+// the channel; a bad certificate, a refused handshake or a server without
+// STLS end the check before the password leaves the program; whatever
+// way a session ends, SChannel gets back everything it handed out.
+#include "check/check.h"
+#include "check/md5.h"
+#include "tests/support/mailcheck.h"
+
+namespace {
+
+const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
+const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できないにゃ.";
+const char TEXT_CERT_WRONG_HOST[] = "証明書のサーバ名が違うにゃ.";
+const char TEXT_CERT_EXPIRED[] = "サーバの証明書の期限切れにゃ.";
+const char TEXT_NO_STLS[] = "サーバがSTLSに対応していないにゃ.";
+
+class TlsCheck : public MailCheck {
+ protected:
+  void SetUp() override {
+    MailCheck::SetUp();
+    strcpy(settings.serverHost, "localhost");
+    standin::setHostAddress("localhost", "127.0.0.1");
+    server.uids = {"a1", "b2", "c3"};
+  }
+  void useImplicitTls() {
+    settings.connectionSecurity = SECURITY_TLS;
+    settings.port = 995;
+    server.tls = SECURITY_TLS;
+  }
+  void useStls() {
+    settings.connectionSecurity = SECURITY_STLS;
+    server.tls = SECURITY_STLS;
+  }
+  // The session is over and SChannel has everything back.
+  void expectSessionGone() {
+    EXPECT_FALSE(standin::socketOpen(server.socket));
+    EXPECT_EQ(0, standin::liveTlsObjects());
+    EXPECT_EQ(TlsOff, app.tlsPhase);
+    EXPECT_EQ(0, app.busy);
+  }
+  bool passwordLeft() {
+    for (const std::string& command : server.commands)
+      if (command.rfind("PASS", 0) == 0 || command.rfind("APOP", 0) == 0 || command.rfind("USER", 0) == 0)
+        return true;
+    return sent().find("nyan") != std::string::npos;
+  }
+};
+
+TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
+  useImplicitTls();
+  settings.soundNewOnly = 1;
+  check();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3", "QUIT"}),
+            server.commands);
+  EXPECT_EQ(995, standin::lastConnectPort());
+  // Nothing of the dialogue crossed the wire in clear.
+  EXPECT_EQ(std::string::npos, sent().find("USER"));
+  EXPECT_EQ(std::string::npos, sent().find("nyan"));
+  EXPECT_NE(0u, standin::lastCredentialFlags() & SCH_CRED_MANUAL_CRED_VALIDATION);
+  EXPECT_EQ(0u, standin::lastCredentialFlags() & ~(DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS));
+  expectSessionGone();
+  EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+}
+
+TEST_F(TlsCheck, StlsLogsInAfterTheHandshakeWithTheFirstGreetingsTimestamp) {
+  useStls();
+  settings.useApop = 1;
+  check();
+  EXPECT_EQ("APPICON", icon());
+  ASSERT_EQ(4u, server.commands.size());
+  EXPECT_EQ("STLS", server.commands[0]);
+  char digest[33];
+  apopDigest(digest, "<1896.697170952@dbc.mtview.ca.us>nyan");
+  EXPECT_EQ(std::string("APOP cat ") + digest, server.commands[1]);
+  EXPECT_EQ("STAT", server.commands[2]);
+  // Only STLS itself went in clear.
+  EXPECT_EQ(0u, sent().find("STLS\r\n"));
+  EXPECT_EQ(std::string::npos, sent().find("APOP"));
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
+  // A man in the middle appends his own reply to the server's "+OK": it
+  // would be read as the answer to the next command.
+  useStls();
+  server.replies["STLS"] = "+OK begin TLS\r\n-ERR injected";
+  standin::onLineSent([this](SOCKET s, const std::string& line) {
+    server.commands.push_back(line);
+    if (line == "STLS") {
+      standin::serverSends(s, "+OK begin TLS\r\n-ERR injected\r\n+OK 9 9\r\n");
+      standin::serveTls(s, server.tlsScript);
+    } else if (line == "USER cat" || line == "PASS nyan") {
+      standin::serverSends(s, "+OK\r\n");
+    } else if (line == "STAT") {
+      standin::serverSends(s, "+OK 2 100\r\n");
+    } else if (line == "QUIT") {
+      standin::serverSends(s, "+OK bye\r\n");
+    }
+  });
+  check();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(2u, app.messageCount);
+  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+}
+
+TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
+  settings.connectionSecurity = SECURITY_STLS;  // the server speaks plain text only
+  check();
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ(TEXT_NO_STLS, tip());
+  EXPECT_EQ((std::vector<std::string>{"STLS", "QUIT"}), server.commands);
+  EXPECT_FALSE(passwordLeft());
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
+  struct Case {
+    const char* name;
+    bool trusted, expired;
+    const char* text;
+  } cases[] = {
+      {"mail.example.com", true, false, TEXT_CERT_WRONG_HOST},
+      {"localhost", false, false, TEXT_CERT_UNTRUSTED},
+      {"localhost", true, true, TEXT_CERT_EXPIRED},
+      {"LOCALHOST", true, false, nullptr},  // names compare without case
+  };
+  for (int stls = 0; stls < 2; stls++)
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (stls ? " over STLS" : " over implicit TLS"));
+      stls ? useStls() : useImplicitTls();
+      server.tlsScript.certificateName = c.name;
+      server.tlsScript.trusted = c.trusted;
+      server.tlsScript.expired = c.expired;
+      server.commands.clear();
+      check();
+      if (c.text == nullptr) {
+        EXPECT_EQ("APPICON", icon());
+        EXPECT_TRUE(passwordLeft());
+      } else {
+        EXPECT_EQ("NOGOODICON", icon());
+        EXPECT_EQ(c.text, tip());
+        EXPECT_FALSE(passwordLeft());
+        EXPECT_EQ(stls ? std::vector<std::string>{"STLS"} : std::vector<std::string>{}, server.commands);
+      }
+      expectSessionGone();
+    }
+}
+
+TEST_F(TlsCheck, AFailedHandshakeSaysSo) {
+  // The server refuses with an alert; credentials can't be had; a plain
+  // POP3 server answers on the port that was to speak TLS.
+  for (int variant = 0; variant < 3; variant++) {
+    SCOPED_TRACE(variant);
+    useImplicitTls();
+    server.tlsScript.refusesHandshake = variant == 0;
+    if (variant == 1) standin::failNextCredentials();
+    if (variant == 2) server.tls = 0;
+    server.commands.clear();
+    check();
+    EXPECT_EQ("NOGOODICON", icon());
+    EXPECT_EQ(TEXT_TLS_FAILED, tip());
+    EXPECT_TRUE(server.commands.empty());
+    expectSessionGone();
+    EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  }
+}
+
+TEST_F(TlsCheck, TheHandshakeSurvivesPiecesRequestsAndTickets) {
+  // Handshake records one byte at a time, a request for a client
+  // certificate (there is none to give), a ticket after the finish, and
+  // replies cut into small records.
+  useImplicitTls();
+  server.tlsScript.pieceSize = 1;
+  server.tlsScript.asksForCertificate = true;
+  server.tlsScript.sendsTicket = true;
+  server.pieceSize = 3;
+  check();
+  standin::advance(1000);
+  EXPECT_NE("NOGOODICON", icon());
+  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
+  useImplicitTls();
+  server.greets = false;
+  check();
+  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  std::string greeting = standin::tlsDataRecord(server.greeting + "\r\n");
+  standin::serverSendsRaw(server.socket, greeting.substr(0, greeting.size() - 1));
+  standin::pump();
+  EXPECT_TRUE(server.commands.empty());
+  standin::serverSendsRaw(server.socket, greeting.substr(greeting.size() - 1));
+  standin::advance(100);
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(3u, app.messageCount);
+}
+
+TEST_F(TlsCheck, ARecordLargerThanTLSAllowsEndsTheCheck) {
+  useImplicitTls();
+  server.greets = false;
+  check();
+  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  std::string header("\x17\x03\x03\xFF\xFF", 5);
+  standin::serverSendsRaw(server.socket, header + std::string(TLS_INPUT_BYTES, 'x'));
+  standin::pump();
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ(TEXT_TLS_FAILED, tip());
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, TheServerClosingTheChannelEndsTheSessionAsAHangUpWould) {
+  useImplicitTls();
+  server.silentOn = {"STAT", "QUIT"};
+  check();
+  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x15, "close-notify"));
+  standin::pump();
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("サーバからデータが転送されませんでした.", tip());
+  expectSessionGone();
+
+  // After QUIT the result stands; the close only ends the session.
+  server.silentOn = {"QUIT"};
+  check();
+  EXPECT_EQ("APPICON", icon());
+  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x15, "close-notify"));
+  standin::pump();
+  EXPECT_EQ("APPICON", icon());
+  expectSessionGone();
+  EXPECT_EQ(0u, standin::timerPeriod(window, TIMER_QUIT));
+}
+
+TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
+  useImplicitTls();
+  standin::onConnect([this](SOCKET s) {
+    server.socket = s;
+    standin::limitSendRoom(s, 10);
+    standin::connectionEstablished(s, 0);
+    standin::serveTls(s, server.tlsScript);
+  });
+  check();
+  EXPECT_EQ(10u, sent().size());  // part of the client's hello
+  EXPECT_EQ(TlsHandshake, app.tlsPhase);
+  standin::makeWritable(server.socket);
+  standin::pump();
+  // The rest went, the server answered, and the check ran to its end.
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+}
+
+TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
+  useImplicitTls();
+  server.tlsScript.pieceSize = 1;  // the handshake is still going on
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  standin::advance(5);
+  ASSERT_EQ(TlsHandshake, app.tlsPhase);
+  DestroyWindow(window);
+  EXPECT_EQ(0, standin::liveTlsObjects());
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+}
+
+TEST_F(TlsCheck, PlainTextChecksNeverTouchSchannel) {
+  strcpy(settings.serverHost, "127.0.0.1");
+  check();
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
+  for (const std::string& line : standin::trace())
+    EXPECT_EQ(std::string::npos, line.find("SecurityContext")) << line;
+  EXPECT_EQ(0u, standin::lastCredentialFlags());
+}
+
+}  // namespace
