@@ -1,11 +1,24 @@
 # A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test,
-# without TLS, offering USER/PASS and APOP. Source it; it defines
-# functions only.
+# offering USER/PASS and APOP, without TLS unless asked. Source it; it
+# defines functions only.
 #
-#   dovecot_start DIR              starts a server keeping its files in DIR/dovecot
+#   dovecot_start DIR [--tls CERT KEY]
+#                                  starts a server keeping its files in DIR/dovecot
 #                                  on a free port from 21100 on; sets DOVECOT_PORT,
 #                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
 #                                  User "cat", password "nyan".
+#                                  With --tls (CERT: PEM, the server's certificate
+#                                  then its CA's) the plain port also offers STLS,
+#                                  and a second port, DOVECOT_TLS_PORT, speaks TLS
+#                                  from the first byte. Without it there is no TLS
+#                                  at all (no STLS; DOVECOT_TLS_PORT is empty).
+#   dovecot_use_cert CERT KEY      another certificate for the sessions to come,
+#                                  same ports (a server started with --tls)
+#   dovecot_log_mark               the log's length now, for dovecot_log_since
+#   dovecot_log_since MARK         the log lines written after the mark
+#   dovecot_auth_attempts MARK     how many logins were tried since the mark,
+#                                  by any user, successful or not
+#   dovecot_password_seen PASS     true when PASS appears in any raw log
 #   dovecot_add_user NAME PASS     one more user, any time after the start
 #   dovecot_deliver N [SUBJECT]    N small messages into the mailbox
 #   dovecot_wait_log PATTERN SECS  true as soon as a log line matches the
@@ -21,19 +34,29 @@
 #   pop3-login: Info: Login: user=<cat>, method=PLAIN, ... (USER/PASS)
 #   pop3-login: Info: Disconnected: Connection closed (auth failed, 1 attempts in 0 secs): user=<cat>, method=APOP, ...
 #   auth: Info: passwd-file(cat,127.0.0.1,<...>): Password mismatch (given password: wrong)
-# "secured" there means a local connection; a TLS session would say "TLS".
+# "secured" there means a local connection without TLS; a session under
+# TLS says "TLS" there instead (both after STLS and on the TLS port).
 # A pair of raw logs per connection lands in DOVECOT_RAWLOG, each line
 # stamped with the time: TIME.PID.1.in holds what the client sent and
 # TIME.PID.1.out the replies, written at once. The login process (PID)
 # records the greeting and the login commands; after a login the mailbox
-# process (PID = the mpid of the Login line) records the rest.
+# process (PID = the mpid of the Login line) records the rest. Under TLS
+# the login process records the bytes as they travel: the plain greeting
+# and STLS, then TLS records, so nothing said inside TLS (USER, PASS, APOP)
+# can be read there; the mailbox process gets the decrypted dialogue and
+# records it in plain text. That a password reached the server through
+# TLS shows in the log instead, as a login or a failed attempt
+# (dovecot_auth_attempts).
 
 DOVECOT_PORT=""
+DOVECOT_TLS_PORT=""
 DOVECOT_LOG=""
 DOVECOT_MAILDIR=""
 DOVECOT_RAWLOG=""
 DOVECOT_DIR=""
 DOVECOT_CONF=""
+_DOVECOT_CERT=""
+_DOVECOT_KEY=""
 
 # The owner of the mailbox: nobody when we are root (Dovecot refuses to
 # open mail as root), ourselves otherwise.
@@ -65,8 +88,10 @@ _dovecot_port_open() {
     "${tables[@]}"
 }
 
+# _dovecot_write_conf PORT [TLSPORT]: with TLSPORT, TLS with the
+# certificate in _DOVECOT_CERT and _DOVECOT_KEY.
 _dovecot_write_conf() {
-  local port=$1
+  local port=$1 tls_port=${2:-}
   # Without root nothing can change user or chroot: every service runs
   # as ourselves, unconfined.
   local unconfined="" as_us=""
@@ -81,7 +106,7 @@ base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
 listen = 127.0.0.1
 protocols = pop3
-ssl = no
+$(_dovecot_ssl_settings "$tls_port")
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
 default_login_user = $_DOVECOT_LOGIN_USER
@@ -119,7 +144,9 @@ service pop3-login {
     port = $port
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = ${tls_port:-0}
+    ssl = yes
   }
 }
 service anvil {
@@ -140,8 +167,28 @@ service imap-login {
 CONF
 }
 
+_dovecot_ssl_settings() {
+  if [ -z "$1" ]; then
+    echo "ssl = no"
+    return
+  fi
+  cat <<SSL
+ssl = yes
+ssl_cert = <$_DOVECOT_CERT
+ssl_key = <$_DOVECOT_KEY
+SSL
+}
+
 dovecot_start() {
   local dir=$1
+  shift
+  _DOVECOT_CERT=""
+  _DOVECOT_KEY=""
+  DOVECOT_TLS_PORT=""
+  if [ "${1:-}" = "--tls" ]; then
+    _DOVECOT_CERT=$2
+    _DOVECOT_KEY=$3
+  fi
   _dovecot_ids
   DOVECOT_DIR="$dir/dovecot"
   DOVECOT_CONF="$DOVECOT_DIR/dovecot.conf"
@@ -159,10 +206,15 @@ dovecot_start() {
   chown -R "$_DOVECOT_UID:$_DOVECOT_GID" "$DOVECOT_MAILDIR" "$DOVECOT_DIR/home"
   dovecot_add_user cat nyan
 
-  local port
+  local port tls_port=""
   for port in $(seq 21100 21199); do
     _dovecot_port_open "$port" && continue
-    _dovecot_write_conf "$port"
+    if [ -n "$_DOVECOT_CERT" ]; then
+      # The TLS port is the first free one 100 above.
+      tls_port=$((port + 100))
+      while _dovecot_port_open "$tls_port"; do tls_port=$((tls_port + 1)); done
+    fi
+    _dovecot_write_conf "$port" "$tls_port"
     if ! dovecot -c "$DOVECOT_CONF" 2>"$DOVECOT_DIR/start.err"; then
       # Another server may have taken the port since we looked.
       grep -q 'Address already in use' "$DOVECOT_DIR/start.err" && continue
@@ -170,8 +222,9 @@ dovecot_start() {
     fi
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ]; do
-      if _dovecot_port_open "$port"; then
+      if _dovecot_port_open "$port" && { [ -z "$tls_port" ] || _dovecot_port_open "$tls_port"; }; then
         DOVECOT_PORT=$port
+        DOVECOT_TLS_PORT=$tls_port
         # lib.sh ends these when the test ends, whichever way.
         if declare -p E2E_PIDS >/dev/null 2>&1; then E2E_PIDS+=("$(_dovecot_pid)"); fi
         return 0
@@ -192,6 +245,40 @@ _dovecot_pid() {
 _dovecot_running() {
   local pid
   pid=$(_dovecot_pid) && kill -0 "$pid" 2>/dev/null
+}
+
+# The server reads its configuration again; login processes started
+# after that use the new certificate. Returns once the server has
+# reloaded.
+dovecot_use_cert() {
+  _DOVECOT_CERT=$1
+  _DOVECOT_KEY=$2
+  local before pid
+  pid=$(_dovecot_pid) || return 1
+  before=$(grep -c 'SIGHUP received' "$DOVECOT_LOG" || true)
+  _dovecot_write_conf "$DOVECOT_PORT" "$DOVECOT_TLS_PORT"
+  kill -HUP "$pid"
+  local deadline=$((SECONDS + 20))
+  while [ "$(grep -c 'SIGHUP received' "$DOVECOT_LOG" || true)" -le "$before" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+dovecot_log_mark() { wc -l <"$DOVECOT_LOG"; }
+dovecot_log_since() { tail -n "+$(($1 + 1))" "$DOVECOT_LOG"; }
+
+# A login, a refused one ("auth failed, 1 attempts", "Password mismatch")
+# or one given up after an attempt ("Aborted login (1 attempts ...)"); a
+# session that never tried says "no auth attempts".
+dovecot_auth_attempts() {
+  dovecot_log_since "$1" |
+    grep -cE 'pop3-login: Info: Login: |auth failed|[1-9][0-9]* (authentication )?attempts|Password mismatch' || true
+}
+
+# Every byte of every raw log, as it stands.
+dovecot_password_seen() {
+  grep -rqaF -- "$1" "$DOVECOT_RAWLOG" 2>/dev/null
 }
 
 dovecot_add_user() {

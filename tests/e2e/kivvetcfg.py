@@ -5,6 +5,10 @@
   kivvetcfg.py read FILE                  (prints key=value lines)
 
 Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
+connectionSecurity (0 none, 1 STLS, 2 TLS from the first byte) lies after
+accountName, at offset 1291, complemented like the fields before
+accountName: the file is 1292 bytes long when it is given and the 1291
+bytes of older files when not. `read` prints it only when the file holds it.
 """
 import sys
 
@@ -13,6 +17,7 @@ TEXTS = [("serverHost", 0, 128), ("userId", 128, 128), ("password", 256, 128),
 BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388),
          ("useVoice", 389), ("soundNewOnly", 390), ("customVoice", 391),
          ("tooltipMode", 1160), ("blinkNewOnly", 1161), ("useApop", 1162)]
+SECURITY_OFFSET = 1291
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -22,7 +27,8 @@ def write(path, pairs):
     for pair in pairs:
         key, _, value = pair.partition("=")
         values[key] = value
-    image = bytearray(1291)
+    with_security = "connectionSecurity" in values
+    image = bytearray(SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
     for name, offset, size in TEXTS:
         text = str(values.get(name, "")).encode("cp932")[: size - 1]
         image[offset:offset + len(text)] = text
@@ -35,6 +41,8 @@ def write(path, pairs):
         image[i] ^= 0xFF
     account = str(values.get("accountName", "")).encode("cp932")[:127]
     image[1163:1163 + len(account)] = account
+    if with_security:
+        image[SECURITY_OFFSET] = ~int(values["connectionSecurity"]) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -49,6 +57,7 @@ def text(raw):
 
 def read(path):
     data = bytearray(open(path, "rb").read())
+    has_security = len(data) > SECURITY_OFFSET
     data += bytes(max(0, 1291 - len(data)))
     for i in range(1163):
         data[i] ^= 0xFF
@@ -58,6 +67,8 @@ def read(path):
     for name, offset in BYTES:
         print(f"{name}={signed(data[offset])}")
     print(f"accountName={text(data[1163:1291])}")
+    if has_security:
+        print(f"connectionSecurity={signed(data[SECURITY_OFFSET] ^ 0xFF)}")
 
 
 if __name__ == "__main__":
