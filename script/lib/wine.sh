@@ -21,7 +21,11 @@ wine_start_display() {
     export DISPLAY="$KIVVET_DISPLAY"
     return 0
   fi
-  local n
+  # Two tests starting at once must not pick the same display: the choice
+  # and the start are made under a lock.
+  local n lock
+  exec {lock}>/tmp/.kivvet-display.lock
+  flock "$lock"
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -29,11 +33,15 @@ wine_start_display() {
     export DISPLAY=":$n"
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ]; do
-      xdpyinfo >/dev/null 2>&1 && return 0
+      if xdpyinfo >/dev/null 2>&1 && kill -0 "$XVFB_PID" 2>/dev/null; then
+        exec {lock}>&-
+        return 0
+      fi
       kill -0 "$XVFB_PID" 2>/dev/null || break
       sleep 0.2
     done
   done
+  exec {lock}>&-
   echo "could not start Xvfb" >&2
   return 1
 }
