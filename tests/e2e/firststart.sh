@@ -50,7 +50,10 @@ xdotool type --delay 30 "cat"
 xdotool key Tab
 xdotool type --delay 30 "nyan"
 xdotool key Tab ctrl+a
-xdotool type --delay 30 "1110"
+xdotool type --delay 30 "110"
+# The connection security list: two steps down is TLS from the first
+# byte, which turns the plain port 110 into 995.
+xdotool key Tab Down Down
 xdotool key Tab ctrl+a
 xdotool type --delay 30 "0"
 screenshot page-1-filled >/dev/null
@@ -59,8 +62,8 @@ xdotool key Tab space
 xdotool key Return
 if wait_for 20 test -s "$E2E_DIR/KivvetLE.cfg"; then
   values=$(python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
-  for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password=nyan port=1110 \
-                  intervalMinutes=1 checkAtStartup=0; do
+  for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password=nyan port=995 \
+                  connectionSecurity=2 intervalMinutes=1 checkAtStartup=0; do
     case " $values" in
       *" $expected "*) pass "stored $expected" ;;
       *) fail "not stored: $expected (file: $values)" ;;
