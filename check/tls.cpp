@@ -195,20 +195,13 @@ void decryptReceived(HWND window) {
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return failTls(window, TEXT_TLS_FAILED);
 
-    // The plain text and the unread rest both lie inside tlsInput; the
-    // rest is remembered before the dialogue sees the text.
-    const char* plain = NULL;
-    DWORD plainLength = 0;
-    DWORD unread = 0;
-    for (const SecBuffer& buffer : buffers) {
-      if (buffer.BufferType == SECBUFFER_DATA) plain = (const char*)buffer.pvBuffer, plainLength = buffer.cbBuffer;
-      if (buffer.BufferType == SECBUFFER_EXTRA) unread = buffer.cbBuffer;
-    }
-    DWORD total = app.tlsInputLength;
-    if (plain != NULL && !deliverPlainText(window, plain, plainLength)) return;
-    if (unread > total) unread = 0;
-    memmove(app.tlsInput, app.tlsInput + total - unread, unread);
-    app.tlsInputLength = unread;
+    // The plain text and the unread rest both lie inside tlsInput: the
+    // text goes to the dialogue before the rest moves over it.
+    for (const SecBuffer& buffer : buffers)
+      if (buffer.BufferType == SECBUFFER_DATA &&
+          !deliverPlainText(window, (const char*)buffer.pvBuffer, buffer.cbBuffer))
+        return;
+    keepUnread(buffers, 4);
 
     if (status == SEC_I_RENEGOTIATE) {
       // Handshake messages inside the channel (TLS 1.3 session tickets):

@@ -32,12 +32,6 @@ std::map<intptr_t, OpenFile> openFiles;
 intptr_t nextHandle = 0x100;
 long writeBudget = -1;
 
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-  return text;
-}
-
 // Turns a Windows path into its absolute, normalised Windows form
 // ("C:\dir\file"); returns false for other drives and malformed paths.
 // Path separators are found as the ANSI functions of a Japanese Windows
@@ -116,6 +110,12 @@ void removeTree(const std::string& path) {
 }
 
 }  // namespace
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return text;
+}
 
 void resetFiles() {
   for (auto& entry : openFiles) close(entry.second.fd);

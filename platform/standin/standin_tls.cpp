@@ -83,12 +83,6 @@ Certificate certificateIn(const std::string& finish) {
   return certificate;
 }
 
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-  return text;
-}
-
 // A header no TLS record has, as soon as its first bytes show it.
 bool notTls(const std::string& bytes) {
   if (bytes.empty()) return false;
@@ -119,7 +113,6 @@ std::string tlsDataRecord(const std::string& text) {
 
 bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_t* length) {
   if (bytes.size() < HEADER) return false;
-  *type = (unsigned char)bytes[0];
   size_t size = ((size_t)(unsigned char)bytes[3] << 8) | (unsigned char)bytes[4];
   if (bytes.size() < HEADER + size) return false;
   *type = (unsigned char)bytes[0];

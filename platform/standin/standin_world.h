@@ -114,6 +114,8 @@ void resetNet();
 void resetShell();
 void resetDialogs();
 void resetTls();
+// ASCII letters in lower case: names Windows compares without case.
+std::string lower(std::string text);
 // The toy TLS records (standin_tls.cpp): parse one from the front of the
 // bytes; false while it is incomplete.
 bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_t* length);
