@@ -131,9 +131,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
+        // The list holds exactly the three choices, in the values' order.
         int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
-        settings.connectionSecurity = security == SECURITY_STLS || security == SECURITY_TLS ? security
-                                                                                            : SECURITY_NONE;
+        settings.connectionSecurity = security == CB_ERR ? SECURITY_NONE : security;
       }
       return TRUE;
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -1,8 +1,8 @@
 // KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
-// for the connection security, so that every older offset stays put. Every field but the
-// account name is stored complemented, so the password is at least not
-// legible in a hex dump. Single-byte fields come back sign-widened, and the
-// port is stored big-endian.
+// for the connection security, so that every older offset stays put.
+// Every field but the account name is stored complemented, so the password
+// is at least not legible in a hex dump. Single-byte fields come back
+// sign-widened, and the port is stored big-endian.
 #include "settings/settings.h"
 
 #include <string.h>
