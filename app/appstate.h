@@ -14,6 +14,9 @@ const UINT_PTR TIMER_SPLASH = 5;
 // Waits for the answer to QUIT, so that a server that hangs up or falls
 // silent instead of answering cannot keep the program busy for ever.
 const UINT_PTR TIMER_QUIT = 6;
+// The one check after the machine wakes, once the network has had a
+// moment to come back.
+const UINT_PTR TIMER_WAKE = 7;
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
 const UINT QUIT_TIMEOUT_MS = 60000;
@@ -21,6 +24,18 @@ const UINT VOICE_FRAME_MS = 200;
 const UINT BLINK_FRAME_MS = 500;
 const UINT SPLASH_MS = 1000;
 const DWORD STARTUP_PAUSE_MS = 3000;
+// Wi-Fi and DHCP usually stand again within a few seconds of a wake; a
+// check that still finds no network is tried again a minute later.
+const UINT WAKE_CHECK_DELAY_MS = 5000;
+// Windows may announce one wake more than once (the automatic resume,
+// then the user's): resumes this close together, with no sleep between
+// them, are one wake.
+const DWORD SAME_WAKE_MS = 60000;
+// The earliest retry after a failure that may pass by itself; each
+// further one in a row waits twice as long, up to the interval.
+const DWORD FIRST_RETRY_MS = 60000;
+// A LOGIN-DELAY beyond a day is taken as a day.
+const DWORD MAX_LOGIN_DELAY_SECONDS = 86400;
 
 // Private window messages.
 const UINT MSG_HOST_RESOLVED = WM_USER + 1;
@@ -49,7 +64,11 @@ enum SessionState {
   AwaitQuitReply = 6,
   // STLS was sent; after its "+OK" the session stays here through the
   // handshake, and logs in once the channel is open.
-  AwaitStlsReply = 7
+  AwaitStlsReply = 7,
+  // CAPA (RFC 2449) was sent; after its "+OK" the capabilities follow,
+  // one a line, up to the line ".".
+  AwaitCapaReply = 8,
+  ReadCapaList = 9
 };
 
 enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };
@@ -86,6 +105,10 @@ struct AppState {
   char* hostEntryBuffer;
 
   SessionState sessionState;
+  int serverReached;  // the connection of this check stood
+  // A retry in a row of failures: the tray keeps what it shows until
+  // the check has its result.
+  int quietCheck;
   int sessionSecurity;  // the setting the session was started with
   char* greeting;       // the greeting line, kept for APOP across STLS
   char* lineBuffer;
@@ -114,8 +137,34 @@ struct AppState {
   int animFrame;
   DWORD soundCount;
   int blinkPhase;
+
+  // Checks in a row that failed in a way that may pass by itself (no
+  // network, a server busy for now); 0 after a success or another end.
+  DWORD retryStep;
+  // The server's LOGIN-DELAY from CAPA, in seconds (0: none announced),
+  // and when this program last logged in (GetTickCount).
+  DWORD loginDelaySeconds;
+  int loggedIn;
+  DWORD lastLoginTick;
+  // A resume was acted on at wakeTick, and no sleep has come since.
+  int wakeCounted;
+  DWORD wakeTick;
 };
 
 extern AppState app;
+
+// Scheduling of the automatic checks.
+// The wait before retry number step (1, 2, ...): one minute, doubling,
+// never more than the interval and never less than a minute.
+DWORD retryDelayMs(DWORD step, DWORD intervalMs);
+// How long the server's LOGIN-DELAY still forbids a login (0: free).
+DWORD loginDelayLeftMs();
+// The wait before the next automatic check: the interval, or the retry
+// wait while failures that may pass by themselves go on; never before
+// the server's LOGIN-DELAY allows.
+DWORD nextCheckDelayMs();
+// Replaces the waiting automatic check by one check a little after a wake.
+void startWakeTimer(HWND window);
+void CALLBACK wakeTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

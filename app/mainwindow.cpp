@@ -73,13 +73,7 @@ int createBuffers() {
 
 }  // namespace
 
-// A damaged or short settings file can hold an interval below one minute
-// (a missing byte reads as -1): the program then checks every minute
-// rather than never.
-void startIntervalTimer(HWND window) {
-  UINT minutes = settings.intervalMinutes < 1 ? 1u : (UINT)settings.intervalMinutes;
-  SetTimer(window, TIMER_INTERVAL, minutes * 60000u, intervalTimerProc);
-}
+void startIntervalTimer(HWND window) { SetTimer(window, TIMER_INTERVAL, nextCheckDelayMs(), intervalTimerProc); }
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.
 // "/" works as well as "-", and the letters may be of either case. Every
@@ -145,6 +139,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
   KillTimer(window, TIMER_BLINK);
   KillTimer(window, TIMER_INTERVAL);
   KillTimer(window, TIMER_RESPONSE);
+  KillTimer(window, TIMER_WAKE);
   endCheckForShutdown(window);
   releaseBuffers();
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
@@ -168,6 +163,8 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case MSG_HOST_RESOLVED: onHostResolved(window, wParam, lParam); return 0;
     case MSG_SOCKET_EVENT: onSocketEvent(window, wParam, lParam); return 0;
     case MSG_TRAY_NOTIFY: onTrayNotify(window, wParam, lParam); return 0;
+    // TRUE also grants the suspend queries of older Windows.
+    case WM_POWERBROADCAST: onPowerBroadcast(window, wParam, lParam); return TRUE;
     default: break;
   }
   // Explorer restarted and forgot every icon: add ours again.

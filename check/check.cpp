@@ -29,6 +29,11 @@ const char TEXT_LINE_FAULT[] = "回線異常です.";
 const char TEXT_RECEIVE_FAILED[] = "サーバからの受信に失敗しました.";
 const char TEXT_NOTHING_RECEIVED[] = "サーバからデータが転送されませんでした.";
 const char TEXT_TIMED_OUT[] = "サーバからの応答がありません.タイムアウトしました.";
+const char TEXT_OFFLINE[] = "オフラインです.";
+// The first failure in a row before the server is reached: the network
+// may well be back in a minute.
+const char TEXT_UNREACHABLE[] = "サーバにつながらないにゃ.またすぐ確かめるにゃ.";
+const char TEXT_NO_SUCH_HOST[] = "サーバの名前が見つからないにゃ.またすぐ確かめるにゃ.";
 
 // A closing session takes what has already arrived, never more: a server
 // that keeps sending must not hold the program here.
@@ -63,7 +68,9 @@ void startCheck(HWND window) {
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
   KillTimer(window, TIMER_INTERVAL);
-  setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  KillTimer(window, TIMER_WAKE);
+  app.quietCheck = app.retryStep > 0;
+  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
@@ -82,13 +89,10 @@ void startCheck(HWND window) {
     return;
   }
 
-  if (!isOnline()) {
-    startIntervalTimer(window);
-    setTrayIcon(window, NIM_MODIFY, "APPICON", "オフラインです.");
-    return;
-  }
+  // Offline is never shown as an error.
+  if (!isOnline()) return failCheckForNow(window, TEXT_OFFLINE, NULL);
 
-  setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
   SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
   setBusy(0);
   app.blinkPhase = 0;
@@ -97,6 +101,7 @@ void startCheck(HWND window) {
   app.messageCount = 0;
   app.newCount = 0;
   app.sessionSecurity = settings.connectionSecurity;
+  app.serverReached = 0;
   app.greeting[0] = '\0';
   setSessionState(Idle);
   // Whatever an earlier session left unfinished is no part of this one.
@@ -109,7 +114,7 @@ void startCheck(HWND window) {
   }
   app.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
                                            app.hostEntryBuffer, HOST_ENTRY_BYTES);
-  if (app.lookupHandle == NULL) failCheck(window, TEXT_BAD_ADDRESS);
+  if (app.lookupHandle == NULL) failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
 }
 
 // The library is loaded on every call: on a machine without it the
@@ -138,7 +143,8 @@ void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   const struct hostent* entry = (const struct hostent*)app.hostEntryBuffer;
   if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
       entry->h_addr_list[0] == NULL || entry->h_length != 4) {
-    failCheck(window, TEXT_BAD_ADDRESS);
+    // Without a network no name is found either.
+    failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
     return;
   }
   uint32_t address;
@@ -168,7 +174,7 @@ void connectServer(HWND window) {
   if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
     closesocket(s);
-    failCheck(window, TEXT_CONNECT_FAILED);
+    failCheckForNow(window, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED);
     return;
   }
   app.sessionSocket = s;
@@ -189,9 +195,12 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   }
   if (error != 0) {
     closeSession(window);
+    // Refused or unreachable: the server was never reached.
+    if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_LINE_FAULT);
     failCheck(window, TEXT_LINE_FAULT);
     return;
   }
+  app.serverReached = 1;
   // Implicit TLS: the handshake begins as soon as the connection stands.
   if (event == FD_CONNECT && app.sessionSecurity == SECURITY_TLS) return beginTls(window);
   if (event == FD_WRITE) return flushTls();
@@ -245,18 +254,67 @@ void closeSession(HWND window) {
 void failCheck(HWND window, const char* text) {
   forgetLookup();
   KillTimer(window, TIMER_RESPONSE);
+  app.retryStep = 0;
   startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
   setBusy(1);
 }
 
+// The check is tried again after 1, 2, 4... minutes. The first failure
+// in a row shows the normal icon with its text; later ones the error
+// icon with alarmText (none: never an error). A failure that looks as
+// the tray already does leaves it alone, so a long outage shows its
+// error once rather than anew with every retry.
+void failCheckForNow(HWND window, const char* text, const char* alarmText) {
+  forgetLookup();
+  KillTimer(window, TIMER_RESPONSE);
+  if (app.retryStep < 32) app.retryStep++;
+  startIntervalTimer(window);
+  int alarm = app.retryStep > 1 && alarmText != NULL;
+  const char* icon = alarm ? "NOGOODICON" : "APPICON";
+  if (alarm) text = alarmText;
+  if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
+  setBusy(1);
+}
+
 void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
   closeSession(window);
+  if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_TIMED_OUT);
   failCheck(window, TEXT_TIMED_OUT);
 }
 
 // No answer to QUIT: the result was shown already; only the session ends.
 void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) { closeSession(window); }
+
+// Asleep, the program can neither finish a session nor time it out: a
+// check under way ends without a result, and nothing of it is shown.
+void abandonCheck(HWND window) {
+  if (app.sessionSocket == INVALID_SOCKET && app.lookupHandle == NULL) return;
+  int resultShown = app.sessionState == AwaitQuitReply;
+  closeSession(window);
+  if (!resultShown) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+}
+
+// PBT_APMSUSPEND comes just before the machine sleeps; a resume, perhaps
+// twice, after it wakes. The wake check replaces the waiting one, so the
+// interval counts from it.
+void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
+  if (wParam == PBT_APMSUSPEND) {
+    KillTimer(window, TIMER_WAKE);
+    abandonCheck(window);
+    app.wakeCounted = 0;
+    return;
+  }
+  if (wParam != PBT_APMRESUMEAUTOMATIC && wParam != PBT_APMRESUMESUSPEND && wParam != PBT_APMRESUMECRITICAL)
+    return;
+  DWORD now = GetTickCount();
+  if (app.wakeCounted && now - app.wakeTick < SAME_WAKE_MS) return;
+  app.wakeCounted = 1;
+  app.wakeTick = now;
+  // A new network, perhaps: the first failure after a wake is a first one.
+  app.retryStep = 0;
+  startWakeTimer(window);
+}
 
 void endCheckForShutdown(HWND) {
   if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {

@@ -17,6 +17,12 @@ void onServerClosed(HWND window);
 // Sends a command on the session, inside the TLS channel when there is one.
 void sendToServer(const char* text, int length);
 void failCheck(HWND window, const char* text);
+// A failure that may pass by itself (no network, a server busy for now):
+// the check is tried again soon.
+void failCheckForNow(HWND window, const char* text, const char* alarmText);
+// The machine goes to sleep or wakes (WM_POWERBROADCAST).
+void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM lParam);
+void abandonCheck(HWND window);
 void CALLBACK onResponseTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 // The main window is going away: the platform must not write into the

@@ -1,6 +1,9 @@
 // The POP3 dialogue as a table of awaited replies: each send... function
 // sends one command and names the reply it awaits; dispatchReply hands a
 // reply line to the step that awaits it.
+//
+// RFC 1939 (POP3), RFC 2449 (CAPA and the response codes in brackets,
+// LOGIN-DELAY, IN-USE), RFC 3206 (SYS/TEMP, SYS/PERM, AUTH).
 #include "check/pop3.h"
 
 #include <stdio.h>
@@ -23,6 +26,23 @@ const char TEXT_NO_UIDL[] = "接続しているサーバはUIDLコマンドに�
 const char TEXT_NO_QUIT[] = "接続しているサーバはQUITコマンドに対応していません.";
 const char TEXT_NO_APOP[] = "接続しているサーバはAPOPに対応していません.";
 const char TEXT_NO_STLS[] = "サーバがSTLSに対応していないにゃ.";
+
+// What a server's response code in brackets says, in place of the
+// text of the refused step. The temporary ones pass by themselves: the
+// check is tried again soon. Later levels of a code ("IN-USE/...") are
+// details this program need not know.
+struct ResponseCode {
+  const char* code;
+  const char* text;
+  int temporary;
+};
+const ResponseCode responseCodes[] = {
+    {"IN-USE", "ほかのメールソフトがメールボックスを使用中にゃ.", 1},
+    {"LOGIN-DELAY", "ログインの間隔が短すぎるとサーバに言われたにゃ.", 1},
+    {"SYS/TEMP", "サーバが一時的な障害中にゃ.あとでまた確かめるにゃ.", 1},
+    {"SYS/PERM", "サーバに障害があってログインできないにゃ.", 0},
+    {"AUTH", "サーバがユーザーIDかパスワードを認めないにゃ.", 0},
+};
 
 // A refused QUIT is asked once more; a server that refuses again is left.
 const int QUIT_REFUSALS_TOLERATED = 1;
@@ -56,12 +76,54 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
-void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
+// A retry in a row of failures shows nothing until it has its result.
+void showProgress(HWND window, const char* text) {
+  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+}
+
+int startsWithNoCase(const char* text, const char* word) {
+  for (; *word != '\0'; text++, word++)
+    if (*text != *word && !(*word >= 'A' && *word <= 'Z' && *text == *word - 'A' + 'a')) return 0;
+  return 1;
+}
+
+// "-ERR [SYS/TEMP] ..." and the like; null without a known code.
+const ResponseCode* responseCodeOf(const char* line) {
+  if (line[0] != '-') return NULL;
+  const char* p = skipField(line);
+  if (*p++ != '[') return NULL;
+  for (const ResponseCode& known : responseCodes) {
+    size_t length = strlen(known.code);
+    if (startsWithNoCase(p, known.code) && (p[length] == ']' || p[length] == '/')) return &known;
+  }
+  return NULL;
+}
 
 // Every refusal is shown, then the session is ended politely.
 void refuse(HWND window, const char* text) {
-  failCheck(window, text);
+  const ResponseCode* code = responseCodeOf(app.lineBuffer);
+  if (code == NULL)
+    failCheck(window, text);
+  else if (code->temporary)
+    failCheckForNow(window, code->text, code->text);
+  else
+    failCheck(window, code->text);
   sendQuit(window);
+}
+
+void beginLogin(HWND window) {
+  showProgress(window, "ユーザーIDを認証中...");
+  sendLogin(window);
+}
+
+// A capability line; only LOGIN-DELAY matters here. Its value may be
+// followed by "USER" (the user's own delay may differ after the login):
+// the announced one is kept all the same.
+void readCapability(const char* line) {
+  if (line[0] == '.') line++;  // a stuffed dot
+  if (!startsWithNoCase(line, "LOGIN-DELAY") || !isBlank(line[11])) return;
+  DWORD seconds = 0;
+  if (readCount(skipField(line), &seconds)) app.loginDelaySeconds = seconds;
 }
 
 }  // namespace
@@ -107,17 +169,27 @@ void dispatchReply(HWND window) {
       // APOP takes the timestamp of this greeting, even after STLS.
       strcpy(app.greeting, app.lineBuffer);
       if (app.sessionSecurity == SECURITY_STLS) return sendStls();
-      showProgress(window, "ユーザーIDを認証中...");
-      return sendLogin(window);
+      if (sessionAsksCapa()) return sendCapa();
+      return beginLogin(window);
     case AwaitStlsReply:
       if (!positive) return refuse(window, TEXT_NO_STLS);
       return beginTls(window);
+    case AwaitCapaReply:
+      // A server without CAPA announces nothing, LOGIN-DELAY included.
+      app.loginDelaySeconds = 0;
+      if (!positive) return beginLogin(window);
+      return setSessionState(ReadCapaList);
+    case ReadCapaList:
+      if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0) return beginLogin(window);
+      return readCapability(app.lineBuffer);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
       showProgress(window, "パスワードを認証中...");
       return sendPass();
     case AwaitPassReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      app.loggedIn = 1;
+      app.lastLoginTick = GetTickCount();
       showProgress(window, "メールの数を取得中...");
       return sendStat();
     case AwaitStatReply:
@@ -128,8 +200,8 @@ void dispatchReply(HWND window) {
       return onUidlReply(window);
     case AwaitQuitReply:
       if (positive) return closeSession(window);
-      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
       failCheck(window, TEXT_NO_QUIT);
+      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return sendQuit(window);
       return closeSession(window);
     case Idle:
       return;  // left over behind the answer to QUIT
@@ -156,8 +228,18 @@ void sendStls() {
 void onChannelOpen(HWND window) {
   // Implicit TLS: the greeting is still to come, inside the channel.
   if (app.sessionState != AwaitStlsReply) return;
-  showProgress(window, "ユーザーIDを認証中...");
-  sendLogin(window);
+  // What the server said before TLS is forgotten (RFC 2595).
+  if (sessionAsksCapa()) return sendCapa();
+  beginLogin(window);
+}
+
+// Only a session that is encrypted asks: a plain session keeps the
+// dialogue it always had, command for command.
+int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE; }
+
+void sendCapa() {
+  sendCommand("CAPA\r\n");
+  setSessionState(AwaitCapaReply);
 }
 
 void sendPass() {
@@ -190,7 +272,9 @@ DWORD firstWalkedMessage() {
 
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
-  if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
+  // The balloon tells the number of new messages: that needs the walk.
+  int countNew = settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
+  if (countNew && app.messageCount != 0) {
     app.uidlIndex = firstWalkedMessage();
     sendUidl();
     return;

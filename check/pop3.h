@@ -18,6 +18,9 @@ void sendLogin(HWND window);
 void sendStls();
 // The TLS channel is open: after STLS the login follows at once.
 void onChannelOpen(HWND window);
+// Whether this session asks the server's capabilities before the login.
+int sessionAsksCapa();
+void sendCapa();
 void sendPass();
 void sendStat();
 void sendUidl();

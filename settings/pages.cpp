@@ -18,7 +18,7 @@ const DWORD soundPageHelp[] = {IDC_SOUND_NOTIFY, 201, IDC_USE_VOICE, 202, IDC_US
                                IDC_VOICE_BROWSE, 207, 0, 0};
 const DWORD mailerPageHelp[] = {IDC_MAILER_PATH, 301, IDC_MAILER_BROWSE, 302, IDC_MAILER_ARGS, 303, 0, 0};
 const DWORD displayPageHelp[] = {IDC_TOOLTIP_ACCOUNT, 401, IDC_TOOLTIP_COUNTS, 402, IDC_TOOLTIP_BOTH, 403,
-                                 IDC_BLINK_NEW_ONLY, 404, 0, 0};
+                                 IDC_BLINK_NEW_ONLY, 404, IDC_NOTIFY_BALLOON, 405, 0, 0};
 
 namespace {
 
@@ -211,6 +211,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
       if (settings.tooltipMode >= 0 && settings.tooltipMode <= 2)
         setChecked(page, IDC_TOOLTIP_ACCOUNT + settings.tooltipMode, 1);
       setChecked(page, IDC_BLINK_NEW_ONLY, settings.blinkNewOnly);
+      setChecked(page, IDC_NOTIFY_BALLOON, settings.notifyBalloon);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -218,6 +219,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
                                : isChecked(page, IDC_TOOLTIP_COUNTS) ? 1
                                                                      : 2;
         settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
+        settings.notifyBalloon = isChecked(page, IDC_NOTIFY_BALLOON);
       }
       return TRUE;
     case WM_HELP: showContextHelp(displayPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -1,5 +1,6 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
-// for the connection security, so that every older offset stays put.
+// KivvetLE.cfg: a headerless record of 1291 bytes, and single bytes after
+// it (the connection security, the balloon), so that every older offset
+// stays put.
 // Every field but the account name is stored complemented, so the password
 // is at least not legible in a hex dump. Single-byte fields come back
 // sign-widened, and the port is stored big-endian.
@@ -10,7 +11,7 @@
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
 Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
+                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 0, 1};
 
 namespace {
 
@@ -34,6 +35,10 @@ const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
+const DWORD AT_FAST_SCAN = 1292;
+const DWORD AT_NOTIFY_BALLOON = 1293;
+// The fast scan's byte is not read here: a save gives back what was loaded.
+unsigned char keptFastScanByte = 0xFF;
 
 struct TextField {
   char** slot;
@@ -112,6 +117,7 @@ void setDefaultSettings() {
   settings.blinkNewOnly = 0;
   settings.useApop = 0;
   settings.connectionSecurity = SECURITY_NONE;
+  settings.notifyBalloon = 0;
   settings.showSplash = 1;
 }
 
@@ -156,6 +162,9 @@ int loadSettings() {
   int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   settings.connectionSecurity =
       security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
+  keptFastScanByte = got > AT_FAST_SCAN ? image[AT_FAST_SCAN] : 0xFF;
+  // Off in a file from before the byte, and for any value but 1.
+  settings.notifyBalloon = got > AT_NOTIFY_BALLOON && (unsigned char)~image[AT_NOTIFY_BALLOON] == 1 ? 1 : 0;
   return 1;
 }
 
@@ -174,5 +183,7 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
+  image[AT_FAST_SCAN] = keptFastScanByte;
+  image[AT_NOTIFY_BALLOON] = (unsigned char)~(settings.notifyBalloon & 0xFF);
   return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

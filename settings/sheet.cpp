@@ -61,5 +61,8 @@ void openSettingsSheet(HWND window) {
                 APP_TITLE, MB_OK | MB_ICONWARNING);
   setBusy(1);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  // The tray no longer shows a failure: the next check comes at the
+  // full interval, as after any change of the settings.
+  app.retryStep = 0;
   startIntervalTimer(window);
 }

@@ -4,6 +4,8 @@
 // standard tooltip.
 #include "tray/notify.h"
 
+#include <stdio.h>
+
 #include "app/appstate.h"
 #include "app/mainwindow.h"
 #include "settings/settings.h"
@@ -30,11 +32,24 @@ void playOneSound() {
 
 DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : app.messageCount; }
 
+// For a user who was away from the speakers: the count and the account.
+void announceInBalloon(HWND window) {
+  char text[256];
+  if (settings.accountName[0] != '\0')
+    snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
+             (unsigned)app.newCount);
+  else
+    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
+  showBalloon(window, APP_TITLE, text);
+}
+
 }  // namespace
 
 void startNotification(HWND window) {
   KillTimer(window, TIMER_RESPONSE);
+  app.retryStep = 0;
   startIntervalTimer(window);
+  if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
   if (settings.soundNotify != 1) {
     startBlink(window);
     return;

@@ -15,6 +15,11 @@ namespace {
 const int TRAY_ATTEMPTS = 6;
 const DWORD TRAY_RETRY_PAUSE_MS = 1000;
 const size_t TOOLTIP_BYTES = 64;  // szTip of the first, 88-byte form of the record
+const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
+
+// What the last accepted change showed.
+char shownIcon[16];
+char shownTip[TOOLTIP_BYTES];
 
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
@@ -78,4 +83,34 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
   if (action == NIM_ADD) app.trayIconShown = accepted ? 1 : 0;
   if (action == NIM_DELETE) app.trayIconShown = 0;
+  if (accepted && action != NIM_DELETE) {
+    copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
+    memcpy(shownTip, record.szTip, sizeof shownTip);
+  }
+  if (!app.trayIconShown) shownIcon[0] = '\0';
+}
+
+int trayShows(const char* iconName, const char* text) {
+  char tip[TOOLTIP_BYTES];
+  composeTooltip(text, tip);
+  return app.trayIconShown && strcmp(shownIcon, iconName) == 0 && strcmp(shownTip, tip) == 0;
+}
+
+// The balloon needs the record's second form (Windows 2000 and later,
+// with or without the common controls 6 of the manifest); its own sound
+// is left out, since the cat speaks already. One attempt: a balloon is
+// not worth the retry pauses.
+void showBalloon(HWND window, const char* title, const char* text) {
+  if (!app.trayIconShown) return;
+  NOTIFYICONDATAA record;
+  memset(&record, 0, sizeof record);
+  record.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  record.hWnd = window;
+  record.uID = TRAY_ICON_ID;
+  record.uFlags = NIF_INFO;
+  copyWholeCharacters(record.szInfoTitle, sizeof record.szInfoTitle, title);
+  copyWholeCharacters(record.szInfo, sizeof record.szInfo, text);
+  record.uTimeout = BALLOON_TIMEOUT_MS;
+  record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+  Shell_NotifyIconA(NIM_MODIFY, &record);
 }

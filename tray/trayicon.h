@@ -7,5 +7,9 @@
 // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon.
 // An empty text selects the standard tooltip of the settings.
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text);
+// 1 when the icon shows this picture and text already.
+int trayShows(const char* iconName, const char* text);
+// A notification balloon (a toast on Windows 10 and 11) from the icon.
+void showBalloon(HWND window, const char* title, const char* text);
 
 #endif

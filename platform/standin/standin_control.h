@@ -96,6 +96,10 @@ struct TrayIcon {
   UINT callbackMessage;
   std::string icon;
   std::string tip;
+  // A balloon (NIF_INFO): its title, text and flags.
+  std::string infoTitle;
+  std::string info;
+  DWORD infoFlags = 0;
 };
 struct TrayRequest {
   DWORD time;

@@ -516,8 +516,16 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   auto& w = world();
   standin::TrayIcon icon{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage,
                          standin::iconName(data->hIcon),
-                         std::string(data->szTip, strnlen(data->szTip, 64))};
+                         std::string(data->szTip, strnlen(data->szTip, 64)), "", "", 0};
   bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
+  // A balloon needs the record's second form; the shell reads no further
+  // than the size it is given.
+  if (data->uFlags & NIF_INFO) {
+    accepted = accepted && data->cbSize >= NOTIFYICONDATAA_V2_SIZE;
+    icon.infoTitle.assign(data->szInfoTitle, strnlen(data->szInfoTitle, sizeof data->szInfoTitle));
+    icon.info.assign(data->szInfo, strnlen(data->szInfo, sizeof data->szInfo));
+    icon.infoFlags = data->dwInfoFlags;
+  }
   if (w.trayRefusals > 0) {
     w.trayRefusals--;
     accepted = false;

@@ -76,7 +76,13 @@ typedef struct HBRUSH__* HBRUSH;
 #define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
 #define WM_RBUTTONDBLCLK 0x0206
+#define WM_POWERBROADCAST 0x0218
 #define WM_USER 0x0400
+
+#define PBT_APMSUSPEND 0x0004
+#define PBT_APMRESUMECRITICAL 0x0006
+#define PBT_APMRESUMESUSPEND 0x0007
+#define PBT_APMRESUMEAUTOMATIC 0x0012
 
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
@@ -201,6 +207,10 @@ void InitCommonControls(void);
 #define NIF_MESSAGE 0x00000001u
 #define NIF_ICON 0x00000002u
 #define NIF_TIP 0x00000004u
+#define NIF_INFO 0x00000010u
+#define NIIF_NONE 0x00000000u
+#define NIIF_INFO 0x00000001u
+#define NIIF_NOSOUND 0x00000010u
 
 typedef struct _NOTIFYICONDATAA {
   DWORD cbSize;
@@ -219,6 +229,8 @@ typedef struct _NOTIFYICONDATAA {
 } NOTIFYICONDATAA, *PNOTIFYICONDATAA;
 
 #define NOTIFYICONDATAA_V1_SIZE (offsetof(NOTIFYICONDATAA, szTip) + 64)
+// The second form, the first to carry a balloon (guidItem follows it).
+#define NOTIFYICONDATAA_V2_SIZE (offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD))
 
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
 
