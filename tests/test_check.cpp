@@ -32,7 +32,7 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
   for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT}) EXPECT_FALSE(itemGrayed(id));
 }
 
-TEST_F(CheckCycle, OfflineShowsTheNormalIconAndWaitsForTheInterval) {
+TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
   app.messageCount = 4;
   for (int variant = 0; variant < 3; variant++) {
     standin::setOnline(variant != 0);
@@ -43,7 +43,7 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndWaitsForTheInterval) {
     EXPECT_EQ(0, app.busy);
     EXPECT_EQ(4u, app.messageCount);
     EXPECT_EQ(0, server.connections);
-    EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+    EXPECT_EQ(60000u << variant, standin::timerPeriod(window, TIMER_INTERVAL));
     EXPECT_EQ(0, standin::loadedLibraryCount());  // loaded and freed each time
   }
 }
@@ -123,6 +123,7 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
   for (auto& c : cases) {
     strcpy(settings.serverHost, "127.0.0.1");
     server.acceptsConnection = true;
+    app.retryStep = 1;  // not the first failure in a row, which shows no error yet
     c.arrange();
     check();
     EXPECT_EQ("NOGOODICON", icon()) << c.text;
@@ -210,13 +211,14 @@ TEST_F(CheckHazards, ATimeOutDuringTheLookupTouchesNoOldSocket) {
   check();
   standin::clearTrace();
   standin::advance(60000);
-  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_EQ("サーバにつながらないにゃ.またすぐ確かめるにゃ.", tip());
   EXPECT_TRUE(standin::traceOf("closesocket").empty());
   EXPECT_EQ(0u, standin::pendingLookupCount());
-  // The lookup's time passes: nothing connects.
+  // The lookup's time passes: nothing connects, and only the retry's own
+  // lookup waits.
   standin::advance(70000);
   EXPECT_EQ(old, standin::lastSocket());
-  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ(1u, standin::pendingLookupCount());
 }
 
 TEST_F(CheckHazards, ALookupReplyForAnEndedCheckIsIgnored) {

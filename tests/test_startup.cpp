@@ -205,6 +205,7 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
       "KillTimer(4)",
       "KillTimer(1)",
       "KillTimer(2)",
+      "KillTimer(7)",
       "Shell_NotifyIconA(DELETE, , \"\") -> 1",
       "DestroyMenu",
       "PostQuitMessage(0)",

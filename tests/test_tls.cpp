@@ -52,7 +52,7 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(3u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3", "QUIT"}),
+  EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3", "QUIT"}),
             server.commands);
   EXPECT_EQ(995, standin::lastConnectPort());
   // Nothing of the dialogue crossed the wire in clear.
@@ -69,12 +69,13 @@ TEST_F(TlsCheck, StlsLogsInAfterTheHandshakeWithTheFirstGreetingsTimestamp) {
   settings.useApop = 1;
   check();
   EXPECT_EQ("APPICON", icon());
-  ASSERT_EQ(4u, server.commands.size());
+  ASSERT_EQ(5u, server.commands.size());
   EXPECT_EQ("STLS", server.commands[0]);
+  EXPECT_EQ("CAPA", server.commands[1]);  // asked anew inside the channel
   char digest[33];
   apopDigest(digest, "<1896.697170952@dbc.mtview.ca.us>nyan");
-  EXPECT_EQ(std::string("APOP cat ") + digest, server.commands[1]);
-  EXPECT_EQ("STAT", server.commands[2]);
+  EXPECT_EQ(std::string("APOP cat ") + digest, server.commands[2]);
+  EXPECT_EQ("STAT", server.commands[3]);
   // Only STLS itself went in clear.
   EXPECT_EQ(0u, sent().find("STLS\r\n"));
   EXPECT_EQ(std::string::npos, sent().find("APOP"));
@@ -91,8 +92,8 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
     if (line == "STLS") {
       standin::serverSends(s, "+OK begin TLS\r\n-ERR injected\r\n+OK 9 9\r\n");
       standin::serveTls(s, server.tlsScript);
-    } else if (line == "USER cat" || line == "PASS nyan") {
-      standin::serverSends(s, "+OK\r\n");
+    } else if (line == "USER cat" || line == "PASS nyan" || line == "CAPA") {
+      standin::serverSends(s, line == "CAPA" ? "+OK\r\n.\r\n" : "+OK\r\n");
     } else if (line == "STAT") {
       standin::serverSends(s, "+OK 2 100\r\n");
     } else if (line == "QUIT") {
@@ -102,7 +103,7 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(2u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  EXPECT_EQ((std::vector<std::string>{"STLS", "CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
 }
 
 TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
@@ -180,7 +181,7 @@ TEST_F(TlsCheck, TheHandshakeSurvivesPiecesRequestsAndTickets) {
   standin::advance(1000);
   EXPECT_NE("NOGOODICON", icon());
   EXPECT_EQ(3u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
   expectSessionGone();
 }
 
@@ -248,7 +249,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
   standin::pump();
   // The rest went, the server answered, and the check ran to its end.
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
 }
 
 TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
