@@ -48,6 +48,31 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
   }
 }
 
+TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
+  settings.intervalMinutes = 5;
+  server.acceptsConnection = false;
+  check();
+  EXPECT_EQ("APPICON", icon());  // no alarm for the first failure
+  EXPECT_EQ("サーバにつながらないにゃ.またすぐ確かめるにゃ.", tip());
+  standin::advance(60000);
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("回線異常です.", tip());
+  size_t requests = standin::trayRequests().size();
+  std::vector<UINT> waits;
+  for (int retry = 0; retry < 3; retry++) {
+    waits.push_back(standin::timerPeriod(window, TIMER_INTERVAL));
+    standin::advance(waits.back());
+  }
+  EXPECT_EQ((std::vector<UINT>{120000, 240000, 300000}), waits);
+  EXPECT_EQ(5, server.connections);
+  EXPECT_EQ(requests, standin::trayRequests().size());  // no new error with every retry
+  server.acceptsConnection = true;
+  standin::advance(300000);
+  EXPECT_EQ(6, server.connections);
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(300000u, standin::timerPeriod(window, TIMER_INTERVAL));
+}
+
 TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
   for (char* blank : {settings.serverHost, settings.userId}) {
     strcpy(settings.serverHost, "127.0.0.1");
@@ -197,6 +222,54 @@ TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
   EXPECT_EQ(1, server.connections);
   standin::advance(1000);
   EXPECT_EQ(2, server.connections);
+}
+
+class SleepAndWake : public MailCheck {
+ protected:
+  void power(WPARAM event) {
+    PostMessageA(window, WM_POWERBROADCAST, event, 0);
+    standin::pump();
+  }
+};
+
+TEST_F(SleepAndWake, SleepEndsACheckUnderWayWithoutAVerdict) {
+  server.greets = false;
+  check();
+  power(PBT_APMSUSPEND);
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ(0u, standin::openSocketCount());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ("", tip());
+}
+
+TEST_F(SleepAndWake, AWakeBringsOneCheckAndTheIntervalCountsFromIt) {
+  check();
+  standin::advance(598000);  // the interval's check is two seconds away
+  power(PBT_APMSUSPEND);
+  power(PBT_APMRESUMEAUTOMATIC);
+  standin::advance(WAKE_CHECK_DELAY_MS - 1);
+  EXPECT_EQ(1, server.connections);
+  standin::advance(10000);
+  EXPECT_EQ(2, server.connections);
+  power(PBT_APMRESUMESUSPEND);  // Windows may tell it twice
+  standin::advance(589000);
+  EXPECT_EQ(2, server.connections);
+  standin::advance(2000);
+  EXPECT_EQ(3, server.connections);
+}
+
+TEST_F(SleepAndWake, AWakeNeverChecksWhileTheSettingsSheetIsOpen) {
+  standin::onNextPropertySheet([this] {
+    power(PBT_APMRESUMEAUTOMATIC);
+    standin::advance(30000);
+    EXPECT_EQ(0, server.connections);
+    standin::pressCancel();
+  });
+  PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+  standin::pump();
+  EXPECT_EQ(0, server.connections);
+  EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
 // Hazards of the cycle that a careless client falls into.

@@ -35,6 +35,38 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
 }
 
+TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner) {
+  struct Case {
+    const char* reply;
+    const char* text;
+    bool temporary;
+  } cases[] = {
+      {"-ERR [IN-USE] locked", "ほかのメールソフトがメールボックスを使用中にゃ.", true},
+      {"-ERR [login-delay] wait", "ログインの間隔が短すぎるとサーバに言われたにゃ.", true},
+      {"-ERR [SYS/TEMP/DB] later", "サーバが一時的な障害中にゃ.あとでまた確かめるにゃ.", true},
+      {"-ERR [SYS/PERM] broken", "サーバに障害があってログインできないにゃ.", false},
+      {"-ERR [AUTH] no", "サーバがユーザーIDかパスワードを認めないにゃ.", false},
+      {"-ERR [SYS] vague", "ユーザーIDまたはパスワードが違います.", false},
+      {"-ERR [IN-USER] unknown", "ユーザーIDまたはパスワードが違います.", false},
+  };
+  for (const Case& c : cases) {
+    app.retryStep = 0;
+    server.replies["PASS"] = c.reply;
+    check();
+    EXPECT_EQ(c.text, tip()) << c.reply;
+    EXPECT_LE(strlen(c.text), 51u);  // the tooltip holds it whole
+    EXPECT_EQ(c.temporary ? "APPICON" : "NOGOODICON", icon()) << c.reply;
+    EXPECT_EQ(c.temporary ? 60000u : 600000u, standin::timerPeriod(window, TIMER_INTERVAL)) << c.reply;
+    EXPECT_EQ("QUIT", server.commands.back());
+  }
+  // The second refusal in a row is an alarm.
+  server.replies["PASS"] = "-ERR [IN-USE] locked";
+  check();
+  check();
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ(120000u, standin::timerPeriod(window, TIMER_INTERVAL));
+}
+
 TEST_F(Dialogue, LogsInWithApopFromTheGreetingsTimestamp) {
   settings.useApop = 1;
   strcpy(settings.userId, "mrose");

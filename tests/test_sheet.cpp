@@ -212,6 +212,13 @@ TEST_F(SettingsSheet, TheDisplayPageStoresTheChosenTooltip) {
     });
     EXPECT_EQ(mode, settings.tooltipMode);
   }
+  openWith([] {
+    HWND page = standin::showPage(3);
+    EXPECT_FALSE(standin::controlChecked(page, IDC_NOTIFY_BALLOON));
+    standin::click(page, IDC_NOTIFY_BALLOON);
+    standin::pressOk();
+  });
+  EXPECT_EQ(1, settings.notifyBalloon);
   settings.tooltipMode = 7;
   openWith([this] {
     HWND page = standin::showPage(3);

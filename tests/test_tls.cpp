@@ -64,6 +64,18 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
+TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
+  useImplicitTls();
+  settings.intervalMinutes = 1;
+  server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\n.";
+  check();
+  EXPECT_EQ(900u, app.loginDelaySeconds);
+  standin::advance(899000);
+  EXPECT_EQ(1, server.connections);
+  standin::advance(2000);
+  EXPECT_EQ(2, server.connections);
+}
+
 TEST_F(TlsCheck, StlsLogsInAfterTheHandshakeWithTheFirstGreetingsTimestamp) {
   useStls();
   settings.useApop = 1;
