@@ -26,6 +26,9 @@ Modes:
                        with a reset (RST) of the connection
   silent               accepts and never says anything
   deny                 a negative greeting, then closes
+  in-use               normal, but the first connection's login is refused with
+                       "-ERR [IN-USE]" (RFC 2449): another client holds the
+                       mailbox
 
 Faults, on any connection, in place of the answer the client waits for:
   --fault STATE:KIND   STATE is greeting, user (the answer to USER), pass (to
@@ -75,7 +78,7 @@ USER = "cat"
 PASSWORD = "nyan"
 TIMESTAMP = "<123.456@fake>"
 MODES = ["normal", "no-apop", "long-greeting", "close-on-quit", "silent-on-quit",
-         "reset-after-greeting", "silent", "deny"]
+         "reset-after-greeting", "silent", "deny", "in-use"]
 STATES = ["greeting", "user", "pass", "stat", "uidl", "quit"]
 KINDS = ["reset", "silent", "negative", "close"]
 # Shift-JIS ("メール" and a half-width katakana), UTF-8 ("メール"), a lone
@@ -317,6 +320,8 @@ class Handler(socketserver.BaseRequestHandler):
                 if word == "USER" and args:
                     user = args[0]
                     self.positive("+OK")
+                elif word in ("PASS", "APOP") and self.mode == "in-use" and self.conn == 1:
+                    self.send("-ERR [IN-USE] the mailbox is locked by another session")
                 elif word == "PASS" and user is not None:
                     if user == USER and rest == PASSWORD:
                         authorized = True

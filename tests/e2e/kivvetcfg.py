@@ -9,6 +9,9 @@ connectionSecurity (0 none, 1 STLS, 2 TLS from the first byte) lies after
 accountName, at offset 1291, complemented like the fields before
 accountName: the file is 1292 bytes long when it is given and the 1291
 bytes of older files when not. `read` prints it only when the file holds it.
+notifyBalloon (0 off, 1 on) lies at 1293, complemented the same way, after
+the fast scan's byte at 1292 (written as off): given, the file is 1294
+bytes long.
 """
 import sys
 
@@ -18,6 +21,7 @@ BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388)
          ("useVoice", 389), ("soundNewOnly", 390), ("customVoice", 391),
          ("tooltipMode", 1160), ("blinkNewOnly", 1161), ("useApop", 1162)]
 SECURITY_OFFSET = 1291
+BALLOON_OFFSET = 1293
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -28,7 +32,9 @@ def write(path, pairs):
         key, _, value = pair.partition("=")
         values[key] = value
     with_security = "connectionSecurity" in values
-    image = bytearray(SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
+    with_balloon = "notifyBalloon" in values
+    length = BALLOON_OFFSET + 1 if with_balloon else SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET
+    image = bytearray(length)
     for name, offset, size in TEXTS:
         text = str(values.get(name, "")).encode("cp932")[: size - 1]
         image[offset:offset + len(text)] = text
@@ -41,8 +47,12 @@ def write(path, pairs):
         image[i] ^= 0xFF
     account = str(values.get("accountName", "")).encode("cp932")[:127]
     image[1163:1163 + len(account)] = account
+    if length > SECURITY_OFFSET:
+        image[SECURITY_OFFSET:] = b"\xff" * (length - SECURITY_OFFSET)
     if with_security:
         image[SECURITY_OFFSET] = ~int(values["connectionSecurity"]) & 0xFF
+    if with_balloon:
+        image[BALLOON_OFFSET] = ~int(values["notifyBalloon"]) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -69,6 +79,8 @@ def read(path):
     print(f"accountName={text(data[1163:1291])}")
     if has_security:
         print(f"connectionSecurity={signed(data[SECURITY_OFFSET] ^ 0xFF)}")
+    if len(data) > BALLOON_OFFSET:
+        print(f"notifyBalloon={signed(data[BALLOON_OFFSET] ^ 0xFF)}")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,10 @@
  *
  *   kivvetprobe check   posts the menu's check command (WM_COMMAND 101) to
  *                       every running copy; prints how many got it
+ *   kivvetprobe suspend posts the power broadcast that the machine goes to
+ *   kivvetprobe resume  sleep (PBT_APMSUSPEND) or woke (PBT_APMRESUMEAUTOMATIC)
+ *                       to every running copy, as Windows sends it; prints
+ *                       how many got it
  *   kivvetprobe stats   prints the figures of the (first) running copy:
  *                       pid=P handles=H private=BYTES workingset=BYTES
  *                       gdi=N user=N
@@ -17,12 +21,12 @@
 static const char CLASS_NAME[] = "KivvetLiteEdition";
 static const UINT CMD_CHECK = 101;
 
-static int post_check(void)
+static int post_to_all(UINT message, WPARAM wParam)
 {
     int posted = 0;
     HWND window = NULL;
     while ((window = FindWindowExA(NULL, window, CLASS_NAME, NULL)) != NULL) {
-        if (PostMessageA(window, WM_COMMAND, CMD_CHECK, 0)) posted++;
+        if (PostMessageA(window, message, wParam, 0)) posted++;
     }
     printf("%d\n", posted);
     return posted > 0 ? 0 : 1;
@@ -54,8 +58,10 @@ static int print_stats(void)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && strcmp(argv[1], "check") == 0) return post_check();
+    if (argc == 2 && strcmp(argv[1], "check") == 0) return post_to_all(WM_COMMAND, CMD_CHECK);
+    if (argc == 2 && strcmp(argv[1], "suspend") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMSUSPEND);
+    if (argc == 2 && strcmp(argv[1], "resume") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
-    fprintf(stderr, "usage: kivvetprobe check|stats\n");
+    fprintf(stderr, "usage: kivvetprobe check|suspend|resume|stats\n");
     return 2;
 }
