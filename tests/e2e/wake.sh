@@ -25,12 +25,12 @@ connected_at() {
   date -d "$(sed -nE "s/^([^ ]*) #$1 -- connected$/\1/p" "$LOG" | head -1)" +%s.%N
 }
 seconds_between() { python3 -c "import sys; print(int(float(sys.argv[2]) - float(sys.argv[1])))" "$1" "$2"; }
-# The balloon: a pale yellow box above the notification area.
+# The balloon: a white box above the notification area, on the blue desktop.
 balloon_shown() {
   local shot
   shot=$(screenshot balloon-now)
-  [ "$(convert "$shot" -crop 500x200+524+540 +repage -fill black +opaque '#FFFFE1' \
-        -fill white -opaque '#FFFFE1' -format '%[fx:int(mean*w*h)]' info:)" -gt 2000 ]
+  [ "$(convert "$shot" -crop 500x200+524+540 +repage -fill black +opaque '#FFFFFF' \
+        -fill white -opaque '#FFFFFF' -format '%[fx:int(mean*w*h)]' info:)" -gt 2000 ]
 }
 
 echo "-- a mailbox in use elsewhere"
@@ -60,9 +60,9 @@ fi
 wait_for 30 ended 2 || fail "the second session did not end"
 
 echo "-- sleep and wake"
-"$PROBE" suspend >/dev/null || fail "the probe found no window for the sleep"
+wine "$PROBE" suspend >/dev/null || fail "the probe found no window for the sleep"
 woke=$(date +%s.%N)
-"$PROBE" resume >/dev/null || fail "the probe found no window for the wake"
+wine "$PROBE" resume >/dev/null || fail "the probe found no window for the wake"
 if wait_for 120 connected 3; then
   after=$(seconds_between "$woke" "$(connected_at 3)")
   [ "$after" -lt 240 ] && pass "a check $after s after the wake" || fail "the check came $after s after the wake"
