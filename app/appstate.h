@@ -107,8 +107,10 @@ struct AppState {
   SessionState sessionState;
   int serverReached;  // the connection of this check stood
   // A retry in a row of failures: the tray keeps what it shows until
-  // the check has its result.
+  // the check has its result. Only a check the interval timer asked for
+  // (timedCheck) is quiet; one the user asked for shows its progress.
   int quietCheck;
+  int timedCheck;
   int sessionSecurity;  // the setting the session was started with
   char* greeting;       // the greeting line, kept for APOP across STLS
   char* lineBuffer;

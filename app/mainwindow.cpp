@@ -149,6 +149,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
 }
 
 void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  app.timedCheck = 1;
   PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
 }
 

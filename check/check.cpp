@@ -64,12 +64,14 @@ void closeSocket() {
 }  // namespace
 
 void startCheck(HWND window) {
+  int timed = app.timedCheck;
+  app.timedCheck = 0;
   if (app.busy) return;
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
   KillTimer(window, TIMER_INTERVAL);
   KillTimer(window, TIMER_WAKE);
-  app.quietCheck = app.retryStep > 0;
+  app.quietCheck = timed && app.retryStep > 0;
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 
   // After a refused command the session may still wait for the answer to

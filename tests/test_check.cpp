@@ -66,9 +66,11 @@ TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
   EXPECT_EQ((std::vector<UINT>{120000, 240000, 300000}), waits);
   EXPECT_EQ(5, server.connections);
   EXPECT_EQ(requests, standin::trayRequests().size());  // no new error with every retry
+  check();  // the user's own check shows what it does
+  EXPECT_EQ("APPICON Kivvet LE - POP3サーバに接続中...", tipsSince(requests).at(1));
   server.acceptsConnection = true;
   standin::advance(300000);
-  EXPECT_EQ(6, server.connections);
+  EXPECT_EQ(7, server.connections);
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(300000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
