@@ -1,5 +1,6 @@
-// The identifiers every part of the program shares, and the one record of
-// the running program's state.
+// The ground floor: the identifiers every part of the program shares, the
+// one record of the running program's state, and the operations on it
+// that every folder may call. Nothing here calls up into the folders.
 #ifndef KIVVET_APP_APPSTATE_H
 #define KIVVET_APP_APPSTATE_H
 
@@ -117,5 +118,13 @@ struct AppState {
 };
 
 extern AppState app;
+
+// 1: idle, the guarded menu items (check, settings, exit) enabled and busy
+// clear; anything else: busy set, the items grayed.
+void setBusy(int menuEnabled);
+// (Re)starts TIMER_INTERVAL with a full period of intervalMinutes.
+void startIntervalTimer(HWND window);
+// TIMER_INTERVAL: posts CMD_CHECK to the window.
+void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

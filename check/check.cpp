@@ -11,12 +11,10 @@
 #include <string.h>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "check/pop3.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {

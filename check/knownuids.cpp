@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "app/appstate.h"
+#include "app/datafile.h"
 #include "check/md5.h"
-#include "settings/settings.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
 

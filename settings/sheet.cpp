@@ -5,9 +5,7 @@
 #include "settings/sheet.h"
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "settings/settings.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {

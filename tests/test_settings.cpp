@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/datafile.h"
 #include "tests/support/program.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/mainwindow.h"
+#include "app/main.h"
 #include "tray/trayicon.h"
 #include "tests/support/program.h"
 

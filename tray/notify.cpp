@@ -5,7 +5,6 @@
 #include "tray/notify.h"
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
+#include "app/main.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
