@@ -1,5 +1,7 @@
 #include "check/apop.h"
 
+#include <string.h>
+
 #include "check/md5.h"
 
 namespace {
@@ -56,15 +58,14 @@ int buildApopDigest(char* out33, const char* greetingLine, const char* password)
     }
     unsigned int passwordLength = (password == 0) ? 0 : boundedLength(password, APOP_PASSWORD_MAX);
 
-    // Timestamp and password go in as two pieces, so nothing is copied.
-    Md5Context context;
-    unsigned char digest[16];
-    md5Init(&context);
-    md5Update(&context, (const unsigned char*)timestamp, timestampLength);
+    // The timestamp holds no NUL (the search stops at one), so the text
+    // digested is exactly the timestamp followed by the password.
+    char text[APOP_GREETING_MAX + APOP_PASSWORD_MAX + 1];
+    memcpy(text, timestamp, timestampLength);
     if (passwordLength > 0) {
-        md5Update(&context, (const unsigned char*)password, passwordLength);
+        memcpy(text + timestampLength, password, passwordLength);
     }
-    md5Final(digest, &context);
-    md5DigestText(out33, digest);
+    text[timestampLength + passwordLength] = '\0';
+    apopDigest(out33, text);
     return 1;
 }

@@ -11,8 +11,36 @@
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
-Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
+namespace {
+
+// The defaults of every field but the texts, whose slots start-up
+// allocates.
+void putDefaults(Settings* record) {
+  record->port = POP3_PORT;
+  record->intervalMinutes = 10;
+  record->checkAtStartup = 1;
+  record->soundNotify = 1;
+  record->useVoice = 1;
+  record->soundNewOnly = 0;
+  record->customVoice = 0;
+  record->tooltipMode = 0;
+  record->blinkNewOnly = 0;
+  record->useApop = 0;
+  record->connectionSecurity = SECURITY_NONE;
+  record->showSplash = 1;
+}
+
+Settings defaultRecord() {
+  Settings record = {};
+  putDefaults(&record);
+  return record;
+}
+
+}  // namespace
+
+// The record holds the defaults before anything is loaded, and keeps them
+// when there is no file.
+Settings settings = defaultRecord();
 
 namespace {
 
@@ -71,20 +99,7 @@ int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 
 }  // namespace
 
-void setDefaultSettings() {
-  settings.port = 110;
-  settings.intervalMinutes = 10;
-  settings.checkAtStartup = 1;
-  settings.soundNotify = 1;
-  settings.useVoice = 1;
-  settings.soundNewOnly = 0;
-  settings.customVoice = 0;
-  settings.tooltipMode = 0;
-  settings.blinkNewOnly = 0;
-  settings.useApop = 0;
-  settings.connectionSecurity = SECURITY_NONE;
-  settings.showSplash = 1;
-}
+void setDefaultSettings() { putDefaults(&settings); }
 
 // The whole file is read at once and taken apart in memory. A file that
 // is shorter than the record leaves the fields beyond its end as the

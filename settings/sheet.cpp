@@ -5,6 +5,7 @@
 #include "settings/sheet.h"
 
 #include "app/appstate.h"
+#include "settings/pages.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 
