@@ -95,17 +95,9 @@ struct AppState {
   DWORD uidlIndex;
   DWORD messageCount;
 
-  TlsPhase tlsPhase;
-  int tlsRenegotiating;  // a handshake message inside an open channel
-  int tlsHaveCredentials;
-  int tlsHaveContext;
-  CredHandle tlsCredentials;
-  CtxtHandle tlsContext;
-  SecPkgContext_StreamSizes tlsSizes;
-  char* tlsInput;  // received, not yet decrypted
-  DWORD tlsInputLength;
-  char* tlsOutput;  // encrypted, not yet taken by the socket
-  DWORD tlsOutputLength;
+  TlsPhase tlsPhase;  // changed only by check/tls.cpp
+  char* tlsInput;     // received, not yet decrypted
+  char* tlsOutput;    // encrypted, not yet taken by the socket
 
   UidTable currentUids;
   UidTable knownUids;
