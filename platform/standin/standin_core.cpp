@@ -438,8 +438,6 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   return FALSE;
 }
 
-DWORD GetTickCount(void) { return world().clock; }
-
 void Sleep(DWORD milliseconds) {
   record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
@@ -578,8 +576,6 @@ int lstrcmpiA(LPCSTR a, LPCSTR b) {
   int result = strcasecmp(a, b);
   return result < 0 ? -1 : result > 0 ? 1 : 0;
 }
-
-int lstrlenA(LPCSTR text) { return text ? (int)strlen(text) : 0; }
 
 DWORD GetLastError(void) { return world().lastError; }
 void SetLastError(DWORD error) { world().lastError = error; }

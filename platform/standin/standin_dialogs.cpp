@@ -247,8 +247,6 @@ BOOL EnableWindow(HWND window, BOOL enable) {
   return wasDisabled;
 }
 
-BOOL IsWindowEnabled(HWND window) { return window && window->enabled; }
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   record("EndDialog(" + std::to_string(result) + ")");
   dialog->ended = true;

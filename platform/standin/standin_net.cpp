@@ -400,7 +400,7 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
   uint32_t a = in->sin_addr.s_addr;
   standin::connectAddress = std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
                             std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
-  standin::connectPort = ntohs(in->sin_port);
+  standin::connectPort = htons(in->sin_port);  // the swap undoes itself
   record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
   int error = standin::connectError;
   standin::connectError = 0;
@@ -496,8 +496,6 @@ int WSAGetLastError(void) { return standin::lastErrorCode; }
 unsigned long inet_addr(const char* text) { return standin::parseAddress(text); }
 
 u_short htons(u_short value) { return (u_short)((value << 8) | (value >> 8)); }
-u_short ntohs(u_short value) { return htons(value); }
-
 HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int length) {
   record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
   if (standin::lookupRequestFails) {
