@@ -37,7 +37,7 @@ const UINT CMD_EXIT = 1024;
 
 const UINT TRAY_ICON_ID = 100;
 
-extern const char APP_TITLE[];      // "Kivvet LE": window title, message-box caption, tooltip prefix
+extern const char APP_TITLE[];  // "Kivvet LE": window title, message-box caption, tooltip prefix
 extern const char APP_CLASS_NAME[];
 
 enum SessionState {
@@ -82,7 +82,7 @@ struct AppState {
   int trayIconShown;
 
   SOCKET sessionSocket;  // INVALID_SOCKET outside a session
-  u_long serverAddress;   // network byte order
+  u_long serverAddress;  // network byte order
   HANDLE lookupHandle;
   char* hostEntryBuffer;
 

@@ -100,8 +100,10 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // start: asking for everything anew would soon overwrite it.
   int loaded = loadSettings();
   if (loaded < 0) {
-    MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
-                APP_TITLE, MB_ICONERROR);
+    MessageBoxA(
+        NULL,
+        "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+        APP_TITLE, MB_ICONERROR);
     return 0;
   }
   if (loaded == 0) openSettingsSheet(window);

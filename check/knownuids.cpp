@@ -83,9 +83,8 @@ DWORD mergeUidLists() {
   memset(groupKept, 0, sizeof groupKept);
 
   for (DWORD j = 0; j < current; j++) order[j] = j;
-  std::sort(order, order + current, [](DWORD a, DWORD b) {
-    return strcmp(app.currentUids[a], app.currentUids[b]) < 0;
-  });
+  std::sort(order, order + current,
+            [](DWORD a, DWORD b) { return strcmp(app.currentUids[a], app.currentUids[b]) < 0; });
 
   // knownMatched[i] holds 1 + the sorted position of the first current
   // UID equal to known UID i: one flag per group of equal texts.

@@ -56,7 +56,9 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
-void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
+void showProgress(HWND window, const char* text) {
+  setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+}
 
 void sendQuit(HWND window);
 
@@ -79,7 +81,8 @@ void sendLogin(HWND window) {
     return;
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password)) return refuse(window, TEXT_NO_APOP);
+  if (!buildApopDigest(digest, app.greeting, settings.password))
+    return refuse(window, TEXT_NO_APOP);
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
 }
@@ -178,8 +181,7 @@ void dispatchReply(HWND window) {
       if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
       failCheck(window, TEXT_NO_QUIT);
       return closeSession(window);
-    case Idle:
-      return;  // left over behind the answer to QUIT
+    case Idle: return;  // left over behind the answer to QUIT
   }
 }
 

@@ -148,7 +148,8 @@ void openChannel(HWND window) {
   if (!channel.renegotiating) {
     const char* problem = certificateProblem();
     if (problem != NULL) return failTls(window, problem);
-    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) != SEC_E_OK)
+    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
+        SEC_E_OK)
       return failTls(window, TEXT_TLS_FAILED);
   }
   channel.renegotiating = 0;
@@ -161,14 +162,15 @@ void openChannel(HWND window) {
 void continueHandshake(HWND window) {
   int credentialRetries = 0;
   while (app.tlsPhase == TlsHandshake) {
-    SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput}, {0, SECBUFFER_EMPTY, NULL}};
+    SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput},
+                       {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
     SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
     SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
     ULONG granted = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(
-        &channel.credentials, &channel.context, settings.serverHost, CONTEXT_REQUEST, 0, 0, &inDesc, 0,
-        NULL, &outDesc, &granted, NULL);
+    SECURITY_STATUS status = InitializeSecurityContextA(&channel.credentials, &channel.context,
+                                                        settings.serverHost, CONTEXT_REQUEST, 0, 0,
+                                                        &inDesc, 0, NULL, &outDesc, &granted, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       if (channel.inputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
       return;
@@ -232,7 +234,8 @@ void decryptReceived(HWND window) {
       return continueHandshake(window);
     }
   }
-  if (app.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+  if (app.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
+    failTls(window, TEXT_TLS_FAILED);
 }
 
 }  // namespace
@@ -243,8 +246,8 @@ void beginTls(HWND window) {
   request.dwVersion = SCHANNEL_CRED_VERSION;
   // The system's choice of protocols; certificates are checked here.
   request.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request, NULL,
-                                NULL, &channel.credentials, NULL) != SEC_E_OK)
+  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
+                                NULL, NULL, &channel.credentials, NULL) != SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
   channel.haveCredentials = 1;
   setTlsPhase(TlsHandshake);
@@ -256,8 +259,8 @@ void beginTls(HWND window) {
   SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
   ULONG granted = 0;
   SECURITY_STATUS status =
-      InitializeSecurityContextA(&channel.credentials, NULL, settings.serverHost, CONTEXT_REQUEST, 0, 0,
-                                 NULL, 0, &channel.context, &outDesc, &granted, NULL);
+      InitializeSecurityContextA(&channel.credentials, NULL, settings.serverHost, CONTEXT_REQUEST,
+                                 0, 0, NULL, 0, &channel.context, &outDesc, &granted, NULL);
   if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) channel.haveContext = 1;
   int sent = sendToken(&out[0]);
   if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, TEXT_TLS_FAILED);

@@ -34,14 +34,10 @@ const HelpTopic basicPageHelp[] = {
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
-    {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY},
-    {IDC_USE_VOICE, IDC_USE_VOICE},
-    {IDC_USE_BEEP, IDC_USE_BEEP},
-    {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
-    {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE},
-    {IDC_VOICE_PATH, IDC_VOICE_PATH},
-    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE},
-    {0, 0},
+    {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY}, {IDC_USE_VOICE, IDC_USE_VOICE},
+    {IDC_USE_BEEP, IDC_USE_BEEP},         {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
+    {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE}, {IDC_VOICE_PATH, IDC_VOICE_PATH},
+    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE}, {0, 0},
 };
 const HelpTopic mailerPageHelp[] = {
     {IDC_MAILER_PATH, IDC_MAILER_PATH},
@@ -88,7 +84,9 @@ void suggestPort(HWND page) {
   SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
 }
 
-void enable(HWND page, int id, int enabled) { EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE); }
+void enable(HWND page, int id, int enabled) {
+  EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE);
+}
 
 const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
 
@@ -163,10 +161,12 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_USE_APOP, settings.useApop);
       for (const char* choice : securityChoices)
         SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
-      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL, (WPARAM)settings.connectionSecurity, 0);
+      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
+                          (WPARAM)settings.connectionSecurity, 0);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE) suggestPort(page);
+      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE)
+        suggestPort(page);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -238,7 +238,8 @@ INT_PTR CALLBACK mailerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
       SetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs);
       return TRUE;
     case WM_COMMAND:
-      if (wParam == IDC_MAILER_BROWSE) chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
+      if (wParam == IDC_MAILER_BROWSE)
+        chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
       return TRUE;
     case WM_DROPFILES: takeDrop(page, (HDROP)wParam, 1, IDC_MAILER_PATH, ".exe"); return TRUE;
     case WM_NOTIFY:

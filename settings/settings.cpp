@@ -88,10 +88,14 @@ const TextField textFields[] = {
 };
 
 const ByteField byteFields[] = {
-    {&settings.intervalMinutes, AT_INTERVAL},     {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
-    {&settings.soundNotify, AT_SOUND_NOTIFY},     {&settings.useVoice, AT_USE_VOICE},
-    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},  {&settings.customVoice, AT_CUSTOM_VOICE},
-    {&settings.tooltipMode, AT_TOOLTIP_MODE},     {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
+    {&settings.intervalMinutes, AT_INTERVAL},
+    {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
+    {&settings.soundNotify, AT_SOUND_NOTIFY},
+    {&settings.useVoice, AT_USE_VOICE},
+    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},
+    {&settings.customVoice, AT_CUSTOM_VOICE},
+    {&settings.tooltipMode, AT_TOOLTIP_MODE},
+    {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
     {&settings.useApop, AT_USE_APOP},
 };
 
@@ -156,7 +160,8 @@ int saveSettings() {
   }
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
   image[AT_PORT_LOW] = (unsigned char)(settings.port & 0xFF);
-  for (const ByteField& field : byteFields) image[field.offset] = (unsigned char)(*field.value & 0xFF);
+  for (const ByteField& field : byteFields)
+    image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);

@@ -13,7 +13,7 @@ const DWORD SETTINGS_FILE_BYTES = 1292;
 const int SECURITY_NONE = 0;  // plain text, as the original record knew it
 const int SECURITY_STLS = 1;  // the plain port, then STLS before logging in
 const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
-const int POP3_PORT = 110;          // the plain port, and the default
+const int POP3_PORT = 110;    // the plain port, and the default
 const int IMPLICIT_TLS_PORT = 995;
 
 extern const char SETTINGS_FILE_NAME[];
@@ -39,7 +39,7 @@ struct Settings {
   int useApop;
   char* accountName;
   int connectionSecurity;  // SECURITY_*; a file without the byte means none
-  int showSplash;  // not stored: the -TOFF switch clears it
+  int showSplash;          // not stored: the -TOFF switch clears it
 };
 
 extern Settings settings;

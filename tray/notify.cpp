@@ -11,8 +11,8 @@
 namespace {
 
 const int VOICE_FRAMES = 5;
-const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON", "VOICE1ICON",
-                                                 "APPICON"};
+const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
+                                                 "VOICE1ICON", "APPICON"};
 
 // The sound of one message. Asynchronous, and without SND_NODEFAULT: a
 // wave file that cannot be played gives the system's default sound, so

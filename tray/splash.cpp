@@ -44,7 +44,8 @@ void paintSplash(HWND splash) {
   HDC target = GetDC(frame);
   HDC memory = CreateCompatibleDC(target);
   HGDIOBJ previous = SelectObject(memory, picture);
-  BitBlt(target, PICTURE_INSET, PICTURE_INSET, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0, SRCCOPY);
+  BitBlt(target, PICTURE_INSET, PICTURE_INSET, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0,
+         SRCCOPY);
   SelectObject(memory, previous);
   DeleteDC(memory);
   ReleaseDC(frame, target);
@@ -78,4 +79,6 @@ INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM) {
 
 }  // namespace
 
-void runSplash(HWND owner) { DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0); }
+void runSplash(HWND owner) {
+  DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0);
+}

@@ -106,7 +106,8 @@ std::string toHost(const std::string& windowsPath) {
 void removeTree(const std::string& path) {
   if (path.empty()) return;
   std::string command = "rm -rf '" + path + "'";
-  if (system(command.c_str()) != 0) fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
+  if (system(command.c_str()) != 0)
+    fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
 }
 
 }  // namespace
@@ -172,8 +173,8 @@ size_t openFileCount() { return openFiles.size(); }
 using standin::record;
 using standin::world;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD disposition, DWORD, HANDLE) {
   std::string full;
   record("CreateFileA(" + standin::quoted(name) + ")");
   if (!standin::normalise(name, &full)) {

@@ -57,6 +57,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 HINSTANCE ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                         INT show);
 
-BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND window, const RECT* rect);
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND window,
+                    const RECT* rect);
 
 #endif

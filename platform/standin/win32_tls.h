@@ -106,7 +106,8 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
                                            SEC_CHAR* targetName, ULONG request, ULONG reserved1,
                                            ULONG dataRepresentation, PSecBufferDesc input,
                                            ULONG reserved2, PCtxtHandle newContext,
-                                           PSecBufferDesc output, ULONG* granted, PTimeStamp expiry);
+                                           PSecBufferDesc output, ULONG* granted,
+                                           PTimeStamp expiry);
 SECURITY_STATUS DeleteSecurityContext(PCtxtHandle context);
 SECURITY_STATUS FreeContextBuffer(void* buffer);
 SECURITY_STATUS QueryContextAttributesA(PCtxtHandle context, ULONG attribute, void* buffer);
