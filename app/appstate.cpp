@@ -1,3 +1,6 @@
+// The ground floor: the shared state record and the few operations on it
+// that every folder calls, the menu's busy state and the scheduling of
+// the automatic checks (the interval, early retries, the wake's check).
 #include "app/appstate.h"
 
 #include "settings/settings.h"
@@ -6,6 +9,14 @@ const char APP_TITLE[] = "Kivvet LE";
 const char APP_CLASS_NAME[] = "KivvetLiteEdition";
 
 AppState app;
+
+void setBusy(int menuEnabled) {
+  UINT state = menuEnabled == 1 ? MF_ENABLED : MF_GRAYED;
+  EnableMenuItem(app.trayMenu, CMD_CHECK, MF_BYCOMMAND | state);
+  EnableMenuItem(app.trayMenu, CMD_SETTINGS, MF_BYCOMMAND | state);
+  EnableMenuItem(app.trayMenu, CMD_EXIT, MF_BYCOMMAND | state);
+  app.busy = menuEnabled == 1 ? 0 : 1;
+}
 
 DWORD retryDelayMs(DWORD step, DWORD intervalMs) {
   DWORD delay = FIRST_RETRY_MS;
@@ -30,6 +41,15 @@ DWORD nextCheckDelayMs() {
   DWORD delay = app.retryStep > 0 ? retryDelayMs(app.retryStep, interval) : interval;
   DWORD loginDelay = loginDelayLeftMs();
   return delay > loginDelay ? delay : loginDelay;
+}
+
+void startIntervalTimer(HWND window) {
+  SetTimer(window, TIMER_INTERVAL, nextCheckDelayMs(), intervalTimerProc);
+}
+
+void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  app.timedCheck = 1;
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
 }
 
 void startWakeTimer(HWND window) {

@@ -1,5 +1,6 @@
-// The identifiers every part of the program shares, and the one record of
-// the running program's state.
+// The ground floor: the identifiers every part of the program shares, the
+// one record of the running program's state, and the operations on it
+// that every folder may call. Nothing here calls up into the folders.
 #ifndef KIVVET_APP_APPSTATE_H
 #define KIVVET_APP_APPSTATE_H
 
@@ -51,7 +52,7 @@ const UINT CMD_EXIT = 1024;
 
 const UINT TRAY_ICON_ID = 100;
 
-extern const char APP_TITLE[];      // "Kivvet LE": window title, message-box caption, tooltip prefix
+extern const char APP_TITLE[];  // "Kivvet LE": window title, message-box caption, tooltip prefix
 extern const char APP_CLASS_NAME[];
 
 enum SessionState {
@@ -100,7 +101,7 @@ struct AppState {
   int trayIconShown;
 
   SOCKET sessionSocket;  // INVALID_SOCKET outside a session
-  u_long serverAddress;   // network byte order
+  u_long serverAddress;  // network byte order
   HANDLE lookupHandle;
   char* hostEntryBuffer;
 
@@ -119,17 +120,9 @@ struct AppState {
   DWORD uidlIndex;
   DWORD messageCount;
 
-  TlsPhase tlsPhase;
-  int tlsRenegotiating;  // a handshake message inside an open channel
-  int tlsHaveCredentials;
-  int tlsHaveContext;
-  CredHandle tlsCredentials;
-  CtxtHandle tlsContext;
-  SecPkgContext_StreamSizes tlsSizes;
-  char* tlsInput;  // received, not yet decrypted
-  DWORD tlsInputLength;
-  char* tlsOutput;  // encrypted, not yet taken by the socket
-  DWORD tlsOutputLength;
+  TlsPhase tlsPhase;  // changed only by check/tls.cpp
+  char* tlsInput;     // received, not yet decrypted
+  char* tlsOutput;    // encrypted, not yet taken by the socket
 
   UidTable currentUids;
   UidTable knownUids;
@@ -155,15 +148,20 @@ struct AppState {
 
 extern AppState app;
 
-// Scheduling of the automatic checks.
+// 1: idle, the guarded menu items (check, settings, exit) enabled and busy
+// clear; anything else: busy set, the items grayed.
+void setBusy(int menuEnabled);
+// (Re)starts TIMER_INTERVAL with the wait of nextCheckDelayMs: the
+// interval, or the retry wait while failures that may pass by themselves
+// go on; never before the server's LOGIN-DELAY allows.
+void startIntervalTimer(HWND window);
+// TIMER_INTERVAL: posts CMD_CHECK to the window, as a timed check.
+void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 // The wait before retry number step (1, 2, ...): one minute, doubling,
 // never more than the interval and never less than a minute.
 DWORD retryDelayMs(DWORD step, DWORD intervalMs);
 // How long the server's LOGIN-DELAY still forbids a login (0: free).
 DWORD loginDelayLeftMs();
-// The wait before the next automatic check: the interval, or the retry
-// wait while failures that may pass by themselves go on; never before
-// the server's LOGIN-DELAY allows.
 DWORD nextCheckDelayMs();
 // Replaces the waiting automatic check by one check a little after a wake.
 void startWakeTimer(HWND window);

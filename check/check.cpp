@@ -11,12 +11,10 @@
 #include <string.h>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "check/pop3.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -59,6 +57,57 @@ void closeSocket() {
   closesocket(app.sessionSocket);
   app.sessionSocket = INVALID_SOCKET;
   endTls();
+}
+
+// The library is loaded on every call: on a machine without it the
+// program simply counts as offline.
+int isOnline() {
+  HMODULE library = LoadLibraryA("WININET.DLL");
+  if (library == NULL) return 0;
+  int online = 0;
+  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
+  if (procedure != NULL) {
+    ConnectedStateQuery query =
+        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+    DWORD flags = 0;
+    online = query(&flags, 0) ? 1 : 0;
+  }
+  FreeLibrary(library);
+  return online;
+}
+
+void connectServer(HWND window) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    failCheck(window, TEXT_NO_SOCKET);
+    return;
+  }
+  // Also makes the socket non-blocking.
+  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
+      SOCKET_ERROR) {
+    closesocket(s);
+    failCheck(window, TEXT_SELECT_FAILED);
+    return;
+  }
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons((u_short)settings.port);
+  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
+  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    closesocket(s);
+    failCheckForNow(window, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED);
+    return;
+  }
+  app.sessionSocket = s;
+  setSessionState(AwaitGreeting);
+}
+
+void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  closeSession(window);
+  if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_TIMED_OUT);
+  failCheck(window, TEXT_TIMED_OUT);
 }
 
 }  // namespace
@@ -119,23 +168,6 @@ void startCheck(HWND window) {
   if (app.lookupHandle == NULL) failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
 }
 
-// The library is loaded on every call: on a machine without it the
-// program simply counts as offline.
-int isOnline() {
-  HMODULE library = LoadLibraryA("WININET.DLL");
-  if (library == NULL) return 0;
-  int online = 0;
-  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
-  if (procedure != NULL) {
-    ConnectedStateQuery query =
-        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
-    DWORD flags = 0;
-    online = query(&flags, 0) ? 1 : 0;
-  }
-  FreeLibrary(library);
-  return online;
-}
-
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   // Only the reply this check waits for counts, be it a success or an
   // error: the reply to a forgotten lookup must neither connect nor fail
@@ -153,34 +185,6 @@ void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   memcpy(&address, entry->h_addr_list[0], 4);
   app.serverAddress = address;
   connectServer(window);
-}
-
-void connectServer(HWND window) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    failCheck(window, TEXT_NO_SOCKET);
-    return;
-  }
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    failCheck(window, TEXT_SELECT_FAILED);
-    return;
-  }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    closesocket(s);
-    failCheckForNow(window, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED);
-    return;
-  }
-  app.sessionSocket = s;
-  setSessionState(AwaitGreeting);
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -279,14 +283,10 @@ void failCheckForNow(HWND window, const char* text, const char* alarmText) {
   setBusy(1);
 }
 
-void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
-  closeSession(window);
-  if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_TIMED_OUT);
-  failCheck(window, TEXT_TIMED_OUT);
-}
-
 // No answer to QUIT: the result was shown already; only the session ends.
 void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) { closeSession(window); }
+
+namespace {
 
 // Asleep, the program can neither finish a session nor time it out: a
 // check under way ends without a result, and nothing of it is shown.
@@ -296,6 +296,8 @@ void abandonCheck(HWND window) {
   closeSession(window);
   if (!resultShown) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 }
+
+}  // namespace
 
 // PBT_APMSUSPEND comes just before the machine sleeps; a resume, perhaps
 // twice, after it wakes. The wake check replaces the waiting one, so the
@@ -307,7 +309,8 @@ void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
     app.wakeCounted = 0;
     return;
   }
-  if (wParam != PBT_APMRESUMEAUTOMATIC && wParam != PBT_APMRESUMESUSPEND && wParam != PBT_APMRESUMECRITICAL)
+  if (wParam != PBT_APMRESUMEAUTOMATIC && wParam != PBT_APMRESUMESUSPEND &&
+      wParam != PBT_APMRESUMECRITICAL)
     return;
   DWORD now = GetTickCount();
   if (app.wakeCounted && now - app.wakeTick < SAME_WAKE_MS) return;

@@ -81,6 +81,9 @@ void showProgress(HWND window, const char* text) {
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
 
+void sendQuit(HWND window);
+void sendLogin(HWND window);
+
 int startsWithNoCase(const char* text, const char* word) {
   for (; *word != '\0'; text++, word++)
     if (*text != *word && !(*word >= 'A' && *word <= 'Z' && *text == *word - 'A' + 'a')) return 0;
@@ -116,6 +119,16 @@ void beginLogin(HWND window) {
   sendLogin(window);
 }
 
+// Only an encrypted session asks the server's capabilities (RFC 2449)
+// before the login: a plain session keeps the dialogue it always had,
+// command for command.
+int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE; }
+
+void sendCapa() {
+  sendCommand("CAPA\r\n");
+  setSessionState(AwaitCapaReply);
+}
+
 // A capability line; only LOGIN-DELAY matters here. Its value may be
 // followed by "USER" (the user's own delay may differ after the login):
 // the announced one is kept all the same.
@@ -130,83 +143,7 @@ void readCapability(const char* line) {
 
 void setSessionState(SessionState state) { app.sessionState = state; }
 
-void resetLineAssembler() {
-  app.lineBuffer[0] = '\0';
-  app.lineLength = 0;
-}
-
-void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A chunk that would overfill the buffer is dropped with everything
-  // held: no line that long belongs to POP3.
-  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
-    resetLineAssembler();
-    return;
-  }
-  // A NUL inside the chunk ends its text.
-  size_t textLength = strnlen(text, length);
-  memcpy(app.lineBuffer + app.lineLength, text, textLength);
-  app.lineLength += (DWORD)textLength;
-  app.lineBuffer[app.lineLength] = '\0';
-
-  char* lineFeed;
-  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
-    *lineFeed = '\0';
-    dispatchReply(window);
-    // After the "+OK" to STLS only TLS may follow: whatever else came in
-    // plain text with it is no word of the server's to be trusted.
-    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
-    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
-    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
-    app.lineLength = rest;
-  }
-}
-
-void dispatchReply(HWND window) {
-  int positive = app.lineBuffer[0] != '-';
-  switch (app.sessionState) {
-    case AwaitGreeting:
-      if (!positive) return refuse(window, TEXT_REFUSED);
-      // APOP takes the timestamp of this greeting, even after STLS.
-      strcpy(app.greeting, app.lineBuffer);
-      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
-      if (sessionAsksCapa()) return sendCapa();
-      return beginLogin(window);
-    case AwaitStlsReply:
-      if (!positive) return refuse(window, TEXT_NO_STLS);
-      return beginTls(window);
-    case AwaitCapaReply:
-      // A server without CAPA announces nothing, LOGIN-DELAY included.
-      app.loginDelaySeconds = 0;
-      if (!positive) return beginLogin(window);
-      return setSessionState(ReadCapaList);
-    case ReadCapaList:
-      if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0) return beginLogin(window);
-      return readCapability(app.lineBuffer);
-    case AwaitUserReply:
-      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "パスワードを認証中...");
-      return sendPass();
-    case AwaitPassReply:
-      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      app.loggedIn = 1;
-      app.lastLoginTick = GetTickCount();
-      showProgress(window, "メールの数を取得中...");
-      return sendStat();
-    case AwaitStatReply:
-      if (!positive) return refuse(window, TEXT_NO_STAT);
-      return onStatReply(window);
-    case AwaitUidlReply:
-      if (!positive) return refuse(window, TEXT_NO_UIDL);
-      return onUidlReply(window);
-    case AwaitQuitReply:
-      if (positive) return closeSession(window);
-      failCheck(window, TEXT_NO_QUIT);
-      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return sendQuit(window);
-      return closeSession(window);
-    case Idle:
-      return;  // left over behind the answer to QUIT
-  }
-}
+namespace {
 
 void sendLogin(HWND window) {
   if (settings.useApop == 0) {
@@ -215,7 +152,8 @@ void sendLogin(HWND window) {
     return;
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password)) return refuse(window, TEXT_NO_APOP);
+  if (!buildApopDigest(digest, app.greeting, settings.password))
+    return refuse(window, TEXT_NO_APOP);
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
 }
@@ -223,23 +161,6 @@ void sendLogin(HWND window) {
 void sendStls() {
   sendCommand("STLS\r\n");
   setSessionState(AwaitStlsReply);
-}
-
-void onChannelOpen(HWND window) {
-  // Implicit TLS: the greeting is still to come, inside the channel.
-  if (app.sessionState != AwaitStlsReply) return;
-  // What the server said before TLS is forgotten (RFC 2595).
-  if (sessionAsksCapa()) return sendCapa();
-  beginLogin(window);
-}
-
-// Only a session that is encrypted asks: a plain session keeps the
-// dialogue it always had, command for command.
-int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE; }
-
-void sendCapa() {
-  sendCommand("CAPA\r\n");
-  setSessionState(AwaitCapaReply);
 }
 
 void sendPass() {
@@ -273,7 +194,8 @@ DWORD firstWalkedMessage() {
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
   // The balloon tells the number of new messages: that needs the walk.
-  int countNew = settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
+  int countNew =
+      settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
   if (countNew && app.messageCount != 0) {
     app.uidlIndex = firstWalkedMessage();
     sendUidl();
@@ -299,4 +221,94 @@ void onUidlReply(HWND window) {
   app.newCount = mergeUidLists();
   saveKnownUids();
   startNotification(window);
+}
+
+void dispatchReply(HWND window) {
+  int positive = app.lineBuffer[0] != '-';
+  switch (app.sessionState) {
+    case AwaitGreeting:
+      if (!positive) return refuse(window, TEXT_REFUSED);
+      // APOP takes the timestamp of this greeting, even after STLS.
+      strcpy(app.greeting, app.lineBuffer);
+      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
+      if (sessionAsksCapa()) return sendCapa();
+      return beginLogin(window);
+    case AwaitStlsReply:
+      if (!positive) return refuse(window, TEXT_NO_STLS);
+      return beginTls(window);
+    case AwaitCapaReply:
+      // A server without CAPA announces nothing, LOGIN-DELAY included.
+      app.loginDelaySeconds = 0;
+      if (!positive) return beginLogin(window);
+      return setSessionState(ReadCapaList);
+    case ReadCapaList:
+      if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0)
+        return beginLogin(window);
+      return readCapability(app.lineBuffer);
+    case AwaitUserReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      showProgress(window, "パスワードを認証中...");
+      return sendPass();
+    case AwaitPassReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      app.loggedIn = 1;
+      app.lastLoginTick = GetTickCount();
+      showProgress(window, "メールの数を取得中...");
+      return sendStat();
+    case AwaitStatReply:
+      if (!positive) return refuse(window, TEXT_NO_STAT);
+      return onStatReply(window);
+    case AwaitUidlReply:
+      if (!positive) return refuse(window, TEXT_NO_UIDL);
+      return onUidlReply(window);
+    case AwaitQuitReply:
+      if (positive) return closeSession(window);
+      // A code in the refusal of QUIT changes nothing: the check's result
+      // is out.
+      failCheck(window, TEXT_NO_QUIT);
+      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return sendQuit(window);
+      return closeSession(window);
+    case Idle: return;  // left over behind the answer to QUIT
+  }
+}
+
+}  // namespace
+
+void resetLineAssembler() {
+  app.lineBuffer[0] = '\0';
+  app.lineLength = 0;
+}
+
+void feedReceivedText(HWND window, const char* text, DWORD length) {
+  // A chunk that would overfill the buffer is dropped with everything
+  // held: no line that long belongs to POP3.
+  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
+    resetLineAssembler();
+    return;
+  }
+  // A NUL inside the chunk ends its text.
+  size_t textLength = strnlen(text, length);
+  memcpy(app.lineBuffer + app.lineLength, text, textLength);
+  app.lineLength += (DWORD)textLength;
+  app.lineBuffer[app.lineLength] = '\0';
+
+  char* lineFeed;
+  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
+    *lineFeed = '\0';
+    dispatchReply(window);
+    // After the "+OK" to STLS only TLS may follow: whatever else came in
+    // plain text with it is no word of the server's to be trusted.
+    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
+    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
+    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
+    app.lineLength = rest;
+  }
+}
+
+void onChannelOpen(HWND window) {
+  // Implicit TLS: the greeting is still to come, inside the channel.
+  if (app.sessionState != AwaitStlsReply) return;
+  // What the server said before TLS is forgotten (RFC 2595).
+  if (sessionAsksCapa()) return sendCapa();
+  beginLogin(window);
 }

@@ -29,7 +29,8 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
   EXPECT_FALSE(itemGrayed(CMD_HOMEPAGE));
   serverSay(server, "-ERR busy\r\n+OK bye\r\n");
   standin::pump();
-  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT}) EXPECT_FALSE(itemGrayed(id));
+  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT})
+    EXPECT_FALSE(itemGrayed(id));
 }
 
 TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
@@ -66,7 +67,7 @@ TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
   EXPECT_EQ((std::vector<UINT>{120000, 240000, 300000}), waits);
   EXPECT_EQ(5, server.connections);
   EXPECT_EQ(requests, standin::trayRequests().size());  // no new error with every retry
-  check();  // the user's own check shows what it does
+  check();                                              // the user's own check shows what it does
   EXPECT_EQ("APPICON Kivvet LE - POP3サーバに接続中...", tipsSince(requests).at(1));
   server.acceptsConnection = true;
   standin::advance(300000);

@@ -56,7 +56,8 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
     EXPECT_EQ(c.text, tip()) << c.reply;
     EXPECT_LE(strlen(c.text), 51u);  // the tooltip holds it whole
     EXPECT_EQ(c.temporary ? "APPICON" : "NOGOODICON", icon()) << c.reply;
-    EXPECT_EQ(c.temporary ? 60000u : 600000u, standin::timerPeriod(window, TIMER_INTERVAL)) << c.reply;
+    EXPECT_EQ(c.temporary ? 60000u : 600000u, standin::timerPeriod(window, TIMER_INTERVAL))
+        << c.reply;
     EXPECT_EQ("QUIT", server.commands.back());
   }
   // The second refusal in a row is an alarm.

@@ -14,7 +14,7 @@ namespace {
 
 const int TRAY_ATTEMPTS = 6;
 const DWORD TRAY_RETRY_PAUSE_MS = 1000;
-const size_t TOOLTIP_BYTES = 64;  // szTip of the first, 88-byte form of the record
+const size_t TOOLTIP_BYTES = 64;        // szTip of the first, 88-byte form of the record
 const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
 
 // What the last accepted change showed.
