@@ -60,12 +60,6 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
         << c.reply;
     EXPECT_EQ("QUIT", server.commands.back());
   }
-  // The second refusal in a row is an alarm.
-  server.replies["PASS"] = "-ERR [IN-USE] locked";
-  check();
-  check();
-  EXPECT_EQ("NOGOODICON", icon());
-  EXPECT_EQ(120000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
 TEST_F(Dialogue, LogsInWithApopFromTheGreetingsTimestamp) {
