@@ -103,7 +103,7 @@ E2E_PIDS+=($!)
 wait_for 20 test -s "$E2E_DIR/silent.port"
 configure "port=$(cat "$E2E_DIR/silent.port")"
 start_program silent -TOFF "-W$(winpath "$E2E_DIR")"
-wait_for 30 grep -q "connected" "$E2E_DIR/silent.log" || fail "never connected to the silent server"
+wait_for 60 grep -q "connected" "$E2E_DIR/silent.log" || fail "never connected to the silent server"
 started=$SECONDS
 if wait_for 40 tray_shows_normal && wait_for 90 tray_shows_error; then
   waited=$((SECONDS - started))
