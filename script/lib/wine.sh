@@ -13,6 +13,20 @@ wine_setup_env() {
   export LANG=ja_JP.UTF-8
   # No input method: keys typed by the tests reach the boxes as they are.
   export XMODIFIERS=@im=none
+  # The prefix and the program are 64-bit: `wine` is the 64-bit loader
+  # even where a 32-bit one is installed too (which Debian's `wine` would
+  # pick, and which a kernel without 32-bit support cannot run).
+  if [ -x /usr/lib/wine/wine64 ]; then
+    local bin="$KIVVET_WINE_DIR/bin"
+    if [ ! -x "$bin/wine" ]; then
+      mkdir -p "$bin"
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine.$$"
+      chmod +x "$bin/wine.$$"
+      mv -f "$bin/wine.$$" "$bin/wine"
+    fi
+    export WINELOADER=/usr/lib/wine/wine64
+    case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+  fi
 }
 
 # Starts Xvfb on a free display unless KIVVET_DISPLAY says to use another.
@@ -61,7 +75,7 @@ wine_make_prefix() {
   if [ -f "$WINEPREFIX/.kivvet-ready" ]; then return 0; fi
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  wine wineboot -i >/dev/null 2>&1 || true
   wineserver -w
   local reg="$KIVVET_WINE_DIR/desktop.reg"
   cat > "$reg" <<'REG'
