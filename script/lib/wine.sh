@@ -36,13 +36,15 @@ wine_start_display() {
     return 0
   fi
   # Two tests starting at once must not pick the same display: the choice
-  # and the start are made under a lock.
+  # and the start are made under a lock, which Xvfb must not inherit (it
+  # would hold it for its whole life). Should the lock stay taken anyway,
+  # a display picked twice fails to start and the next number is tried.
   local n lock
-  exec {lock}>/tmp/.kivvet-display.lock
-  flock "$lock"
+  exec {lock}>/tmp/.kivvet-display-choice.lock
+  flock -w 30 "$lock" || true
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 {lock}>&- &
     XVFB_PID=$!
     export DISPLAY=":$n"
     local deadline=$((SECONDS + 20))

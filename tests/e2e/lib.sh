@@ -129,7 +129,7 @@ tray_icon_position() {
 # Mouse on the tray icon: "double" (left double click) or "right". A
 # blinking icon is found in one of its visible frames.
 click_tray_icon() {
-  local how=$1 pos="" deadline=$((SECONDS + 10))
+  local how=$1 pos="" deadline=$((SECONDS + 30))
   while [ -z "$pos" ] && [ $SECONDS -lt $deadline ]; do
     pos=$(tray_icon_position)
     [ -n "$pos" ] || sleep 0.1
@@ -143,10 +143,28 @@ click_tray_icon() {
   esac
 }
 
+# True when the screen now differs from the screenshot in more than N
+# pixels (a blinking icon changes fewer than 500).
+screen_differs() {
+  local now changed
+  now=$(screenshot screen-now)
+  changed=$(compare -metric AE "$1" "$now" null: 2>&1 || true)
+  awk -v n="${changed%% *}" -v m="$2" 'BEGIN { exit !(n + 0 > m + 0) }'
+}
+
+# A right click on the icon, then until its menu shows (the screen
+# changes); keys typed after it reach the menu.
+open_tray_menu() {
+  local before
+  before=$(screenshot menu-closed)
+  click_tray_icon right || return 1
+  wait_for 30 screen_differs "$before" 1500
+}
+
 # Ends every running copy of the program with WM_CLOSE.
 close_program() {
   wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
-  wait_for 30 program_exited "$1"
+  wait_for 60 program_exited "$1"
 }
 
 # The settings sheet's four pages, photographed as NAME-1..4.png, by their
