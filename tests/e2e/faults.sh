@@ -90,14 +90,14 @@ add_case() {
   start_program "$name" -TOFF "-W$(winpath "$dir")"
   # The cases already started are watched meanwhile.
   local deadline=$((SECONDS + 120)) pid=""
-  while [ -z "$pid" ] && [ $SECONDS -lt $deadline ]; do
-    pid=$(program_pid "$dir")
-    [ -n "$pid" ] || sleep 0.2
-  done
-  [ -n "$pid" ] && echo "$name $pid $(cat "$dir/port")" >>"$E2E_DIR/watched"
-  while ! connected "$name" 1 && [ $SECONDS -lt $deadline ]; do
+  while [ $SECONDS -lt $deadline ]; do
+    if [ -z "$pid" ]; then
+      pid=$(program_pid "$dir")
+      [ -z "$pid" ] || echo "$name $pid $(cat "$dir/port")" >>"$E2E_DIR/watched"
+    fi
+    [ -n "$pid" ] && connected "$name" 1 && break
     step_cases
-    sleep 0.5
+    sleep 0.3
   done
   if ! connected "$name" 1 || [ -z "$pid" ]; then
     fail "$name: the program never connected"
@@ -115,8 +115,8 @@ add_case() {
 connected() { server_connected "$E2E_DIR/$1/server.log" "$2"; }
 ending_of() { server_ending "$E2E_DIR/$1/server.log" "$2"; }
 # The server's stamps of connection N's start and end (empty until then).
-connected_at() { sed -nE "s/^([^ ]*) #$2 -- connected$/\1/p" "$E2E_DIR/$1/server.log" | head -1; }
-ended_at() { sed -nE "s/^([^ ]*) #$2 -- (closed|reset) by (client|server)$/\1/p" "$E2E_DIR/$1/server.log" | head -1; }
+connected_at() { sed -nE "/^([^ ]*) #$2 -- connected$/{s//\1/p;q}" "$E2E_DIR/$1/server.log" 2>/dev/null || true; }
+ended_at() { sed -nE "/^([^ ]*) #$2 -- (closed|reset) by (client|server)$/{s//\1/p;q}" "$E2E_DIR/$1/server.log" 2>/dev/null || true; }
 
 # Samples of the case's sockets.log taken wholly between two stamps
 # (FROM, and TO or, when empty, no end), as "FDS CONNS" lines.
@@ -183,6 +183,7 @@ between_checks() {
   local log="$E2E_DIR/$1/server.log" newest
   newest=$(sed -nE 's/^[^ ]* #([0-9]+) -- connected$/\1/p' "$log" | tail -1)
   [ -n "$newest" ] && [ -n "$(ended_at "$1" "$newest")" ] && echo "$newest"
+  return 0
 }
 
 # One look at every case: moves each on when its own events show it has

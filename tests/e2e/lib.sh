@@ -201,14 +201,7 @@ server_ending() {
 
 # The Linux process of the copy of the program started with -W for the folder.
 program_pid() {
-  local want proc
-  want="-W$(winpath "$1")"
-  for proc in /proc/[0-9]*; do
-    if tr '\0' '\n' 2>/dev/null <"$proc/cmdline" | grep -qxF -- "$want"; then
-      echo "${proc#/proc/}"
-      return 0
-    fi
-  done
+  { grep -lzxF -e "-W$(winpath "$1")" /proc/[0-9]*/cmdline 2>/dev/null || true; } | awk -F/ 'NR == 1 { print $3 }'
 }
 
 # Network sockets a process holds: its socket descriptors that are not
