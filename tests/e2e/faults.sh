@@ -181,7 +181,7 @@ ms_of() { date -d "$1" +%s%3N; }
 # check of it is running; empty while one is.
 between_checks() {
   local log="$E2E_DIR/$1/server.log" newest
-  newest=$(sed -nE 's/^[^ ]* #([0-9]+) -- connected$/\1/p' "$log" | tail -1)
+  newest=$(sed -nE 's/^[^ ]* #([0-9]+) -- connected$/\1/p' "$log" 2>/dev/null | tail -1 || true)
   [ -n "$newest" ] && [ -n "$(ended_at "$1" "$newest")" ] && echo "$newest"
   return 0
 }
@@ -245,7 +245,7 @@ step_cases() {
         # An error icon is judged between checks only: a check in progress
         # shows it too. The normal icon shows only after a good check.
         local red before_shot=${quiet[$name]:-}
-        red=$(slot_red "$shot" "$index")
+        red=$(slot_red "$shot" "$index" || true)
         if { [ "${ICON[$name]}" = error ] && [ "$red" -ge 12 ] && [ -n "$before_shot" ] &&
              [ "$before_shot" = "$(between_checks "$name")" ]; } ||
            { [ "${ICON[$name]}" = normal ] && [ "$red" -lt 12 ]; }; then
