@@ -170,10 +170,17 @@ close_program() {
 # The settings sheet's four pages, photographed as NAME-1..4.png, by their
 # tabs. The sheet stands where Windows places it over the hidden main
 # window, the same every time; its tabs take two rows, and a tab of the
-# back row brings its row to the front. Ends on page 1.
+# back row brings its row to the front. Ends on page 1. Each click waits
+# until the page has changed (or 30 seconds).
 photograph_sheet_pages() {
   local name=$1
-  click_at() { xdotool mousemove "$1" "$2" click 1; sleep 0.7; }
+  click_at() {
+    local before
+    before=$(screenshot sheet-before)
+    xdotool mousemove "$1" "$2" click 1
+    wait_for 30 screen_differs "$before" 300 || true
+    sleep 0.3
+  }
   screenshot "$name-1" >/dev/null
   click_at 549 319 && screenshot "$name-2" >/dev/null   # サウンド設定にゃ
   click_at 410 301 && screenshot "$name-3" >/dev/null   # メールソフト設定にゃ (rows swap)
