@@ -95,8 +95,10 @@ close_program first || fail "the first copy did not end"
 echo "-- after a restart nothing is new"
 start_program second -TOFF "-W$(winpath "$E2E_DIR")"
 wait_for 60 logins 3 || fail "no login after the restart"
-# The blink would start as QUIT goes out.
+# The blink would start as QUIT goes out; the icon the check shows
+# meanwhile gives way to the normal one then.
 wait_for 60 quits 3 || fail "the check after the restart did not end"
+wait_for 60 tray_shows_normal || fail "not the normal icon after the restart's check"
 [ "$(watch_tray 3)" = still ] && pass "no blink: nothing new after the restart" || fail "the cat blinks after a restart"
 file_has 7 && pass "the list still holds 7" || fail "the list changed: $(file_uids | wc -l)"
 close_program second || fail "the second copy did not end"
