@@ -9,6 +9,7 @@
 #include "check/apop.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/listing.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
@@ -126,6 +127,14 @@ void dispatchReply(HWND window) {
     case AwaitUidlReply:
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
+    case AwaitListingReply:
+      // A server without the listing form is walked as before.
+      if (!positive) return sendFirstUidl();
+      beginListing();
+      setSessionState(AwaitListingLine);
+      return;
+    case AwaitListingLine:
+      return onListingLine(window);
     case AwaitQuitReply:
       if (positive) return closeSession(window);
       if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
@@ -184,6 +193,16 @@ void sendQuit(HWND window) {
   SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
 }
 
+void sendUidlListing() {
+  sendCommand("UIDL\r\n");
+  setSessionState(AwaitListingReply);
+}
+
+void sendFirstUidl() {
+  app.uidlIndex = firstWalkedMessage();
+  sendUidl();
+}
+
 DWORD firstWalkedMessage() {
   return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
 }
@@ -191,9 +210,8 @@ DWORD firstWalkedMessage() {
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
   if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
-    app.uidlIndex = firstWalkedMessage();
-    sendUidl();
-    return;
+    if (settings.fastScan == 1) return sendUidlListing();
+    return sendFirstUidl();
   }
   sendQuit(window);
   startNotification(window);
@@ -211,6 +229,37 @@ void onUidlReply(HWND window) {
     sendUidl();
     return;
   }
+  finishCounting(window);
+}
+
+// "number uid" up to the line holding a single "."; a line that starts
+// with "." has it doubled (RFC 1939's byte-stuffing). A line without a
+// number names no message; one without a UID stores an empty one, as the
+// walk does.
+void onListingLine(HWND window) {
+  const char* line = app.lineBuffer;
+  if (line[0] == '.') {
+    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+      app.messageCount = finishListing();
+      // A mailbox emptied since STAT is compared with nothing, as an
+      // empty one is: the known list stays.
+      if (app.messageCount == 0) {
+        sendQuit(window);
+        return startNotification(window);
+      }
+      return finishCounting(window);
+    }
+    line++;
+  }
+  DWORD number;
+  if (!readCount(line, &number)) return;
+  const char* uid = skipField(line);
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  keepListedUid(number, uid, length);
+}
+
+void finishCounting(HWND window) {
   sendQuit(window);
   app.newCount = mergeUidLists();
   saveKnownUids();

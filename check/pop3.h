@@ -1,6 +1,6 @@
 // The client side of the POP3 conversation (RFC 1939): greeting, USER and
-// PASS or APOP, STAT, one UIDL per message when new mail is to be told
-// from old, QUIT. No message is ever retrieved or deleted.
+// PASS or APOP, STAT, one UIDL per message (or, with fast scan, one bare
+// UIDL and its listing) when new mail is to be told from old, QUIT. No message is ever retrieved or deleted.
 #ifndef KIVVET_CHECK_POP3_H
 #define KIVVET_CHECK_POP3_H
 
@@ -21,6 +21,12 @@ void onChannelOpen(HWND window);
 void sendPass();
 void sendStat();
 void sendUidl();
+void sendFirstUidl();
+// Fast scan: one bare UIDL and its listing instead of the walk.
+void sendUidlListing();
+void onListingLine(HWND window);
+// After the last UID: QUIT, the comparison, the file, the announcement.
+void finishCounting(HWND window);
 void sendQuit(HWND window);
 void onStatReply(HWND window);
 void onUidlReply(HWND window);

@@ -1,5 +1,6 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
-// for the connection security, so that every older offset stays put.
+// KivvetLE.cfg: a headerless record of 1291 bytes, and bytes after it
+// for the connection security and fast scan, so that every older offset
+// stays put.
 // Every field but the account name is stored complemented, so the password
 // is at least not legible in a hex dump. Single-byte fields come back
 // sign-widened, and the port is stored big-endian.
@@ -9,8 +10,8 @@
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
-Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
+Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0, nullptr,
+                     nullptr, nullptr, 0, 0, 0, nullptr, SECURITY_NONE, 0, 1};
 
 namespace {
 
@@ -34,6 +35,7 @@ const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
+const DWORD AT_FAST_SCAN = 1292;
 
 struct TextField {
   char** slot;
@@ -112,6 +114,7 @@ void setDefaultSettings() {
   settings.blinkNewOnly = 0;
   settings.useApop = 0;
   settings.connectionSecurity = SECURITY_NONE;
+  settings.fastScan = 0;
   settings.showSplash = 1;
 }
 
@@ -156,6 +159,8 @@ int loadSettings() {
   int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   settings.connectionSecurity =
       security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
+  // Likewise the walk of old, unless the file asks for fast scan.
+  settings.fastScan = got > AT_FAST_SCAN && (unsigned char)~image[AT_FAST_SCAN] == 1 ? 1 : 0;
   return 1;
 }
 
@@ -174,5 +179,6 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
+  image[AT_FAST_SCAN] = (unsigned char)~(settings.fastScan & 0xFF);
   return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

@@ -42,6 +42,7 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   settings.port = 995;
   settings.intervalMinutes = 15;
   settings.useApop = 1;
+  settings.fastScan = 1;
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ("自宅", standin::controlText(page, IDC_ACCOUNT_NAME));
@@ -50,6 +51,8 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
     EXPECT_EQ("15", standin::controlText(page, IDC_INTERVAL));
     EXPECT_FALSE(standin::controlChecked(page, IDC_CHECK_AT_STARTUP));
     EXPECT_TRUE(standin::controlChecked(page, IDC_USE_APOP));
+    EXPECT_TRUE(standin::controlChecked(page, IDC_FAST_SCAN));
+    standin::click(page, IDC_FAST_SCAN);
     standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
     standin::typeInto(page, IDC_USER_ID, std::string(300, 'u'));
     standin::typeInto(page, IDC_PORT, "");
@@ -62,6 +65,7 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(0, settings.port);               // an empty port is 0
   EXPECT_EQ(1, settings.intervalMinutes);    // 0 minutes would never check
   EXPECT_EQ(1, settings.checkAtStartup);
+  EXPECT_EQ(0, settings.fastScan);
   // Written, and the program goes on with a full period.
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   EXPECT_EQ((char)~'p', file[0]);
@@ -124,11 +128,11 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   });
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
-  EXPECT_EQ(1292u, standin::readFile("C:\\KivvetLE.cfg").size());
+  EXPECT_EQ(1293u, standin::readFile("C:\\KivvetLE.cfg").size());
 }
 
 TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
-  standin::writeFile("C:\\KivvetLE.cfg", std::string(1292, (char)0xFF));
+  standin::writeFile("C:\\KivvetLE.cfg", std::string(1293, (char)0xFF));
   chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
   size_t boxes = standin::messageBoxes().size();
   openWith([] {
@@ -139,7 +143,7 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
   ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
   EXPECT_EQ("設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
             standin::messageBoxes().back().text);
-  EXPECT_EQ(std::string(1292, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
+  EXPECT_EQ(std::string(1293, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
   EXPECT_STREQ("pop.example.jp", settings.serverHost);
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
@@ -279,8 +283,11 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
   standin::setString(106, "何分おきかにゃ");
   standin::setString(303, "パラメータにゃ");
   standin::setString(111, "暗号化にゃ");
+  standin::setString(113, "高速スキャンにゃ");
   openWith([] {
     HWND page = standin::showPage(0);
+    standin::pressF1(page, IDC_FAST_SCAN);
+    EXPECT_EQ("高速スキャンにゃ", standin::helpTipText());
     standin::pressF1(page, IDC_PORT_SPIN);
     EXPECT_EQ("ポート番号にゃ", standin::helpTipText());
     standin::pressF1(page, IDC_CONNECTION_SECURITY);
