@@ -22,10 +22,10 @@
 
 namespace {
 
-DWORD listed;                 // messages listed so far
-DWORD kept;                   // slots in use, at most UID_SLOTS
-DWORD numberOf[UID_SLOTS];    // the message whose UID a slot holds
-DWORD heap[UID_SLOTS];        // slots; heap[0] holds the oldest message kept
+DWORD listed;               // messages listed so far
+DWORD kept;                 // slots in use, at most UID_SLOTS
+DWORD numberOf[UID_SLOTS];  // the message whose UID a slot holds
+DWORD heap[UID_SLOTS];      // slots; heap[0] holds the oldest message kept
 
 bool older(DWORD a, DWORD b) { return numberOf[heap[a]] < numberOf[heap[b]]; }
 

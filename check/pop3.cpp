@@ -57,7 +57,11 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
-void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
+void showProgress(HWND window, const char* text) {
+  setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+}
+
+void sendQuit(HWND window);
 
 // Every refusal is shown, then the session is ended politely.
 void refuse(HWND window, const char* text) {
@@ -69,35 +73,123 @@ void refuse(HWND window, const char* text) {
 
 void setSessionState(SessionState state) { app.sessionState = state; }
 
-void resetLineAssembler() {
-  app.lineBuffer[0] = '\0';
-  app.lineLength = 0;
-}
+namespace {
 
-void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A chunk that would overfill the buffer is dropped with everything
-  // held: no line that long belongs to POP3.
-  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
-    resetLineAssembler();
+void sendLogin(HWND window) {
+  if (settings.useApop == 0) {
+    sendCommand("USER %s\r\n", settings.userId);
+    setSessionState(AwaitUserReply);
     return;
   }
-  // A NUL inside the chunk ends its text.
-  size_t textLength = strnlen(text, length);
-  memcpy(app.lineBuffer + app.lineLength, text, textLength);
-  app.lineLength += (DWORD)textLength;
-  app.lineBuffer[app.lineLength] = '\0';
+  char digest[33];
+  if (!buildApopDigest(digest, app.greeting, settings.password))
+    return refuse(window, TEXT_NO_APOP);
+  sendCommand("APOP %s %s\r\n", settings.userId, digest);
+  setSessionState(AwaitPassReply);
+}
 
-  char* lineFeed;
-  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
-    *lineFeed = '\0';
-    dispatchReply(window);
-    // After the "+OK" to STLS only TLS may follow: whatever else came in
-    // plain text with it is no word of the server's to be trusted.
-    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
-    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
-    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
-    app.lineLength = rest;
+void sendStls() {
+  sendCommand("STLS\r\n");
+  setSessionState(AwaitStlsReply);
+}
+
+void sendPass() {
+  sendCommand("PASS %s\r\n", settings.password);
+  setSessionState(AwaitPassReply);
+}
+
+void sendStat() {
+  sendCommand("STAT\r\n");
+  setSessionState(AwaitStatReply);
+}
+
+void sendUidl() {
+  char number[16];
+  snprintf(number, sizeof number, "%u", (unsigned)app.uidlIndex);
+  sendCommand("UIDL %s\r\n", number);
+  setSessionState(AwaitUidlReply);
+}
+
+void sendQuit(HWND window) {
+  if (app.sessionState != AwaitQuitReply) quitRefusals = 0;
+  sendCommand("QUIT\r\n");
+  setSessionState(AwaitQuitReply);
+  SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
+}
+
+// The messages whose UIDs one check walks: the newest UID_SLOTS of a
+// larger mailbox (mail arrives at the end).
+DWORD firstWalkedMessage() {
+  return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
+}
+
+void sendFirstUidl() {
+  app.uidlIndex = firstWalkedMessage();
+  sendUidl();
+}
+
+// Fast scan: one bare UIDL, and the listing in its place of the walk.
+void sendUidlListing() {
+  sendCommand("UIDL\r\n");
+  setSessionState(AwaitListingReply);
+}
+
+void onStatReply(HWND window) {
+  readCount(skipField(app.lineBuffer), &app.messageCount);
+  if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
+    if (settings.fastScan == 1) return sendUidlListing();
+    return sendFirstUidl();
   }
+  sendQuit(window);
+  startNotification(window);
+}
+
+// After the last UID: QUIT, the comparison, the file, the announcement.
+void finishCounting(HWND window) {
+  sendQuit(window);
+  app.newCount = mergeUidLists();
+  saveKnownUids();
+  startNotification(window);
+}
+
+void onUidlReply(HWND window) {
+  // "+OK number uid": a reply without its UID stores an empty one.
+  const char* uid = skipField(skipField(app.lineBuffer));
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  storeUid(app.currentUids[app.uidlIndex - firstWalkedMessage()], uid, length);
+
+  if (app.uidlIndex < app.messageCount) {
+    app.uidlIndex++;
+    sendUidl();
+    return;
+  }
+  finishCounting(window);
+}
+
+// "number uid" up to the line holding a single "."; a line that starts
+// with "." has it doubled (RFC 1939's byte-stuffing). A line without a
+// number names no message; one without a UID stores an empty one, as the
+// walk does.
+void onListingLine(HWND window) {
+  const char* line = app.lineBuffer;
+  if (line[0] == '.') {
+    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+      app.messageCount = finishListing();
+      // A mailbox emptied since STAT is compared with nothing, as an
+      // empty one is: the known list stays.
+      if (app.messageCount != 0) return finishCounting(window);
+      sendQuit(window);
+      return startNotification(window);
+    }
+    line++;
+  }
+  DWORD number;
+  if (!readCount(line, &number)) return;
+  const char* uid = skipField(line);
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  keepListedUid(number, uid, length);
 }
 
 void dispatchReply(HWND window) {
@@ -131,35 +223,48 @@ void dispatchReply(HWND window) {
       // A server without the listing form is walked as before.
       if (!positive) return sendFirstUidl();
       beginListing();
-      setSessionState(AwaitListingLine);
-      return;
-    case AwaitListingLine:
-      return onListingLine(window);
+      return setSessionState(AwaitListingLine);
+    case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
       if (positive) return closeSession(window);
       if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
       failCheck(window, TEXT_NO_QUIT);
       return closeSession(window);
-    case Idle:
-      return;  // left over behind the answer to QUIT
+    case Idle: return;  // left over behind the answer to QUIT
   }
 }
 
-void sendLogin(HWND window) {
-  if (settings.useApop == 0) {
-    sendCommand("USER %s\r\n", settings.userId);
-    setSessionState(AwaitUserReply);
+}  // namespace
+
+void resetLineAssembler() {
+  app.lineBuffer[0] = '\0';
+  app.lineLength = 0;
+}
+
+void feedReceivedText(HWND window, const char* text, DWORD length) {
+  // A chunk that would overfill the buffer is dropped with everything
+  // held: no line that long belongs to POP3.
+  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
+    resetLineAssembler();
     return;
   }
-  char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password)) return refuse(window, TEXT_NO_APOP);
-  sendCommand("APOP %s %s\r\n", settings.userId, digest);
-  setSessionState(AwaitPassReply);
-}
+  // A NUL inside the chunk ends its text.
+  size_t textLength = strnlen(text, length);
+  memcpy(app.lineBuffer + app.lineLength, text, textLength);
+  app.lineLength += (DWORD)textLength;
+  app.lineBuffer[app.lineLength] = '\0';
 
-void sendStls() {
-  sendCommand("STLS\r\n");
-  setSessionState(AwaitStlsReply);
+  char* lineFeed;
+  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
+    *lineFeed = '\0';
+    dispatchReply(window);
+    // After the "+OK" to STLS only TLS may follow: whatever else came in
+    // plain text with it is no word of the server's to be trusted.
+    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
+    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
+    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
+    app.lineLength = rest;
+  }
 }
 
 void onChannelOpen(HWND window) {
@@ -167,101 +272,4 @@ void onChannelOpen(HWND window) {
   if (app.sessionState != AwaitStlsReply) return;
   showProgress(window, "ユーザーIDを認証中...");
   sendLogin(window);
-}
-
-void sendPass() {
-  sendCommand("PASS %s\r\n", settings.password);
-  setSessionState(AwaitPassReply);
-}
-
-void sendStat() {
-  sendCommand("STAT\r\n");
-  setSessionState(AwaitStatReply);
-}
-
-void sendUidl() {
-  char number[16];
-  snprintf(number, sizeof number, "%u", (unsigned)app.uidlIndex);
-  sendCommand("UIDL %s\r\n", number);
-  setSessionState(AwaitUidlReply);
-}
-
-void sendQuit(HWND window) {
-  if (app.sessionState != AwaitQuitReply) quitRefusals = 0;
-  sendCommand("QUIT\r\n");
-  setSessionState(AwaitQuitReply);
-  SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
-}
-
-void sendUidlListing() {
-  sendCommand("UIDL\r\n");
-  setSessionState(AwaitListingReply);
-}
-
-void sendFirstUidl() {
-  app.uidlIndex = firstWalkedMessage();
-  sendUidl();
-}
-
-DWORD firstWalkedMessage() {
-  return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
-}
-
-void onStatReply(HWND window) {
-  readCount(skipField(app.lineBuffer), &app.messageCount);
-  if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
-    if (settings.fastScan == 1) return sendUidlListing();
-    return sendFirstUidl();
-  }
-  sendQuit(window);
-  startNotification(window);
-}
-
-void onUidlReply(HWND window) {
-  // "+OK number uid": a reply without its UID stores an empty one.
-  const char* uid = skipField(skipField(app.lineBuffer));
-  size_t length = 0;
-  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
-  storeUid(app.currentUids[app.uidlIndex - firstWalkedMessage()], uid, length);
-
-  if (app.uidlIndex < app.messageCount) {
-    app.uidlIndex++;
-    sendUidl();
-    return;
-  }
-  finishCounting(window);
-}
-
-// "number uid" up to the line holding a single "."; a line that starts
-// with "." has it doubled (RFC 1939's byte-stuffing). A line without a
-// number names no message; one without a UID stores an empty one, as the
-// walk does.
-void onListingLine(HWND window) {
-  const char* line = app.lineBuffer;
-  if (line[0] == '.') {
-    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
-      app.messageCount = finishListing();
-      // A mailbox emptied since STAT is compared with nothing, as an
-      // empty one is: the known list stays.
-      if (app.messageCount == 0) {
-        sendQuit(window);
-        return startNotification(window);
-      }
-      return finishCounting(window);
-    }
-    line++;
-  }
-  DWORD number;
-  if (!readCount(line, &number)) return;
-  const char* uid = skipField(line);
-  size_t length = 0;
-  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
-  keepListedUid(number, uid, length);
-}
-
-void finishCounting(HWND window) {
-  sendQuit(window);
-  app.newCount = mergeUidLists();
-  saveKnownUids();
-  startNotification(window);
 }

@@ -294,7 +294,8 @@ class FastScan : public MailCheck {
   }
   std::vector<std::string> table() {
     std::vector<std::string> uids;
-    for (DWORD i = 0; i < app.messageCount && i < UID_SLOTS; i++) uids.push_back(app.currentUids[i]);
+    for (DWORD i = 0; i < app.messageCount && i < UID_SLOTS; i++)
+      uids.push_back(app.currentUids[i]);
     return uids;
   }
   // What a check leaves: the counts, the known list and its file.
@@ -324,7 +325,8 @@ TEST_F(FastScan, OneListingLeavesWhatTheWalkLeaves) {
   for (size_t count : {1100u, 30u}) {
     server.uids.clear();
     for (size_t i = 1; i <= count; i++)
-      server.uids.push_back(i % 7 ? "m" + std::to_string(i) : std::string(66, (char)('a' + i % 26)) + std::to_string(i));
+      server.uids.push_back(i % 7 ? "m" + std::to_string(i)
+                                  : std::string(66, (char)('a' + i % 26)) + std::to_string(i));
     server.uids[count - 20] = "";
     server.pieceSize = count < 100 ? 1 : 0;
     std::string outcomes[2];
@@ -384,7 +386,8 @@ TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
   EXPECT_EQ((std::vector<std::string>{"a", "", "c", "i"}), table());
   // Backwards and more than the table holds: the 1024 highest numbers.
   server.listing = "+OK";
-  for (int n = 3000; n >= 1; n--) server.listing += "\r\n" + std::to_string(n) + " m" + std::to_string(n);
+  for (int n = 3000; n >= 1; n--)
+    server.listing += "\r\n" + std::to_string(n) + " m" + std::to_string(n);
   server.listing += "\r\n.";
   check();
   EXPECT_EQ(3000u, app.messageCount);
