@@ -440,6 +440,8 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   return FALSE;
 }
 
+DWORD GetTickCount(void) { return world().clock; }
+
 void Sleep(DWORD milliseconds) {
   record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;

@@ -156,6 +156,8 @@ BOOL GetCursorPos(POINT* point);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 void Sleep(DWORD milliseconds);
+// Milliseconds on the virtual clock.
+DWORD GetTickCount(void);
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
