@@ -57,9 +57,14 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
+// The tooltip of a step is shown once its command is on its way: a
+// change of the tray icon waits for the shell's own process, and so it
+// overlaps the server's round trip instead of adding to it.
 void showProgress(HWND window, const char* text) {
   setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
+
+const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
 
 void sendQuit(HWND window);
 
@@ -79,13 +84,16 @@ void sendLogin(HWND window) {
   if (settings.useApop == 0) {
     sendCommand("USER %s\r\n", settings.userId);
     setSessionState(AwaitUserReply);
-    return;
+    return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password))
+  if (!buildApopDigest(digest, app.greeting, settings.password)) {
+    showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
+  }
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
+  showProgress(window, TEXT_AUTHENTICATING_USER);
 }
 
 void sendStls() {
@@ -200,19 +208,18 @@ void dispatchReply(HWND window) {
       // APOP takes the timestamp of this greeting, even after STLS.
       strcpy(app.greeting, app.lineBuffer);
       if (app.sessionSecurity == SECURITY_STLS) return sendStls();
-      showProgress(window, "ユーザーIDを認証中...");
       return sendLogin(window);
     case AwaitStlsReply:
       if (!positive) return refuse(window, TEXT_NO_STLS);
       return beginTls(window);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "パスワードを認証中...");
-      return sendPass();
+      sendPass();
+      return showProgress(window, "パスワードを認証中...");
     case AwaitPassReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "メールの数を取得中...");
-      return sendStat();
+      sendStat();
+      return showProgress(window, "メールの数を取得中...");
     case AwaitStatReply:
       if (!positive) return refuse(window, TEXT_NO_STAT);
       return onStatReply(window);
@@ -270,6 +277,5 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
 void onChannelOpen(HWND window) {
   // Implicit TLS: the greeting is still to come, inside the channel.
   if (app.sessionState != AwaitStlsReply) return;
-  showProgress(window, "ユーザーIDを認証中...");
   sendLogin(window);
 }
