@@ -123,7 +123,7 @@ if wait_for 120 quit_sent && wait_for 30 file_has 9; then
 else
   fail "no check with fast scan, or the list did not grow to 9: $(file_uids | wc -l)"
 fi
-wait_for 30 wait_blinking && pass "the cat blinks for the two new messages" || fail "no blink with fast scan"
+wait_for 60 wait_blinking && pass "the cat blinks for the two new messages" || fail "no blink with fast scan"
 [ "$(plays fast)" -eq 0 ] || {
   [ "$(plays fast)" -eq 2 ] && pass "two sounds for two new messages" || fail "$(plays fast) sounds"
 }
