@@ -1,5 +1,6 @@
 ; The installer of Kivvet LE, made by script/package with makensis:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=2.23.15 -DFILES=<folder> -DOUTFILE=<setup.exe> KivvetLE.nsi
+;   makensis -INPUTCHARSET UTF8 -DTARGET=amd64-unicode -DVERSION=2.23.15 -DFILES=<folder> -DOUTFILE=<setup.exe> KivvetLE.nsi
+; TARGET is amd64-unicode for the 64-bit program, x86-unicode for the 32-bit one.
 ; FILES holds KivvetLE.exe, KivvetLE.dll, KivvetLE.html, README-ja.txt and
 ; LICENSE.txt. A per-user install: no administrator rights, the program in
 ; %LOCALAPPDATA%\Programs\Kivvet LE, its settings and known UIDs beside it
@@ -7,7 +8,7 @@
 ; Start menu, the entry of Apps & features under HKCU. /S installs and
 ; uninstalls silently.
 
-Unicode true
+Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 ManifestDPIAware true

@@ -29,7 +29,8 @@ wine_start_display() {
   flock "$lock"
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # The server must not inherit the lock: it would hold it for its life.
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 {lock}>&- &
     XVFB_PID=$!
     export DISPLAY=":$n"
     local deadline=$((SECONDS + 20))
