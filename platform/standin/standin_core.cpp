@@ -517,7 +517,8 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   standin::TrayIcon icon{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage,
                          standin::iconName(data->hIcon),
                          std::string(data->szTip, strnlen(data->szTip, 64))};
-  bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
+  // The stand-in knows the first form only: any other size is refused.
+  bool accepted = data->cbSize == NOTIFYICONDATAA_V1_SIZE;
   if (w.trayRefusals > 0) {
     w.trayRefusals--;
     accepted = false;

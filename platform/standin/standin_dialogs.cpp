@@ -280,7 +280,10 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   return (int)copied;
 }
 
+// Sizes as common controls 5 take them (version 6 takes more): any other
+// is refused, as Windows refuses it.
 HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
+  if (page->dwSize != PROPSHEETPAGEA_V1_SIZE && page->dwSize != PROPSHEETPAGEA_V2_SIZE) return NULL;
   std::unique_ptr<_PSP> copy(new _PSP{*page, standin::resourceName(page->pszTemplate)});
   copy->page.dwSize = page->dwSize;
   standin::pageHandles.push_back(std::move(copy));
@@ -289,6 +292,7 @@ HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
 
 INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
   record("PropertySheetA");
+  if (header->dwSize != PROPSHEETHEADERA_V1_SIZE && header->dwSize != PROPSHEETHEADERA_V2_SIZE) return -1;
   standin::PropertySheetShown shown{header->dwSize, header->dwFlags, header->hwndParent,
                                     header->pszCaption ? header->pszCaption : "",
                                     standin::resourceName(header->pszIcon), header->nPages,
@@ -347,6 +351,8 @@ void DragFinish(HDROP) {
 
 BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
   record("GetOpenFileNameA");
+  if (dialog->lStructSize != OPENFILENAME_SIZE_VERSION_400A && dialog->lStructSize != sizeof *dialog)
+    return FALSE;
   standin::FileDialogShown shown{dialog->lStructSize, dialog->hwndOwner, {}, "", dialog->Flags,
                                  dialog->nMaxFile, dialog->lpstrFile ? dialog->lpstrFile : ""};
   for (const char* p = dialog->lpstrFilter; p && *p; p += strlen(p) + 1) shown.filter.push_back(p);
@@ -416,6 +422,11 @@ namespace standin {
 // The help popup: a tracking tooltip of the program's.
 LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
   const TOOLINFOA* tool = (const TOOLINFOA*)lParam;
+  // A tool in a size common controls 5 refuse (sizeof(TOOLINFOA) with
+  // lpReserved among them) is refused.
+  bool described = message == TTM_ADDTOOLA || message == TTM_DELTOOLA || message == TTM_TRACKACTIVATE;
+  if (described && (tool == NULL || (tool->cbSize != TTTOOLINFOA_V1_SIZE && tool->cbSize != TTTOOLINFOA_V2_SIZE)))
+    return FALSE;
   switch (message) {
     case TTM_ADDTOOLA: tip->title = tool->lpszText ? tool->lpszText : ""; return TRUE;
     case TTM_DELTOOLA: tip->title.clear(); return 0;

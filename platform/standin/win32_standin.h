@@ -534,6 +534,9 @@ typedef struct tagTOOLINFOA {
   LPARAM lParam;
   void* lpReserved;
 } TOOLINFOA;
+// Common controls 5 take the first two sizes only; 6 all three.
+#define TTTOOLINFOA_V1_SIZE offsetof(TOOLINFOA, lParam)
+#define TTTOOLINFOA_V2_SIZE offsetof(TOOLINFOA, lpReserved)
 
 // ---- property sheets --------------------------------------------------------------
 
@@ -602,6 +605,8 @@ typedef struct _PROPSHEETHEADERA {
   };
 } PROPSHEETHEADERA;
 
+#define PROPSHEETPAGEA_V1_SIZE (offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*))
+#define PROPSHEETHEADERA_V1_SIZE (offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK))
 #define PROPSHEETPAGEA_V2_SIZE (offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR))
 #define PROPSHEETHEADERA_V2_SIZE (offsetof(PROPSHEETHEADERA, pszbmHeader) + sizeof(LPCSTR))
 
