@@ -4,6 +4,7 @@
 #define KIVVET_PLATFORM_STANDIN_CONTROL_H
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,12 @@ struct ShellRequest {
 };
 const std::vector<ShellRequest>& shellRequests();
 void setModulePath(const std::string& windowsPath);
+// The user's registry (HKEY_CURRENT_USER): a REG_SZ value's text, or
+// nothing when the value is not there; key paths and names compare
+// without regard to case, as Windows compares them.
+std::optional<std::string> registryText(const std::string& key, const std::string& name);
+void setRegistryText(const std::string& key, const std::string& name, const std::string& text);
+size_t openRegistryKeyCount();
 // What the user does while the next popup menu is open: choose an item
 // (0: click elsewhere), after running the action if one is given.
 void onNextMenu(UINT_PTR choice, std::function<void()> action = nullptr);

@@ -389,6 +389,24 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
+// ---- the user's registry (standin_shell.cpp) -------------------------------------
+
+typedef struct HKEY__* HKEY;
+typedef DWORD REGSAM;
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define REG_SZ 1
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_MORE_DATA 234
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                     LPSECURITY_ATTRIBUTES security, HKEY* result, LPDWORD disposition);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegCloseKey(HKEY key);
+
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 DWORD GetFileAttributesA(LPCSTR path);
