@@ -60,6 +60,8 @@ bool isWindowAlive(HWND window);
 void failNextRegisterClass();
 void failNextCreateWindow();
 void setScreenSize(int width, int height);
+// The system's DPI (96 at 100 %), which the small-icon metric follows.
+void setDpi(int dpi);
 
 // ---- timers ----
 bool timerRunning(HWND window, UINT_PTR id);
@@ -97,6 +99,7 @@ struct TrayIcon {
   UINT callbackMessage;
   std::string icon;
   std::string tip;
+  int iconSize = 0;  // pixels
 };
 struct TrayRequest {
   DWORD time;
@@ -116,6 +119,7 @@ void refuseTrayRequests(int n);
 void restartTaskbar();
 // Name of the resource an icon handle was loaded from ("" for none).
 std::string iconName(HICON icon);
+int iconSize(HICON icon);
 
 // ---- memory ----
 // The n-th LocalAlloc from now (1 = the next one) fails.
