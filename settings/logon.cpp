@@ -56,7 +56,8 @@ int commandLine(char* command) {
 int startsAtLogOn() {
   char name[NAME_BYTES];
   HKEY key;
-  if (!valueName(name) || RegOpenKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+  if (!valueName(name) ||
+      RegOpenKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return 0;
   DWORD type = 0;
   DWORD size = 0;
@@ -70,7 +71,8 @@ int setStartAtLogOn(int on) {
   char command[COMMAND_BYTES];
   HKEY key;
   if (!valueName(name) || (on && !commandLine(command))) return 0;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, RUN_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+      ERROR_SUCCESS)
     return 0;
   LONG result;
   if (on) {

@@ -94,10 +94,11 @@ const std::vector<MenuShown>& menusShown() { return menus; }
 
 using standin::record;
 
-BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL, DWORD, LPVOID, LPCSTR directory, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* information) {
-  record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) + ")");
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR directory,
+                    STARTUPINFOA* startup, PROCESS_INFORMATION* information) {
+  record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
+         ")");
   std::string where = directory ? directory : standin::currentDirectory();
   bool fails = standin::processFails || !application ||
                GetFileAttributesA(application) == INVALID_FILE_ATTRIBUTES;
@@ -142,8 +143,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
   // The menu runs its own loop: what is posted meanwhile is dispatched.
   if (choice.action) choice.action();
   for (const standin::MenuItem& item : menu->items)
-    if (item.id == choice.choice && !item.grayed)
-      PostMessageA(window, WM_COMMAND, item.id, 0);
+    if (item.id == choice.choice && !item.grayed) PostMessageA(window, WM_COMMAND, item.id, 0);
   return TRUE;
 }
 
@@ -165,9 +165,11 @@ BOOL MessageBeep(UINT type) {
 namespace {
 
 LONG openKey(HKEY root, LPCSTR subKey, bool create, HKEY* result) {
-  if (root != HKEY_CURRENT_USER || subKey == nullptr || result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (root != HKEY_CURRENT_USER || subKey == nullptr || result == nullptr)
+    return ERROR_INVALID_PARAMETER;
   std::string path = standin::folded(subKey);
-  if (!create && standin::registry.find(path) == standin::registry.end()) return ERROR_FILE_NOT_FOUND;
+  if (!create && standin::registry.find(path) == standin::registry.end())
+    return ERROR_FILE_NOT_FOUND;
   standin::registry[path];
   standin::openKeys.push_back(std::unique_ptr<HKEY__>(new HKEY__{path}));
   *result = standin::openKeys.back().get();
@@ -186,8 +188,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, HKEY* result) {
   return openKey(key, subKey, false, result);
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, HKEY* result,
-                     LPDWORD) {
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                     HKEY* result, LPDWORD) {
   return openKey(key, subKey, true, result);
 }
 
@@ -212,7 +214,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
   record("RegSetValueExA(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
-  if (type != REG_SZ || data == nullptr || size == 0 || data[size - 1] != '\0') return ERROR_INVALID_PARAMETER;
+  if (type != REG_SZ || data == nullptr || size == 0 || data[size - 1] != '\0')
+    return ERROR_INVALID_PARAMETER;
   (*values)[standin::folded(name ? name : "")] = std::string((const char*)data, size - 1);
   return ERROR_SUCCESS;
 }
@@ -221,7 +224,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
   record("RegDeleteValueA(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
-  return values->erase(standin::folded(name ? name : "")) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return values->erase(standin::folded(name ? name : "")) > 0 ? ERROR_SUCCESS
+                                                              : ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegCloseKey(HKEY key) {
