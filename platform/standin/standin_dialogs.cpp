@@ -417,6 +417,9 @@ BOOL DeleteDC(HDC) {
   return TRUE;
 }
 
+// Stock objects are the system's: never created, never deleted.
+HGDIOBJ GetStockObject(int object) { return (HGDIOBJ)(intptr_t)(0x9000 + object); }
+
 BOOL DeleteObject(HGDIOBJ) {
   standin::gdiObjects--;
   return TRUE;

@@ -13,6 +13,8 @@ typedef uintptr_t DWORD_PTR;
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define WM_PAINT 0x000F
+#define WM_CTLCOLORSTATIC 0x0138
+#define NULL_BRUSH 5
 #define WM_NOTIFY 0x004E
 #define WM_HELP 0x0053
 #define WM_INITDIALOG 0x0110
@@ -224,5 +226,6 @@ BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC source, int sou
             DWORD operation);
 BOOL DeleteDC(HDC dc);
 BOOL DeleteObject(HGDIOBJ object);
+HGDIOBJ GetStockObject(int object);
 
 #endif
