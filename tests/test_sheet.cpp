@@ -307,3 +307,49 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
 }
 
 }  // namespace
+
+namespace {
+
+const char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
+  standin::setModulePath("C:\\プログラム 表\\KivvetLE.exe");
+  auto setBox = [this](bool on) {
+    openWith([on] {
+      HWND page = standin::showPage(0);
+      if (standin::controlChecked(page, IDC_START_AT_LOGON) != on)
+        standin::click(page, IDC_START_AT_LOGON);
+      standin::pressOk();
+    });
+  };
+  // A folder with a blank and a character whose second byte is 0x5C.
+  standin::makeDirectory("C:\\メール 表");
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  setBox(true);
+  EXPECT_EQ("\"C:\\プログラム 表\\KivvetLE.exe\" \"-WC:\\メール 表\" -TOFF",
+            standin::registryText(RUN_KEY, "Kivvet LE - C:\\メール 表").value_or("none"));
+  // A second copy in another folder: its own value; a drive's root keeps
+  // its closing quote apart from its backslash.
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+  openWith([] {
+    EXPECT_FALSE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
+    standin::pressCancel();
+  });
+  setBox(true);
+  EXPECT_EQ("\"C:\\プログラム 表\\KivvetLE.exe\" \"-WC:\\\\\" -TOFF",
+            standin::registryText(RUN_KEY, "Kivvet LE - C:\\").value_or("none"));
+  // The first folder's box shows its value, and taking the tick off
+  // removes that value alone.
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  openWith([] {
+    EXPECT_TRUE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
+    standin::pressCancel();
+  });
+  setBox(false);
+  EXPECT_FALSE(standin::registryText(RUN_KEY, "Kivvet LE - C:\\メール 表").has_value());
+  EXPECT_TRUE(standin::registryText(RUN_KEY, "kivvet le - c:\\").has_value());
+  EXPECT_EQ(0u, standin::openRegistryKeyCount());
+  EXPECT_EQ(std::string::npos, standin::readFile("C:\\KivvetLE.cfg").find("TOFF"));
+}
+
+}  // namespace
