@@ -66,10 +66,14 @@ enum SessionState {
   // STLS was sent; after its "+OK" the session stays here through the
   // handshake, and logs in once the channel is open.
   AwaitStlsReply = 7,
+  // Fast scan: a bare UIDL was sent; its status line, then the lines of
+  // the listing up to the one holding a single ".".
+  AwaitListingReply = 8,
+  AwaitListingLine = 9,
   // CAPA (RFC 2449) was sent; after its "+OK" the capabilities follow,
   // one a line, up to the line ".".
-  AwaitCapaReply = 8,
-  ReadCapaList = 9
+  AwaitCapaReply = 10,
+  ReadCapaList = 11
 };
 
 enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };

@@ -12,6 +12,7 @@
 #include "check/apop.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/listing.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
@@ -76,10 +77,15 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
+// The tooltip of a step is shown once its command is on its way: a
+// change of the tray icon waits for the shell's own process, and so it
+// overlaps the server's round trip instead of adding to it.
 // A retry in a row of failures shows nothing until it has its result.
 void showProgress(HWND window, const char* text) {
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
+
+const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
 
 void sendQuit(HWND window);
 void sendLogin(HWND window);
@@ -114,11 +120,6 @@ void refuse(HWND window, const char* text) {
   sendQuit(window);
 }
 
-void beginLogin(HWND window) {
-  showProgress(window, "ユーザーIDを認証中...");
-  sendLogin(window);
-}
-
 // Only an encrypted session asks the server's capabilities (RFC 2449)
 // before the login: a plain session keeps the dialogue it always had,
 // command for command.
@@ -149,13 +150,16 @@ void sendLogin(HWND window) {
   if (settings.useApop == 0) {
     sendCommand("USER %s\r\n", settings.userId);
     setSessionState(AwaitUserReply);
-    return;
+    return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password))
+  if (!buildApopDigest(digest, app.greeting, settings.password)) {
+    showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
+  }
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
+  showProgress(window, TEXT_AUTHENTICATING_USER);
 }
 
 void sendStls() {
@@ -187,8 +191,21 @@ void sendQuit(HWND window) {
   SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
 }
 
+// The messages whose UIDs one check walks: the newest UID_SLOTS of a
+// larger mailbox (mail arrives at the end).
 DWORD firstWalkedMessage() {
   return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
+}
+
+void sendFirstUidl() {
+  app.uidlIndex = firstWalkedMessage();
+  sendUidl();
+}
+
+// Fast scan: one bare UIDL, and the listing in its place of the walk.
+void sendUidlListing() {
+  sendCommand("UIDL\r\n");
+  setSessionState(AwaitListingReply);
 }
 
 void onStatReply(HWND window) {
@@ -197,11 +214,18 @@ void onStatReply(HWND window) {
   int countNew =
       settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
   if (countNew && app.messageCount != 0) {
-    app.uidlIndex = firstWalkedMessage();
-    sendUidl();
-    return;
+    if (settings.fastScan == 1) return sendUidlListing();
+    return sendFirstUidl();
   }
   sendQuit(window);
+  startNotification(window);
+}
+
+// After the last UID: QUIT, the comparison, the file, the announcement.
+void finishCounting(HWND window) {
+  sendQuit(window);
+  app.newCount = mergeUidLists();
+  saveKnownUids();
   startNotification(window);
 }
 
@@ -217,10 +241,32 @@ void onUidlReply(HWND window) {
     sendUidl();
     return;
   }
-  sendQuit(window);
-  app.newCount = mergeUidLists();
-  saveKnownUids();
-  startNotification(window);
+  finishCounting(window);
+}
+
+// "number uid" up to the line holding a single "."; a line that starts
+// with "." has it doubled (RFC 1939's byte-stuffing). A line without a
+// number names no message; one without a UID stores an empty one, as the
+// walk does.
+void onListingLine(HWND window) {
+  const char* line = app.lineBuffer;
+  if (line[0] == '.') {
+    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+      app.messageCount = finishListing();
+      // A mailbox emptied since STAT is compared with nothing, as an
+      // empty one is: the known list stays.
+      if (app.messageCount != 0) return finishCounting(window);
+      sendQuit(window);
+      return startNotification(window);
+    }
+    line++;
+  }
+  DWORD number;
+  if (!readCount(line, &number)) return;
+  const char* uid = skipField(line);
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  keepListedUid(number, uid, length);
 }
 
 void dispatchReply(HWND window) {
@@ -232,35 +278,41 @@ void dispatchReply(HWND window) {
       strcpy(app.greeting, app.lineBuffer);
       if (app.sessionSecurity == SECURITY_STLS) return sendStls();
       if (sessionAsksCapa()) return sendCapa();
-      return beginLogin(window);
+      return sendLogin(window);
     case AwaitStlsReply:
       if (!positive) return refuse(window, TEXT_NO_STLS);
       return beginTls(window);
     case AwaitCapaReply:
       // A server without CAPA announces nothing, LOGIN-DELAY included.
       app.loginDelaySeconds = 0;
-      if (!positive) return beginLogin(window);
+      if (!positive) return sendLogin(window);
       return setSessionState(ReadCapaList);
     case ReadCapaList:
       if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0)
-        return beginLogin(window);
+        return sendLogin(window);
       return readCapability(app.lineBuffer);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "パスワードを認証中...");
-      return sendPass();
+      sendPass();
+      return showProgress(window, "パスワードを認証中...");
     case AwaitPassReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
       app.loggedIn = 1;
       app.lastLoginTick = GetTickCount();
-      showProgress(window, "メールの数を取得中...");
-      return sendStat();
+      sendStat();
+      return showProgress(window, "メールの数を取得中...");
     case AwaitStatReply:
       if (!positive) return refuse(window, TEXT_NO_STAT);
       return onStatReply(window);
     case AwaitUidlReply:
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
+    case AwaitListingReply:
+      // A server without the listing form is walked as before.
+      if (!positive) return sendFirstUidl();
+      beginListing();
+      return setSessionState(AwaitListingLine);
+    case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
       if (positive) return closeSession(window);
       // A code in the refusal of QUIT changes nothing: the check's result
@@ -310,5 +362,5 @@ void onChannelOpen(HWND window) {
   if (app.sessionState != AwaitStlsReply) return;
   // What the server said before TLS is forgotten (RFC 2595).
   if (sessionAsksCapa()) return sendCapa();
-  beginLogin(window);
+  sendLogin(window);
 }

@@ -1,5 +1,5 @@
 // KivvetLE.cfg: a headerless record of 1291 bytes, and single bytes after
-// it (the connection security, the balloon), so that every older offset
+// it (the connection security, fast scan, the balloon), so that every older offset
 // stays put.
 // Every field but the account name is stored complemented, so the password
 // is at least not legible in a hex dump. Single-byte fields come back
@@ -28,6 +28,7 @@ void putDefaults(Settings* record) {
   record->blinkNewOnly = 0;
   record->useApop = 0;
   record->connectionSecurity = SECURITY_NONE;
+  record->fastScan = 0;
   record->notifyBalloon = 0;
   record->showSplash = 1;
 }
@@ -68,8 +69,6 @@ const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
 const DWORD AT_FAST_SCAN = 1292;
 const DWORD AT_NOTIFY_BALLOON = 1293;
-// The fast scan's byte is not read here: a save gives back what was loaded.
-unsigned char keptFastScanByte = 0xFF;
 
 struct TextField {
   char** slot;
@@ -152,7 +151,8 @@ int loadSettings() {
   int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   settings.connectionSecurity =
       security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
-  keptFastScanByte = got > AT_FAST_SCAN ? image[AT_FAST_SCAN] : 0xFF;
+  // Likewise the walk of old, unless the file asks for fast scan.
+  settings.fastScan = got > AT_FAST_SCAN && (unsigned char)~image[AT_FAST_SCAN] == 1 ? 1 : 0;
   // Off in a file from before the byte, and for any value but 1.
   settings.notifyBalloon =
       got > AT_NOTIFY_BALLOON && (unsigned char)~image[AT_NOTIFY_BALLOON] == 1 ? 1 : 0;
@@ -175,7 +175,7 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
-  image[AT_FAST_SCAN] = keptFastScanByte;
+  image[AT_FAST_SCAN] = (unsigned char)~(settings.fastScan & 0xFF);
   image[AT_NOTIFY_BALLOON] = (unsigned char)~(settings.notifyBalloon & 0xFF);
   return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

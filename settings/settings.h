@@ -6,8 +6,8 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-// The original record is 1291 bytes; the connection security byte, a
-// byte kept for the fast scan and the balloon's byte follow.
+// The original record is 1291 bytes; the connection security byte, the
+// fast scan byte and the balloon's byte follow.
 const DWORD SETTINGS_FILE_BYTES = 1294;
 
 // How a check reaches the server.
@@ -40,6 +40,7 @@ struct Settings {
   int useApop;
   char* accountName;
   int connectionSecurity;  // SECURITY_*; a file without the byte means none
+  int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
   int notifyBalloon;       // 1: new mail is also told in a balloon
   int showSplash;          // not stored: the -TOFF switch clears it
 };

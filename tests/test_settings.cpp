@@ -84,6 +84,23 @@ TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
   }
+
+  // Fast scan, the byte after: set only by a 1; a file without it walks.
+  settings.fastScan = 1;
+  saveSettings();
+  EXPECT_EQ(0xFE, at(file(), 1292));
+  EXPECT_EQ(0xFC, at(file(), 384));
+  for (int stored : {0, 2, 0xFF}) {
+    setFile(file().substr(0, 1292) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(0, settings.fastScan) << stored;
+  }
+  setFile(current.substr(0, 1292) + (char)~1);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(1, settings.fastScan);
+  setFile(current.substr(0, 1292));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(0, settings.fastScan);
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {

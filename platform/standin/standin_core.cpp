@@ -203,6 +203,9 @@ void runModalLoop(HWND dialog) {
 }
 void failNextRegisterClass() { world().failRegisterClass = true; }
 void failNextCreateWindow() { world().failCreateWindow = true; }
+void setDpi(int dpi) { world().dpi = dpi; }
+int iconSize(HICON icon) { return icon ? icon->size : 0; }
+
 void setScreenSize(int width, int height) {
   world().screenWidth = width;
   world().screenHeight = height;
@@ -398,6 +401,7 @@ UINT RegisterWindowMessageA(LPCSTR name) {
 int GetSystemMetrics(int index) {
   if (index == SM_CXSCREEN) return world().screenWidth;
   if (index == SM_CYSCREEN) return world().screenHeight;
+  if (index == SM_CXSMICON || index == SM_CYSMICON) return 16 * world().dpi / 96;
   return 0;
 }
 
@@ -440,7 +444,6 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   return FALSE;
 }
 
-// Milliseconds since the start: the virtual clock.
 DWORD GetTickCount(void) { return world().clock; }
 
 void Sleep(DWORD milliseconds) {
@@ -461,6 +464,18 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
+
+// An icon of the program's at a size; shared, as LR_SHARED asks, so each
+// name and size is loaded once and never destroyed.
+HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags) {
+  if (!instance || IS_INTRESOURCE(name) || type != IMAGE_ICON || width != height || width <= 0 ||
+      !(flags & LR_SHARED))
+    return nullptr;
+  std::string key = std::string(name) + "@" + std::to_string(width);
+  auto& slot = world().icons[key];
+  if (!slot) slot.reset(new HICON__{name, width});
+  return slot.get();
+}
 
 // ---- menus -------------------------------------------------------------------
 
@@ -523,14 +538,18 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
                          data->uCallbackMessage,
                          standin::iconName(data->hIcon),
                          std::string(data->szTip, strnlen(data->szTip, 64)),
+                         0,
                          "",
                          "",
                          0};
-  bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
-  // A balloon needs the record's second form; the shell reads no further
-  // than the size it is given.
+  icon.iconSize = standin::iconSize(data->hIcon);
+  // The stand-in knows the first two forms only: any other size is
+  // refused. A balloon needs the second; the shell reads no further than
+  // the size it is given.
+  bool accepted =
+      data->cbSize == NOTIFYICONDATAA_V1_SIZE || data->cbSize == NOTIFYICONDATAA_V2_SIZE;
   if (data->uFlags & NIF_INFO) {
-    accepted = accepted && data->cbSize >= NOTIFYICONDATAA_V2_SIZE;
+    accepted = accepted && data->cbSize == NOTIFYICONDATAA_V2_SIZE;
     icon.infoTitle.assign(data->szInfoTitle, strnlen(data->szInfoTitle, sizeof data->szInfoTitle));
     icon.info.assign(data->szInfo, strnlen(data->szInfo, sizeof data->szInfo));
     icon.infoFlags = data->dwInfoFlags;
