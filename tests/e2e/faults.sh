@@ -253,9 +253,9 @@ step_cases() {
         # shows it too. The normal icon shows only after a good check.
         local red before_shot=${quiet[$name]:-}
         red=$(slot_red "$shot" "$index" || true)
-        if { [ "${ICON[$name]}" = error ] && [ "$red" -ge 12 ] && [ -n "$before_shot" ] &&
+        if { [ "${ICON[$name]}" = error ] && [ "$red" -ge $TRAY_ERROR_RED ] && [ -n "$before_shot" ] &&
              [ "$before_shot" = "$(between_checks "$name")" ]; } ||
-           { [ "${ICON[$name]}" = normal ] && [ "$red" -lt 12 ]; }; then
+           { [ "${ICON[$name]}" = normal ] && [ "$red" -lt $TRAY_ERROR_RED ]; }; then
           pass "$name: the ${ICON[$name]} icon"
           cp "$shot" "$E2E_SHOTS/$name.png"
           extra_check "$name"

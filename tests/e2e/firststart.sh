@@ -12,18 +12,42 @@ cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$E2E_DIR/"
 KIVVET_EXE="$E2E_DIR/KivvetLE.exe"
 
 window_shown() { xdotool search --name "$1" >/dev/null 2>&1; }
+# The title window stands for one second, less than a screenshot may take
+# on a busy machine: two samplers photograph its place without pause from
+# before the start until the sheet has opened, and any frame may show it.
+title_sampler() {
+  local i=0
+  while [ ! -e "$E2E_DIR/title.stop" ]; do
+    i=$((i + 1))
+    import -window root -crop 320x200+352+294 +repage "$E2E_DIR/title-$1-$i.png" 2>/dev/null || true
+  done
+}
+title_in_frames() {
+  local frame
+  for frame in "$E2E_DIR"/title-*.png; do
+    [ -e "$frame" ] || continue
+    if [ "$(convert "$frame" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' \
+            -format '%[fx:int(mean*w*h)]' info: 2>/dev/null || echo 0)" -gt 500 ]; then
+      cp "$frame" "$E2E_SHOTS/title.png"
+      return 0
+    fi
+  done
+  return 1
+}
+title_sampler a &
+samplers=($!)
+title_sampler b &
+samplers+=($!)
 start_program first "-W$(winpath "$E2E_DIR")"
-if wait_for 60 title_shown; then
-  pass "the title window shows the cat"
-  screenshot title >/dev/null
-else
-  fail "no title window"
-fi
-if wait_for 60 window_shown "設定するにゃ"; then
+if wait_for 90 window_shown "設定するにゃ"; then
   pass "the settings sheet opens"
 else
   fail "no settings sheet"
 fi
+touch "$E2E_DIR/title.stop"
+wait "${samplers[@]}" 2>/dev/null || true
+if title_in_frames; then pass "the title window showed the cat"; else fail "no title window"; fi
+rm -f "$E2E_DIR"/title-*.png
 sleep 1
 tray_shows 0 && pass "no tray icon while the sheet is open" || fail "a tray icon while the sheet is open"
 photograph_sheet_pages page
