@@ -14,11 +14,17 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
 void closeSession(HWND window);
 // The server ended the connection before the check was done.
 void onServerClosed(HWND window);
-// Sends a command on the session, inside the TLS channel when there is one.
-void sendToServer(const char* text, int length);
+// Sends a command on the session, inside the TLS channel when there is
+// one; returns 0 when it was refused: a session meant to be encrypted
+// sends nothing in clear but STLS.
+int sendToServer(const char* text, int length);
+// 1 when a command may go to the server now (the channel is open, or the
+// session is plain text by the user's choice).
+int canSendCommands();
 void failCheck(HWND window, const char* text);
 void CALLBACK onResponseTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
+void CALLBACK onSessionDeadline(HWND window, UINT message, UINT_PTR id, DWORD time);
 // The main window is going away: the platform must not write into the
 // host-entry buffer after it is released, and no socket is left open.
 void endCheckForShutdown(HWND window);

@@ -51,15 +51,23 @@ int readCount(const char* p, DWORD* value) {
   return 1;
 }
 
+// A setting is filled in only as it stands: a line break inside it would
+// end the command early and send the rest as a command of its own.
 void sendCommand(const char* format, const char* first = "", const char* second = "") {
+  if (strpbrk(first, "\r\n") != NULL || strpbrk(second, "\r\n") != NULL) return;
   snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
 void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
 
-// Every refusal is shown, then the session is ended politely.
+// Every refusal is shown, then the session is ended politely; a session
+// meant to be encrypted whose channel is not open ends without a word.
 void refuse(HWND window, const char* text) {
+  if (!canSendCommands()) {
+    closeSession(window);
+    return failCheck(window, text);
+  }
   failCheck(window, text);
   sendQuit(window);
 }

@@ -12,7 +12,8 @@
 const DWORD basicPageHelp[] = {IDC_SERVER_HOST, 101, IDC_USER_ID, 102, IDC_PASSWORD, 103,
                                IDC_PORT, 104, IDC_PORT_SPIN, 104, IDC_INTERVAL, 106,
                                IDC_INTERVAL_SPIN, 106, IDC_CHECK_AT_STARTUP, 108, IDC_USE_APOP, 109,
-                               IDC_ACCOUNT_NAME, 110, IDC_CONNECTION_SECURITY, 111, 0, 0};
+                               IDC_ACCOUNT_NAME, 110, IDC_CONNECTION_SECURITY, 111, IDC_PROTECT_PASSWORD, 112,
+                               0, 0};
 const DWORD soundPageHelp[] = {IDC_SOUND_NOTIFY, 201, IDC_USE_VOICE, 202, IDC_USE_BEEP, 203,
                                IDC_SOUND_NEW_ONLY, 204, IDC_CUSTOM_VOICE, 205, IDC_VOICE_PATH, 206,
                                IDC_VOICE_BROWSE, 207, 0, 0};
@@ -113,6 +114,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
+      setChecked(page, IDC_PROTECT_PASSWORD, settings.protectPassword);
       for (const char* choice : securityChoices)
         SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
       SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL, (WPARAM)settings.connectionSecurity, 0);
@@ -131,9 +133,13 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
-        // The list holds exactly the three choices, in the values' order.
+        settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
+        // What the box shows now is the password, even an empty one.
+        settings.passwordLost = 0;
+        // The list holds exactly the three choices, in the values' order;
+        // with none chosen, an unknown value stays and is refused again.
         int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
-        settings.connectionSecurity = security == CB_ERR ? SECURITY_NONE : security;
+        if (security != CB_ERR) settings.connectionSecurity = security;
       }
       return TRUE;
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -23,7 +23,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1292u, bytes.size());
+  ASSERT_EQ(1297u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -31,7 +31,8 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
-  EXPECT_EQ(0xFF, at(bytes, 1291));  // plain text
+  // Plain text, two bytes of other settings, the password unprotected.
+  for (size_t i = 1291; i < 1297; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -49,7 +50,9 @@ TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
   }
 }
 
-TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
+TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(settings.userId, "cat");
   settings.connectionSecurity = SECURITY_TLS;
   settings.port = 995;
   strcpy(settings.accountName, "古いファイル");
@@ -62,10 +65,67 @@ TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
   EXPECT_EQ(995, settings.port);
   EXPECT_STREQ("古いファイル", settings.accountName);
 
+  // A damaged or tampered byte is no reason to send the password in
+  // clear: it stays what it is, and a check refuses it.
   for (int stored : {3, 0x80, 0xFF}) {
     setFile(current.substr(0, 1291) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
+    EXPECT_EQ(stored, settings.connectionSecurity);
+    EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
+  }
+}
+
+TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(settings.userId, "cat");
+  strcpy(settings.password, "nyan-nyan");
+  settings.protectPassword = 1;
+  ASSERT_EQ(1, saveSettings());
+  std::string bytes = file();
+  for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
+  EXPECT_EQ(0xFE, at(bytes, 1294));
+  size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
+  ASSERT_EQ(1297 + length, bytes.size());
+  std::string plain = bytes;
+  for (char& c : plain) c = (char)~c;
+  EXPECT_EQ(std::string::npos, bytes.find("nyan"));
+  EXPECT_EQ(std::string::npos, plain.find("nyan"));
+
+  memset(settings.password, 0, SHORT_TEXT_BYTES);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("nyan-nyan", settings.password);
+  EXPECT_EQ(1, settings.protectPassword);
+  EXPECT_EQ(0, settings.passwordLost);
+
+  // Another account: no password, never an empty one to log in with, and
+  // the protected bytes go back unchanged when the settings are saved.
+  standin::setWindowsAccount("dog");
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("", settings.password);
+  EXPECT_EQ(1, settings.passwordLost);
+  EXPECT_STREQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.", settingsProblem());
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(bytes, file());
+  standin::setWindowsAccount("cat");
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("nyan-nyan", settings.password);
+
+  // Unprotected again: the slot holds the password, and the protected
+  // bytes are written over.
+  settings.protectPassword = 0;
+  ASSERT_EQ(1, saveSettings());
+  bytes = file();
+  EXPECT_EQ(0xFF, at(bytes, 1294));
+  EXPECT_EQ((char)~'n', bytes[256]);
+  for (size_t i = 1295; i < bytes.size(); i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
+
+  // A flag this program does not know, or a length past the end, is a
+  // password that cannot be read.
+  for (std::string damaged : {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF"}) {
+    setFile(damaged);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(1, settings.passwordLost);
+    EXPECT_STREQ("", settings.password);
   }
 }
 
@@ -173,7 +233,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1292u, file().size());
+  EXPECT_EQ(1297u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);      // before the cut
@@ -228,16 +288,20 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1292, 'z') + tail);
+  saveSettings();
+  // Bytes 1292 and 1293 belong to settings this program does not read.
+  std::string record = file().substr(0, 1292) + "\x12\x34" + file().substr(1294);
+  setFile(record + tail);
+  ASSERT_EQ(1, loadSettings());
+  settings.port = 110;
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2001u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1292));
-  EXPECT_EQ(0x91, at(bytes, 385));
+  ASSERT_EQ(1297u + 709u, bytes.size());
+  EXPECT_EQ(record + tail, bytes);
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1292u, file().size());
+  EXPECT_EQ(1297u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

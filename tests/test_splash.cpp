@@ -40,6 +40,26 @@ TEST_F(Splash, WithoutTheLibraryOrItsPictureStartUpGoesStraightOn) {
   }
 }
 
+TEST_F(Splash, TheLibraryComesOnlyFromTheProgramsFolderAndRunsNoCode) {
+  // Beside the settings in the data folder, or in the current directory,
+  // a library of that name is never looked at.
+  for (const char* folder : {"C:\\", "C:\\Data"}) {
+    resetProgram();
+    standin::setTitleLibrary(true, true);
+    standin::setTitleLibraryFolder(folder);
+    writeSettingsFile();
+    startProgram({"-WC:\\Data"});
+    EXPECT_TRUE(standin::blits().empty()) << folder;
+    releaseProgram();
+  }
+  resetProgram();
+  standin::setTitleLibrary(true, true);
+  writeSettingsFile();
+  startProgram();
+  EXPECT_FALSE(standin::blits().empty());
+  EXPECT_EQ(0, standin::titleLibraryCodeRuns());
+}
+
 TEST_F(Splash, TheOffSwitchShowsNoTitle) {
   standin::setTitleLibrary(true, true);
   writeSettingsFile();
