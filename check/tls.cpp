@@ -108,8 +108,11 @@ int verifyForServer(PCCERT_CHAIN_CONTEXT chain, const WCHAR* serverName, DWORD c
   return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, verdict) ? 1 : 0;
 }
 
+// What a policy says when nobody could tell whether the certificate is
+// revoked (Wine says CERT_E_REVOCATION_FAILURE whatever the flags).
 int revocationUnknown(DWORD error) {
-  return error == (DWORD)CRYPT_E_NO_REVOCATION_CHECK || error == (DWORD)CRYPT_E_REVOCATION_OFFLINE;
+  return error == (DWORD)CRYPT_E_NO_REVOCATION_CHECK || error == (DWORD)CRYPT_E_REVOCATION_OFFLINE ||
+         error == (DWORD)CERT_E_REVOCATION_FAILURE;
 }
 
 // Checks the server's certificate; returns the failure text, or NULL

@@ -374,14 +374,13 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
     status->dwError = (DWORD)CRYPT_E_REVOKED;
     return TRUE;
   }
-  // Windows' own strictness: an unknown answer counts unless ignored.
-  DWORD ignored = request ? request->dwFlags : 0;
+  // An unknown answer hides everything after it unless revocation is
+  // ignored outright: the policy's "unknown" flags are not looked at, as
+  // under Wine.
   const SSL_EXTRA_CERT_CHAIN_POLICY_PARA* extra =
       request ? (const SSL_EXTRA_CERT_CHAIN_POLICY_PARA*)request->pvExtraPolicyPara : nullptr;
-  if ((trust & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) &&
-      (ignored & CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS) != CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS &&
-      !(extra && (extra->fdwChecks & SECURITY_FLAG_IGNORE_REVOCATION))) {
-    status->dwError = (DWORD)CRYPT_E_REVOCATION_OFFLINE;
+  if ((trust & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) && !(extra && (extra->fdwChecks & SECURITY_FLAG_IGNORE_REVOCATION))) {
+    status->dwError = (DWORD)CERT_E_REVOCATION_FAILURE;
     return TRUE;
   }
   // As Windows: the name is checked only when the caller gives one.

@@ -2,13 +2,18 @@
 """Writes or reads KivvetLE.cfg for the end-to-end tests.
 
   kivvetcfg.py write FILE key=value ...   (unnamed fields keep their defaults)
+  kivvetcfg.py set FILE key=value ...     (changes the named fields of a file
+                                           the program wrote; every other byte
+                                           stays, the protected password too)
   kivvetcfg.py read FILE                  (prints key=value lines)
 
 Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
 connectionSecurity (0 none, 1 STLS, 2 TLS from the first byte) lies after
 accountName, at offset 1291, complemented like the fields before
 accountName: the file is 1292 bytes long when it is given and the 1291
-bytes of older files when not. `read` prints it only when the file holds it.
+bytes of older files when not. `read` prints it only when the file holds it,
+and passwordProtected (byte 1294) and protectedLength (1295-1296,
+little-endian) likewise.
 """
 import sys
 
@@ -18,6 +23,7 @@ BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388)
          ("useVoice", 389), ("soundNewOnly", 390), ("customVoice", 391),
          ("tooltipMode", 1160), ("blinkNewOnly", 1161), ("useApop", 1162)]
 SECURITY_OFFSET = 1291
+PROTECTED_OFFSET = 1294
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -47,6 +53,29 @@ def write(path, pairs):
         out.write(image)
 
 
+def set_fields(path, pairs):
+    data = bytearray(open(path, "rb").read())
+    for pair in pairs:
+        key, _, value = pair.partition("=")
+        texts = {name: (offset, size) for name, offset, size in TEXTS}
+        singles = dict(BYTES)
+        if key in texts:
+            offset, size = texts[key]
+            raw = value.encode("cp932")[: size - 1]
+            data[offset:offset + size] = bytes(~b & 0xFF for b in raw.ljust(size, b"\0"))
+        elif key == "port":
+            data[384] = ~(int(value) >> 8) & 0xFF
+            data[385] = ~int(value) & 0xFF
+        elif key in singles:
+            data[singles[key]] = ~int(value) & 0xFF
+        elif key == "connectionSecurity":
+            data[SECURITY_OFFSET] = ~int(value) & 0xFF
+        else:
+            sys.exit("unknown field: " + key)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
 def signed(byte):
     return byte - 256 if byte >= 128 else byte
 
@@ -69,11 +98,17 @@ def read(path):
     print(f"accountName={text(data[1163:1291])}")
     if has_security:
         print(f"connectionSecurity={signed(data[SECURITY_OFFSET] ^ 0xFF)}")
+    if len(data) > PROTECTED_OFFSET + 2:
+        print(f"passwordProtected={data[PROTECTED_OFFSET] ^ 0xFF}")
+        length = (data[PROTECTED_OFFSET + 1] ^ 0xFF) | (data[PROTECTED_OFFSET + 2] ^ 0xFF) << 8
+        print(f"protectedLength={length}")
 
 
 if __name__ == "__main__":
     if len(sys.argv) >= 3 and sys.argv[1] == "write":
         write(sys.argv[2], sys.argv[3:])
+    elif len(sys.argv) >= 3 and sys.argv[1] == "set":
+        set_fields(sys.argv[2], sys.argv[3:])
     elif len(sys.argv) == 3 and sys.argv[1] == "read":
         read(sys.argv[2])
     else:
