@@ -1,6 +1,8 @@
 // Process entry: Windows Sockets, the window class, the hidden main window
 // and the message loop. Everything else happens inside the window's
 // handlers, on this one thread.
+#include "app/main.h"
+
 #include "app/appstate.h"
 #include "app/mainwindow.h"
 
@@ -23,8 +25,6 @@ void restrictLibrarySearch() {
   setter(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-}  // namespace
-
 int initWinsock() {
   WSADATA data;
   int started = WSAStartup(WINSOCK_VERSION_1_1, &data);
@@ -39,6 +39,8 @@ int initWinsock() {
   }
   return 1;
 }
+
+}  // namespace
 
 int registerMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass = {};

@@ -13,19 +13,6 @@
 
 namespace {
 
-struct MenuEntry {
-  UINT id;
-  const char* label;
-};
-
-const MenuEntry trayMenuEntries[] = {
-    {CMD_CHECK, "メールチェックするにゃ(&C)"},
-    {CMD_SETTINGS, "設定するにゃ(&S)"},
-    {CMD_HELP, "ヘルプを見るにゃ(&H)"},
-    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"},
-    {CMD_EXIT, "おしまいにゃ(&X)"},
-};
-
 struct Buffer {
   char** slot;
   DWORD size;
@@ -71,16 +58,6 @@ int createBuffers() {
   return complete;
 }
 
-}  // namespace
-
-// A damaged or short settings file can hold an interval below one minute
-// (a missing byte reads as -1): the program then checks every minute
-// rather than never.
-void startIntervalTimer(HWND window) {
-  UINT minutes = settings.intervalMinutes < 1 ? 1u : (UINT)settings.intervalMinutes;
-  SetTimer(window, TIMER_INTERVAL, minutes * 60000u, intervalTimerProc);
-}
-
 // -W<directory> makes the directory current; -TOFF turns the splash off.
 // "/" works as well as "-", and the letters may be of either case. Every
 // word is looked at, the program's own path included.
@@ -110,9 +87,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   int halfHeight = GetSystemMetrics(SM_CYSCREEN) / 2;
   MoveWindow(window, halfWidth - 200, halfHeight - 100, 1, 1, FALSE);
 
-  app.trayMenu = CreatePopupMenu();
-  for (const MenuEntry& entry : trayMenuEntries)
-    AppendMenuA(app.trayMenu, MF_STRING, entry.id, entry.label);
+  createTrayMenu();
 
   app.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
 
@@ -125,8 +100,10 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // start: asking for everything anew would soon overwrite it.
   int loaded = loadSettings();
   if (loaded < 0) {
-    MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
-                APP_TITLE, MB_ICONERROR);
+    MessageBoxA(
+        NULL,
+        "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+        APP_TITLE, MB_ICONERROR);
     return 0;
   }
   if (loaded == 0) openSettingsSheet(window);
@@ -155,14 +132,11 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
   endCheckForShutdown(window);
   releaseBuffers();
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
-  DestroyMenu(app.trayMenu);
-  app.trayMenu = NULL;
+  destroyTrayMenu();
   PostQuitMessage(0);
 }
 
-void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
-}
+}  // namespace
 
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -11,12 +11,10 @@
 #include <string.h>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "check/pop3.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -54,6 +52,74 @@ void closeSocket() {
   closesocket(app.sessionSocket);
   app.sessionSocket = INVALID_SOCKET;
   endTls();
+}
+
+// The library is loaded on every call, from the system's own folder only:
+// on a machine without it the program simply counts as offline. A system
+// that does not know the search flag is given the folder's full path.
+int isOnline() {
+  HMODULE library = LoadLibraryExA("WININET.DLL", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library == NULL && GetLastError() == ERROR_INVALID_PARAMETER) {
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH - sizeof "\\WININET.DLL") {
+      strcpy(path + length, "\\WININET.DLL");
+      library = LoadLibraryExA(path, NULL, 0);
+    }
+  }
+  if (library == NULL) return 0;
+  int online = 0;
+  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
+  if (procedure != NULL) {
+    ConnectedStateQuery query =
+        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+    DWORD flags = 0;
+    online = query(&flags, 0) ? 1 : 0;
+  }
+  FreeLibrary(library);
+  return online;
+}
+
+void connectServer(HWND window) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    failCheck(window, TEXT_NO_SOCKET);
+    return;
+  }
+  // Also makes the socket non-blocking.
+  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
+      SOCKET_ERROR) {
+    closesocket(s);
+    failCheck(window, TEXT_SELECT_FAILED);
+    return;
+  }
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons((u_short)settings.port);
+  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
+  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    closesocket(s);
+    failCheck(window, TEXT_CONNECT_FAILED);
+    return;
+  }
+  app.sessionSocket = s;
+  setSessionState(AwaitGreeting);
+}
+
+void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  closeSession(window);
+  failCheck(window, TEXT_TIMED_OUT);
+}
+
+// The session ran out of time as a whole. Once QUIT is out the result
+// was shown already, and only the session ends.
+void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
+  KillTimer(window, TIMER_SESSION);
+  if (app.sessionState == AwaitQuitReply) return closeSession(window);
+  closeSession(window);
+  failCheck(window, TEXT_TIMED_OUT);
 }
 
 }  // namespace
@@ -114,32 +180,6 @@ void startCheck(HWND window) {
   if (app.lookupHandle == NULL) failCheck(window, TEXT_BAD_ADDRESS);
 }
 
-// The library is loaded on every call, from the system's own folder only:
-// on a machine without it the program simply counts as offline. A system
-// that does not know the search flag is given the folder's full path.
-int isOnline() {
-  HMODULE library = LoadLibraryExA("WININET.DLL", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library == NULL && GetLastError() == ERROR_INVALID_PARAMETER) {
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH - sizeof "\\WININET.DLL") {
-      strcpy(path + length, "\\WININET.DLL");
-      library = LoadLibraryExA(path, NULL, 0);
-    }
-  }
-  if (library == NULL) return 0;
-  int online = 0;
-  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
-  if (procedure != NULL) {
-    ConnectedStateQuery query =
-        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
-    DWORD flags = 0;
-    online = query(&flags, 0) ? 1 : 0;
-  }
-  FreeLibrary(library);
-  return online;
-}
-
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   // Only the reply this check waits for counts, be it a success or an
   // error: the reply to a forgotten lookup must neither connect nor fail
@@ -156,34 +196,6 @@ void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   memcpy(&address, entry->h_addr_list[0], 4);
   app.serverAddress = address;
   connectServer(window);
-}
-
-void connectServer(HWND window) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    failCheck(window, TEXT_NO_SOCKET);
-    return;
-  }
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    failCheck(window, TEXT_SELECT_FAILED);
-    return;
-  }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    closesocket(s);
-    failCheck(window, TEXT_CONNECT_FAILED);
-    return;
-  }
-  app.sessionSocket = s;
-  setSessionState(AwaitGreeting);
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -245,17 +257,16 @@ void onServerClosed(HWND window) {
 // a session meant to be encrypted before its channel is open.
 int sendToServer(const char* text, int length) {
   if (app.tlsPhase == TlsOpen) return sendOverTls(text, (DWORD)length);
-  int plainAllowed = app.sessionSecurity == SECURITY_NONE ||
-                     (app.sessionSecurity == SECURITY_STLS && app.tlsPhase == TlsOff &&
-                      app.sessionState == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
+  int plainAllowed =
+      app.sessionSecurity == SECURITY_NONE ||
+      (app.sessionSecurity == SECURITY_STLS && app.tlsPhase == TlsOff &&
+       app.sessionState == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
   if (!plainAllowed) return 0;
   ::send(app.sessionSocket, text, length, 0);
   return 1;
 }
 
-int canSendCommands() {
-  return app.tlsPhase == TlsOpen || app.sessionSecurity == SECURITY_NONE;
-}
+int canSendCommands() { return app.tlsPhase == TlsOpen || app.sessionSecurity == SECURITY_NONE; }
 
 void closeSession(HWND window) {
   forgetLookup();
@@ -275,20 +286,6 @@ void failCheck(HWND window, const char* text) {
   startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
   setBusy(1);
-}
-
-void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
-  closeSession(window);
-  failCheck(window, TEXT_TIMED_OUT);
-}
-
-// The session ran out of time as a whole. Once QUIT is out the result
-// was shown already, and only the session ends.
-void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
-  KillTimer(window, TIMER_SESSION);
-  if (app.sessionState == AwaitQuitReply) return closeSession(window);
-  closeSession(window);
-  failCheck(window, TEXT_TIMED_OUT);
 }
 
 // No answer to QUIT: the result was shown already; only the session ends.

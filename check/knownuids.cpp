@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "app/appstate.h"
+#include "app/datafile.h"
 #include "check/md5.h"
-#include "settings/settings.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
 
@@ -83,9 +83,8 @@ DWORD mergeUidLists() {
   memset(groupKept, 0, sizeof groupKept);
 
   for (DWORD j = 0; j < current; j++) order[j] = j;
-  std::sort(order, order + current, [](DWORD a, DWORD b) {
-    return strcmp(app.currentUids[a], app.currentUids[b]) < 0;
-  });
+  std::sort(order, order + current,
+            [](DWORD a, DWORD b) { return strcmp(app.currentUids[a], app.currentUids[b]) < 0; });
 
   // knownMatched[i] holds 1 + the sorted position of the first current
   // UID equal to known UID i: one flag per group of equal texts.

@@ -1,5 +1,6 @@
-// TLS for the check, through SChannel: TLS 1.2 or later with strong
-// ciphers only. The server's certificate is checked by the program itself
+// TLS for the check, through SChannel: from the first byte on the TLS port,
+// or after STLS on the plain one (RFC 2595); TLS 1.2 with strong ciphers
+// only. The server's certificate is checked by the program itself
 // (SCH_CRED_MANUAL_CRED_VALIDATION) against the system's trusted roots,
 // revocation and the configured host name, after every handshake and
 // before the dialogue says a word inside the channel: no password leaves
@@ -16,6 +17,29 @@
 
 namespace {
 
+// The channel of the current session. Only the phase is shared (the
+// dialogue and the check read it); the rest is this file's own. The
+// buffers are app.tlsInput and app.tlsOutput, made at start-up with the
+// others.
+struct TlsChannel {
+  int renegotiating;  // a handshake message inside an open channel
+  int haveCredentials;
+  int haveContext;
+  CredHandle credentials;
+  CtxtHandle context;
+  SecPkgContext_StreamSizes sizes;
+  DWORD inputLength;   // received, not yet decrypted
+  DWORD outputLength;  // encrypted, not yet taken by the socket
+  // The certificate of the session's first handshake, held until the
+  // session ends: every later handshake must show the same.
+  PCCERT_CONTEXT firstCertificate;
+};
+
+TlsChannel channel;
+
+// The one place where tlsPhase changes.
+void setTlsPhase(TlsPhase phase) { app.tlsPhase = phase; }
+
 const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
 const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できないにゃ.";
 const char TEXT_CERT_WRONG_HOST[] = "証明書のサーバ名が違うにゃ.";
@@ -28,16 +52,12 @@ const ULONG CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                               ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 // What the channel is relied on for, of what was asked: a handshake that
 // grants less leaves the session.
-const ULONG CONTEXT_REQUIRED = ISC_RET_SEQUENCE_DETECT | ISC_RET_REPLAY_DETECT | ISC_RET_CONFIDENTIALITY |
-                               ISC_RET_ALLOCATED_MEMORY | ISC_RET_STREAM;
+const ULONG CONTEXT_REQUIRED = ISC_RET_SEQUENCE_DETECT | ISC_RET_REPLAY_DETECT |
+                               ISC_RET_CONFIDENTIALITY | ISC_RET_ALLOCATED_MEMORY | ISC_RET_STREAM;
 
 // Revocation lists and answers are fetched for at most this long in all:
 // the chain is built on the program's one thread.
 const DWORD REVOCATION_TIMEOUT_MS = 3000;
-
-// The certificate of the session's first handshake, held until the
-// session ends.
-PCCERT_CONTEXT firstCertificate = NULL;
 
 // The server may ask for a client certificate; we have none to give, and
 // say so by asking again. A server that keeps asking is left.
@@ -52,9 +72,9 @@ void failTls(HWND window, const char* text) {
 
 // Queues bytes for the server and sends what the socket takes now.
 int queueForServer(const void* bytes, DWORD length) {
-  if (length > TLS_OUTPUT_BYTES - app.tlsOutputLength) return 0;
-  memcpy(app.tlsOutput + app.tlsOutputLength, bytes, length);
-  app.tlsOutputLength += length;
+  if (length > TLS_OUTPUT_BYTES - channel.outputLength) return 0;
+  memcpy(app.tlsOutput + channel.outputLength, bytes, length);
+  channel.outputLength += length;
   flushTls();
   return 1;
 }
@@ -72,13 +92,13 @@ int sendToken(SecBuffer* token) {
 // "extra" buffer everything was taken.
 void keepUnread(const SecBuffer* buffers, ULONG count) {
   for (ULONG i = 0; i < count; i++)
-    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= app.tlsInputLength) {
-      memmove(app.tlsInput, app.tlsInput + app.tlsInputLength - buffers[i].cbBuffer,
+    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= channel.inputLength) {
+      memmove(app.tlsInput, app.tlsInput + channel.inputLength - buffers[i].cbBuffer,
               buffers[i].cbBuffer);
-      app.tlsInputLength = buffers[i].cbBuffer;
+      channel.inputLength = buffers[i].cbBuffer;
       return;
     }
-  app.tlsInputLength = 0;
+  channel.inputLength = 0;
 }
 
 int sameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
@@ -111,8 +131,8 @@ int verifyForServer(PCCERT_CHAIN_CONTEXT chain, const WCHAR* serverName, DWORD c
 // What a policy says when nobody could tell whether the certificate is
 // revoked (Wine says CERT_E_REVOCATION_FAILURE whatever the flags).
 int revocationUnknown(DWORD error) {
-  return error == (DWORD)CRYPT_E_NO_REVOCATION_CHECK || error == (DWORD)CRYPT_E_REVOCATION_OFFLINE ||
-         error == (DWORD)CERT_E_REVOCATION_FAILURE;
+  return error == (DWORD)CRYPT_E_NO_REVOCATION_CHECK ||
+         error == (DWORD)CRYPT_E_REVOCATION_OFFLINE || error == (DWORD)CERT_E_REVOCATION_FAILURE;
 }
 
 // Checks the server's certificate; returns the failure text, or NULL
@@ -121,11 +141,11 @@ int revocationUnknown(DWORD error) {
 // first handshake, it is the first handshake's certificate.
 const char* certificateProblem() {
   PCCERT_CONTEXT certificate = NULL;
-  if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
           SEC_E_OK ||
       certificate == NULL)
     return TEXT_CERT_BAD;
-  if (firstCertificate != NULL && !sameCertificate(firstCertificate, certificate)) {
+  if (channel.firstCertificate != NULL && !sameCertificate(channel.firstCertificate, certificate)) {
     CertFreeCertificateContext(certificate);
     return TEXT_CERT_CHANGED;
   }
@@ -164,8 +184,8 @@ const char* certificateProblem() {
       !(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED))
     checked = verifyForServer(chain, serverName, SECURITY_FLAG_IGNORE_REVOCATION, &verdict);
   CertFreeCertificateChain(chain);
-  if (checked && verdict.dwError == 0 && firstCertificate == NULL)
-    firstCertificate = certificate;
+  if (checked && verdict.dwError == 0 && channel.firstCertificate == NULL)
+    channel.firstCertificate = certificate;
   else
     CertFreeCertificateContext(certificate);
 
@@ -191,28 +211,30 @@ void openChannel(HWND window, ULONG granted) {
   if ((granted & CONTEXT_REQUIRED) != CONTEXT_REQUIRED) return failTls(window, TEXT_TLS_FAILED);
   const char* problem = certificateProblem();
   if (problem != NULL) return failTls(window, problem);
-  if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_STREAM_SIZES, &app.tlsSizes) != SEC_E_OK)
+  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
+      SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
-  app.tlsRenegotiating = 0;
-  app.tlsPhase = TlsOpen;
+  channel.renegotiating = 0;
+  setTlsPhase(TlsOpen);
   onChannelOpen(window);
-  if (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) decryptReceived(window);
+  if (app.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
 }
 
 // Feeds the handshake with what has arrived, as long as it makes progress.
 void continueHandshake(HWND window) {
   int credentialRetries = 0;
   while (app.tlsPhase == TlsHandshake) {
-    SecBuffer in[2] = {{app.tlsInputLength, SECBUFFER_TOKEN, app.tlsInput}, {0, SECBUFFER_EMPTY, NULL}};
+    SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput},
+                       {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
     SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
     SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
     ULONG granted = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(
-        &app.tlsCredentials, &app.tlsContext, settings.serverHost, CONTEXT_REQUEST, 0, 0, &inDesc, 0,
-        NULL, &outDesc, &granted, NULL);
+    SECURITY_STATUS status = InitializeSecurityContextA(&channel.credentials, &channel.context,
+                                                        settings.serverHost, CONTEXT_REQUEST, 0, 0,
+                                                        &inDesc, 0, NULL, &outDesc, &granted, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      if (app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+      if (channel.inputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
       return;
     }
     // A failure may come with an alert for the server; it goes first.
@@ -225,7 +247,7 @@ void continueHandshake(HWND window) {
     keepUnread(in, 2);
     if (status == SEC_E_OK) return openChannel(window, granted);
     if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, TEXT_TLS_FAILED);
-    if (app.tlsInputLength == 0) return;  // the server's turn
+    if (channel.inputLength == 0) return;  // the server's turn
   }
 }
 
@@ -242,13 +264,13 @@ int deliverPlainText(HWND window, const char* text, DWORD length) {
 }
 
 void decryptReceived(HWND window) {
-  while (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) {
-    SecBuffer buffers[4] = {{app.tlsInputLength, SECBUFFER_DATA, app.tlsInput},
+  while (app.tlsPhase == TlsOpen && channel.inputLength > 0) {
+    SecBuffer buffers[4] = {{channel.inputLength, SECBUFFER_DATA, app.tlsInput},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL}};
     SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS status = DecryptMessage(&app.tlsContext, &description, 0, NULL);
+    SECURITY_STATUS status = DecryptMessage(&channel.context, &description, 0, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) break;
     if (status == SEC_I_CONTEXT_EXPIRED) {
       // The server closed the channel. After QUIT that only ends the
@@ -269,12 +291,13 @@ void decryptReceived(HWND window) {
     if (status == SEC_I_RENEGOTIATE) {
       // Handshake messages inside the channel (TLS 1.3 session tickets):
       // they go to the context, and decryption goes on after them.
-      app.tlsPhase = TlsHandshake;
-      app.tlsRenegotiating = 1;
+      setTlsPhase(TlsHandshake);
+      channel.renegotiating = 1;
       return continueHandshake(window);
     }
   }
-  if (app.tlsPhase == TlsOpen && app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+  if (app.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
+    failTls(window, TEXT_TLS_FAILED);
 }
 
 }  // namespace
@@ -282,46 +305,47 @@ void decryptReceived(HWND window) {
 void beginTls(HWND window) {
   // Once a session, from a channel not yet begun: a second notification
   // for the connection starts nothing.
-  if (app.tlsPhase != TlsOff || app.tlsHaveCredentials || app.tlsHaveContext) return;
+  if (app.tlsPhase != TlsOff || channel.haveCredentials || channel.haveContext) return;
   SCHANNEL_CRED request;
   memset(&request, 0, sizeof request);
   request.dwVersion = SCHANNEL_CRED_VERSION;
   // TLS 1.2 (this form of the request goes no higher) with the ciphers
   // Windows counts as strong; certificates are checked here.
   request.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-  request.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request, NULL,
-                                NULL, &app.tlsCredentials, NULL) != SEC_E_OK)
+  request.dwFlags =
+      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
+                                NULL, NULL, &channel.credentials, NULL) != SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
-  app.tlsHaveCredentials = 1;
-  app.tlsPhase = TlsHandshake;
-  app.tlsRenegotiating = 0;
-  app.tlsInputLength = 0;
-  app.tlsOutputLength = 0;
+  channel.haveCredentials = 1;
+  setTlsPhase(TlsHandshake);
+  channel.renegotiating = 0;
+  channel.inputLength = 0;
+  channel.outputLength = 0;
 
   SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
   SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
   ULONG granted = 0;
   SECURITY_STATUS status =
-      InitializeSecurityContextA(&app.tlsCredentials, NULL, settings.serverHost, CONTEXT_REQUEST, 0, 0,
-                                 NULL, 0, &app.tlsContext, &outDesc, &granted, NULL);
-  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) app.tlsHaveContext = 1;
+      InitializeSecurityContextA(&channel.credentials, NULL, settings.serverHost, CONTEXT_REQUEST,
+                                 0, 0, NULL, 0, &channel.context, &outDesc, &granted, NULL);
+  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) channel.haveContext = 1;
   int sent = sendToken(&out[0]);
   if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, TEXT_TLS_FAILED);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "暗号化の準備中...");
 }
 
 char* tlsReceiveArea(int* room) {
-  *room = (int)(TLS_INPUT_BYTES - app.tlsInputLength);
-  return app.tlsInput + app.tlsInputLength;
+  *room = (int)(TLS_INPUT_BYTES - channel.inputLength);
+  return app.tlsInput + channel.inputLength;
 }
 
 void receiveTls(HWND window, int received) {
-  app.tlsInputLength += (DWORD)received;
+  channel.inputLength += (DWORD)received;
   // Before the handshake began the server has nothing to say: its bytes
   // are dropped unread.
   if (app.tlsPhase == TlsOff)
-    app.tlsInputLength = 0;
+    channel.inputLength = 0;
   else if (app.tlsPhase == TlsHandshake)
     continueHandshake(window);
   else if (app.tlsPhase == TlsOpen)
@@ -331,40 +355,41 @@ void receiveTls(HWND window, int received) {
 int sendOverTls(const char* text, DWORD length) {
   if (app.tlsPhase != TlsOpen) return 0;
   char record[SEND_BUFFER_BYTES + 512];
-  DWORD header = app.tlsSizes.cbHeader, trailer = app.tlsSizes.cbTrailer;
+  DWORD header = channel.sizes.cbHeader, trailer = channel.sizes.cbTrailer;
   // A command is far shorter than a record may be; the header and trailer
   // sizes come from SChannel and are checked all the same.
-  if (header + length + trailer > sizeof record || length > app.tlsSizes.cbMaximumMessage) return 0;
+  if (header + length + trailer > sizeof record || length > channel.sizes.cbMaximumMessage)
+    return 0;
   memcpy(record + header, text, length);
   SecBuffer buffers[4] = {{header, SECBUFFER_STREAM_HEADER, record},
                           {length, SECBUFFER_DATA, record + header},
                           {trailer, SECBUFFER_STREAM_TRAILER, record + header + length},
                           {0, SECBUFFER_EMPTY, NULL}};
   SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-  if (EncryptMessage(&app.tlsContext, 0, &description, 0) != SEC_E_OK) return 0;
+  if (EncryptMessage(&channel.context, 0, &description, 0) != SEC_E_OK) return 0;
   // The record is sent whole or not at all; a refusal shows as silence,
   // and the response timer ends the check as it would for plain text.
   return queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
 }
 
 void flushTls() {
-  while (app.tlsOutputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
-    int sent = send(app.sessionSocket, app.tlsOutput, (int)app.tlsOutputLength, 0);
+  while (channel.outputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
+    int sent = send(app.sessionSocket, app.tlsOutput, (int)channel.outputLength, 0);
     if (sent <= 0) return;  // FD_WRITE comes when there is room again
-    memmove(app.tlsOutput, app.tlsOutput + sent, app.tlsOutputLength - (DWORD)sent);
-    app.tlsOutputLength -= (DWORD)sent;
+    memmove(app.tlsOutput, app.tlsOutput + sent, channel.outputLength - (DWORD)sent);
+    channel.outputLength -= (DWORD)sent;
   }
 }
 
 void endTls() {
-  if (firstCertificate != NULL) CertFreeCertificateContext(firstCertificate);
-  firstCertificate = NULL;
-  if (app.tlsHaveContext) DeleteSecurityContext(&app.tlsContext);
-  if (app.tlsHaveCredentials) FreeCredentialsHandle(&app.tlsCredentials);
-  app.tlsHaveContext = 0;
-  app.tlsHaveCredentials = 0;
-  app.tlsPhase = TlsOff;
-  app.tlsRenegotiating = 0;
-  app.tlsInputLength = 0;
-  app.tlsOutputLength = 0;
+  if (channel.firstCertificate != NULL) CertFreeCertificateContext(channel.firstCertificate);
+  channel.firstCertificate = NULL;
+  if (channel.haveContext) DeleteSecurityContext(&channel.context);
+  if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
+  channel.haveContext = 0;
+  channel.haveCredentials = 0;
+  setTlsPhase(TlsOff);
+  channel.renegotiating = 0;
+  channel.inputLength = 0;
+  channel.outputLength = 0;
 }

@@ -9,10 +9,42 @@
 
 #include <string.h>
 
+#include "app/datafile.h"
+
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
-Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0, nullptr,
-                     nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 0, 1, 0};
+namespace {
+
+// The defaults of every field but the texts, whose slots start-up
+// allocates.
+void putDefaults(Settings* record) {
+  record->port = POP3_PORT;
+  record->intervalMinutes = 10;
+  record->checkAtStartup = 1;
+  record->soundNotify = 1;
+  record->useVoice = 1;
+  record->soundNewOnly = 0;
+  record->customVoice = 0;
+  record->tooltipMode = 0;
+  record->blinkNewOnly = 0;
+  record->useApop = 0;
+  record->connectionSecurity = SECURITY_NONE;
+  record->protectPassword = 0;
+  record->showSplash = 1;
+  record->passwordLost = 0;
+}
+
+Settings defaultRecord() {
+  Settings record = {};
+  putDefaults(&record);
+  return record;
+}
+
+}  // namespace
+
+// The record holds the defaults before anything is loaded, and keeps them
+// when there is no file.
+Settings settings = defaultRecord();
 
 namespace {
 
@@ -66,17 +98,18 @@ const TextField textFields[] = {
 };
 
 const ByteField byteFields[] = {
-    {&settings.intervalMinutes, AT_INTERVAL},     {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
-    {&settings.soundNotify, AT_SOUND_NOTIFY},     {&settings.useVoice, AT_USE_VOICE},
-    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},  {&settings.customVoice, AT_CUSTOM_VOICE},
-    {&settings.tooltipMode, AT_TOOLTIP_MODE},     {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
+    {&settings.intervalMinutes, AT_INTERVAL},
+    {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
+    {&settings.soundNotify, AT_SOUND_NOTIFY},
+    {&settings.useVoice, AT_USE_VOICE},
+    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},
+    {&settings.customVoice, AT_CUSTOM_VOICE},
+    {&settings.tooltipMode, AT_TOOLTIP_MODE},
+    {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
     {&settings.useApop, AT_USE_APOP},
 };
 
 int signedByte(unsigned char byte) { return (int)(signed char)byte; }
-
-const int FILE_RETRIES = 5;
-const DWORD FILE_RETRY_MS = 100;
 
 // The protected password as the file holds it. A password that cannot be
 // unprotected here is written back unchanged, so that its owner can still
@@ -91,7 +124,7 @@ void wipe(void* bytes, DWORD length) {
   for (DWORD i = 0; i < length; i++) p[i] = 0;
 }
 
-int hasLineBreak(const char* text) { return strchr(text, '\r') != NULL || strchr(text, '\n') != NULL; }
+int hasLineBreak(const char* text) { return strpbrk(text, "\r\n") != NULL; }
 
 // Fills the password slot from the protected bytes; 0 when Windows will
 // not unprotect them for this user, or they are no password of ours (the
@@ -127,49 +160,8 @@ int protectPassword() {
 
 }  // namespace
 
-HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
-  for (int attempt = 0;; attempt++) {
-    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
-        attempt == FILE_RETRIES)
-      return file;
-    Sleep(FILE_RETRY_MS);
-  }
-}
-
-// The file is opened without truncating it, so a longer file keeps its
-// tail, and written in one piece.
-int writeDataFile(const char* name, const void* image, DWORD size) {
-  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
-  HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
-  CloseHandle(file);
-  if (!ok && !existed) DeleteFileA(name);
-  return ok;
-}
-
-void scrambleBytes(void* bytes, DWORD length) {
-  unsigned char* p = (unsigned char*)bytes;
-  for (DWORD i = 0; i < length; i++) p[i] = (unsigned char)~p[i];
-}
-
 void setDefaultSettings() {
-  settings.port = 110;
-  settings.intervalMinutes = 10;
-  settings.checkAtStartup = 1;
-  settings.soundNotify = 1;
-  settings.useVoice = 1;
-  settings.soundNewOnly = 0;
-  settings.customVoice = 0;
-  settings.tooltipMode = 0;
-  settings.blinkNewOnly = 0;
-  settings.useApop = 0;
-  settings.connectionSecurity = SECURITY_NONE;
-  settings.protectPassword = 0;
-  settings.showSplash = 1;
-  settings.passwordLost = 0;
+  putDefaults(&settings);
   protectedLength = 0;
   memset(unreadBytes, 0xFF, UNREAD_BYTES);
 }
@@ -180,8 +172,8 @@ const char* settingsProblem() {
   // A line break would end the command and begin one of its own.
   if (hasLineBreak(settings.userId) || hasLineBreak(settings.password))
     return "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ.";
-  if (settings.connectionSecurity != SECURITY_NONE && settings.connectionSecurity != SECURITY_STLS &&
-      settings.connectionSecurity != SECURITY_TLS)
+  if (settings.connectionSecurity != SECURITY_NONE &&
+      settings.connectionSecurity != SECURITY_STLS && settings.connectionSecurity != SECURITY_TLS)
     return "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
   return NULL;
@@ -223,24 +215,31 @@ int loadSettings() {
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
 
+  // A file from before the byte existed, or a value this program does not
+  // know, means plain text: the sheet then shows what a check will do.
+  int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   // A file from before the byte existed means plain text. A value this
   // program does not know stays as it is: a check refuses it rather than
   // send the password in clear to a damaged or tampered file's server.
-  settings.connectionSecurity = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
-  for (DWORD i = 0; i < UNREAD_BYTES; i++) unreadBytes[i] = got > AT_UNREAD + i ? image[AT_UNREAD + i] : 0xFF;
+  settings.connectionSecurity =
+      got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  for (DWORD i = 0; i < UNREAD_BYTES; i++)
+    unreadBytes[i] = got > AT_UNREAD + i ? image[AT_UNREAD + i] : 0xFF;
 
   // Protected: the slot was stored empty and the password comes from
   // Windows. A flag other than 1, a length out of range or a file cut
   // short count as a password that cannot be read, never as an empty one.
-  int protectedFlag = got > AT_PASSWORD_PROTECTED ? (unsigned char)~image[AT_PASSWORD_PROTECTED] : 0;
+  int protectedFlag =
+      got > AT_PASSWORD_PROTECTED ? (unsigned char)~image[AT_PASSWORD_PROTECTED] : 0;
   settings.protectPassword = protectedFlag != 0;
   settings.passwordLost = 0;
   protectedLength = 0;
   if (protectedFlag != 0) {
     memset(settings.password, 0, SHORT_TEXT_BYTES);
-    DWORD length = got >= AT_PROTECTED_PASSWORD ? (unsigned char)~image[AT_PROTECTED_LENGTH] |
-                                                      (DWORD)(unsigned char)~image[AT_PROTECTED_LENGTH + 1] << 8
-                                                : 0;
+    DWORD length = got >= AT_PROTECTED_PASSWORD
+                       ? (unsigned char)~image[AT_PROTECTED_LENGTH] |
+                             (DWORD)(unsigned char)~image[AT_PROTECTED_LENGTH + 1] << 8
+                       : 0;
     if (length <= PROTECTED_PASSWORD_BYTES && got >= AT_PROTECTED_PASSWORD + length) {
       protectedLength = length;
       memcpy(protectedPassword, image + AT_PROTECTED_PASSWORD, length);
@@ -269,12 +268,14 @@ int saveSettings() {
   unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
   memset(image, 0, sizeof image);
   for (const TextField& field : textFields) {
-    if (!(protect && field.slot == &settings.password)) memcpy(image + field.offset, *field.slot, field.size);
+    if (!(protect && field.slot == &settings.password))
+      memcpy(image + field.offset, *field.slot, field.size);
     if (field.complemented) scrambleBytes(image + field.offset, field.size);
   }
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
   image[AT_PORT_LOW] = (unsigned char)(settings.port & 0xFF);
-  for (const ByteField& field : byteFields) image[field.offset] = (unsigned char)(*field.value & 0xFF);
+  for (const ByteField& field : byteFields)
+    image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)(settings.connectionSecurity & 0xFF);

@@ -29,7 +29,8 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
   EXPECT_FALSE(itemGrayed(CMD_HOMEPAGE));
   serverSay(server, "-ERR busy\r\n+OK bye\r\n");
   standin::pump();
-  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT}) EXPECT_FALSE(itemGrayed(id));
+  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT})
+    EXPECT_FALSE(itemGrayed(id));
 }
 
 TEST_F(CheckCycle, OfflineShowsTheNormalIconAndWaitsForTheInterval) {
@@ -83,8 +84,10 @@ TEST_F(CheckCycle, SettingsThatCouldSmuggleOrLeakConnectNowhere) {
     int security;
     const char* text;
   } cases[] = {
-      {"cat\r\nDELE 1", "nyan", SECURITY_NONE, "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
-      {"cat", "nyan\nDELE 1", SECURITY_NONE, "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
+      {"cat\r\nDELE 1", "nyan", SECURITY_NONE,
+       "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
+      {"cat", "nyan\nDELE 1", SECURITY_NONE,
+       "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
       {"cat", "nyan", 3, "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ."},
   };
   for (const Case& c : cases) {

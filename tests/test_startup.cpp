@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "app/mainwindow.h"
-#include "tray/trayicon.h"
+#include "app/main.h"
 #include "tests/support/program.h"
+#include "tray/trayicon.h"
 
 namespace {
 
@@ -71,7 +71,8 @@ TEST_F(StartUp, APasswordProtectedForAnotherAccountIsAskedForAtOnce) {
   standin::setWindowsAccount("cat-at-work");
   startProgram();
   ASSERT_EQ(1u, standin::messageBoxes().size());
-  EXPECT_EQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.", standin::messageBoxes()[0].text);
+  EXPECT_EQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.",
+            standin::messageBoxes()[0].text);
   ASSERT_EQ(1u, standin::propertySheets().size());
   EXPECT_EQ(0u, standin::propertySheets()[0].startPage);
   // Cancelled: the check that start-up queued asks again, and connects
@@ -116,8 +117,8 @@ TEST_F(StartUp, OnlyTheOffValueOfTheTSwitchTurnsTheSplashOff) {
   struct Case {
     std::vector<std::string> words;
     int showSplash;
-  } cases[] = {{{"-TOFF"}, 0}, {{"/toff"}, 0},       {{"-tOfF"}, 0},       {{"-T"}, 1},
-               {{"-TON"}, 1},  {{"-T", "OFF"}, 1},   {{"TOFF"}, 1},        {{"-"}, 1},
+  } cases[] = {{{"-TOFF"}, 0}, {{"/toff"}, 0},     {{"-tOfF"}, 0}, {{"-T"}, 1},
+               {{"-TON"}, 1},  {{"-T", "OFF"}, 1}, {{"TOFF"}, 1},  {{"-"}, 1},
                {{"-XOFF"}, 1}, {{"x", "/TOFF"}, 0}};
   for (const Case& c : cases) {
     resetProgram();
@@ -278,8 +279,9 @@ TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
   EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
   ASSERT_EQ(1u, standin::messageBoxes().size());
-  EXPECT_EQ("設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
-            standin::messageBoxes()[0].text);
+  EXPECT_EQ(
+      "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+      standin::messageBoxes()[0].text);
   EXPECT_EQ(MB_ICONERROR, standin::messageBoxes()[0].type);
   EXPECT_TRUE(standin::propertySheets().empty());
   EXPECT_EQ(0u, standin::trayIconCount());

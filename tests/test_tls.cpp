@@ -42,7 +42,8 @@ class TlsCheck : public MailCheck {
   }
   bool passwordLeft() {
     for (const std::string& command : server.commands)
-      if (command.rfind("PASS", 0) == 0 || command.rfind("APOP", 0) == 0 || command.rfind("USER", 0) == 0)
+      if (command.rfind("PASS", 0) == 0 || command.rfind("APOP", 0) == 0 ||
+          command.rfind("USER", 0) == 0)
         return true;
     return sent().find("nyan") != std::string::npos;
   }
@@ -54,14 +55,16 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(3u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3", "QUIT"}),
+  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3",
+                                      "QUIT"}),
             server.commands);
   EXPECT_EQ(995, standin::lastConnectPort());
   // Nothing of the dialogue crossed the wire in clear.
   EXPECT_EQ(std::string::npos, sent().find("USER"));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
-  EXPECT_EQ((DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO),
-            standin::lastCredentialFlags());
+  EXPECT_EQ(
+      (DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO),
+      standin::lastCredentialFlags());
   EXPECT_EQ((DWORD)SP_PROT_TLS1_2_CLIENT, standin::lastCredentialProtocols());
   // Revocation of the chain short of its root, fetched briefly.
   EXPECT_NE(0u, standin::lastChainFlags() & CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT);
@@ -110,7 +113,8 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(2u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}),
+            server.commands);
 }
 
 TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
@@ -156,7 +160,8 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
         EXPECT_EQ("NOGOODICON", icon());
         EXPECT_EQ(c.text, tip());
         EXPECT_FALSE(passwordLeft());
-        EXPECT_EQ(stls ? std::vector<std::string>{"STLS"} : std::vector<std::string>{}, server.commands);
+        EXPECT_EQ(stls ? std::vector<std::string>{"STLS"} : std::vector<std::string>{},
+                  server.commands);
       }
       expectSessionGone();
     }
@@ -209,7 +214,8 @@ TEST_F(TlsCheck, ALaterHandshakeMustShowTheFirstCertificate) {
   standin::pump();
   ASSERT_EQ(TlsOpen, app.tlsPhase);
   std::string other = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=1";
-  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) + standin::tlsDataRecord(server.greeting + "\r\n"));
+  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) +
+                                             standin::tlsDataRecord(server.greeting + "\r\n"));
   standin::pump();
   EXPECT_EQ(TEXT_CERT_CHANGED, tip());
   EXPECT_FALSE(passwordLeft());

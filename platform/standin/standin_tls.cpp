@@ -88,7 +88,8 @@ void setExtra(PSecBufferDesc input, size_t left) {
 Certificate certificateIn(const std::string& finish) {
   Certificate certificate;
   certificate.trusted = certificate.expired = false;
-  size_t name = finish.find("name="), trusted = finish.find(" trusted="), expired = finish.find(" expired=");
+  size_t name = finish.find("name="), trusted = finish.find(" trusted="),
+         expired = finish.find(" expired=");
   if (name == std::string::npos || trusted == std::string::npos || expired == std::string::npos)
     return certificate;
   certificate.name = finish.substr(name + 5, trusted - name - 5);
@@ -97,8 +98,10 @@ Certificate certificateIn(const std::string& finish) {
   certificate.revoked = finish.find(" revoked=1") != std::string::npos;
   certificate.revocationOffline = finish.find(" offline=1") != std::string::npos;
   size_t withheld = finish.find(" withheld=");
-  if (withheld != std::string::npos) certificate.withheld = (ULONG)std::stoul(finish.substr(withheld + 10));
-  certificate.encoded = finish.substr(name, withheld == std::string::npos ? std::string::npos : withheld - name);
+  if (withheld != std::string::npos)
+    certificate.withheld = (ULONG)std::stoul(finish.substr(withheld + 10));
+  certificate.encoded =
+      finish.substr(name, withheld == std::string::npos ? std::string::npos : withheld - name);
   return certificate;
 }
 
@@ -147,7 +150,8 @@ DWORD lastChainFlags() { return chainFlags; }
 DWORD lastChainTimeout() { return chainTimeout; }
 void setWindowsAccount(const std::string& account) { windowsAccount = account; }
 int liveTlsObjects() {
-  return (int)(contexts.size() + credentials.size() + tokens.size() + certificates.size() + chains.size());
+  return (int)(contexts.size() + credentials.size() + tokens.size() + certificates.size() +
+               chains.size());
 }
 
 void resetTls() {
@@ -171,8 +175,9 @@ void resetTls() {
 
 using standin::record;
 
-SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* authData,
-                                          void*, void*, PCredHandle credential, PTimeStamp) {
+SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*,
+                                          void* authData, void*, void*, PCredHandle credential,
+                                          PTimeStamp) {
   record("AcquireCredentialsHandleA");
   const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
   if (standin::credentialsFail || !package || strcmp(package, UNISP_NAME_A) != 0 ||
@@ -189,14 +194,15 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG us
 }
 
 SECURITY_STATUS FreeCredentialsHandle(PCredHandle credential) {
-  if (!credential || standin::credentials.erase(credential->dwLower) == 0) return SEC_E_INVALID_HANDLE;
+  if (!credential || standin::credentials.erase(credential->dwLower) == 0)
+    return SEC_E_INVALID_HANDLE;
   return SEC_E_OK;
 }
 
-SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle context, SEC_CHAR* target,
-                                           ULONG request, ULONG, ULONG, PSecBufferDesc input, ULONG,
-                                           PCtxtHandle newContext, PSecBufferDesc output, ULONG* granted,
-                                           PTimeStamp) {
+SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle context,
+                                           SEC_CHAR* target, ULONG request, ULONG, ULONG,
+                                           PSecBufferDesc input, ULONG, PCtxtHandle newContext,
+                                           PSecBufferDesc output, ULONG* granted, PTimeStamp) {
   if (!credential || !standin::credentials.count(credential->dwLower)) return SEC_E_INVALID_HANDLE;
   if (granted) *granted = request & standin::GRANTABLE;
   if (!context) {
@@ -204,7 +210,8 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
     newContext->dwLower = standin::nextHandle++;
     newContext->dwUpper = 0;
     standin::contexts[newContext->dwLower] = standin::Context();
-    standin::setToken(output, standin::tlsRecord(0x16, std::string("client-hello ") + (target ? target : "")));
+    standin::setToken(
+        output, standin::tlsRecord(0x16, std::string("client-hello ") + (target ? target : "")));
     return SEC_I_CONTINUE_NEEDED;
   }
   standin::Context* state = standin::contextOf(context);
@@ -337,7 +344,8 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle context, PSecBufferDesc message, ULON
 }
 
 BOOL CertGetCertificateChain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, LPFILETIME, HCERTSTORE,
-                             CERT_CHAIN_PARA* request, DWORD flags, void*, PCCERT_CHAIN_CONTEXT* chain) {
+                             CERT_CHAIN_PARA* request, DWORD flags, void*,
+                             PCCERT_CHAIN_CONTEXT* chain) {
   if (!certificate || !standin::certificates.count(certificate) || !request ||
       request->cbSize != sizeof(CERT_CHAIN_PARA))
     return FALSE;
@@ -357,8 +365,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, LPFIL
 }
 
 BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
-                                      CERT_CHAIN_POLICY_PARA* request, CERT_CHAIN_POLICY_STATUS* status) {
-  if (policy != CERT_CHAIN_POLICY_SSL || !chain || !standin::chains.count(chain) || !status) return FALSE;
+                                      CERT_CHAIN_POLICY_PARA* request,
+                                      CERT_CHAIN_POLICY_STATUS* status) {
+  if (policy != CERT_CHAIN_POLICY_SSL || !chain || !standin::chains.count(chain) || !status)
+    return FALSE;
   const standin::Certificate& facts = ((const standin::Chain*)chain)->facts;
   status->dwError = 0;
   if (!facts.trusted) {
@@ -379,7 +389,8 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
   // under Wine.
   const SSL_EXTRA_CERT_CHAIN_POLICY_PARA* extra =
       request ? (const SSL_EXTRA_CERT_CHAIN_POLICY_PARA*)request->pvExtraPolicyPara : nullptr;
-  if ((trust & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) && !(extra && (extra->fdwChecks & SECURITY_FLAG_IGNORE_REVOCATION))) {
+  if ((trust & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) &&
+      !(extra && (extra->fdwChecks & SECURITY_FLAG_IGNORE_REVOCATION))) {
     status->dwError = (DWORD)CERT_E_REVOCATION_FAILURE;
     return TRUE;
   }
@@ -390,7 +401,8 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
       server->pwszServerName) {
     std::string name;
     for (const WCHAR* p = server->pwszServerName; *p; p++) name += (char)*p;
-    if (standin::lower(name) != standin::lower(facts.name)) status->dwError = (DWORD)CERT_E_CN_NO_MATCH;
+    if (standin::lower(name) != standin::lower(facts.name))
+      status->dwError = (DWORD)CERT_E_CN_NO_MATCH;
   }
   return TRUE;
 }
@@ -426,7 +438,8 @@ int MultiByteToWideChar(UINT, DWORD flags, LPCSTR text, int length, LPWSTR wide,
 
 // The account's name travels in front of the bytes, which are turned so
 // that no text of them shows as it was given.
-BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags, DATA_BLOB* out) {
+BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags,
+                      DATA_BLOB* out) {
   record("CryptProtectData");
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN)) return FALSE;
   std::string blob = "DPAPI:" + standin::windowsAccount + ":" +
@@ -437,13 +450,15 @@ BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, 
   return TRUE;
 }
 
-BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR*, DATA_BLOB* entropy, void*, void*, DWORD flags, DATA_BLOB* out) {
+BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR*, DATA_BLOB* entropy, void*, void*, DWORD flags,
+                        DATA_BLOB* out) {
   record("CryptUnprotectData");
   std::string head = "DPAPI:" + standin::windowsAccount + ":";
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN) || in->cbData < head.size() ||
       memcmp(in->pbData, head.data(), head.size()) != 0)
     return FALSE;
-  std::string text = standin::maskTlsText(std::string((const char*)in->pbData + head.size(), in->cbData - head.size()));
+  std::string text = standin::maskTlsText(
+      std::string((const char*)in->pbData + head.size(), in->cbData - head.size()));
   out->pbData = (BYTE*)LocalAlloc(0, text.size() ? text.size() : 1);
   memcpy(out->pbData, text.data(), text.size());
   out->cbData = (DWORD)text.size();

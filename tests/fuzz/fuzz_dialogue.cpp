@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
+#include "app/main.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -38,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.soundNewOnly = (data[0] >> 1) & 1;
   settings.blinkNewOnly = (data[0] >> 2) & 1;
   int connection = (data[0] >> 3) & 3;
-  settings.connectionSecurity = connection == 0 ? SECURITY_NONE : connection == 1 ? SECURITY_STLS : SECURITY_TLS;
+  settings.connectionSecurity = connection == 0   ? SECURITY_NONE
+                                : connection == 1 ? SECURITY_STLS
+                                                  : SECURITY_TLS;
   strcpy(settings.serverHost, connection == 0 ? "127.0.0.1" : "localhost");
   standin::setHostAddress("localhost", "127.0.0.1");
   bool raw = connection == 3;

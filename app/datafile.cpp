@@ -1,0 +1,36 @@
+#include "app/datafile.h"
+
+namespace {
+
+const int FILE_RETRIES = 5;
+const DWORD FILE_RETRY_MS = 100;
+
+}  // namespace
+
+HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
+  for (int attempt = 0;; attempt++) {
+    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        attempt == FILE_RETRIES)
+      return file;
+    Sleep(FILE_RETRY_MS);
+  }
+}
+
+// The file is opened without truncating it, so a longer file keeps its
+// tail, and written in one piece.
+int writeDataFile(const char* name, const void* image, DWORD size) {
+  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+  HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
+  CloseHandle(file);
+  if (!ok && !existed) DeleteFileA(name);
+  return ok;
+}
+
+void scrambleBytes(void* bytes, DWORD length) {
+  unsigned char* p = (unsigned char*)bytes;
+  for (DWORD i = 0; i < length; i++) p[i] = (unsigned char)~p[i];
+}
