@@ -215,9 +215,6 @@ int loadSettings() {
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
 
-  // A file from before the byte existed, or a value this program does not
-  // know, means plain text: the sheet then shows what a check will do.
-  int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   // A file from before the byte existed means plain text. A value this
   // program does not know stays as it is: a check refuses it rather than
   // send the password in clear to a damaged or tampered file's server.
