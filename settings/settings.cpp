@@ -30,6 +30,7 @@ void putDefaults(Settings* record) {
   record->useApop = 0;
   record->connectionSecurity = SECURITY_NONE;
   record->protectPassword = 0;
+  record->fastScan = 0;
   record->showSplash = 1;
   record->passwordLost = 0;
 }
@@ -68,9 +69,10 @@ const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
-// 1292 and 1293: settings this program does not read; written back as read.
-const DWORD AT_UNREAD = 1292;
-const DWORD UNREAD_BYTES = 2;
+const DWORD AT_FAST_SCAN = 1292;
+// 1293: a setting this program does not read; written back as read.
+const DWORD AT_UNREAD = 1293;
+const DWORD UNREAD_BYTES = 1;
 const DWORD AT_PASSWORD_PROTECTED = 1294;
 const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
@@ -117,7 +119,7 @@ int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 unsigned char protectedPassword[PROTECTED_PASSWORD_BYTES];
 DWORD protectedLength = 0;
 // As the file holds them, complemented: 0xFF is a zero, "as before".
-unsigned char unreadBytes[UNREAD_BYTES] = {0xFF, 0xFF};
+unsigned char unreadBytes[UNREAD_BYTES] = {0xFF};
 
 void wipe(void* bytes, DWORD length) {
   volatile unsigned char* p = (volatile unsigned char*)bytes;
@@ -220,6 +222,8 @@ int loadSettings() {
   // send the password in clear to a damaged or tampered file's server.
   settings.connectionSecurity =
       got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  // The walk of old, unless the file asks for fast scan.
+  settings.fastScan = got > AT_FAST_SCAN && (unsigned char)~image[AT_FAST_SCAN] == 1 ? 1 : 0;
   for (DWORD i = 0; i < UNREAD_BYTES; i++)
     unreadBytes[i] = got > AT_UNREAD + i ? image[AT_UNREAD + i] : 0xFF;
 
@@ -276,6 +280,7 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)(settings.connectionSecurity & 0xFF);
+  image[AT_FAST_SCAN] = (unsigned char)(settings.fastScan & 0xFF);
   image[AT_PASSWORD_PROTECTED] = (unsigned char)protect;
   image[AT_PROTECTED_LENGTH] = (unsigned char)(protectedLength & 0xFF);
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);

@@ -6,8 +6,9 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-// The original record is 1291 bytes; one-byte settings follow it, then
-// the password protected by Windows when the user asks for that.
+// The original record is 1291 bytes; one-byte settings follow it (the
+// connection security, fast scan), then the password protected by Windows
+// when the user asks for that.
 const DWORD SETTINGS_FILE_BYTES = 1297;
 // Windows' data protection turns the password into at most this much.
 const DWORD PROTECTED_PASSWORD_BYTES = 512;
@@ -45,6 +46,7 @@ struct Settings {
                            // any other value is kept and refused by a check
   int protectPassword;     // 1: the file holds the password protected by
                            // Windows for this user, and the slot stays empty
+  int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
   int showSplash;          // not stored: the -TOFF switch clears it
   int passwordLost;        // not stored: the protected password could not be
                            // unprotected (another user or machine); the slot

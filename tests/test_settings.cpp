@@ -76,6 +76,23 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
     EXPECT_EQ(stored, settings.connectionSecurity);
     EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
   }
+
+  // Fast scan, the byte after: set only by a 1; a file without it walks.
+  settings.fastScan = 1;
+  saveSettings();
+  EXPECT_EQ(0xFE, at(file(), 1292));
+  EXPECT_EQ(0xFC, at(file(), 384));
+  for (int stored : {0, 2, 0xFF}) {
+    setFile(file().substr(0, 1292) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(0, settings.fastScan) << stored;
+  }
+  setFile(current.substr(0, 1292) + (char)~1);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(1, settings.fastScan);
+  setFile(current.substr(0, 1292));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(0, settings.fastScan);
 }
 
 TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt) {
@@ -292,8 +309,8 @@ TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
   saveSettings();
-  // Bytes 1292 and 1293 belong to settings this program does not read.
-  std::string record = file().substr(0, 1292) + "\x12\x34" + file().substr(1294);
+  // Byte 1293 belongs to a setting this program does not read.
+  std::string record = file().substr(0, 1293) + "\x34" + file().substr(1294);
   setFile(record + tail);
   ASSERT_EQ(1, loadSettings());
   settings.port = 110;
