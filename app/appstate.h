@@ -18,9 +18,14 @@ const UINT_PTR TIMER_QUIT = 6;
 // The one check after the machine wakes, once the network has had a
 // moment to come back.
 const UINT_PTR TIMER_WAKE = 7;
+// One deadline for a whole session: a server that trickles a byte now and
+// then restarts the response timer each time, but cannot hold a check
+// past this.
+const UINT_PTR TIMER_SESSION = 8;
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
 const UINT QUIT_TIMEOUT_MS = 60000;
+const UINT SESSION_TIMEOUT_MS = 180000;
 const UINT VOICE_FRAME_MS = 200;
 const UINT BLINK_FRAME_MS = 500;
 const UINT SPLASH_MS = 1000;

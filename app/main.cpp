@@ -12,6 +12,19 @@ const WORD WINSOCK_VERSION_1_1 = 0x0101;
 
 void cleanupWinsock(void) { WSACleanup(); }
 
+typedef BOOL(WINAPI* DllDirectoriesSetter)(DWORD flags);
+
+// Libraries the system loads for us by name come from its own folder,
+// never from the current directory (the -W data folder) or along PATH.
+// Windows without the call still searches the old way.
+void restrictLibrarySearch() {
+  FARPROC procedure = GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "SetDefaultDllDirectories");
+  if (procedure == NULL) return;
+  DllDirectoriesSetter setter =
+      reinterpret_cast<DllDirectoriesSetter>(reinterpret_cast<void (*)(void)>(procedure));
+  setter(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int initWinsock() {
   WSADATA data;
   int started = WSAStartup(WINSOCK_VERSION_1_1, &data);
@@ -50,6 +63,7 @@ HWND createMainWindow(HINSTANCE instance) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
+  restrictLibrarySearch();
   if (!initWinsock()) return 0;
   app.appInstance = instance;
   // On 32-bit Windows there is never a previous instance: every copy of

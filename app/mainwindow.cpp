@@ -107,6 +107,12 @@ int onCreate(HWND window, WPARAM, LPARAM) {
     return 0;
   }
   if (loaded == 0) openSettingsSheet(window);
+  // A password protected for another Windows user or machine: the user
+  // hears so at once and enters it again, rather than see a login fail.
+  if (settings.passwordLost) {
+    MessageBoxA(window, settingsProblem(), APP_TITLE, MB_OK | MB_ICONINFORMATION);
+    openSettingsSheet(window);
+  }
   loadKnownUids();
   setTrayIcon(window, NIM_ADD, "APPICON", "");
 
@@ -123,6 +129,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
   KillTimer(window, TIMER_INTERVAL);
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_WAKE);
+  KillTimer(window, TIMER_SESSION);
   endCheckForShutdown(window);
   releaseBuffers();
   setTrayIcon(window, NIM_DELETE, "APPICON", "");

@@ -59,10 +59,19 @@ void closeSocket() {
   endTls();
 }
 
-// The library is loaded on every call: on a machine without it the
-// program simply counts as offline.
+// The library is loaded on every call, from the system's own folder only:
+// on a machine without it the program simply counts as offline. A system
+// that does not know the search flag is given the folder's full path.
 int isOnline() {
-  HMODULE library = LoadLibraryA("WININET.DLL");
+  HMODULE library = LoadLibraryExA("WININET.DLL", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library == NULL && GetLastError() == ERROR_INVALID_PARAMETER) {
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH - sizeof "\\WININET.DLL") {
+      strcpy(path + length, "\\WININET.DLL");
+      library = LoadLibraryExA(path, NULL, 0);
+    }
+  }
   if (library == NULL) return 0;
   int online = 0;
   FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
@@ -125,6 +134,15 @@ void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
   failCheck(window, TEXT_TIMED_OUT);
 }
 
+// The session ran out of time as a whole. Once QUIT is out the result
+// was shown already, and only the session ends.
+void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
+  KillTimer(window, TIMER_SESSION);
+  if (app.sessionState == AwaitQuitReply) return closeSession(window);
+  closeSession(window);
+  failCheck(window, TEXT_TIMED_OUT);
+}
+
 }  // namespace
 
 void startCheck(HWND window) {
@@ -146,9 +164,10 @@ void startCheck(HWND window) {
     setSessionState(Idle);
   }
 
-  if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0') {
-    MessageBoxA(window, "必須設定項目に空欄があるにゃ.\n設定してにゃ.", APP_TITLE,
-                MB_OK | MB_ICONINFORMATION);
+  // Blank, broken or unreadable settings: no connection at all.
+  const char* problem = settingsProblem();
+  if (problem != NULL) {
+    MessageBoxA(window, problem, APP_TITLE, MB_OK | MB_ICONINFORMATION);
     setBusy(0);
     openSettingsSheet(window);
     setBusy(1);
@@ -161,6 +180,7 @@ void startCheck(HWND window) {
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
   lastHeardAt = GetTickCount();
   armResponseTimer(window, RESPONSE_TIMEOUT_MS);
+  SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS, onSessionDeadline);
   setBusy(0);
   app.blinkPhase = 0;
   app.soundCount = 0;
@@ -223,16 +243,20 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
     return;
   }
   app.serverReached = 1;
-  // Implicit TLS: the handshake begins as soon as the connection stands.
+  // Implicit TLS: the handshake begins as soon as the connection stands
+  // (once: a second FD_CONNECT finds it under way).
   if (event == FD_CONNECT && app.sessionSecurity == SECURITY_TLS) return beginTls(window);
   if (event == FD_WRITE) return flushTls();
   if (event != FD_READ) return;
 
   // Over TLS the bytes collect until a whole record can be decrypted.
+  // Under implicit TLS no byte is ever read as plain text, not even one
+  // that comes before the handshake began.
   char chunk[256];
   char* into = chunk;
   int room = (int)sizeof chunk - 1;
-  if (app.tlsPhase != TlsOff) into = tlsReceiveArea(&room);
+  int overTls = app.tlsPhase != TlsOff || app.sessionSecurity == SECURITY_TLS;
+  if (overTls) into = tlsReceiveArea(&room);
   int received = recv(app.sessionSocket, into, room, 0);
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
@@ -245,7 +269,7 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   // A step of the dialogue that stops the response timer (the end of a
   // check) stays in force: only the time is noted here.
   lastHeardAt = GetTickCount();
-  if (app.tlsPhase != TlsOff) return receiveTls(window, received);
+  if (overTls) return receiveTls(window, received);
   chunk[received] = '\0';
   feedReceivedText(window, chunk, (DWORD)received);
 }
@@ -255,12 +279,21 @@ void onServerClosed(HWND window) {
   failCheck(window, TEXT_NOTHING_RECEIVED);
 }
 
-void sendToServer(const char* text, int length) {
-  if (app.tlsPhase == TlsOpen)
-    sendOverTls(text, (DWORD)length);
-  else
-    ::send(app.sessionSocket, text, length, 0);
+// Plain text goes out only on a session that asked for none, and for STLS
+// the command itself: whatever the order of events, nothing else leaves
+// a session meant to be encrypted before its channel is open.
+int sendToServer(const char* text, int length) {
+  if (app.tlsPhase == TlsOpen) return sendOverTls(text, (DWORD)length);
+  int plainAllowed =
+      app.sessionSecurity == SECURITY_NONE ||
+      (app.sessionSecurity == SECURITY_STLS && app.tlsPhase == TlsOff &&
+       app.sessionState == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
+  if (!plainAllowed) return 0;
+  ::send(app.sessionSocket, text, length, 0);
+  return 1;
 }
+
+int canSendCommands() { return app.tlsPhase == TlsOpen || app.sessionSecurity == SECURITY_NONE; }
 
 void closeSession(HWND window) {
   forgetLookup();
@@ -269,6 +302,7 @@ void closeSession(HWND window) {
   setBusy(1);
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_QUIT);
+  KillTimer(window, TIMER_SESSION);
   startIntervalTimer(window);
 }
 
@@ -276,6 +310,7 @@ void failCheck(HWND window, const char* text) {
   forgetLookup();
   KillTimer(window, TIMER_RESPONSE);
   app.retryStep = 0;
+  KillTimer(window, TIMER_SESSION);
   startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
   setBusy(1);
@@ -289,6 +324,7 @@ void failCheck(HWND window, const char* text) {
 void failCheckForNow(HWND window, const char* text, const char* alarmText) {
   forgetLookup();
   KillTimer(window, TIMER_RESPONSE);
+  KillTimer(window, TIMER_SESSION);
   if (app.retryStep < 32) app.retryStep++;
   startIntervalTimer(window);
   int alarm = app.retryStep > 1 && alarmText != NULL;

@@ -12,8 +12,13 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
 void closeSession(HWND window);
 // The server ended the connection before the check was done.
 void onServerClosed(HWND window);
-// Sends a command on the session, inside the TLS channel when there is one.
-void sendToServer(const char* text, int length);
+// Sends a command on the session, inside the TLS channel when there is
+// one; returns 0 when it was refused: a session meant to be encrypted
+// sends nothing in clear but STLS.
+int sendToServer(const char* text, int length);
+// 1 when a command may go to the server now (the channel is open, or the
+// session is plain text by the user's choice).
+int canSendCommands();
 void failCheck(HWND window, const char* text);
 // A failure that may pass by itself (no network, a server busy for now):
 // the check is tried again soon.

@@ -72,7 +72,10 @@ int readCount(const char* p, DWORD* value) {
   return 1;
 }
 
+// A setting is filled in only as it stands: a line break inside it would
+// end the command early and send the rest as a command of its own.
 void sendCommand(const char* format, const char* first = "", const char* second = "") {
+  if (strpbrk(first, "\r\n") != NULL || strpbrk(second, "\r\n") != NULL) return;
   snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
@@ -108,16 +111,19 @@ const ResponseCode* responseCodeOf(const char* line) {
   return NULL;
 }
 
-// Every refusal is shown, then the session is ended politely.
+// Every refusal is shown, then the session is ended politely; a session
+// meant to be encrypted whose channel is not open ends without a word.
 void refuse(HWND window, const char* text) {
   const ResponseCode* code = responseCodeOf(app.lineBuffer);
+  int quiet = !canSendCommands();
+  if (quiet) closeSession(window);
   if (code == NULL)
     failCheck(window, text);
   else if (code->temporary)
     failCheckForNow(window, code->text, code->text);
   else
     failCheck(window, code->text);
-  sendQuit(window);
+  if (!quiet) sendQuit(window);
 }
 
 // Only an encrypted session asks the server's capabilities (RFC 2449)

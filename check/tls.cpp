@@ -1,9 +1,11 @@
 // TLS for the check, through SChannel: from the first byte on the TLS port,
-// or after STLS on the plain one (RFC 2595). The server's certificate is checked
-// by the program itself (SCH_CRED_MANUAL_CRED_VALIDATION) against the
-// system's trusted roots and the configured host name, before the
-// dialogue says a word inside the channel: no password leaves the program
-// unless the certificate passed.
+// or after STLS on the plain one (RFC 2595); TLS 1.2 with strong ciphers
+// only. The server's certificate is checked by the program itself
+// (SCH_CRED_MANUAL_CRED_VALIDATION) against the system's trusted roots,
+// revocation and the configured host name, after every handshake and
+// before the dialogue says a word inside the channel: no password leaves
+// the program unless the certificate passed, and a later handshake must
+// show the very certificate of the first.
 #include "check/tls.h"
 
 #include <string.h>
@@ -28,6 +30,9 @@ struct TlsChannel {
   SecPkgContext_StreamSizes sizes;
   DWORD inputLength;   // received, not yet decrypted
   DWORD outputLength;  // encrypted, not yet taken by the socket
+  // The certificate of the session's first handshake, held until the
+  // session ends: every later handshake must show the same.
+  PCCERT_CONTEXT firstCertificate;
 };
 
 TlsChannel channel;
@@ -40,9 +45,19 @@ const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できない�
 const char TEXT_CERT_WRONG_HOST[] = "証明書のサーバ名が違うにゃ.";
 const char TEXT_CERT_EXPIRED[] = "サーバの証明書の期限切れにゃ.";
 const char TEXT_CERT_BAD[] = "サーバの証明書に問題があるにゃ.";
+const char TEXT_CERT_REVOKED[] = "サーバの証明書は取り消されているにゃ.";
+const char TEXT_CERT_CHANGED[] = "サーバの証明書が途中で変わったにゃ.";
 
 const ULONG CONTEXT_REQUEST = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                               ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+// What the channel is relied on for, of what was asked: a handshake that
+// grants less leaves the session.
+const ULONG CONTEXT_REQUIRED = ISC_RET_SEQUENCE_DETECT | ISC_RET_REPLAY_DETECT |
+                               ISC_RET_CONFIDENTIALITY | ISC_RET_ALLOCATED_MEMORY | ISC_RET_STREAM;
+
+// Revocation lists and answers are fetched for at most this long in all:
+// the chain is built on the program's one thread.
+const DWORD REVOCATION_TIMEOUT_MS = 3000;
 
 // The server may ask for a client certificate; we have none to give, and
 // say so by asking again. A server that keeps asking is left.
@@ -86,14 +101,62 @@ void keepUnread(const SecBuffer* buffers, ULONG count) {
   channel.inputLength = 0;
 }
 
+int sameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
+  return a->cbCertEncoded == b->cbCertEncoded &&
+         memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0;
+}
+
+// The chain policy for a server, with the configured name; dwError of the
+// verdict is 0 when it passed. Returns 0 when the check could not be made.
+int verifyForServer(PCCERT_CHAIN_CONTEXT chain, const WCHAR* serverName, DWORD checks,
+                    CERT_CHAIN_POLICY_STATUS* verdict) {
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA serverCheck;
+  memset(&serverCheck, 0, sizeof serverCheck);
+  serverCheck.cbStruct = sizeof serverCheck;
+  serverCheck.dwAuthType = AUTHTYPE_SERVER;
+  serverCheck.fdwChecks = checks;
+  serverCheck.pwszServerName = (WCHAR*)serverName;
+  CERT_CHAIN_POLICY_PARA policy;
+  memset(&policy, 0, sizeof policy);
+  policy.cbSize = sizeof policy;
+  // Revocation that could not be learnt (no list, the server offline)
+  // does not count against the certificate; a revoked one does.
+  policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+  policy.pvExtraPolicyPara = &serverCheck;
+  memset(verdict, 0, sizeof *verdict);
+  verdict->cbSize = sizeof *verdict;
+  return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, verdict) ? 1 : 0;
+}
+
+// What a policy says when nobody could tell whether the certificate is
+// revoked (Wine says CERT_E_REVOCATION_FAILURE whatever the flags).
+int revocationUnknown(DWORD error) {
+  return error == (DWORD)CRYPT_E_NO_REVOCATION_CHECK ||
+         error == (DWORD)CRYPT_E_REVOCATION_OFFLINE || error == (DWORD)CERT_E_REVOCATION_FAILURE;
+}
+
 // Checks the server's certificate; returns the failure text, or NULL
-// when the chain ends in a trusted root and names the configured host.
+// when the chain ends in a trusted root, nothing in it short of the root
+// is known to be revoked, it names the configured host and, after a
+// first handshake, it is the first handshake's certificate.
 const char* certificateProblem() {
   PCCERT_CONTEXT certificate = NULL;
   if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
           SEC_E_OK ||
       certificate == NULL)
     return TEXT_CERT_BAD;
+  if (channel.firstCertificate != NULL && !sameCertificate(channel.firstCertificate, certificate)) {
+    CertFreeCertificateContext(certificate);
+    return TEXT_CERT_CHANGED;
+  }
+  // A name that cannot be put in the form the check takes is no name the
+  // certificate can be said to carry.
+  WCHAR serverName[SHORT_TEXT_BYTES];
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, settings.serverHost, -1, serverName,
+                          SHORT_TEXT_BYTES) == 0) {
+    CertFreeCertificateContext(certificate);
+    return TEXT_CERT_WRONG_HOST;
+  }
 
   LPSTR serverUsage[] = {(LPSTR)szOID_PKIX_KP_SERVER_AUTH};
   CERT_CHAIN_PARA chainRequest;
@@ -102,35 +165,34 @@ const char* certificateProblem() {
   chainRequest.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
   chainRequest.RequestedUsage.Usage.cUsageIdentifier = 1;
   chainRequest.RequestedUsage.Usage.rgpszUsageIdentifier = serverUsage;
+  chainRequest.dwUrlRetrievalTimeout = REVOCATION_TIMEOUT_MS;
   PCCERT_CHAIN_CONTEXT chain = NULL;
-  if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chainRequest, 0,
+  if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chainRequest,
+                               CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                   CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
                                NULL, &chain)) {
     CertFreeCertificateContext(certificate);
     return TEXT_CERT_UNTRUSTED;
   }
 
-  WCHAR serverName[SHORT_TEXT_BYTES];
-  if (MultiByteToWideChar(CP_ACP, 0, settings.serverHost, -1, serverName, SHORT_TEXT_BYTES) == 0)
-    serverName[0] = 0;
-  SSL_EXTRA_CERT_CHAIN_POLICY_PARA serverCheck;
-  memset(&serverCheck, 0, sizeof serverCheck);
-  serverCheck.cbStruct = sizeof serverCheck;
-  serverCheck.dwAuthType = AUTHTYPE_SERVER;
-  serverCheck.pwszServerName = serverName;
-  CERT_CHAIN_POLICY_PARA policy;
-  memset(&policy, 0, sizeof policy);
-  policy.cbSize = sizeof policy;
-  policy.pvExtraPolicyPara = &serverCheck;
   CERT_CHAIN_POLICY_STATUS verdict;
-  memset(&verdict, 0, sizeof verdict);
-  verdict.cbSize = sizeof verdict;
-  BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
+  int checked = verifyForServer(chain, serverName, 0, &verdict);
+  // A policy that still reports the unknown revocation would hide what
+  // else it would find: it is asked again without revocation, unless the
+  // chain itself says revoked.
+  if (checked && revocationUnknown(verdict.dwError) &&
+      !(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED))
+    checked = verifyForServer(chain, serverName, SECURITY_FLAG_IGNORE_REVOCATION, &verdict);
   CertFreeCertificateChain(chain);
-  CertFreeCertificateContext(certificate);
+  if (checked && verdict.dwError == 0 && channel.firstCertificate == NULL)
+    channel.firstCertificate = certificate;
+  else
+    CertFreeCertificateContext(certificate);
 
   if (!checked) return TEXT_CERT_BAD;
   switch ((DWORD)verdict.dwError) {
     case 0: return NULL;
+    case (DWORD)CRYPT_E_REVOKED: return TEXT_CERT_REVOKED;
     case (DWORD)CERT_E_CN_NO_MATCH: return TEXT_CERT_WRONG_HOST;
     case (DWORD)CERT_E_UNTRUSTEDROOT:
     case (DWORD)CERT_E_CHAINING:
@@ -142,16 +204,16 @@ const char* certificateProblem() {
 
 void decryptReceived(HWND window);
 
-// The handshake is complete: a first one must show a good certificate
-// before the dialogue goes on inside the channel.
-void openChannel(HWND window) {
-  if (!channel.renegotiating) {
-    const char* problem = certificateProblem();
-    if (problem != NULL) return failTls(window, problem);
-    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
-        SEC_E_OK)
-      return failTls(window, TEXT_TLS_FAILED);
-  }
+// A handshake is complete, the first or a later one: the channel must
+// have what was asked of it and show a good certificate, the first one's,
+// before the dialogue goes on inside it; its sizes may have changed.
+void openChannel(HWND window, ULONG granted) {
+  if ((granted & CONTEXT_REQUIRED) != CONTEXT_REQUIRED) return failTls(window, TEXT_TLS_FAILED);
+  const char* problem = certificateProblem();
+  if (problem != NULL) return failTls(window, problem);
+  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
+      SEC_E_OK)
+    return failTls(window, TEXT_TLS_FAILED);
   channel.renegotiating = 0;
   setTlsPhase(TlsOpen);
   onChannelOpen(window);
@@ -183,7 +245,7 @@ void continueHandshake(HWND window) {
       continue;
     }
     keepUnread(in, 2);
-    if (status == SEC_E_OK) return openChannel(window);
+    if (status == SEC_E_OK) return openChannel(window, granted);
     if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, TEXT_TLS_FAILED);
     if (channel.inputLength == 0) return;  // the server's turn
   }
@@ -241,11 +303,17 @@ void decryptReceived(HWND window) {
 }  // namespace
 
 void beginTls(HWND window) {
+  // Once a session, from a channel not yet begun: a second notification
+  // for the connection starts nothing.
+  if (app.tlsPhase != TlsOff || channel.haveCredentials || channel.haveContext) return;
   SCHANNEL_CRED request;
   memset(&request, 0, sizeof request);
   request.dwVersion = SCHANNEL_CRED_VERSION;
-  // The system's choice of protocols; certificates are checked here.
-  request.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  // TLS 1.2 (this form of the request goes no higher) with the ciphers
+  // Windows counts as strong; certificates are checked here.
+  request.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  request.dwFlags =
+      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
   if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
                                 NULL, NULL, &channel.credentials, NULL) != SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
@@ -274,29 +342,34 @@ char* tlsReceiveArea(int* room) {
 
 void receiveTls(HWND window, int received) {
   channel.inputLength += (DWORD)received;
-  if (app.tlsPhase == TlsHandshake)
+  // Before the handshake began the server has nothing to say: its bytes
+  // are dropped unread.
+  if (app.tlsPhase == TlsOff)
+    channel.inputLength = 0;
+  else if (app.tlsPhase == TlsHandshake)
     continueHandshake(window);
   else if (app.tlsPhase == TlsOpen)
     decryptReceived(window);
 }
 
-void sendOverTls(const char* text, DWORD length) {
-  if (app.tlsPhase != TlsOpen) return;
+int sendOverTls(const char* text, DWORD length) {
+  if (app.tlsPhase != TlsOpen) return 0;
   char record[SEND_BUFFER_BYTES + 512];
   DWORD header = channel.sizes.cbHeader, trailer = channel.sizes.cbTrailer;
   // A command is far shorter than a record may be; the header and trailer
   // sizes come from SChannel and are checked all the same.
-  if (header + length + trailer > sizeof record || length > channel.sizes.cbMaximumMessage) return;
+  if (header + length + trailer > sizeof record || length > channel.sizes.cbMaximumMessage)
+    return 0;
   memcpy(record + header, text, length);
   SecBuffer buffers[4] = {{header, SECBUFFER_STREAM_HEADER, record},
                           {length, SECBUFFER_DATA, record + header},
                           {trailer, SECBUFFER_STREAM_TRAILER, record + header + length},
                           {0, SECBUFFER_EMPTY, NULL}};
   SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-  if (EncryptMessage(&channel.context, 0, &description, 0) != SEC_E_OK) return;
+  if (EncryptMessage(&channel.context, 0, &description, 0) != SEC_E_OK) return 0;
   // The record is sent whole or not at all; a refusal shows as silence,
   // and the response timer ends the check as it would for plain text.
-  queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+  return queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
 }
 
 void flushTls() {
@@ -309,6 +382,8 @@ void flushTls() {
 }
 
 void endTls() {
+  if (channel.firstCertificate != NULL) CertFreeCertificateContext(channel.firstCertificate);
+  channel.firstCertificate = NULL;
   if (channel.haveContext) DeleteSecurityContext(&channel.context);
   if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
   channel.haveContext = 0;

@@ -18,8 +18,9 @@ void beginTls(HWND window);
 char* tlsReceiveArea(int* room);
 // Takes `received` bytes that recv has just put into tlsReceiveArea.
 void receiveTls(HWND window, int received);
-// Encrypts one command and sends it (or queues what the socket refuses).
-void sendOverTls(const char* text, DWORD length);
+// Encrypts one command and sends it (or queues what the socket refuses);
+// 0 when the channel is not open or the command could not be encrypted.
+int sendOverTls(const char* text, DWORD length);
 // The socket can take more: sends what is queued.
 void flushTls();
 // Forgets the channel: the context, the credentials and every byte held.

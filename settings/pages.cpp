@@ -34,6 +34,7 @@ const HelpTopic basicPageHelp[] = {
     {IDC_CONNECTION_SECURITY, IDC_CONNECTION_SECURITY},
     {IDC_FAST_SCAN, IDC_FAST_SCAN},
     {IDC_START_AT_LOGON, IDC_START_AT_LOGON},
+    {IDC_PROTECT_PASSWORD, IDC_PROTECT_PASSWORD},
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
@@ -162,6 +163,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_USE_APOP, settings.useApop);
       setChecked(page, IDC_FAST_SCAN, settings.fastScan);
       setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
+      setChecked(page, IDC_PROTECT_PASSWORD, settings.protectPassword);
       for (const char* choice : securityChoices)
         SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
       SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
@@ -182,12 +184,16 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
+        settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
+        // What the box shows now is the password, even an empty one.
+        settings.passwordLost = 0;
         settings.fastScan = isChecked(page, IDC_FAST_SCAN);
         // Kept in the user's registry, not in the settings file.
         setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));
-        // The list holds exactly the three choices, in the values' order.
+        // The list holds exactly the three choices, in the values' order;
+        // with none chosen, an unknown value stays and is refused again.
         int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
-        settings.connectionSecurity = security == CB_ERR ? SECURITY_NONE : security;
+        if (security != CB_ERR) settings.connectionSecurity = security;
       }
       return TRUE;
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -1,9 +1,10 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes, and single bytes after
-// it (the connection security, fast scan, the balloon), so that every older offset
-// stays put.
-// Every field but the account name is stored complemented, so the password
-// is at least not legible in a hex dump. Single-byte fields come back
-// sign-widened, and the port is stored big-endian.
+// KivvetLE.cfg: a headerless record of 1291 bytes, and the bytes of newer
+// settings after it, so that every older offset stays put. Every field but
+// the account name is stored complemented, so the password is at least not
+// legible in a hex dump; when the user asks, Windows' data protection
+// keeps it instead, bound to the user's account, after the one-byte
+// settings. Single-byte fields come back sign-widened, and the port is
+// stored big-endian.
 #include "settings/settings.h"
 
 #include <string.h>
@@ -28,9 +29,11 @@ void putDefaults(Settings* record) {
   record->blinkNewOnly = 0;
   record->useApop = 0;
   record->connectionSecurity = SECURITY_NONE;
+  record->protectPassword = 0;
   record->fastScan = 0;
   record->notifyBalloon = 0;
   record->showSplash = 1;
+  record->passwordLost = 0;
 }
 
 Settings defaultRecord() {
@@ -69,6 +72,9 @@ const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
 const DWORD AT_FAST_SCAN = 1292;
 const DWORD AT_NOTIFY_BALLOON = 1293;
+const DWORD AT_PASSWORD_PROTECTED = 1294;
+const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
+const DWORD AT_PROTECTED_PASSWORD = 1297;
 
 struct TextField {
   char** slot;
@@ -106,9 +112,70 @@ const ByteField byteFields[] = {
 
 int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 
+// The protected password as the file holds it. A password that cannot be
+// unprotected here is written back unchanged, so that its owner can still
+// use the file on the account or machine it belongs to.
+unsigned char protectedPassword[PROTECTED_PASSWORD_BYTES];
+DWORD protectedLength = 0;
+
+void wipe(void* bytes, DWORD length) {
+  volatile unsigned char* p = (volatile unsigned char*)bytes;
+  for (DWORD i = 0; i < length; i++) p[i] = 0;
+}
+
+int hasLineBreak(const char* text) { return strpbrk(text, "\r\n") != NULL; }
+
+// Fills the password slot from the protected bytes; 0 when Windows will
+// not unprotect them for this user, or they are no password of ours (the
+// text and its NUL, within the slot).
+int unprotectPassword() {
+  DATA_BLOB in = {protectedLength, protectedPassword};
+  DATA_BLOB out = {0, NULL};
+  if (protectedLength == 0 ||
+      !CryptUnprotectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out))
+    return 0;
+  int fits = out.cbData >= 1 && out.cbData <= SHORT_TEXT_BYTES && out.pbData[out.cbData - 1] == 0 &&
+             strlen((const char*)out.pbData) == out.cbData - 1;
+  if (fits) memcpy(settings.password, out.pbData, out.cbData);
+  wipe(out.pbData, out.cbData);
+  LocalFree(out.pbData);
+  return fits;
+}
+
+// Protects the password with its NUL for the file; 0 when Windows refuses
+// or the result would not fit.
+int protectPassword() {
+  DATA_BLOB in = {(DWORD)strlen(settings.password) + 1, (BYTE*)settings.password};
+  DATA_BLOB out = {0, NULL};
+  if (!CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out)) return 0;
+  int fits = out.cbData >= 1 && out.cbData <= PROTECTED_PASSWORD_BYTES;
+  if (fits) {
+    memcpy(protectedPassword, out.pbData, out.cbData);
+    protectedLength = out.cbData;
+  }
+  LocalFree(out.pbData);
+  return fits;
+}
+
 }  // namespace
 
-void setDefaultSettings() { putDefaults(&settings); }
+void setDefaultSettings() {
+  putDefaults(&settings);
+  protectedLength = 0;
+}
+
+const char* settingsProblem() {
+  if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0')
+    return "必須設定項目に空欄があるにゃ.\n設定してにゃ.";
+  // A line break would end the command and begin one of its own.
+  if (hasLineBreak(settings.userId) || hasLineBreak(settings.password))
+    return "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ.";
+  if (settings.connectionSecurity != SECURITY_NONE &&
+      settings.connectionSecurity != SECURITY_STLS && settings.connectionSecurity != SECURITY_TLS)
+    return "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.";
+  if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
+  return NULL;
+}
 
 // The whole file is read at once and taken apart in memory. A file that
 // is shorter than the record leaves the fields beyond its end as the
@@ -123,7 +190,7 @@ int loadSettings() {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
   }
 
-  unsigned char image[SETTINGS_FILE_BYTES];
+  unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
   DWORD got = 0;
   if (!ReadFile(file, image, sizeof image, &got, NULL)) got = 0;
   CloseHandle(file);
@@ -146,26 +213,61 @@ int loadSettings() {
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
 
-  // A file from before the byte existed, or a value this program does not
-  // know, means plain text: the sheet then shows what a check will do.
-  int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  // A file from before the byte existed means plain text. A value this
+  // program does not know stays as it is: a check refuses it rather than
+  // send the password in clear to a damaged or tampered file's server.
   settings.connectionSecurity =
-      security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
-  // Likewise the walk of old, unless the file asks for fast scan.
+      got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
+  // The walk of old, unless the file asks for fast scan.
   settings.fastScan = got > AT_FAST_SCAN && (unsigned char)~image[AT_FAST_SCAN] == 1 ? 1 : 0;
   // Off in a file from before the byte, and for any value but 1.
   settings.notifyBalloon =
       got > AT_NOTIFY_BALLOON && (unsigned char)~image[AT_NOTIFY_BALLOON] == 1 ? 1 : 0;
+
+  // Protected: the slot was stored empty and the password comes from
+  // Windows. A flag other than 1, a length out of range or a file cut
+  // short count as a password that cannot be read, never as an empty one.
+  int protectedFlag =
+      got > AT_PASSWORD_PROTECTED ? (unsigned char)~image[AT_PASSWORD_PROTECTED] : 0;
+  settings.protectPassword = protectedFlag != 0;
+  settings.passwordLost = 0;
+  protectedLength = 0;
+  if (protectedFlag != 0) {
+    memset(settings.password, 0, SHORT_TEXT_BYTES);
+    DWORD length = got >= AT_PROTECTED_PASSWORD
+                       ? (unsigned char)~image[AT_PROTECTED_LENGTH] |
+                             (DWORD)(unsigned char)~image[AT_PROTECTED_LENGTH + 1] << 8
+                       : 0;
+    if (length <= PROTECTED_PASSWORD_BYTES && got >= AT_PROTECTED_PASSWORD + length) {
+      protectedLength = length;
+      memcpy(protectedPassword, image + AT_PROTECTED_PASSWORD, length);
+      scrambleBytes(protectedPassword, length);
+    }
+    settings.passwordLost = protectedFlag != 1 || !unprotectPassword();
+  }
+  wipe(image, sizeof image);
   return 1;
 }
 
 // The whole record goes from offset 0 in one write, so a longer file keeps
 // its tail and a shorter one grows to the full size. Returns 0 when the
-// file cannot be opened or the record was not written in full.
+// file cannot be opened, the record was not written in full, or Windows
+// would not protect the password (then the file stays as it was: the
+// password never goes to the file unprotected against the user's word).
 int saveSettings() {
-  unsigned char image[SETTINGS_FILE_BYTES];
+  // The bytes of a protected password the file held before are written
+  // over, whether or not one follows.
+  DWORD formerLength = protectedLength;
+  int protect = settings.protectPassword != 0;
+  if (protect && !settings.passwordLost && !protectPassword()) return 0;
+  if (!protect) protectedLength = 0;
+  DWORD tail = protectedLength > formerLength ? protectedLength : formerLength;
+
+  unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
+  memset(image, 0, sizeof image);
   for (const TextField& field : textFields) {
-    memcpy(image + field.offset, *field.slot, field.size);
+    if (!(protect && field.slot == &settings.password))
+      memcpy(image + field.offset, *field.slot, field.size);
     if (field.complemented) scrambleBytes(image + field.offset, field.size);
   }
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
@@ -174,8 +276,16 @@ int saveSettings() {
     image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
-  image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
-  image[AT_FAST_SCAN] = (unsigned char)~(settings.fastScan & 0xFF);
-  image[AT_NOTIFY_BALLOON] = (unsigned char)~(settings.notifyBalloon & 0xFF);
-  return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
+  image[AT_CONNECTION_SECURITY] = (unsigned char)(settings.connectionSecurity & 0xFF);
+  image[AT_FAST_SCAN] = (unsigned char)(settings.fastScan & 0xFF);
+  image[AT_NOTIFY_BALLOON] = (unsigned char)(settings.notifyBalloon & 0xFF);
+  image[AT_PASSWORD_PROTECTED] = (unsigned char)protect;
+  image[AT_PROTECTED_LENGTH] = (unsigned char)(protectedLength & 0xFF);
+  image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
+  memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
+  scrambleBytes(image + AT_ACCOUNT_NAME + SHORT_TEXT_BYTES,
+                AT_PROTECTED_PASSWORD + tail - (AT_ACCOUNT_NAME + SHORT_TEXT_BYTES));
+  int written = writeDataFile(SETTINGS_FILE_NAME, image, AT_PROTECTED_PASSWORD + tail);
+  wipe(image, sizeof image);
+  return written;
 }

@@ -6,9 +6,12 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-// The original record is 1291 bytes; the connection security byte, the
-// fast scan byte and the balloon's byte follow.
-const DWORD SETTINGS_FILE_BYTES = 1294;
+// The original record is 1291 bytes; one-byte settings follow it (the
+// connection security, fast scan, the balloon), then the password
+// protected by Windows when the user asks for that.
+const DWORD SETTINGS_FILE_BYTES = 1297;
+// Windows' data protection turns the password into at most this much.
+const DWORD PROTECTED_PASSWORD_BYTES = 512;
 
 // How a check reaches the server.
 const int SECURITY_NONE = 0;  // plain text, as the original record knew it
@@ -39,16 +42,25 @@ struct Settings {
   int blinkNewOnly;
   int useApop;
   char* accountName;
-  int connectionSecurity;  // SECURITY_*; a file without the byte means none
+  int connectionSecurity;  // SECURITY_*; a file without the byte means none;
+                           // any other value is kept and refused by a check
+  int protectPassword;     // 1: the file holds the password protected by
+                           // Windows for this user, and the slot stays empty
   int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
   int notifyBalloon;       // 1: new mail is also told in a balloon
   int showSplash;          // not stored: the -TOFF switch clears it
+  int passwordLost;        // not stored: the protected password could not be
+                           // unprotected (another user or machine); the slot
+                           // is empty until the user enters the password again
 };
 
 extern Settings settings;
 
 // The record as it stands before anything is loaded (texts untouched).
 void setDefaultSettings();
+// Why a check cannot run with these settings, as the cat tells the user
+// before opening the sheet; NULL when nothing stands in the way.
+const char* settingsProblem();
 // 1: loaded; 0: there is no file; -1: the file is there but cannot be
 // read (another program holds it, or it may not be opened).
 int loadSettings();

@@ -104,6 +104,34 @@ TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
   EXPECT_EQ(0u, sent().find("USER cat\r\nPASS \r\n"));
 }
 
+TEST_F(CheckCycle, SettingsThatCouldSmuggleOrLeakConnectNowhere) {
+  struct Case {
+    const char* userId;
+    const char* password;
+    int security;
+    const char* text;
+  } cases[] = {
+      {"cat\r\nDELE 1", "nyan", SECURITY_NONE,
+       "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
+      {"cat", "nyan\nDELE 1", SECURITY_NONE,
+       "ユーザーIDかパスワードに改行が入っているにゃ.\n設定し直してにゃ."},
+      {"cat", "nyan", 3, "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ."},
+  };
+  for (const Case& c : cases) {
+    strcpy(settings.userId, c.userId);
+    strcpy(settings.password, c.password);
+    settings.connectionSecurity = c.security;
+    size_t sheets = standin::propertySheets().size();
+    check();
+    ASSERT_FALSE(standin::messageBoxes().empty());
+    EXPECT_EQ(c.text, standin::messageBoxes().back().text);
+    ASSERT_EQ(sheets + 1, standin::propertySheets().size());
+    EXPECT_EQ(0u, standin::propertySheets().back().startPage);
+    EXPECT_EQ(0, server.connections);
+    EXPECT_EQ(0u, standin::lookupRequestCount());
+  }
+}
+
 TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
   strcpy(settings.serverHost, "192.168.0.1");
   settings.port = 1110;
@@ -195,16 +223,24 @@ TEST_F(CheckCycle, ASilentServerTimesOutAfterAMinute) {
   EXPECT_EQ(0, app.busy);
 }
 
-TEST_F(CheckCycle, AByteEveryFiftyNineSecondsNeverTimesOut) {
+TEST_F(CheckCycle, AByteEveryFiftyNineSecondsLastsNoLongerThanTheSession) {
   server.greets = false;
   check();
-  for (int i = 0; i < 10; i++) {
+  // check() let 100 ms pass; the session has three minutes in all.
+  for (int i = 0; i < 3; i++) {
     standin::advance(59000);
     serverSay(server, "+");
     standin::pump();
   }
+  standin::advance(2899);
   EXPECT_EQ(1, app.busy);
   EXPECT_EQ("POP3サーバに接続中...", tip());
+  standin::advance(1);
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ(0, app.busy);
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_SESSION));
 }
 
 TEST_F(CheckCycle, ClosingWithoutAnErrorIsLeftToTheTimer) {

@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1294u, bytes.size());
+  ASSERT_EQ(1297u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -34,9 +34,8 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
-  EXPECT_EQ(0xFF, at(bytes, 1291));  // plain text
-  EXPECT_EQ(0xFF, at(bytes, 1292));  // no fast scan
-  EXPECT_EQ(0xFF, at(bytes, 1293));  // no balloon
+  // Plain text, no fast scan, no balloon, the password unprotected.
+  for (size_t i = 1291; i < 1297; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -66,7 +65,9 @@ TEST_F(SettingsFile, TheBalloonByteFollowsAndAnOlderFileMeansNoBalloon) {
   EXPECT_EQ(0xFE, at(file(), 1292));
 }
 
-TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
+TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(settings.userId, "cat");
   settings.connectionSecurity = SECURITY_TLS;
   settings.port = 995;
   strcpy(settings.accountName, "古いファイル");
@@ -79,10 +80,13 @@ TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
   EXPECT_EQ(995, settings.port);
   EXPECT_STREQ("古いファイル", settings.accountName);
 
+  // A damaged or tampered byte is no reason to send the password in
+  // clear: it stays what it is, and a check refuses it.
   for (int stored : {3, 0x80, 0xFF}) {
     setFile(current.substr(0, 1291) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
+    EXPECT_EQ(stored, settings.connectionSecurity);
+    EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
   }
 
   // Fast scan, the byte after: set only by a 1; a file without it walks.
@@ -101,6 +105,60 @@ TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
   setFile(current.substr(0, 1292));
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(0, settings.fastScan);
+}
+
+TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt) {
+  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(settings.userId, "cat");
+  strcpy(settings.password, "nyan-nyan");
+  settings.protectPassword = 1;
+  ASSERT_EQ(1, saveSettings());
+  std::string bytes = file();
+  for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
+  EXPECT_EQ(0xFE, at(bytes, 1294));
+  size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
+  ASSERT_EQ(1297 + length, bytes.size());
+  EXPECT_EQ(std::string::npos, bytes.find("nyan"));
+  EXPECT_EQ(std::string::npos,
+            bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
+
+  memset(settings.password, 0, SHORT_TEXT_BYTES);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("nyan-nyan", settings.password);
+  EXPECT_EQ(1, settings.protectPassword);
+  EXPECT_EQ(0, settings.passwordLost);
+
+  // Another account: no password, never an empty one to log in with, and
+  // the protected bytes go back unchanged when the settings are saved.
+  standin::setWindowsAccount("dog");
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("", settings.password);
+  EXPECT_EQ(1, settings.passwordLost);
+  EXPECT_STREQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.", settingsProblem());
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(bytes, file());
+  standin::setWindowsAccount("cat");
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("nyan-nyan", settings.password);
+
+  // Unprotected again: the slot holds the password, and the protected
+  // bytes are written over.
+  settings.protectPassword = 0;
+  ASSERT_EQ(1, saveSettings());
+  bytes = file();
+  EXPECT_EQ(0xFF, at(bytes, 1294));
+  EXPECT_EQ((char)~'n', bytes[256]);
+  for (size_t i = 1295; i < bytes.size(); i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
+
+  // A flag this program does not know, or a length past the end, is a
+  // password that cannot be read.
+  for (std::string damaged :
+       {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF"}) {
+    setFile(damaged);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(1, settings.passwordLost);
+    EXPECT_STREQ("", settings.password);
+  }
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
@@ -207,7 +265,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1294u, file().size());
+  EXPECT_EQ(1297u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -262,16 +320,16 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1294, 'z') + tail);
+  setFile(std::string(1297, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2003u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1294));
+  ASSERT_EQ(2006u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1297));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1294u, file().size());
+  EXPECT_EQ(1297u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

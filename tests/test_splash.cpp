@@ -22,6 +22,7 @@ TEST_F(Splash, ShowsThePictureForASecondBelowTheCentre) {
   EXPECT_EQ(150, blit.height);
   EXPECT_EQ(SRCCOPY, blit.operation);
   EXPECT_EQ(0, standin::liveGdiObjectCount());
+  EXPECT_EQ(0, standin::titleLibraryCodeRuns());  // taken as pictures only
   // The pause, then a second of title, then the tray icon.
   EXPECT_EQ(4000u, standin::trayRequests()[0].time);
 }
@@ -36,6 +37,20 @@ TEST_F(Splash, WithoutTheLibraryOrItsPictureStartUpGoesStraightOn) {
     EXPECT_TRUE(standin::blits().empty());
     EXPECT_TRUE(standin::messageBoxes().empty());
     EXPECT_EQ(3000u, standin::trayRequests()[0].time);
+    releaseProgram();
+  }
+}
+
+TEST_F(Splash, TheLibraryComesOnlyFromTheProgramsFolderAndRunsNoCode) {
+  // Beside the settings in the data folder, or in the current directory,
+  // a library of that name is never looked at.
+  for (const char* folder : {"C:\\", "C:\\Data"}) {
+    resetProgram();
+    standin::setTitleLibrary(true, true);
+    standin::setTitleLibraryFolder(folder);
+    writeSettingsFile();
+    startProgram({"-WC:\\Data"});
+    EXPECT_TRUE(standin::blits().empty()) << folder;
     releaseProgram();
   }
 }

@@ -31,7 +31,7 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "CreateWindowExA(\"KivvetLiteEdition\", \"Kivvet LE\")",
       "Sleep(3000)",
       "DialogBoxParamA(TITLEDLG)",  // no title library here: no title window
-      "LoadLibraryA(\"KivvetLE.dll\")",
+      "LoadLibraryExA(\"C:\\Program Files\\KivvetLE\\KivvetLE.dll\", 34)",
       "EndDialog(0)",
       "MoveWindow(352, 294, 320, 200, 0)",
       "MoveWindow(5, 5, 310, 158, 0)",
@@ -57,6 +57,30 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
   // checkAtStartup 1: the first check is queued, the interval timer waits.
   EXPECT_EQ(1u, standin::queuedMessageCount());
   EXPECT_FALSE(standin::timerRunning(window, TIMER_INTERVAL));
+}
+
+TEST_F(StartUp, APasswordProtectedForAnotherAccountIsAskedForAtOnce) {
+  allocateSettingsTexts();
+  strcpy(settings.serverHost, "127.0.0.1");
+  strcpy(settings.userId, "cat");
+  strcpy(settings.password, "nyan");
+  settings.protectPassword = 1;
+  standin::setWindowsAccount("dog");
+  writeSettingsFile();
+  releaseProgram();  // the slots of the file written; start-up allocates its own
+  standin::setWindowsAccount("cat-at-work");
+  startProgram();
+  ASSERT_EQ(1u, standin::messageBoxes().size());
+  EXPECT_EQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.",
+            standin::messageBoxes()[0].text);
+  ASSERT_EQ(1u, standin::propertySheets().size());
+  EXPECT_EQ(0u, standin::propertySheets()[0].startPage);
+  // Cancelled: the check that start-up queued asks again, and connects
+  // nowhere with an empty password.
+  standin::pump();
+  EXPECT_EQ(2u, standin::messageBoxes().size());
+  EXPECT_EQ(0u, standin::lookupRequestCount());
+  EXPECT_TRUE(standin::traceOf("connect").empty());
 }
 
 TEST_F(StartUp, WithoutASettingsFileTheSheetComesBeforeTheIconWithoutAStall) {
@@ -200,18 +224,15 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
   EXPECT_EQ(0u, standin::trayIconCount());
   EXPECT_EQ(0u, standin::liveMenuCount());
   std::vector<std::string> expected = {
-      "DestroyWindow",
-      "KillTimer(3)",
-      "KillTimer(4)",
-      "KillTimer(1)",
-      "KillTimer(2)",
-      "KillTimer(7)",
-      "Shell_NotifyIconA(DELETE, , \"\") -> 1",
-      "DestroyMenu",
-      "PostQuitMessage(0)",
+      "DestroyWindow", "KillTimer(3)",
+      "KillTimer(4)",  "KillTimer(1)",
+      "KillTimer(2)",  "KillTimer(7)",
+      "KillTimer(8)",  "Shell_NotifyIconA(DELETE, , \"\") -> 1",
+      "DestroyMenu",   "PostQuitMessage(0)",
   };
   EXPECT_EQ(expected, traceFrom("DestroyWindow"));
   EXPECT_EQ(0x0101, standin::wsaStartupVersion());
+  EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, standin::defaultDllDirectories());
 }
 
 TEST_F(Shutdown, TheExitCommandEndsTheProgram) {

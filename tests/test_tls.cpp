@@ -13,6 +13,8 @@ const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できない�
 const char TEXT_CERT_WRONG_HOST[] = "証明書のサーバ名が違うにゃ.";
 const char TEXT_CERT_EXPIRED[] = "サーバの証明書の期限切れにゃ.";
 const char TEXT_NO_STLS[] = "サーバがSTLSに対応していないにゃ.";
+const char TEXT_CERT_REVOKED[] = "サーバの証明書は取り消されているにゃ.";
+const char TEXT_CERT_CHANGED[] = "サーバの証明書が途中で変わったにゃ.";
 
 class TlsCheck : public MailCheck {
  protected:
@@ -60,9 +62,15 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   // Nothing of the dialogue crossed the wire in clear.
   EXPECT_EQ(std::string::npos, sent().find("USER"));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
-  EXPECT_NE(0u, standin::lastCredentialFlags() & SCH_CRED_MANUAL_CRED_VALIDATION);
-  EXPECT_EQ(0u, standin::lastCredentialFlags() &
-                    ~(DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS));
+  EXPECT_EQ(
+      (DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO),
+      standin::lastCredentialFlags());
+  EXPECT_EQ((DWORD)SP_PROT_TLS1_2_CLIENT, standin::lastCredentialProtocols());
+  // Revocation of the chain short of its root, fetched briefly.
+  EXPECT_NE(0u, standin::lastChainFlags() & CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT);
+  EXPECT_NE(0u, standin::lastChainFlags() & CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT);
+  EXPECT_GT(standin::lastChainTimeout(), 0u);
+  EXPECT_LE(standin::lastChainTimeout(), 5000u);
   expectSessionGone();
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
@@ -127,7 +135,8 @@ TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
   check();
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ(TEXT_NO_STLS, tip());
-  EXPECT_EQ((std::vector<std::string>{"STLS", "QUIT"}), server.commands);
+  // Not even QUIT goes in clear on a session meant to be encrypted.
+  EXPECT_EQ((std::vector<std::string>{"STLS"}), server.commands);
   EXPECT_FALSE(passwordLeft());
   expectSessionGone();
 }
@@ -135,13 +144,16 @@ TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
 TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
   struct Case {
     const char* name;
-    bool trusted, expired;
+    bool trusted, expired, revoked, offline;
     const char* text;
   } cases[] = {
-      {"mail.example.com", true, false, TEXT_CERT_WRONG_HOST},
-      {"localhost", false, false, TEXT_CERT_UNTRUSTED},
-      {"localhost", true, true, TEXT_CERT_EXPIRED},
-      {"LOCALHOST", true, false, nullptr},  // names compare without case
+      {"mail.example.com", true, false, false, false, TEXT_CERT_WRONG_HOST},
+      {"localhost", false, false, false, false, TEXT_CERT_UNTRUSTED},
+      {"localhost", true, true, false, false, TEXT_CERT_EXPIRED},
+      {"localhost", true, false, true, false, TEXT_CERT_REVOKED},
+      {"LOCALHOST", true, false, false, false, nullptr},  // names compare without case
+      {"localhost", true, false, false, true, nullptr},   // nobody could tell: it passes
+      {"mail.example.com", true, false, false, true, TEXT_CERT_WRONG_HOST},
   };
   for (int stls = 0; stls < 2; stls++)
     for (const Case& c : cases) {
@@ -150,6 +162,8 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
       server.tlsScript.certificateName = c.name;
       server.tlsScript.trusted = c.trusted;
       server.tlsScript.expired = c.expired;
+      server.tlsScript.revoked = c.revoked;
+      server.tlsScript.revocationOffline = c.offline;
       server.commands.clear();
       check();
       if (c.text == nullptr) {
@@ -164,6 +178,72 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
       }
       expectSessionGone();
     }
+
+  // A server name that cannot be converted for the check names nothing.
+  useImplicitTls();
+  strcpy(settings.serverHost, "mail\xFF");
+  standin::setHostAddress("mail\xFF", "127.0.0.1");
+  server.tlsScript = standin::TlsServer();
+  check();
+  EXPECT_EQ(TEXT_CERT_WRONG_HOST, tip());
+  EXPECT_FALSE(passwordLeft());
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, EventsOutOfOrderNeverReadOrSendPlainText) {
+  // Under implicit TLS: the greeting in clear before the connection is
+  // reported, then the connection reported twice.
+  useImplicitTls();
+  standin::onConnect([this](SOCKET s) {
+    server.socket = s;
+    standin::serverSends(s, server.greeting + "\r\n");
+    standin::connectionEstablished(s, 0);
+    standin::connectionEstablished(s, 0);
+    standin::serveTls(s, server.tlsScript);
+  });
+  check();
+  EXPECT_EQ(1u, standin::traceOf("InitializeSecurityContextA(hello)").size());
+  EXPECT_EQ(std::string::npos, sent().find("USER"));
+  EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
+            server.commands);
+  expectSessionGone();
+
+  // A session meant for STLS sends nothing else in clear, whatever it is
+  // asked to send.
+  useStls();
+  server.greets = false;
+  check();
+  app.sessionState = AwaitUserReply;
+  EXPECT_EQ(0, sendToServer("PASS nyan\r\n", 11));
+  EXPECT_EQ(std::string::npos, sent().find("nyan"));
+}
+
+TEST_F(TlsCheck, ALaterHandshakeMustShowTheFirstCertificate) {
+  useImplicitTls();
+  server.greets = false;
+  check();
+  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  std::string same = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=0";
+  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, same));
+  standin::pump();
+  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  std::string other = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=1";
+  standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) +
+                                             standin::tlsDataRecord(server.greeting + "\r\n"));
+  standin::pump();
+  EXPECT_EQ(TEXT_CERT_CHANGED, tip());
+  EXPECT_FALSE(passwordLeft());
+  expectSessionGone();
+
+  // A handshake that does not grant what the channel is relied on for.
+  server.greets = true;
+  for (ULONG withheld : {ISC_RET_CONFIDENTIALITY, ISC_RET_REPLAY_DETECT, ISC_RET_STREAM}) {
+    server.tlsScript.withheld = withheld;
+    check();
+    EXPECT_EQ(TEXT_TLS_FAILED, tip());
+    EXPECT_FALSE(passwordLeft());
+    expectSessionGone();
+  }
 }
 
 TEST_F(TlsCheck, AFailedHandshakeSaysSo) {

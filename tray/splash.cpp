@@ -1,7 +1,10 @@
 // The picture and the library are loaded anew for every paint and nothing
-// is held between paints. Enter, Escape and the close command do not end
-// the window: only its timer, or a picture that cannot be had, does.
+// is held between paints. The library is taken from the program's own
+// folder only, and as resources: no code of it ever runs. Enter, Escape and the close command do
+// not end the window: only its timer, or a picture that cannot be had, does.
 #include "tray/splash.h"
+
+#include <string.h>
 
 #include "app/appstate.h"
 #include "resources/ids.h"
@@ -28,8 +31,25 @@ void place(HWND control, const RECT& where) {
              FALSE);
 }
 
+namespace {
+
+// KivvetLE.dll beside the program, as pictures only. A path too long to
+// hold the name gives no library.
+HMODULE loadTitleLibrary() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return NULL;
+  char* name = strrchr(path, '\\');
+  const char LIBRARY[] = "KivvetLE.dll";
+  if (name == NULL || (size_t)(name + 1 - path) + sizeof LIBRARY > MAX_PATH) return NULL;
+  memcpy(name + 1, LIBRARY, sizeof LIBRARY);
+  return LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+}
+
+}  // namespace
+
 void paintSplash(HWND splash) {
-  HMODULE library = LoadLibraryA("KivvetLE.dll");
+  HMODULE library = loadTitleLibrary();
   if (library == NULL) {
     EndDialog(splash, 0);
     return;

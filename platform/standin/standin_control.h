@@ -193,6 +193,9 @@ struct TlsServer {
   bool asksForCertificate = false;  // a client certificate request in its hello
   bool sendsTicket = false;         // a handshake message right after its finish
   size_t pieceSize = 0;             // handshake records in pieces, 1 ms apart
+  bool revoked = false;             // its certificate is on its issuer's list
+  bool revocationOffline = false;   // nobody can tell whether it is
+  ULONG withheld = 0;               // ISC_RET_* flags the handshake does not grant
 };
 // From now on the server's end of the socket speaks TLS: it answers the
 // handshake by itself, decrypts what the program sends (lines still reach
@@ -209,6 +212,10 @@ void failNextCredentials();
 // The flags of the last credentials asked for, and the SSPI handles,
 // buffers, certificates and chains the program holds now.
 DWORD lastCredentialFlags();
+DWORD lastCredentialProtocols();
+// The flags and URL retrieval time-out of the last chain built.
+DWORD lastChainFlags();
+DWORD lastChainTimeout();
 int liveTlsObjects();
 // The socket takes only so many more bytes (then WSAEWOULDBLOCK) until
 // makeWritable posts FD_WRITE; -1: no limit.
@@ -226,6 +233,13 @@ size_t lookupRequestCount();
 void setOnline(bool online);
 void setWininet(bool libraryPresent, bool exportPresent);
 int loadedLibraryCount();
+// What SetDefaultDllDirectories was given (0: not called).
+DWORD defaultDllDirectories();
+
+// ---- Windows' data protection ----
+// The Windows account the program runs as: data protected for one account
+// is refused to another.
+void setWindowsAccount(const std::string& account);
 
 // ---- sound ----
 struct Sound {
@@ -328,6 +342,10 @@ void setString(UINT id, const std::string& text);
 const std::vector<std::string>& dialogsRun();
 // The resource library of the title picture.
 void setTitleLibrary(bool present, bool hasPicture);
+// Where the library lies ("": the program's own folder), and how often a
+// load ran code of it.
+void setTitleLibraryFolder(const std::string& folder);
+int titleLibraryCodeRuns();
 struct BlitRecord {
   int x, y, width, height, sourceX, sourceY;
   DWORD operation;

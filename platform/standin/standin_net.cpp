@@ -193,6 +193,7 @@ void resetNet() {
   lookups.clear();
   online = wininetPresent = wininetExportPresent = true;
   librariesLoaded = 0;
+  resetLibraries();
 }
 
 void failNextSocket() { socketFails = true; }
@@ -336,7 +337,10 @@ void serverReadsTls(SOCKET s, FakeSocket* socket) {
     } else if (socket->tls == FakeSocket::AwaitClientKey && type == 0x16 && body == "client-key") {
       std::string finish = "server-finished name=" + script.certificateName +
                            " trusted=" + (script.trusted ? "1" : "0") +
-                           " expired=" + (script.expired ? "1" : "0");
+                           " expired=" + (script.expired ? "1" : "0") +
+                           " revoked=" + (script.revoked ? "1" : "0") +
+                           " offline=" + (script.revocationOffline ? "1" : "0") +
+                           " withheld=" + std::to_string(script.withheld);
       std::string records = tlsRecord(0x16, finish);
       if (script.sendsTicket) records += tlsRecord(0x16, "ticket");
       socket->tls = FakeSocket::TlsOpen;
@@ -529,21 +533,97 @@ int WSACancelAsyncRequest(HANDLE task) {
   return 0;
 }
 
-HMODULE LoadLibraryA(LPCSTR name) {
-  record("LoadLibraryA(" + standin::quoted(name) + ")");
-  if (lstrcmpiA(name, "WININET.DLL") == 0 && standin::wininetPresent) {
-    standin::librariesLoaded++;
-    return &standin::wininetModule;
-  }
-  if (lstrcmpiA(name, "KivvetLE.dll") == 0) {
-    HMODULE title = standin::loadTitleLibrary();
-    if (title) return title;
+namespace standin {
+namespace {
+
+const char SYSTEM_FOLDER[] = "C:\\Windows\\system32";
+HINSTANCE__ kernelModule{"KERNEL32.DLL"};
+DWORD defaultLibraryDirectories = 0;
+int titleCodeRuns = 0;
+std::string titleFolder;  // empty: the program's own
+
+BOOL WINAPI setDefaultDllDirectories(DWORD flags) {
+  record("SetDefaultDllDirectories(" + std::to_string(flags) + ")");
+  defaultLibraryDirectories = flags;
+  return TRUE;
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string withoutSlash(std::string folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return lower(folder);
+}
+
+// Where Windows looks for a bare name, in its order.
+std::vector<std::string> searchedFolders(DWORD flags) {
+  char program[MAX_PATH];
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  if ((flags | defaultLibraryDirectories) & LOAD_LIBRARY_SEARCH_SYSTEM32) return {SYSTEM_FOLDER};
+  return {folderOf(program), SYSTEM_FOLDER, currentDirectory()};
+}
+
+}  // namespace
+
+void setTitleLibraryFolder(const std::string& folder) { titleFolder = folder; }
+int titleLibraryCodeRuns() { return titleCodeRuns; }
+DWORD defaultDllDirectories() { return defaultLibraryDirectories; }
+void resetLibraries() {
+  defaultLibraryDirectories = 0;
+  titleCodeRuns = 0;
+  titleFolder.clear();
+}
+
+}  // namespace standin
+
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
+  record("LoadLibraryExA(" + standin::quoted(name) + ", " + std::to_string(flags) + ")");
+  std::string path = name;
+  std::vector<std::string> folders{standin::folderOf(path)};
+  if (path.find('\\') == std::string::npos) folders = standin::searchedFolders(flags);
+  std::string file = standin::lower(path.substr(path.find_last_of('\\') + 1));
+  char program[MAX_PATH];
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string titleAt = standin::withoutSlash(
+      standin::titleFolder.empty() ? standin::folderOf(program) : standin::titleFolder);
+  for (const std::string& folder : folders) {
+    std::string at = standin::withoutSlash(folder);
+    if (file == "wininet.dll" && at == standin::lower(standin::SYSTEM_FOLDER) &&
+        standin::wininetPresent) {
+      standin::librariesLoaded++;
+      return &standin::wininetModule;
+    }
+    if (file == "kivvetle.dll" && at == titleAt) {
+      HMODULE title = standin::loadTitleLibrary();
+      if (!title) break;
+      if ((flags & (LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE)) !=
+          (LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE))
+        standin::titleCodeRuns++;
+      return title;
+    }
   }
   SetLastError(126);
   return nullptr;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+  if (name && lstrcmpiA(name, "KERNEL32.DLL") == 0) return &standin::kernelModule;
+  return nullptr;
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  UINT length = (UINT)strlen(standin::SYSTEM_FOLDER);
+  if (size <= length) return length + 1;
+  memcpy(buffer, standin::SYSTEM_FOLDER, length + 1);
+  return length;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  if (module == &standin::kernelModule && strcmp(name, "SetDefaultDllDirectories") == 0)
+    return (FARPROC)(void*)standin::setDefaultDllDirectories;
   if (module == &standin::wininetModule && standin::wininetExportPresent &&
       strcmp(name, "InternetGetConnectedState") == 0)
     return (FARPROC)(void*)standin::internetGetConnectedState;

@@ -21,6 +21,10 @@ struct Certificate {
   std::string name;
   bool trusted;
   bool expired;
+  bool revoked = false;
+  bool revocationOffline = false;
+  ULONG withheld = 0;
+  std::string encoded;  // what the server sent: equal text, equal certificate
 };
 
 // A chain carries its certificate's facts behind the public head.
@@ -44,6 +48,14 @@ ULONG_PTR nextHandle = 0x7000;
 std::set<const void*> tokens, certificates, chains;
 bool credentialsFail = false;
 DWORD credentialFlags = 0;
+DWORD credentialProtocols = 0;
+DWORD chainFlags = 0;
+DWORD chainTimeout = 0;
+std::string windowsAccount = "cat";
+
+// What SChannel grants of what was asked, as Windows reports it.
+const ULONG GRANTABLE = ISC_RET_REPLAY_DETECT | ISC_RET_SEQUENCE_DETECT | ISC_RET_CONFIDENTIALITY |
+                        ISC_RET_ALLOCATED_MEMORY | ISC_RET_STREAM;
 
 Context* contextOf(PCtxtHandle handle) {
   if (!handle) return nullptr;
@@ -71,9 +83,11 @@ void setExtra(PSecBufferDesc input, size_t left) {
   input->pBuffers[1].cbBuffer = (ULONG)left;
 }
 
-// "server-finished name=<name> trusted=<0|1> expired=<0|1>"
+// "server-finished name=<name> trusted=<0|1> expired=<0|1>" and, when
+// given, " revoked=<0|1> offline=<0|1> withheld=<flags>"
 Certificate certificateIn(const std::string& finish) {
-  Certificate certificate{"", false, false};
+  Certificate certificate;
+  certificate.trusted = certificate.expired = false;
   size_t name = finish.find("name="), trusted = finish.find(" trusted="),
          expired = finish.find(" expired=");
   if (name == std::string::npos || trusted == std::string::npos || expired == std::string::npos)
@@ -81,6 +95,13 @@ Certificate certificateIn(const std::string& finish) {
   certificate.name = finish.substr(name + 5, trusted - name - 5);
   certificate.trusted = finish.compare(trusted + 9, 1, "1") == 0;
   certificate.expired = finish.compare(expired + 9, 1, "1") == 0;
+  certificate.revoked = finish.find(" revoked=1") != std::string::npos;
+  certificate.revocationOffline = finish.find(" offline=1") != std::string::npos;
+  size_t withheld = finish.find(" withheld=");
+  if (withheld != std::string::npos)
+    certificate.withheld = (ULONG)std::stoul(finish.substr(withheld + 10));
+  certificate.encoded =
+      finish.substr(name, withheld == std::string::npos ? std::string::npos : withheld - name);
   return certificate;
 }
 
@@ -124,6 +145,10 @@ bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_
 
 void failNextCredentials() { credentialsFail = true; }
 DWORD lastCredentialFlags() { return credentialFlags; }
+DWORD lastCredentialProtocols() { return credentialProtocols; }
+DWORD lastChainFlags() { return chainFlags; }
+DWORD lastChainTimeout() { return chainTimeout; }
+void setWindowsAccount(const std::string& account) { windowsAccount = account; }
 int liveTlsObjects() {
   return (int)(contexts.size() + credentials.size() + tokens.size() + certificates.size() +
                chains.size());
@@ -142,7 +167,8 @@ void resetTls() {
   certificates.clear();
   chains.clear();
   credentialsFail = false;
-  credentialFlags = 0;
+  credentialFlags = credentialProtocols = chainFlags = chainTimeout = 0;
+  windowsAccount = "cat";
 }
 
 }  // namespace standin
@@ -160,6 +186,7 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG us
     return SEC_E_NO_CREDENTIALS;
   }
   standin::credentialFlags = request->dwFlags;
+  standin::credentialProtocols = request->grbitEnabledProtocols;
   credential->dwLower = standin::nextHandle++;
   credential->dwUpper = 0;
   standin::credentials.insert(credential->dwLower);
@@ -173,11 +200,11 @@ SECURITY_STATUS FreeCredentialsHandle(PCredHandle credential) {
 }
 
 SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle context,
-                                           SEC_CHAR* target, ULONG, ULONG, ULONG,
+                                           SEC_CHAR* target, ULONG request, ULONG, ULONG,
                                            PSecBufferDesc input, ULONG, PCtxtHandle newContext,
                                            PSecBufferDesc output, ULONG* granted, PTimeStamp) {
   if (!credential || !standin::credentials.count(credential->dwLower)) return SEC_E_INVALID_HANDLE;
-  if (granted) *granted = 0;
+  if (granted) *granted = request & standin::GRANTABLE;
   if (!context) {
     record("InitializeSecurityContextA(hello)");
     newContext->dwLower = standin::nextHandle++;
@@ -210,9 +237,13 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
     standin::setToken(output, standin::tlsRecord(0x16, "client-key"));
     return SEC_I_CONTINUE_NEEDED;
   }
-  if (state->state == standin::AwaitFinish && body.compare(0, 15, "server-finished") == 0) {
+  // A finish inside an open channel is a renegotiation: the server may
+  // show another certificate.
+  if ((state->state == standin::AwaitFinish || state->state == standin::Open) &&
+      body.compare(0, 15, "server-finished") == 0) {
     state->state = standin::Open;
     state->certificate = standin::certificateIn(body);
+    if (granted) *granted &= ~state->certificate.withheld;
     standin::setExtra(input, bytes.size() - length);
     return SEC_E_OK;
   }
@@ -248,7 +279,10 @@ SECURITY_STATUS QueryContextAttributesA(PCtxtHandle context, ULONG attribute, vo
   }
   if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT) {
     CERT_CONTEXT* certificate = new CERT_CONTEXT();
-    certificate->pCertInfo = new standin::Certificate(state->certificate);
+    standin::Certificate* facts = new standin::Certificate(state->certificate);
+    certificate->pCertInfo = facts;
+    certificate->pbCertEncoded = (BYTE*)facts->encoded.data();
+    certificate->cbCertEncoded = (DWORD)facts->encoded.size();
     standin::certificates.insert(certificate);
     *(PCCERT_CONTEXT*)buffer = certificate;
     return SEC_E_OK;
@@ -310,12 +344,21 @@ SECURITY_STATUS DecryptMessage(PCtxtHandle context, PSecBufferDesc message, ULON
 }
 
 BOOL CertGetCertificateChain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, LPFILETIME, HCERTSTORE,
-                             CERT_CHAIN_PARA* request, DWORD, void*, PCCERT_CHAIN_CONTEXT* chain) {
+                             CERT_CHAIN_PARA* request, DWORD flags, void*,
+                             PCCERT_CHAIN_CONTEXT* chain) {
   if (!certificate || !standin::certificates.count(certificate) || !request ||
       request->cbSize != sizeof(CERT_CHAIN_PARA))
     return FALSE;
-  standin::Chain* made = new standin::Chain{{sizeof(CERT_CHAIN_CONTEXT)},
-                                            *(standin::Certificate*)certificate->pCertInfo};
+  standin::chainFlags = flags;
+  standin::chainTimeout = request->dwUrlRetrievalTimeout;
+  const standin::Certificate& facts = *(standin::Certificate*)certificate->pCertInfo;
+  // Revocation is known only when it was asked for.
+  DWORD status = 0;
+  if (flags & CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT) {
+    if (facts.revoked) status = CERT_TRUST_IS_REVOKED;
+    if (facts.revocationOffline) status = CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+  }
+  standin::Chain* made = new standin::Chain{{sizeof(CERT_CHAIN_CONTEXT), {status, 0}}, facts};
   standin::chains.insert(made);
   *chain = &made->head;
   return TRUE;
@@ -334,6 +377,21 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
   }
   if (facts.expired) {
     status->dwError = (DWORD)CERT_E_EXPIRED;
+    return TRUE;
+  }
+  DWORD trust = chain->TrustStatus.dwErrorStatus;
+  if (trust & CERT_TRUST_IS_REVOKED) {
+    status->dwError = (DWORD)CRYPT_E_REVOKED;
+    return TRUE;
+  }
+  // An unknown answer hides everything after it unless revocation is
+  // ignored outright: the policy's "unknown" flags are not looked at, as
+  // under Wine.
+  const SSL_EXTRA_CERT_CHAIN_POLICY_PARA* extra =
+      request ? (const SSL_EXTRA_CERT_CHAIN_POLICY_PARA*)request->pvExtraPolicyPara : nullptr;
+  if ((trust & CERT_TRUST_REVOCATION_STATUS_UNKNOWN) &&
+      !(extra && (extra->fdwChecks & SECURITY_FLAG_IGNORE_REVOCATION))) {
+    status->dwError = (DWORD)CERT_E_REVOCATION_FAILURE;
     return TRUE;
   }
   // As Windows: the name is checked only when the caller gives one.
@@ -361,9 +419,48 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
   return TRUE;
 }
 
-int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int length, LPWSTR wide, int wideLength) {
+// Plain ASCII converts; with MB_ERR_INVALID_CHARS, a byte above 0x7F that
+// no code page character begins (0x80, 0xA0, 0xFD to 0xFF in Shift-JIS)
+// fails, as Windows fails it.
+int MultiByteToWideChar(UINT, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideLength) {
   size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
   if ((int)count > wideLength) return 0;
-  for (size_t i = 0; i < count; i++) wide[i] = (WCHAR)(unsigned char)text[i];
+  for (size_t i = 0; i < count; i++) {
+    unsigned char c = (unsigned char)text[i];
+    if ((flags & MB_ERR_INVALID_CHARS) && (c == 0x80 || c == 0xA0 || c >= 0xFD)) {
+      SetLastError(1113);  // ERROR_NO_UNICODE_TRANSLATION
+      return 0;
+    }
+    wide[i] = (WCHAR)c;
+  }
   return (int)count;
+}
+
+// The account's name travels in front of the bytes, which are turned so
+// that no text of them shows as it was given.
+BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags,
+                      DATA_BLOB* out) {
+  record("CryptProtectData");
+  if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN)) return FALSE;
+  std::string blob = "DPAPI:" + standin::windowsAccount + ":" +
+                     standin::maskTlsText(std::string((const char*)in->pbData, in->cbData));
+  out->pbData = (BYTE*)LocalAlloc(0, blob.size());
+  memcpy(out->pbData, blob.data(), blob.size());
+  out->cbData = (DWORD)blob.size();
+  return TRUE;
+}
+
+BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR*, DATA_BLOB* entropy, void*, void*, DWORD flags,
+                        DATA_BLOB* out) {
+  record("CryptUnprotectData");
+  std::string head = "DPAPI:" + standin::windowsAccount + ":";
+  if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN) || in->cbData < head.size() ||
+      memcmp(in->pbData, head.data(), head.size()) != 0)
+    return FALSE;
+  std::string text = standin::maskTlsText(
+      std::string((const char*)in->pbData + head.size(), in->cbData - head.size()));
+  out->pbData = (BYTE*)LocalAlloc(0, text.size() ? text.size() : 1);
+  memcpy(out->pbData, text.data(), text.size());
+  out->cbData = (DWORD)text.size();
+  return TRUE;
 }

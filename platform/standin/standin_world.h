@@ -119,6 +119,7 @@ void resetNet();
 void resetShell();
 void resetDialogs();
 void resetTls();
+void resetLibraries();
 // ASCII letters in lower case: names Windows compares without case.
 std::string lower(std::string text);
 // The toy TLS records (standin_tls.cpp): parse one from the front of the

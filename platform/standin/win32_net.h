@@ -75,7 +75,16 @@ int WSACancelAsyncRequest(HANDLE task);
 
 typedef LONG_PTR(WINAPI* FARPROC)(void);
 
-HMODULE LoadLibraryA(LPCSTR name);
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_LIBRARY_AS_IMAGE_RESOURCE 0x00000020
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#define ERROR_INVALID_PARAMETER 87
+// A bare name is searched for as Windows does: the program's folder, the
+// system's, the current directory; a full path is taken as it stands.
+// Without LOAD_LIBRARY_AS_IMAGE_RESOURCE the library's code runs.
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+HMODULE GetModuleHandleA(LPCSTR name);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 

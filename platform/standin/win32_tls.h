@@ -17,6 +17,7 @@ typedef LONG SECURITY_STATUS;
 typedef char SEC_CHAR;
 typedef char16_t WCHAR;
 typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 #define FAILED(status) ((HRESULT)(status) < 0)
 
 typedef struct _SecHandle {
@@ -74,11 +75,18 @@ typedef struct _SecPkgContext_StreamSizes {
 #define ISC_REQ_CONFIDENTIALITY 0x00000010
 #define ISC_REQ_ALLOCATE_MEMORY 0x00000100
 #define ISC_REQ_STREAM 0x00008000
+#define ISC_RET_REPLAY_DETECT 0x00000004
+#define ISC_RET_SEQUENCE_DETECT 0x00000008
+#define ISC_RET_CONFIDENTIALITY 0x00000010
+#define ISC_RET_ALLOCATED_MEMORY 0x00000100
+#define ISC_RET_STREAM 0x00008000
 
 #define UNISP_NAME_A "Microsoft Unified Security Protocol Provider"
 #define SCHANNEL_CRED_VERSION 0x00000004
 #define SCH_CRED_MANUAL_CRED_VALIDATION 0x00000008
 #define SCH_CRED_NO_DEFAULT_CREDS 0x00000010
+#define SCH_USE_STRONG_CRYPTO 0x00400000
+#define SP_PROT_TLS1_2_CLIENT 0x00000800
 typedef void* HCERTSTORE;
 typedef struct _SCHANNEL_CRED {
   DWORD dwVersion;
@@ -124,8 +132,15 @@ typedef struct _CERT_CONTEXT {
   HCERTSTORE hCertStore;
 } CERT_CONTEXT;
 typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+typedef struct _CERT_TRUST_STATUS {
+  DWORD dwErrorStatus;
+  DWORD dwInfoStatus;
+} CERT_TRUST_STATUS;
+#define CERT_TRUST_IS_REVOKED 0x00000004
+#define CERT_TRUST_REVOCATION_STATUS_UNKNOWN 0x00000040
 typedef struct _CERT_CHAIN_CONTEXT {
   DWORD cbSize;
+  CERT_TRUST_STATUS TrustStatus;
 } CERT_CHAIN_CONTEXT;
 typedef const CERT_CHAIN_CONTEXT* PCCERT_CHAIN_CONTEXT;
 typedef void* HCERTCHAINENGINE;
@@ -144,7 +159,18 @@ typedef struct _CERT_USAGE_MATCH {
 typedef struct _CERT_CHAIN_PARA {
   DWORD cbSize;
   CERT_USAGE_MATCH RequestedUsage;
+  CERT_USAGE_MATCH RequestedIssuancePolicy;
+  DWORD dwUrlRetrievalTimeout;
+  BOOL fCheckRevocationFreshnessTime;
+  DWORD dwRevocationFreshnessTime;
+  LPFILETIME pftCacheResync;
+  const void* pStrongSignPara;
+  DWORD dwStrongSignFlags;
 } CERT_CHAIN_PARA;
+#define CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT 0x40000000
+#define CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT 0x08000000
+#define CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS 0x00000F00
+#define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #define USAGE_MATCH_TYPE_OR 1
 #define szOID_PKIX_KP_SERVER_AUTH "1.3.6.1.5.5.7.3.1"
 typedef struct _CERT_CHAIN_POLICY_PARA {
@@ -175,6 +201,21 @@ typedef struct _HTTPSPolicyCallbackData {
 #define CERT_E_CHAINING ((HRESULT)0x800B010A)
 #define CERT_E_CN_NO_MATCH ((HRESULT)0x800B010F)
 #define TRUST_E_CERT_SIGNATURE ((HRESULT)0x80096004)
+#define CRYPT_E_REVOKED ((HRESULT)0x80092010)
+#define CERT_E_REVOCATION_FAILURE ((HRESULT)0x800B010E)
+#define CRYPT_E_NO_REVOCATION_CHECK ((HRESULT)0x80092012)
+#define CRYPT_E_REVOCATION_OFFLINE ((HRESULT)0x80092013)
+
+// Windows' data protection, bound to the user's account.
+typedef struct _CRYPTOAPI_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+} DATA_BLOB;
+#define CRYPTPROTECT_UI_FORBIDDEN 0x1
+BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR description, DATA_BLOB* entropy, void* reserved,
+                      void* prompt, DWORD flags, DATA_BLOB* out);
+BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR* description, DATA_BLOB* entropy, void* reserved,
+                        void* prompt, DWORD flags, DATA_BLOB* out);
 
 BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, LPFILETIME time,
                              HCERTSTORE additional, CERT_CHAIN_PARA* request, DWORD flags,
@@ -186,6 +227,7 @@ void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate);
 
 #define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                         int wideLength);
 

@@ -17,6 +17,8 @@
 #include <stdlib.h>
 // TLS: SChannel through SSPI, and the certificate chain checks.
 #define SECURITY_WIN32
+// The chain request's URL retrieval time-out lies among these fields.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <wincrypt.h>
 #include <security.h>
 #include <schannel.h>
@@ -28,6 +30,12 @@
 #define SD_RECEIVE 0
 #define SD_SEND 1
 #define SD_BOTH 2
+#endif
+
+// The SSL policy's flag for "revocation not checked" lives in wininet.h,
+// which the program does not otherwise need.
+#ifndef SECURITY_FLAG_IGNORE_REVOCATION
+#define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #endif
 
 // MinGW-w64 spells this size through a union-member macro that its own

@@ -3,7 +3,9 @@
 # sheet (its four pages photographed), F1 on a box shows its topic, page 1
 # filled in with the keyboard and OK writes a settings file that loads
 # back to what was typed; the tray icon appears only after the sheet has
-# closed. With -TOFF there is no title window.
+# closed. The password is kept by Windows' data protection (the box beside
+# it): it is nowhere in the file, and after a restart (with -TOFF: no
+# title window) the program reads it back and logs in with it.
 source "$(dirname "$0")/lib.sh"
 e2e_setup firststart
 
@@ -71,6 +73,8 @@ xdotool key Tab
 xdotool type --delay 30 "cat"
 xdotool key Tab
 xdotool type --delay 30 "nyan"
+# The box beside the password: kept by Windows' data protection.
+xdotool key Tab space
 xdotool key Tab ctrl+a
 xdotool type --delay 30 "110"
 # The connection security list: two steps down is TLS from the first
@@ -84,24 +88,46 @@ xdotool key Tab space
 xdotool key Return
 if wait_for 60 test -s "$E2E_DIR/KivvetLE.cfg"; then
   values=$(python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
-  for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password=nyan port=995 \
-                  connectionSecurity=2 intervalMinutes=1 checkAtStartup=0; do
+  for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password= port=995 \
+                  connectionSecurity=2 intervalMinutes=1 checkAtStartup=0 passwordProtected=1; do
     case " $values" in
       *" $expected "*) pass "stored $expected" ;;
       *) fail "not stored: $expected (file: $values)" ;;
     esac
   done
+  # Neither as typed nor complemented like the other fields.
+  if python3 - "$E2E_DIR/KivvetLE.cfg" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+flipped = bytes(b ^ 0xFF for b in data)
+sys.exit(1 if b"nyan" in data or b"nyan" in flipped or b"n\0y\0a\0n" in data else 0)
+PY
+  then pass "the password is nowhere in the settings file"; else fail "the password is in the settings file"; fi
 else
   fail "no settings file after OK"
 fi
 if wait_for 60 tray_shows 1; then pass "the tray icon appears after the sheet"; else fail "no tray icon after the sheet"; fi
 close_program first || fail "did not end"
 
+# The restart reads the protected password back and logs in with it: the
+# same file, pointed at a plain POP3 server of our own.
+python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode normal --port-file "$E2E_DIR/pop.port" \
+  --log "$E2E_DIR/pop.log" >/dev/null 2>&1 &
+E2E_PIDS+=($!)
+wait_for 20 test -s "$E2E_DIR/pop.port" || fail "no POP3 server"
+python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" set "$E2E_DIR/KivvetLE.cfg" \
+  "port=$(cat "$E2E_DIR/pop.port")" connectionSecurity=0 checkAtStartup=1
 start_program quiet -TOFF "-W$(winpath "$E2E_DIR")"
 if wait_for 60 tray_shows 1; then
   title_shown && fail "a title window despite -TOFF" || pass "-TOFF: no title window"
 else
   fail "no tray icon with -TOFF"
+fi
+if wait_for 60 grep -q " STAT$" "$E2E_DIR/pop.log"; then
+  grep -q " PASS nyan$" "$E2E_DIR/pop.log" && pass "after a restart the protected password logs in" ||
+    fail "logged in without the password: $(grep ' PASS' "$E2E_DIR/pop.log")"
+else
+  fail "no login after the restart: $(tr '\n' '|' <"$E2E_DIR/pop.log")"
 fi
 close_program quiet || fail "did not end"
 e2e_finish

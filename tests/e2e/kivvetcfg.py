@@ -2,6 +2,9 @@
 """Writes or reads KivvetLE.cfg for the end-to-end tests.
 
   kivvetcfg.py write FILE key=value ...   (unnamed fields keep their defaults)
+  kivvetcfg.py set FILE key=value ...     (changes the named fields of a file
+                                           the program wrote; every other byte
+                                           stays, the protected password too)
   kivvetcfg.py read FILE                  (prints key=value lines)
 
 Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
@@ -12,6 +15,8 @@ ends after the last of them that is given (so the 1291 bytes of older
 files when neither is); `read` prints each only when the file holds it.
 notifyBalloon (0 off, 1 on) lies at 1293, complemented the same way: given,
 the file is 1294 bytes long.
+passwordProtected (byte 1294) and protectedLength (1295-1296,
+little-endian) are printed likewise.
 """
 import sys
 
@@ -23,6 +28,7 @@ BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388)
 SECURITY_OFFSET = 1291
 FAST_SCAN_OFFSET = 1292
 BALLOON_OFFSET = 1293
+PROTECTED_OFFSET = 1294
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -62,6 +68,29 @@ def write(path, pairs):
         out.write(image)
 
 
+def set_fields(path, pairs):
+    data = bytearray(open(path, "rb").read())
+    for pair in pairs:
+        key, _, value = pair.partition("=")
+        texts = {name: (offset, size) for name, offset, size in TEXTS}
+        singles = dict(BYTES)
+        if key in texts:
+            offset, size = texts[key]
+            raw = value.encode("cp932")[: size - 1]
+            data[offset:offset + size] = bytes(~b & 0xFF for b in raw.ljust(size, b"\0"))
+        elif key == "port":
+            data[384] = ~(int(value) >> 8) & 0xFF
+            data[385] = ~int(value) & 0xFF
+        elif key in singles:
+            data[singles[key]] = ~int(value) & 0xFF
+        elif key == "connectionSecurity":
+            data[SECURITY_OFFSET] = ~int(value) & 0xFF
+        else:
+            sys.exit("unknown field: " + key)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
 def signed(byte):
     return byte - 256 if byte >= 128 else byte
 
@@ -88,11 +117,17 @@ def read(path):
         print(f"fastScan={signed(data[FAST_SCAN_OFFSET] ^ 0xFF)}")
     if len(data) > BALLOON_OFFSET:
         print(f"notifyBalloon={signed(data[BALLOON_OFFSET] ^ 0xFF)}")
+    if len(data) > PROTECTED_OFFSET + 2:
+        print(f"passwordProtected={data[PROTECTED_OFFSET] ^ 0xFF}")
+        length = (data[PROTECTED_OFFSET + 1] ^ 0xFF) | (data[PROTECTED_OFFSET + 2] ^ 0xFF) << 8
+        print(f"protectedLength={length}")
 
 
 if __name__ == "__main__":
     if len(sys.argv) >= 3 and sys.argv[1] == "write":
         write(sys.argv[2], sys.argv[3:])
+    elif len(sys.argv) >= 3 and sys.argv[1] == "set":
+        set_fields(sys.argv[2], sys.argv[3:])
     elif len(sys.argv) == 3 and sys.argv[1] == "read":
         read(sys.argv[2])
     else:

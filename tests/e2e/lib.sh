@@ -27,7 +27,7 @@ e2e_teardown() {
   for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wine_shutdown
   wine_stop_display
-  if [ "$E2E_FAILURES" -eq 0 ]; then rm -rf "$E2E_DIR"; fi
+  if [ "$E2E_FAILURES" -eq 0 ] && [ "${KIVVET_E2E_KEEP:-0}" != 1 ]; then rm -rf "$E2E_DIR"; fi
 }
 
 pass() { echo "  ok: $*"; }
