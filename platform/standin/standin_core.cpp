@@ -108,6 +108,27 @@ void reset() {
   setArguments({"KivvetLE.exe"});
 }
 
+void resetKeepingWindows() {
+  World& w = world();
+  w.queue.clear();
+  w.quitPosted = false;
+  w.stalled = false;
+  w.trace.clear();
+  w.timers.clear();
+  w.scheduled.clear();
+  w.messageBoxes.clear();
+  w.messageBoxActions.clear();
+  w.trayRequests.clear();
+  w.trayRefusals = 0;
+  w.allocCountdown = 0;
+  w.lastError = 0;
+  resetFiles();
+  resetNet();
+  resetShell();
+  resetDialogs();
+  resetTls();
+}
+
 HINSTANCE programInstance() { return &programModule; }
 
 void setArguments(const std::vector<std::string>& words) {
