@@ -13,6 +13,9 @@
 
 namespace {
 
+const DWORD HELD_FILE_PATIENCE_MS = 15000;
+const DWORD HELD_FILE_PAUSE_MS = 500;
+
 struct MenuEntry {
   UINT id;
   const char* label;
@@ -71,14 +74,28 @@ int createBuffers() {
   return complete;
 }
 
+// Tries a load for some seconds while another program holds the file.
+// Returns what the last try returned; -1 when the file stayed held.
+int loadPatiently(int (*load)()) {
+  for (DWORD waited = 0;; waited += HELD_FILE_PAUSE_MS) {
+    SetLastError(0);
+    int result = load();
+    if (result > 0) return result;
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return result;
+    if (waited >= HELD_FILE_PATIENCE_MS) return -1;
+    Sleep(HELD_FILE_PAUSE_MS);
+  }
+}
+
 }  // namespace
 
-// A damaged or short settings file can hold an interval below one minute
-// (a missing byte reads as -1): the program then checks every minute
-// rather than never.
+// The sheet and the file keep the interval within 1..255 minutes; any
+// other value still gives a timer that neither races nor overflows.
 void startIntervalTimer(HWND window) {
-  UINT minutes = settings.intervalMinutes < 1 ? 1u : (UINT)settings.intervalMinutes;
-  SetTimer(window, TIMER_INTERVAL, minutes * 60000u, intervalTimerProc);
+  int minutes = settings.intervalMinutes;
+  if (minutes < 1) minutes = 1;
+  if (minutes > MAX_INTERVAL_MINUTES) minutes = MAX_INTERVAL_MINUTES;
+  SetTimer(window, TIMER_INTERVAL, (UINT)minutes * 60000u, intervalTimerProc);
 }
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.
@@ -102,6 +119,8 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
   if (settings.showSplash == 1) runSplash(window);
+  // A WM_CLOSE from outside can reach the window inside any modal loop.
+  if (app.windowGone) return 0;
   InitCommonControls();
 
   // The hidden window owns the settings sheet and the message boxes of a
@@ -122,15 +141,20 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   }
 
   // A settings file that is there but cannot be read is not a first
-  // start: asking for everything anew would soon overwrite it.
-  int loaded = loadSettings();
-  if (loaded < 0) {
-    MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
-                APP_TITLE, MB_ICONERROR);
-    return 0;
+  // start: asking for everything anew would soon overwrite it. At log-on
+  // a scanner or a sync tool may hold it for some seconds.
+  int loaded = loadPatiently(loadSettings);
+  while (loaded < 0) {
+    if (MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
+                    APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+      return 0;
+    loaded = loadPatiently(loadSettings);
   }
   if (loaded == 0) openSettingsSheet(window);
-  loadKnownUids();
+  if (app.windowGone) return 0;
+  // The known UIDs likewise: read too early, every message would count as
+  // new and the list be written over.
+  loadPatiently(loadKnownUids);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
 
   if (settings.checkAtStartup == 1)
@@ -141,6 +165,9 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 }
 
 void onDestroy(HWND window, WPARAM, LPARAM) {
+  // Whoever waits in a modal loop (the sheet, a box) sees this when it
+  // returns, and touches nothing released here.
+  app.windowGone = 1;
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
   KillTimer(window, TIMER_INTERVAL);

@@ -44,8 +44,11 @@ void forgetLookup() {
   app.lookupHandle = NULL;
 }
 
-void closeSocket() {
+// Notifications stop before the socket closes: the next session's socket
+// may get the same handle value.
+void closeSocket(HWND window) {
   if (app.sessionSocket == INVALID_SOCKET) return;
+  WSAAsyncSelect(app.sessionSocket, window, 0, 0);
   char scratch[256];
   shutdown(app.sessionSocket, SD_SEND);
   for (int i = 0; i < DRAIN_READS; i++)
@@ -68,17 +71,20 @@ void startCheck(HWND window) {
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
   if (app.sessionSocket != INVALID_SOCKET) {
-    closeSocket();
+    closeSocket(window);
     KillTimer(window, TIMER_QUIT);
     setSessionState(Idle);
   }
 
+  // The menu is grayed while the box is up, as it is for the sheet.
   if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0') {
+    setBusy(0);
+    app.settingsOpen++;
     MessageBoxA(window, "必須設定項目に空欄があるにゃ.\n設定してにゃ.", APP_TITLE,
                 MB_OK | MB_ICONINFORMATION);
-    setBusy(0);
-    openSettingsSheet(window);
-    setBusy(1);
+    if (!app.windowGone) openSettingsSheet(window);
+    app.settingsOpen--;
+    if (!app.windowGone) setBusy(1);
     return;
   }
 
@@ -167,11 +173,13 @@ void connectServer(HWND window) {
   address.sin_addr.s_addr = (uint32_t)app.serverAddress;
   if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
+    WSAAsyncSelect(s, window, 0, 0);
     closesocket(s);
     failCheck(window, TEXT_CONNECT_FAILED);
     return;
   }
   app.sessionSocket = s;
+  app.socketConnected = 0;
   setSessionState(AwaitGreeting);
 }
 
@@ -180,6 +188,10 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   if (app.sessionSocket == INVALID_SOCKET || (SOCKET)wParam != app.sessionSocket) return;
   WORD event = WSAGETSELECTEVENT(lParam);
   WORD error = WSAGETSELECTERROR(lParam);
+  // A new socket reports its connection first: whatever comes before that
+  // under its handle value was queued for a closed one.
+  if (!app.socketConnected && event != FD_CONNECT) return;
+  if (event == FD_CONNECT) app.socketConnected = 1;
 
   // The check's result is out once QUIT is sent: a server that hangs up
   // instead of answering only ends the session.
@@ -206,8 +218,9 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
     if (WSAGetLastError() == WSAEWOULDBLOCK) return;
+    int quitSent = app.sessionState == AwaitQuitReply;
     closeSession(window);
-    failCheck(window, TEXT_RECEIVE_FAILED);
+    if (!quitSent) failCheck(window, TEXT_RECEIVE_FAILED);
     return;
   }
   if (received == 0) return onServerClosed(window);
@@ -220,9 +233,12 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   feedReceivedText(window, chunk, (DWORD)received);
 }
 
+// After QUIT the check's result is out, as with FD_CLOSE: only the
+// session ends.
 void onServerClosed(HWND window) {
+  int quitSent = app.sessionState == AwaitQuitReply;
   closeSession(window);
-  failCheck(window, TEXT_NOTHING_RECEIVED);
+  if (!quitSent) failCheck(window, TEXT_NOTHING_RECEIVED);
 }
 
 void sendToServer(const char* text, int length) {
@@ -232,22 +248,25 @@ void sendToServer(const char* text, int length) {
     ::send(app.sessionSocket, text, length, 0);
 }
 
+// While the settings are open (a session can still wait for the answer to
+// QUIT then) the sheet keeps the menu grayed and the interval timer
+// stopped; it enables and re-arms them when it closes.
 void closeSession(HWND window) {
   forgetLookup();
-  closeSocket();
+  closeSocket(window);
   setSessionState(Idle);
-  setBusy(1);
+  if (!app.settingsOpen) setBusy(1);
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_QUIT);
-  startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window);
 }
 
 void failCheck(HWND window, const char* text) {
   forgetLookup();
   KillTimer(window, TIMER_RESPONSE);
-  startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
-  setBusy(1);
+  if (!app.settingsOpen) setBusy(1);
 }
 
 void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
@@ -258,7 +277,7 @@ void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
 // No answer to QUIT: the result was shown already; only the session ends.
 void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) { closeSession(window); }
 
-void endCheckForShutdown(HWND) {
+void endCheckForShutdown(HWND window) {
   if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {
     int error = WSAGetLastError();
     // Finished or unknown: the platform writes no more. Otherwise it may
@@ -267,6 +286,7 @@ void endCheckForShutdown(HWND) {
   }
   app.lookupHandle = NULL;
   if (app.sessionSocket != INVALID_SOCKET) {
+    WSAAsyncSelect(app.sessionSocket, window, 0, 0);
     closesocket(app.sessionSocket);
     app.sessionSocket = INVALID_SOCKET;
   }

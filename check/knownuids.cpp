@@ -99,7 +99,8 @@ DWORD findBucket(const DWORD* buckets, const char* uid) {
 }  // namespace
 
 // Known UIDs still on the server stay, in their order, each once; UIDs not
-// known before are appended in message order and counted as new. Keeping
+// known before are appended in message order and counted as new, except
+// those before the first known one. Keeping
 // each known UID once bounds the list by the UIDs of this check, so it
 // fits its 1024 places whatever leftovers a restart loaded.
 //
@@ -138,12 +139,20 @@ DWORD mergeUidLists() {
     kept++;
   }
 
+  // New mail arrives at the end of the mailbox. An unknown UID in front
+  // of the first known one is an older message that a deletion moved into
+  // the walk (which covers only the newest 1024): it is remembered, not
+  // announced. With nothing known at all (a first check) every one is new.
+  DWORD firstKnown = 0;
+  while (firstKnown < current && !bucketKept[bucketOf[firstKnown]]) firstKnown++;
+  if (firstKnown == current) firstKnown = 0;
+
   DWORD fresh = 0;
   for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
     if (bucketKept[bucketOf[j]]) continue;
     strcpy(app.knownUids[kept], app.currentUids[j]);
     kept++;
-    fresh++;
+    if (j >= firstKnown) fresh++;
   }
   app.knownCount = kept;
   return fresh;

@@ -83,7 +83,7 @@ TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
   EXPECT_EQ(0u, standin::lookupRequestCount());
   EXPECT_EQ("192.168.0.1", standin::lastConnectAddress());
   EXPECT_EQ(1110, standin::lastConnectPort());
-  EXPECT_EQ(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, standin::selectedEvents(server.socket));
+  EXPECT_EQ(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, server.eventsAtConnect);
 }
 
 TEST_F(CheckCycle, ANameIsLookedUpFirst) {

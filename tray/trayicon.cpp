@@ -78,4 +78,31 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
   if (action == NIM_ADD) app.trayIconShown = accepted ? 1 : 0;
   if (action == NIM_DELETE) app.trayIconShown = 0;
+  // Early in a log-on the shell may refuse for longer than the pauses
+  // above, and "TaskbarCreated" may never come: keep trying now and then
+  // until the icon is there.
+  if (action == NIM_ADD && !accepted) {
+    SetTimer(window, TIMER_TRAY, TRAY_RETRY_MS, trayRetryTimerProc);
+    app.trayRetrying = 1;
+  } else if (app.trayRetrying && (action == NIM_ADD || action == NIM_DELETE)) {
+    KillTimer(window, TIMER_TRAY);
+    app.trayRetrying = 0;
+  }
+}
+
+void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  NOTIFYICONDATAA record;
+  memset(&record, 0, sizeof record);
+  record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record.hWnd = window;
+  record.uID = TRAY_ICON_ID;
+  record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  record.uCallbackMessage = MSG_TRAY_NOTIFY;
+  record.hIcon = LoadIconA(app.appInstance, "APPICON");
+  composeTooltip("", record.szTip);
+  // One attempt each time: the timer is the pause.
+  if (!Shell_NotifyIconA(NIM_ADD, &record)) return;
+  app.trayIconShown = 1;
+  KillTimer(window, TIMER_TRAY);
+  app.trayRetrying = 0;
 }

@@ -91,6 +91,9 @@ struct MessageBoxRecord {
 const std::vector<MessageBoxRecord>& messageBoxes();
 // Runs while the next message box is "open" (for nested-loop situations).
 void onNextMessageBox(std::function<void()> action);
+// The button the user presses in the next message box that offers it
+// (without one: OK, or Cancel where the box has no OK).
+void answerNextMessageBox(int button);
 
 // ---- the notification area ----
 struct TrayIcon {

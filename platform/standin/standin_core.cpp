@@ -118,6 +118,7 @@ void resetKeepingWindows() {
   w.scheduled.clear();
   w.messageBoxes.clear();
   w.messageBoxActions.clear();
+  w.messageBoxAnswers.clear();
   w.trayRequests.clear();
   w.trayRefusals = 0;
   w.allocCountdown = 0;
@@ -250,6 +251,7 @@ const std::vector<MessageBoxRecord>& messageBoxes() { return world().messageBoxe
 void onNextMessageBox(std::function<void()> action) {
   world().messageBoxActions.push_back(std::move(action));
 }
+void answerNextMessageBox(int button) { world().messageBoxAnswers.push_back(button); }
 
 const std::vector<TrayRequest>& trayRequests() { return world().trayRequests; }
 const TrayIcon* trayIcon(HWND window, UINT id) {
@@ -525,6 +527,12 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     std::function<void()> action = w.messageBoxActions.front();
     w.messageBoxActions.pop_front();
     action();
+  }
+  if ((type & 0xF) == MB_RETRYCANCEL) {
+    if (w.messageBoxAnswers.empty()) return IDCANCEL;
+    int button = w.messageBoxAnswers.front();
+    w.messageBoxAnswers.pop_front();
+    return button;
   }
   return IDOK;
 }
