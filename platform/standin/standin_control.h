@@ -16,8 +16,8 @@ namespace standin {
 // host) whose root is the current directory.
 void reset();
 // The same, but the windows, classes, menus, icons and tray icons that
-// exist stay as they are, with the clock: a fuzzer starts each input on
-// a main window it made once. Timers and queued messages are dropped.
+// exist stay as they are: a fuzzer starts each input on a main window it
+// made once. Timers and queued messages are dropped.
 void resetKeepingWindows();
 
 // The instance handle that the platform gives the program's own module.
