@@ -169,6 +169,10 @@ void connectionEstablished(SOCKET s, int error = 0);
 void serverSends(SOCKET s, const std::string& bytes);
 // The server closes (FD_CLOSE with the error; recv gives 0 afterwards).
 void serverCloses(SOCKET s, int error = 0);
+// The server sends the pattern over and over, without end; floodReads
+// counts the recv calls that took it.
+void serverFloods(SOCKET s, const std::string& pattern);
+int floodReads(SOCKET s);
 // Everything the program sent on the socket, and the shutdowns it made.
 std::string sentBy(SOCKET s);
 std::vector<int> shutdownsOf(SOCKET s);
