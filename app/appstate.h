@@ -1,5 +1,6 @@
-// The identifiers every part of the program shares, and the one record of
-// the running program's state.
+// The ground floor: the identifiers every part of the program shares, the
+// one record of the running program's state, and the operations on it
+// that every folder may call. Nothing here calls up into the folders.
 #ifndef KIVVET_APP_APPSTATE_H
 #define KIVVET_APP_APPSTATE_H
 
@@ -42,7 +43,7 @@ const UINT CMD_EXIT = 1024;
 
 const UINT TRAY_ICON_ID = 100;
 
-extern const char APP_TITLE[];      // "Kivvet LE": window title, message-box caption, tooltip prefix
+extern const char APP_TITLE[];  // "Kivvet LE": window title, message-box caption, tooltip prefix
 extern const char APP_CLASS_NAME[];
 
 enum SessionState {
@@ -88,7 +89,7 @@ struct AppState {
   int trayRetrying;  // TIMER_TRAY runs: the shell refused the icon so far
 
   SOCKET sessionSocket;  // INVALID_SOCKET outside a session
-  u_long serverAddress;   // network byte order
+  u_long serverAddress;  // network byte order
   HANDLE lookupHandle;
   char* hostEntryBuffer;
 
@@ -101,17 +102,9 @@ struct AppState {
   DWORD uidlIndex;
   DWORD messageCount;
 
-  TlsPhase tlsPhase;
-  int tlsRenegotiating;  // a handshake message inside an open channel
-  int tlsHaveCredentials;
-  int tlsHaveContext;
-  CredHandle tlsCredentials;
-  CtxtHandle tlsContext;
-  SecPkgContext_StreamSizes tlsSizes;
-  char* tlsInput;  // received, not yet decrypted
-  DWORD tlsInputLength;
-  char* tlsOutput;  // encrypted, not yet taken by the socket
-  DWORD tlsOutputLength;
+  TlsPhase tlsPhase;  // changed only by check/tls.cpp
+  char* tlsInput;     // received, not yet decrypted
+  char* tlsOutput;    // encrypted, not yet taken by the socket
 
   UidTable currentUids;
   UidTable knownUids;
@@ -134,5 +127,13 @@ struct AppState {
 };
 
 extern AppState app;
+
+// 1: idle, the guarded menu items (check, settings, exit) enabled and busy
+// clear; anything else: busy set, the items grayed.
+void setBusy(int menuEnabled);
+// (Re)starts TIMER_INTERVAL with a full period of intervalMinutes.
+void startIntervalTimer(HWND window);
+// TIMER_INTERVAL: posts CMD_CHECK to the window.
+void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

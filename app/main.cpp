@@ -1,6 +1,8 @@
 // Process entry: Windows Sockets, the window class, the hidden main window
 // and the message loop. Everything else happens inside the window's
 // handlers, on this one thread.
+#include "app/main.h"
+
 #include "app/appstate.h"
 #include "app/mainwindow.h"
 
@@ -9,8 +11,6 @@ namespace {
 const WORD WINSOCK_VERSION_1_1 = 0x0101;
 
 void cleanupWinsock(void) { WSACleanup(); }
-
-}  // namespace
 
 int initWinsock() {
   WSADATA data;
@@ -26,6 +26,8 @@ int initWinsock() {
   }
   return 1;
 }
+
+}  // namespace
 
 int registerMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass = {};

@@ -16,19 +16,6 @@ namespace {
 const DWORD HELD_FILE_PATIENCE_MS = 15000;
 const DWORD HELD_FILE_PAUSE_MS = 500;
 
-struct MenuEntry {
-  UINT id;
-  const char* label;
-};
-
-const MenuEntry trayMenuEntries[] = {
-    {CMD_CHECK, "メールチェックするにゃ(&C)"},
-    {CMD_SETTINGS, "設定するにゃ(&S)"},
-    {CMD_HELP, "ヘルプを見るにゃ(&H)"},
-    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"},
-    {CMD_EXIT, "おしまいにゃ(&X)"},
-};
-
 struct Buffer {
   char** slot;
   DWORD size;
@@ -78,24 +65,13 @@ int createBuffers() {
 // Returns what the last try returned; -1 when the file stayed held.
 int loadPatiently(int (*load)()) {
   for (DWORD waited = 0;; waited += HELD_FILE_PAUSE_MS) {
-    SetLastError(0);
+    // A load fails only when the open failed, which sets the error.
     int result = load();
     if (result > 0) return result;
     if (GetLastError() != ERROR_SHARING_VIOLATION) return result;
     if (waited >= HELD_FILE_PATIENCE_MS) return -1;
     Sleep(HELD_FILE_PAUSE_MS);
   }
-}
-
-}  // namespace
-
-// The sheet and the file keep the interval within 1..255 minutes; any
-// other value still gives a timer that neither races nor overflows.
-void startIntervalTimer(HWND window) {
-  int minutes = settings.intervalMinutes;
-  if (minutes < 1) minutes = 1;
-  if (minutes > MAX_INTERVAL_MINUTES) minutes = MAX_INTERVAL_MINUTES;
-  SetTimer(window, TIMER_INTERVAL, (UINT)minutes * 60000u, intervalTimerProc);
 }
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.
@@ -129,9 +105,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   int halfHeight = GetSystemMetrics(SM_CYSCREEN) / 2;
   MoveWindow(window, halfWidth - 200, halfHeight - 100, 1, 1, FALSE);
 
-  app.trayMenu = CreatePopupMenu();
-  for (const MenuEntry& entry : trayMenuEntries)
-    AppendMenuA(app.trayMenu, MF_STRING, entry.id, entry.label);
+  createTrayMenu();
 
   app.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
 
@@ -145,8 +119,10 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // a scanner or a sync tool may hold it for some seconds.
   int loaded = loadPatiently(loadSettings);
   while (loaded < 0) {
-    if (MessageBoxA(NULL, "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
-                    APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+    if (MessageBoxA(
+            NULL,
+            "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
+            APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
       return 0;
     loaded = loadPatiently(loadSettings);
   }
@@ -175,14 +151,11 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
   endCheckForShutdown(window);
   releaseBuffers();
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
-  DestroyMenu(app.trayMenu);
-  app.trayMenu = NULL;
+  destroyTrayMenu();
   PostQuitMessage(0);
 }
 
-void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
-}
+}  // namespace
 
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

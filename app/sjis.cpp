@@ -8,7 +8,8 @@ size_t copyWholeCharacters(char* destination, size_t size, const char* source) {
   if (size == 0) return 0;
   size_t length = 0;
   while (source[length] != '\0') {
-    size_t step = isSjisLeadByte((unsigned char)source[length]) && source[length + 1] != '\0' ? 2 : 1;
+    size_t step =
+        isSjisLeadByte((unsigned char)source[length]) && source[length + 1] != '\0' ? 2 : 1;
     if (length + step > size - 1) break;
     length += step;
   }

@@ -18,7 +18,8 @@ void fillTables(bool sameUids) {
     if (!app.currentUids[i]) app.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
     // Dovecot's UIDs look like this: 16 hex digits.
     snprintf(app.knownUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)i);
-    snprintf(app.currentUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)(sameUids ? i : i + 5000));
+    snprintf(app.currentUids[i], UID_SLOT_BYTES, "%08x6b16662e",
+             (unsigned)(sameUids ? i : i + 5000));
   }
   app.knownCount = UID_SLOTS;
   app.messageCount = UID_SLOTS;

@@ -1,6 +1,6 @@
 // APOP login digest: the server's timestamp from the greeting, followed by the password.
-#ifndef CHECK_APOP_H
-#define CHECK_APOP_H
+#ifndef KIVVET_CHECK_APOP_H
+#define KIVVET_CHECK_APOP_H
 
 // The most bytes read from a greeting line and from a password. A
 // greeting is looked at as far as the line buffer holds it (1023 bytes):

@@ -11,12 +11,10 @@
 #include <string.h>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "check/pop3.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -57,6 +55,58 @@ void closeSocket(HWND window) {
   closesocket(app.sessionSocket);
   app.sessionSocket = INVALID_SOCKET;
   endTls();
+}
+
+// The library is loaded on every call: on a machine without it the
+// program simply counts as offline.
+int isOnline() {
+  HMODULE library = LoadLibraryA("WININET.DLL");
+  if (library == NULL) return 0;
+  int online = 0;
+  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
+  if (procedure != NULL) {
+    ConnectedStateQuery query =
+        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+    DWORD flags = 0;
+    online = query(&flags, 0) ? 1 : 0;
+  }
+  FreeLibrary(library);
+  return online;
+}
+
+void connectServer(HWND window) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    failCheck(window, TEXT_NO_SOCKET);
+    return;
+  }
+  // Also makes the socket non-blocking.
+  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
+      SOCKET_ERROR) {
+    closesocket(s);
+    failCheck(window, TEXT_SELECT_FAILED);
+    return;
+  }
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons((u_short)settings.port);
+  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
+  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    WSAAsyncSelect(s, window, 0, 0);
+    closesocket(s);
+    failCheck(window, TEXT_CONNECT_FAILED);
+    return;
+  }
+  app.sessionSocket = s;
+  app.socketConnected = 0;
+  setSessionState(AwaitGreeting);
+}
+
+void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  closeSession(window);
+  failCheck(window, TEXT_TIMED_OUT);
 }
 
 }  // namespace
@@ -118,23 +168,6 @@ void startCheck(HWND window) {
   if (app.lookupHandle == NULL) failCheck(window, TEXT_BAD_ADDRESS);
 }
 
-// The library is loaded on every call: on a machine without it the
-// program simply counts as offline.
-int isOnline() {
-  HMODULE library = LoadLibraryA("WININET.DLL");
-  if (library == NULL) return 0;
-  int online = 0;
-  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
-  if (procedure != NULL) {
-    ConnectedStateQuery query =
-        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
-    DWORD flags = 0;
-    online = query(&flags, 0) ? 1 : 0;
-  }
-  FreeLibrary(library);
-  return online;
-}
-
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   // Only the reply this check waits for counts, be it a success or an
   // error: the reply to a forgotten lookup must neither connect nor fail
@@ -151,36 +184,6 @@ void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   memcpy(&address, entry->h_addr_list[0], 4);
   app.serverAddress = address;
   connectServer(window);
-}
-
-void connectServer(HWND window) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    failCheck(window, TEXT_NO_SOCKET);
-    return;
-  }
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    failCheck(window, TEXT_SELECT_FAILED);
-    return;
-  }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    WSAAsyncSelect(s, window, 0, 0);
-    closesocket(s);
-    failCheck(window, TEXT_CONNECT_FAILED);
-    return;
-  }
-  app.sessionSocket = s;
-  app.socketConnected = 0;
-  setSessionState(AwaitGreeting);
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -267,11 +270,6 @@ void failCheck(HWND window, const char* text) {
   if (!app.settingsOpen) startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
   if (!app.settingsOpen) setBusy(1);
-}
-
-void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
-  closeSession(window);
-  failCheck(window, TEXT_TIMED_OUT);
 }
 
 // No answer to QUIT: the result was shown already; only the session ends.

@@ -7,8 +7,6 @@
 #include "platform/win32.h"
 
 void startCheck(HWND window);
-int isOnline();
-void connectServer(HWND window);
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam);
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
 void closeSession(HWND window);
@@ -17,7 +15,6 @@ void onServerClosed(HWND window);
 // Sends a command on the session, inside the TLS channel when there is one.
 void sendToServer(const char* text, int length);
 void failCheck(HWND window, const char* text);
-void CALLBACK onResponseTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
 // The main window is going away: the platform must not write into the
 // host-entry buffer after it is released, and no socket is left open.

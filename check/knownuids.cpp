@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "app/appstate.h"
+#include "app/datafile.h"
 #include "check/md5.h"
-#include "settings/settings.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
 
@@ -92,7 +92,8 @@ DWORD hashUid(const char* uid) {
 // The bucket that holds the text, or the empty bucket where it belongs.
 DWORD findBucket(const DWORD* buckets, const char* uid) {
   DWORD b = hashUid(uid) & (BUCKETS - 1);
-  while (buckets[b] != 0 && strcmp(app.currentUids[buckets[b] - 1], uid) != 0) b = (b + 1) & (BUCKETS - 1);
+  while (buckets[b] != 0 && strcmp(app.currentUids[buckets[b] - 1], uid) != 0)
+    b = (b + 1) & (BUCKETS - 1);
   return b;
 }
 

@@ -1,14 +1,14 @@
 // MD5 message digest (RFC 1321) and its text form for the APOP login.
-#ifndef CHECK_MD5_H
-#define CHECK_MD5_H
+#ifndef KIVVET_CHECK_MD5_H
+#define KIVVET_CHECK_MD5_H
 
 #include <stdint.h>
 
 // State of one running MD5 computation.
 struct Md5Context {
-    uint32_t state[4];          // A, B, C, D
-    uint32_t bitCount[2];       // message length in bits: [0] low word, [1] high word
-    unsigned char buffer[64];   // bytes of the block not yet complete
+  uint32_t state[4];         // A, B, C, D
+  uint32_t bitCount[2];      // message length in bits: [0] low word, [1] high word
+  unsigned char buffer[64];  // bytes of the block not yet complete
 };
 
 // Starts a computation: initial state, length 0.

@@ -56,7 +56,11 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
-void showProgress(HWND window, const char* text) { setTrayIcon(window, NIM_MODIFY, "APPICON", text); }
+void showProgress(HWND window, const char* text) {
+  setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+}
+
+void sendQuit(HWND window);
 
 // Every refusal is shown, then the session is ended politely.
 void refuse(HWND window, const char* text) {
@@ -68,73 +72,7 @@ void refuse(HWND window, const char* text) {
 
 void setSessionState(SessionState state) { app.sessionState = state; }
 
-void resetLineAssembler() {
-  app.lineBuffer[0] = '\0';
-  app.lineLength = 0;
-}
-
-void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A chunk that would overfill the buffer is dropped with everything
-  // held: no line that long belongs to POP3.
-  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
-    resetLineAssembler();
-    return;
-  }
-  // A NUL inside the chunk ends its text.
-  size_t textLength = strnlen(text, length);
-  memcpy(app.lineBuffer + app.lineLength, text, textLength);
-  app.lineLength += (DWORD)textLength;
-  app.lineBuffer[app.lineLength] = '\0';
-
-  char* lineFeed;
-  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
-    *lineFeed = '\0';
-    dispatchReply(window);
-    // After the "+OK" to STLS only TLS may follow: whatever else came in
-    // plain text with it is no word of the server's to be trusted.
-    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
-    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
-    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
-    app.lineLength = rest;
-  }
-}
-
-void dispatchReply(HWND window) {
-  int positive = app.lineBuffer[0] != '-';
-  switch (app.sessionState) {
-    case AwaitGreeting:
-      if (!positive) return refuse(window, TEXT_REFUSED);
-      // APOP takes the timestamp of this greeting, even after STLS.
-      strcpy(app.greeting, app.lineBuffer);
-      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
-      showProgress(window, "ユーザーIDを認証中...");
-      return sendLogin(window);
-    case AwaitStlsReply:
-      if (!positive) return refuse(window, TEXT_NO_STLS);
-      return beginTls(window);
-    case AwaitUserReply:
-      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "パスワードを認証中...");
-      return sendPass();
-    case AwaitPassReply:
-      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "メールの数を取得中...");
-      return sendStat();
-    case AwaitStatReply:
-      if (!positive) return refuse(window, TEXT_NO_STAT);
-      return onStatReply(window);
-    case AwaitUidlReply:
-      if (!positive) return refuse(window, TEXT_NO_UIDL);
-      return onUidlReply(window);
-    case AwaitQuitReply:
-      if (positive) return closeSession(window);
-      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
-      failCheck(window, TEXT_NO_QUIT);
-      return closeSession(window);
-    case Idle:
-      return;  // left over behind the answer to QUIT
-  }
-}
+namespace {
 
 void sendLogin(HWND window) {
   if (settings.useApop == 0) {
@@ -143,7 +81,8 @@ void sendLogin(HWND window) {
     return;
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password)) return refuse(window, TEXT_NO_APOP);
+  if (!buildApopDigest(digest, app.greeting, settings.password))
+    return refuse(window, TEXT_NO_APOP);
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
 }
@@ -151,13 +90,6 @@ void sendLogin(HWND window) {
 void sendStls() {
   sendCommand("STLS\r\n");
   setSessionState(AwaitStlsReply);
-}
-
-void onChannelOpen(HWND window) {
-  // Implicit TLS: the greeting is still to come, inside the channel.
-  if (app.sessionState != AwaitStlsReply) return;
-  showProgress(window, "ユーザーIDを認証中...");
-  sendLogin(window);
 }
 
 void sendPass() {
@@ -215,4 +147,80 @@ void onUidlReply(HWND window) {
   app.newCount = mergeUidLists();
   saveKnownUids();
   startNotification(window);
+}
+
+void dispatchReply(HWND window) {
+  int positive = app.lineBuffer[0] != '-';
+  switch (app.sessionState) {
+    case AwaitGreeting:
+      if (!positive) return refuse(window, TEXT_REFUSED);
+      // APOP takes the timestamp of this greeting, even after STLS.
+      strcpy(app.greeting, app.lineBuffer);
+      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
+      showProgress(window, "ユーザーIDを認証中...");
+      return sendLogin(window);
+    case AwaitStlsReply:
+      if (!positive) return refuse(window, TEXT_NO_STLS);
+      return beginTls(window);
+    case AwaitUserReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      showProgress(window, "パスワードを認証中...");
+      return sendPass();
+    case AwaitPassReply:
+      if (!positive) return refuse(window, TEXT_BAD_LOGIN);
+      showProgress(window, "メールの数を取得中...");
+      return sendStat();
+    case AwaitStatReply:
+      if (!positive) return refuse(window, TEXT_NO_STAT);
+      return onStatReply(window);
+    case AwaitUidlReply:
+      if (!positive) return refuse(window, TEXT_NO_UIDL);
+      return onUidlReply(window);
+    case AwaitQuitReply:
+      if (positive) return closeSession(window);
+      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
+      failCheck(window, TEXT_NO_QUIT);
+      return closeSession(window);
+    case Idle: return;  // left over behind the answer to QUIT
+  }
+}
+
+}  // namespace
+
+void resetLineAssembler() {
+  app.lineBuffer[0] = '\0';
+  app.lineLength = 0;
+}
+
+void feedReceivedText(HWND window, const char* text, DWORD length) {
+  // A chunk that would overfill the buffer is dropped with everything
+  // held: no line that long belongs to POP3.
+  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
+    resetLineAssembler();
+    return;
+  }
+  // A NUL inside the chunk ends its text.
+  size_t textLength = strnlen(text, length);
+  memcpy(app.lineBuffer + app.lineLength, text, textLength);
+  app.lineLength += (DWORD)textLength;
+  app.lineBuffer[app.lineLength] = '\0';
+
+  char* lineFeed;
+  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
+    *lineFeed = '\0';
+    dispatchReply(window);
+    // After the "+OK" to STLS only TLS may follow: whatever else came in
+    // plain text with it is no word of the server's to be trusted.
+    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
+    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
+    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
+    app.lineLength = rest;
+  }
+}
+
+void onChannelOpen(HWND window) {
+  // Implicit TLS: the greeting is still to come, inside the channel.
+  if (app.sessionState != AwaitStlsReply) return;
+  showProgress(window, "ユーザーIDを認証中...");
+  sendLogin(window);
 }

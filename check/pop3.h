@@ -12,21 +12,8 @@ void setSessionState(SessionState state);
 // The line assembler: every received chunk goes through here.
 void feedReceivedText(HWND window, const char* text, DWORD length);
 void resetLineAssembler();
-void dispatchReply(HWND window);
 
-void sendLogin(HWND window);
-void sendStls();
 // The TLS channel is open: after STLS the login follows at once.
 void onChannelOpen(HWND window);
-void sendPass();
-void sendStat();
-void sendUidl();
-void sendQuit(HWND window);
-void onStatReply(HWND window);
-void onUidlReply(HWND window);
-
-// The messages whose UIDs one check walks: the newest UID_SLOTS of a
-// larger mailbox (mail arrives at the end).
-DWORD firstWalkedMessage();
 
 #endif

@@ -1,4 +1,5 @@
-// TLS for the check, through SChannel. The server's certificate is checked
+// TLS for the check, through SChannel: from the first byte on the TLS port,
+// or after STLS on the plain one (RFC 2595). The server's certificate is checked
 // by the program itself (SCH_CRED_MANUAL_CRED_VALIDATION) against the
 // system's trusted roots and the configured host name, before the
 // dialogue says a word inside the channel: no password leaves the program
@@ -13,6 +14,26 @@
 #include "tray/trayicon.h"
 
 namespace {
+
+// The channel of the current session. Only the phase is shared (the
+// dialogue and the check read it); the rest is this file's own. The
+// buffers are app.tlsInput and app.tlsOutput, made at start-up with the
+// others.
+struct TlsChannel {
+  int renegotiating;  // a handshake message inside an open channel
+  int haveCredentials;
+  int haveContext;
+  CredHandle credentials;
+  CtxtHandle context;
+  SecPkgContext_StreamSizes sizes;
+  DWORD inputLength;   // received, not yet decrypted
+  DWORD outputLength;  // encrypted, not yet taken by the socket
+};
+
+TlsChannel channel;
+
+// The one place where tlsPhase changes.
+void setTlsPhase(TlsPhase phase) { app.tlsPhase = phase; }
 
 const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
 const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できないにゃ.";
@@ -36,9 +57,9 @@ void failTls(HWND window, const char* text) {
 
 // Queues bytes for the server and sends what the socket takes now.
 int queueForServer(const void* bytes, DWORD length) {
-  if (length > TLS_OUTPUT_BYTES - app.tlsOutputLength) return 0;
-  memcpy(app.tlsOutput + app.tlsOutputLength, bytes, length);
-  app.tlsOutputLength += length;
+  if (length > TLS_OUTPUT_BYTES - channel.outputLength) return 0;
+  memcpy(app.tlsOutput + channel.outputLength, bytes, length);
+  channel.outputLength += length;
   flushTls();
   return 1;
 }
@@ -56,20 +77,20 @@ int sendToken(SecBuffer* token) {
 // "extra" buffer everything was taken.
 void keepUnread(const SecBuffer* buffers, ULONG count) {
   for (ULONG i = 0; i < count; i++)
-    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= app.tlsInputLength) {
-      memmove(app.tlsInput, app.tlsInput + app.tlsInputLength - buffers[i].cbBuffer,
+    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= channel.inputLength) {
+      memmove(app.tlsInput, app.tlsInput + channel.inputLength - buffers[i].cbBuffer,
               buffers[i].cbBuffer);
-      app.tlsInputLength = buffers[i].cbBuffer;
+      channel.inputLength = buffers[i].cbBuffer;
       return;
     }
-  app.tlsInputLength = 0;
+  channel.inputLength = 0;
 }
 
 // Checks the server's certificate; returns the failure text, or NULL
 // when the chain ends in a trusted root and names the configured host.
 const char* certificateProblem() {
   PCCERT_CONTEXT certificate = NULL;
-  if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
           SEC_E_OK ||
       certificate == NULL)
     return TEXT_CERT_BAD;
@@ -124,32 +145,34 @@ void decryptReceived(HWND window);
 // The handshake is complete: a first one must show a good certificate
 // before the dialogue goes on inside the channel.
 void openChannel(HWND window) {
-  if (!app.tlsRenegotiating) {
+  if (!channel.renegotiating) {
     const char* problem = certificateProblem();
     if (problem != NULL) return failTls(window, problem);
-    if (QueryContextAttributesA(&app.tlsContext, SECPKG_ATTR_STREAM_SIZES, &app.tlsSizes) != SEC_E_OK)
+    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
+        SEC_E_OK)
       return failTls(window, TEXT_TLS_FAILED);
   }
-  app.tlsRenegotiating = 0;
-  app.tlsPhase = TlsOpen;
+  channel.renegotiating = 0;
+  setTlsPhase(TlsOpen);
   onChannelOpen(window);
-  if (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) decryptReceived(window);
+  if (app.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
 }
 
 // Feeds the handshake with what has arrived, as long as it makes progress.
 void continueHandshake(HWND window) {
   int credentialRetries = 0;
   while (app.tlsPhase == TlsHandshake) {
-    SecBuffer in[2] = {{app.tlsInputLength, SECBUFFER_TOKEN, app.tlsInput}, {0, SECBUFFER_EMPTY, NULL}};
+    SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput},
+                       {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
     SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
     SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
     ULONG granted = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(
-        &app.tlsCredentials, &app.tlsContext, settings.serverHost, CONTEXT_REQUEST, 0, 0, &inDesc, 0,
-        NULL, &outDesc, &granted, NULL);
+    SECURITY_STATUS status = InitializeSecurityContextA(&channel.credentials, &channel.context,
+                                                        settings.serverHost, CONTEXT_REQUEST, 0, 0,
+                                                        &inDesc, 0, NULL, &outDesc, &granted, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      if (app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+      if (channel.inputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
       return;
     }
     // A failure may come with an alert for the server; it goes first.
@@ -162,7 +185,7 @@ void continueHandshake(HWND window) {
     keepUnread(in, 2);
     if (status == SEC_E_OK) return openChannel(window);
     if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, TEXT_TLS_FAILED);
-    if (app.tlsInputLength == 0) return;  // the server's turn
+    if (channel.inputLength == 0) return;  // the server's turn
   }
 }
 
@@ -179,13 +202,13 @@ int deliverPlainText(HWND window, const char* text, DWORD length) {
 }
 
 void decryptReceived(HWND window) {
-  while (app.tlsPhase == TlsOpen && app.tlsInputLength > 0) {
-    SecBuffer buffers[4] = {{app.tlsInputLength, SECBUFFER_DATA, app.tlsInput},
+  while (app.tlsPhase == TlsOpen && channel.inputLength > 0) {
+    SecBuffer buffers[4] = {{channel.inputLength, SECBUFFER_DATA, app.tlsInput},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL}};
     SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS status = DecryptMessage(&app.tlsContext, &description, 0, NULL);
+    SECURITY_STATUS status = DecryptMessage(&channel.context, &description, 0, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) break;
     if (status == SEC_I_CONTEXT_EXPIRED) {
       // The server closed the channel. After QUIT that only ends the
@@ -206,12 +229,13 @@ void decryptReceived(HWND window) {
     if (status == SEC_I_RENEGOTIATE) {
       // Handshake messages inside the channel (TLS 1.3 session tickets):
       // they go to the context, and decryption goes on after them.
-      app.tlsPhase = TlsHandshake;
-      app.tlsRenegotiating = 1;
+      setTlsPhase(TlsHandshake);
+      channel.renegotiating = 1;
       return continueHandshake(window);
     }
   }
-  if (app.tlsPhase == TlsOpen && app.tlsInputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+  if (app.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
+    failTls(window, TEXT_TLS_FAILED);
 }
 
 }  // namespace
@@ -222,34 +246,34 @@ void beginTls(HWND window) {
   request.dwVersion = SCHANNEL_CRED_VERSION;
   // The system's choice of protocols; certificates are checked here.
   request.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request, NULL,
-                                NULL, &app.tlsCredentials, NULL) != SEC_E_OK)
+  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
+                                NULL, NULL, &channel.credentials, NULL) != SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
-  app.tlsHaveCredentials = 1;
-  app.tlsPhase = TlsHandshake;
-  app.tlsRenegotiating = 0;
-  app.tlsInputLength = 0;
-  app.tlsOutputLength = 0;
+  channel.haveCredentials = 1;
+  setTlsPhase(TlsHandshake);
+  channel.renegotiating = 0;
+  channel.inputLength = 0;
+  channel.outputLength = 0;
 
   SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
   SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
   ULONG granted = 0;
   SECURITY_STATUS status =
-      InitializeSecurityContextA(&app.tlsCredentials, NULL, settings.serverHost, CONTEXT_REQUEST, 0, 0,
-                                 NULL, 0, &app.tlsContext, &outDesc, &granted, NULL);
-  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) app.tlsHaveContext = 1;
+      InitializeSecurityContextA(&channel.credentials, NULL, settings.serverHost, CONTEXT_REQUEST,
+                                 0, 0, NULL, 0, &channel.context, &outDesc, &granted, NULL);
+  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) channel.haveContext = 1;
   int sent = sendToken(&out[0]);
   if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, TEXT_TLS_FAILED);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "暗号化の準備中...");
 }
 
 char* tlsReceiveArea(int* room) {
-  *room = (int)(TLS_INPUT_BYTES - app.tlsInputLength);
-  return app.tlsInput + app.tlsInputLength;
+  *room = (int)(TLS_INPUT_BYTES - channel.inputLength);
+  return app.tlsInput + channel.inputLength;
 }
 
 void receiveTls(HWND window, int received) {
-  app.tlsInputLength += (DWORD)received;
+  channel.inputLength += (DWORD)received;
   if (app.tlsPhase == TlsHandshake)
     continueHandshake(window);
   else if (app.tlsPhase == TlsOpen)
@@ -259,38 +283,38 @@ void receiveTls(HWND window, int received) {
 void sendOverTls(const char* text, DWORD length) {
   if (app.tlsPhase != TlsOpen) return;
   char record[SEND_BUFFER_BYTES + 512];
-  DWORD header = app.tlsSizes.cbHeader, trailer = app.tlsSizes.cbTrailer;
+  DWORD header = channel.sizes.cbHeader, trailer = channel.sizes.cbTrailer;
   // A command is far shorter than a record may be; the header and trailer
   // sizes come from SChannel and are checked all the same.
-  if (header + length + trailer > sizeof record || length > app.tlsSizes.cbMaximumMessage) return;
+  if (header + length + trailer > sizeof record || length > channel.sizes.cbMaximumMessage) return;
   memcpy(record + header, text, length);
   SecBuffer buffers[4] = {{header, SECBUFFER_STREAM_HEADER, record},
                           {length, SECBUFFER_DATA, record + header},
                           {trailer, SECBUFFER_STREAM_TRAILER, record + header + length},
                           {0, SECBUFFER_EMPTY, NULL}};
   SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-  if (EncryptMessage(&app.tlsContext, 0, &description, 0) != SEC_E_OK) return;
+  if (EncryptMessage(&channel.context, 0, &description, 0) != SEC_E_OK) return;
   // The record is sent whole or not at all; a refusal shows as silence,
   // and the response timer ends the check as it would for plain text.
   queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
 }
 
 void flushTls() {
-  while (app.tlsOutputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
-    int sent = send(app.sessionSocket, app.tlsOutput, (int)app.tlsOutputLength, 0);
+  while (channel.outputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
+    int sent = send(app.sessionSocket, app.tlsOutput, (int)channel.outputLength, 0);
     if (sent <= 0) return;  // FD_WRITE comes when there is room again
-    memmove(app.tlsOutput, app.tlsOutput + sent, app.tlsOutputLength - (DWORD)sent);
-    app.tlsOutputLength -= (DWORD)sent;
+    memmove(app.tlsOutput, app.tlsOutput + sent, channel.outputLength - (DWORD)sent);
+    channel.outputLength -= (DWORD)sent;
   }
 }
 
 void endTls() {
-  if (app.tlsHaveContext) DeleteSecurityContext(&app.tlsContext);
-  if (app.tlsHaveCredentials) FreeCredentialsHandle(&app.tlsCredentials);
-  app.tlsHaveContext = 0;
-  app.tlsHaveCredentials = 0;
-  app.tlsPhase = TlsOff;
-  app.tlsRenegotiating = 0;
-  app.tlsInputLength = 0;
-  app.tlsOutputLength = 0;
+  if (channel.haveContext) DeleteSecurityContext(&channel.context);
+  if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
+  channel.haveContext = 0;
+  channel.haveCredentials = 0;
+  setTlsPhase(TlsOff);
+  channel.renegotiating = 0;
+  channel.inputLength = 0;
+  channel.outputLength = 0;
 }

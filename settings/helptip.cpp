@@ -40,9 +40,9 @@ void showHelpTopic(HWND control, UINT topic) {
     helpTip = NULL;
   }
   if (helpTip == NULL || !IsWindow(helpTip)) {
-    helpTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, page, NULL,
-                              app.appInstance, NULL);
+    helpTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL,
+                              WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, page, NULL, app.appInstance, NULL);
     if (helpTip == NULL) return;
     SendMessageA(helpTip, TTM_SETMAXTIPWIDTH, 0, WIDTH);
   }

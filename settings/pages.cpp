@@ -1,26 +1,57 @@
 // The four pages of the settings sheet. Each fills its controls from the
 // settings when first shown and stores them back on OK; Cancel stores
 // nothing. A page never shown neither loads nor stores.
+#include "settings/pages.h"
+
 #include <string.h>
 
 #include "app/appstate.h"
 #include "resources/ids.h"
 #include "settings/helptip.h"
 #include "settings/settings.h"
-#include "settings/sheet.h"
-
-const DWORD basicPageHelp[] = {IDC_SERVER_HOST, 101, IDC_USER_ID, 102, IDC_PASSWORD, 103,
-                               IDC_PORT, 104, IDC_PORT_SPIN, 104, IDC_INTERVAL, 106,
-                               IDC_INTERVAL_SPIN, 106, IDC_CHECK_AT_STARTUP, 108, IDC_USE_APOP, 109,
-                               IDC_ACCOUNT_NAME, 110, IDC_CONNECTION_SECURITY, 111, 0, 0};
-const DWORD soundPageHelp[] = {IDC_SOUND_NOTIFY, 201, IDC_USE_VOICE, 202, IDC_USE_BEEP, 203,
-                               IDC_SOUND_NEW_ONLY, 204, IDC_CUSTOM_VOICE, 205, IDC_VOICE_PATH, 206,
-                               IDC_VOICE_BROWSE, 207, 0, 0};
-const DWORD mailerPageHelp[] = {IDC_MAILER_PATH, 301, IDC_MAILER_BROWSE, 302, IDC_MAILER_ARGS, 303, 0, 0};
-const DWORD displayPageHelp[] = {IDC_TOOLTIP_ACCOUNT, 401, IDC_TOOLTIP_COUNTS, 402, IDC_TOOLTIP_BOTH, 403,
-                                 IDC_BLINK_NEW_ONLY, 404, 0, 0};
 
 namespace {
+
+// Context help, ended by (0, 0). A control's topic is its own id; a spin
+// button shares its box's topic.
+struct HelpTopic {
+  DWORD control;
+  DWORD topic;
+};
+
+const HelpTopic basicPageHelp[] = {
+    {IDC_SERVER_HOST, IDC_SERVER_HOST},
+    {IDC_USER_ID, IDC_USER_ID},
+    {IDC_PASSWORD, IDC_PASSWORD},
+    {IDC_PORT, IDC_PORT},
+    {IDC_PORT_SPIN, IDC_PORT},
+    {IDC_INTERVAL, IDC_INTERVAL},
+    {IDC_INTERVAL_SPIN, IDC_INTERVAL},
+    {IDC_CHECK_AT_STARTUP, IDC_CHECK_AT_STARTUP},
+    {IDC_USE_APOP, IDC_USE_APOP},
+    {IDC_ACCOUNT_NAME, IDC_ACCOUNT_NAME},
+    {IDC_CONNECTION_SECURITY, IDC_CONNECTION_SECURITY},
+    {0, 0},
+};
+const HelpTopic soundPageHelp[] = {
+    {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY}, {IDC_USE_VOICE, IDC_USE_VOICE},
+    {IDC_USE_BEEP, IDC_USE_BEEP},         {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
+    {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE}, {IDC_VOICE_PATH, IDC_VOICE_PATH},
+    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE}, {0, 0},
+};
+const HelpTopic mailerPageHelp[] = {
+    {IDC_MAILER_PATH, IDC_MAILER_PATH},
+    {IDC_MAILER_BROWSE, IDC_MAILER_BROWSE},
+    {IDC_MAILER_ARGS, IDC_MAILER_ARGS},
+    {0, 0},
+};
+const HelpTopic displayPageHelp[] = {
+    {IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_ACCOUNT},
+    {IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_COUNTS},
+    {IDC_TOOLTIP_BOTH, IDC_TOOLTIP_BOTH},
+    {IDC_BLINK_NEW_ONLY, IDC_BLINK_NEW_ONLY},
+    {0, 0},
+};
 
 const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
 const LPARAM INTERVAL_RANGE = MAKELPARAM(120, 1);
@@ -46,8 +77,8 @@ void suggestPort(HWND page) {
   BOOL isNumber = FALSE;
   UINT port = GetDlgItemInt(page, IDC_PORT, &isNumber, FALSE);
   UINT suggested = port;
-  if (security == SECURITY_TLS && port == 110) suggested = IMPLICIT_TLS_PORT;
-  if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = 110;
+  if (security == SECURITY_TLS && port == POP3_PORT) suggested = IMPLICIT_TLS_PORT;
+  if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = POP3_PORT;
   if (!isNumber || suggested == port) return;
   SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
   SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
@@ -69,7 +100,9 @@ int readInterval(HWND page) {
   return MAX_INTERVAL_MINUTES;
 }
 
-void enable(HWND page, int id, int enabled) { EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE); }
+void enable(HWND page, int id, int enabled) {
+  EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE);
+}
 
 const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
 
@@ -97,8 +130,9 @@ void takeDrop(HWND page, HDROP drop, int considered, int box, const char* ending
   if (length >= 4 && strcmp(path + length - 4, ending) == 0) SetDlgItemTextA(page, box, path);
 }
 
-// 202 to 204 usable only while 201 is checked, 205 only while 201 and
-// 202 are, 206 and 207 only while 201, 202 and 205 are.
+// The voice, the beep and "new mail only" are usable only while the
+// sound is on; the own voice only while the sound and the voice are; its
+// path and browse button only while all three are.
 void updateSoundEnabling(HWND page) {
   int sound = isChecked(page, IDC_SOUND_NOTIFY);
   int voice = sound && isChecked(page, IDC_USE_VOICE);
@@ -109,6 +143,18 @@ void updateSoundEnabling(HWND page) {
   enable(page, IDC_CUSTOM_VOICE, voice);
   enable(page, IDC_VOICE_PATH, custom);
   enable(page, IDC_VOICE_BROWSE, custom);
+}
+
+// Shows the topic of the control a WM_HELP names, if the page's table
+// has one; labels and the page itself have none.
+void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
+  HWND control = (HWND)help->hItemHandle;
+  DWORD id = (DWORD)GetWindowLongA(control, GWL_ID);
+  for (const HelpTopic* entry = table; entry->control != 0 || entry->topic != 0; entry++)
+    if (entry->control == id) {
+      showHelpTopic(control, entry->topic);
+      return;
+    }
 }
 
 }  // namespace
@@ -131,10 +177,12 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_USE_APOP, settings.useApop);
       for (const char* choice : securityChoices)
         SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
-      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL, (WPARAM)settings.connectionSecurity, 0);
+      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
+                          (WPARAM)settings.connectionSecurity, 0);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE) suggestPort(page);
+      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE)
+        suggestPort(page);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -205,7 +253,8 @@ INT_PTR CALLBACK mailerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
       SetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs);
       return TRUE;
     case WM_COMMAND:
-      if (wParam == IDC_MAILER_BROWSE) chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
+      if (wParam == IDC_MAILER_BROWSE)
+        chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
       return TRUE;
     case WM_DROPFILES: takeDrop(page, (HDROP)wParam, 1, IDC_MAILER_PATH, ".exe"); return TRUE;
     case WM_NOTIFY:
@@ -238,14 +287,4 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
     case WM_HELP: showContextHelp(displayPageHelp, (const HELPINFO*)lParam); return TRUE;
     default: return FALSE;
   }
-}
-
-void showContextHelp(const DWORD* table, const HELPINFO* help) {
-  HWND control = (HWND)help->hItemHandle;
-  DWORD id = (DWORD)GetWindowLongA(control, GWL_ID);
-  for (const DWORD* pair = table; pair[0] != 0 || pair[1] != 0; pair += 2)
-    if (pair[0] == id) {
-      showHelpTopic(control, pair[1]);
-      return;
-    }
 }

@@ -8,11 +8,40 @@
 #include <string.h>
 
 #include "app/appstate.h"
+#include "app/datafile.h"
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
-Settings settings = {nullptr, nullptr, nullptr, 110, 10, 1, 1, 1, 0, 0,
-                     nullptr, nullptr, nullptr, 0,   0,  0, nullptr, SECURITY_NONE, 1};
+namespace {
+
+// The defaults of every field but the texts, whose slots start-up
+// allocates.
+void putDefaults(Settings* record) {
+  record->port = POP3_PORT;
+  record->intervalMinutes = 10;
+  record->checkAtStartup = 1;
+  record->soundNotify = 1;
+  record->useVoice = 1;
+  record->soundNewOnly = 0;
+  record->customVoice = 0;
+  record->tooltipMode = 0;
+  record->blinkNewOnly = 0;
+  record->useApop = 0;
+  record->connectionSecurity = SECURITY_NONE;
+  record->showSplash = 1;
+}
+
+Settings defaultRecord() {
+  Settings record = {};
+  putDefaults(&record);
+  return record;
+}
+
+}  // namespace
+
+// The record holds the defaults before anything is loaded, and keeps them
+// when there is no file.
+Settings settings = defaultRecord();
 
 namespace {
 
@@ -60,70 +89,22 @@ const TextField textFields[] = {
 };
 
 const ByteField byteFields[] = {
-    {&settings.intervalMinutes, AT_INTERVAL},     {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
-    {&settings.soundNotify, AT_SOUND_NOTIFY},     {&settings.useVoice, AT_USE_VOICE},
-    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},  {&settings.customVoice, AT_CUSTOM_VOICE},
-    {&settings.tooltipMode, AT_TOOLTIP_MODE},     {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
+    {&settings.intervalMinutes, AT_INTERVAL},
+    {&settings.checkAtStartup, AT_CHECK_AT_STARTUP},
+    {&settings.soundNotify, AT_SOUND_NOTIFY},
+    {&settings.useVoice, AT_USE_VOICE},
+    {&settings.soundNewOnly, AT_SOUND_NEW_ONLY},
+    {&settings.customVoice, AT_CUSTOM_VOICE},
+    {&settings.tooltipMode, AT_TOOLTIP_MODE},
+    {&settings.blinkNewOnly, AT_BLINK_NEW_ONLY},
     {&settings.useApop, AT_USE_APOP},
 };
 
 int signedByte(unsigned char byte) { return (int)(signed char)byte; }
 
-const int FILE_RETRIES = 5;
-const DWORD FILE_RETRY_MS = 100;
-
 }  // namespace
 
-HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
-  for (int attempt = 0;; attempt++) {
-    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
-        attempt == FILE_RETRIES)
-      return file;
-    Sleep(FILE_RETRY_MS);
-  }
-}
-
-// The file is opened without truncating it, so a longer file keeps its
-// tail, and written in one piece.
-int writeDataFile(const char* name, const void* image, DWORD size) {
-  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
-  HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
-  CloseHandle(file);
-  if (!ok && !existed) DeleteFileA(name);
-  return ok;
-}
-
-// Eight bytes at a time: the known-UID file is 32 KB.
-void scrambleBytes(void* bytes, DWORD length) {
-  unsigned char* p = (unsigned char*)bytes;
-  DWORD i = 0;
-  for (; i + 8 <= length; i += 8) {
-    unsigned long long word;
-    memcpy(&word, p + i, 8);
-    word = ~word;
-    memcpy(p + i, &word, 8);
-  }
-  for (; i < length; i++) p[i] = (unsigned char)~p[i];
-}
-
-void setDefaultSettings() {
-  settings.port = 110;
-  settings.intervalMinutes = 10;
-  settings.checkAtStartup = 1;
-  settings.soundNotify = 1;
-  settings.useVoice = 1;
-  settings.soundNewOnly = 0;
-  settings.customVoice = 0;
-  settings.tooltipMode = 0;
-  settings.blinkNewOnly = 0;
-  settings.useApop = 0;
-  settings.connectionSecurity = SECURITY_NONE;
-  settings.showSplash = 1;
-}
+void setDefaultSettings() { putDefaults(&settings); }
 
 // The whole file is read at once and taken apart in memory. A file that
 // is shorter than the record leaves the fields beyond its end as the
@@ -186,7 +167,8 @@ int saveSettings() {
   }
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
   image[AT_PORT_LOW] = (unsigned char)(settings.port & 0xFF);
-  for (const ByteField& field : byteFields) image[field.offset] = (unsigned char)(*field.value & 0xFF);
+  for (const ByteField& field : byteFields)
+    image[field.offset] = (unsigned char)(*field.value & 0xFF);
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);

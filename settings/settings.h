@@ -13,6 +13,7 @@ const DWORD SETTINGS_FILE_BYTES = 1292;
 const int SECURITY_NONE = 0;  // plain text, as the original record knew it
 const int SECURITY_STLS = 1;  // the plain port, then STLS before logging in
 const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
+const int POP3_PORT = 110;    // the plain port, and the default
 const int IMPLICIT_TLS_PORT = 995;
 
 extern const char SETTINGS_FILE_NAME[];
@@ -38,7 +39,7 @@ struct Settings {
   int useApop;
   char* accountName;
   int connectionSecurity;  // SECURITY_*; a file without the byte means none
-  int showSplash;  // not stored: the -TOFF switch clears it
+  int showSplash;          // not stored: the -TOFF switch clears it
 };
 
 extern Settings settings;
@@ -49,15 +50,5 @@ void setDefaultSettings();
 // read (another program holds it, or it may not be opened).
 int loadSettings();
 int saveSettings();
-
-// Opens one of the program's two files, without sharing. Another program
-// (a virus scanner, a backup) may hold it for a moment: a few short tries
-// before it counts as unavailable.
-HANDLE openDataFile(const char* name, DWORD access, DWORD disposition);
-// Writes a whole file image from its start. A file this write created and
-// could not fill is removed again, so that no half-written file is left
-// to be read as the real one. Returns 1 when every byte was written.
-int writeDataFile(const char* name, const void* image, DWORD size);
-void scrambleBytes(void* bytes, DWORD length);
 
 #endif

@@ -5,9 +5,8 @@
 #include "settings/sheet.h"
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
+#include "settings/pages.h"
 #include "settings/settings.h"
-#include "tray/menu.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -27,7 +26,9 @@ const UINT PAGE_COUNT = sizeof pageTemplates / sizeof pageTemplates[0];
 
 }  // namespace
 
-int CALLBACK sheetCallback(HWND, UINT message, LPARAM) { return message == PSCB_INITIALIZED ? 1 : 0; }
+int CALLBACK sheetCallback(HWND, UINT message, LPARAM) {
+  return message == PSCB_INITIALIZED ? 1 : 0;
+}
 
 void openSettingsSheet(HWND window) {
   HPROPSHEETPAGE pages[PAGE_COUNT];
@@ -65,8 +66,10 @@ void openSettingsSheet(HWND window) {
   }
   int saved = saveSettings();
   if (!saved)
-    MessageBoxA(window, "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
-                APP_TITLE, MB_OK | MB_ICONWARNING);
+    MessageBoxA(
+        window,
+        "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
+        APP_TITLE, MB_OK | MB_ICONWARNING);
   app.settingsOpen--;
   if (app.windowGone) return;
   setBusy(1);

@@ -29,7 +29,8 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
   EXPECT_FALSE(itemGrayed(CMD_HOMEPAGE));
   serverSay(server, "-ERR busy\r\n+OK bye\r\n");
   standin::pump();
-  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT}) EXPECT_FALSE(itemGrayed(id));
+  for (UINT id : {CMD_CHECK, CMD_SETTINGS, CMD_HELP, CMD_HOMEPAGE, CMD_EXIT})
+    EXPECT_FALSE(itemGrayed(id));
 }
 
 TEST_F(CheckCycle, OfflineShowsTheNormalIconAndWaitsForTheInterval) {

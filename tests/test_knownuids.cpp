@@ -201,8 +201,10 @@ TEST_F(KnownUids, MergeAgreesWithComparingEveryPair) {
     DWORD knownCount = random() % 1025, currentCount = random() % 1025;
     int alphabet = 1 + (int)(random() % 1500);
     std::vector<std::string> knownList, currentList;
-    for (DWORD i = 0; i < knownCount; i++) knownList.push_back("k" + std::to_string(random() % alphabet));
-    for (DWORD j = 0; j < currentCount; j++) currentList.push_back("k" + std::to_string(random() % alphabet));
+    for (DWORD i = 0; i < knownCount; i++)
+      knownList.push_back("k" + std::to_string(random() % alphabet));
+    for (DWORD j = 0; j < currentCount; j++)
+      currentList.push_back("k" + std::to_string(random() % alphabet));
 
     std::vector<std::string> expected;
     DWORD expectedNew = 0;

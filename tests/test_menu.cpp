@@ -58,7 +58,8 @@ TEST_F(TrayMenu, DoesNotOpenInsideItself) {
 }
 
 TEST_F(TrayMenu, ExitEndsTheProgramAndOtherMouseMessagesDoNothing) {
-  for (UINT message : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK}) {
+  for (UINT message :
+       {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK}) {
     PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, message);
   }
   standin::clearTrace();

@@ -40,11 +40,11 @@ TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
   check();  // both known now
   server.uids = {"a", "b", "c", "d"};
   std::vector<std::string> expected = {
-      "0 APPICON",      // the check begins
-      "200 APPICON",    "200 sound VOICE", "400 VOICE1ICON", "600 VOICE2ICON", "800 VOICE1ICON",
-      "1000 APPICON",   "1200 APPICON",    "1200 sound VOICE", "1400 VOICE1ICON", "1600 VOICE2ICON",
-      "1800 VOICE1ICON", "2000 APPICON",
-      "2500 BLANKICON", "3000 GETICON",    "3500 BLANKICON",  "4000 GETICON",
+      "0 APPICON",  // the check begins
+      "200 APPICON",     "200 sound VOICE", "400 VOICE1ICON",  "600 VOICE2ICON",
+      "800 VOICE1ICON",  "1000 APPICON",    "1200 APPICON",    "1200 sound VOICE",
+      "1400 VOICE1ICON", "1600 VOICE2ICON", "1800 VOICE1ICON", "2000 APPICON",
+      "2500 BLANKICON",  "3000 GETICON",    "3500 BLANKICON",  "4000 GETICON",
   };
   EXPECT_EQ(expected, checkAndWatch(4000));
   const auto& sound = standin::soundsPlayed().back();
@@ -87,14 +87,13 @@ TEST_F(Announcement, FlagsDecideVoiceAndBlink) {
     size_t sounds;
     bool blinks;
   } cases[] = {
-      {0, 0, 0, {"k"}, 0, true},         // no voice: the blink at once
-      {1, 1, 0, {"k"}, 0, true},         // nothing new to say, but mail to blink for
-      {1, 1, 1, {"k"}, 0, false},        // nothing new at all: the normal icon
-      {1, 0, 1, {"k"}, 1, false},        // the voice, then no blink
-      {1, 0, 0, {}, 0, false},           // an empty mailbox
-      {-1, 0, 0, {"k"}, 0, true},        // odd values count as off
-      {1, -1, 0, {"k", "n"}, 0, true},
-      {1, 0, -1, {"k", "n"}, 2, false},
+      {0, 0, 0, {"k"}, 0, true},   // no voice: the blink at once
+      {1, 1, 0, {"k"}, 0, true},   // nothing new to say, but mail to blink for
+      {1, 1, 1, {"k"}, 0, false},  // nothing new at all: the normal icon
+      {1, 0, 1, {"k"}, 1, false},  // the voice, then no blink
+      {1, 0, 0, {}, 0, false},     // an empty mailbox
+      {-1, 0, 0, {"k"}, 0, true},  // odd values count as off
+      {1, -1, 0, {"k", "n"}, 0, true}, {1, 0, -1, {"k", "n"}, 2, false},
   };
   for (const Case& c : cases) {
     server.uids = {"k"};

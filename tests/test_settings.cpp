@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/datafile.h"
 #include "tests/support/program.h"
 
 namespace {
@@ -17,7 +18,9 @@ class SettingsFile : public ProgramTest {
   }
   std::string file() { return standin::readFile("C:\\KivvetLE.cfg"); }
   void setFile(const std::string& bytes) { standin::writeFile("C:\\KivvetLE.cfg", bytes); }
-  unsigned char at(const std::string& bytes, size_t offset) { return (unsigned char)bytes.at(offset); }
+  unsigned char at(const std::string& bytes, size_t offset) {
+    return (unsigned char)bytes.at(offset);
+  }
 };
 
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
@@ -180,7 +183,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   EXPECT_EQ(1292u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(4321, settings.port);      // before the cut
+  EXPECT_EQ(4321, settings.port);          // before the cut
   EXPECT_STREQ("", settings.accountName);  // after it
 }
 
@@ -218,7 +221,7 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
   for (int fill : {0x00, 0xFF, 0x41, 0x9A}) {
     setFile(std::string(1291, (char)fill));
     ASSERT_EQ(1, loadSettings());
-    char* const slots[] = {settings.serverHost, settings.userId,     settings.password,
+    char* const slots[] = {settings.serverHost, settings.userId, settings.password,
                            settings.accountName};
     for (char* slot : slots) EXPECT_LT(strnlen(slot, SHORT_TEXT_BYTES), SHORT_TEXT_BYTES);
     char* const longSlots[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};

@@ -73,7 +73,8 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   settings.connectionSecurity = SECURITY_STLS;
   openWith([] {
     HWND page = standin::showPage(0);
-    EXPECT_EQ((std::vector<std::string>{"暗号化しないにゃ", "STLSで暗号化するにゃ", "SSL/TLSで暗号化するにゃ"}),
+    EXPECT_EQ((std::vector<std::string>{"暗号化しないにゃ", "STLSで暗号化するにゃ",
+                                        "SSL/TLSで暗号化するにゃ"}),
               standin::controlItems(page, IDC_CONNECTION_SECURITY));
     EXPECT_EQ(SECURITY_STLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
     // Implicit TLS with the plain port moves to 995, and back again.
@@ -137,8 +138,9 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
     standin::pressOk();
   });
   ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
-  EXPECT_EQ("設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
-            standin::messageBoxes().back().text);
+  EXPECT_EQ(
+      "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
+      standin::messageBoxes().back().text);
   EXPECT_EQ(std::string(1292, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
   EXPECT_STREQ("pop.example.jp", settings.serverHost);
   EXPECT_EQ(0, app.busy);
@@ -172,7 +174,8 @@ TEST_F(SettingsSheet, TheIntervalKeepsToWhatTheFileCanHold) {
       standin::pressOk();
     });
     EXPECT_EQ(255, settings.intervalMinutes) << typed;
-    EXPECT_EQ("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.", standin::messageBoxes().back().text);
+    EXPECT_EQ("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.",
+              standin::messageBoxes().back().text);
     EXPECT_EQ(255u * 60000u, standin::timerPeriod(window, TIMER_INTERVAL));
   }
 }
@@ -209,8 +212,8 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
     standin::clickOption(page, IDC_USE_VOICE, voiceOptions);
     EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE) && enabled(IDC_VOICE_PATH));
     standin::click(page, IDC_SOUND_NOTIFY);  // off: everything below goes gray
-    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE, IDC_VOICE_PATH,
-                   IDC_VOICE_BROWSE})
+    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE,
+                   IDC_VOICE_PATH, IDC_VOICE_BROWSE})
       EXPECT_FALSE(enabled(id)) << id;
     standin::click(page, IDC_SOUND_NOTIFY);
     EXPECT_TRUE(enabled(IDC_VOICE_BROWSE));
@@ -230,8 +233,8 @@ TEST_F(SettingsSheet, TheSoundPageStartsGrayWithoutSound) {
   settings.customVoice = 1;
   openWith([] {
     HWND page = standin::showPage(1);
-    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE, IDC_VOICE_PATH,
-                   IDC_VOICE_BROWSE})
+    for (int id : {IDC_USE_VOICE, IDC_USE_BEEP, IDC_SOUND_NEW_ONLY, IDC_CUSTOM_VOICE,
+                   IDC_VOICE_PATH, IDC_VOICE_BROWSE})
       EXPECT_FALSE(standin::controlEnabled(page, id)) << id;
   });
 }

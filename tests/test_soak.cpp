@@ -29,7 +29,8 @@ class Soak : public MailCheck {
   std::string newUid() {
     delivered++;
     std::string uid = "m" + std::to_string(delivered);
-    if (pick(8) == 0) uid += "-" + std::string(60, (char)('a' + delivered % 26));  // 70 characters at most
+    if (pick(8) == 0)
+      uid += "-" + std::string(60, (char)('a' + delivered % 26));  // 70 characters at most
     char stored[UID_SLOT_BYTES];
     storeUid(stored, uid.c_str(), uid.size());
     everUids.push_back(stored);
@@ -54,11 +55,13 @@ class Soak : public MailCheck {
     server.greeting = "+OK POP3 server ready <1.2@soak>";
     const size_t pieces[] = {0, 0, 0, 1, 2, 3, 7, 50, 255};
     server.pieceSize = pieces[pick(9)];
-    if (!server.uids.empty() && pick(5) == 0) server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
+    if (!server.uids.empty() && pick(5) == 0)
+      server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
     const int arrivals[] = {0, 0, 0, 1, 1, 2, 5};
     for (int n = arrivals[pick(7)]; n > 0; n--) server.uids.push_back(newUid());
     // The user reads and deletes mail now and then: the mailbox stays small.
-    while (server.uids.size() > 40) server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
+    while (server.uids.size() > 40)
+      server.uids.erase(server.uids.begin() + pick((int)server.uids.size()));
 
     Plan plan{(Fault)pick(6), STATES[pick(6)]};
     if (pick(3) == 0) plan.fault = None;
@@ -66,18 +69,24 @@ class Soak : public MailCheck {
     switch (plan.fault) {
       case None: break;
       case Refusal:
-        if (state == "greeting") server.greeting = "-ERR not now";
-        else server.replies[state] = "-ERR no";
+        if (state == "greeting")
+          server.greeting = "-ERR not now";
+        else
+          server.replies[state] = "-ERR no";
         break;
       case Silence:
-        if (state == "greeting") server.greets = false;
-        else server.silentOn.push_back(state);
+        if (state == "greeting")
+          server.greets = false;
+        else
+          server.silentOn.push_back(state);
         break;
       case Close: server.closesOn[state] = 0; break;
       case Reset: server.closesOn[state] = WSAECONNRESET; break;
       case Garbage:
-        if (state == "greeting") server.greeting = garbage();
-        else server.replies[state] = garbage();
+        if (state == "greeting")
+          server.greeting = garbage();
+        else
+          server.replies[state] = garbage();
         break;
     }
     return plan;
@@ -136,7 +145,8 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     }
 
     // Ends within the response time-out and the wait for QUIT's answer.
-    while ((app.busy || app.sessionState != Idle) && standin::now() - started < 125000) standin::advance(1000);
+    while ((app.busy || app.sessionState != Idle) && standin::now() - started < 125000)
+      standin::advance(1000);
     ASSERT_EQ(0, app.busy);
     ASSERT_EQ(Idle, app.sessionState);
     ASSERT_EQ(0u, standin::openSocketCount());

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "app/mainwindow.h"
-#include "tray/trayicon.h"
+#include "app/main.h"
 #include "tests/support/program.h"
+#include "tray/trayicon.h"
 
 namespace {
 
@@ -93,8 +93,8 @@ TEST_F(StartUp, OnlyTheOffValueOfTheTSwitchTurnsTheSplashOff) {
   struct Case {
     std::vector<std::string> words;
     int showSplash;
-  } cases[] = {{{"-TOFF"}, 0}, {{"/toff"}, 0},       {{"-tOfF"}, 0},       {{"-T"}, 1},
-               {{"-TON"}, 1},  {{"-T", "OFF"}, 1},   {{"TOFF"}, 1},        {{"-"}, 1},
+  } cases[] = {{{"-TOFF"}, 0}, {{"/toff"}, 0},     {{"-tOfF"}, 0}, {{"-T"}, 1},
+               {{"-TON"}, 1},  {{"-T", "OFF"}, 1}, {{"TOFF"}, 1},  {{"-"}, 1},
                {{"-XOFF"}, 1}, {{"x", "/TOFF"}, 0}};
   for (const Case& c : cases) {
     resetProgram();
@@ -207,14 +207,9 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
   EXPECT_EQ(0u, standin::trayIconCount());
   EXPECT_EQ(0u, standin::liveMenuCount());
   std::vector<std::string> expected = {
-      "DestroyWindow",
-      "KillTimer(3)",
-      "KillTimer(4)",
-      "KillTimer(1)",
-      "KillTimer(2)",
-      "Shell_NotifyIconA(DELETE, , \"\") -> 1",
-      "DestroyMenu",
-      "PostQuitMessage(0)",
+      "DestroyWindow", "KillTimer(3)",       "KillTimer(4)",
+      "KillTimer(1)",  "KillTimer(2)",       "Shell_NotifyIconA(DELETE, , \"\") -> 1",
+      "DestroyMenu",   "PostQuitMessage(0)",
   };
   EXPECT_EQ(expected, traceFrom("DestroyWindow"));
   EXPECT_EQ(0x0101, standin::wsaStartupVersion());
@@ -262,8 +257,9 @@ TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
   EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
   EXPECT_GE(standin::now(), 15000u);
   ASSERT_EQ(1u, standin::messageBoxes().size());
-  EXPECT_EQ("設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
-            standin::messageBoxes()[0].text);
+  EXPECT_EQ(
+      "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
+      standin::messageBoxes()[0].text);
   EXPECT_EQ(MB_RETRYCANCEL | MB_ICONWARNING, standin::messageBoxes()[0].type);
   EXPECT_TRUE(standin::propertySheets().empty());
   EXPECT_EQ(0u, standin::trayIconCount());

@@ -40,7 +40,8 @@ class TlsCheck : public MailCheck {
   }
   bool passwordLeft() {
     for (const std::string& command : server.commands)
-      if (command.rfind("PASS", 0) == 0 || command.rfind("APOP", 0) == 0 || command.rfind("USER", 0) == 0)
+      if (command.rfind("PASS", 0) == 0 || command.rfind("APOP", 0) == 0 ||
+          command.rfind("USER", 0) == 0)
         return true;
     return sent().find("nyan") != std::string::npos;
   }
@@ -52,14 +53,16 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(3u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3", "QUIT"}),
+  EXPECT_EQ((std::vector<std::string>{"USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2", "UIDL 3",
+                                      "QUIT"}),
             server.commands);
   EXPECT_EQ(995, standin::lastConnectPort());
   // Nothing of the dialogue crossed the wire in clear.
   EXPECT_EQ(std::string::npos, sent().find("USER"));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
   EXPECT_NE(0u, standin::lastCredentialFlags() & SCH_CRED_MANUAL_CRED_VALIDATION);
-  EXPECT_EQ(0u, standin::lastCredentialFlags() & ~(DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS));
+  EXPECT_EQ(0u, standin::lastCredentialFlags() &
+                    ~(DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS));
   expectSessionGone();
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
@@ -102,7 +105,8 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
   check();
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ(2u, app.messageCount);
-  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}), server.commands);
+  EXPECT_EQ((std::vector<std::string>{"STLS", "USER cat", "PASS nyan", "STAT", "QUIT"}),
+            server.commands);
 }
 
 TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
@@ -142,7 +146,8 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
         EXPECT_EQ("NOGOODICON", icon());
         EXPECT_EQ(c.text, tip());
         EXPECT_FALSE(passwordLeft());
-        EXPECT_EQ(stls ? std::vector<std::string>{"STLS"} : std::vector<std::string>{}, server.commands);
+        EXPECT_EQ(stls ? std::vector<std::string>{"STLS"} : std::vector<std::string>{},
+                  server.commands);
       }
       expectSessionGone();
     }

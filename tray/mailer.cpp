@@ -66,8 +66,8 @@ void launchMailer() {
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION started;
   memset(&started, 0, sizeof started);
-  if (CreateProcessA(settings.mailerPath, commandLine, NULL, NULL, FALSE, 0, NULL, startIn, &startup,
-                     &started)) {
+  if (CreateProcessA(settings.mailerPath, commandLine, NULL, NULL, FALSE, 0, NULL, startIn,
+                     &startup, &started)) {
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
   }

@@ -8,9 +8,22 @@
 #include "tray/mailer.h"
 #include "tray/trayicon.h"
 
-const char HELP_FILE_NAME[] = "KivvetLE.html";
-
 namespace {
+
+struct MenuEntry {
+  UINT id;
+  const char* label;
+};
+
+const MenuEntry trayMenuEntries[] = {
+    {CMD_CHECK, "メールチェックするにゃ(&C)"},
+    {CMD_SETTINGS, "設定するにゃ(&S)"},
+    {CMD_HELP, "ヘルプを見るにゃ(&H)"},
+    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"},
+    {CMD_EXIT, "おしまいにゃ(&X)"},
+};
+
+const char HELP_FILE_NAME[] = "KivvetLE.html";
 
 // The program's own page: the help page beside the program, which tells
 // what the program is and where it comes from.
@@ -28,19 +41,22 @@ void openBesideProgram(HWND window, const char* name) {
   ShellExecuteA(window, "open", path, NULL, NULL, SW_SHOW);
 }
 
-}  // namespace
-
-void setBusy(int menuEnabled) {
-  UINT state = menuEnabled == 1 ? MF_ENABLED : MF_GRAYED;
-  EnableMenuItem(app.trayMenu, CMD_CHECK, MF_BYCOMMAND | state);
-  EnableMenuItem(app.trayMenu, CMD_SETTINGS, MF_BYCOMMAND | state);
-  EnableMenuItem(app.trayMenu, CMD_EXIT, MF_BYCOMMAND | state);
-  app.busy = menuEnabled == 1 ? 0 : 1;
-}
-
 void openHelp(HWND window) { openBesideProgram(window, HELP_FILE_NAME); }
 
 void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME); }
+
+}  // namespace
+
+void createTrayMenu() {
+  app.trayMenu = CreatePopupMenu();
+  for (const MenuEntry& entry : trayMenuEntries)
+    AppendMenuA(app.trayMenu, MF_STRING, entry.id, entry.label);
+}
+
+void destroyTrayMenu() {
+  DestroyMenu(app.trayMenu);
+  app.trayMenu = NULL;
+}
 
 void onCommand(HWND window, WPARAM wParam, LPARAM) {
   switch (LOWORD(wParam)) {

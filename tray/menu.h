@@ -5,14 +5,10 @@
 
 #include "platform/win32.h"
 
-extern const char HELP_FILE_NAME[];
-
+// The popup menu in app.trayMenu, its items in the order of the commands.
+void createTrayMenu();
+void destroyTrayMenu();
 void onCommand(HWND window, WPARAM wParam, LPARAM lParam);
 void onTrayNotify(HWND window, WPARAM wParam, LPARAM lParam);
-// 1: idle, the guarded items enabled; anything else: busy, grayed.
-void setBusy(int menuEnabled);
-void launchMailer();
-void openHelp(HWND window);
-void openHomePage(HWND window);
 
 #endif

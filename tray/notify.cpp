@@ -7,15 +7,14 @@
 #include <stdio.h>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 
 namespace {
 
 const int VOICE_FRAMES = 5;
-const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON", "VOICE1ICON",
-                                                 "APPICON"};
+const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
+                                                 "VOICE1ICON", "APPICON"};
 
 // The sound of one message. Asynchronous, and without SND_NODEFAULT: a
 // wave file that cannot be played gives the system's default sound, so
@@ -42,7 +41,8 @@ DWORD soundsToPlay() {
 }
 
 // The tooltip of the announcement's pictures: the standard one, or, when
-// the voice could not tell every message, their count.
+// the voice could not tell every message and the standard one shows no
+// count, their count.
 const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
@@ -51,22 +51,11 @@ const char* announcementTip(char* text, size_t size) {
   return text;
 }
 
-}  // namespace
-
-void startNotification(HWND window) {
-  KillTimer(window, TIMER_RESPONSE);
-  startIntervalTimer(window);
-  if (settings.soundNotify != 1) {
-    startBlink(window);
-    return;
-  }
-  if ((settings.soundNewOnly == 1 && app.newCount > 0) ||
-      (settings.soundNewOnly == 0 && app.messageCount > 0)) {
-    // The first frame comes with the first tick.
-    SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
-    return;
-  }
-  startBlink(window);
+void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  char tip[64];
+  setTrayIcon(window, NIM_MODIFY, app.blinkPhase != 0 ? "GETICON" : "BLANKICON",
+              announcementTip(tip, sizeof tip));
+  app.blinkPhase = app.blinkPhase == 0 ? 1 : 0;
 }
 
 void startBlink(HWND window) {
@@ -92,8 +81,20 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   app.animFrame = (app.animFrame + 1) % VOICE_FRAMES;
 }
 
-void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  char tip[64];
-  setTrayIcon(window, NIM_MODIFY, app.blinkPhase != 0 ? "GETICON" : "BLANKICON", announcementTip(tip, sizeof tip));
-  app.blinkPhase = app.blinkPhase == 0 ? 1 : 0;
+}  // namespace
+
+void startNotification(HWND window) {
+  KillTimer(window, TIMER_RESPONSE);
+  startIntervalTimer(window);
+  if (settings.soundNotify != 1) {
+    startBlink(window);
+    return;
+  }
+  if ((settings.soundNewOnly == 1 && app.newCount > 0) ||
+      (settings.soundNewOnly == 0 && app.messageCount > 0)) {
+    // The first frame comes with the first tick.
+    SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+    return;
+  }
+  startBlink(window);
 }

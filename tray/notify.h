@@ -7,8 +7,5 @@
 #include "platform/win32.h"
 
 void startNotification(HWND window);
-void startBlink(HWND window);
-void CALLBACK voiceTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
-void CALLBACK blinkTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

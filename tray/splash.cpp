@@ -8,34 +8,24 @@
 
 namespace {
 
+// The window, in pixels. Its top stands this far above the middle of the
+// screen: 90 rather than half its height, so it sits ten pixels low.
 const int SPLASH_WIDTH = 320;
 const int SPLASH_HEIGHT = 200;
+const int SPLASH_ABOVE_MIDDLE = 90;
+
+// The two controls, placed in pixels over the template's dialog units.
+const RECT PICTURE_FRAME = {5, 5, 5 + 310, 5 + 158};
+const RECT VERSION_LINE = {5, 175, 5 + 310, 175 + 20};
+
+// The part of the picture shown, and where it is drawn inside its frame.
 const int PICTURE_WIDTH = 300;
 const int PICTURE_HEIGHT = 150;
+const int PICTURE_INSET = 3;
 
-}  // namespace
-
-void runSplash(HWND owner) { DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0); }
-
-INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM) {
-  if (message == WM_INITDIALOG) {
-    initSplash(splash);
-    return TRUE;
-  }
-  if (message == WM_PAINT) paintSplash(splash);
-  return FALSE;
-}
-
-void initSplash(HWND splash) {
-  paintSplash(splash);
-  // Ten pixels below the exact centre of the screen.
-  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - SPLASH_WIDTH / 2;
-  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - 90;
-  MoveWindow(splash, x, y, SPLASH_WIDTH, SPLASH_HEIGHT, FALSE);
-  MoveWindow(GetDlgItem(splash, IDC_SPLASH_PICTURE), 5, 5, 310, 158, FALSE);
-  MoveWindow(GetDlgItem(splash, IDC_SPLASH_VERSION), 5, 175, 310, 20, FALSE);
-  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version 2.23");
-  SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
+void place(HWND control, const RECT& where) {
+  MoveWindow(control, where.left, where.top, where.right - where.left, where.bottom - where.top,
+             FALSE);
 }
 
 void paintSplash(HWND splash) {
@@ -54,7 +44,8 @@ void paintSplash(HWND splash) {
   HDC target = GetDC(frame);
   HDC memory = CreateCompatibleDC(target);
   HGDIOBJ previous = SelectObject(memory, picture);
-  BitBlt(target, 3, 3, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0, SRCCOPY);
+  BitBlt(target, PICTURE_INSET, PICTURE_INSET, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0,
+         SRCCOPY);
   SelectObject(memory, previous);
   DeleteDC(memory);
   ReleaseDC(frame, target);
@@ -64,4 +55,30 @@ void paintSplash(HWND splash) {
 void CALLBACK splashTimerProc(HWND splash, UINT, UINT_PTR, DWORD) {
   KillTimer(splash, TIMER_SPLASH);
   EndDialog(splash, 0);
+}
+
+void initSplash(HWND splash) {
+  paintSplash(splash);
+  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - SPLASH_WIDTH / 2;
+  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - SPLASH_ABOVE_MIDDLE;
+  MoveWindow(splash, x, y, SPLASH_WIDTH, SPLASH_HEIGHT, FALSE);
+  place(GetDlgItem(splash, IDC_SPLASH_PICTURE), PICTURE_FRAME);
+  place(GetDlgItem(splash, IDC_SPLASH_VERSION), VERSION_LINE);
+  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version 2.23");
+  SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
+}
+
+INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    initSplash(splash);
+    return TRUE;
+  }
+  if (message == WM_PAINT) paintSplash(splash);
+  return FALSE;
+}
+
+}  // namespace
+
+void runSplash(HWND owner) {
+  DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0);
 }

@@ -8,9 +8,5 @@
 
 // Runs the title window modally over the main window until it ends.
 void runSplash(HWND owner);
-INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM wParam, LPARAM lParam);
-void initSplash(HWND splash);
-void paintSplash(HWND splash);
-void CALLBACK splashTimerProc(HWND splash, UINT message, UINT_PTR id, DWORD time);
 
 #endif

@@ -195,8 +195,8 @@ HWND findWindow(const std::string& className) {
 }
 
 WindowInfo windowInfo(HWND w) {
-  return WindowInfo{w->className, w->title, w->style, w->exStyle, w->x, w->y,
-                    w->width, w->height, false, w->alive};
+  return WindowInfo{w->className, w->title, w->style,  w->exStyle, w->x,
+                    w->y,         w->width, w->height, false,      w->alive};
 }
 
 bool isWindowAlive(HWND window) { return window && window->alive; }
@@ -304,7 +304,8 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU, HINSTANCE instance, LPVOID param) {
   auto& w = world();
-  record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) + ")");
+  record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) +
+         ")");
   if (strcmp(className, TOOLTIPS_CLASSA) == 0) {
     HWND tip = standin::newWindow(className, "");
     tip->parent = parent;
@@ -319,8 +320,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   window->proc = found->second;
   window->style = style, window->exStyle = exStyle;
   window->x = x, window->y = y, window->width = width, window->height = height;
-  CREATESTRUCTA create{param, instance, nullptr, nullptr, height, width, y, x,
-                       (LONG)style, windowName, className, exStyle};
+  CREATESTRUCTA create{param, instance, nullptr,     nullptr,    height,    width,
+                       y,     x,        (LONG)style, windowName, className, exStyle};
   if (window->proc(window, WM_CREATE, 0, (LPARAM)&create) == -1) {
     DestroyWindow(window);
     return nullptr;
@@ -398,7 +399,8 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!standin::isWindowAlive(window)) return 0;
   if (window->dialogProc) return window->dialogProc(window, message, wParam, lParam);
-  if (window->className == TOOLTIPS_CLASSA) return standin::tooltipMessage(window, message, wParam, lParam);
+  if (window->className == TOOLTIPS_CLASSA)
+    return standin::tooltipMessage(window, message, wParam, lParam);
   if (!window->proc) return 0;
   return window->proc(window, message, wParam, lParam);
 }
@@ -464,8 +466,6 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   return FALSE;
 }
 
-DWORD GetTickCount(void) { return world().clock; }
-
 void Sleep(DWORD milliseconds) {
   record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
@@ -474,8 +474,8 @@ void Sleep(DWORD milliseconds) {
 }
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
-  std::string key = IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name)
-                                         : std::string(name);
+  std::string key =
+      IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name) : std::string(name);
   if (!instance && !IS_INTRESOURCE(name)) return nullptr;
   auto& icons = world().icons;
   auto& slot = icons[key];
@@ -546,7 +546,10 @@ void InitCommonControls(void) { record("InitCommonControls"); }
 
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   auto& w = world();
-  standin::TrayIcon icon{data->hWnd, data->uID, data->uFlags, data->uCallbackMessage,
+  standin::TrayIcon icon{data->hWnd,
+                         data->uID,
+                         data->uFlags,
+                         data->uCallbackMessage,
                          standin::iconName(data->hIcon),
                          std::string(data->szTip, strnlen(data->szTip, 64))};
   bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
@@ -577,8 +580,7 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   }
   static const char* const names[] = {"ADD", "MODIFY", "DELETE"};
   record(std::string("Shell_NotifyIconA(") + (message < 3 ? names[message] : "?") + ", " +
-         icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " +
-         (accepted ? "1" : "0"));
+         icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " + (accepted ? "1" : "0"));
   w.trayRequests.push_back(standin::TrayRequest{w.clock, message, data->cbSize, icon, accepted});
   return accepted ? TRUE : FALSE;
 }
@@ -610,8 +612,6 @@ int lstrcmpiA(LPCSTR a, LPCSTR b) {
   int result = strcasecmp(a, b);
   return result < 0 ? -1 : result > 0 ? 1 : 0;
 }
-
-int lstrlenA(LPCSTR text) { return text ? (int)strlen(text) : 0; }
 
 DWORD GetLastError(void) { return world().lastError; }
 void SetLastError(DWORD error) { world().lastError = error; }

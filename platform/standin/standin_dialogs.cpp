@@ -247,8 +247,6 @@ BOOL EnableWindow(HWND window, BOOL enable) {
   return wasDisabled;
 }
 
-BOOL IsWindowEnabled(HWND window) { return window && window->enabled; }
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   record("EndDialog(" + std::to_string(result) + ")");
   dialog->ended = true;
@@ -289,10 +287,16 @@ HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
 
 INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
   record("PropertySheetA");
-  standin::PropertySheetShown shown{header->dwSize, header->dwFlags, header->hwndParent,
+  standin::PropertySheetShown shown{header->dwSize,
+                                    header->dwFlags,
+                                    header->hwndParent,
                                     header->pszCaption ? header->pszCaption : "",
-                                    standin::resourceName(header->pszIcon), header->nPages,
-                                    header->nStartPage, {}, {}, -1};
+                                    standin::resourceName(header->pszIcon),
+                                    header->nPages,
+                                    header->nStartPage,
+                                    {},
+                                    {},
+                                    -1};
   HWND frame = standin::newWindow("#32770", shown.caption);
   standin::Sheet sheet;
   sheet.header = header;
@@ -321,7 +325,8 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
   standin::openSheet = outer;
   // The pages go with the sheet, and so do the windows they own.
   for (auto& window : standin::world().windows)
-    if (window->alive && window->parent && window->parent->parent == frame) standin::forgetWindow(window.get());
+    if (window->alive && window->parent && window->parent->parent == frame)
+      standin::forgetWindow(window.get());
   for (HWND page : sheet.pages) standin::forgetWindow(page);
   standin::forgetWindow(frame);
   return 1;
@@ -347,8 +352,13 @@ void DragFinish(HDROP) {
 
 BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
   record("GetOpenFileNameA");
-  standin::FileDialogShown shown{dialog->lStructSize, dialog->hwndOwner, {}, "", dialog->Flags,
-                                 dialog->nMaxFile, dialog->lpstrFile ? dialog->lpstrFile : ""};
+  standin::FileDialogShown shown{dialog->lStructSize,
+                                 dialog->hwndOwner,
+                                 {},
+                                 "",
+                                 dialog->Flags,
+                                 dialog->nMaxFile,
+                                 dialog->lpstrFile ? dialog->lpstrFile : ""};
   for (const char* p = dialog->lpstrFilter; p && *p; p += strlen(p) + 1) shown.filter.push_back(p);
   shown.defaultExtension = dialog->lpstrDefExt ? dialog->lpstrDefExt : "";
   standin::fileDialogRecords.push_back(shown);
@@ -387,8 +397,10 @@ HDC CreateCompatibleDC(HDC) {
 
 HGDIOBJ SelectObject(HDC, HGDIOBJ) { return nullptr; }
 
-BOOL BitBlt(HDC, int x, int y, int width, int height, HDC, int sourceX, int sourceY, DWORD operation) {
-  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY, operation});
+BOOL BitBlt(HDC, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
+            DWORD operation) {
+  standin::blitRecords.push_back(
+      standin::BlitRecord{x, y, width, height, sourceX, sourceY, operation});
   return TRUE;
 }
 
@@ -420,14 +432,17 @@ LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
     case TTM_ADDTOOLA: tip->title = tool->lpszText ? tool->lpszText : ""; return TRUE;
     case TTM_DELTOOLA: tip->title.clear(); return 0;
     case TTM_TRACKACTIVATE: tip->checked = wParam != 0; return 0;
-    case TTM_TRACKPOSITION: tip->x = (short)LOWORD(lParam), tip->y = (short)HIWORD(lParam); return 0;
+    case TTM_TRACKPOSITION:
+      tip->x = (short)LOWORD(lParam), tip->y = (short)HIWORD(lParam);
+      return 0;
     default: return 0;
   }
 }
 
 std::string helpTipText() {
   for (auto& window : world().windows)
-    if (window->alive && window->className == TOOLTIPS_CLASSA && window->checked) return window->title;
+    if (window->alive && window->className == TOOLTIPS_CLASSA && window->checked)
+      return window->title;
   return "";
 }
 

@@ -189,8 +189,8 @@ size_t openFileCount() { return openFiles.size(); }
 using standin::record;
 using standin::world;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD disposition, DWORD, HANDLE) {
   std::string full;
   record("CreateFileA(" + standin::quoted(name) + ")");
   if (!standin::normalise(name, &full)) {
@@ -298,18 +298,6 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
   return TRUE;
 }
 
-DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
-  standin::OpenFile* open = openFileOf(file);
-  if (!open) return INVALID_SET_FILE_POINTER;
-  off_t offset = distance;
-  if (distanceHigh) offset += (off_t)*distanceHigh << 32;
-  int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-  off_t result = lseek(open->fd, offset, whence);
-  if (result < 0) return INVALID_SET_FILE_POINTER;
-  if (distanceHigh) *distanceHigh = (LONG)(result >> 32);
-  return (DWORD)result;
-}
-
 BOOL CloseHandle(HANDLE object) {
   auto found = standin::openFiles.find((intptr_t)object);
   if (found == standin::openFiles.end()) return standin::closeProcessHandle(object);
@@ -348,13 +336,6 @@ DWORD GetFileAttributesA(LPCSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-}
-
-DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
-  const std::string& cwd = standin::cwd;
-  if (length < cwd.size() + 1) return (DWORD)cwd.size() + 1;
-  memcpy(buffer, cwd.c_str(), cwd.size() + 1);
-  return (DWORD)cwd.size();
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR path) {

@@ -94,10 +94,14 @@ bool parseNumber(const char* text, size_t length, uint32_t* value) {
   for (; i < length; i++) {
     int digit;
     char c = text[i];
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return false;
     if (digit >= base) return false;
     result = result * (uint64_t)base + (uint64_t)digit;
     if (result > 0xFFFFFFFFull) return false;
@@ -224,7 +228,8 @@ void serverSends(SOCKET s, const std::string& bytes) {
   FakeSocket* socket = find(s);
   if (socket && socket->tls == FakeSocket::TlsOpen) {
     std::string records;
-    for (size_t at = 0; at < bytes.size(); at += 16384) records += tlsDataRecord(bytes.substr(at, 16384));
+    for (size_t at = 0; at < bytes.size(); at += 16384)
+      records += tlsDataRecord(bytes.substr(at, 16384));
     return serverSendsRaw(s, records);
   }
   serverSendsRaw(s, bytes);
@@ -336,13 +341,16 @@ void serverReadsTls(SOCKET s, FakeSocket* socket) {
     const TlsServer& script = socket->tlsScript;
     if (socket->tls == FakeSocket::AwaitClientHello && type == 0x16 &&
         body.compare(0, 12, "client-hello") == 0) {
-      if (script.refusesHandshake) return sendHandshake(s, script, tlsRecord(0x15, "handshake-failure"));
+      if (script.refusesHandshake)
+        return sendHandshake(s, script, tlsRecord(0x15, "handshake-failure"));
       socket->tls = FakeSocket::AwaitClientKey;
-      sendHandshake(s, script, tlsRecord(0x16, script.asksForCertificate ? "server-hello certificate-request"
-                                                                          : "server-hello"));
+      sendHandshake(s, script,
+                    tlsRecord(0x16, script.asksForCertificate ? "server-hello certificate-request"
+                                                              : "server-hello"));
     } else if (socket->tls == FakeSocket::AwaitClientKey && type == 0x16 && body == "client-key") {
       std::string finish = "server-finished name=" + script.certificateName +
-                           " trusted=" + (script.trusted ? "1" : "0") + " expired=" + (script.expired ? "1" : "0");
+                           " trusted=" + (script.trusted ? "1" : "0") +
+                           " expired=" + (script.expired ? "1" : "0");
       std::string records = tlsRecord(0x16, finish);
       if (script.sendsTicket) records += tlsRecord(0x16, "ticket");
       socket->tls = FakeSocket::TlsOpen;
@@ -414,7 +422,7 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
   uint32_t a = in->sin_addr.s_addr;
   standin::connectAddress = std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
                             std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
-  standin::connectPort = ntohs(in->sin_port);
+  standin::connectPort = htons(in->sin_port);  // the swap undoes itself
   record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
   int error = standin::connectError;
   standin::connectError = 0;
@@ -518,9 +526,8 @@ int WSAGetLastError(void) { return standin::lastErrorCode; }
 unsigned long inet_addr(const char* text) { return standin::parseAddress(text); }
 
 u_short htons(u_short value) { return (u_short)((value << 8) | (value >> 8)); }
-u_short ntohs(u_short value) { return htons(value); }
-
-HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int length) {
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
+                             int length) {
   record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
   if (standin::lookupRequestFails) {
     standin::lookupRequestFails = false;

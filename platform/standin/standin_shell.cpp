@@ -56,10 +56,11 @@ const std::vector<MenuShown>& menusShown() { return menus; }
 
 using standin::record;
 
-BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL, DWORD, LPVOID, LPCSTR directory, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* information) {
-  record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) + ")");
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR directory,
+                    STARTUPINFOA* startup, PROCESS_INFORMATION* information) {
+  record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
+         ")");
   std::string where = directory ? directory : standin::currentDirectory();
   bool fails = standin::processFails || !application ||
                GetFileAttributesA(application) == INVALID_FILE_ATTRIBUTES;
@@ -104,8 +105,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
   // The menu runs its own loop: what is posted meanwhile is dispatched.
   if (choice.action) choice.action();
   for (const standin::MenuItem& item : menu->items)
-    if (item.id == choice.choice && !item.grayed)
-      PostMessageA(window, WM_COMMAND, item.id, 0);
+    if (item.id == choice.choice && !item.grayed) PostMessageA(window, WM_COMMAND, item.id, 0);
   return TRUE;
 }
 

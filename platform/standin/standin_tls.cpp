@@ -74,7 +74,8 @@ void setExtra(PSecBufferDesc input, size_t left) {
 // "server-finished name=<name> trusted=<0|1> expired=<0|1>"
 Certificate certificateIn(const std::string& finish) {
   Certificate certificate{"", false, false};
-  size_t name = finish.find("name="), trusted = finish.find(" trusted="), expired = finish.find(" expired=");
+  size_t name = finish.find("name="), trusted = finish.find(" trusted="),
+         expired = finish.find(" expired=");
   if (name == std::string::npos || trusted == std::string::npos || expired == std::string::npos)
     return certificate;
   certificate.name = finish.substr(name + 5, trusted - name - 5);
@@ -124,7 +125,8 @@ bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_
 void failNextCredentials() { credentialsFail = true; }
 DWORD lastCredentialFlags() { return credentialFlags; }
 int liveTlsObjects() {
-  return (int)(contexts.size() + credentials.size() + tokens.size() + certificates.size() + chains.size());
+  return (int)(contexts.size() + credentials.size() + tokens.size() + certificates.size() +
+               chains.size());
 }
 
 void resetTls() {
@@ -147,8 +149,9 @@ void resetTls() {
 
 using standin::record;
 
-SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* authData,
-                                          void*, void*, PCredHandle credential, PTimeStamp) {
+SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*,
+                                          void* authData, void*, void*, PCredHandle credential,
+                                          PTimeStamp) {
   record("AcquireCredentialsHandleA");
   const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
   if (standin::credentialsFail || !package || strcmp(package, UNISP_NAME_A) != 0 ||
@@ -164,14 +167,15 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG us
 }
 
 SECURITY_STATUS FreeCredentialsHandle(PCredHandle credential) {
-  if (!credential || standin::credentials.erase(credential->dwLower) == 0) return SEC_E_INVALID_HANDLE;
+  if (!credential || standin::credentials.erase(credential->dwLower) == 0)
+    return SEC_E_INVALID_HANDLE;
   return SEC_E_OK;
 }
 
-SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle context, SEC_CHAR* target,
-                                           ULONG, ULONG, ULONG, PSecBufferDesc input, ULONG,
-                                           PCtxtHandle newContext, PSecBufferDesc output, ULONG* granted,
-                                           PTimeStamp) {
+SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle context,
+                                           SEC_CHAR* target, ULONG, ULONG, ULONG,
+                                           PSecBufferDesc input, ULONG, PCtxtHandle newContext,
+                                           PSecBufferDesc output, ULONG* granted, PTimeStamp) {
   if (!credential || !standin::credentials.count(credential->dwLower)) return SEC_E_INVALID_HANDLE;
   if (granted) *granted = 0;
   if (!context) {
@@ -179,7 +183,8 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
     newContext->dwLower = standin::nextHandle++;
     newContext->dwUpper = 0;
     standin::contexts[newContext->dwLower] = standin::Context();
-    standin::setToken(output, standin::tlsRecord(0x16, std::string("client-hello ") + (target ? target : "")));
+    standin::setToken(
+        output, standin::tlsRecord(0x16, std::string("client-hello ") + (target ? target : "")));
     return SEC_I_CONTINUE_NEEDED;
   }
   standin::Context* state = standin::contextOf(context);
@@ -309,15 +314,18 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, LPFIL
   if (!certificate || !standin::certificates.count(certificate) || !request ||
       request->cbSize != sizeof(CERT_CHAIN_PARA))
     return FALSE;
-  standin::Chain* made = new standin::Chain{{sizeof(CERT_CHAIN_CONTEXT)}, *(standin::Certificate*)certificate->pCertInfo};
+  standin::Chain* made = new standin::Chain{{sizeof(CERT_CHAIN_CONTEXT)},
+                                            *(standin::Certificate*)certificate->pCertInfo};
   standin::chains.insert(made);
   *chain = &made->head;
   return TRUE;
 }
 
 BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
-                                      CERT_CHAIN_POLICY_PARA* request, CERT_CHAIN_POLICY_STATUS* status) {
-  if (policy != CERT_CHAIN_POLICY_SSL || !chain || !standin::chains.count(chain) || !status) return FALSE;
+                                      CERT_CHAIN_POLICY_PARA* request,
+                                      CERT_CHAIN_POLICY_STATUS* status) {
+  if (policy != CERT_CHAIN_POLICY_SSL || !chain || !standin::chains.count(chain) || !status)
+    return FALSE;
   const standin::Certificate& facts = ((const standin::Chain*)chain)->facts;
   status->dwError = 0;
   if (!facts.trusted) {
@@ -335,7 +343,8 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
       server->pwszServerName) {
     std::string name;
     for (const WCHAR* p = server->pwszServerName; *p; p++) name += (char)*p;
-    if (standin::lower(name) != standin::lower(facts.name)) status->dwError = (DWORD)CERT_E_CN_NO_MATCH;
+    if (standin::lower(name) != standin::lower(facts.name))
+      status->dwError = (DWORD)CERT_E_CN_NO_MATCH;
   }
   return TRUE;
 }

@@ -11,6 +11,9 @@
 
 #include "platform/standin/standin_control.h"
 
+// Sets what GetLastError answers; the program itself never calls it.
+void SetLastError(DWORD error);
+
 struct HWND__ {
   std::string className;
   std::string title;

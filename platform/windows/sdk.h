@@ -7,6 +7,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// clang-format off
 #include <windows.h>
 #include <winsock.h>
 #include <shellapi.h>
@@ -19,6 +20,7 @@
 #include <wincrypt.h>
 #include <security.h>
 #include <schannel.h>
+// clang-format on
 
 // winsock.h (version 1.1) leaves out the shutdown() constants that
 // Windows Sockets 2 named; the values are the same.

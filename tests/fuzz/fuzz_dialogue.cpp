@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/appstate.h"
-#include "app/mainwindow.h"
+#include "app/main.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -30,8 +30,10 @@ HWND startProgram() {
   static HWND window = NULL;
   if (window) {
     app = afterStart;
-    char* buffers[] = {app.hostEntryBuffer, app.lineBuffer, app.sendBuffer, app.greeting, app.tlsInput, app.tlsOutput};
-    DWORD sizes[] = {HOST_ENTRY_BYTES, LINE_BUFFER_BYTES, SEND_BUFFER_BYTES, LINE_BUFFER_BYTES, TLS_INPUT_BYTES, TLS_OUTPUT_BYTES};
+    char* buffers[] = {app.hostEntryBuffer, app.lineBuffer, app.sendBuffer,
+                       app.greeting,        app.tlsInput,   app.tlsOutput};
+    DWORD sizes[] = {HOST_ENTRY_BYTES,  LINE_BUFFER_BYTES, SEND_BUFFER_BYTES,
+                     LINE_BUFFER_BYTES, TLS_INPUT_BYTES,   TLS_OUTPUT_BYTES};
     for (int i = 0; i < 6; i++) memset(buffers[i], 0, sizes[i]);
     for (DWORD i = 0; i < UID_SLOTS; i++) {
       memset(app.currentUids[i], 0, UID_SLOT_BYTES);
@@ -73,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.soundNewOnly = (data[0] >> 1) & 1;
   settings.blinkNewOnly = (data[0] >> 2) & 1;
   int connection = (data[0] >> 3) & 3;
-  settings.connectionSecurity = connection == 0 ? SECURITY_NONE : connection == 1 ? SECURITY_STLS : SECURITY_TLS;
+  settings.connectionSecurity = connection == 0   ? SECURITY_NONE
+                                : connection == 1 ? SECURITY_STLS
+                                                  : SECURITY_TLS;
   strcpy(settings.serverHost, connection == 0 ? "127.0.0.1" : "localhost");
   standin::setHostAddress("localhost", "127.0.0.1");
   bool raw = connection == 3;

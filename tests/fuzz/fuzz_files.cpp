@@ -18,7 +18,8 @@ void allocate() {
   static bool done = false;
   if (done) return;
   done = true;
-  char** shortSlots[] = {&settings.serverHost, &settings.userId, &settings.password, &settings.accountName};
+  char** shortSlots[] = {&settings.serverHost, &settings.userId, &settings.password,
+                         &settings.accountName};
   char** longSlots[] = {&settings.voicePath, &settings.mailerPath, &settings.mailerArgs};
   for (char** slot : shortSlots) *slot = (char*)calloc(1, SHORT_TEXT_BYTES);
   for (char** slot : longSlots) *slot = (char*)calloc(1, LONG_TEXT_BYTES);
@@ -37,13 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bytes.assign((const char*)data, size);
   standin::writeFile("C:\\KivvetLE.cfg", bytes);
   if (loadSettings() != 1) abort();
-  const char* shortTexts[] = {settings.serverHost, settings.userId, settings.password, settings.accountName};
+  const char* shortTexts[] = {settings.serverHost, settings.userId, settings.password,
+                              settings.accountName};
   const char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
   for (const char* text : shortTexts)
     if (strnlen(text, SHORT_TEXT_BYTES) == SHORT_TEXT_BYTES) abort();
   for (const char* text : longTexts)
     if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
-  if (settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS) abort();
+  if (settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS)
+    abort();
 
   standin::writeFile("C:\\KivvetLE.log", bytes);
   for (DWORD i = 0; i < UID_SLOTS; i++) memset(app.knownUids[i], 0, UID_SLOT_BYTES);
@@ -51,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (DWORD i = 0; i < UID_SLOTS; i++)
     if (strlen(app.knownUids[i]) > 32) abort();
   // The same records as this check's UIDs: all known, nothing new.
-  for (DWORD i = 0; i < UID_SLOTS; i++) memcpy(app.currentUids[i], app.knownUids[i], UID_SLOT_BYTES);
+  for (DWORD i = 0; i < UID_SLOTS; i++)
+    memcpy(app.currentUids[i], app.knownUids[i], UID_SLOT_BYTES);
   app.messageCount = size % 2000;
   DWORD fresh = mergeUidLists();
   if (app.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (buildApopDigest(digest, line.c_str(), "nyan")) {
     if (digest[32] != '\0' || digest[33] != 'X') abort();
     for (int i = 0; i < 32; i++)
-      if (!((digest[i] >= '0' && digest[i] <= '9') || (digest[i] >= 'a' && digest[i] <= 'f'))) abort();
+      if (!((digest[i] >= '0' && digest[i] <= '9') || (digest[i] >= 'a' && digest[i] <= 'f')))
+        abort();
   }
   return 0;
 }

@@ -9,7 +9,8 @@ std::string answerTo(FakePop3& server, const std::string& line) {
   auto custom = server.replies.find(word);
   if (custom != server.replies.end()) return custom->second;
   if (word == "USER") return line == "USER " + server.user ? "+OK" : "-ERR no such user";
-  if (word == "PASS") return line == "PASS " + server.password ? "+OK logged in" : "-ERR bad password";
+  if (word == "PASS")
+    return line == "PASS " + server.password ? "+OK logged in" : "-ERR bad password";
   if (word == "APOP") return "+OK logged in";
   if (word == "STAT") return "+OK " + std::to_string(server.uids.size()) + " 4096";
   if (word == "UIDL") {
@@ -60,7 +61,8 @@ void servePop3(FakePop3& server) {
   standin::onLineSent([self](SOCKET s, const std::string& line) {
     self->commands.push_back(line);
     std::string word = line.substr(0, line.find(' '));
-    if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end()) return;
+    if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end())
+      return;
     auto closes = self->closesOn.find(word);
     if (closes != self->closesOn.end()) {
       standin::serverCloses(s, closes->second);
@@ -74,4 +76,6 @@ void servePop3(FakePop3& server) {
   });
 }
 
-void serverSay(FakePop3& server, const std::string& bytes) { standin::serverSends(server.socket, bytes); }
+void serverSay(FakePop3& server, const std::string& bytes) {
+  standin::serverSends(server.socket, bytes);
+}

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "app/mainwindow.h"
+#include "app/main.h"
 
 namespace {
 

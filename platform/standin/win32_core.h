@@ -1,0 +1,273 @@
+// The stand-in's core, as standin_core.cpp implements it: the basic types,
+// windows and the message queue, timers, menus, message boxes, the
+// notification area, local memory, the last error and the start of
+// Windows Sockets.
+#ifndef KIVVET_PLATFORM_STANDIN_WIN32_CORE_H
+#define KIVVET_PLATFORM_STANDIN_WIN32_CORE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int INT;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef WORD ATOM;
+typedef void* HANDLE;
+typedef HANDLE HLOCAL;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HMENU__* HMENU;
+typedef struct HICON__* HICON;
+typedef HICON HCURSOR;
+typedef struct HBRUSH__* HBRUSH;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) \
+  ((LONG)(((WORD)(((ULONG_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((ULONG_PTR)(b)) & 0xffff))) << 16))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAX_PATH 260
+
+// ---- messages and windows ------------------------------------------------
+
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_MOUSEMOVE 0x0200
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_LBUTTONDBLCLK 0x0203
+#define WM_RBUTTONDOWN 0x0204
+#define WM_RBUTTONUP 0x0205
+#define WM_RBUTTONDBLCLK 0x0206
+#define WM_USER 0x0400
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define COLOR_WINDOW 5
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define WS_POPUP 0x80000000u
+#define WS_EX_TOOLWINDOW 0x00000080u
+#define CW_USEDEFAULT ((int)0x80000000)
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+typedef struct tagRECT {
+  LONG left, top, right, bottom;
+} RECT;
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT;
+
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *LPMSG;
+
+typedef struct tagWNDCLASSA {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName;
+  LPCSTR lpszClassName;
+} WNDCLASSA;
+
+typedef struct tagCREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+} CREATESTRUCTA;
+
+ATOM RegisterClassA(const WNDCLASSA* windowClass);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+BOOL DestroyWindow(HWND window);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageA(const MSG* msg);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+UINT RegisterWindowMessageA(LPCSTR name);
+int GetSystemMetrics(int index);
+BOOL SetForegroundWindow(HWND window);
+BOOL GetCursorPos(POINT* point);
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL KillTimer(HWND window, UINT_PTR id);
+void Sleep(DWORD milliseconds);
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+
+// ---- menus ----------------------------------------------------------------
+
+#define MF_STRING 0x0000u
+#define MF_ENABLED 0x0000u
+#define MF_GRAYED 0x0001u
+#define MF_DISABLED 0x0002u
+#define MF_BYCOMMAND 0x0000u
+#define TPM_LEFTALIGN 0x0000u
+#define TPM_TOPALIGN 0x0000u
+#define TPM_RIGHTBUTTON 0x0002u
+
+HMENU CreatePopupMenu(void);
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR item);
+BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable);
+BOOL DestroyMenu(HMENU menu);
+
+// ---- message boxes ----------------------------------------------------------
+
+#define MB_OK 0x0000u
+#define MB_RETRYCANCEL 0x0005u
+#define MB_ICONERROR 0x0010u
+#define MB_ICONWARNING 0x0030u
+#define MB_ICONINFORMATION 0x0040u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDRETRY 4
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// ---- common controls ---------------------------------------------------------
+
+void InitCommonControls(void);
+
+// ---- the notification area ------------------------------------------------
+
+#define NIM_ADD 0x00000000u
+#define NIM_MODIFY 0x00000001u
+#define NIM_DELETE 0x00000002u
+#define NIF_MESSAGE 0x00000001u
+#define NIF_ICON 0x00000002u
+#define NIF_TIP 0x00000004u
+
+typedef struct _NOTIFYICONDATAA {
+  DWORD cbSize;
+  HWND hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  HICON hIcon;
+  CHAR szTip[128];
+  DWORD dwState;
+  DWORD dwStateMask;
+  CHAR szInfo[256];
+  UINT uTimeout;
+  CHAR szInfoTitle[64];
+  DWORD dwInfoFlags;
+} NOTIFYICONDATAA, *PNOTIFYICONDATAA;
+
+#define NOTIFYICONDATAA_V1_SIZE (offsetof(NOTIFYICONDATAA, szTip) + 64)
+
+BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
+
+// ---- memory -------------------------------------------------------------------
+
+#define LMEM_ZEROINIT 0x0040u
+
+HLOCAL LocalAlloc(UINT flags, size_t bytes);
+HLOCAL LocalFree(HLOCAL memory);
+
+// ---- the last error ------------------------------------------------------------
+
+DWORD GetLastError(void);
+
+// ---- strings ------------------------------------------------------------------
+
+int lstrcmpiA(LPCSTR a, LPCSTR b);
+
+// ---- Windows Sockets 1.1 --------------------------------------------------------
+
+typedef UINT_PTR SOCKET;
+#define INVALID_SOCKET ((SOCKET)(~0))
+#define SOCKET_ERROR (-1)
+
+#define WSADESCRIPTION_LEN 256
+#define WSASYS_STATUS_LEN 128
+
+typedef struct WSAData {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+} WSADATA, *LPWSADATA;
+
+#define WSASYSNOTREADY 10091
+
+int WSAStartup(WORD version, LPWSADATA data);
+int WSACleanup(void);
+
+// ---- process entry (the program defines it; tests call it) ----------------------
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
+
+// ---- the C run-time's argument vector ------------------------------------------
+
+extern int __argc;
+extern char** __argv;
+
+#endif

@@ -1,0 +1,222 @@
+// Dialogs and their controls, the help tooltip, property sheets, dropped
+// and chosen files and the title picture's drawing, as standin_dialogs.cpp
+// implements them.
+#ifndef KIVVET_PLATFORM_STANDIN_WIN32_DIALOGS_H
+#define KIVVET_PLATFORM_STANDIN_WIN32_DIALOGS_H
+
+#include "platform/standin/win32_core.h"
+
+// ---- dialogs ------------------------------------------------------------------
+
+typedef intptr_t INT_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define WM_PAINT 0x000F
+#define WM_NOTIFY 0x004E
+#define WM_HELP 0x0053
+#define WM_INITDIALOG 0x0110
+#define WM_DROPFILES 0x0233
+#define BN_CLICKED 0
+#define BM_GETCHECK 0x00F0
+#define CB_ADDSTRING 0x0143
+#define CB_GETCURSEL 0x0147
+#define CB_SETCURSEL 0x014E
+#define CB_ERR (-1)
+#define CBN_SELCHANGE 1
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+#define UDM_SETRANGE (WM_USER + 101)
+#define UDM_SETPOS (WM_USER + 103)
+#define GWL_ID (-12)
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+
+typedef struct tagNMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+} NMHDR;
+
+typedef struct tagHELPINFO {
+  UINT cbSize;
+  int iContextType;
+  int iCtrlId;
+  HANDLE hItemHandle;
+  DWORD_PTR dwContextId;
+  POINT MousePos;
+} HELPINFO, *LPHELPINFO;
+#define HELPINFO_WINDOW 0x0001
+
+HWND GetDlgItem(HWND dialog, int id);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
+BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned);
+UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+LONG GetWindowLongA(HWND window, int index);
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param);
+int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
+
+HWND GetParent(HWND window);
+BOOL IsWindow(HWND window);
+BOOL GetWindowRect(HWND window, RECT* rect);
+
+// ---- tooltips (the help popup) ------------------------------------------------
+
+#define TOOLTIPS_CLASSA "tooltips_class32"
+#define WS_EX_TOPMOST 0x00000008u
+#define TTS_ALWAYSTIP 0x01u
+#define TTS_NOPREFIX 0x02u
+#define TTF_TRACK 0x0020u
+#define TTF_ABSOLUTE 0x0080u
+#define TTM_TRACKACTIVATE (WM_USER + 17)
+#define TTM_TRACKPOSITION (WM_USER + 18)
+#define TTM_SETMAXTIPWIDTH (WM_USER + 24)
+#define TTM_ADDTOOLA (WM_USER + 4)
+#define TTM_DELTOOLA (WM_USER + 5)
+
+typedef struct tagTOOLINFOA {
+  UINT cbSize;
+  UINT uFlags;
+  HWND hwnd;
+  UINT_PTR uId;
+  RECT rect;
+  HINSTANCE hinst;
+  LPSTR lpszText;
+  LPARAM lParam;
+  void* lpReserved;
+} TOOLINFOA;
+
+// ---- property sheets --------------------------------------------------------------
+
+typedef struct _PSP* HPROPSHEETPAGE;
+typedef int(CALLBACK* PFNPROPSHEETCALLBACK)(HWND, UINT, LPARAM);
+typedef UINT(CALLBACK* LPFNPSPCALLBACKA)(HWND, UINT, struct _PROPSHEETPAGEA*);
+
+#define PSP_DEFAULT 0x00000000u
+#define PSH_USEICONID 0x00000004u
+#define PSH_NOAPPLYNOW 0x00000080u
+#define PSH_USECALLBACK 0x00000100u
+#define PSCB_INITIALIZED 1
+#define PSN_FIRST (0U - 200U)
+#define PSN_APPLY (PSN_FIRST - 2)
+#define PSN_QUERYCANCEL (PSN_FIRST - 9)
+
+typedef struct _PROPSHEETPAGEA {
+  DWORD dwSize;
+  DWORD dwFlags;
+  HINSTANCE hInstance;
+  union {
+    LPCSTR pszTemplate;
+    const void* pResource;
+  };
+  union {
+    HICON hIcon;
+    LPCSTR pszIcon;
+  };
+  LPCSTR pszTitle;
+  DLGPROC pfnDlgProc;
+  LPARAM lParam;
+  LPFNPSPCALLBACKA pfnCallback;
+  UINT* pcRefParent;
+  LPCSTR pszHeaderTitle;
+  LPCSTR pszHeaderSubTitle;
+} PROPSHEETPAGEA;
+
+typedef struct _PROPSHEETHEADERA {
+  DWORD dwSize;
+  DWORD dwFlags;
+  HWND hwndParent;
+  HINSTANCE hInstance;
+  union {
+    HICON hIcon;
+    LPCSTR pszIcon;
+  };
+  LPCSTR pszCaption;
+  UINT nPages;
+  union {
+    UINT nStartPage;
+    LPCSTR pStartPage;
+  };
+  union {
+    const PROPSHEETPAGEA* ppsp;
+    HPROPSHEETPAGE* phpage;
+  };
+  PFNPROPSHEETCALLBACK pfnCallback;
+  union {
+    void* hbmWatermark;
+    LPCSTR pszbmWatermark;
+  };
+  void* hplWatermark;
+  union {
+    void* hbmHeader;
+    LPCSTR pszbmHeader;
+  };
+} PROPSHEETHEADERA;
+
+#define PROPSHEETPAGEA_V2_SIZE (offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR))
+#define PROPSHEETHEADERA_V2_SIZE (offsetof(PROPSHEETHEADERA, pszbmHeader) + sizeof(LPCSTR))
+
+HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page);
+INT_PTR PropertySheetA(const PROPSHEETHEADERA* header);
+
+// ---- files dropped and chosen ------------------------------------------------------
+
+typedef struct HDROP__* HDROP;
+void DragAcceptFiles(HWND window, BOOL accept);
+UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size);
+void DragFinish(HDROP drop);
+
+#define OFN_HIDEREADONLY 0x00000004u
+#define OFN_NOCHANGEDIR 0x00000008u
+#define OFN_FILEMUSTEXIST 0x00001000u
+
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  void* lpfnHook;
+  LPCSTR lpTemplateName;
+  void* pvReserved;
+  DWORD dwReserved;
+  DWORD FlagsEx;
+} OPENFILENAMEA;
+
+#define OPENFILENAME_SIZE_VERSION_400A (offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR))
+BOOL GetOpenFileNameA(OPENFILENAMEA* dialog);
+
+// ---- drawing (the title picture) ------------------------------------------------
+
+typedef struct HDC__* HDC;
+typedef struct HBITMAP__* HBITMAP;
+typedef void* HGDIOBJ;
+#define SRCCOPY 0x00CC0020u
+HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name);
+HDC GetDC(HWND window);
+int ReleaseDC(HWND window, HDC dc);
+HDC CreateCompatibleDC(HDC dc);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+            DWORD operation);
+BOOL DeleteDC(HDC dc);
+BOOL DeleteObject(HGDIOBJ object);
+
+#endif

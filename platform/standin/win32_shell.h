@@ -1,0 +1,63 @@
+// Processes, the shell, the popup menu's modal loop and the sounds, as
+// standin_shell.cpp implements them.
+#ifndef KIVVET_PLATFORM_STANDIN_WIN32_SHELL_H
+#define KIVVET_PLATFORM_STANDIN_WIN32_SHELL_H
+
+#include "platform/standin/win32_core.h"
+
+// ---- sound ------------------------------------------------------------------
+
+#define SND_ASYNC 0x0001u
+#define SND_NODEFAULT 0x0002u
+#define SND_FILENAME 0x00020000u
+#define SND_RESOURCE 0x00040004u
+
+BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags);
+BOOL MessageBeep(UINT type);
+
+// ---- processes and the shell -----------------------------------------------------
+
+#define STARTF_USESHOWWINDOW 0x00000001u
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION;
+
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                    LPVOID environment, LPCSTR directory, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* information);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+HINSTANCE ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                        INT show);
+
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND window,
+                    const RECT* rect);
+
+#endif
