@@ -130,8 +130,9 @@ TEST_F(TrayIcon, ARefusedAddLeavesLaterChangesCheap) {
 
 TEST_F(TrayIcon, AnIconTheShellRefusedAtLogOnComesOnceItIsReady) {
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
-  // Six refusals at the add, two at the tries every ten seconds after it.
-  standin::refuseTrayRequests(8);
+  // Seven refusals at the add (six tries and the change that follows),
+  // two at the tries every ten seconds after it.
+  standin::refuseTrayRequests(9);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
   EXPECT_EQ(0u, standin::trayIconCount());
   standin::advance(25000);
