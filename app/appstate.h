@@ -56,7 +56,11 @@ enum SessionState {
   AwaitQuitReply = 6,
   // STLS was sent; after its "+OK" the session stays here through the
   // handshake, and logs in once the channel is open.
-  AwaitStlsReply = 7
+  AwaitStlsReply = 7,
+  // Fast scan: a bare UIDL was sent; its status line, then the lines of
+  // the listing up to the one holding a single ".".
+  AwaitListingReply = 8,
+  AwaitListingLine = 9
 };
 
 enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };

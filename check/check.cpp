@@ -104,7 +104,22 @@ void connectServer(HWND window) {
   setSessionState(AwaitGreeting);
 }
 
+// When the server last sent something. The response timer is armed once
+// per check; when it comes due for a server that has spoken since, it is
+// armed again for the rest of the minute. The time-out still comes after
+// a minute of silence, never sooner, yet a long reply costs no call to
+// the window manager per chunk.
+DWORD lastHeardAt = 0;
+
+void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD);
+
+void armResponseTimer(HWND window, UINT ms) {
+  SetTimer(window, TIMER_RESPONSE, ms, onResponseTimeout);
+}
+
 void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  DWORD quiet = GetTickCount() - lastHeardAt;
+  if (quiet < RESPONSE_TIMEOUT_MS) return armResponseTimer(window, RESPONSE_TIMEOUT_MS - quiet);
   closeSession(window);
   failCheck(window, TEXT_TIMED_OUT);
 }
@@ -145,7 +160,8 @@ void startCheck(HWND window) {
   }
 
   setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
-  SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
+  lastHeardAt = GetTickCount();
+  armResponseTimer(window, RESPONSE_TIMEOUT_MS);
   setBusy(0);
   app.blinkPhase = 0;
   app.soundCount = 0;
@@ -227,10 +243,9 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
     return;
   }
   if (received == 0) return onServerClosed(window);
-  // Restarted before the text is handled, so that a step of the dialogue
-  // that stops the timer (the end of a check) stays in force.
-  if (app.sessionState != AwaitQuitReply)
-    SetTimer(window, TIMER_RESPONSE, RESPONSE_TIMEOUT_MS, onResponseTimeout);
+  // A step of the dialogue that stops the response timer (the end of a
+  // check) stays in force: only the time is noted here.
+  lastHeardAt = GetTickCount();
   if (app.tlsPhase != TlsOff) return receiveTls(window, received);
   chunk[received] = '\0';
   feedReceivedText(window, chunk, (DWORD)received);

@@ -9,6 +9,7 @@
 #include "check/apop.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/listing.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
@@ -56,9 +57,14 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
+// The tooltip of a step is shown once its command is on its way: a
+// change of the tray icon waits for the shell's own process, and so it
+// overlaps the server's round trip instead of adding to it.
 void showProgress(HWND window, const char* text) {
   setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
+
+const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
 
 void sendQuit(HWND window);
 
@@ -78,13 +84,16 @@ void sendLogin(HWND window) {
   if (settings.useApop == 0) {
     sendCommand("USER %s\r\n", settings.userId);
     setSessionState(AwaitUserReply);
-    return;
+    return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password))
+  if (!buildApopDigest(digest, app.greeting, settings.password)) {
+    showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
+  }
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
   setSessionState(AwaitPassReply);
+  showProgress(window, TEXT_AUTHENTICATING_USER);
 }
 
 void sendStls() {
@@ -116,18 +125,38 @@ void sendQuit(HWND window) {
   SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
 }
 
+// The messages whose UIDs one check walks: the newest UID_SLOTS of a
+// larger mailbox (mail arrives at the end).
 DWORD firstWalkedMessage() {
   return app.messageCount > UID_SLOTS ? app.messageCount - UID_SLOTS + 1 : 1;
+}
+
+void sendFirstUidl() {
+  app.uidlIndex = firstWalkedMessage();
+  sendUidl();
+}
+
+// Fast scan: one bare UIDL, and the listing in its place of the walk.
+void sendUidlListing() {
+  sendCommand("UIDL\r\n");
+  setSessionState(AwaitListingReply);
 }
 
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
   if ((settings.soundNewOnly == 1 || settings.blinkNewOnly == 1) && app.messageCount != 0) {
-    app.uidlIndex = firstWalkedMessage();
-    sendUidl();
-    return;
+    if (settings.fastScan == 1) return sendUidlListing();
+    return sendFirstUidl();
   }
   sendQuit(window);
+  startNotification(window);
+}
+
+// After the last UID: QUIT, the comparison, the file, the announcement.
+void finishCounting(HWND window) {
+  sendQuit(window);
+  app.newCount = mergeUidLists();
+  saveKnownUids();
   startNotification(window);
 }
 
@@ -143,10 +172,32 @@ void onUidlReply(HWND window) {
     sendUidl();
     return;
   }
-  sendQuit(window);
-  app.newCount = mergeUidLists();
-  saveKnownUids();
-  startNotification(window);
+  finishCounting(window);
+}
+
+// "number uid" up to the line holding a single "."; a line that starts
+// with "." has it doubled (RFC 1939's byte-stuffing). A line without a
+// number names no message; one without a UID stores an empty one, as the
+// walk does.
+void onListingLine(HWND window) {
+  const char* line = app.lineBuffer;
+  if (line[0] == '.') {
+    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+      app.messageCount = finishListing();
+      // A mailbox emptied since STAT is compared with nothing, as an
+      // empty one is: the known list stays.
+      if (app.messageCount != 0) return finishCounting(window);
+      sendQuit(window);
+      return startNotification(window);
+    }
+    line++;
+  }
+  DWORD number;
+  if (!readCount(line, &number)) return;
+  const char* uid = skipField(line);
+  size_t length = 0;
+  while (uid[length] != '\0' && !isBlank(uid[length])) length++;
+  keepListedUid(number, uid, length);
 }
 
 void dispatchReply(HWND window) {
@@ -157,25 +208,30 @@ void dispatchReply(HWND window) {
       // APOP takes the timestamp of this greeting, even after STLS.
       strcpy(app.greeting, app.lineBuffer);
       if (app.sessionSecurity == SECURITY_STLS) return sendStls();
-      showProgress(window, "ユーザーIDを認証中...");
       return sendLogin(window);
     case AwaitStlsReply:
       if (!positive) return refuse(window, TEXT_NO_STLS);
       return beginTls(window);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "パスワードを認証中...");
-      return sendPass();
+      sendPass();
+      return showProgress(window, "パスワードを認証中...");
     case AwaitPassReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      showProgress(window, "メールの数を取得中...");
-      return sendStat();
+      sendStat();
+      return showProgress(window, "メールの数を取得中...");
     case AwaitStatReply:
       if (!positive) return refuse(window, TEXT_NO_STAT);
       return onStatReply(window);
     case AwaitUidlReply:
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
+    case AwaitListingReply:
+      // A server without the listing form is walked as before.
+      if (!positive) return sendFirstUidl();
+      beginListing();
+      return setSessionState(AwaitListingLine);
+    case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
       if (positive) return closeSession(window);
       if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return refuse(window, TEXT_NO_QUIT);
@@ -221,6 +277,5 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
 void onChannelOpen(HWND window) {
   // Implicit TLS: the greeting is still to come, inside the channel.
   if (app.sessionState != AwaitStlsReply) return;
-  showProgress(window, "ユーザーIDを認証中...");
   sendLogin(window);
 }

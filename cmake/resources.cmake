@@ -28,13 +28,28 @@ add_custom_command(
   COMMENT "Synthesising voice.wav")
 list(APPEND KIVVET_ICON_FILES ${KIVVET_VOICE})
 
+# The manifest carries the version of resources/version.h.
+file(STRINGS ${CMAKE_SOURCE_DIR}/resources/version.h KIVVET_VERSION_LINES
+  REGEX "^#define KIVVET_VERSION_(MAJOR|MINOR|BUILD) ")
+foreach(line ${KIVVET_VERSION_LINES})
+  string(REGEX REPLACE "^#define (KIVVET_VERSION_[A-Z]+) ([0-9]+).*" "\\1;\\2" pair "${line}")
+  list(GET pair 0 name)
+  list(GET pair 1 value)
+  set(${name} ${value})
+endforeach()
+set(KIVVET_MANIFEST ${KIVVET_GENERATED}/KivvetLE.exe.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/resources/KivvetLE.exe.manifest.in ${KIVVET_MANIFEST} @ONLY)
+list(APPEND KIVVET_ICON_FILES ${KIVVET_MANIFEST})
+
 add_custom_target(kivvet_resources DEPENDS ${KIVVET_ICON_FILES})
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${KIVVET_GENERATED} -I ${CMAKE_SOURCE_DIR}/resources")
 # kivvetle.rc includes the dialog templates and the help topics.
 set(KIVVET_RC_INCLUDES
   ${CMAKE_SOURCE_DIR}/resources/ids.h
   ${CMAKE_SOURCE_DIR}/resources/dialogs.rc
-  ${CMAKE_SOURCE_DIR}/resources/help.rc)
+  ${CMAKE_SOURCE_DIR}/resources/help.rc
+  ${CMAKE_SOURCE_DIR}/resources/version.rc
+  ${CMAKE_SOURCE_DIR}/resources/version.h)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/kivvetle.rc PROPERTIES
   OBJECT_DEPENDS "${KIVVET_ICON_FILES};${KIVVET_RC_INCLUDES}")
 
@@ -51,7 +66,7 @@ add_custom_command(
   COMMENT "Drawing title.bmp")
 add_library(KivvetLE_resources SHARED ${CMAKE_SOURCE_DIR}/resources/title.rc ${KIVVET_TITLE})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/title.rc PROPERTIES
-  OBJECT_DEPENDS ${KIVVET_TITLE})
+  OBJECT_DEPENDS "${KIVVET_TITLE};${CMAKE_SOURCE_DIR}/resources/version.rc;${CMAKE_SOURCE_DIR}/resources/version.h")
 set_target_properties(KivvetLE_resources PROPERTIES
   OUTPUT_NAME KivvetLE
   PREFIX ""

@@ -1,7 +1,9 @@
 // The help texts live in the program's string table, under the topic's
 // number. They are shown in a tracking tooltip just below the control,
 // which hides itself after a while or when the next topic is asked for;
-// owned by the page, it goes with the sheet.
+// owned by the page, it goes with the sheet. A tool is described in the
+// size that common controls 5 and 6 both accept (without lpReserved, which
+// version 5 refuses), so the popups work with or without the manifest.
 #include "settings/helptip.h"
 
 #include "app/appstate.h"
@@ -16,7 +18,7 @@ HWND helpTip = NULL;
 
 void hideTip(HWND tip) {
   TOOLINFOA tool = {};
-  tool.cbSize = sizeof tool;
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
   tool.hwnd = GetParent(tip);
   tool.uId = 1;
   SendMessageA(tip, TTM_TRACKACTIVATE, FALSE, (LPARAM)&tool);
@@ -47,7 +49,7 @@ void showHelpTopic(HWND control, UINT topic) {
     SendMessageA(helpTip, TTM_SETMAXTIPWIDTH, 0, WIDTH);
   }
   TOOLINFOA tool = {};
-  tool.cbSize = sizeof tool;
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
   tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
   tool.hwnd = page;
   tool.uId = 1;

@@ -8,6 +8,7 @@
 #include "app/appstate.h"
 #include "resources/ids.h"
 #include "settings/helptip.h"
+#include "settings/logon.h"
 #include "settings/settings.h"
 
 namespace {
@@ -31,6 +32,8 @@ const HelpTopic basicPageHelp[] = {
     {IDC_USE_APOP, IDC_USE_APOP},
     {IDC_ACCOUNT_NAME, IDC_ACCOUNT_NAME},
     {IDC_CONNECTION_SECURITY, IDC_CONNECTION_SECURITY},
+    {IDC_FAST_SCAN, IDC_FAST_SCAN},
+    {IDC_START_AT_LOGON, IDC_START_AT_LOGON},
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
@@ -175,6 +178,8 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
+      setChecked(page, IDC_FAST_SCAN, settings.fastScan);
+      setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
       for (const char* choice : securityChoices)
         SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
       SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
@@ -194,6 +199,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         settings.intervalMinutes = readInterval(page);
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
+        settings.fastScan = isChecked(page, IDC_FAST_SCAN);
+        // Kept in the user's registry, not in the settings file.
+        setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));
         // The list holds exactly the three choices, in the values' order.
         int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
         settings.connectionSecurity = security == CB_ERR ? SECURITY_NONE : security;

@@ -1,5 +1,6 @@
-// KivvetLE.cfg: a headerless record of 1291 bytes, and one byte after it
-// for the connection security, so that every older offset stays put.
+// KivvetLE.cfg: a headerless record of 1291 bytes, and bytes after it
+// for the connection security and fast scan, so that every older offset
+// stays put.
 // Every field but the account name is stored complemented, so the password
 // is at least not legible in a hex dump. Single-byte fields come back
 // sign-widened, and the port is stored big-endian.
@@ -28,6 +29,7 @@ void putDefaults(Settings* record) {
   record->blinkNewOnly = 0;
   record->useApop = 0;
   record->connectionSecurity = SECURITY_NONE;
+  record->fastScan = 0;
   record->showSplash = 1;
 }
 
@@ -65,6 +67,7 @@ const DWORD AT_BLINK_NEW_ONLY = 1161;
 const DWORD AT_USE_APOP = 1162;
 const DWORD AT_ACCOUNT_NAME = 1163;
 const DWORD AT_CONNECTION_SECURITY = 1291;
+const DWORD AT_FAST_SCAN = 1292;
 
 struct TextField {
   char** slot;
@@ -153,6 +156,8 @@ int loadSettings() {
   int security = got > AT_CONNECTION_SECURITY ? (unsigned char)~image[AT_CONNECTION_SECURITY] : 0;
   settings.connectionSecurity =
       security == SECURITY_STLS || security == SECURITY_TLS ? security : SECURITY_NONE;
+  // Likewise the walk of old, unless the file asks for fast scan.
+  settings.fastScan = got > AT_FAST_SCAN && (unsigned char)~image[AT_FAST_SCAN] == 1 ? 1 : 0;
   return 1;
 }
 
@@ -172,5 +177,6 @@ int saveSettings() {
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   image[AT_CONNECTION_SECURITY] = (unsigned char)~(settings.connectionSecurity & 0xFF);
+  image[AT_FAST_SCAN] = (unsigned char)~(settings.fastScan & 0xFF);
   return writeDataFile(SETTINGS_FILE_NAME, image, sizeof image);
 }

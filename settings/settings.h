@@ -6,8 +6,9 @@
 
 const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
 const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
-// The original record is 1291 bytes; the connection security byte follows.
-const DWORD SETTINGS_FILE_BYTES = 1292;
+// The original record is 1291 bytes; the connection security byte and
+// the fast scan byte follow.
+const DWORD SETTINGS_FILE_BYTES = 1293;
 
 // How a check reaches the server.
 const int SECURITY_NONE = 0;  // plain text, as the original record knew it
@@ -39,6 +40,7 @@ struct Settings {
   int useApop;
   char* accountName;
   int connectionSecurity;  // SECURITY_*; a file without the byte means none
+  int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
   int showSplash;          // not stored: the -TOFF switch clears it
 };
 

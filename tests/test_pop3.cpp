@@ -298,3 +298,157 @@ TEST_F(UidStorage, ADeletionInABigMailboxIsNoNewMail) {
 }
 
 }  // namespace
+
+namespace {
+
+class FastScan : public MailCheck {
+ protected:
+  void SetUp() override {
+    MailCheck::SetUp();
+    settings.soundNewOnly = 1;
+    settings.fastScan = 1;
+  }
+  std::vector<std::string> table() {
+    std::vector<std::string> uids;
+    for (DWORD i = 0; i < app.messageCount && i < UID_SLOTS; i++)
+      uids.push_back(app.currentUids[i]);
+    return uids;
+  }
+  // What a check leaves: the counts, the known list and its file.
+  std::string outcome() {
+    std::string all = std::to_string(app.messageCount) + "/" + std::to_string(app.newCount) + "/" +
+                      std::to_string(app.knownCount) + ":";
+    for (DWORD i = 0; i < app.knownCount; i++) all += std::string(app.knownUids[i]) + ",";
+    // The file's texts; what follows a NUL in a record, and the leftovers
+    // after the list, depend on what the slots held before.
+    std::string file = standin::readFile("C:\\KivvetLE.log");
+    for (size_t at = 0; at < app.knownCount * 32u && at + 32 <= file.size(); at += 32) {
+      std::string record = file.substr(at, 32);
+      for (char& c : record) c = (char)~c;
+      all += record.substr(0, record.find('\0')) + ";";
+    }
+    return all;
+  }
+  void forget() {
+    app.knownCount = 0;
+    standin::writeFile("C:\\KivvetLE.log", "");
+  }
+};
+
+TEST_F(FastScan, OneListingLeavesWhatTheWalkLeaves) {
+  // Long UIDs, one without a UID, more messages than the table holds; and
+  // a small mailbox whose replies come a byte at a time.
+  for (size_t count : {1100u, 30u}) {
+    server.uids.clear();
+    for (size_t i = 1; i <= count; i++)
+      server.uids.push_back(i % 7 ? "m" + std::to_string(i)
+                                  : std::string(66, (char)('a' + i % 26)) + std::to_string(i));
+    server.uids[count - 20] = "";
+    server.pieceSize = count < 100 ? 1 : 0;
+    std::string outcomes[2];
+    for (int fast : {0, 1}) {
+      settings.fastScan = fast;
+      forget();
+      for (int round = 0; round < 2; round++) {
+        check();
+        standin::advance(20000);
+        outcomes[fast] += outcome();
+        EXPECT_NE("NOGOODICON", icon());
+        server.uids.push_back("late");  // and again, with one new message
+      }
+      server.uids.resize(count);
+    }
+    size_t first = 0;
+    while (first < outcomes[0].size() && outcomes[0][first] == outcomes[1][first]) first++;
+    EXPECT_EQ(outcomes[0].size(), first) << count << " differ at " << outcomes[0].substr(first, 40);
+  }
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent());
+  EXPECT_EQ(1u, app.newCount);
+}
+
+TEST_F(FastScan, DotStuffingIsUndoneAndOnlyALoneDotEnds) {
+  server.uids = {"x", "y"};
+  server.listing = "+OK\r\n.1 a\r\n..\r\n2 b\r\n. \r\n3 c\n.\r\n+OK bye";
+  server.silentOn = {"QUIT"};
+  check();
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), table());
+  EXPECT_EQ(3u, app.newCount);
+  EXPECT_EQ(Idle, app.sessionState);  // "+OK bye" after the dot answered QUIT
+}
+
+TEST_F(FastScan, TheListingIsTheTruthWhateverStatSaid) {
+  server.uids = {"u1", "u2", "u3"};
+  server.listing = "+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n5 u5\r\n.";
+  check();
+  EXPECT_EQ(5u, app.messageCount);
+  EXPECT_EQ(5u, app.knownCount);
+  server.listing = "+OK\r\n2 u2\r\n.";
+  check();
+  EXPECT_EQ(1u, app.messageCount);
+  EXPECT_EQ((std::vector<std::string>{"u2"}), table());
+  EXPECT_EQ(1u, app.knownCount);
+  // Emptied since STAT: compared with nothing, as an empty mailbox is.
+  server.listing = "+OK\r\n.";
+  check();
+  EXPECT_EQ(0u, app.messageCount);
+  EXPECT_EQ(1u, app.knownCount);
+  EXPECT_EQ("APPICON", icon());
+}
+
+TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
+  server.uids = {"x"};
+  server.listing = "+OK\r\n3 c\r\n1 a\r\n9 i\r\nnot a line\r\n2\r\n.";
+  check();
+  EXPECT_EQ((std::vector<std::string>{"a", "", "c", "i"}), table());
+  // Backwards and more than the table holds: the 1024 highest numbers.
+  server.listing = "+OK";
+  for (int n = 3000; n >= 1; n--)
+    server.listing += "\r\n" + std::to_string(n) + " m" + std::to_string(n);
+  server.listing += "\r\n.";
+  check();
+  EXPECT_EQ(3000u, app.messageCount);
+  EXPECT_STREQ("m1977", app.currentUids[0]);
+  EXPECT_STREQ("m2500", app.currentUids[523]);
+  EXPECT_STREQ("m3000", app.currentUids[1023]);
+}
+
+TEST_F(FastScan, AServerWithoutTheListingIsWalkedInTheSameSession) {
+  server.uids = {"a", "b"};
+  server.lists = false;
+  check();
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nUIDL 1\r\nUIDL 2\r\nQUIT\r\n", sent());
+  EXPECT_EQ(1, server.connections);
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), table());
+  EXPECT_EQ(2u, app.newCount);
+}
+
+TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
+  server.uids = {"x"};
+  server.listing = "+OK\r\n1 a";
+  check();
+  // 50 000 lines, the rest of each minute's share 50 s apart.
+  std::string rest;
+  for (int n = 2; n <= 50000; n++) rest += "\r\n" + std::to_string(n) + " u" + std::to_string(n);
+  for (int part = 0; part < 3; part++) {
+    standin::advance(50000);
+    serverSay(server, rest.substr(part * rest.size() / 3, rest.size() / 3 + (part == 2 ? 3 : 0)));
+  }
+  serverSay(server, "\r\n.\r\n");
+  standin::advance(100);
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(50000u, app.messageCount);
+  EXPECT_STREQ("u50000", app.currentUids[1023]);
+
+  server.listing = "+OK\r\n1 a\r\n2 b";  // and then nothing more
+  check();
+  standin::advance(59000);
+  EXPECT_EQ(1, app.busy);
+  standin::advance(2000);
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_EQ(0, app.busy);
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+}
+
+}  // namespace

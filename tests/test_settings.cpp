@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1292u, bytes.size());
+  ASSERT_EQ(1293u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -35,6 +35,7 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 1291));  // plain text
+  EXPECT_EQ(0xFF, at(bytes, 1292));  // the walk, not fast scan
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -70,6 +71,23 @@ TEST_F(SettingsFile, AnOlderFileOrAnUnknownValueMeansPlainText) {
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity) << stored;
   }
+
+  // Fast scan, the byte after: set only by a 1; a file without it walks.
+  settings.fastScan = 1;
+  saveSettings();
+  EXPECT_EQ(0xFE, at(file(), 1292));
+  EXPECT_EQ(0xFC, at(file(), 384));
+  for (int stored : {0, 2, 0xFF}) {
+    setFile(file().substr(0, 1292) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(0, settings.fastScan) << stored;
+  }
+  setFile(current.substr(0, 1292) + (char)~1);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(1, settings.fastScan);
+  setFile(current.substr(0, 1292));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(0, settings.fastScan);
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
@@ -180,7 +198,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1292u, file().size());
+  EXPECT_EQ(1293u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -236,16 +254,16 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1292, 'z') + tail);
+  setFile(std::string(1293, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2001u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1292));
+  ASSERT_EQ(2002u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1293));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1292u, file().size());
+  EXPECT_EQ(1293u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -42,6 +42,7 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   settings.port = 995;
   settings.intervalMinutes = 15;
   settings.useApop = 1;
+  settings.fastScan = 1;
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ("自宅", standin::controlText(page, IDC_ACCOUNT_NAME));
@@ -50,6 +51,8 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
     EXPECT_EQ("15", standin::controlText(page, IDC_INTERVAL));
     EXPECT_FALSE(standin::controlChecked(page, IDC_CHECK_AT_STARTUP));
     EXPECT_TRUE(standin::controlChecked(page, IDC_USE_APOP));
+    EXPECT_TRUE(standin::controlChecked(page, IDC_FAST_SCAN));
+    standin::click(page, IDC_FAST_SCAN);
     standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
     standin::typeInto(page, IDC_USER_ID, std::string(300, 'u'));
     standin::typeInto(page, IDC_PORT, "");
@@ -62,6 +65,7 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(0, settings.port);               // an empty port is 0
   EXPECT_EQ(1, settings.intervalMinutes);    // 0 minutes would never check
   EXPECT_EQ(1, settings.checkAtStartup);
+  EXPECT_EQ(0, settings.fastScan);
   // Written, and the program goes on with a full period.
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   EXPECT_EQ((char)~'p', file[0]);
@@ -125,11 +129,11 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   });
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
-  EXPECT_EQ(1292u, standin::readFile("C:\\KivvetLE.cfg").size());
+  EXPECT_EQ(1293u, standin::readFile("C:\\KivvetLE.cfg").size());
 }
 
 TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
-  standin::writeFile("C:\\KivvetLE.cfg", std::string(1292, (char)0xFF));
+  standin::writeFile("C:\\KivvetLE.cfg", std::string(1293, (char)0xFF));
   chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
   size_t boxes = standin::messageBoxes().size();
   openWith([] {
@@ -141,7 +145,7 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
   EXPECT_EQ(
       "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
       standin::messageBoxes().back().text);
-  EXPECT_EQ(std::string(1292, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
+  EXPECT_EQ(std::string(1293, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
   EXPECT_STREQ("pop.example.jp", settings.serverHost);
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
@@ -317,8 +321,11 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
   standin::setString(111, "暗号化にゃ");
   standin::setString(204, "新着だけ鳴くにゃ");
   standin::setString(402, "数を出すにゃ");
+  standin::setString(113, "高速スキャンにゃ");
   openWith([] {
     HWND page = standin::showPage(0);
+    standin::pressF1(page, IDC_FAST_SCAN);
+    EXPECT_EQ("高速スキャンにゃ", standin::helpTipText());
     standin::pressF1(page, IDC_PORT_SPIN);
     EXPECT_EQ("ポート番号にゃ", standin::helpTipText());
     standin::pressF1(page, IDC_CONNECTION_SECURITY);
@@ -339,6 +346,52 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
     standin::pressF1(standin::showPage(3), IDC_TOOLTIP_COUNTS);
     EXPECT_EQ("数を出すにゃ", standin::helpTipText());
   });
+}
+
+}  // namespace
+
+namespace {
+
+const char RUN_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
+  standin::setModulePath("C:\\プログラム 表\\KivvetLE.exe");
+  auto setBox = [this](bool on) {
+    openWith([on] {
+      HWND page = standin::showPage(0);
+      if (standin::controlChecked(page, IDC_START_AT_LOGON) != on)
+        standin::click(page, IDC_START_AT_LOGON);
+      standin::pressOk();
+    });
+  };
+  // A folder with a blank and a character whose second byte is 0x5C.
+  standin::makeDirectory("C:\\メール 表");
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  setBox(true);
+  EXPECT_EQ("\"C:\\プログラム 表\\KivvetLE.exe\" \"-WC:\\メール 表\" -TOFF",
+            standin::registryText(RUN_KEY, "Kivvet LE - C:\\メール 表").value_or("none"));
+  // A second copy in another folder: its own value; a drive's root keeps
+  // its closing quote apart from its backslash.
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+  openWith([] {
+    EXPECT_FALSE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
+    standin::pressCancel();
+  });
+  setBox(true);
+  EXPECT_EQ("\"C:\\プログラム 表\\KivvetLE.exe\" \"-WC:\\\\\" -TOFF",
+            standin::registryText(RUN_KEY, "Kivvet LE - C:\\").value_or("none"));
+  // The first folder's box shows its value, and taking the tick off
+  // removes that value alone.
+  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  openWith([] {
+    EXPECT_TRUE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
+    standin::pressCancel();
+  });
+  setBox(false);
+  EXPECT_FALSE(standin::registryText(RUN_KEY, "Kivvet LE - C:\\メール 表").has_value());
+  EXPECT_TRUE(standin::registryText(RUN_KEY, "kivvet le - c:\\").has_value());
+  EXPECT_EQ(0u, standin::openRegistryKeyCount());
+  EXPECT_EQ(std::string::npos, standin::readFile("C:\\KivvetLE.cfg").find("TOFF"));
 }
 
 }  // namespace

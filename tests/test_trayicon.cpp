@@ -90,6 +90,13 @@ TEST_F(TrayIcon, TheRecordIsTheFirstFormWithCallbackAndResourceIcon) {
   EXPECT_EQ(MSG_TRAY_NOTIFY, request.data.callbackMessage);
   EXPECT_EQ(TRAY_ICON_ID, request.data.id);
   EXPECT_EQ("GETICON", request.data.icon);
+  // The small-icon size of the scaling, one the resources hold.
+  EXPECT_EQ(16, request.data.iconSize);
+  for (int dpi : {120, 144, 192}) {
+    standin::setDpi(dpi);
+    setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+    EXPECT_EQ(16 * dpi / 96, standin::trayRequests().back().data.iconSize);
+  }
 }
 
 TEST_F(TrayIcon, ARefusedRequestIsTriedSixTimesWithFivePauses) {

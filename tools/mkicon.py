@@ -3,7 +3,7 @@
 
 Usage:
     python3 tools/mkicon.py input.txt output.ico
-    python3 tools/mkicon.py --png input.txt output.png
+    python3 tools/mkicon.py --png [--size N] input.txt output.png
 
 A source file holds comment lines starting with '#', then exactly 32 rows of
 32 characters, one character per pixel.  Blank lines are ignored.  The
@@ -23,10 +23,15 @@ A picture that uses colours is written as one 4-bit image with the 16-colour
 palette.  A picture that is transparent everywhere is written as a 1-bit,
 2-colour image whose AND mask hides every pixel.
 
-The .ico holds an ICONDIR, one ICONDIRENTRY and one DIB: a BITMAPINFOHEADER
-whose height counts both the XOR image and the AND mask, the palette, the
-XOR image bottom-up, and the AND mask bottom-up (1 = transparent).  The
-preview PNG is drawn 8 times larger, transparent pixels as a grey checker.
+The .ico holds the picture at every size the tray may ask for at 100 to
+300 % scaling (SIZES: 16, 20, 24, 32, 40 and 48 pixels), each in the same
+form: an ICONDIR, one ICONDIRENTRY per size, and per size one DIB: a
+BITMAPINFOHEADER whose height counts both the XOR image and the AND mask,
+the palette, the XOR image bottom-up, and the AND mask bottom-up
+(1 = transparent).  The 32-pixel image is the drawing itself; the others
+are drawn from it by resample(), which keeps to the 16 colours and keeps
+the outline, so no size is blurred.  The preview PNG is drawn 8 times
+larger, transparent pixels as a grey checker.
 """
 
 import struct
@@ -34,6 +39,7 @@ import sys
 import zlib
 
 SIZE = 32
+SIZES = (16, 20, 24, 32, 40, 48)
 
 # (character, (red, green, blue)) in palette-index order.
 PALETTE = [
@@ -87,51 +93,97 @@ def parse_picture(text, name="<source>"):
     return rows
 
 
+def resample(rows, size):
+    """Return the picture redrawn at size x size pixels.
+
+    Each new pixel takes the colour that covers most of its area in the
+    drawing, a colour counted the more the rarer it is in the whole picture:
+    thin details (the outline, the eyes, the mouth) then survive a shrink
+    that plain majority would fill with the face's yellow, and no colour
+    outside the palette appears.
+    """
+    if size == SIZE:
+        return list(rows)
+    frequency = {}
+    for row in rows:
+        for ch in row:
+            frequency[ch] = frequency.get(ch, 0) + 1
+    out = []
+    for y in range(size):
+        top, bottom = y * SIZE / size, (y + 1) * SIZE / size
+        line = []
+        for x in range(size):
+            left, right = x * SIZE / size, (x + 1) * SIZE / size
+            weight = {}
+            for sy in range(int(top), min(SIZE, int(-(-bottom // 1)))):
+                h = min(bottom, sy + 1) - max(top, sy)
+                for sx in range(int(left), min(SIZE, int(-(-right // 1)))):
+                    w = min(right, sx + 1) - max(left, sx)
+                    ch = rows[sy][sx]
+                    weight[ch] = weight.get(ch, 0) + h * w / frequency[ch] ** 0.5
+            # Ties go to the palette's order, transparency last: the result
+            # does not hang on the order of a dictionary.
+            line.append(max(weight, key=lambda c: (round(weight[c], 9),
+                                                   -COLOUR_INDEX.get(c, 99))))
+        out.append("".join(line))
+    return out
+
+
 def _and_mask(rows):
-    # Each mask row is 32 bits, already a whole DWORD.
+    # Each mask row is padded to whole DWORDs.
+    size = len(rows)
+    stride = (size + 31) // 32 * 4
     data = bytearray()
     for row in reversed(rows):
         bits = 0
         for ch in row:
             bits = (bits << 1) | (1 if ch == TRANSPARENT else 0)
-        data += struct.pack(">I", bits)
+        data += (bits << (stride * 8 - size)).to_bytes(stride, "big")
     return bytes(data)
 
 
 def _xor_4bit(rows):
     # Transparent pixels carry colour 0 so that the screen shows through
-    # unchanged where the AND mask is set.
+    # unchanged where the AND mask is set. Rows are padded to whole DWORDs.
+    size = len(rows)
+    stride = (size * 4 + 31) // 32 * 4
     data = bytearray()
     for row in reversed(rows):
-        indices = [COLOUR_INDEX.get(ch, 0) for ch in row]
-        for i in range(0, SIZE, 2):
-            data.append((indices[i] << 4) | indices[i + 1])
+        indices = [COLOUR_INDEX.get(ch, 0) for ch in row] + [0]
+        line = bytearray((indices[i] << 4) | indices[i + 1] for i in range(0, size, 2))
+        data += line + bytes(stride - len(line))
     return bytes(data)
 
 
-def build_ico(rows):
-    """Return the bytes of a single-image .ico for the picture."""
-    blank = all(ch == TRANSPARENT for row in rows for ch in row)
+def _image(rows, blank):
+    size = len(rows)
     if blank:
         bit_count = 1
         palette = [(0, 0, 0), (0xFF, 0xFF, 0xFF)]
-        xor = bytes(SIZE * 4)
+        xor = bytes((size + 31) // 32 * 4 * size)
     else:
         bit_count = 4
         palette = [rgb for _, rgb in PALETTE]
         xor = _xor_4bit(rows)
     mask = _and_mask(rows)
-
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, bit_count,
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bit_count,
                          0, len(xor) + len(mask), 0, 0, len(palette), 0)
     colours = b"".join(struct.pack("<BBBB", b, g, r, 0)
                        for (r, g, b) in palette)
-    image = header + colours + xor + mask
+    return bit_count, len(palette), header + colours + xor + mask
 
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, len(palette), 0, 1,
-                        bit_count, len(image), 6 + 16)
-    return icondir + entry + image
+
+def build_ico(rows, sizes=SIZES):
+    """Return the bytes of a .ico with the picture at each of the sizes."""
+    blank = all(ch == TRANSPARENT for row in rows for ch in row)
+    images = [(size,) + _image(resample(rows, size), blank) for size in sizes]
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for size, bit_count, colours, image in images:
+        directory += struct.pack("<BBBBHHII", size, size, colours, 0, 1,
+                                 bit_count, len(image), offset)
+        offset += len(image)
+    return directory + b"".join(image for _, _, _, image in images)
 
 
 def _png_chunk(kind, payload):
@@ -142,7 +194,7 @@ def _png_chunk(kind, payload):
 def build_png(rows, scale=PREVIEW_SCALE):
     """Return the bytes of an enlarged RGB preview of the picture."""
     colours = {ch: rgb for ch, rgb in PALETTE}
-    width = SIZE * scale
+    width = len(rows) * scale
     raw = bytearray()
     for y in range(width):
         raw.append(0)  # filter type: none
@@ -163,11 +215,15 @@ def build_png(rows, scale=PREVIEW_SCALE):
 def main(argv):
     args = argv[1:]
     png = False
+    size = SIZE
     if args and args[0] == "--png":
         png = True
         args = args[1:]
+        if len(args) > 1 and args[0] == "--size" and args[1].isdigit():
+            size = int(args[1])
+            args = args[2:]
     if len(args) != 2:
-        sys.stderr.write("usage: mkicon.py [--png] input.txt output\n")
+        sys.stderr.write("usage: mkicon.py [--png [--size N]] input.txt output\n")
         return 2
     source, target = args
     try:
@@ -181,7 +237,7 @@ def main(argv):
     except SourceError as e:
         sys.stderr.write("mkicon: %s\n" % e)
         return 1
-    data = build_png(rows) if png else build_ico(rows)
+    data = build_png(resample(rows, size)) if png else build_ico(rows)
     try:
         with open(target, "wb") as f:
             f.write(data)

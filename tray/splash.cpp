@@ -68,12 +68,17 @@ void initSplash(HWND splash) {
   SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
 }
 
-INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM) {
+INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     initSplash(splash);
     return TRUE;
   }
   if (message == WM_PAINT) paintSplash(splash);
+  // The frame is the picture's: with common controls 6 a picture frame
+  // without an image of its own would fill itself over the picture just
+  // drawn, so its background brush is the empty one.
+  if (message == WM_CTLCOLORSTATIC && (HWND)lParam == GetDlgItem(splash, IDC_SPLASH_PICTURE))
+    return (INT_PTR)GetStockObject(NULL_BRUSH);
   return FALSE;
 }
 

@@ -60,7 +60,11 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   if (action != NIM_DELETE) {
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = MSG_TRAY_NOTIFY;
-    record.hIcon = LoadIconA(app.appInstance, iconName);
+    // The tray shows small icons: at 150 % scaling it asks for 24 pixels,
+    // which the resources hold, rather than a 32-pixel icon shrunk.
+    record.hIcon =
+        (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                          GetSystemMetrics(SM_CYSMICON), LR_SHARED);
     composeTooltip(text, record.szTip);
   }
 

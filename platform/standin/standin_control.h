@@ -4,6 +4,7 @@
 #define KIVVET_PLATFORM_STANDIN_CONTROL_H
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ bool isWindowAlive(HWND window);
 void failNextRegisterClass();
 void failNextCreateWindow();
 void setScreenSize(int width, int height);
+// The system's DPI (96 at 100 %), which the small-icon metric follows.
+void setDpi(int dpi);
 
 // ---- timers ----
 bool timerRunning(HWND window, UINT_PTR id);
@@ -103,6 +106,7 @@ struct TrayIcon {
   UINT callbackMessage;
   std::string icon;
   std::string tip;
+  int iconSize = 0;  // pixels
 };
 struct TrayRequest {
   DWORD time;
@@ -122,6 +126,7 @@ void refuseTrayRequests(int n);
 void restartTaskbar();
 // Name of the resource an icon handle was loaded from ("" for none).
 std::string iconName(HICON icon);
+int iconSize(HICON icon);
 
 // ---- memory ----
 // The n-th LocalAlloc from now (1 = the next one) fails.
@@ -255,6 +260,12 @@ struct ShellRequest {
 };
 const std::vector<ShellRequest>& shellRequests();
 void setModulePath(const std::string& windowsPath);
+// The user's registry (HKEY_CURRENT_USER): a REG_SZ value's text, or
+// nothing when the value is not there; key paths and names compare
+// without regard to case, as Windows compares them.
+std::optional<std::string> registryText(const std::string& key, const std::string& name);
+void setRegistryText(const std::string& key, const std::string& name, const std::string& text);
+size_t openRegistryKeyCount();
 // What the user does while the next popup menu is open: choose an item
 // (0: click elsewhere), after running the action if one is given.
 void onNextMenu(UINT_PTR choice, std::function<void()> action = nullptr);

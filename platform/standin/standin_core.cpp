@@ -228,6 +228,9 @@ void runModalLoop(HWND dialog) {
 }
 void failNextRegisterClass() { world().failRegisterClass = true; }
 void failNextCreateWindow() { world().failCreateWindow = true; }
+void setDpi(int dpi) { world().dpi = dpi; }
+int iconSize(HICON icon) { return icon ? icon->size : 0; }
+
 void setScreenSize(int width, int height) {
   world().screenWidth = width;
   world().screenHeight = height;
@@ -424,6 +427,7 @@ UINT RegisterWindowMessageA(LPCSTR name) {
 int GetSystemMetrics(int index) {
   if (index == SM_CXSCREEN) return world().screenWidth;
   if (index == SM_CYSCREEN) return world().screenHeight;
+  if (index == SM_CXSMICON || index == SM_CYSMICON) return 16 * world().dpi / 96;
   return 0;
 }
 
@@ -466,6 +470,8 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   return FALSE;
 }
 
+DWORD GetTickCount(void) { return world().clock; }
+
 void Sleep(DWORD milliseconds) {
   record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
@@ -484,6 +490,18 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
+
+// An icon of the program's at a size; shared, as LR_SHARED asks, so each
+// name and size is loaded once and never destroyed.
+HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags) {
+  if (!instance || IS_INTRESOURCE(name) || type != IMAGE_ICON || width != height || width <= 0 ||
+      !(flags & LR_SHARED))
+    return nullptr;
+  std::string key = std::string(name) + "@" + std::to_string(width);
+  auto& slot = world().icons[key];
+  if (!slot) slot.reset(new HICON__{name, width});
+  return slot.get();
+}
 
 // ---- menus -------------------------------------------------------------------
 
@@ -552,7 +570,9 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
                          data->uCallbackMessage,
                          standin::iconName(data->hIcon),
                          std::string(data->szTip, strnlen(data->szTip, 64))};
-  bool accepted = data->cbSize >= NOTIFYICONDATAA_V1_SIZE;
+  icon.iconSize = standin::iconSize(data->hIcon);
+  // The stand-in knows the first form only: any other size is refused.
+  bool accepted = data->cbSize == NOTIFYICONDATAA_V1_SIZE;
   if (w.trayRefusals > 0) {
     w.trayRefusals--;
     accepted = false;

@@ -278,7 +278,10 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   return (int)copied;
 }
 
+// Sizes as common controls 5 take them (version 6 takes more): any other
+// is refused, as Windows refuses it.
 HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
+  if (page->dwSize != PROPSHEETPAGEA_V1_SIZE && page->dwSize != PROPSHEETPAGEA_V2_SIZE) return NULL;
   std::unique_ptr<_PSP> copy(new _PSP{*page, standin::resourceName(page->pszTemplate)});
   copy->page.dwSize = page->dwSize;
   standin::pageHandles.push_back(std::move(copy));
@@ -287,6 +290,8 @@ HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
 
 INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
   record("PropertySheetA");
+  if (header->dwSize != PROPSHEETHEADERA_V1_SIZE && header->dwSize != PROPSHEETHEADERA_V2_SIZE)
+    return -1;
   standin::PropertySheetShown shown{header->dwSize,
                                     header->dwFlags,
                                     header->hwndParent,
@@ -352,6 +357,9 @@ void DragFinish(HDROP) {
 
 BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
   record("GetOpenFileNameA");
+  if (dialog->lStructSize != OPENFILENAME_SIZE_VERSION_400A &&
+      dialog->lStructSize != sizeof *dialog)
+    return FALSE;
   standin::FileDialogShown shown{dialog->lStructSize,
                                  dialog->hwndOwner,
                                  {},
@@ -409,6 +417,9 @@ BOOL DeleteDC(HDC) {
   return TRUE;
 }
 
+// Stock objects are the system's: never created, never deleted.
+HGDIOBJ GetStockObject(int object) { return (HGDIOBJ)(intptr_t)(0x9000 + object); }
+
 BOOL DeleteObject(HGDIOBJ) {
   standin::gdiObjects--;
   return TRUE;
@@ -428,6 +439,13 @@ namespace standin {
 // The help popup: a tracking tooltip of the program's.
 LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
   const TOOLINFOA* tool = (const TOOLINFOA*)lParam;
+  // A tool in a size common controls 5 refuse (sizeof(TOOLINFOA) with
+  // lpReserved among them) is refused.
+  bool described =
+      message == TTM_ADDTOOLA || message == TTM_DELTOOLA || message == TTM_TRACKACTIVATE;
+  if (described && (tool == NULL ||
+                    (tool->cbSize != TTTOOLINFOA_V1_SIZE && tool->cbSize != TTTOOLINFOA_V2_SIZE)))
+    return FALSE;
   switch (message) {
     case TTM_ADDTOOLA: tip->title = tool->lpszText ? tool->lpszText : ""; return TRUE;
     case TTM_DELTOOLA: tip->title.clear(); return 0;

@@ -338,6 +338,13 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
+DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
+  const std::string& cwd = standin::cwd;
+  if (length < cwd.size() + 1) return (DWORD)cwd.size() + 1;
+  memcpy(buffer, cwd.c_str(), cwd.size() + 1);
+  return (DWORD)cwd.size();
+}
+
 BOOL SetCurrentDirectoryA(LPCSTR path) {
   record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
   std::string full;

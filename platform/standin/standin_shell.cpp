@@ -6,6 +6,11 @@
 
 #include "platform/standin/standin_world.h"
 
+// An open key of the user's registry.
+struct HKEY__ {
+  std::string path;  // lower-case, as compared
+};
+
 namespace standin {
 
 namespace {
@@ -25,6 +30,25 @@ std::deque<MenuChoice> menuChoices;
 std::vector<MenuShown> menus;
 std::vector<Sound> sounds;
 
+// HKEY_CURRENT_USER: key path -> value name -> text, both lower-cased.
+std::map<std::string, std::map<std::string, std::string>> registry;
+std::vector<std::unique_ptr<HKEY__>> openKeys;
+
+// ASCII letters to lower case; the second byte of a Shift-JIS character
+// stays as it is.
+std::string folded(const std::string& text) {
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); i++) {
+    unsigned char c = (unsigned char)out[i];
+    if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+      i++;
+    } else if (c >= 'A' && c <= 'Z') {
+      out[i] = (char)(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 void resetShell() {
@@ -36,7 +60,21 @@ void resetShell() {
   menuChoices.clear();
   menus.clear();
   sounds.clear();
+  registry.clear();
+  openKeys.clear();
 }
+
+std::optional<std::string> registryText(const std::string& key, const std::string& name) {
+  auto values = registry.find(folded(key));
+  if (values == registry.end()) return std::nullopt;
+  auto value = values->second.find(folded(name));
+  if (value == values->second.end()) return std::nullopt;
+  return value->second;
+}
+void setRegistryText(const std::string& key, const std::string& name, const std::string& text) {
+  registry[folded(key)][folded(name)] = text;
+}
+size_t openRegistryKeyCount() { return openKeys.size(); }
 
 const std::vector<Sound>& soundsPlayed() { return sounds; }
 
@@ -120,4 +158,82 @@ BOOL MessageBeep(UINT type) {
   record("MessageBeep(" + std::to_string(type) + ")");
   standin::sounds.push_back(standin::Sound{standin::now(), "beep", false, type});
   return TRUE;
+}
+
+// ---- the user's registry ----------------------------------------------------------
+
+namespace {
+
+LONG openKey(HKEY root, LPCSTR subKey, bool create, HKEY* result) {
+  if (root != HKEY_CURRENT_USER || subKey == nullptr || result == nullptr)
+    return ERROR_INVALID_PARAMETER;
+  std::string path = standin::folded(subKey);
+  if (!create && standin::registry.find(path) == standin::registry.end())
+    return ERROR_FILE_NOT_FOUND;
+  standin::registry[path];
+  standin::openKeys.push_back(std::unique_ptr<HKEY__>(new HKEY__{path}));
+  *result = standin::openKeys.back().get();
+  return ERROR_SUCCESS;
+}
+
+std::map<std::string, std::string>* valuesOf(HKEY key) {
+  for (auto& open : standin::openKeys)
+    if (open.get() == key) return &standin::registry[key->path];
+  return nullptr;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, HKEY* result) {
+  return openKey(key, subKey, false, result);
+}
+
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                     HKEY* result, LPDWORD) {
+  return openKey(key, subKey, true, result);
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size) {
+  auto* values = valuesOf(key);
+  if (values == nullptr) return ERROR_INVALID_HANDLE;
+  auto value = values->find(standin::folded(name ? name : ""));
+  if (value == values->end()) return ERROR_FILE_NOT_FOUND;
+  if (type) *type = REG_SZ;
+  DWORD needed = (DWORD)value->second.size() + 1;
+  if (data != nullptr && (size == nullptr || *size < needed)) {
+    if (size) *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (data != nullptr) memcpy(data, value->second.c_str(), needed);
+  if (size) *size = needed;
+  return ERROR_SUCCESS;
+}
+
+// A text value's size counts its NUL, as Windows expects it to.
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  record("RegSetValueExA(" + standin::quoted(name) + ")");
+  auto* values = valuesOf(key);
+  if (values == nullptr) return ERROR_INVALID_HANDLE;
+  if (type != REG_SZ || data == nullptr || size == 0 || data[size - 1] != '\0')
+    return ERROR_INVALID_PARAMETER;
+  (*values)[standin::folded(name ? name : "")] = std::string((const char*)data, size - 1);
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR name) {
+  record("RegDeleteValueA(" + standin::quoted(name) + ")");
+  auto* values = valuesOf(key);
+  if (values == nullptr) return ERROR_INVALID_HANDLE;
+  return values->erase(standin::folded(name ? name : "")) > 0 ? ERROR_SUCCESS
+                                                              : ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegCloseKey(HKEY key) {
+  for (auto open = standin::openKeys.begin(); open != standin::openKeys.end(); ++open) {
+    if (open->get() == key) {
+      standin::openKeys.erase(open);
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_INVALID_HANDLE;
 }

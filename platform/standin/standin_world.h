@@ -45,6 +45,7 @@ struct HMENU__ {
 
 struct HICON__ {
   std::string name;
+  int size = 32;  // pixels; LoadIconA's icons are the large ones
 };
 
 struct HINSTANCE__ {
@@ -80,6 +81,7 @@ struct World {
   std::vector<std::unique_ptr<HWND__>> windows;
   bool failRegisterClass = false;
   bool failCreateWindow = false;
+  int dpi = 96;
   int screenWidth = 1024;
   int screenHeight = 768;
 

@@ -85,6 +85,10 @@ typedef struct HBRUSH__* HBRUSH;
 #define CW_USEDEFAULT ((int)0x80000000)
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+#define IMAGE_ICON 1
+#define LR_SHARED 0x00008000u
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
@@ -156,8 +160,11 @@ BOOL GetCursorPos(POINT* point);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 void Sleep(DWORD milliseconds);
+// Milliseconds on the virtual clock.
+DWORD GetTickCount(void);
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 
 // ---- menus ----------------------------------------------------------------

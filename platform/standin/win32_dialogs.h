@@ -13,6 +13,8 @@ typedef uintptr_t DWORD_PTR;
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define WM_PAINT 0x000F
+#define WM_CTLCOLORSTATIC 0x0138
+#define NULL_BRUSH 5
 #define WM_NOTIFY 0x004E
 #define WM_HELP 0x0053
 #define WM_INITDIALOG 0x0110
@@ -89,6 +91,9 @@ typedef struct tagTOOLINFOA {
   LPARAM lParam;
   void* lpReserved;
 } TOOLINFOA;
+// Common controls 5 take the first two sizes only; 6 all three.
+#define TTTOOLINFOA_V1_SIZE offsetof(TOOLINFOA, lParam)
+#define TTTOOLINFOA_V2_SIZE offsetof(TOOLINFOA, lpReserved)
 
 // ---- property sheets --------------------------------------------------------------
 
@@ -157,6 +162,9 @@ typedef struct _PROPSHEETHEADERA {
   };
 } PROPSHEETHEADERA;
 
+#define PROPSHEETPAGEA_V1_SIZE (offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*))
+#define PROPSHEETHEADERA_V1_SIZE \
+  (offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK))
 #define PROPSHEETPAGEA_V2_SIZE (offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR))
 #define PROPSHEETHEADERA_V2_SIZE (offsetof(PROPSHEETHEADERA, pszbmHeader) + sizeof(LPCSTR))
 
@@ -218,5 +226,6 @@ BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC source, int sou
             DWORD operation);
 BOOL DeleteDC(HDC dc);
 BOOL DeleteObject(HGDIOBJ object);
+HGDIOBJ GetStockObject(int object);
 
 #endif

@@ -40,6 +40,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 
 #endif

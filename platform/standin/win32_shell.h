@@ -54,6 +54,28 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
                     LPVOID environment, LPCSTR directory, STARTUPINFOA* startup,
                     PROCESS_INFORMATION* information);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
+// ---- the user's registry -------------------------------------------------------
+
+typedef struct HKEY__* HKEY;
+typedef DWORD REGSAM;
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define REG_SZ 1
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_MORE_DATA 234
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, HKEY* result,
+                     LPDWORD disposition);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data,
+                      LPDWORD size);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD size);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegCloseKey(HKEY key);
 HINSTANCE ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                         INT show);
 

@@ -1,5 +1,6 @@
-# The demo itself: a demo mailbox on a private POP3 server, the program in
-# the tray checking it, its menu, a second check after new mail, the end.
+# The demo itself: the installer run silently, a demo mailbox on a private
+# POP3 server, the installed program in the tray checking it, its menu, a
+# second check after new mail, a new user's first start, the uninstaller.
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
 e2e_setup demo
@@ -11,10 +12,19 @@ dovecot_start "$E2E_DIR"
 dovecot_deliver 5 "Demo"
 echo "Demo mailbox: user cat on 127.0.0.1:$DOVECOT_PORT with 5 messages."
 
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+version=$(sed -nE 's/^#define KIVVET_VERSION_TEXT "([0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+wine "$KIVVET_ROOT/dist/KivvetLE-$version-setup.exe" /S
+installed=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE' /v InstallLocation |
+  tr -d '\r' | sed -nE 's/^ +InstallLocation +REG_SZ +(.*)$/\1/p')
+INSTALLED_DIR=$(wine winepath -u "$installed" | tr -d '\r')
+echo "Kivvet LE $version installed silently into $installed."
+export KIVVET_EXE="$INSTALLED_DIR/KivvetLE.exe"
+
+python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$INSTALLED_DIR/KivvetLE.cfg" \
   serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
   checkAtStartup=1 soundNewOnly=1 tooltipMode=2 accountName=デモ
-start_program demo -TOFF "-W$(winpath "$E2E_DIR")"
+# Started as the Start menu's shortcut starts it: in its own folder.
+start_program demo -TOFF "-W$installed"
 logins() { [ "$(grep -c 'Login: user=<cat>' "$DOVECOT_LOG" || true)" -ge "$1" ]; }
 wait_for 60 logins 1 && echo "The cat checked the mailbox."
 wait_for 20 tray_shows 1 || true
@@ -33,8 +43,7 @@ screenshot 03-after-new-mail >/dev/null
 
 # A first start elsewhere, as a new user sees it: the title, then the sheet.
 mkdir -p "$E2E_DIR/new-user"
-cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$KIVVET_ROOT/build/win64/KivvetLE.dll" "$E2E_DIR/new-user/"
-KIVVET_EXE="$E2E_DIR/new-user/KivvetLE.exe" start_program newuser "-W$(winpath "$E2E_DIR/new-user")"
+start_program newuser "-W$(winpath "$E2E_DIR/new-user")"
 wait_for 20 title_shown && screenshot 04-title >/dev/null
 sheet_open() { xdotool search --name "設定するにゃ" >/dev/null 2>&1; }
 if wait_for 30 sheet_open; then
@@ -52,7 +61,14 @@ if [ -n "${KIVVET_DISPLAY:-}" ] && [ -t 0 ]; then
 fi
 close_program demo || true
 dovecot_stop
-echo "Known UIDs written: $(stat -c %s "$E2E_DIR/KivvetLE.log" 2>/dev/null || echo 0) bytes."
+echo "Known UIDs written: $(stat -c %s "$INSTALLED_DIR/KivvetLE.log" 2>/dev/null || echo 0) bytes."
+# The uninstaller runs on from a copy of itself; a silent one keeps the
+# settings, which go with the demo's own.
+wine "$INSTALLED_DIR/uninstall.exe" /S
+uninstalled() { [ ! -e "$INSTALLED_DIR/uninstall.exe" ]; }
+wait_for 60 uninstalled && echo "Uninstalled silently."
+rm -f "$INSTALLED_DIR/KivvetLE.cfg" "$INSTALLED_DIR/KivvetLE.log"
+rmdir "$INSTALLED_DIR" 2>/dev/null || true
 rm -f "$E2E_SHOTS/tray-now.png" "$E2E_SHOTS/tray-find.png" "$E2E_SHOTS/title-now.png"
 echo "Screenshots in $E2E_SHOTS:"
 ls "$E2E_SHOTS"

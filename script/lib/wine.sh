@@ -9,10 +9,25 @@ wine_setup_env() {
   export WINEPREFIX="$KIVVET_WINE_DIR/prefix"
   export WINEARCH=win64
   export WINEDEBUG="${WINEDEBUG:--all}"
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No menu entries of the host for shortcuts made in the prefix.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export LANG=ja_JP.UTF-8
   # No input method: keys typed by the tests reach the boxes as they are.
   export XMODIFIERS=@im=none
+  # The prefix and the program are 64-bit: `wine` is the 64-bit loader
+  # even where a 32-bit one is installed too (which Debian's `wine` would
+  # pick, and which a kernel without 32-bit support cannot run).
+  if [ -x /usr/lib/wine/wine64 ]; then
+    local bin="$KIVVET_WINE_DIR/bin"
+    if [ ! -x "$bin/wine" ]; then
+      mkdir -p "$bin"
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine.$$"
+      chmod +x "$bin/wine.$$"
+      mv -f "$bin/wine.$$" "$bin/wine"
+    fi
+    export WINELOADER=/usr/lib/wine/wine64
+    case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+  fi
 }
 
 # Starts Xvfb on a free display unless KIVVET_DISPLAY says to use another.
@@ -22,13 +37,15 @@ wine_start_display() {
     return 0
   fi
   # Two tests starting at once must not pick the same display: the choice
-  # and the start are made under a lock.
+  # and the start are made under a lock, which Xvfb must not inherit (it
+  # would hold it for its whole life). Should the lock stay taken anyway,
+  # a display picked twice fails to start and the next number is tried.
   local n lock
-  exec {lock}>/tmp/.kivvet-display.lock
-  flock "$lock"
+  exec {lock}>/tmp/.kivvet-display-choice.lock
+  flock -w 30 "$lock" || true
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 {lock}>&- &
     XVFB_PID=$!
     export DISPLAY=":$n"
     local deadline=$((SECONDS + 20))
@@ -61,7 +78,7 @@ wine_make_prefix() {
   if [ -f "$WINEPREFIX/.kivvet-ready" ]; then return 0; fi
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  wine wineboot -i >/dev/null 2>&1 || true
   wineserver -w
   local reg="$KIVVET_WINE_DIR/desktop.reg"
   cat > "$reg" <<'REG'

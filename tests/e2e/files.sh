@@ -33,9 +33,9 @@ wine "$KIVVET_ROOT/build/win64/holdfile.exe" "$(winpath "$held")\\KivvetLE.cfg" 
   >"$E2E_DIR/holdfile.out" 2>&1 &
 holder=$!
 E2E_PIDS+=($holder)
-wait_for 30 grep -q held "$E2E_DIR/holdfile.out" || fail "holdfile did not take the file"
+wait_for 60 grep -q held "$E2E_DIR/holdfile.out" || fail "holdfile did not take the file"
 start_program held -TOFF "-W$(winpath "$held")"
-if wait_for 30 message_box_shown; then
+if wait_for 60 message_box_shown; then
   pass "a message box says the settings cannot be read"
   screenshot held-settings >/dev/null
   # Keys reach the box once a click has given the virtual desktop the
@@ -45,7 +45,7 @@ if wait_for 30 message_box_shown; then
 else
   fail "no message box"
 fi
-wait_for 30 program_exited held || fail "the program did not end"
+wait_for 60 program_exited held || fail "the program did not end"
 [ "$(exit_code_of held 2>/dev/null)" = 0 ] && pass "exit code 0" || fail "exit code $(exit_code_of held 2>/dev/null)"
 [ "$(grep -c -- '-- connected' "$E2E_DIR/held.log" 2>/dev/null || true)" = 0 ] &&
   pass "no check with settings it could not read" || fail "it checked mail anyway"
@@ -67,14 +67,14 @@ if mount -t tmpfs -o size=128k tmpfs "$small" 2>/dev/null; then
   truncate -s -8k "$small/filler"
   start_program full -TOFF "-W$(winpath "$small")"
   wait_for 60 quit_seen full 1 || fail "the first check did not end"
-  sleep 1
+  # The save comes after QUIT, and the normal icon after the save.
+  wait_for 60 tray_shows_normal && pass "the check itself went well" || fail "not the normal icon"
   [ "$(size_of "$small/KivvetLE.log")" = absent ] &&
     pass "no half-written known-UID file on a full disk" ||
     fail "known-UID file of $(size_of "$small/KivvetLE.log") bytes on a full disk"
-  tray_shows_normal && pass "the check itself went well" || fail "not the normal icon"
   rm -f "$small/filler"
-  wait_for 90 quit_seen full 2 || fail "no next check"
-  wait_for 10 test "$(size_of "$small/KivvetLE.log")" = 32768 &&
+  wait_for 150 quit_seen full 2 || fail "no next check"
+  wait_for 60 test "$(size_of "$small/KivvetLE.log")" = 32768 &&
     pass "with room again the next check writes the whole file" ||
     fail "known-UID file of $(size_of "$small/KivvetLE.log") bytes after the next check"
   [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$small/KivvetLE.log" | wc -l)" = 3 ] &&

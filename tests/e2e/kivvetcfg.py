@@ -6,9 +6,10 @@
 
 Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
 connectionSecurity (0 none, 1 STLS, 2 TLS from the first byte) lies after
-accountName, at offset 1291, complemented like the fields before
-accountName: the file is 1292 bytes long when it is given and the 1291
-bytes of older files when not. `read` prints it only when the file holds it.
+accountName, at offset 1291, and fastScan (0 the walk, 1 one UIDL listing)
+at 1292, both complemented like the fields before accountName. The file
+ends after the last of them that is given (so the 1291 bytes of older
+files when neither is); `read` prints each only when the file holds it.
 """
 import sys
 
@@ -18,6 +19,7 @@ BYTES = [("intervalMinutes", 386), ("checkAtStartup", 387), ("soundNotify", 388)
          ("useVoice", 389), ("soundNewOnly", 390), ("customVoice", 391),
          ("tooltipMode", 1160), ("blinkNewOnly", 1161), ("useApop", 1162)]
 SECURITY_OFFSET = 1291
+FAST_SCAN_OFFSET = 1292
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -27,8 +29,10 @@ def write(path, pairs):
     for pair in pairs:
         key, _, value = pair.partition("=")
         values[key] = value
-    with_security = "connectionSecurity" in values
-    image = bytearray(SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
+    with_security = "connectionSecurity" in values or "fastScan" in values
+    with_fast_scan = "fastScan" in values
+    image = bytearray(FAST_SCAN_OFFSET + 1 if with_fast_scan else
+                      SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
     for name, offset, size in TEXTS:
         text = str(values.get(name, "")).encode("cp932")[: size - 1]
         image[offset:offset + len(text)] = text
@@ -42,7 +46,9 @@ def write(path, pairs):
     account = str(values.get("accountName", "")).encode("cp932")[:127]
     image[1163:1163 + len(account)] = account
     if with_security:
-        image[SECURITY_OFFSET] = ~int(values["connectionSecurity"]) & 0xFF
+        image[SECURITY_OFFSET] = ~int(values.get("connectionSecurity", 0)) & 0xFF
+    if with_fast_scan:
+        image[FAST_SCAN_OFFSET] = ~int(values["fastScan"]) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -69,6 +75,8 @@ def read(path):
     print(f"accountName={text(data[1163:1291])}")
     if has_security:
         print(f"connectionSecurity={signed(data[SECURITY_OFFSET] ^ 0xFF)}")
+    if len(data) > FAST_SCAN_OFFSET and has_security:
+        print(f"fastScan={signed(data[FAST_SCAN_OFFSET] ^ 0xFF)}")
 
 
 if __name__ == "__main__":

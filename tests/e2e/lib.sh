@@ -104,16 +104,19 @@ tray_colour_count() {
     -fill white -opaque "$colour" -format "%[fx:int(mean*w*h+0.5)]" info: 2>/dev/null
 }
 
-# The cat shows the error icon: its large red cross.
+# The cat shows the error icon: its large red cross. In the 16-pixel
+# icons of the tests' 96 DPI the cross is 36 red pixels; the ears, the
+# mouth and the exclamation mark of the others are 14 at most.
+TRAY_ERROR_RED=24
 tray_shows_error() {
   local shot
   shot=$(screenshot "tray-now")
-  [ "$(tray_colour_count "$shot" "#FF0000")" -ge 12 ]
+  [ "$(tray_colour_count "$shot" "#FF0000")" -ge $TRAY_ERROR_RED ]
 }
 tray_shows_normal() {
   local shot
   shot=$(screenshot "tray-now")
-  [ "$(tray_colour_count "$shot" "#FF0000")" -lt 12 ] && [ "$(tray_icon_count "$shot")" -ge 1 ]
+  [ "$(tray_colour_count "$shot" "#FF0000")" -lt $TRAY_ERROR_RED ] && [ "$(tray_icon_count "$shot")" -ge 1 ]
 }
 
 # Screen position of the first cat in the tray (centre of its yellow).
@@ -129,7 +132,7 @@ tray_icon_position() {
 # Mouse on the tray icon: "double" (left double click) or "right". A
 # blinking icon is found in one of its visible frames.
 click_tray_icon() {
-  local how=$1 pos="" deadline=$((SECONDS + 10))
+  local how=$1 pos="" deadline=$((SECONDS + 30))
   while [ -z "$pos" ] && [ $SECONDS -lt $deadline ]; do
     pos=$(tray_icon_position)
     [ -n "$pos" ] || sleep 0.1
@@ -143,19 +146,44 @@ click_tray_icon() {
   esac
 }
 
+# True when the screen now differs from the screenshot in more than N
+# pixels (a blinking icon changes fewer than 500).
+screen_differs() {
+  local now changed
+  now=$(screenshot screen-now)
+  changed=$(compare -metric AE "$1" "$now" null: 2>&1 || true)
+  awk -v n="${changed%% *}" -v m="$2" 'BEGIN { exit !(n + 0 > m + 0) }'
+}
+
+# A right click on the icon, then until its menu shows (the screen
+# changes); keys typed after it reach the menu.
+open_tray_menu() {
+  local before
+  before=$(screenshot menu-closed)
+  click_tray_icon right || return 1
+  wait_for 30 screen_differs "$before" 1500
+}
+
 # Ends every running copy of the program with WM_CLOSE.
 close_program() {
   wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
-  wait_for 30 program_exited "$1"
+  wait_for 60 program_exited "$1"
 }
 
 # The settings sheet's four pages, photographed as NAME-1..4.png, by their
 # tabs. The sheet stands where Windows places it over the hidden main
 # window, the same every time; its tabs take two rows, and a tab of the
-# back row brings its row to the front. Ends on page 1.
+# back row brings its row to the front. Ends on page 1. Each click waits
+# until the page has changed (or 30 seconds).
 photograph_sheet_pages() {
   local name=$1
-  click_at() { xdotool mousemove "$1" "$2" click 1; sleep 0.7; }
+  click_at() {
+    local before
+    before=$(screenshot sheet-before)
+    xdotool mousemove "$1" "$2" click 1
+    wait_for 30 screen_differs "$before" 300 || true
+    sleep 0.3
+  }
   screenshot "$name-1" >/dev/null
   click_at 549 319 && screenshot "$name-2" >/dev/null   # サウンド設定にゃ
   click_at 410 301 && screenshot "$name-3" >/dev/null   # メールソフト設定にゃ (rows swap)
@@ -183,14 +211,7 @@ server_ending() {
 
 # The Linux process of the copy of the program started with -W for the folder.
 program_pid() {
-  local want proc
-  want="-W$(winpath "$1")"
-  for proc in /proc/[0-9]*; do
-    if tr '\0' '\n' 2>/dev/null <"$proc/cmdline" | grep -qxF -- "$want"; then
-      echo "${proc#/proc/}"
-      return 0
-    fi
-  done
+  { grep -lzxF -e "-W$(winpath "$1")" /proc/[0-9]*/cmdline 2>/dev/null || true; } | awk -F/ 'NR == 1 { print $3 }'
 }
 
 # Network sockets a process holds: its socket descriptors that are not

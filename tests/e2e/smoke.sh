@@ -26,14 +26,14 @@ fi
 screenshot two-copies >/dev/null
 
 wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
-if wait_for 30 program_exited first && wait_for 30 program_exited second; then
+if wait_for 60 program_exited first && wait_for 60 program_exited second; then
   [ "$(exit_code_of first)" = 0 ] && [ "$(exit_code_of second)" = 0 ] &&
     pass "WM_CLOSE ends both copies with exit code 0" ||
     fail "exit codes $(exit_code_of first) and $(exit_code_of second)"
 else
   fail "the program did not end after WM_CLOSE"
 fi
-if wait_for 20 tray_shows 0; then pass "the icons are gone"; else fail "icons left in the tray"; fi
+if wait_for 60 tray_shows 0; then pass "the icons are gone"; else fail "icons left in the tray"; fi
 [ "$(md5sum <"$E2E_DIR/KivvetLE.cfg")" = "$cfg_before" ] &&
   pass "the settings file is untouched" || fail "the settings file changed"
 

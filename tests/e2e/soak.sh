@@ -32,7 +32,7 @@ python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
   checkAtStartup=0 intervalMinutes=60 soundNotify=0 blinkNewOnly=1 soundNewOnly=1
 
 start_program soak -TOFF "-W$(winpath "$E2E_DIR")"
-wait_for 30 tray_shows 1 || fail "no icon"
+wait_for 60 tray_shows 1 || fail "no icon"
 PID=$(program_pid "$E2E_DIR")
 [ -n "$PID" ] || { fail "the program's process is not found"; e2e_finish; }
 
@@ -65,7 +65,7 @@ for n in $(seq 1 "$CHECKS"); do
     echo "-- after $WARMUP checks: $before"
   fi
   wine "$PROBE" check >/dev/null 2>&1 || { fail "check $n: the probe found no program"; break; }
-  if ! wait_for 15 server_connected "$LOG" "$n"; then
+  if ! wait_for 60 server_connected "$LOG" "$n"; then
     fail "check $n: asked for, but it never connected: the program stays busy"
     break
   fi

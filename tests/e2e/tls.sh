@@ -111,7 +111,7 @@ check_logs_in() {
   else
     fail "no login with $how; the log says: $(dovecot_log_since "$mark" | grep 'pop3-login' | tail -2)"
   fi
-  if wait_for 20 quit_after_login "$mark"; then
+  if wait_for 60 quit_after_login "$mark"; then
     local sent
     sent=$(sent_after_login "$mark")
     case "$sent" in
@@ -121,10 +121,10 @@ check_logs_in() {
   else
     fail "no QUIT after the login"
   fi
-  if wait_for 30 file_has "$uids"; then pass "KivvetLE.log holds all $uids UIDs"; else
+  if wait_for 60 file_has "$uids"; then pass "KivvetLE.log holds all $uids UIDs"; else
     fail "KivvetLE.log holds $(file_uids 2>/dev/null | wc -l) UIDs, not $uids"
   fi
-  wait_for 20 tray_shows_normal && pass "the normal icon" || fail "not the normal icon"
+  wait_for 60 tray_shows_normal && pass "the normal icon" || fail "not the normal icon"
   screenshot "$label" >/dev/null
   close_program "$label" || fail "$label: the program did not end"
 }

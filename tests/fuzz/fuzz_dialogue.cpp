@@ -2,7 +2,7 @@
 // crash nor overrun a buffer, and every session must end with the program
 // free to check again.
 //
-// Input: byte 0 picks the settings (APOP, new-mail counting) and the
+// Input: byte 0 picks the settings (APOP, new-mail counting, fast scan) and the
 // connection: plain text; STLS, the server turning to TLS when asked;
 // implicit TLS with the server's handshake done for it, the pieces then
 // arriving as records; implicit TLS with the pieces taken as raw records.
@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.soundNewOnly = (data[0] >> 1) & 1;
   settings.blinkNewOnly = (data[0] >> 2) & 1;
   int connection = (data[0] >> 3) & 3;
+  settings.fastScan = (data[0] >> 5) & 1;
   settings.connectionSecurity = connection == 0   ? SECURITY_NONE
                                 : connection == 1 ? SECURITY_STLS
                                                   : SECURITY_TLS;

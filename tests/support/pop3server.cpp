@@ -13,6 +13,14 @@ std::string answerTo(FakePop3& server, const std::string& line) {
     return line == "PASS " + server.password ? "+OK logged in" : "-ERR bad password";
   if (word == "APOP") return "+OK logged in";
   if (word == "STAT") return "+OK " + std::to_string(server.uids.size()) + " 4096";
+  if (line == "UIDL") {
+    if (!server.lists) return "-ERR no listing";
+    if (!server.listing.empty()) return server.listing;
+    std::string listing = "+OK";
+    for (size_t n = 1; n <= server.uids.size(); n++)
+      listing += "\r\n" + std::to_string(n) + " " + server.uids[n - 1];
+    return listing + "\r\n.";
+  }
   if (word == "UIDL") {
     size_t number = std::stoul(line.substr(5));
     if (number == 0 || number > server.uids.size()) return "-ERR no such message";

@@ -16,6 +16,10 @@ struct FakePop3 {
   std::string user = "cat";
   std::string password = "nyan";
   std::vector<std::string> uids;
+  // The answer to a bare UIDL: "-ERR" when false, else the listing of uids,
+  // or `listing` as it stands when that is set.
+  bool lists = true;
+  std::string listing;
   // A reply that replaces the normal one for a command ("STAT", "QUIT"...).
   std::map<std::string, std::string> replies;
   // Commands the server does not answer at all.

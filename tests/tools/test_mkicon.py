@@ -38,17 +38,19 @@ def source_rows(name):
         return [l.rstrip("\n") for l in f if l.strip() and not l.startswith("#")]
 
 
-def decode_ico(data):
-    """Return (fields, rows) where rows are legend characters, top row first."""
+def decode_ico(data, index=3):
+    """Return (fields, rows) of one image (default the 32x32 one), rows as
+    legend characters, top row first."""
     reserved, kind, count = struct.unpack_from("<HHH", data, 0)
     width, height, colours, _, planes, bits, size, offset = \
-        struct.unpack_from("<BBBBHHII", data, 6)
+        struct.unpack_from("<BBBBHHII", data, 6 + 16 * index)
     bi = struct.unpack_from("<IiiHHIIiiII", data, offset)
     fields = dict(reserved=reserved, kind=kind, count=count, width=width,
                   height=height, colours=colours, planes=planes, bits=bits,
                   size=size, offset=offset, bi_size=bi[0], bi_width=bi[1],
                   bi_height=bi[2], bi_planes=bi[3], bi_bits=bi[4],
                   bi_compression=bi[5])
+    n = bi[1]
     pos = offset + bi[0]
     ncolours = 1 << bi[4]
     palette = []
@@ -57,17 +59,19 @@ def decode_ico(data):
         palette.append((r, g, b))
     fields["palette"] = palette
     pos += 4 * ncolours
-    xor_stride = ((32 * bi[4] + 31) // 32) * 4
-    xor = data[pos:pos + xor_stride * 32]
-    mask = data[pos + xor_stride * 32:pos + xor_stride * 32 + 4 * 32]
+    xor_stride = ((n * bi[4] + 31) // 32) * 4
+    mask_stride = ((n + 31) // 32) * 4
+    xor = data[pos:pos + xor_stride * n]
+    mask = data[pos + xor_stride * n:pos + xor_stride * n + mask_stride * n]
     fields["mask"] = mask
     fields["xor"] = xor
+    fields["end"] = pos + xor_stride * n + mask_stride * n
     rows = []
-    for y in range(32):
-        line = 31 - y  # bottom-up
+    for y in range(n):
+        line = n - 1 - y  # bottom-up
         out = []
-        for x in range(32):
-            bit = (mask[line * 4 + x // 8] >> (7 - x % 8)) & 1
+        for x in range(n):
+            bit = (mask[line * mask_stride + x // 8] >> (7 - x % 8)) & 1
             if bit:
                 out.append(".")
                 continue
@@ -101,18 +105,27 @@ class BuiltIcons(unittest.TestCase):
     def tearDownClass(cls):
         cls.tmp.cleanup()
 
-    def test_colour_icons_are_one_4bit_32x32_image_of_766_bytes(self):
+    def test_colour_icons_hold_a_4bit_image_at_every_tray_size(self):
+        # Padded rows (20 and 40 pixels are no whole DWORD in the mask) and
+        # the images packed end to end, the last one ending the file.
         for name in ["app", "get", "voice1", "voice2", "nogood"]:
-            with self.subTest(name):
-                f, _ = self.pixels[name]
-                self.assertEqual(len(self.data[name]), 6 + 16 + 40 + 64 + 512 + 128)
-                self.assertEqual((f["reserved"], f["kind"], f["count"]), (0, 1, 1))
-                self.assertEqual((f["width"], f["height"], f["colours"]), (32, 32, 16))
-                self.assertEqual((f["planes"], f["bits"]), (1, 4))
-                self.assertEqual((f["size"], f["offset"]), (40 + 64 + 512 + 128, 22))
-                self.assertEqual((f["bi_size"], f["bi_width"], f["bi_height"]), (40, 32, 64))
-                self.assertEqual((f["bi_planes"], f["bi_bits"], f["bi_compression"]), (1, 4, 0))
-                self.assertEqual(f["palette"], VGA)
+            offset = 6 + 16 * 6
+            for index, n in enumerate((16, 20, 24, 32, 40, 48)):
+                with self.subTest(name, size=n):
+                    f, rows = decode_ico(self.data[name], index)
+                    image = 40 + 64 + (n * 4 + 31) // 32 * 4 * n + (n + 31) // 32 * 4 * n
+                    self.assertEqual((f["reserved"], f["kind"], f["count"]), (0, 1, 6))
+                    self.assertEqual((f["width"], f["height"], f["colours"]), (n, n, 16))
+                    self.assertEqual((f["planes"], f["bits"]), (1, 4))
+                    offset += image
+                    self.assertEqual((f["size"], f["offset"] + image), (image, offset))
+                    self.assertEqual((f["bi_size"], f["bi_width"], f["bi_height"]), (40, n, 2 * n))
+                    self.assertEqual((f["bi_planes"], f["bi_bits"], f["bi_compression"]), (1, 4, 0))
+                    self.assertEqual(f["palette"], VGA)
+                    # The outline and the yellow face survive at every size.
+                    self.assertGreater(sum(r.count("K") for r in rows), n)
+                    self.assertGreater(sum(r.count("Y") for r in rows), n * n // 5)
+            self.assertEqual(offset, len(self.data[name]))
 
     def test_every_pixel_reads_back_as_drawn(self):
         # Catches rows written top-down, swapped nibbles and a mirrored mask.
@@ -121,12 +134,13 @@ class BuiltIcons(unittest.TestCase):
                 self.assertEqual(self.pixels[name][1], source_rows(name))
 
     def test_blank_icon_is_1bit_with_every_pixel_masked(self):
-        f, rows = self.pixels["blank"]
-        self.assertEqual(len(self.data["blank"]), 6 + 16 + 40 + 8 + 128 + 128)
-        self.assertEqual((f["colours"], f["bits"], f["bi_bits"], f["bi_height"]), (2, 1, 1, 64))
-        self.assertEqual(f["mask"], b"\xff" * 128)
-        self.assertEqual(f["xor"], bytes(128))
-        self.assertTrue(all(r == "." * 32 for r in rows))
+        for index, n in enumerate((16, 20, 24, 32, 40, 48)):
+            with self.subTest(size=n):
+                f, rows = decode_ico(self.data["blank"], index)
+                stride = (n + 31) // 32 * 4
+                self.assertEqual((f["colours"], f["bits"], f["bi_bits"], f["bi_height"]), (2, 1, 1, 2 * n))
+                self.assertEqual(f["xor"], bytes(stride * n))
+                self.assertTrue(all(r == "." * n for r in rows))
 
     def test_voice_frames_change_only_the_mouth(self):
         app = self.pixels["app"][1]

@@ -42,7 +42,7 @@ WS_EX_RIGHT = 0x1000
 
 # (id, class, rectangle, text, style, extended style), in template order.
 PAGES = {
-    "SETTINGDLG1": ("基本設定にゃ", (199, 175), [
+    "SETTINGDLG1": ("基本設定にゃ", (199, 195), [
         (-1, STATIC, (1, 0, 192, 8), "アカウント名を入力してにゃ", LABEL, 0),
         (110, EDITCLASS, (1, 8, 192, 12), "", EDIT, 0),
         (-1, STATIC, (1, 25, 192, 8), "POPサーバのアドレスを入力してにゃ（必須）", LABEL, 0),
@@ -60,6 +60,8 @@ PAGES = {
         (-1, STATIC, (49, 129, 144, 8), "分おきに到着確認するにゃ", LABEL, 0),
         (108, BUTTON, (1, 145, 192, 10), "起動と同時に到着確認するにゃ", CHECK, 0),
         (109, BUTTON, (1, 157, 192, 12), "APOPで認証するにゃ", CHECK, 0),
+        (113, BUTTON, (1, 169, 192, 12), "高速スキャンするにゃ（UIDLを一度に受け取る）", CHECK, 0),
+        (112, BUTTON, (1, 181, 192, 10), "ログオンしたら起動するにゃ", CHECK, 0),
     ]),
     "SETTINGDLG2": ("サウンド設定にゃ", (200, 140), [
         (201, BUTTON, (4, 0, 190, 8), "到着をサウンドでお知らせするにゃ", CHECK, 0),
@@ -87,7 +89,7 @@ PAGES = {
 }
 
 # Help context ids of the settings pages; the up-down controls use 104 and 106.
-TOPICS = [101, 102, 103, 104, 106, 108, 109, 110, 111,
+TOPICS = [101, 102, 103, 104, 106, 108, 109, 110, 111, 112, 113,
           201, 202, 203, 204, 205, 206, 207, 301, 302, 303, 401, 402, 403, 404]
 
 
