@@ -33,11 +33,13 @@ DWORD loginDelayLeftMs() {
   return elapsed >= seconds * 1000u ? 0 : seconds * 1000u - elapsed;
 }
 
-// A damaged or short settings file can hold an interval below one minute
-// (a missing byte reads as -1): the program then checks every minute
-// rather than never.
+// The sheet and the file keep the interval within 1..255 minutes; any
+// other value still gives a timer that neither races nor overflows.
 DWORD nextCheckDelayMs() {
-  DWORD interval = (settings.intervalMinutes < 1 ? 1u : (DWORD)settings.intervalMinutes) * 60000u;
+  int minutes = settings.intervalMinutes;
+  if (minutes < 1) minutes = 1;
+  if (minutes > MAX_INTERVAL_MINUTES) minutes = MAX_INTERVAL_MINUTES;
+  DWORD interval = (DWORD)minutes * 60000u;
   DWORD delay = app.retryStep > 0 ? retryDelayMs(app.retryStep, interval) : interval;
   DWORD loginDelay = loginDelayLeftMs();
   return delay > loginDelay ? delay : loginDelay;

@@ -26,6 +26,12 @@ const UINT_PTR TIMER_SESSION = 8;
 const UINT RESPONSE_TIMEOUT_MS = 60000;
 const UINT QUIT_TIMEOUT_MS = 60000;
 const UINT SESSION_TIMEOUT_MS = 180000;
+// Tries again to add the tray icon while the shell refuses it.
+const UINT_PTR TIMER_TRAY = 9;
+const UINT TRAY_RETRY_MS = 10000;
+// The interval is one byte in the settings file.
+const int MAX_INTERVAL_MINUTES = 255;
+const int DEFAULT_INTERVAL_MINUTES = 10;
 const UINT VOICE_FRAME_MS = 200;
 const UINT BLINK_FRAME_MS = 500;
 const UINT SPLASH_MS = 1000;
@@ -108,6 +114,7 @@ struct AppState {
   // 1 while the shell holds our icon: a change to an icon that is not
   // there would only be refused, after the whole retry pause.
   int trayIconShown;
+  int trayRetrying;  // TIMER_TRAY runs: the shell refused the icon so far
 
   SOCKET sessionSocket;  // INVALID_SOCKET outside a session
   u_long serverAddress;  // network byte order
@@ -153,6 +160,15 @@ struct AppState {
   // A resume was acted on at wakeTick, and no sleep has come since.
   int wakeCounted;
   DWORD wakeTick;
+  // The settings sheet, or the box that leads to it, is open: nothing may
+  // start a check or enable the menu until it has closed.
+  int settingsOpen;
+  // The main window was destroyed while settingsOpen: whoever opened them
+  // finishes the shutdown when they return.
+  int windowGone;
+  // The session's socket has reported its connection: an earlier socket
+  // with the same handle value can have left events in the queue.
+  int socketConnected;
 };
 
 extern AppState app;

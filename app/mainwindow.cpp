@@ -13,6 +13,9 @@
 
 namespace {
 
+const DWORD HELD_FILE_PATIENCE_MS = 15000;
+const DWORD HELD_FILE_PAUSE_MS = 500;
+
 struct Buffer {
   char** slot;
   DWORD size;
@@ -58,6 +61,19 @@ int createBuffers() {
   return complete;
 }
 
+// Tries a load for some seconds while another program holds the file.
+// Returns what the last try returned; -1 when the file stayed held.
+int loadPatiently(int (*load)()) {
+  for (DWORD waited = 0;; waited += HELD_FILE_PAUSE_MS) {
+    // A load fails only when the open failed, which sets the error.
+    int result = load();
+    if (result > 0) return result;
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return result;
+    if (waited >= HELD_FILE_PATIENCE_MS) return -1;
+    Sleep(HELD_FILE_PAUSE_MS);
+  }
+}
+
 // -W<directory> makes the directory current; -TOFF turns the splash off.
 // "/" works as well as "-", and the letters may be of either case. Every
 // word is looked at, the program's own path included.
@@ -79,6 +95,8 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
   if (settings.showSplash == 1) runSplash(window);
+  // A WM_CLOSE from outside can reach the window inside any modal loop.
+  if (app.windowGone) return 0;
   InitCommonControls();
 
   // The hidden window owns the settings sheet and the message boxes of a
@@ -97,23 +115,31 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   }
 
   // A settings file that is there but cannot be read is not a first
-  // start: asking for everything anew would soon overwrite it.
-  int loaded = loadSettings();
-  if (loaded < 0) {
-    MessageBoxA(
-        NULL,
-        "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
-        APP_TITLE, MB_ICONERROR);
-    return 0;
+  // start: asking for everything anew would soon overwrite it. At log-on
+  // a scanner or a sync tool may hold it for some seconds.
+  int loaded = loadPatiently(loadSettings);
+  while (loaded < 0) {
+    if (MessageBoxA(
+            NULL,
+            "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
+            APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+      return 0;
+    loaded = loadPatiently(loadSettings);
   }
   if (loaded == 0) openSettingsSheet(window);
+  if (app.windowGone) return 0;
   // A password protected for another Windows user or machine: the user
   // hears so at once and enters it again, rather than see a login fail.
   if (settings.passwordLost) {
+    app.settingsOpen++;
     MessageBoxA(window, settingsProblem(), APP_TITLE, MB_OK | MB_ICONINFORMATION);
-    openSettingsSheet(window);
+    if (!app.windowGone) openSettingsSheet(window);
+    app.settingsOpen--;
+    if (app.windowGone) return 0;
   }
-  loadKnownUids();
+  // The known UIDs likewise: read too early, every message would count as
+  // new and the list be written over.
+  loadPatiently(loadKnownUids);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
 
   if (settings.checkAtStartup == 1)
@@ -124,6 +150,9 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 }
 
 void onDestroy(HWND window, WPARAM, LPARAM) {
+  // Whoever waits in a modal loop (the sheet, a box) sees this when it
+  // returns, and touches nothing released here.
+  app.windowGone = 1;
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
   KillTimer(window, TIMER_INTERVAL);

@@ -47,8 +47,11 @@ void forgetLookup() {
   app.lookupHandle = NULL;
 }
 
-void closeSocket() {
+// Notifications stop before the socket closes: the next session's socket
+// may get the same handle value.
+void closeSocket(HWND window) {
   if (app.sessionSocket == INVALID_SOCKET) return;
+  WSAAsyncSelect(app.sessionSocket, window, 0, 0);
   char scratch[256];
   shutdown(app.sessionSocket, SD_SEND);
   for (int i = 0; i < DRAIN_READS; i++)
@@ -105,11 +108,13 @@ void connectServer(HWND window) {
   address.sin_addr.s_addr = (uint32_t)app.serverAddress;
   if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
+    WSAAsyncSelect(s, window, 0, 0);
     closesocket(s);
     failCheckForNow(window, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED);
     return;
   }
   app.sessionSocket = s;
+  app.socketConnected = 0;
   setSessionState(AwaitGreeting);
 }
 
@@ -159,18 +164,21 @@ void startCheck(HWND window) {
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
   if (app.sessionSocket != INVALID_SOCKET) {
-    closeSocket();
+    closeSocket(window);
     KillTimer(window, TIMER_QUIT);
     setSessionState(Idle);
   }
 
-  // Blank, broken or unreadable settings: no connection at all.
+  // Blank, broken or unreadable settings: no connection at all. The menu
+  // is grayed while the box is up, as it is for the sheet.
   const char* problem = settingsProblem();
   if (problem != NULL) {
-    MessageBoxA(window, problem, APP_TITLE, MB_OK | MB_ICONINFORMATION);
     setBusy(0);
-    openSettingsSheet(window);
-    setBusy(1);
+    app.settingsOpen++;
+    MessageBoxA(window, problem, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+    if (!app.windowGone) openSettingsSheet(window);
+    app.settingsOpen--;
+    if (!app.windowGone) setBusy(1);
     return;
   }
 
@@ -228,6 +236,10 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   if (app.sessionSocket == INVALID_SOCKET || (SOCKET)wParam != app.sessionSocket) return;
   WORD event = WSAGETSELECTEVENT(lParam);
   WORD error = WSAGETSELECTERROR(lParam);
+  // A new socket reports its connection first: whatever comes before that
+  // under its handle value was queued for a closed one.
+  if (!app.socketConnected && event != FD_CONNECT) return;
+  if (event == FD_CONNECT) app.socketConnected = 1;
 
   // The check's result is out once QUIT is sent: a server that hangs up
   // instead of answering only ends the session.
@@ -261,8 +273,9 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
     if (WSAGetLastError() == WSAEWOULDBLOCK) return;
+    int quitSent = app.sessionState == AwaitQuitReply;
     closeSession(window);
-    failCheck(window, TEXT_RECEIVE_FAILED);
+    if (!quitSent) failCheck(window, TEXT_RECEIVE_FAILED);
     return;
   }
   if (received == 0) return onServerClosed(window);
@@ -274,9 +287,12 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   feedReceivedText(window, chunk, (DWORD)received);
 }
 
+// After QUIT the check's result is out, as with FD_CLOSE: only the
+// session ends.
 void onServerClosed(HWND window) {
+  int quitSent = app.sessionState == AwaitQuitReply;
   closeSession(window);
-  failCheck(window, TEXT_NOTHING_RECEIVED);
+  if (!quitSent) failCheck(window, TEXT_NOTHING_RECEIVED);
 }
 
 // Plain text goes out only on a session that asked for none, and for STLS
@@ -295,15 +311,18 @@ int sendToServer(const char* text, int length) {
 
 int canSendCommands() { return app.tlsPhase == TlsOpen || app.sessionSecurity == SECURITY_NONE; }
 
+// While the settings are open (a session can still wait for the answer to
+// QUIT then) the sheet keeps the menu grayed and the interval timer
+// stopped; it enables and re-arms them when it closes.
 void closeSession(HWND window) {
   forgetLookup();
-  closeSocket();
+  closeSocket(window);
   setSessionState(Idle);
-  setBusy(1);
+  if (!app.settingsOpen) setBusy(1);
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_QUIT);
   KillTimer(window, TIMER_SESSION);
-  startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window);
 }
 
 void failCheck(HWND window, const char* text) {
@@ -311,9 +330,9 @@ void failCheck(HWND window, const char* text) {
   KillTimer(window, TIMER_RESPONSE);
   app.retryStep = 0;
   KillTimer(window, TIMER_SESSION);
-  startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window);
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
-  setBusy(1);
+  if (!app.settingsOpen) setBusy(1);
 }
 
 // The check is tried again after 1, 2, 4... minutes. The first failure
@@ -326,12 +345,12 @@ void failCheckForNow(HWND window, const char* text, const char* alarmText) {
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_SESSION);
   if (app.retryStep < 32) app.retryStep++;
-  startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window);
   int alarm = app.retryStep > 1 && alarmText != NULL;
   const char* icon = alarm ? "NOGOODICON" : "APPICON";
   if (alarm) text = alarmText;
   if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
-  setBusy(1);
+  if (!app.settingsOpen) setBusy(1);
 }
 
 // No answer to QUIT: the result was shown already; only the session ends.
@@ -372,7 +391,7 @@ void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
   startWakeTimer(window);
 }
 
-void endCheckForShutdown(HWND) {
+void endCheckForShutdown(HWND window) {
   if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {
     int error = WSAGetLastError();
     // Finished or unknown: the platform writes no more. Otherwise it may
@@ -381,6 +400,7 @@ void endCheckForShutdown(HWND) {
   }
   app.lookupHandle = NULL;
   if (app.sessionSocket != INVALID_SOCKET) {
+    WSAAsyncSelect(app.sessionSocket, window, 0, 0);
     closesocket(app.sessionSocket);
     app.sessionSocket = INVALID_SOCKET;
   }

@@ -5,8 +5,6 @@
 
 #include <string.h>
 
-#include <algorithm>
-
 #include "app/appstate.h"
 #include "app/datafile.h"
 #include "check/md5.h"
@@ -37,11 +35,17 @@ void storeUid(char* slot, const char* uid, size_t length) {
 int loadKnownUids() {
   HANDLE file = openDataFile(KNOWN_UIDS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  for (DWORD i = 0; i < UID_SLOTS; i++) {
-    DWORD got = 0;
-    ReadFile(file, app.knownUids[i], KNOWN_UIDS_RECORD_BYTES, &got, NULL);
-  }
+  // One read, as the file is written; records the file does not reach
+  // keep what their slots held.
+  static unsigned char image[KNOWN_UIDS_FILE_BYTES];
+  DWORD got = 0;
+  if (!ReadFile(file, image, sizeof image, &got, NULL)) got = 0;
   CloseHandle(file);
+  for (DWORD i = 0; i < UID_SLOTS && i * KNOWN_UIDS_RECORD_BYTES < got; i++) {
+    DWORD left = got - i * KNOWN_UIDS_RECORD_BYTES;
+    memcpy(app.knownUids[i], image + i * KNOWN_UIDS_RECORD_BYTES,
+           left < KNOWN_UIDS_RECORD_BYTES ? left : KNOWN_UIDS_RECORD_BYTES);
+  }
   // Records the file did not reach read as 32 bytes of 0xFF: a text that
   // matches no UID, and is dropped at the first comparison.
   for (DWORD i = 0; i < UID_SLOTS; i++) {
@@ -63,44 +67,70 @@ int saveKnownUids() {
   return writeDataFile(KNOWN_UIDS_FILE_NAME, image, sizeof image);
 }
 
+namespace {
+
+// Open addressing over twice the table's places: each bucket holds one
+// text of this check's UIDs (1 + the message's index), 0 when empty.
+const DWORD BUCKETS = 2 * UID_SLOTS;
+
+// FNV-1a over eight bytes at a time.
+DWORD hashUid(const char* uid) {
+  size_t length = strlen(uid);
+  unsigned long long hash = 14695981039346656037ull;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    unsigned long long word;
+    memcpy(&word, uid + i, 8);
+    hash = (hash ^ word) * 1099511628211ull;
+  }
+  unsigned long long tail = 0;
+  memcpy(&tail, uid + i, length - i);
+  hash = (hash ^ tail) * 1099511628211ull;
+  return (DWORD)(hash ^ (hash >> 32));
+}
+
+// The bucket that holds the text, or the empty bucket where it belongs.
+DWORD findBucket(const DWORD* buckets, const char* uid) {
+  DWORD b = hashUid(uid) & (BUCKETS - 1);
+  while (buckets[b] != 0 && strcmp(app.currentUids[buckets[b] - 1], uid) != 0)
+    b = (b + 1) & (BUCKETS - 1);
+  return b;
+}
+
+}  // namespace
+
 // Known UIDs still on the server stay, in their order, each once; UIDs not
-// known before are appended in message order and counted as new. Keeping
+// known before are appended in message order and counted as new, except
+// those before the first known one. Keeping
 // each known UID once bounds the list by the UIDs of this check, so it
 // fits its 1024 places whatever leftovers a restart loaded.
 //
 // The outcome is that of comparing every known UID with every current one;
-// the current UIDs are sorted once so that each known UID finds its equals
-// by binary search instead (the check runs on the window's thread).
+// the current UIDs go into a hash table once so that each known UID finds
+// its equals at once instead (the check runs on the window's thread).
 DWORD mergeUidLists() {
+  static DWORD buckets[BUCKETS];
+  static DWORD bucketOf[UID_SLOTS];
+  static unsigned char bucketKept[BUCKETS];
   static unsigned char knownMatched[UID_SLOTS];
-  static unsigned char currentMatched[UID_SLOTS];
-  static unsigned char groupKept[UID_SLOTS];
-  static DWORD order[UID_SLOTS];
   DWORD current = currentCount();
   DWORD known = app.knownCount < UID_SLOTS ? app.knownCount : UID_SLOTS;
+  memset(buckets, 0, sizeof buckets);
+  memset(bucketKept, 0, sizeof bucketKept);
   memset(knownMatched, 0, sizeof knownMatched);
-  memset(currentMatched, 0, sizeof currentMatched);
-  memset(groupKept, 0, sizeof groupKept);
 
-  for (DWORD j = 0; j < current; j++) order[j] = j;
-  std::sort(order, order + current,
-            [](DWORD a, DWORD b) { return strcmp(app.currentUids[a], app.currentUids[b]) < 0; });
-
-  // knownMatched[i] holds 1 + the sorted position of the first current
-  // UID equal to known UID i: one flag per group of equal texts.
+  // Equal texts share one bucket.
+  for (DWORD j = 0; j < current; j++) {
+    DWORD b = findBucket(buckets, app.currentUids[j]);
+    if (buckets[b] == 0) buckets[b] = j + 1;
+    bucketOf[j] = b;
+  }
+  // Kept once: later copies of the same known UID are dropped.
   for (DWORD i = 0; i < known; i++) {
-    const char* uid = app.knownUids[i];
-    DWORD* first = std::lower_bound(order, order + current, uid, [](DWORD j, const char* text) {
-      return strcmp(app.currentUids[j], text) < 0;
-    });
-    DWORD group = (DWORD)(first - order);
-    if (group == current || strcmp(app.currentUids[*first], uid) != 0) continue;
+    DWORD b = findBucket(buckets, app.knownUids[i]);
+    if (buckets[b] == 0 || bucketKept[b]) continue;
+    bucketKept[b] = 1;
     knownMatched[i] = 1;
-    for (DWORD k = group; k < current && strcmp(app.currentUids[order[k]], uid) == 0; k++)
-      currentMatched[order[k]] = 1;
-    // Kept once: later copies of the same UID are dropped.
-    if (groupKept[group]) knownMatched[i] = 0;
-    groupKept[group] = 1;
   }
 
   DWORD kept = 0;
@@ -110,12 +140,20 @@ DWORD mergeUidLists() {
     kept++;
   }
 
+  // New mail arrives at the end of the mailbox. An unknown UID in front
+  // of the first known one is an older message that a deletion moved into
+  // the walk (which covers only the newest 1024): it is remembered, not
+  // announced. With nothing known at all (a first check) every one is new.
+  DWORD firstKnown = 0;
+  while (firstKnown < current && !bucketKept[bucketOf[firstKnown]]) firstKnown++;
+  if (firstKnown == current) firstKnown = 0;
+
   DWORD fresh = 0;
   for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
-    if (currentMatched[j]) continue;
+    if (bucketKept[bucketOf[j]]) continue;
     strcpy(app.knownUids[kept], app.currentUids[j]);
     kept++;
-    fresh++;
+    if (j >= firstKnown) fresh++;
   }
   app.knownCount = kept;
   return fresh;

@@ -86,6 +86,22 @@ void suggestPort(HWND page) {
   SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
 }
 
+// The file keeps the interval in one byte: a longer one is cut to the
+// longest it can hold, and the user is told. An empty box or 0 means 1.
+int readInterval(HWND page) {
+  BOOL isNumber = FALSE;
+  UINT minutes = GetDlgItemInt(page, IDC_INTERVAL, &isNumber, FALSE);
+  char typed[16] = "";
+  GetDlgItemTextA(page, IDC_INTERVAL, typed, sizeof typed);
+  // A number too large for GetDlgItemInt is still a number.
+  if (!isNumber && typed[0] >= '0' && typed[0] <= '9') minutes = (UINT)MAX_INTERVAL_MINUTES + 1;
+  if (minutes == 0) return 1;
+  if (minutes <= (UINT)MAX_INTERVAL_MINUTES) return (int)minutes;
+  MessageBoxA(page, "到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.", APP_TITLE,
+              MB_OK | MB_ICONINFORMATION);
+  return MAX_INTERVAL_MINUTES;
+}
+
 void enable(HWND page, int id, int enabled) {
   EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE);
 }
@@ -180,8 +196,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         GetDlgItemTextA(page, IDC_USER_ID, settings.userId, SHORT_TEXT_BYTES);
         GetDlgItemTextA(page, IDC_PASSWORD, settings.password, SHORT_TEXT_BYTES);
         settings.port = (int)GetDlgItemInt(page, IDC_PORT, NULL, FALSE);
-        settings.intervalMinutes = (int)GetDlgItemInt(page, IDC_INTERVAL, NULL, FALSE);
-        if (settings.intervalMinutes == 0) settings.intervalMinutes = 1;
+        settings.intervalMinutes = readInterval(page);
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
         settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);

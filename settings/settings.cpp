@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "app/appstate.h"
 #include "app/datafile.h"
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
@@ -212,6 +213,12 @@ int loadSettings() {
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
   settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
+  // The interval is a count of 1..255 minutes and comes back unsigned, so
+  // that every interval the sheet accepts survives a restart. A byte the
+  // sheet never writes (0, or one the file does not reach) means the
+  // default rather than a timer that runs every minute or never.
+  settings.intervalMinutes = got > AT_INTERVAL ? image[AT_INTERVAL] : 0;
+  if (settings.intervalMinutes == 0) settings.intervalMinutes = DEFAULT_INTERVAL_MINUTES;
 
   // A file from before the byte existed means plain text. A value this
   // program does not know stays as it is: a check refuses it rather than

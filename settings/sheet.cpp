@@ -56,12 +56,22 @@ void openSettingsSheet(HWND window) {
 
   setBusy(0);
   KillTimer(window, TIMER_INTERVAL);
+  app.settingsOpen++;
   PropertySheetA(&sheet);
-  if (!saveSettings())
+  // Closed from outside (log-off, taskkill): the sheet went with the main
+  // window, its texts are released, and nothing is saved.
+  if (app.windowGone) {
+    app.settingsOpen--;
+    return;
+  }
+  int saved = saveSettings();
+  if (!saved)
     MessageBoxA(
         window,
         "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
         APP_TITLE, MB_OK | MB_ICONWARNING);
+  app.settingsOpen--;
+  if (app.windowGone) return;
   setBusy(1);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   // The tray no longer shows a failure: the next check comes at the

@@ -132,6 +132,20 @@ TEST_F(CheckCycle, SettingsThatCouldSmuggleOrLeakConnectNowhere) {
   }
 }
 
+TEST_F(CheckCycle, AWindowClosedUnderTheBlankSettingsBoxEndsWithoutASheet) {
+  settings.userId[0] = '\0';
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  standin::onNextMessageBox([this] {
+    // Exit cannot be chosen meanwhile; a log-off closes the window anyway.
+    EXPECT_TRUE(itemGrayed(CMD_EXIT));
+    SendMessageA(window, WM_CLOSE, 0, 0);
+  });
+  check();
+  EXPECT_FALSE(standin::isWindowAlive(window));
+  EXPECT_TRUE(standin::propertySheets().empty());
+  EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+}
+
 TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
   strcpy(settings.serverHost, "192.168.0.1");
   settings.port = 1110;
@@ -139,7 +153,7 @@ TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
   EXPECT_EQ(0u, standin::lookupRequestCount());
   EXPECT_EQ("192.168.0.1", standin::lastConnectAddress());
   EXPECT_EQ(1110, standin::lastConnectPort());
-  EXPECT_EQ(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, standin::selectedEvents(server.socket));
+  EXPECT_EQ(FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE, server.eventsAtConnect);
 }
 
 TEST_F(CheckCycle, ANameIsLookedUpFirst) {
@@ -382,6 +396,68 @@ TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
   standin::pump();
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ("APPICON", icon());
+}
+
+TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
+  server.silentOn = {"QUIT"};
+  check();
+  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  // The data notice comes before the close notice: recv finds nothing.
+  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
+  standin::serverCloses(server.socket, 0);
+  standin::pump();
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ("APPICON", icon());
+
+  check();
+  standin::failNextRecv(WSAECONNRESET);
+  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
+  standin::pump();
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ("APPICON", icon());
+}
+
+TEST_F(CheckHazards, AClosedSocketsLateEventsCannotTouchTheNextSession) {
+  check();
+  // Windows gives the next socket the same handle value: an error queued
+  // for the closed one must not end the session that now holds it.
+  SOCKET next = server.socket + 1;
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageA(window, MSG_SOCKET_EVENT, next, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
+  standin::advance(100);
+  ASSERT_EQ(next, server.socket);
+  EXPECT_EQ("STAT", server.commands[2 + 4]);
+  EXPECT_NE("NOGOODICON", icon());
+}
+
+TEST_F(CheckHazards, AServerThatKeepsSendingCannotHoldTheClose) {
+  server.silentOn = {"QUIT"};
+  check();
+  standin::serverFloods(server.socket, "+OK\r\n");
+  standin::pump();
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_LE(standin::floodReads(server.socket), 100);
+  EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
+  server.replies["PASS"] = "-ERR no";
+  server.silentOn = {"QUIT"};
+  check();
+  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  ASSERT_EQ(0, app.busy);
+  standin::onNextPropertySheet([this] {
+    serverSay(server, "+OK bye\r\n");
+    standin::advance(100);
+    EXPECT_FALSE(standin::socketOpen(server.socket));
+    EXPECT_EQ(1, app.busy);
+    EXPECT_TRUE(itemGrayed(CMD_CHECK));
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_INTERVAL));
+  });
+  PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+  standin::pump();
+  EXPECT_EQ(0, app.busy);
+  EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
 }
 
 TEST_F(CheckHazards, AServerSilentAfterQuitIsLeftAfterAMinute) {

@@ -74,6 +74,23 @@ TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
   EXPECT_LE(1u, soundCount());  // and the cat speaks all the same
 }
 
+TEST_F(Announcement, AFullMailboxIsToldInAFewSecondsWithItsCount) {
+  settings.soundNewOnly = 1;
+  for (int i = 1; i <= 1100; i++) server.uids.push_back("m" + std::to_string(i));
+  check();
+  standin::advance(8000);
+  EXPECT_EQ(5u, soundCount());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+  EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("メールが1024通あるにゃ.", tip());
+  // Three new messages still give three sounds.
+  for (int i = 1101; i <= 1103; i++) server.uids.push_back("m" + std::to_string(i));
+  check();
+  standin::advance(8000);
+  EXPECT_EQ(8u, soundCount());
+  EXPECT_EQ("", tip());
+}
+
 TEST_F(Announcement, AnnouncesEveryMessageWhenNotOnlyNewOnes) {
   server.uids = {"a", "b", "c"};
   checkAndWatch(100);

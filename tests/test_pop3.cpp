@@ -308,6 +308,22 @@ TEST_F(UidStorage, ABigMailboxIsWalkedOverItsNewestMessages) {
   EXPECT_EQ(1024u, app.knownCount);
 }
 
+TEST_F(UidStorage, ADeletionInABigMailboxIsNoNewMail) {
+  for (int i = 1; i <= 1100; i++) server.uids.push_back("m" + std::to_string(i));
+  check();
+  // Deleted elsewhere: an older message, never walked, moves into the walk.
+  server.uids.erase(server.uids.begin() + 1050);
+  check();
+  EXPECT_EQ(0u, app.newCount);
+  // A deletion and an arrival in the same interval: only the arrival.
+  server.uids.erase(server.uids.begin() + 1000);
+  server.uids.push_back("m1101");
+  check();
+  EXPECT_EQ(1u, app.newCount);
+  check();
+  EXPECT_EQ(0u, app.newCount);
+}
+
 }  // namespace
 
 namespace {

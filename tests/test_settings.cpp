@@ -214,13 +214,17 @@ TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
   }
 }
 
-TEST_F(SettingsFile, SingleBytesComeBackSignWidened) {
+TEST_F(SettingsFile, SingleBytesComeBackSignWidenedButTheIntervalWhole) {
   settings.port = 40000;
   settings.intervalMinutes = 200;
   saveSettings();
   loadSettings();
   EXPECT_EQ(-25536, settings.port);
-  EXPECT_EQ(-56, settings.intervalMinutes);
+  EXPECT_EQ(200, settings.intervalMinutes);
+  settings.intervalMinutes = 255;
+  saveSettings();
+  loadSettings();
+  EXPECT_EQ(255, settings.intervalMinutes);
 }
 
 TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
@@ -295,8 +299,9 @@ TEST_F(SettingsFile, AFileEndingInsideATextKeepsWhatWasReadTerminated) {
   EXPECT_EQ(std::string(60, 'x'), settings.serverHost);
   EXPECT_STREQ("", settings.userId);
   EXPECT_STREQ("", settings.mailerArgs);
-  // Single-byte fields beyond the end read as complemented zero bytes.
-  EXPECT_EQ(-1, settings.intervalMinutes);
+  // Single-byte fields beyond the end read as complemented zero bytes;
+  // the interval as its default.
+  EXPECT_EQ(10, settings.intervalMinutes);
   EXPECT_EQ(-1, settings.tooltipMode);
   EXPECT_EQ(-1 * 256 + 255, settings.port);
 }

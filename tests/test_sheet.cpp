@@ -151,6 +151,39 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
+TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  openWith([this] {
+    HWND page = standin::showPage(0);
+    standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
+    SendMessageA(window, WM_CLOSE, 0, 0);  // log-off, taskkill
+  });
+  EXPECT_FALSE(standin::isWindowAlive(window));
+  EXPECT_EQ(1u, standin::propertySheets().size());
+  EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+  EXPECT_EQ(0u, standin::trayIconCount());
+}
+
+TEST_F(SettingsSheet, TheIntervalKeepsToWhatTheFileCanHold) {
+  size_t boxes = standin::messageBoxes().size();
+  openWith([] {
+    standin::typeInto(standin::showPage(0), IDC_INTERVAL, "200");
+    standin::pressOk();
+  });
+  EXPECT_EQ(200, settings.intervalMinutes);
+  EXPECT_EQ(boxes, standin::messageBoxes().size());
+  for (const char* typed : {"300", "35792", "99999999999"}) {
+    openWith([typed] {
+      standin::typeInto(standin::showPage(0), IDC_INTERVAL, typed);
+      standin::pressOk();
+    });
+    EXPECT_EQ(255, settings.intervalMinutes) << typed;
+    EXPECT_EQ("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.",
+              standin::messageBoxes().back().text);
+    EXPECT_EQ(255u * 60000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  }
+}
+
 TEST_F(SettingsSheet, GraysTheGuardedItemsWhileOpen) {
   openWith([this] {
     EXPECT_TRUE(itemGrayed(CMD_CHECK));
@@ -179,6 +212,7 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
     EXPECT_TRUE(enabled(IDC_VOICE_PATH) && enabled(IDC_VOICE_BROWSE));
     standin::clickOption(page, IDC_USE_BEEP, voiceOptions);
     EXPECT_FALSE(enabled(IDC_CUSTOM_VOICE) || enabled(IDC_VOICE_PATH) || enabled(IDC_VOICE_BROWSE));
+    EXPECT_TRUE(enabled(IDC_SOUND_NEW_ONLY));  // a beep per new message
     standin::clickOption(page, IDC_USE_VOICE, voiceOptions);
     EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE) && enabled(IDC_VOICE_PATH));
     standin::click(page, IDC_SOUND_NOTIFY);  // off: everything below goes gray
@@ -292,6 +326,8 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
   standin::setString(106, "何分おきかにゃ");
   standin::setString(303, "パラメータにゃ");
   standin::setString(111, "暗号化にゃ");
+  standin::setString(204, "新着だけ鳴くにゃ");
+  standin::setString(402, "数を出すにゃ");
   standin::setString(113, "高速スキャンにゃ");
   openWith([] {
     HWND page = standin::showPage(0);
@@ -308,8 +344,14 @@ TEST_F(SettingsSheet, F1ShowsTheControlsTopicAndTheArrowsShareTheirBoxs) {
     HWND mailer = standin::showPage(2);
     standin::pressF1(mailer, IDC_MAILER_ARGS);
     EXPECT_EQ("パラメータにゃ", standin::helpTipText());
-    standin::advance(10000);  // the popup goes by itself
+    standin::advance(9990);  // the popup stays ten seconds, then goes
+    EXPECT_EQ("パラメータにゃ", standin::helpTipText());
+    standin::advance(10);
     EXPECT_EQ("", standin::helpTipText());
+    standin::pressF1(standin::showPage(1), IDC_SOUND_NEW_ONLY);
+    EXPECT_EQ("新着だけ鳴くにゃ", standin::helpTipText());
+    standin::pressF1(standin::showPage(3), IDC_TOOLTIP_COUNTS);
+    EXPECT_EQ("数を出すにゃ", standin::helpTipText());
   });
 }
 

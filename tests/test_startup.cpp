@@ -171,14 +171,21 @@ TEST_F(StartUp, WithoutCheckAtStartupTheFirstCheckComesAfterTheInterval) {
   EXPECT_EQ(3000u + 180000u, standin::timerDue(window, TIMER_INTERVAL));
 }
 
-TEST_F(StartUp, ADamagedIntervalStillChecksEveryMinute) {
-  // A settings file cut before the interval's byte: it reads as -1.
+TEST_F(StartUp, ADamagedIntervalChecksAtTheDefaultInterval) {
+  // A settings file cut before the interval's byte, and one whose byte
+  // reads 0: neither a check every minute nor a timer of 0.
   settings.checkAtStartup = 0;
   writeSettingsFile();
-  standin::writeFile("C:\\KivvetLE.cfg", standin::readFile("C:\\KivvetLE.cfg").substr(0, 386));
-  HWND window = startProgram();
-  EXPECT_EQ(-1, settings.intervalMinutes);
-  EXPECT_EQ(60000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  std::string zero = file;
+  zero[386] = (char)0xFF;
+  for (const std::string& bytes : {file.substr(0, 386), zero}) {
+    resetProgram();
+    standin::writeFile("C:\\KivvetLE.cfg", bytes);
+    HWND window = startProgram();
+    EXPECT_EQ(10, settings.intervalMinutes);
+    EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  }
 }
 
 TEST_F(StartUp, TheIntervalTimerQueuesACheckRatherThanRunningIt) {
@@ -273,16 +280,44 @@ TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
   std::string before = standin::readFile("C:\\KivvetLE.cfg");
   HANDLE other = CreateFileA("C:\\KivvetLE.cfg", GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  // Held for seconds: the user is asked, and Cancel ends the start.
   EXPECT_EQ(0, WinMain(standin::programInstance(), NULL, (LPSTR) "", 1));
+  EXPECT_GE(standin::now(), 15000u);
   ASSERT_EQ(1u, standin::messageBoxes().size());
   EXPECT_EQ(
-      "設定ファイルKivvetLE.cfgが読めないので起動できないにゃ.\nほかのプログラムが使っていないか確かめてにゃ.",
+      "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
       standin::messageBoxes()[0].text);
-  EXPECT_EQ(MB_ICONERROR, standin::messageBoxes()[0].type);
+  EXPECT_EQ(MB_RETRYCANCEL | MB_ICONWARNING, standin::messageBoxes()[0].type);
   EXPECT_TRUE(standin::propertySheets().empty());
   EXPECT_EQ(0u, standin::trayIconCount());
   CloseHandle(other);
   EXPECT_EQ(before, standin::readFile("C:\\KivvetLE.cfg"));
+}
+
+TEST_F(Shutdown, ASettingsFileHeldAtLogOnIsReadOnceLetGo) {
+  settings.port = 2110;
+  writeSettingsFile();
+  // A scanner holds it for eight seconds: the start waits and goes on.
+  HANDLE scanner = CreateFileA("C:\\KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  standin::at(8000, [scanner] { CloseHandle(scanner); });
+  settings.port = 110;
+  HWND window = startProgram();
+  EXPECT_EQ(2110, settings.port);
+  EXPECT_TRUE(standin::messageBoxes().empty());
+  EXPECT_TRUE(standin::isWindowAlive(window));
+
+  // Held for longer: Retry once it is free starts the program.
+  resetProgram();
+  settings.port = 2110;
+  writeSettingsFile();
+  HANDLE sync = CreateFileA("C:\\KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  standin::onNextMessageBox([sync] { CloseHandle(sync); });
+  standin::answerNextMessageBox(IDRETRY);
+  settings.port = 110;
+  window = startProgram();
+  EXPECT_EQ(1u, standin::messageBoxes().size());
+  EXPECT_EQ(2110, settings.port);
+  EXPECT_TRUE(standin::propertySheets().empty());
 }
 
 TEST_F(Shutdown, RunningOutOfMemoryAtStartUpSaysSoAndLeavesNothing) {

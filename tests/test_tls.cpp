@@ -204,8 +204,10 @@ TEST_F(TlsCheck, EventsOutOfOrderNeverReadOrSendPlainText) {
   check();
   EXPECT_EQ(1u, standin::traceOf("InitializeSecurityContextA(hello)").size());
   EXPECT_EQ(std::string::npos, sent().find("USER"));
-  EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
-            server.commands);
+  // What came before the connection is never read, so this session hears
+  // no more and ends at its time-out with every handle given back.
+  EXPECT_TRUE(server.commands.empty());
+  standin::advance(RESPONSE_TIMEOUT_MS + 1000);
   expectSessionGone();
 
   // A session meant for STLS sends nothing else in clear, whatever it is

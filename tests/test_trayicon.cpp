@@ -135,6 +135,21 @@ TEST_F(TrayIcon, ARefusedAddLeavesLaterChangesCheap) {
   EXPECT_EQ(1u, standin::trayIconCount());
 }
 
+TEST_F(TrayIcon, AnIconTheShellRefusedAtLogOnComesOnceItIsReady) {
+  setTrayIcon(window, NIM_DELETE, "APPICON", "");
+  // Seven refusals at the add (six tries and the change that follows),
+  // two at the tries every ten seconds after it.
+  standin::refuseTrayRequests(9);
+  setTrayIcon(window, NIM_ADD, "APPICON", "");
+  EXPECT_EQ(0u, standin::trayIconCount());
+  standin::advance(25000);
+  EXPECT_EQ(0u, standin::trayIconCount());
+  standin::advance(10000);
+  ASSERT_EQ(1u, standin::trayIconCount());
+  EXPECT_EQ("APPICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_TRAY));
+}
+
 TEST_F(TrayIcon, ADuplicateAddStillShowsWhatWasAsked) {
   setTrayIcon(window, NIM_ADD, "GETICON", "");
   EXPECT_EQ(1u, standin::trayIconCount());

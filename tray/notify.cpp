@@ -1,7 +1,7 @@
 // The voice runs on TIMER_VOICE, five frames of 200 ms per message with
 // one sound at the start of each cycle; the blink on TIMER_BLINK, one
 // picture every 500 ms. Every picture goes through setTrayIcon with the
-// standard tooltip.
+// standard tooltip, or with the count when the voice told only part of it.
 #include "tray/notify.h"
 
 #include <stdio.h>
@@ -42,8 +42,30 @@ void announceInBalloon(HWND window) {
   showBalloon(window, APP_TITLE, text);
 }
 
+// One sound per message, but a big mailbox is told in a few seconds, not
+// in minutes: past this many the count goes into the tooltip instead.
+const DWORD MOST_SOUNDS = 5;
+
+DWORD soundsToPlay() {
+  DWORD count = messagesToAnnounce();
+  return count < MOST_SOUNDS ? count : MOST_SOUNDS;
+}
+
+// The tooltip of the announcement's pictures: the standard one, or, when
+// the voice could not tell every message and the standard one shows no
+// count, their count.
+const char* announcementTip(char* text, size_t size) {
+  text[0] = '\0';
+  int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
+  if (settings.soundNotify == 1 && messagesToAnnounce() > MOST_SOUNDS && !tipShowsCounts)
+    snprintf(text, size, "メールが%u通あるにゃ.", (unsigned)messagesToAnnounce());
+  return text;
+}
+
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  setTrayIcon(window, NIM_MODIFY, app.blinkPhase != 0 ? "GETICON" : "BLANKICON", "");
+  char tip[64];
+  setTrayIcon(window, NIM_MODIFY, app.blinkPhase != 0 ? "GETICON" : "BLANKICON",
+              announcementTip(tip, sizeof tip));
   app.blinkPhase = app.blinkPhase == 0 ? 1 : 0;
 }
 
@@ -57,12 +79,13 @@ void startBlink(HWND window) {
 }
 
 void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  char tip[64];
   if (app.animFrame >= 0 && app.animFrame < VOICE_FRAMES)
-    setTrayIcon(window, NIM_MODIFY, voicePictures[app.animFrame], "");
+    setTrayIcon(window, NIM_MODIFY, voicePictures[app.animFrame], announcementTip(tip, sizeof tip));
   if (app.animFrame == 0) {
     playOneSound();
     app.soundCount++;
-  } else if (app.animFrame == VOICE_FRAMES - 1 && app.soundCount >= messagesToAnnounce()) {
+  } else if (app.animFrame == VOICE_FRAMES - 1 && app.soundCount >= soundsToPlay()) {
     KillTimer(window, TIMER_VOICE);
     startBlink(window);
   }

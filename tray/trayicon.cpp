@@ -47,6 +47,30 @@ void composeTooltip(const char* text, char* tip) {
   copyWholeCharacters(tip, TOOLTIP_BYTES, work);
 }
 
+// A removal names the icon and nothing else: at shutdown the settings
+// it would otherwise read have already been released.
+void fillRecord(HWND window, DWORD action, const char* iconName, const char* text,
+                NOTIFYICONDATAA* record) {
+  memset(record, 0, sizeof *record);
+  record->cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record->hWnd = window;
+  record->uID = TRAY_ICON_ID;
+  if (action == NIM_DELETE) return;
+  record->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  record->uCallbackMessage = MSG_TRAY_NOTIFY;
+  // The tray shows small icons: at 150 % scaling it asks for 24 pixels,
+  // which the resources hold, rather than a 32-pixel icon shrunk.
+  record->hIcon =
+      (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                        GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+  composeTooltip(text, record->szTip);
+}
+
+void remember(const char* iconName, const NOTIFYICONDATAA& record) {
+  copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
+  memcpy(shownTip, record.szTip, sizeof shownTip);
+}
+
 }  // namespace
 
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text) {
@@ -56,22 +80,7 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   if (action != NIM_ADD && !app.trayIconShown) return;
 
   NOTIFYICONDATAA record;
-  memset(&record, 0, sizeof record);
-  record.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  record.hWnd = window;
-  record.uID = TRAY_ICON_ID;
-  // A removal names the icon and nothing else: at shutdown the settings
-  // it would otherwise read have already been released.
-  if (action != NIM_DELETE) {
-    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    record.uCallbackMessage = MSG_TRAY_NOTIFY;
-    // The tray shows small icons: at 150 % scaling it asks for 24 pixels,
-    // which the resources hold, rather than a 32-pixel icon shrunk.
-    record.hIcon =
-        (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                          GetSystemMetrics(SM_CYSMICON), LR_SHARED);
-    composeTooltip(text, record.szTip);
-  }
+  fillRecord(window, action, iconName, text, &record);
 
   // The shell may not be ready yet (early in a log-on): try again a few
   // times before giving up silently.
@@ -87,11 +96,29 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
   if (action == NIM_ADD) app.trayIconShown = accepted ? 1 : 0;
   if (action == NIM_DELETE) app.trayIconShown = 0;
-  if (accepted && action != NIM_DELETE) {
-    copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
-    memcpy(shownTip, record.szTip, sizeof shownTip);
-  }
+  if (accepted && action != NIM_DELETE) remember(iconName, record);
   if (!app.trayIconShown) shownIcon[0] = '\0';
+  // Early in a log-on the shell may refuse for longer than the pauses
+  // above, and "TaskbarCreated" may never come: keep trying now and then
+  // until the icon is there.
+  if (action == NIM_ADD && !accepted) {
+    SetTimer(window, TIMER_TRAY, TRAY_RETRY_MS, trayRetryTimerProc);
+    app.trayRetrying = 1;
+  } else if (app.trayRetrying && (action == NIM_ADD || action == NIM_DELETE)) {
+    KillTimer(window, TIMER_TRAY);
+    app.trayRetrying = 0;
+  }
+}
+
+void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  NOTIFYICONDATAA record;
+  fillRecord(window, NIM_ADD, "APPICON", "", &record);
+  // One attempt each time: the timer is the pause.
+  if (!Shell_NotifyIconA(NIM_ADD, &record)) return;
+  app.trayIconShown = 1;
+  remember("APPICON", record);
+  KillTimer(window, TIMER_TRAY);
+  app.trayRetrying = 0;
 }
 
 int trayShows(const char* iconName, const char* text) {

@@ -11,5 +11,7 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 int trayShows(const char* iconName, const char* text);
 // A notification balloon (a toast on Windows 10 and 11) from the icon.
 void showBalloon(HWND window, const char* title, const char* text);
+// TIMER_TRAY: one more try to add an icon the shell refused at first.
+void CALLBACK trayRetryTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 #endif

@@ -16,6 +16,10 @@ namespace standin {
 // scripted answers, a new empty drive C: (a temporary directory on the
 // host) whose root is the current directory.
 void reset();
+// The same, but the windows, classes, menus, icons and tray icons that
+// exist stay as they are: a fuzzer starts each input on a main window it
+// made once. Timers and queued messages are dropped.
+void resetKeepingWindows();
 
 // The instance handle that the platform gives the program's own module.
 HINSTANCE programInstance();
@@ -90,6 +94,9 @@ struct MessageBoxRecord {
 const std::vector<MessageBoxRecord>& messageBoxes();
 // Runs while the next message box is "open" (for nested-loop situations).
 void onNextMessageBox(std::function<void()> action);
+// The button the user presses in the next message box that offers it
+// (without one: OK, or Cancel where the box has no OK).
+void answerNextMessageBox(int button);
 
 // ---- the notification area ----
 struct TrayIcon {
@@ -171,6 +178,10 @@ void connectionEstablished(SOCKET s, int error = 0);
 void serverSends(SOCKET s, const std::string& bytes);
 // The server closes (FD_CLOSE with the error; recv gives 0 afterwards).
 void serverCloses(SOCKET s, int error = 0);
+// The server sends the pattern over and over, without end; floodReads
+// counts the recv calls that took it.
+void serverFloods(SOCKET s, const std::string& pattern);
+int floodReads(SOCKET s);
 // Everything the program sent on the socket, and the shutdowns it made.
 std::string sentBy(SOCKET s);
 std::vector<int> shutdownsOf(SOCKET s);

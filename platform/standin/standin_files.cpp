@@ -5,6 +5,7 @@
 // a second open of the same file fails.
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -103,10 +104,12 @@ std::string toHost(const std::string& windowsPath) {
   return host;
 }
 
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+// In-process, without a shell: a reset runs before every fuzzer input.
 void removeTree(const std::string& path) {
-  if (path.empty()) return;
-  std::string command = "rm -rf '" + path + "'";
-  if (system(command.c_str()) != 0)
+  if (path.find("/kivvet-drive-") == std::string::npos) return;
+  if (nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS) != 0)
     fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
 }
 
@@ -122,8 +125,13 @@ void resetFiles() {
   for (auto& entry : openFiles) close(entry.second.fd);
   openFiles.clear();
   removeTree(root);
-  char pattern[] = "/tmp/kivvet-drive-XXXXXX";
+  // In memory where the host offers it: the drive is made anew per test.
+  char pattern[] = "/dev/shm/kivvet-drive-XXXXXX";
   const char* made = mkdtemp(pattern);
+  if (!made) {
+    strcpy(pattern, "/tmp/kivvet-drive-XXXXXX");
+    made = mkdtemp(pattern);
+  }
   root = made ? made : "/tmp";
   cwd = "C:\\";
   writeBudget = -1;
@@ -140,9 +148,17 @@ std::string currentDirectory() { return cwd; }
 
 void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
 
+// Plain system calls: the fuzzers write a file per input.
 void writeFile(const std::string& windowsPath, const std::string& bytes) {
-  std::ofstream out(hostPath(windowsPath), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), (std::streamsize)bytes.size());
+  int fd = open(hostPath(windowsPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += (size_t)n;
+  }
+  close(fd);
 }
 
 std::string readFile(const std::string& windowsPath) {

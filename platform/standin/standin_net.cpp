@@ -26,6 +26,8 @@ struct FakeSocket {
   int recvError = 0;
   std::vector<int> shutdowns;
   long sendRoom = -1;  // bytes send() still takes; -1: any number
+  std::string flood;   // repeated without end by every recv
+  int floodReads = 0;
   // The server's end of a TLS channel.
   enum { NoTls, AwaitClientHello, AwaitClientKey, TlsOpen } tls = NoTls;
   TlsServer tlsScript;
@@ -244,6 +246,18 @@ void serverSendsRaw(SOCKET s, const std::string& bytes) {
   }
 }
 
+void serverFloods(SOCKET s, const std::string& pattern) {
+  if (FakeSocket* socket = find(s)) {
+    socket->flood = pattern;
+    notify(s, *socket, FD_READ, 0);
+  }
+}
+
+int floodReads(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? 0 : found->second.floodReads;
+}
+
 void serverCloses(SOCKET s, int error) {
   if (FakeSocket* socket = find(s)) {
     socket->peerClosed = true;
@@ -439,6 +453,14 @@ int recv(SOCKET s, char* buffer, int length, int) {
     standin::lastErrorCode = socket->recvError;
     socket->recvError = 0;
     return SOCKET_ERROR;
+  }
+  // A server that never stops sending; it gives up after 10,000 reads
+  // so that a reader without a limit shows in the count, not as a hang.
+  if (!socket->flood.empty() && socket->floodReads < 10000) {
+    for (int i = 0; i < length; i++) buffer[i] = socket->flood[(size_t)i % socket->flood.size()];
+    socket->floodReads++;
+    standin::notify(s, *socket, FD_READ, 0);
+    return length;
   }
   if (socket->inbox.empty()) {
     if (socket->peerClosed) return 0;

@@ -192,10 +192,13 @@ BOOL DestroyMenu(HMENU menu);
 // ---- message boxes ----------------------------------------------------------
 
 #define MB_OK 0x0000u
+#define MB_RETRYCANCEL 0x0005u
 #define MB_ICONERROR 0x0010u
 #define MB_ICONWARNING 0x0030u
 #define MB_ICONINFORMATION 0x0040u
 #define IDOK 1
+#define IDCANCEL 2
+#define IDRETRY 4
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

@@ -48,6 +48,7 @@ void servePop3(FakePop3& server) {
   FakePop3* self = &server;
   standin::onConnect([self](SOCKET s) {
     self->socket = s;
+    self->eventsAtConnect = standin::selectedEvents(s);
     self->connections++;
     if (!self->acceptsConnection) {
       standin::connectionEstablished(s, WSAECONNREFUSED);

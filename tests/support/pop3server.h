@@ -39,6 +39,7 @@ struct FakePop3 {
 
   std::vector<std::string> commands;  // every line received, in order
   SOCKET socket = INVALID_SOCKET;     // the last connection
+  long eventsAtConnect = 0;           // what the program asked to be told of it
   int connections = 0;
 };
 
