@@ -185,6 +185,7 @@ TEST_F(StartUp, ADamagedIntervalChecksAtTheDefaultInterval) {
     HWND window = startProgram();
     EXPECT_EQ(10, settings.intervalMinutes);
     EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+    releaseProgram();
   }
 }
 
@@ -307,6 +308,7 @@ TEST_F(Shutdown, ASettingsFileHeldAtLogOnIsReadOnceLetGo) {
   EXPECT_TRUE(standin::isWindowAlive(window));
 
   // Held for longer: Retry once it is free starts the program.
+  releaseProgram();
   resetProgram();
   settings.port = 2110;
   writeSettingsFile();
