@@ -45,7 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (strnlen(text, SHORT_TEXT_BYTES) == SHORT_TEXT_BYTES) abort();
   for (const char* text : longTexts)
     if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
-  if (settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS)
+  // A connection byte this program does not know is kept, and no check
+  // may then connect.
+  if ((settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS) &&
+      settingsProblem() == NULL)
     abort();
 
   standin::writeFile("C:\\KivvetLE.log", bytes);
