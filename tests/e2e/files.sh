@@ -33,15 +33,16 @@ wine "$KIVVET_ROOT/build/win64/holdfile.exe" "$(winpath "$held")\\KivvetLE.cfg" 
   >"$E2E_DIR/holdfile.out" 2>&1 &
 holder=$!
 E2E_PIDS+=($holder)
-wait_for 60 grep -q held "$E2E_DIR/holdfile.out" || fail "holdfile did not take the file"
+wait_for 60 grep -qs held "$E2E_DIR/holdfile.out" || fail "holdfile did not take the file"
 start_program held -TOFF "-W$(winpath "$held")"
 if wait_for 60 message_box_shown; then
   pass "a message box says the settings cannot be read"
   screenshot held-settings >/dev/null
   # Keys reach the box once a click has given the virtual desktop the
-  # focus; Windows centres a box without owner on the screen.
+  # focus; Windows centres a box without owner on the screen. The box
+  # offers Retry and Cancel: Escape cancels, and the start ends.
   xdotool mousemove 512 384 click 1 2>/dev/null || true
-  xdotool key Return 2>/dev/null || true
+  xdotool key Escape 2>/dev/null || true
 else
   fail "no message box"
 fi
