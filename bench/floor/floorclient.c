@@ -43,7 +43,7 @@ static void say(const char *text)
     send(server, text, (int)strlen(text), 0);
 }
 
-static void tray(const char *tip)
+static void trayIcon(DWORD action, const char *tip)
 {
     NOTIFYICONDATAA record;
     if (!useTray) return;
@@ -51,10 +51,15 @@ static void tray(const char *tip)
     record.cbSize = NOTIFYICONDATAA_V1_SIZE;
     record.hWnd = window;
     record.uID = 100;
-    record.uFlags = NIF_ICON | NIF_TIP;
+    record.uFlags = action == NIM_DELETE ? 0 : NIF_ICON | NIF_TIP;
     record.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
     lstrcpynA(record.szTip, tip, sizeof record.szTip);
-    Shell_NotifyIconA(NIM_MODIFY, &record);
+    Shell_NotifyIconA(action, &record);
+}
+
+static void tray(const char *tip)
+{
+    trayIcon(NIM_MODIFY, tip);
 }
 
 static void onLine(const char *text)
@@ -173,19 +178,6 @@ static int asyncCheck(void)
     return done ? 0 : 1;
 }
 
-static void trayIcon(DWORD action)
-{
-    NOTIFYICONDATAA record;
-    if (!useTray) return;
-    memset(&record, 0, sizeof record);
-    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    record.hWnd = window;
-    record.uID = 100;
-    record.uFlags = action == NIM_DELETE ? 0 : NIF_ICON | NIF_TIP;
-    record.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
-    lstrcpyA(record.szTip, "floor");
-    Shell_NotifyIconA(action, &record);
-}
 
 int main(int argc, char **argv)
 {
@@ -217,7 +209,7 @@ int main(int argc, char **argv)
         RegisterClassA(&type);
         window = CreateWindowExA(WS_EX_TOOLWINDOW, "KivvetFloor", "floor", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
                                  type.hInstance, NULL);
-        trayIcon(NIM_ADD);
+        trayIcon(NIM_ADD, "floor");
     }
     result = async ? asyncCheck() : blockingCheck();
     if (result == 0 && useSecond) {
@@ -226,6 +218,6 @@ int main(int argc, char **argv)
         fgets(answer, sizeof answer, stdin);
         result = async ? asyncCheck() : blockingCheck();
     }
-    if (async) trayIcon(NIM_DELETE);
+    if (async) trayIcon(NIM_DELETE, "floor");
     return result;
 }
