@@ -29,6 +29,9 @@ const UINT SESSION_TIMEOUT_MS = 180000;
 // Tries again to add the tray icon while the shell refuses it.
 const UINT_PTR TIMER_TRAY = 9;
 const UINT TRAY_RETRY_MS = 10000;
+// Shows a check's progress text once the program is idle for a moment.
+const UINT_PTR TIMER_PROGRESS = 10;
+const UINT PROGRESS_DELAY_MS = 50;  // shorter than anyone reads a tooltip in
 // The interval is one byte in the settings file.
 const int MAX_INTERVAL_MINUTES = 255;
 const int DEFAULT_INTERVAL_MINUTES = 10;

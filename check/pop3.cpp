@@ -80,12 +80,11 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
-// The tooltip of a step is shown once its command is on its way: a
-// change of the tray icon waits for the shell's own process, and so it
-// overlaps the server's round trip instead of adding to it.
+// The tooltip of a step follows its command once the program is idle
+// (setTrayProgress), so the shell's round trip never delays the dialogue.
 // A retry in a row of failures shows nothing until it has its result.
 void showProgress(HWND window, const char* text) {
-  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+  if (!app.quietCheck) setTrayProgress(window, text);
 }
 
 const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";

@@ -198,7 +198,7 @@ TEST_F(DoubleClick, DuringACheckShowsTheStandardTooltipAndTheCheckGoesOn) {
   EXPECT_EQ("", tip());
   EXPECT_EQ(1, app.busy);
   serverSay(server, "+OK hi\r\n");
-  standin::pump();
+  standin::advance(PROGRESS_DELAY_MS);
   EXPECT_EQ("ユーザーIDを認証中...", tip());
 }
 

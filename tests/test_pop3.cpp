@@ -11,8 +11,10 @@ using Dialogue = MailCheck;
 
 TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   server.uids = {"a1", "a2", "a3"};
+  server.replyDelayMs = 2 * PROGRESS_DELAY_MS;  // far enough for each step's text to be seen
   size_t mark = standin::trayRequests().size();
-  check();
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  standin::advance(5 * server.replyDelayMs + 50);
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
   std::vector<std::string> expected = {
       "APPICON Kivvet LE - ",
@@ -33,6 +35,14 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   EXPECT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));
   // Without new-mail counting the known list and its file stay alone.
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
+
+  // A near server answers each step at once: the shell is asked only for
+  // the text that stays.
+  server.replyDelayMs = 0;
+  mark = standin::trayRequests().size();
+  check();
+  expected = {expected[0], expected[1], expected[4]};
+  EXPECT_EQ(expected, tipsSince(mark));
 }
 
 TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner) {

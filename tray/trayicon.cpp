@@ -20,6 +20,8 @@ const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
 // What the last accepted change showed.
 char shownIcon[16];
 char shownTip[TOOLTIP_BYTES];
+// A progress text waiting for TIMER_PROGRESS; empty when none waits.
+char pendingProgress[TOOLTIP_BYTES];
 
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
@@ -78,6 +80,10 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   // each refusal would cost the whole retry pause (as at the first start,
   // when the settings sheet closes before the icon has been added).
   if (action != NIM_ADD && !app.trayIconShown) return;
+  if (pendingProgress[0] != '\0') {
+    KillTimer(window, TIMER_PROGRESS);
+    pendingProgress[0] = '\0';
+  }
 
   NOTIFYICONDATAA record;
   fillRecord(window, action, iconName, text, &record);
@@ -121,10 +127,32 @@ void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   app.trayRetrying = 0;
 }
 
+// Each change of the tray waits for the shell's process, some milliseconds
+// and more on a busy machine, while a near server answers a step in well
+// under one. WM_TIMER comes only when no other message waits, so during a
+// quick dialogue only the text the user can actually see is sent.
+namespace {
+
+void CALLBACK progressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  char text[TOOLTIP_BYTES];
+  memcpy(text, pendingProgress, sizeof text);
+  setTrayIcon(window, NIM_MODIFY, "APPICON", text);
+}
+
+}  // namespace
+
+void setTrayProgress(HWND window, const char* text) {
+  if (!app.trayIconShown) return;
+  copyWholeCharacters(pendingProgress, sizeof pendingProgress, text);
+  SetTimer(window, TIMER_PROGRESS, PROGRESS_DELAY_MS, progressTimerProc);
+}
+
 int trayShows(const char* iconName, const char* text) {
   char tip[TOOLTIP_BYTES];
   composeTooltip(text, tip);
-  return app.trayIconShown && strcmp(shownIcon, iconName) == 0 && strcmp(shownTip, tip) == 0;
+  // A change still to come is not what the tray shows.
+  return app.trayIconShown && pendingProgress[0] == '\0' && strcmp(shownIcon, iconName) == 0 &&
+         strcmp(shownTip, tip) == 0;
 }
 
 // The balloon needs the record's second form (Windows 2000 and later,

@@ -7,6 +7,10 @@
 // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon.
 // An empty text selects the standard tooltip of the settings.
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text);
+// The normal icon with a check's progress text, shown once no other
+// message waits: a text that the next step replaces at once never costs
+// a trip to the shell. Any change of the icon before then supersedes it.
+void setTrayProgress(HWND window, const char* text);
 // 1 when the icon shows this picture and text already.
 int trayShows(const char* iconName, const char* text);
 // A notification balloon (a toast on Windows 10 and 11) from the icon.

@@ -31,11 +31,15 @@ std::string answerTo(FakePop3& server, const std::string& line) {
 }
 
 void deliver(FakePop3& server, SOCKET s, const std::string& bytes) {
-  if (server.pieceSize == 0) {
+  DWORD when = standin::now() + server.replyDelayMs;
+  if (server.pieceSize == 0 && server.replyDelayMs == 0) {
     standin::serverSends(s, bytes);
     return;
   }
-  DWORD when = standin::now();
+  if (server.pieceSize == 0) {
+    standin::at(when, [s, bytes] { standin::serverSends(s, bytes); });
+    return;
+  }
   for (size_t at = 0; at < bytes.size(); at += server.pieceSize) {
     std::string piece = bytes.substr(at, server.pieceSize);
     standin::at(++when, [s, piece] { standin::serverSends(s, piece); });

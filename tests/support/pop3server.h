@@ -32,6 +32,8 @@ struct FakePop3 {
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
   size_t pieceSize = 0;
+  // How long each reply takes to arrive (a far server).
+  DWORD replyDelayMs = 0;
   // 0: plain text; 1: offers STLS; 2: TLS from the first byte, then the
   // greeting inside it. The script says how the server's TLS behaves.
   int tls = 0;
