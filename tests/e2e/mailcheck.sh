@@ -80,7 +80,12 @@ close_program apop || fail "APOP copy did not end"
 
 echo "-- a wrong password"
 configure password=wrong
+mark=$(dovecot_log_mark)
 start_program wrong -TOFF "-W$(winpath "$E2E_DIR")"
+# The icon counts only once the server has refused the password: the
+# refusal, not some other failure, must be what it shows.
+refused() { dovecot_log_since "$mark" | grep -qE 'auth failed|Password mismatch'; }
+if wait_for 90 refused; then pass "the server refused the password"; else fail "the server never refused the password"; fi
 if wait_for 60 tray_shows_error; then pass "a wrong password shows the error icon"; else fail "no error icon for a wrong password"; fi
 screenshot wrong-password >/dev/null
 close_program wrong || fail "did not end"
