@@ -22,7 +22,6 @@ namespace {
 // buffers are app.tlsInput and app.tlsOutput, made at start-up with the
 // others.
 struct TlsChannel {
-  int renegotiating;  // a handshake message inside an open channel
   int haveCredentials;
   int haveContext;
   CredHandle credentials;
@@ -214,7 +213,6 @@ void openChannel(HWND window, ULONG granted) {
   if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
       SEC_E_OK)
     return failTls(window, TEXT_TLS_FAILED);
-  channel.renegotiating = 0;
   setTlsPhase(TlsOpen);
   onChannelOpen(window);
   if (app.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
@@ -292,7 +290,6 @@ void decryptReceived(HWND window) {
       // Handshake messages inside the channel (TLS 1.3 session tickets):
       // they go to the context, and decryption goes on after them.
       setTlsPhase(TlsHandshake);
-      channel.renegotiating = 1;
       return continueHandshake(window);
     }
   }
@@ -319,7 +316,6 @@ void beginTls(HWND window) {
     return failTls(window, TEXT_TLS_FAILED);
   channel.haveCredentials = 1;
   setTlsPhase(TlsHandshake);
-  channel.renegotiating = 0;
   channel.inputLength = 0;
   channel.outputLength = 0;
 
@@ -389,7 +385,6 @@ void endTls() {
   channel.haveContext = 0;
   channel.haveCredentials = 0;
   setTlsPhase(TlsOff);
-  channel.renegotiating = 0;
   channel.inputLength = 0;
   channel.outputLength = 0;
 }
