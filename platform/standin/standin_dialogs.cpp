@@ -18,8 +18,9 @@ struct HDROP__ {
 struct HBITMAP__ {
   int unused;
 };
+// A context fresh from GetDC stretches in the system's default mode.
 struct HDC__ {
-  int unused;
+  int stretchMode = BLACKONWHITE;
 };
 
 namespace standin {
@@ -48,7 +49,7 @@ bool titleLibrary = false;
 bool titlePicture = false;
 HINSTANCE__ titleModule{"KivvetLE.dll"};
 HBITMAP__ titleBitmap{0};
-HDC__ screenDc{0}, memoryDc{0};
+HDC__ screenDc, memoryDc;
 std::vector<BlitRecord> blitRecords;
 int gdiObjects = 0;
 
@@ -390,6 +391,7 @@ HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name) {
 
 HDC GetDC(HWND) {
   standin::gdiObjects++;
+  standin::screenDc = HDC__();
   return &standin::screenDc;
 }
 
@@ -405,11 +407,38 @@ HDC CreateCompatibleDC(HDC) {
 
 HGDIOBJ SelectObject(HDC, HGDIOBJ) { return nullptr; }
 
-BOOL BitBlt(HDC, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
+BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
             DWORD operation) {
-  standin::blitRecords.push_back(
-      standin::BlitRecord{x, y, width, height, sourceX, sourceY, operation});
+  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY, width,
+                                                     height, operation, target->stretchMode});
   return TRUE;
+}
+
+BOOL StretchBlt(HDC target, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
+                int sourceWidth, int sourceHeight, DWORD operation) {
+  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY,
+                                                     sourceWidth, sourceHeight, operation,
+                                                     target->stretchMode});
+  return TRUE;
+}
+
+// Windows knows four modes and refuses any other.
+int SetStretchBltMode(HDC dc, int mode) {
+  if (mode < BLACKONWHITE || mode > HALFTONE) return 0;
+  int previous = dc->stretchMode;
+  dc->stretchMode = mode;
+  return previous;
+}
+
+BOOL SetBrushOrgEx(HDC, int, int, POINT* previous) {
+  if (previous) previous->x = previous->y = 0;
+  return TRUE;
+}
+
+// The screen's scaling; a context has no other figure the program asks.
+int GetDeviceCaps(HDC, int index) {
+  if (index == LOGPIXELSX || index == LOGPIXELSY) return standin::world().dpi;
+  return 0;
 }
 
 BOOL DeleteDC(HDC) {

@@ -217,6 +217,10 @@ typedef struct HDC__* HDC;
 typedef struct HBITMAP__* HBITMAP;
 typedef void* HGDIOBJ;
 #define SRCCOPY 0x00CC0020u
+#define BLACKONWHITE 1
+#define HALFTONE 4
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
 HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
@@ -224,6 +228,11 @@ HDC CreateCompatibleDC(HDC dc);
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD operation);
+BOOL StretchBlt(HDC target, int x, int y, int width, int height, HDC source, int sourceX,
+                int sourceY, int sourceWidth, int sourceHeight, DWORD operation);
+int SetStretchBltMode(HDC dc, int mode);
+BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous);
+int GetDeviceCaps(HDC dc, int index);
 BOOL DeleteDC(HDC dc);
 BOOL DeleteObject(HGDIOBJ object);
 HGDIOBJ GetStockObject(int object);

@@ -75,7 +75,14 @@ wine_stop_display() {
 # desktop named Default, with a taskbar and a notification area.
 wine_make_prefix() {
   wine_setup_env
-  if [ -f "$WINEPREFIX/.kivvet-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.kivvet-ready" ]; then
+    # A test that changed the scaling and was killed before it could
+    # put it back leaves it in the registry's file: every test runs at 96.
+    if grep -a '^"LogPixels"=dword:' "$WINEPREFIX/user.reg" 2>/dev/null | grep -qv ':00000060'; then
+      wine_set_dpi 96
+    fi
+    return 0
+  fi
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   wine wineboot -i >/dev/null 2>&1 || true
@@ -93,6 +100,16 @@ REG
   wine regedit "$reg" >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.kivvet-ready"
+}
+
+# The prefix's screen scaling in dots per inch (96 is 100 %), which its
+# programs read when they start: every program of the prefix ends first,
+# the virtual desktop with its taskbar included, so that all come back at
+# the new scaling.
+wine_set_dpi() {
+  wine_shutdown
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 || true
+  wineserver -w || true
 }
 
 wine_shutdown() {

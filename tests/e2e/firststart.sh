@@ -5,7 +5,9 @@
 # back to what was typed; the tray icon appears only after the sheet has
 # closed. The password is kept by Windows' data protection (the box beside
 # it): it is nowhere in the file, and after a restart (with -TOFF: no
-# title window) the program reads it back and logs in with it.
+# title window) the program reads it back and logs in with it. At 200 %
+# (192 DPI) the title window, its picture and the sheet are twice their
+# size at 96, and the tray shows the icon's 32-pixel picture.
 source "$(dirname "$0")/lib.sh"
 e2e_setup firststart
 
@@ -17,19 +19,26 @@ window_shown() { xdotool search --name "$1" >/dev/null 2>&1; }
 # The title window stands for one second, less than a screenshot may take
 # on a busy machine: two samplers photograph its place without pause from
 # before the start until the sheet has opened, and any frame may show it.
-title_sampler() {
+# sample_screen FRAMES STOP CROP: FRAMES-1.png, FRAMES-2.png... of the
+# part CROP of the screen, without pause, until the file STOP exists.
+sample_screen() {
   local i=0
-  while [ ! -e "$E2E_DIR/title.stop" ]; do
+  while [ ! -e "$2" ]; do
     i=$((i + 1))
-    import -window root -crop 320x200+352+294 +repage "$E2E_DIR/title-$1-$i.png" 2>/dev/null || true
+    import -window root -crop "$3" +repage "$1-$i.png" 2>/dev/null || true
   done
+}
+title_sampler() { sample_screen "$E2E_DIR/title-$1" "$E2E_DIR/title.stop" 320x200+352+294; }
+# Pixels of the cat's yellow in a picture.
+yellow_count() {
+  convert "$1" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' \
+    -format '%[fx:int(mean*w*h)]' info: 2>/dev/null || echo 0
 }
 title_in_frames() {
   local frame
   for frame in "$E2E_DIR"/title-*.png; do
     [ -e "$frame" ] || continue
-    if [ "$(convert "$frame" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' \
-            -format '%[fx:int(mean*w*h)]' info: 2>/dev/null || echo 0)" -gt 500 ]; then
+    if [ "$(yellow_count "$frame")" -gt 500 ]; then
       cp "$frame" "$E2E_SHOTS/title.png"
       return 0
     fi
@@ -130,4 +139,115 @@ else
   fail "no login after the restart: $(tr '\n' '|' <"$E2E_DIR/pop.log")"
 fi
 close_program quiet || fail "did not end"
+
+echo "-- at 200 % and at 100 % (192 and 96 DPI)"
+# Each scaling starts the prefix's programs afresh; however the script
+# ends, the prefix goes back to 96 for the other tests.
+PROBE="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
+APP_ICON="$KIVVET_ROOT/build/win64/generated/app.ico"
+DESKTOP=1024x768+0+0
+dpi_now=96
+trap '[ "$dpi_now" = 96 ] || wine_set_dpi 96; e2e_teardown' EXIT
+
+# The yellow of a picture, white on black, cut to its bounds.
+yellow_mask() {
+  convert "$1" -background '#808080' -flatten -fill black +opaque '#FFFF00' \
+    -fill white -opaque '#FFFF00' -trim +repage "$2" 2>/dev/null
+}
+# The bottom of the desktop, where the taskbar and its tray lie.
+tray_yellow() {
+  import -window root -crop 1024x120+0+648 +repage "$1" 2>/dev/null &&
+    [ "$(yellow_count "$1")" -gt 0 ]
+}
+sheet_shown() { xdotool search --name "設定するにゃ" >/dev/null 2>&1; }
+sheet_gone() { ! sheet_shown; }
+# WIDTHxHEIGHT of the frame's part that is not the desktop's colour,
+# above the taskbar: the title window and its thin border.
+window_size_in() { convert "$1" -crop 1024x640+0+0 +repage -trim -format '%wx%h' info:; }
+picture_size_in() {
+  convert "$1" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' -trim -format '%wx%h' info:
+}
+
+# run_at DPI: the title window, the tray and the sheet of a start at that
+# scaling; sizes in TITLE_<DPI>, PICTURE_<DPI>, SHEET_<DPI>.
+run_at() {
+  local dpi=$1 dir="$E2E_DIR/dpi$1" frame found=""
+  mkdir -p "$dir"
+  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$dir/KivvetLE.cfg" \
+    checkAtStartup=0 accountName=dpi serverHost=127.0.0.1 userId=cat
+  dpi_now=$dpi
+  wine_set_dpi "$dpi"
+  sample_screen "$dir/title-a" "$dir/title.stop" $DESKTOP &
+  local samplers=($!)
+  sample_screen "$dir/title-b" "$dir/title.stop" $DESKTOP &
+  samplers+=($!)
+  start_program "dpi$dpi" "-W$(winpath "$dir")"
+  wait_for 120 tray_yellow "$dir/tray.png" || fail "$dpi DPI: no tray icon"
+  touch "$dir/title.stop"
+  wait "${samplers[@]}" 2>/dev/null || true
+  for frame in "$dir"/title-*.png; do
+    if [ -e "$frame" ] && [ "$(yellow_count "$frame")" -gt 500 ]; then
+      found=$frame
+      break
+    fi
+  done
+  if [ -n "$found" ]; then
+    cp "$found" "$E2E_SHOTS/title-$dpi.png"
+    printf -v "TITLE_$dpi" '%s' "$(window_size_in "$found")"
+    printf -v "PICTURE_$dpi" '%s' "$(picture_size_in "$found")"
+  else
+    fail "$dpi DPI: no title window"
+  fi
+  rm -f "$dir"/title-*.png
+
+  # The tray's cat against the icon's own picture of the size the
+  # scaling asks for: 16 pixels at 96, 32 at 192.
+  sleep 1
+  tray_yellow "$dir/tray.png" || true
+  cp "$dir/tray.png" "$E2E_SHOTS/tray-$dpi.png" 2>/dev/null || true
+  local size=$((16 * dpi / 96)) index
+  index=$(identify "$APP_ICON" | awk -v s="${size}x${size}" '$3 == s { sub(/.*\[/, "", $1); sub(/\].*/, "", $1); print $1; exit }' || true)
+  yellow_mask "$APP_ICON[${index:-0}]" "$dir/icon-mask.png" || true
+  yellow_mask "$dir/tray.png" "$dir/tray-mask.png" || true
+  if [ "$(compare -metric AE "$dir/icon-mask.png" "$dir/tray-mask.png" null: 2>&1)" = 0 ]; then
+    pass "$dpi DPI: the tray shows the icon's $size-pixel picture"
+  else
+    fail "$dpi DPI: the tray's cat is not the $size-pixel picture" \
+      "($(identify -format '%wx%h' "$dir/tray-mask.png") against $(identify -format '%wx%h' "$dir/icon-mask.png"))"
+  fi
+
+  wine "$PROBE" settings >/dev/null 2>&1 || fail "$dpi DPI: the probe found no program"
+  if wait_for 60 sheet_shown; then
+    printf -v "SHEET_$dpi" '%s' "$(xdotool search --name "設定するにゃ" getwindowgeometry 2>/dev/null |
+      sed -nE 's/^ *Geometry: *([0-9]+x[0-9]+).*/\1/p' | head -1)"
+    sleep 1
+    screenshot "sheet-$dpi" >/dev/null
+    xdotool key Escape
+    wait_for 30 sheet_gone || fail "$dpi DPI: the sheet did not close"
+  else
+    fail "$dpi DPI: no settings sheet"
+  fi
+  close_program "dpi$dpi" || fail "$dpi DPI: did not end"
+}
+
+# Each of the two sizes against its pair: twice, within the rounding.
+about_twice() {
+  awk -v a="$1" -v b="$2" -v low="$3" -v high="$4" 'BEGIN {
+    split(a, x, "x"); split(b, y, "x")
+    if (y[1] == 0 || y[2] == 0) exit 1
+    exit !(x[1] / y[1] >= low && x[1] / y[1] <= high && x[2] / y[2] >= low && x[2] / y[2] <= high) }'
+}
+
+run_at 192
+run_at 96
+echo "  title window ${TITLE_192:-?} and ${TITLE_96:-?}, picture ${PICTURE_192:-?} and" \
+  "${PICTURE_96:-?}, sheet ${SHEET_192:-?} and ${SHEET_96:-?}"
+[ "${TITLE_96:-}" = 320x200 ] && pass "96 DPI: the title window is 320 x 200" ||
+  fail "96 DPI: the title window is ${TITLE_96:-not there}"
+[ "${TITLE_192:-}" = 640x400 ] && pass "192 DPI: the title window is 640 x 400" ||
+  fail "192 DPI: the title window is ${TITLE_192:-not there}"
+about_twice "${PICTURE_192:-0x0}" "${PICTURE_96:-0x0}" 1.9 2.1 &&
+  pass "192 DPI: the picture is twice as large" || fail "the picture is not twice as large"
+about_twice "${SHEET_192:-0x0}" "${SHEET_96:-0x0}" 1.7 2.3 &&
+  pass "192 DPI: the sheet is about twice as large" || fail "the sheet is not about twice as large"
 e2e_finish
