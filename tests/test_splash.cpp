@@ -38,8 +38,8 @@ TEST_F(Splash, GrowsWithTheScalingOfItsMonitor) {
     int inset, width, height;
   };
   const Case cases[] = {
-      {192, 0, true, "MoveWindow(192, 204, 640, 400, 0)", "MoveWindow(10, 10, 620, 316, 0)", 6,
-       600, 300},
+      {192, 0, true, "MoveWindow(192, 204, 640, 400, 0)", "MoveWindow(10, 10, 620, 316, 0)", 6, 600,
+       300},
       {96, 192, true, "MoveWindow(192, 204, 640, 400, 0)", "MoveWindow(10, 10, 620, 316, 0)", 6,
        600, 300},
       {96, 192, false, "MoveWindow(352, 294, 320, 200, 0)", "MoveWindow(5, 5, 310, 158, 0)", 3, 300,
