@@ -304,6 +304,10 @@ const std::vector<MenuShown>& menusShown();
 // What the user does while the next property sheet is open; without it
 // the sheet shows its first page and is cancelled.
 void onNextPropertySheet(std::function<void()> user);
+// Where Windows puts the sheets to come, sized for their pages, before
+// their callback hears PSCB_INITIALIZED; at first that of 100 % on the
+// 1024 x 768 screen.
+void setSheetPlace(int x, int y, int width, int height);
 struct PropertySheetShown {
   DWORD size;
   DWORD flags;
@@ -315,6 +319,7 @@ struct PropertySheetShown {
   std::vector<std::string> templates;
   std::vector<DWORD> pageSizes;
   int callbackResult;  // what the callback answered to PSCB_INITIALIZED
+  RECT placed;         // where the sheet stands once initialised
 };
 const std::vector<PropertySheetShown>& propertySheets();
 // While a sheet is open: show a page (loaded when first shown), press OK

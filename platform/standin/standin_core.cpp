@@ -445,6 +445,22 @@ HMONITOR MonitorFromPoint(POINT point, DWORD flags) {
   return onScreen || flags != MONITOR_DEFAULTTONULL ? primary : nullptr;
 }
 
+HMONITOR MonitorFromWindow(HWND window, DWORD flags) {
+  if (!standin::isWindowAlive(window) || flags > MONITOR_DEFAULTTONEAREST) return nullptr;
+  return standin::primaryMonitor();
+}
+
+// The record's first form only, which is all the program asks for.
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
+  if (monitor != standin::primaryMonitor() || !info || info->cbSize != sizeof(MONITORINFO))
+    return FALSE;
+  const int TASKBAR = 40;
+  info->rcMonitor = RECT{0, 0, world().screenWidth, world().screenHeight};
+  info->rcWork = RECT{0, 0, world().screenWidth, world().screenHeight - TASKBAR};
+  info->dwFlags = MONITORINFOF_PRIMARY;
+  return TRUE;
+}
+
 BOOL GetCursorPos(POINT* point) {
   point->x = 1000;
   point->y = 750;

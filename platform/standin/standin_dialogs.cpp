@@ -45,6 +45,8 @@ std::deque<std::string> fileAnswers;
 std::vector<FileDialogShown> fileDialogRecords;
 std::map<UINT, std::string> strings;
 std::vector<std::string> dialogNames;
+const RECT USUAL_SHEET_PLACE = {309, 262, 309 + 336, 262 + 430};
+RECT sheetPlace = USUAL_SHEET_PLACE;
 bool titleLibrary = false;
 bool titlePicture = false;
 HINSTANCE__ titleModule{"KivvetLE.dll"};
@@ -76,6 +78,9 @@ void notifyPage(HWND page, UINT code) {
 }  // namespace
 
 void onNextPropertySheet(std::function<void()> user) { sheetUsers.push_back(std::move(user)); }
+void setSheetPlace(int x, int y, int width, int height) {
+  sheetPlace = RECT{x, y, x + width, y + height};
+}
 const std::vector<PropertySheetShown>& propertySheets() { return sheets; }
 
 HWND showPage(int index) {
@@ -173,6 +178,7 @@ void resetDialogs() {
   fileDialogRecords.clear();
   strings.clear();
   dialogNames.clear();
+  sheetPlace = USUAL_SHEET_PLACE;
   titleLibrary = titlePicture = false;
   blitRecords.clear();
   gdiObjects = 0;
@@ -302,8 +308,13 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
                                     header->nStartPage,
                                     {},
                                     {},
-                                    -1};
+                                    -1,
+                                    {}};
   HWND frame = standin::newWindow("#32770", shown.caption);
+  frame->x = (int)standin::sheetPlace.left;
+  frame->y = (int)standin::sheetPlace.top;
+  frame->width = (int)(standin::sheetPlace.right - standin::sheetPlace.left);
+  frame->height = (int)(standin::sheetPlace.bottom - standin::sheetPlace.top);
   standin::Sheet sheet;
   sheet.header = header;
   for (UINT i = 0; i < header->nPages; i++) {
@@ -317,6 +328,7 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
     sheet.shown.push_back(false);
   }
   if (header->pfnCallback) shown.callbackResult = header->pfnCallback(frame, PSCB_INITIALIZED, 0);
+  GetWindowRect(frame, &shown.placed);
   standin::sheets.push_back(shown);
 
   standin::Sheet* outer = standin::openSheet;
@@ -460,6 +472,19 @@ BOOL IsWindow(HWND window) { return standin::isWindowAlive(window); }
 BOOL GetWindowRect(HWND window, RECT* rect) {
   if (!window) return FALSE;
   *rect = RECT{window->x, window->y, window->x + window->width, window->y + window->height};
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
+  if (!standin::isWindowAlive(window)) return FALSE;
+  if (!(flags & SWP_NOMOVE)) {
+    window->x = x;
+    window->y = y;
+  }
+  if (!(flags & SWP_NOSIZE)) {
+    window->width = width;
+    window->height = height;
+  }
   return TRUE;
 }
 

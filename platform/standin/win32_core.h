@@ -164,6 +164,16 @@ typedef struct HMONITOR__* HMONITOR;
 #define MONITOR_DEFAULTTOPRIMARY 1
 #define MONITOR_DEFAULTTONEAREST 2
 HMONITOR MonitorFromPoint(POINT point, DWORD flags);
+HMONITOR MonitorFromWindow(HWND window, DWORD flags);
+// Its work area leaves out a taskbar of 40 pixels along the bottom.
+typedef struct tagMONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+} MONITORINFO;
+#define MONITORINFOF_PRIMARY 0x00000001u
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(POINT* point);
 

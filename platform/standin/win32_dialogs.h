@@ -65,6 +65,11 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 HWND GetParent(HWND window);
 BOOL IsWindow(HWND window);
 BOOL GetWindowRect(HWND window, RECT* rect);
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOACTIVATE 0x0010u
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, UINT flags);
 
 // ---- tooltips (the help popup) ------------------------------------------------
 

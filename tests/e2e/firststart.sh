@@ -141,13 +141,14 @@ fi
 close_program quiet || fail "did not end"
 
 echo "-- at 200 % and at 100 % (192 and 96 DPI)"
-# Each scaling starts the prefix's programs afresh; however the script
-# ends, the prefix goes back to 96 for the other tests.
+# Each scaling starts the prefix's programs afresh, on a desktop as large
+# as the display (1280x1024), where the sheet of 200 % fits; however the
+# script ends, the prefix goes back to the other tests' screen.
 PROBE="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
 APP_ICON="$KIVVET_ROOT/build/win64/generated/app.ico"
-DESKTOP=1024x768+0+0
-dpi_now=96
-trap '[ "$dpi_now" = 96 ] || wine_set_dpi 96; e2e_teardown' EXIT
+DESKTOP=1280x1024+0+0
+screen_changed=0
+trap '[ "$screen_changed" = 0 ] || wine_set_screen 96 1024x768; e2e_teardown' EXIT
 
 # The yellow of a picture, white on black, cut to its bounds.
 yellow_mask() {
@@ -156,14 +157,28 @@ yellow_mask() {
 }
 # The bottom of the desktop, where the taskbar and its tray lie.
 tray_yellow() {
-  import -window root -crop 1024x120+0+648 +repage "$1" 2>/dev/null &&
+  import -window root -crop 1280x120+0+904 +repage "$1" 2>/dev/null &&
     [ "$(yellow_count "$1")" -gt 0 ]
 }
-sheet_shown() { xdotool search --name "設定するにゃ" >/dev/null 2>&1; }
+sheet_shown() { xdotool search --onlyvisible --name "設定するにゃ" >/dev/null 2>&1; }
 sheet_gone() { ! sheet_shown; }
 # WIDTHxHEIGHT of the frame's part that is not the desktop's colour,
 # above the taskbar: the title window and its thin border.
-window_size_in() { convert "$1" -crop 1024x640+0+0 +repage -trim -format '%wx%h' info:; }
+window_size_in() { convert "$1" -crop 1280x880+0+0 +repage -trim -format '%wx%h' info:; }
+# The top of the one window on the screen: the first row from the top
+# that is not all the desktop's colour (nothing while no window is there).
+window_top_in() {
+  convert "$1" -crop 1280x900+0+0 +repage -trim -format '%Y %h' info: 2>/dev/null |
+    awk '$2 >= 100 { print $1 + 0 }' || true
+}
+# The sheet's height from its top down fits the screen (Wine's work area
+# leaves the taskbar out only now and then, so the taskbar may lie over it).
+sheet_fully_shown() {
+  local size="SHEET_$1" top
+  screenshot "sheet-$1" >/dev/null
+  top=$(window_top_in "$E2E_SHOTS/sheet-$1.png")
+  [ -n "${!size:-}" ] && [ -n "$top" ] && [ $((top + ${!size#*x})) -le 1024 ]
+}
 picture_size_in() {
   convert "$1" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' -trim -format '%wx%h' info:
 }
@@ -175,8 +190,8 @@ run_at() {
   mkdir -p "$dir"
   python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$dir/KivvetLE.cfg" \
     checkAtStartup=0 accountName=dpi serverHost=127.0.0.1 userId=cat
-  dpi_now=$dpi
-  wine_set_dpi "$dpi"
+  screen_changed=1
+  wine_set_screen "$dpi" 1280x1024
   sample_screen "$dir/title-a" "$dir/title.stop" $DESKTOP &
   local samplers=($!)
   sample_screen "$dir/title-b" "$dir/title.stop" $DESKTOP &
@@ -206,7 +221,7 @@ run_at() {
   tray_yellow "$dir/tray.png" || true
   cp "$dir/tray.png" "$E2E_SHOTS/tray-$dpi.png" 2>/dev/null || true
   local size=$((16 * dpi / 96)) index
-  index=$(identify "$APP_ICON" | awk -v s="${size}x${size}" '$3 == s { sub(/.*\[/, "", $1); sub(/\].*/, "", $1); print $1; exit }' || true)
+  index=$(identify -format '%p %wx%h\n' "$APP_ICON" | awk -v s="${size}x${size}" '$2 == s { print $1 }' || true)
   yellow_mask "$APP_ICON[${index:-0}]" "$dir/icon-mask.png" || true
   yellow_mask "$dir/tray.png" "$dir/tray-mask.png" || true
   if [ "$(compare -metric AE "$dir/icon-mask.png" "$dir/tray-mask.png" null: 2>&1)" = 0 ]; then
@@ -218,10 +233,17 @@ run_at() {
 
   wine "$PROBE" settings >/dev/null 2>&1 || fail "$dpi DPI: the probe found no program"
   if wait_for 60 sheet_shown; then
-    printf -v "SHEET_$dpi" '%s' "$(xdotool search --name "設定するにゃ" getwindowgeometry 2>/dev/null |
+    printf -v "SHEET_$dpi" '%s' "$(xdotool search --onlyvisible --name "設定するにゃ" getwindowgeometry 2>/dev/null |
       sed -nE 's/^ *Geometry: *([0-9]+x[0-9]+).*/\1/p' | head -1)"
-    sleep 1
-    screenshot "sheet-$dpi" >/dev/null
+    # All of it on the screen, OK and Cancel included: photographed until
+    # it shows so, or for half a minute.
+    if wait_for 30 sheet_fully_shown "$dpi"; then
+      pass "$dpi DPI: the whole sheet is on the screen"
+    else
+      local sheet_size="SHEET_$dpi"
+      fail "$dpi DPI: the sheet (${!sheet_size:-?}) stands from" \
+        "$(window_top_in "$E2E_SHOTS/sheet-$dpi.png") down, below the screen"
+    fi
     xdotool key Escape
     wait_for 30 sheet_gone || fail "$dpi DPI: the sheet did not close"
   else
