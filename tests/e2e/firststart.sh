@@ -16,39 +16,42 @@ cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$E2E_DIR/"
 KIVVET_EXE="$E2E_DIR/KivvetLE.exe"
 
 window_shown() { xdotool search --name "$1" >/dev/null 2>&1; }
-# The title window stands for one second, less than a screenshot may take
-# on a busy machine: two samplers photograph its place without pause from
-# before the start until the sheet has opened, and any frame may show it.
-# sample_screen FRAMES STOP CROP: FRAMES-1.png, FRAMES-2.png... of the
-# part CROP of the screen, without pause, until the file STOP exists.
+# The title window stands for one second, less than a screenshot by
+# ImageMagick takes on a busy machine: grabscreen.py photographs its place
+# without pause from before the start until the sheet has opened, keeping
+# each picture that differs from the one before, and any may show it.
+# sample_screen CROP FRAMES STOP: FRAMES-1.ppm, FRAMES-2.ppm... until the
+# file STOP exists; its process id in SAMPLER.
 sample_screen() {
-  local i=0
-  while [ ! -e "$2" ]; do
-    i=$((i + 1))
-    import -window root -crop "$3" +repage "$1-$i.png" 2>/dev/null || true
-  done
+  python3 "$KIVVET_ROOT/tests/e2e/grabscreen.py" "$1" "$2" "$3" 2>/dev/null &
+  SAMPLER=$!
 }
-title_sampler() { sample_screen "$E2E_DIR/title-$1" "$E2E_DIR/title.stop" 320x200+352+294; }
 # Pixels of the cat's yellow in a picture.
 yellow_count() {
   convert "$1" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' \
     -format '%[fx:int(mean*w*h)]' info: 2>/dev/null || echo 0
 }
+# The last of the frames FRAMES-N.ppm with the most yellow, if any has
+# more than 500: the whole picture, with all that was drawn after it.
+title_frame() {
+  local i=1 most=501 count found=""
+  while [ -e "$1-$i.ppm" ]; do
+    count=$(yellow_count "$1-$i.ppm")
+    if [ "$count" -ge "$most" ]; then
+      most=$count
+      found="$1-$i.ppm"
+    fi
+    i=$((i + 1))
+  done
+  echo "$found"
+}
 title_in_frames() {
   local frame
-  for frame in "$E2E_DIR"/title-*.png; do
-    [ -e "$frame" ] || continue
-    if [ "$(yellow_count "$frame")" -gt 500 ]; then
-      cp "$frame" "$E2E_SHOTS/title.png"
-      return 0
-    fi
-  done
-  return 1
+  frame=$(title_frame "$E2E_DIR/title")
+  [ -n "$frame" ] && convert "$frame" "$E2E_SHOTS/title.png"
 }
-title_sampler a &
-samplers=($!)
-title_sampler b &
-samplers+=($!)
+sample_screen 320x200+352+294 "$E2E_DIR/title" "$E2E_DIR/title.stop"
+samplers=("$SAMPLER")
 start_program first "-W$(winpath "$E2E_DIR")"
 if wait_for 90 window_shown "設定するにゃ"; then
   pass "the settings sheet opens"
@@ -58,7 +61,7 @@ fi
 touch "$E2E_DIR/title.stop"
 wait "${samplers[@]}" 2>/dev/null || true
 if title_in_frames; then pass "the title window showed the cat"; else fail "no title window"; fi
-rm -f "$E2E_DIR"/title-*.png
+rm -f "$E2E_DIR"/title-*.ppm
 sleep 1
 tray_shows 0 && pass "no tray icon while the sheet is open" || fail "a tray icon while the sheet is open"
 photograph_sheet_pages page
@@ -146,7 +149,9 @@ echo "-- at 200 % and at 100 % (192 and 96 DPI)"
 # script ends, the prefix goes back to the other tests' screen.
 PROBE="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
 APP_ICON="$KIVVET_ROOT/build/win64/generated/app.ico"
-DESKTOP=1280x1024+0+0
+# Where the title window stands at 192 DPI (640x400+320+332) and at 96
+# (320x200+480+422), with a margin of the desktop all round.
+TITLE_PLACE=680x440+300+312
 screen_changed=0
 trap '[ "$screen_changed" = 0 ] || wine_set_screen 96 1024x768; e2e_teardown' EXIT
 
@@ -162,9 +167,9 @@ tray_yellow() {
 }
 sheet_shown() { xdotool search --onlyvisible --name "設定するにゃ" >/dev/null 2>&1; }
 sheet_gone() { ! sheet_shown; }
-# WIDTHxHEIGHT of the frame's part that is not the desktop's colour,
-# above the taskbar: the title window and its thin border.
-window_size_in() { convert "$1" -crop 1280x880+0+0 +repage -trim -format '%wx%h' info:; }
+# WIDTHxHEIGHT of the frame's part that is not the desktop's colour: the
+# title window and its thin border.
+window_size_in() { convert "$1" -trim -format '%wx%h' info:; }
 # The top of the one window on the screen: the first row from the top
 # that is not all the desktop's colour (nothing while no window is there).
 window_top_in() {
@@ -192,28 +197,21 @@ run_at() {
     checkAtStartup=0 accountName=dpi serverHost=127.0.0.1 userId=cat
   screen_changed=1
   wine_set_screen "$dpi" 1280x1024
-  sample_screen "$dir/title-a" "$dir/title.stop" $DESKTOP &
-  local samplers=($!)
-  sample_screen "$dir/title-b" "$dir/title.stop" $DESKTOP &
-  samplers+=($!)
+  sample_screen "$TITLE_PLACE" "$dir/title" "$dir/title.stop"
+  local samplers=("$SAMPLER")
   start_program "dpi$dpi" "-W$(winpath "$dir")"
   wait_for 120 tray_yellow "$dir/tray.png" || fail "$dpi DPI: no tray icon"
   touch "$dir/title.stop"
   wait "${samplers[@]}" 2>/dev/null || true
-  for frame in "$dir"/title-*.png; do
-    if [ -e "$frame" ] && [ "$(yellow_count "$frame")" -gt 500 ]; then
-      found=$frame
-      break
-    fi
-  done
+  found=$(title_frame "$dir/title")
   if [ -n "$found" ]; then
-    cp "$found" "$E2E_SHOTS/title-$dpi.png"
+    convert "$found" "$E2E_SHOTS/title-$dpi.png"
     printf -v "TITLE_$dpi" '%s' "$(window_size_in "$found")"
     printf -v "PICTURE_$dpi" '%s' "$(picture_size_in "$found")"
   else
     fail "$dpi DPI: no title window"
   fi
-  rm -f "$dir"/title-*.png
+  rm -f "$dir"/title-*.ppm
 
   # The tray's cat against the icon's own picture of the size the
   # scaling asks for: 16 pixels at 96, 32 at 192.
