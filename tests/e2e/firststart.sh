@@ -214,20 +214,22 @@ run_at() {
   rm -f "$dir"/title-*.ppm
 
   # The tray's cat against the icon's own picture of the size the
-  # scaling asks for: 16 pixels at 96, 32 at 192.
-  sleep 1
-  tray_yellow "$dir/tray.png" || true
-  cp "$dir/tray.png" "$E2E_SHOTS/tray-$dpi.png" 2>/dev/null || true
+  # scaling asks for: 16 pixels at 96, 32 at 192; photographed until they
+  # match, or for half a minute.
   local size=$((16 * dpi / 96)) index
   index=$(identify -format '%p %wx%h\n' "$APP_ICON" | awk -v s="${size}x${size}" '$2 == s { print $1 }' || true)
   yellow_mask "$APP_ICON[${index:-0}]" "$dir/icon-mask.png" || true
-  yellow_mask "$dir/tray.png" "$dir/tray-mask.png" || true
-  if [ "$(compare -metric AE "$dir/icon-mask.png" "$dir/tray-mask.png" null: 2>&1)" = 0 ]; then
+  tray_matches() {
+    tray_yellow "$dir/tray.png" && yellow_mask "$dir/tray.png" "$dir/tray-mask.png" &&
+      [ "$(compare -metric AE "$dir/icon-mask.png" "$dir/tray-mask.png" null: 2>&1)" = 0 ]
+  }
+  if wait_for 30 tray_matches; then
     pass "$dpi DPI: the tray shows the icon's $size-pixel picture"
   else
     fail "$dpi DPI: the tray's cat is not the $size-pixel picture" \
       "($(identify -format '%wx%h' "$dir/tray-mask.png") against $(identify -format '%wx%h' "$dir/icon-mask.png"))"
   fi
+  cp "$dir/tray.png" "$E2E_SHOTS/tray-$dpi.png" 2>/dev/null || true
 
   wine "$PROBE" settings >/dev/null 2>&1 || fail "$dpi DPI: the probe found no program"
   if wait_for 60 sheet_shown; then
