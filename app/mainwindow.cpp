@@ -183,7 +183,8 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_POWERBROADCAST: onPowerBroadcast(window, wParam, lParam); return TRUE;
     default: break;
   }
-  // Explorer restarted and forgot every icon: add ours again.
+  // Explorer restarted and forgot every icon, or the scaling changed and
+  // the icon is wanted at its new size: add ours again.
   if (message != 0 && message == app.taskbarCreatedMsg) {
     setTrayIcon(window, NIM_ADD, "APPICON", "");
     return 0;

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "app/appstate.h"
+#include "app/system.h"
 #include "check/pop3.h"
 #include "check/tls.h"
 #include "settings/settings.h"
@@ -63,18 +64,9 @@ void closeSocket(HWND window) {
 }
 
 // The library is loaded on every call, from the system's own folder only:
-// on a machine without it the program simply counts as offline. A system
-// that does not know the search flag is given the folder's full path.
+// on a machine without it the program simply counts as offline.
 int isOnline() {
-  HMODULE library = LoadLibraryExA("WININET.DLL", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library == NULL && GetLastError() == ERROR_INVALID_PARAMETER) {
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH - sizeof "\\WININET.DLL") {
-      strcpy(path + length, "\\WININET.DLL");
-      library = LoadLibraryExA(path, NULL, 0);
-    }
-  }
+  HMODULE library = loadSystemLibrary("WININET.DLL");
   if (library == NULL) return 0;
   int online = 0;
   FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");

@@ -26,8 +26,36 @@ const UINT PAGE_COUNT = sizeof pageTemplates / sizeof pageTemplates[0];
 
 }  // namespace
 
-int CALLBACK sheetCallback(HWND, UINT message, LPARAM) {
-  return message == PSCB_INITIALIZED ? 1 : 0;
+namespace {
+
+// Windows places the sheet beside the hidden window near the middle of
+// the screen and then sizes it for its pages: at 200 % on a screen of
+// 1080 lines it would reach below the taskbar and hide its OK button. It
+// is moved up (and left) into its monitor's work area instead.
+void keepOnScreen(HWND sheet) {
+  RECT frame;
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  if (!GetWindowRect(sheet, &frame) ||
+      !GetMonitorInfoA(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor))
+    return;
+  const RECT& work = monitor.rcWork;
+  LONG x = frame.left;
+  LONG y = frame.top;
+  if (frame.right > work.right) x -= frame.right - work.right;
+  if (frame.bottom > work.bottom) y -= frame.bottom - work.bottom;
+  if (x < work.left) x = work.left;
+  if (y < work.top) y = work.top;
+  if (x == frame.left && y == frame.top) return;
+  SetWindowPos(sheet, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
+  if (message != PSCB_INITIALIZED) return 0;
+  keepOnScreen(sheet);
+  return 1;
 }
 
 void openSettingsSheet(HWND window) {

@@ -37,6 +37,25 @@ TEST_F(SettingsSheet, IsDescribedAsFourPagesWithOkAndCancelOnly) {
   EXPECT_EQ(0, sheetCallback(NULL, 2, 0));
 }
 
+// At 200 % on a 1920 x 1080 screen the sheet, put beside the hidden
+// window, would reach below the taskbar: it is moved up into the work
+// area. One that fits stays where Windows put it.
+TEST_F(SettingsSheet, StaysAboveTheTaskbarWhenScaledUp) {
+  standin::setScreenSize(1920, 1080);
+  standin::setSheetPlace(760, 440, 672, 860);
+  openWith(nullptr);
+  standin::setSheetPlace(309, 262, 336, 430);
+  openWith(nullptr);
+  ASSERT_EQ(2u, standin::propertySheets().size());
+  const RECT& big = standin::propertySheets()[0].placed;
+  EXPECT_EQ(760, big.left);
+  EXPECT_EQ(1040, big.bottom);
+  EXPECT_EQ(860, big.bottom - big.top);
+  const RECT& usual = standin::propertySheets()[1].placed;
+  EXPECT_EQ(309, usual.left);
+  EXPECT_EQ(262, usual.top);
+}
+
 TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   strcpy(settings.accountName, "自宅");
   settings.port = 995;

@@ -27,6 +27,53 @@ TEST_F(Splash, ShowsThePictureForASecondBelowTheCentre) {
   EXPECT_EQ(4000u, standin::trayRequests()[0].time);
 }
 
+// At 200 % the window, its controls and the picture are twice as large,
+// the picture stretched smoothly; the monitor's own scaling counts where
+// Windows has one (SHCORE), the system's elsewhere.
+TEST_F(Splash, GrowsWithTheScalingOfItsMonitor) {
+  struct Case {
+    int systemDpi, monitorDpi;
+    bool shcore;
+    const char *window, *picture;
+    int inset, width, height;
+  };
+  const Case cases[] = {
+      {192, 0, true, "MoveWindow(192, 204, 640, 400, 0)", "MoveWindow(10, 10, 620, 316, 0)", 6, 600,
+       300},
+      {96, 192, true, "MoveWindow(192, 204, 640, 400, 0)", "MoveWindow(10, 10, 620, 316, 0)", 6,
+       600, 300},
+      {96, 192, false, "MoveWindow(352, 294, 320, 200, 0)", "MoveWindow(5, 5, 310, 158, 0)", 3, 300,
+       150},
+  };
+  for (const Case& c : cases) {
+    resetProgram();
+    standin::setDpi(c.systemDpi);
+    standin::setMonitorDpi(c.monitorDpi);
+    standin::setShcore(c.shcore);
+    standin::setTitleLibrary(true, true);
+    writeSettingsFile();
+    startProgram();
+    auto moves = standin::traceOf("MoveWindow");
+    ASSERT_LE(3u, moves.size());
+    EXPECT_EQ(c.window, moves[0]) << c.systemDpi << " " << c.monitorDpi << " " << c.shcore;
+    EXPECT_EQ(c.picture, moves[1]);
+    ASSERT_FALSE(standin::blits().empty());
+    const auto& blit = standin::blits()[0];
+    EXPECT_EQ(c.inset, blit.x);
+    EXPECT_EQ(c.inset, blit.y);
+    EXPECT_EQ(c.width, blit.width);
+    EXPECT_EQ(c.height, blit.height);
+    EXPECT_EQ(300, blit.sourceWidth);
+    EXPECT_EQ(150, blit.sourceHeight);
+    if (c.width != 300) {
+      EXPECT_EQ(HALFTONE, blit.stretchMode);
+    }
+    EXPECT_EQ(0, standin::liveGdiObjectCount());
+    EXPECT_EQ(0, standin::loadedLibraryCount());
+    releaseProgram();
+  }
+}
+
 TEST_F(Splash, WithoutTheLibraryOrItsPictureStartUpGoesStraightOn) {
   for (bool library : {false, true}) {
     resetProgram();

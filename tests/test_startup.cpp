@@ -33,6 +33,8 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "DialogBoxParamA(TITLEDLG)",  // no title library here: no title window
       "LoadLibraryExA(\"C:\\Program Files\\KivvetLE\\KivvetLE.dll\", 34)",
       "EndDialog(0)",
+      "LoadLibraryExA(\"SHCORE.DLL\", 2048)",  // the scaling of the screen's middle
+      "FreeLibrary",
       "MoveWindow(352, 294, 320, 200, 0)",
       "MoveWindow(5, 5, 310, 158, 0)",
       "MoveWindow(5, 175, 310, 20, 0)",
@@ -48,6 +50,8 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "RegisterWindowMessageA(\"TaskbarCreated\")",
       "CreateFileA(\"KivvetLE.cfg\")",
       "CreateFileA(\"KivvetLE.log\")",
+      "LoadLibraryExA(\"SHCORE.DLL\", 2048)",  // the scaling of the tray's monitor
+      "FreeLibrary",
       "Shell_NotifyIconA(ADD, APPICON, \"Kivvet LE - \") -> 1",
   };
   EXPECT_EQ(expected, traceFrom("CreateWindowExA"));

@@ -99,6 +99,21 @@ TEST_F(TrayIcon, TheRecordIsTheFirstFormWithCallbackAndResourceIcon) {
   }
 }
 
+// The primary monitor's scaling changed since the log-on: the shell
+// announces its taskbar anew, with the icon still in it, and the icon
+// comes at the new size. Windows 7 has one scaling, the log-on's.
+TEST_F(TrayIcon, AChangedScalingBringsTheIconAtItsNewSize) {
+  for (bool shcore : {true, false}) {
+    standin::setShcore(shcore);
+    standin::setMonitorDpi(192);
+    PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    standin::pump();
+    EXPECT_EQ(1u, standin::trayIconCount());
+    EXPECT_EQ(shcore ? 32 : 16, standin::trayIcon(window, TRAY_ICON_ID)->iconSize) << shcore;
+  }
+  EXPECT_EQ(0, standin::loadedLibraryCount());
+}
+
 TEST_F(TrayIcon, ARefusedRequestIsTriedSixTimesWithFivePauses) {
   size_t before = standin::trayRequests().size();
   DWORD start = standin::now();

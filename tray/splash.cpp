@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "app/appstate.h"
+#include "app/system.h"
 #include "resources/ids.h"
 
 namespace {
@@ -26,9 +27,21 @@ const int PICTURE_WIDTH = 300;
 const int PICTURE_HEIGHT = 150;
 const int PICTURE_INSET = 3;
 
-void place(HWND control, const RECT& where) {
-  MoveWindow(control, where.left, where.top, where.right - where.left, where.bottom - where.top,
-             FALSE);
+// Every size and place above is of 100 % scaling. The program draws its
+// own pixels (it tells Windows it is aware of each monitor's scaling), so
+// at 200 % the title window is twice as big, not a postage stamp.
+int scaled(int pixels, int dpi) { return pixels * dpi / BASE_DPI; }
+
+// The window stands in the middle of the primary screen: the scaling of
+// that monitor is the one it is drawn in.
+int splashDpi() {
+  POINT middle = {GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
+  return monitorDpi(middle);
+}
+
+void place(HWND control, const RECT& where, int dpi) {
+  MoveWindow(control, scaled(where.left, dpi), scaled(where.top, dpi),
+             scaled(where.right - where.left, dpi), scaled(where.bottom - where.top, dpi), FALSE);
 }
 
 namespace {
@@ -64,8 +77,19 @@ void paintSplash(HWND splash) {
   HDC target = GetDC(frame);
   HDC memory = CreateCompatibleDC(target);
   HGDIOBJ previous = SelectObject(memory, picture);
-  BitBlt(target, PICTURE_INSET, PICTURE_INSET, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0,
-         SRCCOPY);
+  int dpi = splashDpi();
+  if (dpi == BASE_DPI) {
+    BitBlt(target, PICTURE_INSET, PICTURE_INSET, PICTURE_WIDTH, PICTURE_HEIGHT, memory, 0, 0,
+           SRCCOPY);
+  } else {
+    // Smoothly, rather than in blocks of pixels; the brush origin must be
+    // set again after the mode is.
+    SetStretchBltMode(target, HALFTONE);
+    SetBrushOrgEx(target, 0, 0, NULL);
+    StretchBlt(target, scaled(PICTURE_INSET, dpi), scaled(PICTURE_INSET, dpi),
+               scaled(PICTURE_WIDTH, dpi), scaled(PICTURE_HEIGHT, dpi), memory, 0, 0, PICTURE_WIDTH,
+               PICTURE_HEIGHT, SRCCOPY);
+  }
   SelectObject(memory, previous);
   DeleteDC(memory);
   ReleaseDC(frame, target);
@@ -79,11 +103,13 @@ void CALLBACK splashTimerProc(HWND splash, UINT, UINT_PTR, DWORD) {
 
 void initSplash(HWND splash) {
   paintSplash(splash);
-  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - SPLASH_WIDTH / 2;
-  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - SPLASH_ABOVE_MIDDLE;
-  MoveWindow(splash, x, y, SPLASH_WIDTH, SPLASH_HEIGHT, FALSE);
-  place(GetDlgItem(splash, IDC_SPLASH_PICTURE), PICTURE_FRAME);
-  place(GetDlgItem(splash, IDC_SPLASH_VERSION), VERSION_LINE);
+  int dpi = splashDpi();
+  int width = scaled(SPLASH_WIDTH, dpi);
+  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2;
+  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - scaled(SPLASH_ABOVE_MIDDLE, dpi);
+  MoveWindow(splash, x, y, width, scaled(SPLASH_HEIGHT, dpi), FALSE);
+  place(GetDlgItem(splash, IDC_SPLASH_PICTURE), PICTURE_FRAME, dpi);
+  place(GetDlgItem(splash, IDC_SPLASH_VERSION), VERSION_LINE, dpi);
   SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version 2.23");
   SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
 }

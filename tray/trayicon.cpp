@@ -8,6 +8,7 @@
 
 #include "app/appstate.h"
 #include "app/sjis.h"
+#include "app/system.h"
 #include "settings/settings.h"
 
 namespace {
@@ -16,6 +17,7 @@ const int TRAY_ATTEMPTS = 6;
 const DWORD TRAY_RETRY_PAUSE_MS = 1000;
 const size_t TOOLTIP_BYTES = 64;        // szTip of the first, 88-byte form of the record
 const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
+const int SMALL_ICON = 16;              // pixels at 100 %
 
 // What the last accepted change showed.
 char shownIcon[16];
@@ -49,6 +51,17 @@ void composeTooltip(const char* text, char* tip) {
   copyWholeCharacters(tip, TOOLTIP_BYTES, work);
 }
 
+// The tray shows small icons: at 150 % scaling it asks for 24 pixels,
+// which the resources hold, rather than a 32-pixel icon shrunk. It lies on
+// the primary monitor's taskbar and follows that monitor's scaling, which
+// the user may have changed since the log-on (the system's small-icon
+// metric keeps the old one); the shell then announces a new taskbar and
+// the icon is added again at the new size.
+int smallIconSize() {
+  POINT primary = {0, 0};
+  return SMALL_ICON * monitorDpi(primary) / BASE_DPI;
+}
+
 // A removal names the icon and nothing else: at shutdown the settings
 // it would otherwise read have already been released.
 void fillRecord(HWND window, DWORD action, const char* iconName, const char* text,
@@ -60,11 +73,8 @@ void fillRecord(HWND window, DWORD action, const char* iconName, const char* tex
   if (action == NIM_DELETE) return;
   record->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   record->uCallbackMessage = MSG_TRAY_NOTIFY;
-  // The tray shows small icons: at 150 % scaling it asks for 24 pixels,
-  // which the resources hold, rather than a 32-pixel icon shrunk.
-  record->hIcon =
-      (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                        GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+  int size = smallIconSize();
+  record->hIcon = (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, size, size, LR_SHARED);
   composeTooltip(text, record->szTip);
 }
 

@@ -64,8 +64,14 @@ bool isWindowAlive(HWND window);
 void failNextRegisterClass();
 void failNextCreateWindow();
 void setScreenSize(int width, int height);
-// The system's DPI (96 at 100 %), which the small-icon metric follows.
+// The system's DPI (96 at 100 %): the screen context's, and the monitor's
+// unless setMonitorDpi says otherwise.
 void setDpi(int dpi);
+// The primary monitor's own scaling, where it differs from the system's
+// (changed since the log-on); SHCORE's GetDpiForMonitor tells it, on
+// Windows 8.1 and later: without the library there is none.
+void setMonitorDpi(int dpi);
+void setShcore(bool present);
 
 // ---- timers ----
 bool timerRunning(HWND window, UINT_PTR id);
@@ -298,6 +304,10 @@ const std::vector<MenuShown>& menusShown();
 // What the user does while the next property sheet is open; without it
 // the sheet shows its first page and is cancelled.
 void onNextPropertySheet(std::function<void()> user);
+// Where Windows puts the sheets to come, sized for their pages, before
+// their callback hears PSCB_INITIALIZED; at first that of 100 % on the
+// 1024 x 768 screen.
+void setSheetPlace(int x, int y, int width, int height);
 struct PropertySheetShown {
   DWORD size;
   DWORD flags;
@@ -309,6 +319,7 @@ struct PropertySheetShown {
   std::vector<std::string> templates;
   std::vector<DWORD> pageSizes;
   int callbackResult;  // what the callback answered to PSCB_INITIALIZED
+  RECT placed;         // where the sheet stands once initialised
 };
 const std::vector<PropertySheetShown>& propertySheets();
 // While a sheet is open: show a page (loaded when first shown), press OK
@@ -357,9 +368,11 @@ void setTitleLibrary(bool present, bool hasPicture);
 // load ran code of it.
 void setTitleLibraryFolder(const std::string& folder);
 int titleLibraryCodeRuns();
+// BitBlt and StretchBlt alike; a BitBlt's source is as large as its target.
 struct BlitRecord {
-  int x, y, width, height, sourceX, sourceY;
+  int x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight;
   DWORD operation;
+  int stretchMode;  // the target context's at the time
 };
 const std::vector<BlitRecord>& blits();
 int liveGdiObjectCount();

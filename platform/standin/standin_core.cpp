@@ -229,6 +229,8 @@ void runModalLoop(HWND dialog) {
 void failNextRegisterClass() { world().failRegisterClass = true; }
 void failNextCreateWindow() { world().failCreateWindow = true; }
 void setDpi(int dpi) { world().dpi = dpi; }
+void setMonitorDpi(int dpi) { world().monitorDpi = dpi; }
+HMONITOR primaryMonitor() { return reinterpret_cast<HMONITOR>(0x10001); }
 int iconSize(HICON icon) { return icon ? icon->size : 0; }
 
 void setScreenSize(int width, int height) {
@@ -427,12 +429,35 @@ UINT RegisterWindowMessageA(LPCSTR name) {
 int GetSystemMetrics(int index) {
   if (index == SM_CXSCREEN) return world().screenWidth;
   if (index == SM_CYSCREEN) return world().screenHeight;
-  if (index == SM_CXSMICON || index == SM_CYSMICON) return 16 * world().dpi / 96;
   return 0;
 }
 
 BOOL SetForegroundWindow(HWND) {
   record("SetForegroundWindow");
+  return TRUE;
+}
+
+HMONITOR MonitorFromPoint(POINT point, DWORD flags) {
+  HMONITOR primary = standin::primaryMonitor();
+  if (flags > MONITOR_DEFAULTTONEAREST) return nullptr;
+  bool onScreen = point.x >= 0 && point.y >= 0 && point.x < world().screenWidth &&
+                  point.y < world().screenHeight;
+  return onScreen || flags != MONITOR_DEFAULTTONULL ? primary : nullptr;
+}
+
+HMONITOR MonitorFromWindow(HWND window, DWORD flags) {
+  if (!standin::isWindowAlive(window) || flags > MONITOR_DEFAULTTONEAREST) return nullptr;
+  return standin::primaryMonitor();
+}
+
+// The record's first form only, which is all the program asks for.
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
+  if (monitor != standin::primaryMonitor() || !info || info->cbSize != sizeof(MONITORINFO))
+    return FALSE;
+  const int TASKBAR = 40;
+  info->rcMonitor = RECT{0, 0, world().screenWidth, world().screenHeight};
+  info->rcWork = RECT{0, 0, world().screenWidth, world().screenHeight - TASKBAR};
+  info->dwFlags = MONITORINFOF_PRIMARY;
   return TRUE;
 }
 
@@ -600,7 +625,10 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     } else if (message == NIM_MODIFY) {
       accepted = existing != w.tray.end();
       if (accepted) {
-        if (icon.flags & NIF_ICON) existing->icon = icon.icon;
+        if (icon.flags & NIF_ICON) {
+          existing->icon = icon.icon;
+          existing->iconSize = icon.iconSize;
+        }
         if (icon.flags & NIF_TIP) existing->tip = icon.tip;
         if (icon.flags & NIF_MESSAGE) existing->callbackMessage = icon.callbackMessage;
       }

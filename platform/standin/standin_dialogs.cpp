@@ -18,8 +18,9 @@ struct HDROP__ {
 struct HBITMAP__ {
   int unused;
 };
+// A context fresh from GetDC stretches in the system's default mode.
 struct HDC__ {
-  int unused;
+  int stretchMode = BLACKONWHITE;
 };
 
 namespace standin {
@@ -44,11 +45,13 @@ std::deque<std::string> fileAnswers;
 std::vector<FileDialogShown> fileDialogRecords;
 std::map<UINT, std::string> strings;
 std::vector<std::string> dialogNames;
+const RECT USUAL_SHEET_PLACE = {309, 262, 309 + 336, 262 + 430};
+RECT sheetPlace = USUAL_SHEET_PLACE;
 bool titleLibrary = false;
 bool titlePicture = false;
 HINSTANCE__ titleModule{"KivvetLE.dll"};
 HBITMAP__ titleBitmap{0};
-HDC__ screenDc{0}, memoryDc{0};
+HDC__ screenDc, memoryDc;
 std::vector<BlitRecord> blitRecords;
 int gdiObjects = 0;
 
@@ -75,6 +78,9 @@ void notifyPage(HWND page, UINT code) {
 }  // namespace
 
 void onNextPropertySheet(std::function<void()> user) { sheetUsers.push_back(std::move(user)); }
+void setSheetPlace(int x, int y, int width, int height) {
+  sheetPlace = RECT{x, y, x + width, y + height};
+}
 const std::vector<PropertySheetShown>& propertySheets() { return sheets; }
 
 HWND showPage(int index) {
@@ -172,6 +178,7 @@ void resetDialogs() {
   fileDialogRecords.clear();
   strings.clear();
   dialogNames.clear();
+  sheetPlace = USUAL_SHEET_PLACE;
   titleLibrary = titlePicture = false;
   blitRecords.clear();
   gdiObjects = 0;
@@ -301,8 +308,13 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
                                     header->nStartPage,
                                     {},
                                     {},
-                                    -1};
+                                    -1,
+                                    {}};
   HWND frame = standin::newWindow("#32770", shown.caption);
+  frame->x = (int)standin::sheetPlace.left;
+  frame->y = (int)standin::sheetPlace.top;
+  frame->width = (int)(standin::sheetPlace.right - standin::sheetPlace.left);
+  frame->height = (int)(standin::sheetPlace.bottom - standin::sheetPlace.top);
   standin::Sheet sheet;
   sheet.header = header;
   for (UINT i = 0; i < header->nPages; i++) {
@@ -316,6 +328,7 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
     sheet.shown.push_back(false);
   }
   if (header->pfnCallback) shown.callbackResult = header->pfnCallback(frame, PSCB_INITIALIZED, 0);
+  GetWindowRect(frame, &shown.placed);
   standin::sheets.push_back(shown);
 
   standin::Sheet* outer = standin::openSheet;
@@ -390,6 +403,7 @@ HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name) {
 
 HDC GetDC(HWND) {
   standin::gdiObjects++;
+  standin::screenDc = HDC__();
   return &standin::screenDc;
 }
 
@@ -405,11 +419,38 @@ HDC CreateCompatibleDC(HDC) {
 
 HGDIOBJ SelectObject(HDC, HGDIOBJ) { return nullptr; }
 
-BOOL BitBlt(HDC, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
+BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
             DWORD operation) {
-  standin::blitRecords.push_back(
-      standin::BlitRecord{x, y, width, height, sourceX, sourceY, operation});
+  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY, width,
+                                                     height, operation, target->stretchMode});
   return TRUE;
+}
+
+BOOL StretchBlt(HDC target, int x, int y, int width, int height, HDC, int sourceX, int sourceY,
+                int sourceWidth, int sourceHeight, DWORD operation) {
+  standin::blitRecords.push_back(standin::BlitRecord{x, y, width, height, sourceX, sourceY,
+                                                     sourceWidth, sourceHeight, operation,
+                                                     target->stretchMode});
+  return TRUE;
+}
+
+// Windows knows four modes and refuses any other.
+int SetStretchBltMode(HDC dc, int mode) {
+  if (mode < BLACKONWHITE || mode > HALFTONE) return 0;
+  int previous = dc->stretchMode;
+  dc->stretchMode = mode;
+  return previous;
+}
+
+BOOL SetBrushOrgEx(HDC, int, int, POINT* previous) {
+  if (previous) previous->x = previous->y = 0;
+  return TRUE;
+}
+
+// The screen's scaling; a context has no other figure the program asks.
+int GetDeviceCaps(HDC, int index) {
+  if (index == LOGPIXELSX || index == LOGPIXELSY) return standin::world().dpi;
+  return 0;
 }
 
 BOOL DeleteDC(HDC) {
@@ -431,6 +472,19 @@ BOOL IsWindow(HWND window) { return standin::isWindowAlive(window); }
 BOOL GetWindowRect(HWND window, RECT* rect) {
   if (!window) return FALSE;
   *rect = RECT{window->x, window->y, window->x + window->width, window->y + window->height};
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
+  if (!standin::isWindowAlive(window)) return FALSE;
+  if (!(flags & SWP_NOMOVE)) {
+    window->x = x;
+    window->y = y;
+  }
+  if (!(flags & SWP_NOSIZE)) {
+    window->width = width;
+    window->height = height;
+  }
   return TRUE;
 }
 

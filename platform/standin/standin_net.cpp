@@ -64,9 +64,11 @@ intptr_t nextLookup = 0x1000;
 
 bool online = true;
 bool wininetPresent = true;
+bool shcorePresent = true;
 bool wininetExportPresent = true;
 int librariesLoaded = 0;
 HINSTANCE__ wininetModule{"WININET.DLL"};
+HINSTANCE__ shcoreModule{"SHCORE.DLL"};
 
 FakeSocket* find(SOCKET s) {
   auto found = sockets.find(s);
@@ -177,6 +179,14 @@ BOOL WINAPI internetGetConnectedState(LPDWORD flags, DWORD) {
   return online ? TRUE : FALSE;
 }
 
+// The effective, angular and raw figures (0, 1, 2) of a monitor that
+// exists; anything else Windows refuses.
+HRESULT WINAPI getDpiForMonitor(HMONITOR monitor, int kind, UINT* x, UINT* y) {
+  if (monitor != primaryMonitor() || kind < 0 || kind > 2 || !x || !y) return E_INVALIDARG;
+  *x = *y = (UINT)(world().monitorDpi ? world().monitorDpi : world().dpi);
+  return S_OK;
+}
+
 }  // namespace
 
 void resetNet() {
@@ -193,7 +203,7 @@ void resetNet() {
   lookupDelay = 0;
   lookupRequestFails = false;
   lookups.clear();
-  online = wininetPresent = wininetExportPresent = true;
+  online = wininetPresent = wininetExportPresent = shcorePresent = true;
   librariesLoaded = 0;
   resetLibraries();
 }
@@ -386,6 +396,7 @@ void setWininet(bool libraryPresent, bool exportPresent) {
   wininetPresent = libraryPresent;
   wininetExportPresent = exportPresent;
 }
+void setShcore(bool present) { shcorePresent = present; }
 int loadedLibraryCount() { return librariesLoaded; }
 
 }  // namespace standin
@@ -618,6 +629,11 @@ HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
       standin::librariesLoaded++;
       return &standin::wininetModule;
     }
+    if (file == "shcore.dll" && at == standin::lower(standin::SYSTEM_FOLDER) &&
+        standin::shcorePresent) {
+      standin::librariesLoaded++;
+      return &standin::shcoreModule;
+    }
     if (file == "kivvetle.dll" && at == titleAt) {
       HMODULE title = standin::loadTitleLibrary();
       if (!title) break;
@@ -649,13 +665,16 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (module == &standin::wininetModule && standin::wininetExportPresent &&
       strcmp(name, "InternetGetConnectedState") == 0)
     return (FARPROC)(void*)standin::internetGetConnectedState;
+  if (module == &standin::shcoreModule && strcmp(name, "GetDpiForMonitor") == 0)
+    return (FARPROC)(void*)standin::getDpiForMonitor;
   return nullptr;
 }
 
 BOOL FreeLibrary(HMODULE module) {
   record("FreeLibrary");
   if (standin::isTitleModule(module)) return TRUE;
-  if (module == &standin::wininetModule && standin::librariesLoaded > 0) {
+  if ((module == &standin::wininetModule || module == &standin::shcoreModule) &&
+      standin::librariesLoaded > 0) {
     standin::librariesLoaded--;
     return TRUE;
   }

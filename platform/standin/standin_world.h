@@ -82,6 +82,7 @@ struct World {
   bool failRegisterClass = false;
   bool failCreateWindow = false;
   int dpi = 96;
+  int monitorDpi = 0;  // 0: the system's
   int screenWidth = 1024;
   int screenHeight = 768;
 
@@ -111,6 +112,8 @@ struct World {
 };
 
 World& world();
+// The one monitor's handle.
+HMONITOR primaryMonitor();
 void record(const std::string& line);
 std::string quoted(const char* text);
 

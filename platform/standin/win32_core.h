@@ -91,8 +91,6 @@ typedef struct HBRUSH__* HBRUSH;
 #define CW_USEDEFAULT ((int)0x80000000)
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
-#define SM_CXSMICON 49
-#define SM_CYSMICON 50
 #define IMAGE_ICON 1
 #define LR_SHARED 0x00008000u
 
@@ -160,6 +158,22 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 UINT RegisterWindowMessageA(LPCSTR name);
 int GetSystemMetrics(int index);
+// The stand-in has one monitor, the primary, as large as the screen.
+typedef struct HMONITOR__* HMONITOR;
+#define MONITOR_DEFAULTTONULL 0
+#define MONITOR_DEFAULTTOPRIMARY 1
+#define MONITOR_DEFAULTTONEAREST 2
+HMONITOR MonitorFromPoint(POINT point, DWORD flags);
+HMONITOR MonitorFromWindow(HWND window, DWORD flags);
+// Its work area leaves out a taskbar of 40 pixels along the bottom.
+typedef struct tagMONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+} MONITORINFO;
+#define MONITORINFOF_PRIMARY 0x00000001u
+BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(POINT* point);
 

@@ -65,6 +65,11 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 HWND GetParent(HWND window);
 BOOL IsWindow(HWND window);
 BOOL GetWindowRect(HWND window, RECT* rect);
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOACTIVATE 0x0010u
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, UINT flags);
 
 // ---- tooltips (the help popup) ------------------------------------------------
 
@@ -217,6 +222,10 @@ typedef struct HDC__* HDC;
 typedef struct HBITMAP__* HBITMAP;
 typedef void* HGDIOBJ;
 #define SRCCOPY 0x00CC0020u
+#define BLACKONWHITE 1
+#define HALFTONE 4
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
 HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
@@ -224,6 +233,11 @@ HDC CreateCompatibleDC(HDC dc);
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 BOOL BitBlt(HDC target, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD operation);
+BOOL StretchBlt(HDC target, int x, int y, int width, int height, HDC source, int sourceX,
+                int sourceY, int sourceWidth, int sourceHeight, DWORD operation);
+int SetStretchBltMode(HDC dc, int mode);
+BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous);
+int GetDeviceCaps(HDC dc, int index);
 BOOL DeleteDC(HDC dc);
 BOOL DeleteObject(HGDIOBJ object);
 HGDIOBJ GetStockObject(int object);

@@ -13,6 +13,8 @@
 
 typedef unsigned long ULONG;
 typedef LONG HRESULT;
+#define S_OK ((HRESULT)0)
+#define E_INVALIDARG ((HRESULT)0x80070057)
 typedef LONG SECURITY_STATUS;
 typedef char SEC_CHAR;
 typedef char16_t WCHAR;

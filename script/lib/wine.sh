@@ -75,7 +75,13 @@ wine_stop_display() {
 # desktop named Default, with a taskbar and a notification area.
 wine_make_prefix() {
   wine_setup_env
-  if [ -f "$WINEPREFIX/.kivvet-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.kivvet-ready" ]; then
+    # A test that changed the screen and was killed before it could put
+    # it back leaves it in the registry's file: every test starts with the
+    # usual one.
+    if wine_screen_changed; then wine_set_screen 96 1024x768; fi
+    return 0
+  fi
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   wine wineboot -i >/dev/null 2>&1 || true
@@ -93,6 +99,35 @@ REG
   wine regedit "$reg" >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.kivvet-ready"
+}
+
+# The prefix's screen: its scaling in dots per inch (96 is 100 %) and the
+# virtual desktop's size, which its programs read when they start. Every
+# program of the prefix ends first, the desktop with its taskbar included,
+# so that all come back with the new screen.
+wine_set_screen() {
+  local reg="$KIVVET_WINE_DIR/screen.reg"
+  wine_shutdown
+  cat >"$reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:$(printf %08x "$1")
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="$2"
+REG
+  wine regedit "$reg" >/dev/null 2>&1 || true
+  wineserver -w || true
+}
+
+# True when the prefix's registry file holds another screen than the tests'
+# usual one: 96 DPI, 1024x768.
+wine_screen_changed() {
+  awk '/^\[/ { section = $0 }
+       section ~ /^\[Control Panel\\\\Desktop\]/ && /^"LogPixels"=dword:/ && !/:00000060$/ { changed = 1 }
+       section ~ /^\[Software\\\\Wine\\\\Explorer\\\\Desktops\]/ && /^"Default"=/ && !/"1024x768"$/ { changed = 1 }
+       END { exit !changed }' "$WINEPREFIX/user.reg" 2>/dev/null
 }
 
 wine_shutdown() {

@@ -3,6 +3,8 @@
  *
  *   kivvetprobe check   posts the menu's check command (WM_COMMAND 101) to
  *                       every running copy; prints how many got it
+ *   kivvetprobe settings posts the menu's settings command (WM_COMMAND 102),
+ *                       which opens the settings sheet
  *   kivvetprobe suspend posts the power broadcast that the machine goes to
  *   kivvetprobe resume  sleep (PBT_APMSUSPEND) or woke (PBT_APMRESUMEAUTOMATIC)
  *                       to every running copy, as Windows sends it; prints
@@ -20,6 +22,7 @@
 
 static const char CLASS_NAME[] = "KivvetLiteEdition";
 static const UINT CMD_CHECK = 101;
+static const UINT CMD_SETTINGS = 102;
 
 static int post_to_all(UINT message, WPARAM wParam)
 {
@@ -59,9 +62,10 @@ static int print_stats(void)
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "check") == 0) return post_to_all(WM_COMMAND, CMD_CHECK);
+    if (argc == 2 && strcmp(argv[1], "settings") == 0) return post_to_all(WM_COMMAND, CMD_SETTINGS);
     if (argc == 2 && strcmp(argv[1], "suspend") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMSUSPEND);
     if (argc == 2 && strcmp(argv[1], "resume") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
-    fprintf(stderr, "usage: kivvetprobe check|suspend|resume|stats\n");
+    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats\n");
     return 2;
 }
