@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,11 +28,16 @@ struct OpenFile {
   DWORD share;
 };
 
-std::string root;
+std::string home;  // this process's folder, made at the first reset
+std::string root;  // drive C:, a folder in it made anew at every reset
 std::string cwd = "C:\\";
 std::map<intptr_t, OpenFile> openFiles;
 intptr_t nextHandle = 0x100;
 long writeBudget = -1;
+// Host paths of the files and directories made on the drive, in order:
+// a reset removes them without reading a directory (which costs a 32 KB
+// buffer per directory, and a fuzzer resets before every input).
+std::vector<std::string> madeEntries;
 
 // Turns a Windows path into its absolute, normalised Windows form
 // ("C:\dir\file"); returns false for other drives and malformed paths.
@@ -113,6 +119,22 @@ void removeTree(const std::string& path) {
     fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
 }
 
+// What was made goes, newest first, so each directory is empty when its
+// turn comes; anything else left in the drive (a test's own file) makes
+// the root's removal fail, and the whole tree goes the slow way.
+void removeDrive() {
+  for (auto it = madeEntries.rbegin(); it != madeEntries.rend(); ++it) remove(it->c_str());
+  madeEntries.clear();
+  if (!root.empty() && rmdir(root.c_str()) != 0) removeTree(root);
+}
+
+void removeHome() {
+  for (auto& entry : openFiles) close(entry.second.fd);
+  openFiles.clear();
+  removeDrive();
+  rmdir(home.c_str());
+}
+
 }  // namespace
 
 std::string lower(std::string text) {
@@ -124,15 +146,26 @@ std::string lower(std::string text) {
 void resetFiles() {
   for (auto& entry : openFiles) close(entry.second.fd);
   openFiles.clear();
-  removeTree(root);
-  // In memory where the host offers it: the drive is made anew per test.
-  char pattern[] = "/dev/shm/kivvet-drive-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (!made) {
-    strcpy(pattern, "/tmp/kivvet-drive-XXXXXX");
-    made = mkdtemp(pattern);
+  removeDrive();
+  // In memory where the host offers it. The drive is made anew per test
+  // inside a folder of the process's own: a folder made and removed in
+  // /dev/shm itself costs more the more entries other processes left there.
+  if (home.empty()) {
+    char pattern[] = "/dev/shm/kivvet-drive-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) {
+      strcpy(pattern, "/tmp/kivvet-drive-XXXXXX");
+      made = mkdtemp(pattern);
+    }
+    if (!made) {
+      fprintf(stderr, "stand-in: no folder for drive C:\n");
+      abort();
+    }
+    home = made;
+    atexit(removeHome);
   }
-  root = made ? made : "/tmp";
+  root = home + "/c";
+  mkdir(root.c_str(), 0700);
   cwd = "C:\\";
   writeBudget = -1;
 }
@@ -150,7 +183,12 @@ void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
 
 // Plain system calls: the fuzzers write a file per input.
 void writeFile(const std::string& windowsPath, const std::string& bytes) {
-  int fd = open(hostPath(windowsPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string host = hostPath(windowsPath);
+  int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd >= 0)
+    madeEntries.push_back(host);
+  else
+    fd = open(host.c_str(), O_WRONLY | O_TRUNC);
   if (fd < 0) return;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -178,7 +216,8 @@ void makeDirectory(const std::string& windowsPath) {
   std::string partial;
   for (size_t i = 0; i < host.size(); i++) {
     partial += host[i];
-    if (host[i] == '/' || i + 1 == host.size()) mkdir(partial.c_str(), 0755);
+    if ((host[i] == '/' || i + 1 == host.size()) && mkdir(partial.c_str(), 0755) == 0)
+      madeEntries.push_back(partial);
   }
 }
 
@@ -187,12 +226,13 @@ size_t openFileCount() { return openFiles.size(); }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 using standin::world;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD, HANDLE) {
   std::string full;
-  record("CreateFileA(" + standin::quoted(name) + ")");
+  if (recording()) record("CreateFileA(" + standin::quoted(name) + ")");
   if (!standin::normalise(name, &full)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -247,6 +287,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  if (!exists) standin::madeEntries.push_back(host);
   intptr_t handle = standin::nextHandle++;
   standin::openFiles[handle] = standin::OpenFile{fd, key, access, shareMode};
   SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -309,7 +350,7 @@ BOOL CloseHandle(HANDLE object) {
 // As Windows: a file another handle has open cannot be deleted (the
 // program opens its files without FILE_SHARE_DELETE).
 BOOL DeleteFileA(LPCSTR name) {
-  record("DeleteFileA(" + standin::quoted(name) + ")");
+  if (recording()) record("DeleteFileA(" + standin::quoted(name) + ")");
   std::string full;
   if (!standin::normalise(name, &full)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -346,7 +387,7 @@ DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR path) {
-  record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
+  if (recording()) record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
   std::string full;
   struct stat info;
   if (!path || !standin::normalise(path, &full) || full.size() >= MAX_PATH ||

@@ -174,11 +174,12 @@ void resetTls() {
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 
 SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*,
                                           void* authData, void*, void*, PCredHandle credential,
                                           PTimeStamp) {
-  record("AcquireCredentialsHandleA");
+  if (recording()) record("AcquireCredentialsHandleA");
   const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
   if (standin::credentialsFail || !package || strcmp(package, UNISP_NAME_A) != 0 ||
       use != SECPKG_CRED_OUTBOUND || !request || request->dwVersion != SCHANNEL_CRED_VERSION) {
@@ -206,7 +207,7 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   if (!credential || !standin::credentials.count(credential->dwLower)) return SEC_E_INVALID_HANDLE;
   if (granted) *granted = request & standin::GRANTABLE;
   if (!context) {
-    record("InitializeSecurityContextA(hello)");
+    if (recording()) record("InitializeSecurityContextA(hello)");
     newContext->dwLower = standin::nextHandle++;
     newContext->dwUpper = 0;
     standin::contexts[newContext->dwLower] = standin::Context();
@@ -224,7 +225,7 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   size_t length;
   if (standin::notTls(bytes)) return SEC_E_ILLEGAL_MESSAGE;
   if (!standin::takeTlsRecord(bytes, &type, &body, &length)) return SEC_E_INCOMPLETE_MESSAGE;
-  record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
+  if (recording()) record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
   if (type != 0x16) return SEC_E_ILLEGAL_MESSAGE;
 
   if (state->state == standin::AwaitHello && body.compare(0, 12, "server-hello") == 0) {
@@ -440,7 +441,7 @@ int MultiByteToWideChar(UINT, DWORD flags, LPCSTR text, int length, LPWSTR wide,
 // that no text of them shows as it was given.
 BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags,
                       DATA_BLOB* out) {
-  record("CryptProtectData");
+  if (recording()) record("CryptProtectData");
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN)) return FALSE;
   std::string blob = "DPAPI:" + standin::windowsAccount + ":" +
                      standin::maskTlsText(std::string((const char*)in->pbData, in->cbData));
@@ -452,7 +453,7 @@ BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, 
 
 BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR*, DATA_BLOB* entropy, void*, void*, DWORD flags,
                         DATA_BLOB* out) {
-  record("CryptUnprotectData");
+  if (recording()) record("CryptUnprotectData");
   std::string head = "DPAPI:" + standin::windowsAccount + ":";
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN) || in->cbData < head.size() ||
       memcmp(in->pbData, head.data(), head.size()) != 0)
