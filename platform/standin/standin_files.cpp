@@ -110,6 +110,36 @@ std::string toHost(const std::string& windowsPath) {
   return host;
 }
 
+// A name as the file functions need it: its normalised Windows form, that
+// form in lower case (files are told apart without regard to case) and
+// the host's path. The last few are kept for the current directory: a
+// fuzzer opens the same two names for every input.
+struct Resolved {
+  std::string name;
+  bool valid;
+  std::string full;
+  std::string key;
+  std::string host;
+};
+std::vector<Resolved> resolvedNames;
+
+std::string lowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return text;
+}
+
+const Resolved& resolve(const char* name) {
+  for (const Resolved& known : resolvedNames)
+    if (known.name == name) return known;
+  if (resolvedNames.size() == 8) resolvedNames.erase(resolvedNames.begin());
+  Resolved made{name, false, "", "", ""};
+  made.valid = normalise(name, &made.full);
+  if (made.valid) made.key = lowerCase(made.full), made.host = toHost(made.full);
+  resolvedNames.push_back(std::move(made));
+  return resolvedNames.back();
+}
+
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
 // In-process, without a shell: a reset runs before every fuzzer input.
@@ -137,11 +167,7 @@ void removeHome() {
 
 }  // namespace
 
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-  return text;
-}
+std::string lower(std::string text) { return lowerCase(std::move(text)); }
 
 void resetFiles() {
   for (auto& entry : openFiles) close(entry.second.fd);
@@ -167,15 +193,13 @@ void resetFiles() {
   root = home + "/c";
   mkdir(root.c_str(), 0700);
   cwd = "C:\\";
+  resolvedNames.clear();
   writeBudget = -1;
 }
 
 std::string driveRoot() { return root; }
 
-std::string hostPath(const std::string& windowsPath) {
-  std::string full;
-  return normalise(windowsPath, &full) ? toHost(full) : std::string();
-}
+std::string hostPath(const std::string& windowsPath) { return resolve(windowsPath.c_str()).host; }
 
 std::string currentDirectory() { return cwd; }
 
@@ -183,12 +207,12 @@ void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
 
 // Plain system calls: the fuzzers write a file per input.
 void writeFile(const std::string& windowsPath, const std::string& bytes) {
-  std::string host = hostPath(windowsPath);
-  int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd >= 0)
-    madeEntries.push_back(host);
-  else
-    fd = open(host.c_str(), O_WRONLY | O_TRUNC);
+  const std::string& host = resolve(windowsPath.c_str()).host;
+  int fd = open(host.c_str(), O_WRONLY | O_TRUNC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) madeEntries.push_back(host);
+  }
   if (fd < 0) return;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -231,13 +255,13 @@ using standin::world;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD, HANDLE) {
-  std::string full;
   if (recording()) record("CreateFileA(" + standin::quoted(name) + ")");
-  if (!standin::normalise(name, &full)) {
+  const standin::Resolved& resolved = standin::resolve(name);
+  if (!resolved.valid) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::string key = standin::lower(full);
+  const std::string& key = resolved.key;
   for (auto& entry : standin::openFiles) {
     const standin::OpenFile& other = entry.second;
     if (other.path != key) continue;
@@ -250,7 +274,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
       return INVALID_HANDLE_VALUE;
     }
   }
-  std::string host = standin::toHost(full);
+  const std::string& host = resolved.host;
   struct stat info;
   bool exists = stat(host.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
@@ -308,11 +332,15 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  // A file on the host's drive gives all it holds at once: a short read
+  // is its end.
   size_t total = 0;
   while (total < toRead) {
-    ssize_t got = ::read(open->fd, (char*)buffer + total, toRead - total);
+    size_t wanted = toRead - total;
+    ssize_t got = ::read(open->fd, (char*)buffer + total, wanted);
     if (got <= 0) break;
     total += (size_t)got;
+    if ((size_t)got < wanted) break;
   }
   if (read) *read = (DWORD)total;
   return TRUE;
@@ -396,5 +424,6 @@ BOOL SetCurrentDirectoryA(LPCSTR path) {
     return FALSE;
   }
   standin::cwd = full;
+  standin::resolvedNames.clear();
   return TRUE;
 }
