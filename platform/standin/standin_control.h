@@ -154,6 +154,11 @@ int wsaCleanupCount();
 // ---- files ----
 // Host path of the stand-in's drive C: root.
 std::string driveRoot();
+// From now on, for the rest of the process, drive C: is kept in memory
+// under the same host paths (which then hold nothing): the file functions
+// act as before, without a system call. It starts empty. For the
+// fuzzers, which write and read two files per input.
+void keepFilesInMemory();
 // Host path for a Windows path (absolute with C:, or relative to the
 // current directory).
 std::string hostPath(const std::string& windowsPath);

@@ -1,6 +1,7 @@
 // Files and the current directory. Files are real files on the host, under
-// a temporary directory that plays drive C:; the current directory is the
-// stand-in's own (a Windows path), so tests never change the host's.
+// a temporary directory that plays drive C: (or, for the fuzzers, kept in
+// memory under the same paths); the current directory is the stand-in's
+// own (a Windows path), so tests never change the host's.
 // Opening without sharing behaves as on Windows: while one handle is open,
 // a second open of the same file fails.
 #include <errno.h>
@@ -12,8 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 #include "platform/standin/standin_world.h"
 
@@ -38,6 +38,131 @@ long writeBudget = -1;
 // a reset removes them without reading a directory (which costs a 32 KB
 // buffer per directory, and a fuzzer resets before every input).
 std::vector<std::string> madeEntries;
+
+// ---- the drive's storage ----
+// The host's own calls on the drive's folder, or the same answered from
+// memory (errno included): the file functions below are one for both.
+
+struct MemoryEntry {
+  bool directory;
+  std::string bytes;
+};
+struct MemoryOpen {
+  std::string path;
+  size_t at;
+};
+bool inMemory = false;
+std::map<std::string, MemoryEntry> memoryEntries;  // by host path, root included
+std::map<int, MemoryOpen> memoryOpens;
+int nextMemoryFd = 1 << 20;
+
+// The path without a trailing slash, as the map knows it.
+std::string entryPath(const std::string& path) {
+  std::string key = path;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+std::string parentOf(const std::string& key) {
+  size_t slash = key.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? "/" : key.substr(0, slash);
+}
+
+MemoryEntry* memoryEntry(const std::string& key) {
+  auto found = memoryEntries.find(key);
+  return found == memoryEntries.end() ? nullptr : &found->second;
+}
+
+// Folders above the drive are the host's: they are there, as folders.
+bool aboveDrive(const std::string& key) {
+  return key.size() < root.size() && root.compare(0, key.size(), key) == 0 &&
+         (key == "/" || root[key.size()] == '/');
+}
+
+int storeStat(const std::string& path, struct stat* info) {
+  if (!inMemory) return stat(path.c_str(), info);
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (!entry && !aboveDrive(key)) return errno = ENOENT, -1;
+  memset(info, 0, sizeof *info);
+  info->st_mode = !entry || entry->directory ? S_IFDIR | 0755 : S_IFREG | 0644;
+  info->st_size = entry ? (off_t)entry->bytes.size() : 0;
+  return 0;
+}
+
+int storeOpen(const std::string& path, int flags, mode_t mode) {
+  if (!inMemory) return open(path.c_str(), flags, mode);
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (entry && (flags & O_CREAT) && (flags & O_EXCL)) return errno = EEXIST, -1;
+  if (entry && entry->directory && (flags & O_ACCMODE) != O_RDONLY) return errno = EISDIR, -1;
+  if (!entry) {
+    MemoryEntry* parent = memoryEntry(parentOf(key));
+    if (!(flags & O_CREAT) || !parent || !parent->directory) return errno = ENOENT, -1;
+    entry = &memoryEntries[key];
+    entry->directory = false;
+  }
+  if (flags & O_TRUNC) entry->bytes.clear();
+  memoryOpens[nextMemoryFd] = MemoryOpen{key, 0};
+  return nextMemoryFd++;
+}
+
+ssize_t storeRead(int fd, void* buffer, size_t length) {
+  if (!inMemory) return read(fd, buffer, length);
+  auto found = memoryOpens.find(fd);
+  if (found == memoryOpens.end()) return errno = EBADF, -1;
+  MemoryEntry* entry = memoryEntry(found->second.path);
+  size_t at = found->second.at;
+  if (!entry || entry->directory) return errno = EISDIR, -1;
+  size_t count = at < entry->bytes.size() ? std::min(length, entry->bytes.size() - at) : 0;
+  memcpy(buffer, entry->bytes.data() + at, count);
+  found->second.at += count;
+  return (ssize_t)count;
+}
+
+ssize_t storeWrite(int fd, const void* buffer, size_t length) {
+  if (!inMemory) return write(fd, buffer, length);
+  auto found = memoryOpens.find(fd);
+  if (found == memoryOpens.end()) return errno = EBADF, -1;
+  MemoryEntry* entry = memoryEntry(found->second.path);
+  if (!entry) return errno = ENOENT, -1;
+  size_t at = found->second.at;
+  if (entry->bytes.size() < at + length) entry->bytes.resize(at + length);
+  memcpy(&entry->bytes[at], buffer, length);
+  found->second.at += length;
+  return (ssize_t)length;
+}
+
+int storeClose(int fd) {
+  if (!inMemory) return close(fd);
+  return memoryOpens.erase(fd) ? 0 : (errno = EBADF, -1);
+}
+
+// A file (or, with folders, an empty folder) goes.
+int storeRemove(const std::string& path, bool folders) {
+  if (!inMemory) return folders ? remove(path.c_str()) : unlink(path.c_str());
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (!entry) return errno = ENOENT, -1;
+  if (entry->directory) {
+    if (!folders) return errno = EISDIR, -1;
+    auto next = memoryEntries.upper_bound(key + "/");
+    if (next != memoryEntries.end() && next->first.compare(0, key.size() + 1, key + "/") == 0)
+      return errno = ENOTEMPTY, -1;
+  }
+  memoryEntries.erase(key);
+  return 0;
+}
+
+int storeMakeFolder(const std::string& path) {
+  if (!inMemory) return mkdir(path.c_str(), 0755);
+  std::string key = entryPath(path);
+  if (memoryEntry(key) || aboveDrive(key)) return errno = EEXIST, -1;
+  MemoryEntry* parent = memoryEntry(parentOf(key));
+  if (!parent || !parent->directory) return errno = ENOENT, -1;
+  memoryEntries[key] = MemoryEntry{true, ""};
+  return 0;
+}
 
 // Turns a Windows path into its absolute, normalised Windows form
 // ("C:\dir\file"); returns false for other drives and malformed paths.
@@ -153,14 +278,20 @@ void removeTree(const std::string& path) {
 // turn comes; anything else left in the drive (a test's own file) makes
 // the root's removal fail, and the whole tree goes the slow way.
 void removeDrive() {
-  for (auto it = madeEntries.rbegin(); it != madeEntries.rend(); ++it) remove(it->c_str());
+  for (auto it = madeEntries.rbegin(); it != madeEntries.rend(); ++it) storeRemove(*it, true);
   madeEntries.clear();
-  if (!root.empty() && rmdir(root.c_str()) != 0) removeTree(root);
+  memoryEntries.clear();
+  if (!inMemory && !root.empty() && rmdir(root.c_str()) != 0) removeTree(root);
+}
+
+void closeOpenFiles() {
+  for (auto& entry : openFiles) storeClose(entry.second.fd);
+  openFiles.clear();
+  memoryOpens.clear();
 }
 
 void removeHome() {
-  for (auto& entry : openFiles) close(entry.second.fd);
-  openFiles.clear();
+  closeOpenFiles();
   removeDrive();
   rmdir(home.c_str());
 }
@@ -170,8 +301,7 @@ void removeHome() {
 std::string lower(std::string text) { return lowerCase(std::move(text)); }
 
 void resetFiles() {
-  for (auto& entry : openFiles) close(entry.second.fd);
-  openFiles.clear();
+  closeOpenFiles();
   removeDrive();
   // In memory where the host offers it. The drive is made anew per test
   // inside a folder of the process's own: a folder made and removed in
@@ -191,13 +321,23 @@ void resetFiles() {
     atexit(removeHome);
   }
   root = home + "/c";
-  mkdir(root.c_str(), 0700);
+  if (inMemory)
+    memoryEntries[root] = MemoryEntry{true, ""};
+  else
+    mkdir(root.c_str(), 0700);
   cwd = "C:\\";
   resolvedNames.clear();
   writeBudget = -1;
 }
 
 std::string driveRoot() { return root; }
+
+void keepFilesInMemory() {
+  closeOpenFiles();
+  removeDrive();
+  inMemory = true;
+  resetFiles();
+}
 
 std::string hostPath(const std::string& windowsPath) { return resolve(windowsPath.c_str()).host; }
 
@@ -208,31 +348,35 @@ void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
 // Plain system calls: the fuzzers write a file per input.
 void writeFile(const std::string& windowsPath, const std::string& bytes) {
   const std::string& host = resolve(windowsPath.c_str()).host;
-  int fd = open(host.c_str(), O_WRONLY | O_TRUNC);
+  int fd = storeOpen(host, O_WRONLY | O_TRUNC, 0);
   if (fd < 0 && errno == ENOENT) {
-    fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    fd = storeOpen(host, O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd >= 0) madeEntries.push_back(host);
   }
   if (fd < 0) return;
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = storeWrite(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += (size_t)n;
   }
-  close(fd);
+  storeClose(fd);
 }
 
 std::string readFile(const std::string& windowsPath) {
-  std::ifstream in(hostPath(windowsPath), std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
+  std::string content;
+  int fd = storeOpen(hostPath(windowsPath), O_RDONLY, 0);
+  if (fd < 0) return content;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = storeRead(fd, buffer, sizeof buffer)) > 0) content.append(buffer, (size_t)got);
+  storeClose(fd);
+  return content;
 }
 
 bool fileExists(const std::string& windowsPath) {
   struct stat info;
-  return stat(hostPath(windowsPath).c_str(), &info) == 0;
+  return storeStat(hostPath(windowsPath), &info) == 0;
 }
 
 void makeDirectory(const std::string& windowsPath) {
@@ -240,7 +384,7 @@ void makeDirectory(const std::string& windowsPath) {
   std::string partial;
   for (size_t i = 0; i < host.size(); i++) {
     partial += host[i];
-    if ((host[i] == '/' || i + 1 == host.size()) && mkdir(partial.c_str(), 0755) == 0)
+    if ((host[i] == '/' || i + 1 == host.size()) && storeMakeFolder(partial) == 0)
       madeEntries.push_back(partial);
   }
 }
@@ -276,7 +420,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
   }
   const std::string& host = resolved.host;
   struct stat info;
-  bool exists = stat(host.c_str(), &info) == 0;
+  bool exists = standin::storeStat(host, &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -306,7 +450,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int fd = open(host.c_str(), flags, 0644);
+  int fd = standin::storeOpen(host, flags, 0644);
   if (fd < 0) {
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -337,7 +481,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
   size_t total = 0;
   while (total < toRead) {
     size_t wanted = toRead - total;
-    ssize_t got = ::read(open->fd, (char*)buffer + total, wanted);
+    ssize_t got = standin::storeRead(open->fd, (char*)buffer + total, wanted);
     if (got <= 0) break;
     total += (size_t)got;
     if ((size_t)got < wanted) break;
@@ -356,7 +500,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
   DWORD allowed = toWrite;
   if (standin::writeBudget >= 0 && (long)allowed > standin::writeBudget)
     allowed = (DWORD)standin::writeBudget;
-  ssize_t put = allowed ? ::write(open->fd, buffer, allowed) : 0;
+  ssize_t put = allowed ? standin::storeWrite(open->fd, buffer, allowed) : 0;
   if (put < 0) put = 0;
   if (standin::writeBudget >= 0) standin::writeBudget -= put;
   if (written) *written = (DWORD)put;
@@ -370,7 +514,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
 BOOL CloseHandle(HANDLE object) {
   auto found = standin::openFiles.find((intptr_t)object);
   if (found == standin::openFiles.end()) return standin::closeProcessHandle(object);
-  close(found->second.fd);
+  standin::storeClose(found->second.fd);
   standin::openFiles.erase(found);
   return TRUE;
 }
@@ -390,7 +534,7 @@ BOOL DeleteFileA(LPCSTR name) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return FALSE;
     }
-  if (unlink(standin::toHost(full).c_str()) != 0) {
+  if (standin::storeRemove(standin::toHost(full), false) != 0) {
     SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -400,7 +544,7 @@ BOOL DeleteFileA(LPCSTR name) {
 DWORD GetFileAttributesA(LPCSTR path) {
   struct stat info;
   std::string host = standin::hostPath(path ? path : "");
-  if (host.empty() || stat(host.c_str(), &info) != 0) {
+  if (host.empty() || standin::storeStat(host, &info) != 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -419,7 +563,7 @@ BOOL SetCurrentDirectoryA(LPCSTR path) {
   std::string full;
   struct stat info;
   if (!path || !standin::normalise(path, &full) || full.size() >= MAX_PATH ||
-      stat(standin::toHost(full).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      standin::storeStat(standin::toHost(full), &info) != 0 || !S_ISDIR(info.st_mode)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }

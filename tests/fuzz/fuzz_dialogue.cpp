@@ -52,6 +52,7 @@ HWND startProgram() {
   }
   standin::reset();
   standin::keepRecords(false);
+  standin::keepFilesInMemory();
   memset(&app, 0, sizeof app);
   setDefaultSettings();
   settings.checkAtStartup = 0;

@@ -29,6 +29,7 @@ void allocate() {
   }
   standin::reset();
   standin::keepRecords(false);
+  standin::keepFilesInMemory();
 }
 
 }  // namespace
