@@ -2,6 +2,7 @@
 // certificate chain checks. The certificate travels in the server's
 // finish, so the test's server decides what the program will find: its
 // name, whether its root is trusted, whether it has expired.
+#include <stdlib.h>
 #include <string.h>
 
 #include <set>
@@ -84,25 +85,29 @@ void setExtra(PSecBufferDesc input, size_t left) {
 }
 
 // "server-finished name=<name> trusted=<0|1> expired=<0|1>" and, when
-// given, " revoked=<0|1> offline=<0|1> withheld=<flags>"
-Certificate certificateIn(const std::string& finish) {
-  Certificate certificate;
+// given, " revoked=<0|1> offline=<0|1> withheld=<flags>". False for flags
+// that are no number: a message SChannel would refuse as malformed.
+bool certificateIn(const std::string& finish, Certificate* read) {
+  Certificate& certificate = *read;
   certificate.trusted = certificate.expired = false;
   size_t name = finish.find("name="), trusted = finish.find(" trusted="),
          expired = finish.find(" expired=");
   if (name == std::string::npos || trusted == std::string::npos || expired == std::string::npos)
-    return certificate;
+    return true;
   certificate.name = finish.substr(name + 5, trusted - name - 5);
   certificate.trusted = finish.compare(trusted + 9, 1, "1") == 0;
   certificate.expired = finish.compare(expired + 9, 1, "1") == 0;
   certificate.revoked = finish.find(" revoked=1") != std::string::npos;
   certificate.revocationOffline = finish.find(" offline=1") != std::string::npos;
   size_t withheld = finish.find(" withheld=");
-  if (withheld != std::string::npos)
-    certificate.withheld = (ULONG)std::stoul(finish.substr(withheld + 10));
+  if (withheld != std::string::npos) {
+    const char* flags = finish.c_str() + withheld + 10;
+    if (*flags < '0' || *flags > '9') return false;
+    certificate.withheld = (ULONG)strtoul(flags, nullptr, 10);
+  }
   certificate.encoded =
       finish.substr(name, withheld == std::string::npos ? std::string::npos : withheld - name);
-  return certificate;
+  return true;
 }
 
 // A header no TLS record has, as soon as its first bytes show it.
@@ -242,8 +247,10 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   // show another certificate.
   if ((state->state == standin::AwaitFinish || state->state == standin::Open) &&
       body.compare(0, 15, "server-finished") == 0) {
+    standin::Certificate certificate;
+    if (!standin::certificateIn(body, &certificate)) return SEC_E_ILLEGAL_MESSAGE;
     state->state = standin::Open;
-    state->certificate = standin::certificateIn(body);
+    state->certificate = certificate;
     if (granted) *granted &= ~state->certificate.withheld;
     standin::setExtra(input, bytes.size() - length);
     return SEC_E_OK;
