@@ -73,27 +73,51 @@ namespace {
 // text of this check's UIDs (1 + the message's index), 0 when empty.
 const DWORD BUCKETS = 2 * UID_SLOTS;
 
-// FNV-1a over eight bytes at a time.
-DWORD hashUid(const char* uid) {
-  size_t length = strlen(uid);
-  unsigned long long hash = 14695981039346656037ull;
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
+// A UID as four words: the slot's first 32 bytes up to the text's end,
+// zeros after it. Equal texts give equal words whatever their slots hold
+// behind the NUL, so a lookup hashes and compares words, without a
+// string call per UID (a check looks up 2048 of them). Read little-endian,
+// as on every processor the program runs on.
+struct UidKey {
+  unsigned long long word[4];
+};
+
+UidKey uidKey(const char* uid) {
+  const unsigned long long ONES = 0x0101010101010101ull;
+  const unsigned long long HIGHS = 0x8080808080808080ull;
+  UidKey key;
+  unsigned long long live = ~0ull;  // all ones until the text has ended
+  for (int k = 0; k < 4; k++) {
     unsigned long long word;
-    memcpy(&word, uid + i, 8);
-    hash = (hash ^ word) * 1099511628211ull;
+    memcpy(&word, uid + 8 * k, 8);
+    // The lowest byte marked here is the word's first NUL, if any.
+    unsigned long long nuls = (word - ONES) & ~word & HIGHS;
+    unsigned long long first = nuls & (0 - nuls);
+    key.word[k] = word & live & ((first >> 7) - 1);
+    live &= ((first | (0 - first)) >> 63) - 1;
   }
-  unsigned long long tail = 0;
-  memcpy(&tail, uid + i, length - i);
-  hash = (hash ^ tail) * 1099511628211ull;
+  return key;
+}
+
+int sameKey(const UidKey& a, const UidKey& b) {
+  return ((a.word[0] ^ b.word[0]) | (a.word[1] ^ b.word[1]) | (a.word[2] ^ b.word[2]) |
+          (a.word[3] ^ b.word[3])) == 0;
+}
+
+// FNV-1a over the four words.
+DWORD hashKey(const UidKey& key) {
+  unsigned long long hash = 14695981039346656037ull;
+  for (int k = 0; k < 4; k++) hash = (hash ^ key.word[k]) * 1099511628211ull;
   return (DWORD)(hash ^ (hash >> 32));
 }
 
+// The keys of this check's UIDs, by message.
+UidKey currentKeys[UID_SLOTS];
+
 // The bucket that holds the text, or the empty bucket where it belongs.
-DWORD findBucket(const DWORD* buckets, const char* uid) {
-  DWORD b = hashUid(uid) & (BUCKETS - 1);
-  while (buckets[b] != 0 && strcmp(app.currentUids[buckets[b] - 1], uid) != 0)
-    b = (b + 1) & (BUCKETS - 1);
+DWORD findBucket(const DWORD* buckets, const UidKey& key) {
+  DWORD b = hashKey(key) & (BUCKETS - 1);
+  while (buckets[b] != 0 && !sameKey(currentKeys[buckets[b] - 1], key)) b = (b + 1) & (BUCKETS - 1);
   return b;
 }
 
@@ -121,13 +145,14 @@ DWORD mergeUidLists() {
 
   // Equal texts share one bucket.
   for (DWORD j = 0; j < current; j++) {
-    DWORD b = findBucket(buckets, app.currentUids[j]);
+    currentKeys[j] = uidKey(app.currentUids[j]);
+    DWORD b = findBucket(buckets, currentKeys[j]);
     if (buckets[b] == 0) buckets[b] = j + 1;
     bucketOf[j] = b;
   }
   // Kept once: later copies of the same known UID are dropped.
   for (DWORD i = 0; i < known; i++) {
-    DWORD b = findBucket(buckets, app.knownUids[i]);
+    DWORD b = findBucket(buckets, uidKey(app.knownUids[i]));
     if (buckets[b] == 0 || bucketKept[b]) continue;
     bucketKept[b] = 1;
     knownMatched[i] = 1;

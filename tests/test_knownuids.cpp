@@ -200,11 +200,15 @@ TEST_F(KnownUids, MergeAgreesWithComparingEveryPair) {
   for (int round = 0; round < 60; round++) {
     DWORD knownCount = random() % 1025, currentCount = random() % 1025;
     int alphabet = 1 + (int)(random() % 1500);
+    // Of every length up to 32, each slot keeping behind its NUL what a
+    // longer UID of an earlier round left there.
+    auto uid = [&] {
+      unsigned id = random() % alphabet;
+      return std::string(id % 29, 'u') + std::to_string(id);
+    };
     std::vector<std::string> knownList, currentList;
-    for (DWORD i = 0; i < knownCount; i++)
-      knownList.push_back("k" + std::to_string(random() % alphabet));
-    for (DWORD j = 0; j < currentCount; j++)
-      currentList.push_back("k" + std::to_string(random() % alphabet));
+    for (DWORD i = 0; i < knownCount; i++) knownList.push_back(uid());
+    for (DWORD j = 0; j < currentCount; j++) currentList.push_back(uid());
 
     std::vector<std::string> expected;
     DWORD expectedNew = 0;

@@ -41,10 +41,19 @@ void at(DWORD time, std::function<void()> action);
 // and ended its loop instead of waiting forever.
 bool stalled();
 size_t queuedMessageCount();
+// True when nothing but the window's timer of that id can happen until
+// the time (inclusive): no message waits, no action is scheduled, and
+// every other timer falls due later.
+bool onlyTimerUntil(HWND window, UINT_PTR id, DWORD time);
 
 // ---- the call trace: one line per recorded platform call, in order ----
 const std::vector<std::string>& trace();
 void clearTrace();
+// Off: no call is written down from now on, neither in the trace nor in
+// the records of tray requests and sounds; the calls act as before. A
+// fuzzer needs none of it, and the records cost it more than the calls.
+// Until the next reset().
+void keepRecords(bool on);
 // Lines of the trace that start with prefix, in order.
 std::vector<std::string> traceOf(const std::string& prefix);
 
@@ -151,6 +160,11 @@ int wsaCleanupCount();
 // ---- files ----
 // Host path of the stand-in's drive C: root.
 std::string driveRoot();
+// From now on, for the rest of the process, drive C: is kept in memory
+// under the same host paths (which then hold nothing): the file functions
+// act as before, without a system call. It starts empty. For the
+// fuzzers, which write and read two files per input.
+void keepFilesInMemory();
 // Host path for a Windows path (absolute with C:, or relative to the
 // current directory).
 std::string hostPath(const std::string& windowsPath);

@@ -89,6 +89,7 @@ World& world() {
   return *theWorld;
 }
 
+bool recording() { return world().keepRecords; }
 void record(const std::string& line) { world().trace.push_back(line); }
 
 std::string quoted(const char* text) {
@@ -177,10 +178,21 @@ void at(DWORD time, std::function<void()> action) {
 }
 
 bool stalled() { return world().stalled; }
+
+bool onlyTimerUntil(HWND window, UINT_PTR id, DWORD time) {
+  const World& w = world();
+  if (!w.queue.empty() || w.quitPosted) return false;
+  for (const Scheduled& item : w.scheduled)
+    if (item.time <= time) return false;
+  for (const Timer& timer : w.timers)
+    if ((timer.window != window || timer.id != id) && timer.due <= time) return false;
+  return true;
+}
 size_t queuedMessageCount() { return world().queue.size(); }
 
 const std::vector<std::string>& trace() { return world().trace; }
 void clearTrace() { world().trace.clear(); }
+void keepRecords(bool on) { world().keepRecords = on; }
 std::vector<std::string> traceOf(const std::string& prefix) {
   std::vector<std::string> lines;
   for (const std::string& line : world().trace)
@@ -290,14 +302,16 @@ int wsaCleanupCount() { return world().wsaCleanups; }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 using standin::world;
 
 // ---- windows ----------------------------------------------------------------
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   auto& w = world();
-  record("RegisterClassA(" + standin::quoted(windowClass->lpszClassName) + ", icon " +
-         standin::iconName(windowClass->hIcon) + ")");
+  if (recording())
+    record("RegisterClassA(" + standin::quoted(windowClass->lpszClassName) + ", icon " +
+           standin::iconName(windowClass->hIcon) + ")");
   if (w.failRegisterClass || w.classes.count(windowClass->lpszClassName)) {
     w.failRegisterClass = false;
     return 0;
@@ -309,8 +323,9 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU, HINSTANCE instance, LPVOID param) {
   auto& w = world();
-  record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) +
-         ")");
+  if (recording())
+    record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) +
+           ")");
   if (strcmp(className, TOOLTIPS_CLASSA) == 0) {
     HWND tip = standin::newWindow(className, "");
     tip->parent = parent;
@@ -347,16 +362,17 @@ void forgetWindow(HWND window) {
 
 BOOL DestroyWindow(HWND window) {
   if (!standin::isWindowAlive(window)) return FALSE;
-  record("DestroyWindow");
+  if (recording()) record("DestroyWindow");
   if (window->proc) window->proc(window, WM_DESTROY, 0, 0);
   standin::forgetWindow(window);
   return TRUE;
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
-  record("MoveWindow(" + std::to_string(x) + ", " + std::to_string(y) + ", " +
-         std::to_string(width) + ", " + std::to_string(height) + ", " + std::to_string(repaint) +
-         ")");
+  if (recording())
+    record("MoveWindow(" + std::to_string(x) + ", " + std::to_string(y) + ", " +
+           std::to_string(width) + ", " + std::to_string(height) + ", " + std::to_string(repaint) +
+           ")");
   if (!standin::isWindowAlive(window)) return FALSE;
   window->x = x, window->y = y, window->width = width, window->height = height;
   return TRUE;
@@ -411,7 +427,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
-  record("PostQuitMessage(" + std::to_string(exitCode) + ")");
+  if (recording()) record("PostQuitMessage(" + std::to_string(exitCode) + ")");
   world().quitPosted = true;
   world().quitCode = exitCode;
 }
@@ -422,7 +438,7 @@ UINT RegisterWindowMessageA(LPCSTR name) {
   if (found != known.end()) return found->second;
   UINT id = 0xC000 + (UINT)known.size() + 0x10;
   known[name] = id;
-  record("RegisterWindowMessageA(" + standin::quoted(name) + ")");
+  if (recording()) record("RegisterWindowMessageA(" + standin::quoted(name) + ")");
   return id;
 }
 
@@ -433,7 +449,7 @@ int GetSystemMetrics(int index) {
 }
 
 BOOL SetForegroundWindow(HWND) {
-  record("SetForegroundWindow");
+  if (recording()) record("SetForegroundWindow");
   return TRUE;
 }
 
@@ -470,7 +486,7 @@ BOOL GetCursorPos(POINT* point) {
 // ---- timers -------------------------------------------------------------------
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-  record("SetTimer(" + std::to_string(id) + ", " + std::to_string(elapse) + ")");
+  if (recording()) record("SetTimer(" + std::to_string(id) + ", " + std::to_string(elapse) + ")");
   if (!standin::isWindowAlive(window)) return 0;
   // USER_TIMER_MINIMUM and USER_TIMER_MAXIMUM, as Windows clamps them.
   if (elapse < 10) elapse = 10;
@@ -485,7 +501,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
-  record("KillTimer(" + std::to_string(id) + ")");
+  if (recording()) record("KillTimer(" + std::to_string(id) + ")");
   auto& timers = world().timers;
   for (auto it = timers.begin(); it != timers.end(); ++it)
     if (it->window == window && it->id == id) {
@@ -498,7 +514,7 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
 DWORD GetTickCount(void) { return world().clock; }
 
 void Sleep(DWORD milliseconds) {
-  record("Sleep(" + std::to_string(milliseconds) + ")");
+  if (recording()) record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
   // The rest of the world goes on meanwhile; our own messages wait.
   standin::runScheduledActionsNow();
@@ -531,14 +547,15 @@ HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int hei
 // ---- menus -------------------------------------------------------------------
 
 HMENU CreatePopupMenu(void) {
-  record("CreatePopupMenu");
+  if (recording()) record("CreatePopupMenu");
   world().menus.push_back(std::unique_ptr<HMENU__>(new HMENU__{{}, true}));
   return world().menus.back().get();
 }
 
 BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR item) {
-  record("AppendMenuA(" + std::to_string(flags) + ", " + std::to_string(id) + ", " +
-         standin::quoted(item) + ")");
+  if (recording())
+    record("AppendMenuA(" + std::to_string(flags) + ", " + std::to_string(id) + ", " +
+           standin::quoted(item) + ")");
   if (!menu || !menu->alive) return FALSE;
   menu->items.push_back(standin::MenuItem{id, item ? item : "", flags, (flags & MF_GRAYED) != 0});
   return TRUE;
@@ -556,7 +573,7 @@ BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable) {
 }
 
 BOOL DestroyMenu(HMENU menu) {
-  record("DestroyMenu");
+  if (recording()) record("DestroyMenu");
   if (!menu || !menu->alive) return FALSE;
   menu->alive = false;
   return TRUE;
@@ -566,7 +583,7 @@ BOOL DestroyMenu(HMENU menu) {
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   auto& w = world();
-  record("MessageBoxA(" + standin::quoted(text) + ")");
+  if (recording()) record("MessageBoxA(" + standin::quoted(text) + ")");
   w.messageBoxes.push_back(
       standin::MessageBoxRecord{owner, text ? text : "", caption ? caption : "", type, w.clock});
   if (!w.messageBoxActions.empty()) {
@@ -583,7 +600,9 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return IDOK;
 }
 
-void InitCommonControls(void) { record("InitCommonControls"); }
+void InitCommonControls(void) {
+  if (recording()) record("InitCommonControls");
+}
 
 // ---- the notification area ----------------------------------------------------
 
@@ -639,10 +658,12 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
       accepted = false;
     }
   }
-  static const char* const names[] = {"ADD", "MODIFY", "DELETE"};
-  record(std::string("Shell_NotifyIconA(") + (message < 3 ? names[message] : "?") + ", " +
-         icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " + (accepted ? "1" : "0"));
-  w.trayRequests.push_back(standin::TrayRequest{w.clock, message, data->cbSize, icon, accepted});
+  if (recording()) {
+    static const char* const names[] = {"ADD", "MODIFY", "DELETE"};
+    record(std::string("Shell_NotifyIconA(") + (message < 3 ? names[message] : "?") + ", " +
+           icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " + (accepted ? "1" : "0"));
+    w.trayRequests.push_back(standin::TrayRequest{w.clock, message, data->cbSize, icon, accepted});
+  }
   return accepted ? TRUE : FALSE;
 }
 
@@ -681,7 +702,7 @@ void SetLastError(DWORD error) { world().lastError = error; }
 
 int WSAStartup(WORD version, LPWSADATA data) {
   auto& w = world();
-  record("WSAStartup(" + std::to_string(version) + ")");
+  if (recording()) record("WSAStartup(" + std::to_string(version) + ")");
   w.wsaStartupVersion = version;
   memset(data, 0, sizeof *data);
   if (w.wsaStartupError) return w.wsaStartupError;

@@ -190,6 +190,7 @@ HMODULE loadTitleLibrary() { return titleLibrary ? &titleModule : nullptr; }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 
 HWND GetDlgItem(HWND dialog, int id) { return standin::control(dialog, id); }
 
@@ -255,7 +256,7 @@ BOOL EnableWindow(HWND window, BOOL enable) {
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
-  record("EndDialog(" + std::to_string(result) + ")");
+  if (recording()) record("EndDialog(" + std::to_string(result) + ")");
   dialog->ended = true;
   dialog->result = result;
   return TRUE;
@@ -265,7 +266,7 @@ LONG GetWindowLongA(HWND window, int index) { return index == GWL_ID && window ?
 
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
   std::string templateName = standin::resourceName(name);
-  record("DialogBoxParamA(" + templateName + ")");
+  if (recording()) record("DialogBoxParamA(" + templateName + ")");
   standin::dialogNames.push_back(templateName);
   HWND dialog = standin::newWindow("#32770", "");
   dialog->dialogProc = proc;
@@ -296,7 +297,7 @@ HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
 }
 
 INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
-  record("PropertySheetA");
+  if (recording()) record("PropertySheetA");
   if (header->dwSize != PROPSHEETHEADERA_V1_SIZE && header->dwSize != PROPSHEETHEADERA_V2_SIZE)
     return -1;
   standin::PropertySheetShown shown{header->dwSize,
@@ -369,7 +370,7 @@ void DragFinish(HDROP) {
 }
 
 BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
-  record("GetOpenFileNameA");
+  if (recording()) record("GetOpenFileNameA");
   if (dialog->lStructSize != OPENFILENAME_SIZE_VERSION_400A &&
       dialog->lStructSize != sizeof *dialog)
     return FALSE;

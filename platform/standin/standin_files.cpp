@@ -1,18 +1,19 @@
 // Files and the current directory. Files are real files on the host, under
-// a temporary directory that plays drive C:; the current directory is the
-// stand-in's own (a Windows path), so tests never change the host's.
+// a temporary directory that plays drive C: (or, for the fuzzers, kept in
+// memory under the same paths); the current directory is the stand-in's
+// own (a Windows path), so tests never change the host's.
 // Opening without sharing behaves as on Windows: while one handle is open,
 // a second open of the same file fails.
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 #include "platform/standin/standin_world.h"
 
@@ -27,11 +28,155 @@ struct OpenFile {
   DWORD share;
 };
 
-std::string root;
+std::string home;  // this process's folder, made at the first reset
+std::string root;  // drive C:, a folder in it made anew at every reset
 std::string cwd = "C:\\";
 std::map<intptr_t, OpenFile> openFiles;
 intptr_t nextHandle = 0x100;
 long writeBudget = -1;
+// Host paths of the files and directories made on the drive, in order:
+// a reset removes them without reading a directory (which costs a 32 KB
+// buffer per directory, and a fuzzer resets before every input).
+std::vector<std::string> madeEntries;
+
+// ---- the drive's storage ----
+// The host's own calls on the drive's folder, or the same answered from
+// memory (errno included): the file functions below are one for both.
+
+struct MemoryEntry {
+  bool directory;
+  std::string bytes;
+};
+struct MemoryOpen {
+  std::string path;
+  size_t at;
+};
+bool inMemory = false;
+std::map<std::string, MemoryEntry> memoryEntries;  // by host path, root included
+std::map<int, MemoryOpen> memoryOpens;
+int nextMemoryFd = 1 << 20;
+// The room of removed files, taken again by new ones: a fuzzer's input
+// writes a 32 KB file, and a fresh 32 KB per input costs the sanitizer
+// new pages every time.
+std::vector<std::string> spareRoom;
+
+void keepRoom(std::string& bytes) {
+  if (spareRoom.size() < 8) spareRoom.push_back(std::move(bytes));
+}
+
+// The path without a trailing slash, as the map knows it.
+std::string entryPath(const std::string& path) {
+  std::string key = path;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+std::string parentOf(const std::string& key) {
+  size_t slash = key.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? "/" : key.substr(0, slash);
+}
+
+MemoryEntry* memoryEntry(const std::string& key) {
+  auto found = memoryEntries.find(key);
+  return found == memoryEntries.end() ? nullptr : &found->second;
+}
+
+// Folders above the drive are the host's: they are there, as folders.
+bool aboveDrive(const std::string& key) {
+  return key.size() < root.size() && root.compare(0, key.size(), key) == 0 &&
+         (key == "/" || root[key.size()] == '/');
+}
+
+int storeStat(const std::string& path, struct stat* info) {
+  if (!inMemory) return stat(path.c_str(), info);
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (!entry && !aboveDrive(key)) return errno = ENOENT, -1;
+  memset(info, 0, sizeof *info);
+  info->st_mode = !entry || entry->directory ? S_IFDIR | 0755 : S_IFREG | 0644;
+  info->st_size = entry ? (off_t)entry->bytes.size() : 0;
+  return 0;
+}
+
+int storeOpen(const std::string& path, int flags, mode_t mode) {
+  if (!inMemory) return open(path.c_str(), flags, mode);
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (entry && (flags & O_CREAT) && (flags & O_EXCL)) return errno = EEXIST, -1;
+  if (entry && entry->directory && (flags & O_ACCMODE) != O_RDONLY) return errno = EISDIR, -1;
+  if (!entry) {
+    MemoryEntry* parent = memoryEntry(parentOf(key));
+    if (!(flags & O_CREAT) || !parent || !parent->directory) return errno = ENOENT, -1;
+    entry = &memoryEntries[key];
+    entry->directory = false;
+    if (!spareRoom.empty()) {
+      entry->bytes = std::move(spareRoom.back());
+      entry->bytes.clear();
+      spareRoom.pop_back();
+    }
+  }
+  if (flags & O_TRUNC) entry->bytes.clear();
+  memoryOpens[nextMemoryFd] = MemoryOpen{key, 0};
+  return nextMemoryFd++;
+}
+
+ssize_t storeRead(int fd, void* buffer, size_t length) {
+  if (!inMemory) return read(fd, buffer, length);
+  auto found = memoryOpens.find(fd);
+  if (found == memoryOpens.end()) return errno = EBADF, -1;
+  MemoryEntry* entry = memoryEntry(found->second.path);
+  size_t at = found->second.at;
+  if (!entry || entry->directory) return errno = EISDIR, -1;
+  size_t count = at < entry->bytes.size() ? std::min(length, entry->bytes.size() - at) : 0;
+  memcpy(buffer, entry->bytes.data() + at, count);
+  found->second.at += count;
+  return (ssize_t)count;
+}
+
+ssize_t storeWrite(int fd, const void* buffer, size_t length) {
+  if (!inMemory) return write(fd, buffer, length);
+  auto found = memoryOpens.find(fd);
+  if (found == memoryOpens.end()) return errno = EBADF, -1;
+  MemoryEntry* entry = memoryEntry(found->second.path);
+  if (!entry) return errno = ENOENT, -1;
+  size_t at = found->second.at;
+  if (entry->bytes.size() < at + length) entry->bytes.resize(at + length);
+  memcpy(&entry->bytes[at], buffer, length);
+  found->second.at += length;
+  return (ssize_t)length;
+}
+
+int storeClose(int fd) {
+  if (!inMemory) return close(fd);
+  return memoryOpens.erase(fd) ? 0 : (errno = EBADF, -1);
+}
+
+// A file (or, with folders, an empty folder) goes.
+int storeRemove(const std::string& path, bool folders) {
+  if (!inMemory) return folders ? remove(path.c_str()) : unlink(path.c_str());
+  std::string key = entryPath(path);
+  MemoryEntry* entry = memoryEntry(key);
+  if (!entry) return errno = ENOENT, -1;
+  if (entry->directory) {
+    if (!folders) return errno = EISDIR, -1;
+    auto next = memoryEntries.upper_bound(key + "/");
+    if (next != memoryEntries.end() && next->first.compare(0, key.size() + 1, key + "/") == 0)
+      return errno = ENOTEMPTY, -1;
+  }
+  keepRoom(entry->bytes);
+  memoryEntries.erase(key);
+  return 0;
+}
+
+int storeMakeFolder(const std::string& path) {
+  if (!inMemory) return mkdir(path.c_str(), 0755);
+  std::string key = entryPath(path);
+  if (memoryEntry(key) || aboveDrive(key)) return errno = EEXIST, -1;
+  MemoryEntry* parent = memoryEntry(parentOf(key));
+  if (!parent || !parent->directory) return errno = ENOENT, -1;
+  memoryEntries[key] = MemoryEntry{true, ""};
+  return 0;
+}
 
 // Turns a Windows path into its absolute, normalised Windows form
 // ("C:\dir\file"); returns false for other drives and malformed paths.
@@ -104,6 +249,36 @@ std::string toHost(const std::string& windowsPath) {
   return host;
 }
 
+// A name as the file functions need it: its normalised Windows form, that
+// form in lower case (files are told apart without regard to case) and
+// the host's path. The last few are kept for the current directory: a
+// fuzzer opens the same two names for every input.
+struct Resolved {
+  std::string name;
+  bool valid;
+  std::string full;
+  std::string key;
+  std::string host;
+};
+std::vector<Resolved> resolvedNames;
+
+std::string lowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return text;
+}
+
+const Resolved& resolve(const char* name) {
+  for (const Resolved& known : resolvedNames)
+    if (known.name == name) return known;
+  if (resolvedNames.size() == 8) resolvedNames.erase(resolvedNames.begin());
+  Resolved made{name, false, "", "", ""};
+  made.valid = normalise(name, &made.full);
+  if (made.valid) made.key = lowerCase(made.full), made.host = toHost(made.full);
+  resolvedNames.push_back(std::move(made));
+  return resolvedNames.back();
+}
+
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
 // In-process, without a shell: a reset runs before every fuzzer input.
@@ -113,36 +288,73 @@ void removeTree(const std::string& path) {
     fprintf(stderr, "stand-in: could not remove %s\n", path.c_str());
 }
 
-}  // namespace
-
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-  return text;
+// What was made goes, newest first, so each directory is empty when its
+// turn comes; anything else left in the drive (a test's own file) makes
+// the root's removal fail, and the whole tree goes the slow way.
+void removeDrive() {
+  for (auto it = madeEntries.rbegin(); it != madeEntries.rend(); ++it) storeRemove(*it, true);
+  madeEntries.clear();
+  for (auto& entry : memoryEntries) keepRoom(entry.second.bytes);
+  memoryEntries.clear();
+  if (!inMemory && !root.empty() && rmdir(root.c_str()) != 0) removeTree(root);
 }
 
-void resetFiles() {
-  for (auto& entry : openFiles) close(entry.second.fd);
+void closeOpenFiles() {
+  for (auto& entry : openFiles) storeClose(entry.second.fd);
   openFiles.clear();
-  removeTree(root);
-  // In memory where the host offers it: the drive is made anew per test.
-  char pattern[] = "/dev/shm/kivvet-drive-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (!made) {
-    strcpy(pattern, "/tmp/kivvet-drive-XXXXXX");
-    made = mkdtemp(pattern);
+  memoryOpens.clear();
+}
+
+void removeHome() {
+  closeOpenFiles();
+  removeDrive();
+  rmdir(home.c_str());
+}
+
+}  // namespace
+
+std::string lower(std::string text) { return lowerCase(std::move(text)); }
+
+void resetFiles() {
+  closeOpenFiles();
+  removeDrive();
+  // In memory where the host offers it. The drive is made anew per test
+  // inside a folder of the process's own: a folder made and removed in
+  // /dev/shm itself costs more the more entries other processes left there.
+  if (home.empty()) {
+    char pattern[] = "/dev/shm/kivvet-drive-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) {
+      strcpy(pattern, "/tmp/kivvet-drive-XXXXXX");
+      made = mkdtemp(pattern);
+    }
+    if (!made) {
+      fprintf(stderr, "stand-in: no folder for drive C:\n");
+      abort();
+    }
+    home = made;
+    atexit(removeHome);
   }
-  root = made ? made : "/tmp";
+  root = home + "/c";
+  if (inMemory)
+    memoryEntries[root] = MemoryEntry{true, ""};
+  else
+    mkdir(root.c_str(), 0700);
   cwd = "C:\\";
+  resolvedNames.clear();
   writeBudget = -1;
 }
 
 std::string driveRoot() { return root; }
 
-std::string hostPath(const std::string& windowsPath) {
-  std::string full;
-  return normalise(windowsPath, &full) ? toHost(full) : std::string();
+void keepFilesInMemory() {
+  closeOpenFiles();
+  removeDrive();
+  inMemory = true;
+  resetFiles();
 }
+
+std::string hostPath(const std::string& windowsPath) { return resolve(windowsPath.c_str()).host; }
 
 std::string currentDirectory() { return cwd; }
 
@@ -150,27 +362,36 @@ void failWritesAfterBytes(long bytes) { writeBudget = bytes; }
 
 // Plain system calls: the fuzzers write a file per input.
 void writeFile(const std::string& windowsPath, const std::string& bytes) {
-  int fd = open(hostPath(windowsPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::string& host = resolve(windowsPath.c_str()).host;
+  int fd = storeOpen(host, O_WRONLY | O_TRUNC, 0);
+  if (fd < 0 && errno == ENOENT) {
+    fd = storeOpen(host, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) madeEntries.push_back(host);
+  }
   if (fd < 0) return;
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = storeWrite(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += (size_t)n;
   }
-  close(fd);
+  storeClose(fd);
 }
 
 std::string readFile(const std::string& windowsPath) {
-  std::ifstream in(hostPath(windowsPath), std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
+  std::string content;
+  int fd = storeOpen(hostPath(windowsPath), O_RDONLY, 0);
+  if (fd < 0) return content;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = storeRead(fd, buffer, sizeof buffer)) > 0) content.append(buffer, (size_t)got);
+  storeClose(fd);
+  return content;
 }
 
 bool fileExists(const std::string& windowsPath) {
   struct stat info;
-  return stat(hostPath(windowsPath).c_str(), &info) == 0;
+  return storeStat(hostPath(windowsPath), &info) == 0;
 }
 
 void makeDirectory(const std::string& windowsPath) {
@@ -178,7 +399,8 @@ void makeDirectory(const std::string& windowsPath) {
   std::string partial;
   for (size_t i = 0; i < host.size(); i++) {
     partial += host[i];
-    if (host[i] == '/' || i + 1 == host.size()) mkdir(partial.c_str(), 0755);
+    if ((host[i] == '/' || i + 1 == host.size()) && storeMakeFolder(partial) == 0)
+      madeEntries.push_back(partial);
   }
 }
 
@@ -187,17 +409,18 @@ size_t openFileCount() { return openFiles.size(); }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 using standin::world;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD, HANDLE) {
-  std::string full;
-  record("CreateFileA(" + standin::quoted(name) + ")");
-  if (!standin::normalise(name, &full)) {
+  if (recording()) record("CreateFileA(" + standin::quoted(name) + ")");
+  const standin::Resolved& resolved = standin::resolve(name);
+  if (!resolved.valid) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::string key = standin::lower(full);
+  const std::string& key = resolved.key;
   for (auto& entry : standin::openFiles) {
     const standin::OpenFile& other = entry.second;
     if (other.path != key) continue;
@@ -210,9 +433,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
       return INVALID_HANDLE_VALUE;
     }
   }
-  std::string host = standin::toHost(full);
+  const std::string& host = resolved.host;
   struct stat info;
-  bool exists = stat(host.c_str(), &info) == 0;
+  bool exists = standin::storeStat(host, &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -242,11 +465,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int fd = open(host.c_str(), flags, 0644);
+  int fd = standin::storeOpen(host, flags, 0644);
   if (fd < 0) {
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  if (!exists) standin::madeEntries.push_back(host);
   intptr_t handle = standin::nextHandle++;
   standin::openFiles[handle] = standin::OpenFile{fd, key, access, shareMode};
   SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
@@ -267,11 +491,15 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  // A file on the host's drive gives all it holds at once: a short read
+  // is its end.
   size_t total = 0;
   while (total < toRead) {
-    ssize_t got = ::read(open->fd, (char*)buffer + total, toRead - total);
+    size_t wanted = toRead - total;
+    ssize_t got = standin::storeRead(open->fd, (char*)buffer + total, wanted);
     if (got <= 0) break;
     total += (size_t)got;
+    if ((size_t)got < wanted) break;
   }
   if (read) *read = (DWORD)total;
   return TRUE;
@@ -287,7 +515,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
   DWORD allowed = toWrite;
   if (standin::writeBudget >= 0 && (long)allowed > standin::writeBudget)
     allowed = (DWORD)standin::writeBudget;
-  ssize_t put = allowed ? ::write(open->fd, buffer, allowed) : 0;
+  ssize_t put = allowed ? standin::storeWrite(open->fd, buffer, allowed) : 0;
   if (put < 0) put = 0;
   if (standin::writeBudget >= 0) standin::writeBudget -= put;
   if (written) *written = (DWORD)put;
@@ -301,7 +529,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
 BOOL CloseHandle(HANDLE object) {
   auto found = standin::openFiles.find((intptr_t)object);
   if (found == standin::openFiles.end()) return standin::closeProcessHandle(object);
-  close(found->second.fd);
+  standin::storeClose(found->second.fd);
   standin::openFiles.erase(found);
   return TRUE;
 }
@@ -309,7 +537,7 @@ BOOL CloseHandle(HANDLE object) {
 // As Windows: a file another handle has open cannot be deleted (the
 // program opens its files without FILE_SHARE_DELETE).
 BOOL DeleteFileA(LPCSTR name) {
-  record("DeleteFileA(" + standin::quoted(name) + ")");
+  if (recording()) record("DeleteFileA(" + standin::quoted(name) + ")");
   std::string full;
   if (!standin::normalise(name, &full)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -321,7 +549,7 @@ BOOL DeleteFileA(LPCSTR name) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return FALSE;
     }
-  if (unlink(standin::toHost(full).c_str()) != 0) {
+  if (standin::storeRemove(standin::toHost(full), false) != 0) {
     SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -331,7 +559,7 @@ BOOL DeleteFileA(LPCSTR name) {
 DWORD GetFileAttributesA(LPCSTR path) {
   struct stat info;
   std::string host = standin::hostPath(path ? path : "");
-  if (host.empty() || stat(host.c_str(), &info) != 0) {
+  if (host.empty() || standin::storeStat(host, &info) != 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
@@ -346,14 +574,15 @@ DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR path) {
-  record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
+  if (recording()) record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
   std::string full;
   struct stat info;
   if (!path || !standin::normalise(path, &full) || full.size() >= MAX_PATH ||
-      stat(standin::toHost(full).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      standin::storeStat(standin::toHost(full), &info) != 0 || !S_ISDIR(info.st_mode)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
   standin::cwd = full;
+  standin::resolvedNames.clear();
   return TRUE;
 }

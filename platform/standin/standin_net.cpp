@@ -402,9 +402,10 @@ int loadedLibraryCount() { return librariesLoaded; }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 
 SOCKET socket(int family, int type, int) {
-  record("socket");
+  if (recording()) record("socket");
   if (standin::socketFails || family != AF_INET || type != SOCK_STREAM) {
     standin::socketFails = false;
     standin::lastErrorCode = WSAENOBUFS;
@@ -417,7 +418,7 @@ SOCKET socket(int family, int type, int) {
 }
 
 int closesocket(SOCKET s) {
-  record("closesocket");
+  if (recording()) record("closesocket");
   standin::FakeSocket* socket = standin::find(s);
   if (!socket) {
     standin::lastErrorCode = WSAENOTSOCK;
@@ -438,7 +439,8 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
   standin::connectAddress = std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
                             std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
   standin::connectPort = htons(in->sin_port);  // the swap undoes itself
-  record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
+  if (recording())
+    record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
   int error = standin::connectError;
   standin::connectError = 0;
   if (error) {
@@ -503,12 +505,12 @@ int send(SOCKET s, const char* buffer, int length, int) {
   std::string bytes(buffer, (size_t)length);
   socket->sent += bytes;
   if (socket->tls != standin::FakeSocket::NoTls) {
-    record("send(" + std::to_string(length) + " bytes of TLS)");
+    if (recording()) record("send(" + std::to_string(length) + " bytes of TLS)");
     socket->tlsPending += bytes;
     standin::serverReadsTls(s, socket);
     return length;
   }
-  record("send(" + standin::quoted(bytes.c_str()) + ")");
+  if (recording()) record("send(" + standin::quoted(bytes.c_str()) + ")");
   standin::takeLines(s, socket, bytes);
   return length;
 }
@@ -543,7 +545,7 @@ unsigned long inet_addr(const char* text) { return standin::parseAddress(text); 
 u_short htons(u_short value) { return (u_short)((value << 8) | (value >> 8)); }
 HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
                              int length) {
-  record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
+  if (recording()) record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
   if (standin::lookupRequestFails) {
     standin::lookupRequestFails = false;
     standin::lastErrorCode = WSAENOBUFS;
@@ -556,7 +558,7 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* 
 }
 
 int WSACancelAsyncRequest(HANDLE task) {
-  record("WSACancelAsyncRequest");
+  if (recording()) record("WSACancelAsyncRequest");
   auto found = standin::lookups.find((intptr_t)task);
   if (found == standin::lookups.end() || !found->second.pending) {
     standin::lastErrorCode = found == standin::lookups.end() ? WSAEINVAL : WSAEALREADY;
@@ -576,7 +578,7 @@ int titleCodeRuns = 0;
 std::string titleFolder;  // empty: the program's own
 
 BOOL WINAPI setDefaultDllDirectories(DWORD flags) {
-  record("SetDefaultDllDirectories(" + std::to_string(flags) + ")");
+  if (recording()) record("SetDefaultDllDirectories(" + std::to_string(flags) + ")");
   defaultLibraryDirectories = flags;
   return TRUE;
 }
@@ -613,7 +615,8 @@ void resetLibraries() {
 }  // namespace standin
 
 HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
-  record("LoadLibraryExA(" + standin::quoted(name) + ", " + std::to_string(flags) + ")");
+  if (recording())
+    record("LoadLibraryExA(" + standin::quoted(name) + ", " + std::to_string(flags) + ")");
   std::string path = name;
   std::vector<std::string> folders{standin::folderOf(path)};
   if (path.find('\\') == std::string::npos) folders = standin::searchedFolders(flags);
@@ -671,7 +674,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
-  record("FreeLibrary");
+  if (recording()) record("FreeLibrary");
   if (standin::isTitleModule(module)) return TRUE;
   if ((module == &standin::wininetModule || module == &standin::shcoreModule) &&
       standin::librariesLoaded > 0) {

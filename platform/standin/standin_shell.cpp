@@ -93,12 +93,14 @@ const std::vector<MenuShown>& menusShown() { return menus; }
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR directory,
                     STARTUPINFOA* startup, PROCESS_INFORMATION* information) {
-  record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
-         ")");
+  if (recording())
+    record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
+           ")");
   std::string where = directory ? directory : standin::currentDirectory();
   bool fails = standin::processFails || !application ||
                GetFileAttributesA(application) == INVALID_FILE_ATTRIBUTES;
@@ -119,7 +121,8 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
 }
 
 HINSTANCE ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, INT show) {
-  record("ShellExecuteA(" + standin::quoted(verb) + ", " + standin::quoted(file) + ")");
+  if (recording())
+    record("ShellExecuteA(" + standin::quoted(verb) + ", " + standin::quoted(file) + ")");
   standin::shell.push_back(standin::ShellRequest{verb ? verb : "", file ? file : "", show});
   return (HINSTANCE)(intptr_t)42;
 }
@@ -134,7 +137,7 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 }
 
 BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, const RECT*) {
-  record("TrackPopupMenu");
+  if (recording()) record("TrackPopupMenu");
   if (!menu || !menu->alive) return FALSE;
   standin::menus.push_back(standin::MenuShown{flags, x, y, menu->items});
   if (standin::menuChoices.empty()) return TRUE;
@@ -148,6 +151,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
 }
 
 BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags) {
+  if (!recording()) return TRUE;
   record("PlaySoundA(" + standin::quoted(sound) + ")");
   standin::sounds.push_back(standin::Sound{standin::now(), sound ? sound : "",
                                            module == standin::programInstance(), flags});
@@ -155,6 +159,7 @@ BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags) {
 }
 
 BOOL MessageBeep(UINT type) {
+  if (!recording()) return TRUE;
   record("MessageBeep(" + std::to_string(type) + ")");
   standin::sounds.push_back(standin::Sound{standin::now(), "beep", false, type});
   return TRUE;
@@ -211,7 +216,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, 
 
 // A text value's size counts its NUL, as Windows expects it to.
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
-  record("RegSetValueExA(" + standin::quoted(name) + ")");
+  if (recording()) record("RegSetValueExA(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
   if (type != REG_SZ || data == nullptr || size == 0 || data[size - 1] != '\0')
@@ -221,7 +226,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
-  record("RegDeleteValueA(" + standin::quoted(name) + ")");
+  if (recording()) record("RegDeleteValueA(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
   return values->erase(standin::folded(name ? name : "")) > 0 ? ERROR_SUCCESS

@@ -2,6 +2,7 @@
 // certificate chain checks. The certificate travels in the server's
 // finish, so the test's server decides what the program will find: its
 // name, whether its root is trusted, whether it has expired.
+#include <stdlib.h>
 #include <string.h>
 
 #include <set>
@@ -84,25 +85,29 @@ void setExtra(PSecBufferDesc input, size_t left) {
 }
 
 // "server-finished name=<name> trusted=<0|1> expired=<0|1>" and, when
-// given, " revoked=<0|1> offline=<0|1> withheld=<flags>"
-Certificate certificateIn(const std::string& finish) {
-  Certificate certificate;
+// given, " revoked=<0|1> offline=<0|1> withheld=<flags>". False for flags
+// that are no number: a message SChannel would refuse as malformed.
+bool certificateIn(const std::string& finish, Certificate* read) {
+  Certificate& certificate = *read;
   certificate.trusted = certificate.expired = false;
   size_t name = finish.find("name="), trusted = finish.find(" trusted="),
          expired = finish.find(" expired=");
   if (name == std::string::npos || trusted == std::string::npos || expired == std::string::npos)
-    return certificate;
+    return true;
   certificate.name = finish.substr(name + 5, trusted - name - 5);
   certificate.trusted = finish.compare(trusted + 9, 1, "1") == 0;
   certificate.expired = finish.compare(expired + 9, 1, "1") == 0;
   certificate.revoked = finish.find(" revoked=1") != std::string::npos;
   certificate.revocationOffline = finish.find(" offline=1") != std::string::npos;
   size_t withheld = finish.find(" withheld=");
-  if (withheld != std::string::npos)
-    certificate.withheld = (ULONG)std::stoul(finish.substr(withheld + 10));
+  if (withheld != std::string::npos) {
+    const char* flags = finish.c_str() + withheld + 10;
+    if (*flags < '0' || *flags > '9') return false;
+    certificate.withheld = (ULONG)strtoul(flags, nullptr, 10);
+  }
   certificate.encoded =
       finish.substr(name, withheld == std::string::npos ? std::string::npos : withheld - name);
-  return certificate;
+  return true;
 }
 
 // A header no TLS record has, as soon as its first bytes show it.
@@ -174,11 +179,12 @@ void resetTls() {
 }  // namespace standin
 
 using standin::record;
+using standin::recording;
 
 SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*,
                                           void* authData, void*, void*, PCredHandle credential,
                                           PTimeStamp) {
-  record("AcquireCredentialsHandleA");
+  if (recording()) record("AcquireCredentialsHandleA");
   const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
   if (standin::credentialsFail || !package || strcmp(package, UNISP_NAME_A) != 0 ||
       use != SECPKG_CRED_OUTBOUND || !request || request->dwVersion != SCHANNEL_CRED_VERSION) {
@@ -206,7 +212,7 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   if (!credential || !standin::credentials.count(credential->dwLower)) return SEC_E_INVALID_HANDLE;
   if (granted) *granted = request & standin::GRANTABLE;
   if (!context) {
-    record("InitializeSecurityContextA(hello)");
+    if (recording()) record("InitializeSecurityContextA(hello)");
     newContext->dwLower = standin::nextHandle++;
     newContext->dwUpper = 0;
     standin::contexts[newContext->dwLower] = standin::Context();
@@ -224,7 +230,7 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   size_t length;
   if (standin::notTls(bytes)) return SEC_E_ILLEGAL_MESSAGE;
   if (!standin::takeTlsRecord(bytes, &type, &body, &length)) return SEC_E_INCOMPLETE_MESSAGE;
-  record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
+  if (recording()) record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
   if (type != 0x16) return SEC_E_ILLEGAL_MESSAGE;
 
   if (state->state == standin::AwaitHello && body.compare(0, 12, "server-hello") == 0) {
@@ -241,8 +247,10 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   // show another certificate.
   if ((state->state == standin::AwaitFinish || state->state == standin::Open) &&
       body.compare(0, 15, "server-finished") == 0) {
+    standin::Certificate certificate;
+    if (!standin::certificateIn(body, &certificate)) return SEC_E_ILLEGAL_MESSAGE;
     state->state = standin::Open;
-    state->certificate = standin::certificateIn(body);
+    state->certificate = certificate;
     if (granted) *granted &= ~state->certificate.withheld;
     standin::setExtra(input, bytes.size() - length);
     return SEC_E_OK;
@@ -440,7 +448,7 @@ int MultiByteToWideChar(UINT, DWORD flags, LPCSTR text, int length, LPWSTR wide,
 // that no text of them shows as it was given.
 BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags,
                       DATA_BLOB* out) {
-  record("CryptProtectData");
+  if (recording()) record("CryptProtectData");
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN)) return FALSE;
   std::string blob = "DPAPI:" + standin::windowsAccount + ":" +
                      standin::maskTlsText(std::string((const char*)in->pbData, in->cbData));
@@ -452,7 +460,7 @@ BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, 
 
 BOOL CryptUnprotectData(DATA_BLOB* in, LPWSTR*, DATA_BLOB* entropy, void*, void*, DWORD flags,
                         DATA_BLOB* out) {
-  record("CryptUnprotectData");
+  if (recording()) record("CryptUnprotectData");
   std::string head = "DPAPI:" + standin::windowsAccount + ":";
   if (!in || !out || entropy || !(flags & CRYPTPROTECT_UI_FORBIDDEN) || in->cbData < head.size() ||
       memcmp(in->pbData, head.data(), head.size()) != 0)

@@ -75,6 +75,7 @@ struct World {
   bool quitPosted = false;
   int quitCode = 0;
   bool stalled = false;
+  bool keepRecords = true;
   std::vector<std::string> trace;
 
   std::map<std::string, WNDPROC> classes;
@@ -114,6 +115,9 @@ struct World {
 World& world();
 // The one monitor's handle.
 HMONITOR primaryMonitor();
+// Whether calls are written down (the trace, the tray's requests, the
+// sounds): the callers build no record when it is off.
+bool recording();
 void record(const std::string& line);
 std::string quoted(const char* text);
 

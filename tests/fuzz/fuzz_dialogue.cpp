@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/appstate.h"
@@ -50,6 +51,8 @@ HWND startProgram() {
     return window;
   }
   standin::reset();
+  standin::keepRecords(false);
+  standin::keepFilesInMemory();
   memset(&app, 0, sizeof app);
   setDefaultSettings();
   settings.checkAtStartup = 0;
@@ -105,10 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += length;
     standin::pump();
   }
-  // Whatever state the dialogue is in, the server now hangs up, and time
-  // passes: the program must be idle again.
+  // Whatever state the dialogue is in, the server now hangs up, and 130 s
+  // pass: the program must be idle again. Once nothing but the blink can
+  // happen before the end, the rest would only redraw the icon, twice a
+  // second: the clock stops a second later, the blink having run a cycle.
   standin::serverCloses(server, 0);
-  standin::advance(130000);
+  DWORD end = standin::now() + 130000;
+  while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
+    standin::advance(std::min<DWORD>(1000, end - standin::now()));
+  standin::advance(std::min<DWORD>(1000, end - standin::now()));
   if (app.busy != 0 || app.sessionState != Idle || standin::socketOpen(server)) abort();
   if (app.lineLength >= LINE_BUFFER_BYTES || strlen(app.lineBuffer) != app.lineLength) abort();
   if (app.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
