@@ -119,6 +119,14 @@ REGEDIT4
 REG
   wine regedit "$reg" >/dev/null 2>&1 || true
   wineserver -w || true
+  wine_keep_server
+}
+
+# A wineserver that outlives its last program by a minute. With the usual
+# three seconds, a program started just as the one before it had ended
+# could meet the desktop and its taskbar shutting down, and end with them.
+wine_keep_server() {
+  wineserver -p 60 >/dev/null 2>&1 || true
 }
 
 # True when the prefix's registry file holds another screen than the tests'

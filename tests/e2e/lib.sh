@@ -15,6 +15,7 @@ e2e_setup() {
   wine_setup_env
   wine_start_display
   wine_make_prefix
+  wine_keep_server
   E2E_DIR=$(mktemp -d "/tmp/kivvet-$E2E_NAME-XXXXXX")
   E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/e2e-shots}/$E2E_NAME"
   mkdir -p "$E2E_SHOTS"
