@@ -69,12 +69,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
   // On 32-bit Windows there is never a previous instance: every copy of
   // the program registers its own class and shows its own icon.
   if (previous == NULL && !registerMainClass(instance)) return 0;
-  if (createMainWindow(instance) == NULL) return 0;
-
   MSG msg = {};
-  while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+  // A window whose start-up failed has ended already.
+  if (createMainWindow(instance) != NULL) {
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
   }
+  endProgram();
   return (int)msg.wParam;
 }

@@ -141,6 +141,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // new and the list be written over.
   loadPatiently(loadKnownUids);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
+  if (app.windowGone) return 0;
 
   if (settings.checkAtStartup == 1)
     PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
@@ -149,9 +150,13 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   return 1;
 }
 
+// The window may end inside any call that waits for another process or
+// runs a modal loop (the shell, a box, the sheet): a WM_CLOSE sent from
+// outside arrives there. The step that made the call still runs when this
+// returns, so nothing it uses is released here: the window's end is only
+// marked, the timers stop and the icon goes; the rest waits for
+// endProgram, after the message loop.
 void onDestroy(HWND window, WPARAM, LPARAM) {
-  // Whoever waits in a modal loop (the sheet, a box) sees this when it
-  // returns, and touches nothing released here.
   app.windowGone = 1;
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
@@ -159,14 +164,17 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
   KillTimer(window, TIMER_RESPONSE);
   KillTimer(window, TIMER_WAKE);
   KillTimer(window, TIMER_SESSION);
-  endCheckForShutdown(window);
-  releaseBuffers();
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
-  destroyTrayMenu();
   PostQuitMessage(0);
 }
 
 }  // namespace
+
+void endProgram() {
+  endCheckForShutdown();
+  releaseBuffers();
+  destroyTrayMenu();
+}
 
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -131,13 +131,70 @@ void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
   failCheck(window, TEXT_TIMED_OUT);
 }
 
-// The session ran out of time as a whole. Once QUIT is out the result
-// was shown already, and only the session ends.
+// When the last whole reply line arrived. A session that keeps getting
+// lines goes on as long as its mailbox needs (a long listing over a slow
+// link); one that gets only bytes that never make a line ends three
+// minutes after its last line.
+DWORD lastLineAt = 0;
+
+// The session stalled. Once QUIT is out the result was shown already, and
+// only the session ends.
 void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
+  DWORD stalled = GetTickCount() - lastLineAt;
+  if (stalled < SESSION_TIMEOUT_MS) {
+    SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS - stalled, onSessionDeadline);
+    return;
+  }
   KillTimer(window, TIMER_SESSION);
   if (app.sessionState == AwaitQuitReply) return closeSession(window);
   closeSession(window);
   failCheck(window, TEXT_TIMED_OUT);
+}
+
+// Reads one chunk and hands it on: to TLS, or as text to the dialogue.
+// Returns what recv returned: 0 when the server has closed, -1 when there
+// is nothing to read now or the read failed (the check has ended then).
+int readChunk(HWND window) {
+  // Over TLS the bytes collect until a whole record can be decrypted.
+  // Under implicit TLS no byte is ever read as plain text, not even one
+  // that comes before the handshake began.
+  char chunk[256];
+  char* into = chunk;
+  int room = (int)sizeof chunk - 1;
+  int overTls = app.tlsPhase != TlsOff || app.sessionSecurity == SECURITY_TLS;
+  if (overTls) into = tlsReceiveArea(&room);
+  int received = recv(app.sessionSocket, into, room, 0);
+  if (received == SOCKET_ERROR) {
+    // A notification whose data an earlier recv already took.
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return -1;
+    int quitSent = app.sessionState == AwaitQuitReply;
+    closeSession(window);
+    if (!quitSent) failCheck(window, TEXT_RECEIVE_FAILED);
+    return -1;
+  }
+  if (received == 0) return 0;
+  // A step of the dialogue that stops the response timer (the end of a
+  // check) stays in force: only the time is noted here.
+  lastHeardAt = GetTickCount();
+  if (overTls) {
+    receiveTls(window, received);
+  } else {
+    chunk[received] = '\0';
+    feedReceivedText(window, chunk, (DWORD)received);
+  }
+  return received;
+}
+
+// The server closed its end in the middle of the dialogue. What it sent
+// before is read first; a session still waiting then waits for nothing,
+// and ends at once.
+void onOrderlyClose(HWND window) {
+  for (int i = 0; i < DRAIN_READS; i++)
+    if (readChunk(window) <= 0 || app.sessionSocket == INVALID_SOCKET || app.windowGone) break;
+  if (app.sessionSocket == INVALID_SOCKET || app.windowGone) return;
+  int quitSent = app.sessionState == AwaitQuitReply;
+  closeSession(window);
+  if (!quitSent) failCheck(window, TEXT_LINE_FAULT);
 }
 
 }  // namespace
@@ -152,6 +209,8 @@ void startCheck(HWND window) {
   KillTimer(window, TIMER_WAKE);
   app.quietCheck = timed && app.retryStep > 0;
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  // A window closed while the shell was asked has ended the program.
+  if (app.windowGone) return;
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
@@ -178,7 +237,9 @@ void startCheck(HWND window) {
   if (!isOnline()) return failCheckForNow(window, TEXT_OFFLINE, NULL);
 
   if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  if (app.windowGone) return;
   lastHeardAt = GetTickCount();
+  lastLineAt = lastHeardAt;
   armResponseTimer(window, RESPONSE_TIMEOUT_MS);
   SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS, onSessionDeadline);
   setBusy(0);
@@ -203,6 +264,8 @@ void startCheck(HWND window) {
                                            app.hostEntryBuffer, HOST_ENTRY_BYTES);
   if (app.lookupHandle == NULL) failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
 }
+
+void onReplyLine() { lastLineAt = GetTickCount(); }
 
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   // Only the reply this check waits for counts, be it a success or an
@@ -251,32 +314,9 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   // (once: a second FD_CONNECT finds it under way).
   if (event == FD_CONNECT && app.sessionSecurity == SECURITY_TLS) return beginTls(window);
   if (event == FD_WRITE) return flushTls();
+  if (event == FD_CLOSE) return onOrderlyClose(window);
   if (event != FD_READ) return;
-
-  // Over TLS the bytes collect until a whole record can be decrypted.
-  // Under implicit TLS no byte is ever read as plain text, not even one
-  // that comes before the handshake began.
-  char chunk[256];
-  char* into = chunk;
-  int room = (int)sizeof chunk - 1;
-  int overTls = app.tlsPhase != TlsOff || app.sessionSecurity == SECURITY_TLS;
-  if (overTls) into = tlsReceiveArea(&room);
-  int received = recv(app.sessionSocket, into, room, 0);
-  if (received == SOCKET_ERROR) {
-    // A notification whose data an earlier recv already took.
-    if (WSAGetLastError() == WSAEWOULDBLOCK) return;
-    int quitSent = app.sessionState == AwaitQuitReply;
-    closeSession(window);
-    if (!quitSent) failCheck(window, TEXT_RECEIVE_FAILED);
-    return;
-  }
-  if (received == 0) return onServerClosed(window);
-  // A step of the dialogue that stops the response timer (the end of a
-  // check) stays in force: only the time is noted here.
-  lastHeardAt = GetTickCount();
-  if (overTls) return receiveTls(window, received);
-  chunk[received] = '\0';
-  feedReceivedText(window, chunk, (DWORD)received);
+  if (readChunk(window) == 0) onServerClosed(window);
 }
 
 // After QUIT the check's result is out, as with FD_CLOSE: only the
@@ -383,7 +423,7 @@ void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
   startWakeTimer(window);
 }
 
-void endCheckForShutdown(HWND window) {
+void endCheckForShutdown() {
   if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {
     int error = WSAGetLastError();
     // Finished or unknown: the platform writes no more. Otherwise it may
@@ -392,7 +432,6 @@ void endCheckForShutdown(HWND window) {
   }
   app.lookupHandle = NULL;
   if (app.sessionSocket != INVALID_SOCKET) {
-    WSAAsyncSelect(app.sessionSocket, window, 0, 0);
     closesocket(app.sessionSocket);
     app.sessionSocket = INVALID_SOCKET;
   }

@@ -10,6 +10,8 @@ void startCheck(HWND window);
 void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam);
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
 void closeSession(HWND window);
+// A whole reply line has arrived: the session is making progress.
+void onReplyLine();
 // The server ended the connection before the check was done.
 void onServerClosed(HWND window);
 // Sends a command on the session, inside the TLS channel when there is
@@ -26,8 +28,8 @@ void failCheckForNow(HWND window, const char* text, const char* alarmText);
 // The machine goes to sleep or wakes (WM_POWERBROADCAST).
 void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM lParam);
 void CALLBACK onQuitTimeout(HWND window, UINT message, UINT_PTR id, DWORD time);
-// The main window is going away: the platform must not write into the
-// host-entry buffer after it is released, and no socket is left open.
-void endCheckForShutdown(HWND window);
+// The program ends, its window gone: the platform must not write into
+// the host-entry buffer after it is released, and no socket is left open.
+void endCheckForShutdown();
 
 #endif

@@ -165,13 +165,15 @@ DWORD mergeUidLists() {
     kept++;
   }
 
-  // New mail arrives at the end of the mailbox. An unknown UID in front
+  // New mail arrives at the end of the mailbox. In a mailbox larger than
+  // the walk (which covers only the newest 1024), an unknown UID in front
   // of the first known one is an older message that a deletion moved into
-  // the walk (which covers only the newest 1024): it is remembered, not
-  // announced. With nothing known at all (a first check) every one is new.
+  // it: it is remembered, not announced. A smaller mailbox is seen whole,
+  // and every unknown UID is new mail, wherever the server lists it. With
+  // nothing known at all (a first check) every one is new.
   DWORD firstKnown = 0;
   while (firstKnown < current && !bucketKept[bucketOf[firstKnown]]) firstKnown++;
-  if (firstKnown == current) firstKnown = 0;
+  if (firstKnown == current || app.messageCount <= UID_SLOTS) firstKnown = 0;
 
   DWORD fresh = 0;
   for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
@@ -179,6 +181,8 @@ DWORD mergeUidLists() {
     strcpy(app.knownUids[kept], app.currentUids[j]);
     kept++;
     if (j >= firstKnown) fresh++;
+    // A UID listed twice is one message, remembered and counted once.
+    bucketKept[bucketOf[j]] = 1;
   }
   app.knownCount = kept;
   return fresh;

@@ -22,7 +22,8 @@
 
 namespace {
 
-DWORD listed;               // messages listed so far
+DWORD listed;               // messages listed so far, each number once
+DWORD highest;              // the highest number listed so far
 DWORD kept;                 // slots in use, at most UID_SLOTS
 DWORD numberOf[UID_SLOTS];  // the message whose UID a slot holds
 DWORD heap[UID_SLOTS];      // slots; heap[0] holds the oldest message kept
@@ -47,15 +48,32 @@ void siftDown(DWORD at) {
   }
 }
 
+int isKept(DWORD number) {
+  for (DWORD slot = 0; slot < kept; slot++)
+    if (numberOf[slot] == number) return 1;
+  return 0;
+}
+
 }  // namespace
 
 void beginListing() {
   listed = 0;
+  highest = 0;
   kept = 0;
 }
 
+// A number the listing repeats (a faulty server) is one message: it is
+// kept and counted once. Only a number no higher than one already listed
+// can be a repeat, so a listing in order costs no search; one older than
+// every message kept is dropped unsearched, counted as a message.
 void keepListedUid(DWORD number, const char* uid, size_t length) {
+  if (kept == UID_SLOTS && number < numberOf[heap[0]]) {
+    listed++;
+    return;
+  }
+  if (number <= highest && isKept(number)) return;
   listed++;
+  if (number > highest) highest = number;
   DWORD slot;
   if (kept < UID_SLOTS) {
     slot = kept;
@@ -64,7 +82,6 @@ void keepListedUid(DWORD number, const char* uid, size_t length) {
     kept++;
     siftUp(kept - 1);
   } else {
-    if (number <= numberOf[heap[0]]) return;
     slot = heap[0];
     numberOf[slot] = number;
     siftDown(0);

@@ -122,7 +122,7 @@ void refuse(HWND window, const char* text) {
     failCheckForNow(window, code->text, code->text);
   else
     failCheck(window, code->text);
-  if (!quiet) sendQuit(window);
+  if (!quiet && !app.windowGone) sendQuit(window);
 }
 
 // Only an encrypted session asks the server's capabilities (RFC 2449)
@@ -323,6 +323,7 @@ void dispatchReply(HWND window) {
       // A code in the refusal of QUIT changes nothing: the check's result
       // is out.
       failCheck(window, TEXT_NO_QUIT);
+      if (app.windowGone) return;
       if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return sendQuit(window);
       return closeSession(window);
     case Idle: return;  // left over behind the answer to QUIT
@@ -331,34 +332,52 @@ void dispatchReply(HWND window) {
 
 }  // namespace
 
+namespace {
+
+// The rest of a line too long for the buffer is being passed over, up to
+// its LF.
+int skippingRest = 0;
+
+}  // namespace
+
 void resetLineAssembler() {
   app.lineBuffer[0] = '\0';
   app.lineLength = 0;
+  skippingRest = 0;
 }
 
+// No line of POP3 is longer than the buffer. One that is anyway is judged
+// by its first bytes, as far as the buffer holds them: they go on as the
+// line, and the rest of it, up to its LF, is passed over unread, never
+// taken for a line of its own.
 void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A chunk that would overfill the buffer is dropped with everything
-  // held: no line that long belongs to POP3.
-  if (app.lineLength + length > LINE_BUFFER_BYTES - 1) {
-    resetLineAssembler();
-    return;
-  }
   // A NUL inside the chunk ends its text.
-  size_t textLength = strnlen(text, length);
-  memcpy(app.lineBuffer + app.lineLength, text, textLength);
-  app.lineLength += (DWORD)textLength;
-  app.lineBuffer[app.lineLength] = '\0';
-
-  char* lineFeed;
-  while ((lineFeed = (char*)memchr(app.lineBuffer, '\n', app.lineLength)) != NULL) {
-    *lineFeed = '\0';
-    dispatchReply(window);
-    // After the "+OK" to STLS only TLS may follow: whatever else came in
-    // plain text with it is no word of the server's to be trusted.
-    if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
-    DWORD rest = app.lineLength - (DWORD)(lineFeed + 1 - app.lineBuffer);
-    memmove(app.lineBuffer, lineFeed + 1, rest + 1);
-    app.lineLength = rest;
+  length = (DWORD)strnlen(text, length);
+  while (length > 0) {
+    const char* lineFeed = (const char*)memchr(text, '\n', length);
+    DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
+    if (!skippingRest) {
+      DWORD room = LINE_BUFFER_BYTES - 1 - app.lineLength;
+      DWORD taken = lineBytes < room ? lineBytes : room;
+      memcpy(app.lineBuffer + app.lineLength, text, taken);
+      app.lineLength += taken;
+      app.lineBuffer[app.lineLength] = '\0';
+      int full = app.lineLength == LINE_BUFFER_BYTES - 1;
+      if (lineFeed == NULL && !full) return;  // the rest comes later
+      skippingRest = lineFeed == NULL;
+      app.lineLength = 0;
+      onReplyLine();
+      dispatchReply(window);
+      // The window closed while the step waited for the shell.
+      if (app.windowGone) return;
+      // After the "+OK" to STLS only TLS may follow: whatever else came in
+      // plain text with it is no word of the server's to be trusted.
+      if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
+    }
+    if (lineFeed == NULL) return;
+    skippingRest = 0;
+    length -= lineBytes + 1;
+    text = lineFeed + 1;
   }
 }
 

@@ -256,7 +256,7 @@ int deliverPlainText(HWND window, const char* text, DWORD length) {
   const DWORD PIECE = 255;
   for (DWORD at = 0; at < length; at += PIECE) {
     feedReceivedText(window, text + at, length - at < PIECE ? length - at : PIECE);
-    if (app.tlsPhase != TlsOpen) return 0;
+    if (app.tlsPhase != TlsOpen || app.windowGone) return 0;
   }
   return 1;
 }

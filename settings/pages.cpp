@@ -195,13 +195,14 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         GetDlgItemTextA(page, IDC_SERVER_HOST, settings.serverHost, SHORT_TEXT_BYTES);
         GetDlgItemTextA(page, IDC_USER_ID, settings.userId, SHORT_TEXT_BYTES);
         GetDlgItemTextA(page, IDC_PASSWORD, settings.password, SHORT_TEXT_BYTES);
+        // A password that could not be read back showed as an empty box:
+        // only one typed into it takes the place of the stored one.
+        if (settings.password[0] != '\0') settings.passwordLost = 0;
         settings.port = (int)GetDlgItemInt(page, IDC_PORT, NULL, FALSE);
         settings.intervalMinutes = readInterval(page);
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
         settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
-        // What the box shows now is the password, even an empty one.
-        settings.passwordLost = 0;
         settings.fastScan = isChecked(page, IDC_FAST_SCAN);
         // Kept in the user's registry, not in the settings file.
         setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));

@@ -265,7 +265,9 @@ int saveSettings() {
   // The bytes of a protected password the file held before are written
   // over, whether or not one follows.
   DWORD formerLength = protectedLength;
-  int protect = settings.protectPassword != 0;
+  // A password that cannot be read here stays protected as it was, for
+  // its owner, until another one is typed.
+  int protect = settings.protectPassword != 0 || settings.passwordLost;
   if (protect && !settings.passwordLost && !protectPassword()) return 0;
   if (!protect) protectedLength = 0;
   DWORD tail = protectedLength > formerLength ? protectedLength : formerLength;

@@ -2,6 +2,8 @@
 // the response timer, and every way a check ends.
 #include "check/check.h"
 
+#include <functional>
+
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -215,9 +217,9 @@ TEST_F(CheckCycle, ReceiveFailuresCloseTheSessionFirst) {
   EXPECT_FALSE(standin::socketOpen(server.socket));
 
   check();
+  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, MAKELPARAM(FD_READ, 0));
   standin::serverCloses(server.socket, 0);
   serverSay(server, "x");  // a closed peer sends nothing more
-  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, MAKELPARAM(FD_READ, 0));
   standin::pump();
   EXPECT_EQ("サーバからデータが転送されませんでした.", tip());
   EXPECT_FALSE(standin::socketOpen(server.socket));
@@ -257,14 +259,15 @@ TEST_F(CheckCycle, AByteEveryFiftyNineSecondsLastsNoLongerThanTheSession) {
   EXPECT_FALSE(standin::timerRunning(window, TIMER_SESSION));
 }
 
-TEST_F(CheckCycle, ClosingWithoutAnErrorIsLeftToTheTimer) {
+TEST_F(CheckCycle, ClosingWithoutAnErrorMidDialogueEndsTheCheckAtOnce) {
   server.greets = false;
   check();
   standin::serverCloses(server.socket, 0);
   standin::pump();
-  EXPECT_EQ(1, app.busy);
-  standin::advance(60000);
-  EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
+  EXPECT_EQ(0, app.busy);
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("回線異常です.", tip());
+  EXPECT_EQ(0u, app.retryStep);  // the server was reached: no early retry
 }
 
 TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
@@ -501,10 +504,38 @@ TEST_F(CheckHazards, ClosingTheWindowDuringALookupLeavesNoWriteBehind) {
   EXPECT_EQ(0u, standin::openSocketCount());
 }
 
+// Windows delivers a WM_CLOSE sent by the installer or a log-off while
+// the program waits inside a call to the shell: the step that made the
+// call must find everything it still uses, and go no further.
+TEST_F(CheckHazards, AWindowClosedDuringATrayCallInTheMiddleOfAStepEndsThatStep) {
+  // The n-th call to the shell from now.
+  std::function<void(int)> closeDuringTrayCall = [&](int n) {
+    standin::duringNextTrayCall([&, n] {
+      if (n > 1) return closeDuringTrayCall(n - 1);
+      SendMessageA(window, WM_CLOSE, 0, 0);
+    });
+  };
+  struct Case {
+    int trayCall;
+    const char* refused;  // the command the server refuses
+  };
+  // The check's first picture; the refusal's, then QUIT; an empty
+  // mailbox's picture, then the next line.
+  for (Case c : {Case{1, ""}, Case{3, "PASS"}, Case{3, ""}}) {
+    SCOPED_TRACE(c.trayCall);
+    TearDown(), SetUp();
+    if (c.refused[0] != '\0') server.replies[c.refused] = "-ERR no";
+    closeDuringTrayCall(c.trayCall);
+    check();
+    EXPECT_FALSE(standin::isWindowAlive(window));
+    EXPECT_EQ(std::string::npos, sent().find("QUIT"));
+  }
+}
+
 TEST_F(CheckHazards, ClosingTheWindowMidSessionClosesTheSocket) {
   server.greets = false;
   check();
-  DestroyWindow(window);
+  releaseProgram();
   EXPECT_EQ(0u, standin::openSocketCount());
 }
 

@@ -245,14 +245,25 @@ TEST_F(LineAssembler, AnEmptyLineOrAnyLineNotStartingWithMinusIsPositive) {
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nQUIT\r\n", sent());
 }
 
-TEST_F(LineAssembler, AChunkThatWouldOverfillTheBufferIsDroppedWithWhatWasHeld) {
-  feed(std::string(1000, 'x'));
-  feed(std::string(59, 'y') + "\n");
-  EXPECT_EQ(0u, app.lineLength);
-  EXPECT_EQ("", sent());
-  // The next chunk is measured against what is left: nothing.
-  feed("+OK again\r\n");
-  EXPECT_EQ("USER cat\r\n", sent());
+// Judged by its first bytes, in the pieces a socket delivers: a long
+// refusal is a refusal, and the rest of a long line is no line of its own.
+TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver) {
+  auto feedInPieces = [this](const std::string& text) {
+    for (size_t at = 0; at < text.size(); at += 255) feed(text.substr(at, 255));
+  };
+  feed("+OK hi\r\n+OK user\r\n");
+  feedInPieces("-ERR " + std::string(1395, 'x') + "\r\n");
+  EXPECT_EQ("USER cat\r\nPASS nyan\r\nQUIT\r\n", sent());
+  EXPECT_EQ("ユーザーIDまたはパスワードが違います.", tip());
+
+  settings.fastScan = 1;
+  settings.soundNewOnly = 1;
+  check();
+  feedInPieces("+OK hi\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " + std::string(1100, 'b') +
+               "\r\n3 c\r\n.\r\n");
+  EXPECT_EQ(AwaitQuitReply, app.sessionState);
+  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_STREQ("c", app.currentUids[2]);
 }
 
 TEST_F(LineAssembler, ATextWithANulEndsThere) {
@@ -434,9 +445,11 @@ TEST_F(FastScan, TheListingIsTheTruthWhateverStatSaid) {
 
 TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
   server.uids = {"x"};
-  server.listing = "+OK\r\n3 c\r\n1 a\r\n9 i\r\nnot a line\r\n2\r\n.";
+  // A number listed again is one message.
+  server.listing = "+OK\r\n3 c\r\n1 a\r\n9 i\r\n3 c\r\n3 c\r\nnot a line\r\n2\r\n.";
   check();
   EXPECT_EQ((std::vector<std::string>{"a", "", "c", "i"}), table());
+  EXPECT_EQ(4u, app.newCount);
   // Backwards and more than the table holds: the 1024 highest numbers.
   server.listing = "+OK";
   for (int n = 3000; n >= 1; n--)
@@ -464,12 +477,12 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
   server.uids = {"x"};
   server.listing = "+OK\r\n1 a";
   check();
-  // 50 000 lines, the rest of each minute's share 50 s apart.
+  // 50 000 lines in four parts 50 s apart: longer than three minutes.
   std::string rest;
   for (int n = 2; n <= 50000; n++) rest += "\r\n" + std::to_string(n) + " u" + std::to_string(n);
-  for (int part = 0; part < 3; part++) {
+  for (size_t part = 0, size = rest.size() / 4; part < 4; part++) {
     standin::advance(50000);
-    serverSay(server, rest.substr(part * rest.size() / 3, rest.size() / 3 + (part == 2 ? 3 : 0)));
+    serverSay(server, rest.substr(part * size, part == 3 ? std::string::npos : size));
   }
   serverSay(server, "\r\n.\r\n");
   standin::advance(100);

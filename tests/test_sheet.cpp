@@ -170,6 +170,32 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
+// Protected on another account: the owner's bytes survive any OK, and no
+// check logs in without a password, until one is typed.
+TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
+  settings.protectPassword = 1;
+  ASSERT_EQ(1, saveSettings());
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  standin::setWindowsAccount("dog");
+  ASSERT_EQ(1, loadSettings());
+  auto okWith = [this](const char* password) {
+    openWith([=] {
+      HWND page = standin::showPage(0);
+      standin::typeInto(page, IDC_PASSWORD, password);
+      standin::pressOk();
+    });
+  };
+  okWith("");
+  EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+  check();
+  EXPECT_EQ(0, server.connections);
+  okWith("wan");
+  EXPECT_EQ(0, settings.passwordLost);
+  server.password = "wan";
+  check();
+  EXPECT_EQ("USER cat\r\nPASS wan\r\nSTAT\r\nQUIT\r\n", sent());
+}
+
 TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   openWith([this] {

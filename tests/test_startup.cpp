@@ -236,11 +236,17 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
   EXPECT_EQ(0u, standin::trayIconCount());
   EXPECT_EQ(0u, standin::liveMenuCount());
   std::vector<std::string> expected = {
-      "DestroyWindow", "KillTimer(3)",
-      "KillTimer(4)",  "KillTimer(1)",
-      "KillTimer(2)",  "KillTimer(7)",
-      "KillTimer(8)",  "Shell_NotifyIconA(DELETE, , \"\") -> 1",
-      "DestroyMenu",   "PostQuitMessage(0)",
+      "DestroyWindow",
+      "KillTimer(3)",
+      "KillTimer(4)",
+      "KillTimer(1)",
+      "KillTimer(2)",
+      "KillTimer(7)",
+      "KillTimer(8)",
+      "Shell_NotifyIconA(DELETE, , \"\") -> 1",
+      "PostQuitMessage(0)",
+      // What the handlers used outlives the window, to the loop's end.
+      "DestroyMenu",
   };
   EXPECT_EQ(expected, traceFrom("DestroyWindow"));
   EXPECT_EQ(0x0101, standin::wsaStartupVersion());

@@ -359,7 +359,7 @@ TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
   ASSERT_EQ(TlsHandshake, app.tlsPhase);
-  DestroyWindow(window);
+  releaseProgram();
   EXPECT_EQ(0, standin::liveTlsObjects());
   EXPECT_FALSE(standin::socketOpen(server.socket));
 }

@@ -89,6 +89,8 @@ void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
       KillTimer(window, TIMER_VOICE);
       KillTimer(window, TIMER_BLINK);
       setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+      // Closed meanwhile: the user is not left with a mail program.
+      if (app.windowGone) break;
       if (settings.mailerPath[0] != '\0') launchMailer();
       break;
     default: break;

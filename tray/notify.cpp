@@ -82,6 +82,7 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   char tip[64];
   if (app.animFrame >= 0 && app.animFrame < VOICE_FRAMES)
     setTrayIcon(window, NIM_MODIFY, voicePictures[app.animFrame], announcementTip(tip, sizeof tip));
+  if (app.windowGone) return;
   if (app.animFrame == 0) {
     playOneSound();
     app.soundCount++;
@@ -99,6 +100,8 @@ void startNotification(HWND window) {
   app.retryStep = 0;
   startIntervalTimer(window);
   if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
+  // The shell's call may have seen the window closed.
+  if (app.windowGone) return;
   if (settings.soundNotify != 1) {
     startBlink(window);
     return;

@@ -101,7 +101,7 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   // The shell may not be ready yet (early in a log-on): try again a few
   // times before giving up silently.
   BOOL accepted = Shell_NotifyIconA(action, &record);
-  for (int attempt = 1; !accepted && attempt < TRAY_ATTEMPTS; attempt++) {
+  for (int attempt = 1; !accepted && attempt < TRAY_ATTEMPTS && !app.windowGone; attempt++) {
     Sleep(TRAY_RETRY_PAUSE_MS);
     accepted = Shell_NotifyIconA(action, &record);
   }

@@ -140,6 +140,10 @@ const TrayIcon* trayIcon(HWND window, UINT id);
 size_t trayIconCount();
 // The shell refuses the next n requests (as when it is not yet running).
 void refuseTrayRequests(int n);
+// Runs inside the next Shell_NotifyIconA, before the shell acts: a
+// message another thread sends (WM_CLOSE from an installer, say) arrives
+// while the program waits for the shell.
+void duringNextTrayCall(std::function<void()> action);
 // Explorer restarted: the tray forgets every icon and "TaskbarCreated" is
 // posted to every top-level window.
 void restartTaskbar();

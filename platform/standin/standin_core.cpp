@@ -122,6 +122,7 @@ void resetKeepingWindows() {
   w.scheduled.clear();
   w.messageBoxes.clear();
   w.messageBoxActions.clear();
+  w.trayCallActions.clear();
   w.messageBoxAnswers.clear();
   w.trayRequests.clear();
   w.trayRefusals = 0;
@@ -272,6 +273,9 @@ void onNextMessageBox(std::function<void()> action) {
   world().messageBoxActions.push_back(std::move(action));
 }
 void answerNextMessageBox(int button) { world().messageBoxAnswers.push_back(button); }
+void duringNextTrayCall(std::function<void()> action) {
+  world().trayCallActions.push_back(std::move(action));
+}
 
 const std::vector<TrayRequest>& trayRequests() { return world().trayRequests; }
 const TrayIcon* trayIcon(HWND window, UINT id) {
@@ -608,6 +612,13 @@ void InitCommonControls(void) {
 
 BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   auto& w = world();
+  // The shell answers from another process: while the program waits,
+  // Windows delivers the messages other threads send it.
+  if (!w.trayCallActions.empty()) {
+    std::function<void()> action = w.trayCallActions.front();
+    w.trayCallActions.pop_front();
+    action();
+  }
   standin::TrayIcon icon{data->hWnd,
                          data->uID,
                          data->uFlags,

@@ -94,6 +94,7 @@ struct World {
   std::vector<std::unique_ptr<HMENU__>> menus;
   std::vector<MessageBoxRecord> messageBoxes;
   std::deque<std::function<void()>> messageBoxActions;
+  std::deque<std::function<void()>> trayCallActions;
   std::deque<int> messageBoxAnswers;
 
   std::map<std::string, UINT> registeredMessages;

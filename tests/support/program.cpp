@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/main.h"
+#include "app/mainwindow.h"
 
 namespace {
 
@@ -11,6 +12,7 @@ char** const textSlots[] = {&settings.serverHost, &settings.userId,     &setting
                             &settings.accountName};
 bool slotsFromTest = false;
 HWND mainWindow = nullptr;
+bool started = false;
 
 void freeTestSlots() {
   if (!slotsFromTest) return;
@@ -50,11 +52,15 @@ HWND startProgram(const std::vector<std::string>& words) {
   app.appInstance = standin::programInstance();
   registerMainClass(app.appInstance);  // refused, harmlessly, when already registered
   mainWindow = createMainWindow(app.appInstance);
+  started = true;
   return mainWindow;
 }
 
 void releaseProgram() {
   if (mainWindow && standin::isWindowAlive(mainWindow)) DestroyWindow(mainWindow);
+  // As WinMain does once its message loop has ended.
+  if (started) endProgram();
+  started = false;
   mainWindow = nullptr;
   freeTestSlots();
 }
