@@ -3,8 +3,8 @@
 // handlers, on this one thread.
 #include "app/main.h"
 
-#include "app/appstate.h"
 #include "app/mainwindow.h"
+#include "base/appstate.h"
 
 namespace {
 

@@ -2,11 +2,13 @@
 // is created, the dispatch of its messages, and the orderly end.
 #include "app/mainwindow.h"
 
-#include "app/appstate.h"
+#include "app/commands.h"
+#include "base/appstate.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/schedule.h"
 #include "settings/settings.h"
-#include "settings/sheet.h"
+#include "sheet/sheet.h"
 #include "tray/menu.h"
 #include "tray/splash.h"
 #include "tray/trayicon.h"

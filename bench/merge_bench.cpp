@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "check/knownuids.h"
 
 namespace {

@@ -10,12 +10,13 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/system.h"
+#include "base/appstate.h"
+#include "base/system.h"
 #include "check/pop3.h"
+#include "check/schedule.h"
 #include "check/tls.h"
 #include "settings/settings.h"
-#include "settings/sheet.h"
+#include "sheet/sheet.h"
 #include "tray/trayicon.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/datafile.h"
+#include "base/appstate.h"
+#include "base/datafile.h"
 #include "check/md5.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";

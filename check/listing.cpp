@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "check/knownuids.h"
 
 namespace {

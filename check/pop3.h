@@ -5,7 +5,7 @@
 #ifndef KIVVET_CHECK_POP3_H
 #define KIVVET_CHECK_POP3_H
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 // The one place where sessionState changes.
 void setSessionState(SessionState state);

@@ -9,8 +9,8 @@
 
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/datafile.h"
+#include "base/appstate.h"
+#include "base/datafile.h"
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 

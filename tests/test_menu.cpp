@@ -1,4 +1,6 @@
 // The tray menu, the double click and the start of the mail program.
+#include "app/commands.h"
+#include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/datafile.h"
+#include "base/datafile.h"
 #include "tests/support/program.h"
 
 namespace {

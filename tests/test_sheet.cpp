@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "resources/ids.h"
-#include "settings/sheet.h"
+#include "sheet/sheet.h"
 #include "tests/support/mailcheck.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/main.h"
+#include "check/schedule.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
 

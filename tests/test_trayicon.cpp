@@ -2,7 +2,7 @@
 // when the shell refuses.
 #include <string.h>
 
-#include "app/sjis.h"
+#include "base/sjis.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
 

@@ -6,7 +6,8 @@
 
 #include <stdio.h>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
+#include "check/schedule.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 

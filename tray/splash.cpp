@@ -6,8 +6,8 @@
 
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/system.h"
+#include "base/appstate.h"
+#include "base/system.h"
 #include "resources/ids.h"
 
 namespace {

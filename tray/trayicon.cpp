@@ -6,9 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/sjis.h"
-#include "app/system.h"
+#include "base/appstate.h"
+#include "base/sjis.h"
+#include "base/system.h"
 #include "settings/settings.h"
 
 namespace {

@@ -15,8 +15,9 @@
 #include <algorithm>
 #include <string>
 
-#include "app/appstate.h"
 #include "app/main.h"
+#include "base/appstate.h"
+#include "check/schedule.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 

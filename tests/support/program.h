@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 

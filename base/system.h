@@ -1,8 +1,8 @@
 // What newer Windows offers beyond the oldest the program runs on, taken
 // only where it is there: libraries from the system's own folder, and the
 // scaling of the screen.
-#ifndef KIVVET_APP_SYSTEM_H
-#define KIVVET_APP_SYSTEM_H
+#ifndef KIVVET_BASE_SYSTEM_H
+#define KIVVET_BASE_SYSTEM_H
 
 #include "platform/win32.h"
 

@@ -1,4 +1,4 @@
-#include "app/sjis.h"
+#include "base/sjis.h"
 
 int isSjisLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);

@@ -1,12 +1,12 @@
 // The value is named after the folder and holds the command line
 //   "<program>" "-W<folder>" -TOFF
 // which the installer writes the same way for the folder it installs into.
-#include "settings/logon.h"
+#include "sheet/logon.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "app/sjis.h"
+#include "base/sjis.h"
 #include "platform/win32.h"
 
 namespace {

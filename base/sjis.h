@@ -1,8 +1,8 @@
 // Shift-JIS helpers. Every text of the program is in the Japanese code
 // page whatever the system's own code page is, so the lead bytes are
 // fixed here rather than asked of the system.
-#ifndef KIVVET_APP_SJIS_H
-#define KIVVET_APP_SJIS_H
+#ifndef KIVVET_BASE_SJIS_H
+#define KIVVET_BASE_SJIS_H
 
 #include <stddef.h>
 

@@ -1,6 +1,6 @@
 // The four pages of the settings sheet, in the order the sheet shows them.
-#ifndef KIVVET_SETTINGS_PAGES_H
-#define KIVVET_SETTINGS_PAGES_H
+#ifndef KIVVET_SHEET_PAGES_H
+#define KIVVET_SHEET_PAGES_H
 
 #include "platform/win32.h"
 

@@ -1,8 +1,8 @@
 // The ground floor: the identifiers every part of the program shares, the
 // one record of the running program's state, and the operations on it
 // that every folder may call. Nothing here calls up into the folders.
-#ifndef KIVVET_APP_APPSTATE_H
-#define KIVVET_APP_APPSTATE_H
+#ifndef KIVVET_BASE_APPSTATE_H
+#define KIVVET_BASE_APPSTATE_H
 
 #include "platform/win32.h"
 
@@ -179,20 +179,4 @@ extern AppState app;
 // 1: idle, the guarded menu items (check, settings, exit) enabled and busy
 // clear; anything else: busy set, the items grayed.
 void setBusy(int menuEnabled);
-// (Re)starts TIMER_INTERVAL with the wait of nextCheckDelayMs: the
-// interval, or the retry wait while failures that may pass by themselves
-// go on; never before the server's LOGIN-DELAY allows.
-void startIntervalTimer(HWND window);
-// TIMER_INTERVAL: posts CMD_CHECK to the window, as a timed check.
-void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
-// The wait before retry number step (1, 2, ...): one minute, doubling,
-// never more than the interval and never less than a minute.
-DWORD retryDelayMs(DWORD step, DWORD intervalMs);
-// How long the server's LOGIN-DELAY still forbids a login (0: free).
-DWORD loginDelayLeftMs();
-DWORD nextCheckDelayMs();
-// Replaces the waiting automatic check by one check a little after a wake.
-void startWakeTimer(HWND window);
-void CALLBACK wakeTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
-
 #endif

@@ -4,9 +4,9 @@
 // owned by the page, it goes with the sheet. A tool is described in the
 // size that common controls 5 and 6 both accept (without lpReserved, which
 // version 5 refuses), so the popups work with or without the manifest.
-#include "settings/helptip.h"
+#include "sheet/helptip.h"
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 namespace {
 

@@ -1,22 +1,10 @@
-// The ground floor: the shared state record and the few operations on it
-// that every folder calls, the menu's busy state and the scheduling of
-// the automatic checks (the interval, early retries, the wake's check).
-#include "app/appstate.h"
+// When the next automatic check comes: the interval, the early retries
+// after failures that may pass by themselves, the one check after a wake,
+// and never before the server's LOGIN-DELAY allows.
+#include "check/schedule.h"
 
+#include "base/appstate.h"
 #include "settings/settings.h"
-
-const char APP_TITLE[] = "Kivvet LE";
-const char APP_CLASS_NAME[] = "KivvetLiteEdition";
-
-AppState app;
-
-void setBusy(int menuEnabled) {
-  UINT state = menuEnabled == 1 ? MF_ENABLED : MF_GRAYED;
-  EnableMenuItem(app.trayMenu, CMD_CHECK, MF_BYCOMMAND | state);
-  EnableMenuItem(app.trayMenu, CMD_SETTINGS, MF_BYCOMMAND | state);
-  EnableMenuItem(app.trayMenu, CMD_EXIT, MF_BYCOMMAND | state);
-  app.busy = menuEnabled == 1 ? 0 : 1;
-}
 
 DWORD retryDelayMs(DWORD step, DWORD intervalMs) {
   DWORD delay = FIRST_RETRY_MS;

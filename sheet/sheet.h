@@ -1,6 +1,6 @@
 // The settings sheet: the only place where the user changes the settings.
-#ifndef KIVVET_SETTINGS_SHEET_H
-#define KIVVET_SETTINGS_SHEET_H
+#ifndef KIVVET_SHEET_SHEET_H
+#define KIVVET_SHEET_SHEET_H
 
 #include "platform/win32.h"
 

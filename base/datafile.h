@@ -1,8 +1,8 @@
 // The two data files' shared handling: KivvetLE.cfg and KivvetLE.log are
 // both opened without sharing, written whole from their start, and stored
 // complemented.
-#ifndef KIVVET_APP_DATAFILE_H
-#define KIVVET_APP_DATAFILE_H
+#ifndef KIVVET_BASE_DATAFILE_H
+#define KIVVET_BASE_DATAFILE_H
 
 #include "platform/win32.h"
 

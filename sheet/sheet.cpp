@@ -2,11 +2,12 @@
 // timer stopped while it is open; afterwards the settings are saved
 // (after OK and Cancel alike), the icon refreshed and the interval timer
 // started with a full period.
-#include "settings/sheet.h"
+#include "sheet/sheet.h"
 
-#include "app/appstate.h"
-#include "settings/pages.h"
+#include "base/appstate.h"
+#include "check/schedule.h"
 #include "settings/settings.h"
+#include "sheet/pages.h"
 #include "tray/trayicon.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // of the program in its own folder (the current directory, where its
 // settings are) without the title window. Each folder has its own value,
 // so copies with different folders each start at log-on.
-#ifndef KIVVET_SETTINGS_LOGON_H
-#define KIVVET_SETTINGS_LOGON_H
+#ifndef KIVVET_SHEET_LOGON_H
+#define KIVVET_SHEET_LOGON_H
 
 // 1 when the Run key holds this folder's value.
 int startsAtLogOn();

@@ -1,15 +1,15 @@
 // The four pages of the settings sheet. Each fills its controls from the
 // settings when first shown and stores them back on OK; Cancel stores
 // nothing. A page never shown neither loads nor stores.
-#include "settings/pages.h"
+#include "sheet/pages.h"
 
 #include <string.h>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "resources/ids.h"
-#include "settings/helptip.h"
-#include "settings/logon.h"
 #include "settings/settings.h"
+#include "sheet/helptip.h"
+#include "sheet/logon.h"
 
 namespace {
 

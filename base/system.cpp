@@ -1,4 +1,4 @@
-#include "app/system.h"
+#include "base/system.h"
 
 #include <string.h>
 

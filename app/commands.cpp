@@ -1,0 +1,60 @@
+// What the user asks through the tray: the menu's commands, and the
+// mouse on the icon.
+#include "app/commands.h"
+
+#include "base/appstate.h"
+#include "base/paths.h"
+#include "check/check.h"
+#include "settings/settings.h"
+#include "sheet/sheet.h"
+#include "tray/mailer.h"
+#include "tray/menu.h"
+#include "tray/trayicon.h"
+
+namespace {
+
+const char HELP_FILE_NAME[] = "KivvetLE.html";
+
+// The program's own page: the help page beside the program, which tells
+// what the program is and where it comes from.
+const char HOME_PAGE_FILE_NAME[] = "KivvetLE.html";
+
+// Opens a document that lies beside the program, if it is there.
+void openBesideProgram(HWND window, const char* name) {
+  char path[MAX_PATH + 32];
+  if (!programDirectory(path, sizeof path) || !appendPath(path, sizeof path, name)) return;
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
+  ShellExecuteA(window, "open", path, NULL, NULL, SW_SHOW);
+}
+
+void openHelp(HWND window) { openBesideProgram(window, HELP_FILE_NAME); }
+
+void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME); }
+
+}  // namespace
+
+void onCommand(HWND window, WPARAM wParam, LPARAM) {
+  switch (LOWORD(wParam)) {
+    case CMD_CHECK: startCheck(window); break;
+    case CMD_SETTINGS: openSettingsSheet(window); break;
+    case CMD_HELP: openHelp(window); break;
+    case CMD_HOMEPAGE: openHomePage(window); break;
+    case CMD_EXIT: DestroyWindow(window); break;
+    default: break;
+  }
+}
+
+void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
+  switch ((UINT)lParam) {
+    case WM_RBUTTONUP: showTrayMenu(window); break;
+    case WM_LBUTTONDBLCLK:
+      KillTimer(window, TIMER_VOICE);
+      KillTimer(window, TIMER_BLINK);
+      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+      // Closed meanwhile: the user is not left with a mail program.
+      if (app.windowGone) break;
+      if (settings.mailerPath[0] != '\0') launchMailer();
+      break;
+    default: break;
+  }
+}

@@ -1,0 +1,11 @@
+// What the user asks through the tray: the menu's commands and the mouse
+// on the icon, the double click also starting the mail program.
+#ifndef KIVVET_APP_COMMANDS_H
+#define KIVVET_APP_COMMANDS_H
+
+#include "platform/win32.h"
+
+void onCommand(HWND window, WPARAM wParam, LPARAM lParam);
+void onTrayNotify(HWND window, WPARAM wParam, LPARAM lParam);
+
+#endif
