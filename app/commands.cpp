@@ -5,10 +5,12 @@
 #include "base/appstate.h"
 #include "base/paths.h"
 #include "check/check.h"
+#include "check/schedule.h"
 #include "settings/settings.h"
 #include "sheet/sheet.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/notify.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -31,12 +33,28 @@ void openHelp(HWND window) { openBesideProgram(window, HELP_FILE_NAME); }
 
 void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME); }
 
+// The settings, from the menu or because a check found them unusable:
+// no automatic check comes while they are open, and the next one comes at
+// the full interval after them, the tray no longer showing a failure.
+void showSettings(HWND window, const char* reason) {
+  stopSchedule(window);
+  openSettingsSheet(window, reason);
+  if (app.windowGone) return;
+  resetRetries();
+  startIntervalTimer(window);
+}
+
 }  // namespace
 
-void onCommand(HWND window, WPARAM wParam, LPARAM) {
+void onSettingsNeeded(HWND window, WPARAM, LPARAM) {
+  const char* problem = settingsProblem();
+  if (problem != NULL) showSettings(window, problem);
+}
+
+void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   switch (LOWORD(wParam)) {
-    case CMD_CHECK: startCheck(window); break;
-    case CMD_SETTINGS: openSettingsSheet(window); break;
+    case CMD_CHECK: startCheck(window, lParam == CHECK_BY_TIMER); break;
+    case CMD_SETTINGS: showSettings(window, NULL); break;
     case CMD_HELP: openHelp(window); break;
     case CMD_HOMEPAGE: openHomePage(window); break;
     case CMD_EXIT: DestroyWindow(window); break;
@@ -48,8 +66,7 @@ void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
   switch ((UINT)lParam) {
     case WM_RBUTTONUP: showTrayMenu(window); break;
     case WM_LBUTTONDBLCLK:
-      KillTimer(window, TIMER_VOICE);
-      KillTimer(window, TIMER_BLINK);
+      stopAnnouncement(window);
       setTrayIcon(window, NIM_MODIFY, "APPICON", "");
       // Closed meanwhile: the user is not left with a mail program.
       if (app.windowGone) break;

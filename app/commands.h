@@ -5,7 +5,11 @@
 
 #include "platform/win32.h"
 
+// CMD_CHECK's lParam tells a check the interval timer asked for.
 void onCommand(HWND window, WPARAM wParam, LPARAM lParam);
 void onTrayNotify(HWND window, WPARAM wParam, LPARAM lParam);
+// MSG_SETTINGS_NEEDED: a check found the settings unusable; the cat says
+// why, and the settings sheet opens.
+void onSettingsNeeded(HWND window, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -4,12 +4,15 @@
 
 #include "app/commands.h"
 #include "base/appstate.h"
+#include "base/trace.h"
 #include "check/check.h"
 #include "check/knownuids.h"
 #include "check/schedule.h"
+#include "check/session.h"
 #include "settings/settings.h"
 #include "sheet/sheet.h"
 #include "tray/menu.h"
+#include "tray/notify.h"
 #include "tray/splash.h"
 #include "tray/trayicon.h"
 
@@ -17,6 +20,9 @@ namespace {
 
 const DWORD HELD_FILE_PATIENCE_MS = 15000;
 const DWORD HELD_FILE_PAUSE_MS = 500;
+
+// Sent to every top-level window when the taskbar is made anew.
+UINT taskbarCreatedMsg = 0;
 
 struct Buffer {
   char** slot;
@@ -76,10 +82,12 @@ int loadPatiently(int (*load)()) {
   }
 }
 
-// -W<directory> makes the directory current; -TOFF turns the splash off.
+// -W<directory> makes the directory current; -TOFF turns the splash off;
+// -V writes the trace of what the program does.
 // "/" works as well as "-", and the letters may be of either case. Every
 // word is looked at, the program's own path included.
 void parseCommandLine() {
+  int traced = 0;
   for (int i = 0; i < __argc; i++) {
     const char* word = __argv[i];
     if (word[0] != '-' && word[0] != '/') continue;
@@ -88,12 +96,20 @@ void parseCommandLine() {
       SetCurrentDirectoryA(word + 2);
     } else if (letter == 'T' || letter == 't') {
       if (lstrcmpiA(word + 2, "OFF") == 0) settings.showSplash = 0;
+    } else if (letter == 'V' || letter == 'v') {
+      traced = 1;
     }
   }
+  // Beside the settings, wherever -W put them.
+  if (traced) startTrace();
 }
 
 int onCreate(HWND window, WPARAM, LPARAM) {
-  app.sessionSocket = INVALID_SOCKET;
+  // A new window starts every part from its first state.
+  app.windowGone = 0;
+  initCheck();
+  initSchedule();
+  initTrayIcon();
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
   if (settings.showSplash == 1) runSplash(window);
@@ -109,7 +125,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 
   createTrayMenu();
 
-  app.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+  taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
 
   if (!createBuffers()) {
     MessageBoxA(NULL, "メモリが足りないので起動できないにゃ.", APP_TITLE, MB_ICONERROR);
@@ -128,17 +144,12 @@ int onCreate(HWND window, WPARAM, LPARAM) {
       return 0;
     loaded = loadPatiently(loadSettings);
   }
-  if (loaded == 0) openSettingsSheet(window);
+  if (loaded == 0) openSettingsSheet(window, NULL);
   if (app.windowGone) return 0;
   // A password protected for another Windows user or machine: the user
   // hears so at once and enters it again, rather than see a login fail.
-  if (settings.passwordLost) {
-    app.settingsOpen++;
-    MessageBoxA(window, settingsProblem(), APP_TITLE, MB_OK | MB_ICONINFORMATION);
-    if (!app.windowGone) openSettingsSheet(window);
-    app.settingsOpen--;
-    if (app.windowGone) return 0;
-  }
+  if (settings.passwordLost) openSettingsSheet(window, settingsProblem());
+  if (app.windowGone) return 0;
   // The known UIDs likewise: read too early, every message would count as
   // new and the list be written over.
   loadPatiently(loadKnownUids);
@@ -160,12 +171,9 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 // endProgram, after the message loop.
 void onDestroy(HWND window, WPARAM, LPARAM) {
   app.windowGone = 1;
-  KillTimer(window, TIMER_VOICE);
-  KillTimer(window, TIMER_BLINK);
-  KillTimer(window, TIMER_INTERVAL);
-  KillTimer(window, TIMER_RESPONSE);
-  KillTimer(window, TIMER_WAKE);
-  KillTimer(window, TIMER_SESSION);
+  stopAnnouncement(window);
+  stopSchedule(window);
+  stopCheckTimers(window);
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
   PostQuitMessage(0);
 }
@@ -173,9 +181,12 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
 }  // namespace
 
 void endProgram() {
-  endCheckForShutdown();
+  // A host lookup that could not be cancelled may still write into its
+  // buffer: that one is left to the process's end.
+  if (!endCheckForShutdown()) app.hostEntryBuffer = NULL;
   releaseBuffers();
   destroyTrayMenu();
+  endTrace();
 }
 
 LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -189,13 +200,14 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case MSG_HOST_RESOLVED: onHostResolved(window, wParam, lParam); return 0;
     case MSG_SOCKET_EVENT: onSocketEvent(window, wParam, lParam); return 0;
     case MSG_TRAY_NOTIFY: onTrayNotify(window, wParam, lParam); return 0;
+    case MSG_SETTINGS_NEEDED: onSettingsNeeded(window, wParam, lParam); return 0;
     // TRUE also grants the suspend queries of older Windows.
     case WM_POWERBROADCAST: onPowerBroadcast(window, wParam, lParam); return TRUE;
     default: break;
   }
   // Explorer restarted and forgot every icon, or the scaling changed and
   // the icon is wanted at its new size: add ours again.
-  if (message != 0 && message == app.taskbarCreatedMsg) {
+  if (message != 0 && message == taskbarCreatedMsg) {
     setTrayIcon(window, NIM_ADD, "APPICON", "");
     return 0;
   }

@@ -6,7 +6,13 @@
 
 #include "platform/win32.h"
 
-// Timers of the main window (the splash window owns TIMER_SPLASH).
+// Timers of the main window, and the one file that sets and kills each;
+// the splash window owns TIMER_SPLASH.
+//   TIMER_INTERVAL, TIMER_WAKE                 check/schedule.cpp
+//   TIMER_RESPONSE, TIMER_QUIT, TIMER_SESSION  check/check.cpp
+//   TIMER_VOICE, TIMER_BLINK                   tray/notify.cpp
+//   TIMER_TRAY, TIMER_PROGRESS                 tray/trayicon.cpp
+//   TIMER_SPLASH                               tray/splash.cpp
 const UINT_PTR TIMER_INTERVAL = 1;
 const UINT_PTR TIMER_RESPONSE = 2;
 const UINT_PTR TIMER_VOICE = 3;
@@ -18,9 +24,9 @@ const UINT_PTR TIMER_QUIT = 6;
 // The one check after the machine wakes, once the network has had a
 // moment to come back.
 const UINT_PTR TIMER_WAKE = 7;
-// One deadline for a whole session: a server that trickles a byte now and
-// then restarts the response timer each time, but cannot hold a check
-// past this.
+// Ends a session that has made no progress for a while: a server that
+// trickles a byte now and then restarts the response timer each time,
+// but cannot hold a check past this without a whole line.
 const UINT_PTR TIMER_SESSION = 8;
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
@@ -69,109 +75,42 @@ const UINT TRAY_ICON_ID = 100;
 extern const char APP_TITLE[];  // "Kivvet LE": window title, message-box caption, tooltip prefix
 extern const char APP_CLASS_NAME[];
 
-enum SessionState {
-  Idle = 0,
-  AwaitGreeting = 1,
-  AwaitUserReply = 2,
-  AwaitPassReply = 3,
-  AwaitStatReply = 4,
-  AwaitUidlReply = 5,
-  AwaitQuitReply = 6,
-  // STLS was sent; after its "+OK" the session stays here through the
-  // handshake, and logs in once the channel is open.
-  AwaitStlsReply = 7,
-  // Fast scan: a bare UIDL was sent; its status line, then the lines of
-  // the listing up to the one holding a single ".".
-  AwaitListingReply = 8,
-  AwaitListingLine = 9,
-  // CAPA (RFC 2449) was sent; after its "+OK" the capabilities follow,
-  // one a line, up to the line ".".
-  AwaitCapaReply = 10,
-  ReadCapaList = 11
-};
-
-enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };
-
 const DWORD UID_SLOTS = 1024;
 const DWORD UID_SLOT_BYTES = 33;  // 32 characters and the NUL
-const DWORD HOST_ENTRY_BYTES = 1024;
-// A reply line may be 512 bytes (RFC 2449); the assembler also holds the
-// rest of a 255-byte chunk behind an unfinished line.
-const DWORD LINE_BUFFER_BYTES = 1024;
-const DWORD SEND_BUFFER_BYTES = 256;
-// Holds the largest TLS record (16 KB of data, its header, padding and
-// MAC) with room to spare; the queue holds handshake messages and the
-// few short commands that can be under way at once.
-const DWORD TLS_INPUT_BYTES = 20480;
-const DWORD TLS_OUTPUT_BYTES = 8192;
-
 // Each slot is allocated on its own, zero-filled, at start-up.
 typedef char* UidTable[UID_SLOTS];
 
+// The running program's shared state. Each field has one file that writes
+// it (named beside it); the others only read. What one file alone uses
+// lives in that file.
 struct AppState {
-  HINSTANCE appInstance;
-  HMENU trayMenu;
-  UINT taskbarCreatedMsg;
+  HINSTANCE appInstance;  // app/main.cpp
+  HMENU trayMenu;         // tray/menu.cpp
 
-  int busy;
-  // 1 while the shell holds our icon: a change to an icon that is not
-  // there would only be refused, after the whole retry pause.
-  int trayIconShown;
-  int trayRetrying;  // TIMER_TRAY runs: the shell refused the icon so far
+  int busy;  // base/appstate.cpp (setBusy)
 
-  SOCKET sessionSocket;  // INVALID_SOCKET outside a session
-  u_long serverAddress;  // network byte order
-  HANDLE lookupHandle;
+  // The check's buffers, made at start-up and released after the message
+  // loop (app/mainwindow.cpp); the check writes into them.
   char* hostEntryBuffer;
-
-  SessionState sessionState;
-  int serverReached;  // the connection of this check stood
-  // A retry in a row of failures: the tray keeps what it shows until
-  // the check has its result. Only a check the interval timer asked for
-  // (timedCheck) is quiet; one the user asked for shows its progress.
-  int quietCheck;
-  int timedCheck;
-  int sessionSecurity;  // the setting the session was started with
-  char* greeting;       // the greeting line, kept for APOP across STLS
+  char* greeting;  // the greeting line, kept for APOP across STLS
   char* lineBuffer;
   char* sendBuffer;
-  DWORD lineLength;
-  DWORD uidlIndex;
-  DWORD messageCount;
-
-  TlsPhase tlsPhase;  // changed only by check/tls.cpp
-  char* tlsInput;     // received, not yet decrypted
-  char* tlsOutput;    // encrypted, not yet taken by the socket
-
+  char* tlsInput;   // received, not yet decrypted
+  char* tlsOutput;  // encrypted, not yet taken by the socket
   UidTable currentUids;
   UidTable knownUids;
-  DWORD knownCount;
-  DWORD newCount;
 
-  int animFrame;
-  DWORD soundCount;
-  int blinkPhase;
+  DWORD messageCount;  // check/pop3.cpp
+  DWORD newCount;      // check/pop3.cpp
+  DWORD knownCount;    // check/knownuids.cpp
 
-  // Checks in a row that failed in a way that may pass by itself (no
-  // network, a server busy for now); 0 after a success or another end.
-  DWORD retryStep;
-  // The server's LOGIN-DELAY from CAPA, in seconds (0: none announced),
-  // and when this program last logged in (GetTickCount).
-  DWORD loginDelaySeconds;
-  int loggedIn;
-  DWORD lastLoginTick;
-  // A resume was acted on at wakeTick, and no sleep has come since.
-  int wakeCounted;
-  DWORD wakeTick;
   // The settings sheet, or the box that leads to it, is open: nothing may
-  // start a check or enable the menu until it has closed.
+  // start a check or enable the menu until it has closed. sheet/sheet.cpp
   int settingsOpen;
-  // The main window was destroyed while settingsOpen: whoever opened them
-  // finishes the shutdown when they return.
+  // The main window is gone, perhaps inside a call that waited for the
+  // shell or a modal loop: whoever made the call looks before going on.
+  // app/mainwindow.cpp
   int windowGone;
-  // The session's socket has reported its connection: an earlier socket
-  // with the same handle value can have left events in the queue.
-  int socketConnected;
 };
 
 extern AppState app;

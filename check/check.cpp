@@ -2,7 +2,7 @@
 // every received chunk come back as window messages, and a 60-second
 // response timer watches the server.
 //
-// Outside a session sessionSocket is INVALID_SOCKET and lookupHandle is
+// Outside a session session.socket is INVALID_SOCKET and lookupHandle is
 // null, so a late message (a lookup reply after its check ended, an event
 // queued for a socket already closed) finds nothing to act on.
 #include "check/check.h"
@@ -12,12 +12,16 @@
 
 #include "base/appstate.h"
 #include "base/system.h"
+#include "base/trace.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
+#include "check/session.h"
 #include "check/tls.h"
 #include "settings/settings.h"
-#include "sheet/sheet.h"
+#include "tray/notify.h"
 #include "tray/trayicon.h"
+
+Session session;
 
 namespace {
 
@@ -41,26 +45,40 @@ const int DRAIN_READS = 64;
 
 typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 
+// What this file alone keeps of the check under way, and of the wakes.
+struct CheckState {
+  u_long serverAddress;  // network byte order
+  HANDLE lookupHandle;
+  int serverReached;  // the connection of this check stood
+  // The session's socket has reported its connection: an earlier socket
+  // with the same handle value can have left events in the queue.
+  int socketConnected;
+  // A resume was acted on at wakeTick, and no sleep has come since.
+  int wakeCounted;
+  DWORD wakeTick;
+};
+CheckState check;
+
 // Stops waiting for the host lookup of this check. A reply that was on
 // its way already is then ignored by onHostResolved.
 void forgetLookup() {
-  if (app.lookupHandle == NULL) return;
-  WSACancelAsyncRequest(app.lookupHandle);
-  app.lookupHandle = NULL;
+  if (check.lookupHandle == NULL) return;
+  WSACancelAsyncRequest(check.lookupHandle);
+  check.lookupHandle = NULL;
 }
 
 // Notifications stop before the socket closes: the next session's socket
 // may get the same handle value.
 void closeSocket(HWND window) {
-  if (app.sessionSocket == INVALID_SOCKET) return;
-  WSAAsyncSelect(app.sessionSocket, window, 0, 0);
+  if (session.socket == INVALID_SOCKET) return;
+  WSAAsyncSelect(session.socket, window, 0, 0);
   char scratch[256];
-  shutdown(app.sessionSocket, SD_SEND);
+  shutdown(session.socket, SD_SEND);
   for (int i = 0; i < DRAIN_READS; i++)
-    if (recv(app.sessionSocket, scratch, sizeof scratch - 1, 0) <= 0) break;
-  shutdown(app.sessionSocket, SD_BOTH);
-  closesocket(app.sessionSocket);
-  app.sessionSocket = INVALID_SOCKET;
+    if (recv(session.socket, scratch, sizeof scratch - 1, 0) <= 0) break;
+  shutdown(session.socket, SD_BOTH);
+  closesocket(session.socket);
+  session.socket = INVALID_SOCKET;
   endTls();
 }
 
@@ -84,30 +102,30 @@ int isOnline() {
 void connectServer(HWND window) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) {
-    failCheck(window, TEXT_NO_SOCKET);
+    endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
     return;
   }
   // Also makes the socket non-blocking.
   if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
       SOCKET_ERROR) {
     closesocket(s);
-    failCheck(window, TEXT_SELECT_FAILED);
+    endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
     return;
   }
   struct sockaddr_in address;
   memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
   address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)app.serverAddress;
+  address.sin_addr.s_addr = (uint32_t)check.serverAddress;
   if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
     WSAAsyncSelect(s, window, 0, 0);
     closesocket(s);
-    failCheckForNow(window, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED);
+    endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
     return;
   }
-  app.sessionSocket = s;
-  app.socketConnected = 0;
+  session.socket = s;
+  check.socketConnected = 0;
   setSessionState(AwaitGreeting);
 }
 
@@ -127,9 +145,10 @@ void armResponseTimer(HWND window, UINT ms) {
 void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
   DWORD quiet = GetTickCount() - lastHeardAt;
   if (quiet < RESPONSE_TIMEOUT_MS) return armResponseTimer(window, RESPONSE_TIMEOUT_MS - quiet);
-  closeSession(window);
-  if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_TIMED_OUT);
-  failCheck(window, TEXT_TIMED_OUT);
+  // Before the connection stood, the server was never reached.
+  if (!check.serverReached)
+    return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_TIMED_OUT});
+  endCheck(window, {Failed, TEXT_TIMED_OUT, NULL});
 }
 
 // When the last whole reply line arrived. A session that keeps getting
@@ -146,10 +165,15 @@ void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
     SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS - stalled, onSessionDeadline);
     return;
   }
-  KillTimer(window, TIMER_SESSION);
-  if (app.sessionState == AwaitQuitReply) return closeSession(window);
-  closeSession(window);
-  failCheck(window, TEXT_TIMED_OUT);
+  if (session.state == AwaitQuitReply) return endCheck(window, {SessionOver, NULL, NULL});
+  endCheck(window, {Failed, TEXT_TIMED_OUT, NULL});
+}
+
+// The connection ended: after QUIT the check's result is out, and only
+// the session ends; before, the check failed with the text.
+void endAfterQuitOr(HWND window, const char* text) {
+  if (session.state == AwaitQuitReply) return endCheck(window, {SessionOver, NULL, NULL});
+  endCheck(window, {Failed, text, NULL});
 }
 
 // Reads one chunk and hands it on: to TLS, or as text to the dialogue.
@@ -162,15 +186,13 @@ int readChunk(HWND window) {
   char chunk[256];
   char* into = chunk;
   int room = (int)sizeof chunk - 1;
-  int overTls = app.tlsPhase != TlsOff || app.sessionSecurity == SECURITY_TLS;
+  int overTls = session.tlsPhase != TlsOff || session.security == SECURITY_TLS;
   if (overTls) into = tlsReceiveArea(&room);
-  int received = recv(app.sessionSocket, into, room, 0);
+  int received = recv(session.socket, into, room, 0);
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
     if (WSAGetLastError() == WSAEWOULDBLOCK) return -1;
-    int quitSent = app.sessionState == AwaitQuitReply;
-    closeSession(window);
-    if (!quitSent) failCheck(window, TEXT_RECEIVE_FAILED);
+    endAfterQuitOr(window, TEXT_RECEIVE_FAILED);
     return -1;
   }
   if (received == 0) return 0;
@@ -191,79 +213,73 @@ int readChunk(HWND window) {
 // and ends at once.
 void onOrderlyClose(HWND window) {
   for (int i = 0; i < DRAIN_READS; i++)
-    if (readChunk(window) <= 0 || app.sessionSocket == INVALID_SOCKET || app.windowGone) break;
-  if (app.sessionSocket == INVALID_SOCKET || app.windowGone) return;
-  int quitSent = app.sessionState == AwaitQuitReply;
-  closeSession(window);
-  if (!quitSent) failCheck(window, TEXT_LINE_FAULT);
+    if (readChunk(window) <= 0 || session.socket == INVALID_SOCKET || app.windowGone) break;
+  if (session.socket == INVALID_SOCKET || app.windowGone) return;
+  endAfterQuitOr(window, TEXT_LINE_FAULT);
+}
+
+// The session's end: its socket and channel close, and the dialogue rests.
+void closeSession(HWND window) {
+  closeSocket(window);
+  KillTimer(window, TIMER_QUIT);
+  setSessionState(Idle);
+}
+
+// No answer to QUIT: the result was shown already; only the session ends.
+void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) {
+  endCheck(window, {SessionOver, NULL, NULL});
 }
 
 }  // namespace
 
-void startCheck(HWND window) {
-  int timed = app.timedCheck;
-  app.timedCheck = 0;
+void initCheck() {
+  check = CheckState();
+  session = Session();
+}
+
+void startCheck(HWND window, int timed) {
   if (app.busy) return;
-  KillTimer(window, TIMER_VOICE);
-  KillTimer(window, TIMER_BLINK);
-  KillTimer(window, TIMER_INTERVAL);
-  KillTimer(window, TIMER_WAKE);
-  app.quietCheck = timed && app.retryStep > 0;
-  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  stopAnnouncement(window);
+  stopSchedule(window);
+  session.quiet = timed && retriesInARow() > 0;
+  if (!session.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   // A window closed while the shell was asked has ended the program.
   if (app.windowGone) return;
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
-  if (app.sessionSocket != INVALID_SOCKET) {
-    closeSocket(window);
-    KillTimer(window, TIMER_QUIT);
-    setSessionState(Idle);
-  }
+  if (session.socket != INVALID_SOCKET) closeSession(window);
 
-  // Blank, broken or unreadable settings: no connection at all. The menu
-  // is grayed while the box is up, as it is for the sheet.
-  const char* problem = settingsProblem();
-  if (problem != NULL) {
-    setBusy(0);
-    app.settingsOpen++;
-    MessageBoxA(window, problem, APP_TITLE, MB_OK | MB_ICONINFORMATION);
-    if (!app.windowGone) openSettingsSheet(window);
-    app.settingsOpen--;
-    if (!app.windowGone) setBusy(1);
+  // Blank, broken or unreadable settings: no connection at all. The top
+  // shows why, and the settings.
+  if (settingsProblem() != NULL) {
+    PostMessageA(window, MSG_SETTINGS_NEEDED, 0, 0);
     return;
   }
 
   // Offline is never shown as an error.
-  if (!isOnline()) return failCheckForNow(window, TEXT_OFFLINE, NULL);
+  if (!isOnline()) return endCheck(window, {FailedForNow, TEXT_OFFLINE, NULL});
 
-  if (!app.quietCheck) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  if (!session.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
   if (app.windowGone) return;
   lastHeardAt = GetTickCount();
   lastLineAt = lastHeardAt;
   armResponseTimer(window, RESPONSE_TIMEOUT_MS);
   SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS, onSessionDeadline);
   setBusy(0);
-  app.blinkPhase = 0;
-  app.soundCount = 0;
-  app.animFrame = 0;
-  app.messageCount = 0;
-  app.newCount = 0;
-  app.sessionSecurity = settings.connectionSecurity;
-  app.serverReached = 0;
-  app.greeting[0] = '\0';
-  setSessionState(Idle);
-  // Whatever an earlier session left unfinished is no part of this one.
-  resetLineAssembler();
+  session.security = settings.connectionSecurity;
+  check.serverReached = 0;
+  beginDialogue();
 
-  app.serverAddress = (u_long)inet_addr(settings.serverHost);
-  if (app.serverAddress != INADDR_NONE) {
+  check.serverAddress = (u_long)inet_addr(settings.serverHost);
+  if (check.serverAddress != INADDR_NONE) {
     connectServer(window);
     return;
   }
-  app.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
-                                           app.hostEntryBuffer, HOST_ENTRY_BYTES);
-  if (app.lookupHandle == NULL) failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
+  check.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
+                                             app.hostEntryBuffer, HOST_ENTRY_BYTES);
+  if (check.lookupHandle == NULL)
+    endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
 }
 
 void onReplyLine() { lastLineAt = GetTickCount(); }
@@ -272,48 +288,44 @@ void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
   // Only the reply this check waits for counts, be it a success or an
   // error: the reply to a forgotten lookup must neither connect nor fail
   // a later check.
-  if (app.lookupHandle == NULL || (HANDLE)wParam != app.lookupHandle) return;
-  app.lookupHandle = NULL;
+  if (check.lookupHandle == NULL || (HANDLE)wParam != check.lookupHandle) return;
+  check.lookupHandle = NULL;
   const struct hostent* entry = (const struct hostent*)app.hostEntryBuffer;
   if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
       entry->h_addr_list[0] == NULL || entry->h_length != 4) {
     // Without a network no name is found either.
-    failCheckForNow(window, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS);
-    return;
+    return endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
   }
   uint32_t address;
   memcpy(&address, entry->h_addr_list[0], 4);
-  app.serverAddress = address;
+  check.serverAddress = address;
   connectServer(window);
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   // Events still queued for the socket of an ended session are old news.
-  if (app.sessionSocket == INVALID_SOCKET || (SOCKET)wParam != app.sessionSocket) return;
+  if (session.socket == INVALID_SOCKET || (SOCKET)wParam != session.socket) return;
   WORD event = WSAGETSELECTEVENT(lParam);
   WORD error = WSAGETSELECTERROR(lParam);
   // A new socket reports its connection first: whatever comes before that
   // under its handle value was queued for a closed one.
-  if (!app.socketConnected && event != FD_CONNECT) return;
-  if (event == FD_CONNECT) app.socketConnected = 1;
+  if (!check.socketConnected && event != FD_CONNECT) return;
+  if (event == FD_CONNECT) check.socketConnected = 1;
 
   // The check's result is out once QUIT is sent: a server that hangs up
   // instead of answering only ends the session.
-  if (app.sessionState == AwaitQuitReply && (error != 0 || event == FD_CLOSE)) {
-    closeSession(window);
-    return;
-  }
+  if (session.state == AwaitQuitReply && (error != 0 || event == FD_CLOSE))
+    return endCheck(window, {SessionOver, NULL, NULL});
   if (error != 0) {
-    closeSession(window);
     // Refused or unreachable: the server was never reached.
-    if (!app.serverReached) return failCheckForNow(window, TEXT_UNREACHABLE, TEXT_LINE_FAULT);
-    failCheck(window, TEXT_LINE_FAULT);
-    return;
+    if (!check.serverReached)
+      return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_LINE_FAULT});
+    return endCheck(window, {Failed, TEXT_LINE_FAULT, NULL});
   }
-  app.serverReached = 1;
+  check.serverReached = 1;
   // Implicit TLS: the handshake begins as soon as the connection stands
   // (once: a second FD_CONNECT finds it under way).
-  if (event == FD_CONNECT && app.sessionSecurity == SECURITY_TLS) return beginTls(window);
+  if (event == FD_CONNECT && session.security == SECURITY_TLS) return beginTls(window);
   if (event == FD_WRITE) return flushTls();
   if (event == FD_CLOSE) return onOrderlyClose(window);
   if (event != FD_READ) return;
@@ -322,82 +334,68 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
 
 // After QUIT the check's result is out, as with FD_CLOSE: only the
 // session ends.
-void onServerClosed(HWND window) {
-  int quitSent = app.sessionState == AwaitQuitReply;
-  closeSession(window);
-  if (!quitSent) failCheck(window, TEXT_NOTHING_RECEIVED);
-}
+void onServerClosed(HWND window) { endAfterQuitOr(window, TEXT_NOTHING_RECEIVED); }
 
 // Plain text goes out only on a session that asked for none, and for STLS
 // the command itself: whatever the order of events, nothing else leaves
 // a session meant to be encrypted before its channel is open.
 int sendToServer(const char* text, int length) {
-  if (app.tlsPhase == TlsOpen) return sendOverTls(text, (DWORD)length);
+  if (session.tlsPhase == TlsOpen) return sendOverTls(text, (DWORD)length);
   int plainAllowed =
-      app.sessionSecurity == SECURITY_NONE ||
-      (app.sessionSecurity == SECURITY_STLS && app.tlsPhase == TlsOff &&
-       app.sessionState == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
+      session.security == SECURITY_NONE ||
+      (session.security == SECURITY_STLS && session.tlsPhase == TlsOff &&
+       session.state == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
   if (!plainAllowed) return 0;
-  ::send(app.sessionSocket, text, length, 0);
+  ::send(session.socket, text, length, 0);
   return 1;
 }
 
-int canSendCommands() { return app.tlsPhase == TlsOpen || app.sessionSecurity == SECURITY_NONE; }
+int canSendCommands() { return session.tlsPhase == TlsOpen || session.security == SECURITY_NONE; }
 
-// While the settings are open (a session can still wait for the answer to
-// QUIT then) the sheet keeps the menu grayed and the interval timer
-// stopped; it enables and re-arms them when it closes.
-void closeSession(HWND window) {
-  forgetLookup();
-  closeSocket(window);
-  setSessionState(Idle);
-  if (!app.settingsOpen) setBusy(1);
-  KillTimer(window, TIMER_RESPONSE);
-  KillTimer(window, TIMER_QUIT);
-  KillTimer(window, TIMER_SESSION);
-  if (!app.settingsOpen) startIntervalTimer(window);
-}
-
-void failCheck(HWND window, const char* text) {
+void endCheck(HWND window, CheckOutcome outcome) {
+  static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
+                                     "Abandoned"};
+  traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
+  int resultShown = session.state == AwaitQuitReply;
   forgetLookup();
   KillTimer(window, TIMER_RESPONSE);
-  app.retryStep = 0;
-  KillTimer(window, TIMER_SESSION);
+  int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
+  if (!quitAwaited) closeSession(window);
+  if (outcome.end != Announced) KillTimer(window, TIMER_SESSION);
+
+  if (outcome.end == FailedForNow)
+    countRetry();
+  else if (outcome.end == Announced || outcome.end == Failed)
+    resetRetries();
+  // While the settings are open (a session can still wait for the answer
+  // to QUIT then) the sheet keeps the menu grayed and the schedule
+  // stopped; both go on when it closes.
   if (!app.settingsOpen) startIntervalTimer(window);
-  setTrayIcon(window, NIM_MODIFY, "NOGOODICON", text);
-  if (!app.settingsOpen) setBusy(1);
+
+  if (outcome.end == Failed) {
+    setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
+  } else if (outcome.end == FailedForNow) {
+    // A failure that looks as the tray already does leaves it alone, so a
+    // long outage shows its error once rather than anew with every retry.
+    int alarm = retriesInARow() > 1 && outcome.alarmText != NULL;
+    const char* icon = alarm ? "NOGOODICON" : "APPICON";
+    const char* text = alarm ? outcome.alarmText : outcome.text;
+    if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
+  } else if (outcome.end == Abandoned && !resultShown) {
+    setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  }
+  if (app.windowGone) return;
+  if (outcome.end != Announced && !app.settingsOpen) setBusy(1);
 }
 
-// The check is tried again after 1, 2, 4... minutes. The first failure
-// in a row shows the normal icon with its text; later ones the error
-// icon with alarmText (none: never an error). A failure that looks as
-// the tray already does leaves it alone, so a long outage shows its
-// error once rather than anew with every retry.
-void failCheckForNow(HWND window, const char* text, const char* alarmText) {
-  forgetLookup();
-  KillTimer(window, TIMER_RESPONSE);
-  KillTimer(window, TIMER_SESSION);
-  if (app.retryStep < 32) app.retryStep++;
-  if (!app.settingsOpen) startIntervalTimer(window);
-  int alarm = app.retryStep > 1 && alarmText != NULL;
-  const char* icon = alarm ? "NOGOODICON" : "APPICON";
-  if (alarm) text = alarmText;
-  if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
-  if (!app.settingsOpen) setBusy(1);
-}
-
-// No answer to QUIT: the result was shown already; only the session ends.
-void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) { closeSession(window); }
+void awaitQuitReply(HWND window) { SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout); }
 
 namespace {
 
-// Asleep, the program can neither finish a session nor time it out: a
-// check under way ends without a result, and nothing of it is shown.
+// Asleep, the program can neither finish a session nor time it out.
 void abandonCheck(HWND window) {
-  if (app.sessionSocket == INVALID_SOCKET && app.lookupHandle == NULL) return;
-  int resultShown = app.sessionState == AwaitQuitReply;
-  closeSession(window);
-  if (!resultShown) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  if (session.socket == INVALID_SOCKET && check.lookupHandle == NULL) return;
+  endCheck(window, {Abandoned, NULL, NULL});
 }
 
 }  // namespace
@@ -407,34 +405,42 @@ void abandonCheck(HWND window) {
 // interval counts from it.
 void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
   if (wParam == PBT_APMSUSPEND) {
-    KillTimer(window, TIMER_WAKE);
+    cancelWakeCheck(window);
     abandonCheck(window);
-    app.wakeCounted = 0;
+    check.wakeCounted = 0;
     return;
   }
   if (wParam != PBT_APMRESUMEAUTOMATIC && wParam != PBT_APMRESUMESUSPEND &&
       wParam != PBT_APMRESUMECRITICAL)
     return;
   DWORD now = GetTickCount();
-  if (app.wakeCounted && now - app.wakeTick < SAME_WAKE_MS) return;
-  app.wakeCounted = 1;
-  app.wakeTick = now;
+  if (check.wakeCounted && now - check.wakeTick < SAME_WAKE_MS) return;
+  check.wakeCounted = 1;
+  check.wakeTick = now;
   // A new network, perhaps: the first failure after a wake is a first one.
-  app.retryStep = 0;
+  resetRetries();
   startWakeTimer(window);
 }
 
-void endCheckForShutdown() {
-  if (app.lookupHandle != NULL && WSACancelAsyncRequest(app.lookupHandle) == SOCKET_ERROR) {
+void stopCheckTimers(HWND window) {
+  KillTimer(window, TIMER_RESPONSE);
+  KillTimer(window, TIMER_QUIT);
+  KillTimer(window, TIMER_SESSION);
+}
+
+int endCheckForShutdown() {
+  int bufferFree = 1;
+  if (check.lookupHandle != NULL && WSACancelAsyncRequest(check.lookupHandle) == SOCKET_ERROR) {
     int error = WSAGetLastError();
     // Finished or unknown: the platform writes no more. Otherwise it may
     // still fill the buffer: it is left alive until the process ends.
-    if (error != WSAEALREADY && error != WSAEINVAL) app.hostEntryBuffer = NULL;
+    if (error != WSAEALREADY && error != WSAEINVAL) bufferFree = 0;
   }
-  app.lookupHandle = NULL;
-  if (app.sessionSocket != INVALID_SOCKET) {
-    closesocket(app.sessionSocket);
-    app.sessionSocket = INVALID_SOCKET;
+  check.lookupHandle = NULL;
+  if (session.socket != INVALID_SOCKET) {
+    closesocket(session.socket);
+    session.socket = INVALID_SOCKET;
   }
   endTls();
+  return bufferFree;
 }

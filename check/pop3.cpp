@@ -9,10 +9,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/trace.h"
 #include "check/apop.h"
 #include "check/check.h"
 #include "check/knownuids.h"
 #include "check/listing.h"
+#include "check/schedule.h"
+#include "check/session.h"
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
@@ -47,7 +50,17 @@ const ResponseCode responseCodes[] = {
 
 // A refused QUIT is asked once more; a server that refuses again is left.
 const int QUIT_REFUSALS_TOLERATED = 1;
-int quitRefusals = 0;
+
+// What the dialogue alone keeps of the session under way.
+struct Dialogue {
+  int quitRefusals;
+  DWORD lineLength;  // bytes of an unfinished line in lineBuffer
+  // The rest of a line too long for the buffer is being passed over, up
+  // to its LF.
+  int skippingRest;
+  DWORD uidlIndex;  // the message whose UID the walk asks for
+};
+Dialogue dialogue;
 
 // A CR before the LF is part of the line and counts as a blank.
 int isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -77,6 +90,13 @@ int readCount(const char* p, DWORD* value) {
 void sendCommand(const char* format, const char* first = "", const char* second = "") {
   if (strpbrk(first, "\r\n") != NULL || strpbrk(second, "\r\n") != NULL) return;
   snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
+  // The password and the digest made from it never reach the trace.
+  if (strncmp(format, "PASS ", 5) == 0)
+    traceLine("sent PASS ********");
+  else if (strncmp(format, "APOP ", 5) == 0)
+    traceLine("sent APOP %s ********", first);
+  else
+    traceLine("sent %s", app.sendBuffer);
   sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
 }
 
@@ -84,7 +104,7 @@ void sendCommand(const char* format, const char* first = "", const char* second 
 // (setTrayProgress), so the shell's round trip never delays the dialogue.
 // A retry in a row of failures shows nothing until it has its result.
 void showProgress(HWND window, const char* text) {
-  if (!app.quietCheck) setTrayProgress(window, text);
+  if (!session.quiet) setTrayProgress(window, text);
 }
 
 const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
@@ -110,25 +130,24 @@ const ResponseCode* responseCodeOf(const char* line) {
   return NULL;
 }
 
-// Every refusal is shown, then the session is ended politely; a session
-// meant to be encrypted whose channel is not open ends without a word.
+// Every refusal ends the session politely, with QUIT, and is shown; a
+// session meant to be encrypted whose channel is not open ends without a
+// word.
 void refuse(HWND window, const char* text) {
   const ResponseCode* code = responseCodeOf(app.lineBuffer);
-  int quiet = !canSendCommands();
-  if (quiet) closeSession(window);
+  if (canSendCommands()) sendQuit(window);
   if (code == NULL)
-    failCheck(window, text);
+    endCheck(window, {Failed, text, NULL});
   else if (code->temporary)
-    failCheckForNow(window, code->text, code->text);
+    endCheck(window, {FailedForNow, code->text, code->text});
   else
-    failCheck(window, code->text);
-  if (!quiet && !app.windowGone) sendQuit(window);
+    endCheck(window, {Failed, code->text, NULL});
 }
 
 // Only an encrypted session asks the server's capabilities (RFC 2449)
 // before the login: a plain session keeps the dialogue it always had,
 // command for command.
-int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE; }
+int sessionAsksCapa() { return session.security != SECURITY_NONE; }
 
 void sendCapa() {
   sendCommand("CAPA\r\n");
@@ -142,12 +161,28 @@ void readCapability(const char* line) {
   if (line[0] == '.') line++;  // a stuffed dot
   if (!startsWithNoCase(line, "LOGIN-DELAY") || !isBlank(line[11])) return;
   DWORD seconds = 0;
-  if (readCount(skipField(line), &seconds)) app.loginDelaySeconds = seconds;
+  if (readCount(skipField(line), &seconds)) noteLoginDelay(seconds);
 }
 
 }  // namespace
 
-void setSessionState(SessionState state) { app.sessionState = state; }
+void setSessionState(SessionState state) {
+  static const char* const names[] = {
+      "Idle",           "AwaitGreeting",  "AwaitUserReply", "AwaitPassReply",    "AwaitStatReply",
+      "AwaitUidlReply", "AwaitQuitReply", "AwaitStlsReply", "AwaitListingReply", "AwaitListingLine",
+      "AwaitCapaReply", "ReadCapaList"};
+  if (state != session.state) traceLine("state %s -> %s", names[session.state], names[state]);
+  session.state = state;
+}
+
+void beginDialogue() {
+  app.messageCount = 0;
+  app.newCount = 0;
+  app.greeting[0] = '\0';
+  setSessionState(Idle);
+  // Whatever an earlier session left unfinished is no part of this one.
+  resetLineAssembler();
+}
 
 namespace {
 
@@ -184,16 +219,16 @@ void sendStat() {
 
 void sendUidl() {
   char number[16];
-  snprintf(number, sizeof number, "%u", (unsigned)app.uidlIndex);
+  snprintf(number, sizeof number, "%u", (unsigned)dialogue.uidlIndex);
   sendCommand("UIDL %s\r\n", number);
   setSessionState(AwaitUidlReply);
 }
 
 void sendQuit(HWND window) {
-  if (app.sessionState != AwaitQuitReply) quitRefusals = 0;
+  if (session.state != AwaitQuitReply) dialogue.quitRefusals = 0;
   sendCommand("QUIT\r\n");
   setSessionState(AwaitQuitReply);
-  SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
+  awaitQuitReply(window);
 }
 
 // The messages whose UIDs one check walks: the newest UID_SLOTS of a
@@ -203,7 +238,7 @@ DWORD firstWalkedMessage() {
 }
 
 void sendFirstUidl() {
-  app.uidlIndex = firstWalkedMessage();
+  dialogue.uidlIndex = firstWalkedMessage();
   sendUidl();
 }
 
@@ -211,6 +246,13 @@ void sendFirstUidl() {
 void sendUidlListing() {
   sendCommand("UIDL\r\n");
   setSessionState(AwaitListingReply);
+}
+
+// The result is out: QUIT, and the announcement.
+void announce(HWND window) {
+  sendQuit(window);
+  endCheck(window, {Announced, NULL, NULL});
+  startNotification(window);
 }
 
 void onStatReply(HWND window) {
@@ -222,16 +264,14 @@ void onStatReply(HWND window) {
     if (settings.fastScan == 1) return sendUidlListing();
     return sendFirstUidl();
   }
-  sendQuit(window);
-  startNotification(window);
+  announce(window);
 }
 
 // After the last UID: QUIT, the comparison, the file, the announcement.
 void finishCounting(HWND window) {
-  sendQuit(window);
   app.newCount = mergeUidLists();
   saveKnownUids();
-  startNotification(window);
+  announce(window);
 }
 
 void onUidlReply(HWND window) {
@@ -239,10 +279,10 @@ void onUidlReply(HWND window) {
   const char* uid = skipField(skipField(app.lineBuffer));
   size_t length = 0;
   while (uid[length] != '\0' && !isBlank(uid[length])) length++;
-  storeUid(app.currentUids[app.uidlIndex - firstWalkedMessage()], uid, length);
+  storeUid(app.currentUids[dialogue.uidlIndex - firstWalkedMessage()], uid, length);
 
-  if (app.uidlIndex < app.messageCount) {
-    app.uidlIndex++;
+  if (dialogue.uidlIndex < app.messageCount) {
+    dialogue.uidlIndex++;
     sendUidl();
     return;
   }
@@ -261,8 +301,7 @@ void onListingLine(HWND window) {
       // A mailbox emptied since STAT is compared with nothing, as an
       // empty one is: the known list stays.
       if (app.messageCount != 0) return finishCounting(window);
-      sendQuit(window);
-      return startNotification(window);
+      return announce(window);
     }
     line++;
   }
@@ -276,12 +315,15 @@ void onListingLine(HWND window) {
 
 void dispatchReply(HWND window) {
   int positive = app.lineBuffer[0] != '-';
-  switch (app.sessionState) {
+  // The first line of each reply; the lines of a listing stay out.
+  if (session.state != ReadCapaList && session.state != AwaitListingLine && session.state != Idle)
+    traceLine("reply %s", app.lineBuffer);
+  switch (session.state) {
     case AwaitGreeting:
       if (!positive) return refuse(window, TEXT_REFUSED);
       // APOP takes the timestamp of this greeting, even after STLS.
       strcpy(app.greeting, app.lineBuffer);
-      if (app.sessionSecurity == SECURITY_STLS) return sendStls();
+      if (session.security == SECURITY_STLS) return sendStls();
       if (sessionAsksCapa()) return sendCapa();
       return sendLogin(window);
     case AwaitStlsReply:
@@ -289,7 +331,7 @@ void dispatchReply(HWND window) {
       return beginTls(window);
     case AwaitCapaReply:
       // A server without CAPA announces nothing, LOGIN-DELAY included.
-      app.loginDelaySeconds = 0;
+      noteLoginDelay(0);
       if (!positive) return sendLogin(window);
       return setSessionState(ReadCapaList);
     case ReadCapaList:
@@ -302,8 +344,7 @@ void dispatchReply(HWND window) {
       return showProgress(window, "パスワードを認証中...");
     case AwaitPassReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
-      app.loggedIn = 1;
-      app.lastLoginTick = GetTickCount();
+      noteLogin();
       sendStat();
       return showProgress(window, "メールの数を取得中...");
     case AwaitStatReply:
@@ -319,31 +360,24 @@ void dispatchReply(HWND window) {
       return setSessionState(AwaitListingLine);
     case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
-      if (positive) return closeSession(window);
+      if (positive) return endCheck(window, {SessionOver, NULL, NULL});
       // A code in the refusal of QUIT changes nothing: the check's result
-      // is out.
-      failCheck(window, TEXT_NO_QUIT);
-      if (app.windowGone) return;
-      if (quitRefusals++ < QUIT_REFUSALS_TOLERATED) return sendQuit(window);
-      return closeSession(window);
+      // is out. A server that refuses it again is left.
+      if (dialogue.quitRefusals++ < QUIT_REFUSALS_TOLERATED)
+        sendQuit(window);
+      else
+        setSessionState(Idle);
+      return endCheck(window, {Failed, TEXT_NO_QUIT, NULL});
     case Idle: return;  // left over behind the answer to QUIT
   }
 }
 
 }  // namespace
 
-namespace {
-
-// The rest of a line too long for the buffer is being passed over, up to
-// its LF.
-int skippingRest = 0;
-
-}  // namespace
-
 void resetLineAssembler() {
   app.lineBuffer[0] = '\0';
-  app.lineLength = 0;
-  skippingRest = 0;
+  dialogue.lineLength = 0;
+  dialogue.skippingRest = 0;
 }
 
 // No line of POP3 is longer than the buffer. One that is anyway is judged
@@ -356,26 +390,26 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
-    if (!skippingRest) {
-      DWORD room = LINE_BUFFER_BYTES - 1 - app.lineLength;
+    if (!dialogue.skippingRest) {
+      DWORD room = LINE_BUFFER_BYTES - 1 - dialogue.lineLength;
       DWORD taken = lineBytes < room ? lineBytes : room;
-      memcpy(app.lineBuffer + app.lineLength, text, taken);
-      app.lineLength += taken;
-      app.lineBuffer[app.lineLength] = '\0';
-      int full = app.lineLength == LINE_BUFFER_BYTES - 1;
+      memcpy(app.lineBuffer + dialogue.lineLength, text, taken);
+      dialogue.lineLength += taken;
+      app.lineBuffer[dialogue.lineLength] = '\0';
+      int full = dialogue.lineLength == LINE_BUFFER_BYTES - 1;
       if (lineFeed == NULL && !full) return;  // the rest comes later
-      skippingRest = lineFeed == NULL;
-      app.lineLength = 0;
+      dialogue.skippingRest = lineFeed == NULL;
+      dialogue.lineLength = 0;
       onReplyLine();
       dispatchReply(window);
       // The window closed while the step waited for the shell.
       if (app.windowGone) return;
       // After the "+OK" to STLS only TLS may follow: whatever else came in
       // plain text with it is no word of the server's to be trusted.
-      if (app.tlsPhase == TlsHandshake) return resetLineAssembler();
+      if (session.tlsPhase == TlsHandshake) return resetLineAssembler();
     }
     if (lineFeed == NULL) return;
-    skippingRest = 0;
+    dialogue.skippingRest = 0;
     length -= lineBytes + 1;
     text = lineFeed + 1;
   }
@@ -383,7 +417,7 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
 
 void onChannelOpen(HWND window) {
   // Implicit TLS: the greeting is still to come, inside the channel.
-  if (app.sessionState != AwaitStlsReply) return;
+  if (session.state != AwaitStlsReply) return;
   // What the server said before TLS is forgotten (RFC 2595).
   if (sessionAsksCapa()) return sendCapa();
   sendLogin(window);

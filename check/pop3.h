@@ -1,14 +1,16 @@
 // The client side of the POP3 conversation (RFC 1939): greeting, USER and
 // PASS or APOP, STAT, one UIDL per message (or, with fast scan, one bare
-// UIDL and its listing) when new mail is to be told from old, QUIT. No message is ever retrieved or
-// deleted.
+// UIDL and its listing) when new mail is to be told from old, QUIT. No
+// message is ever retrieved or deleted.
 #ifndef KIVVET_CHECK_POP3_H
 #define KIVVET_CHECK_POP3_H
 
-#include "base/appstate.h"
+#include "check/session.h"
 
-// The one place where sessionState changes.
+// The one place where session.state changes.
 void setSessionState(SessionState state);
+// A new session's dialogue: no counts, no greeting, no unfinished line.
+void beginDialogue();
 
 // The line assembler: every received chunk goes through here.
 void feedReceivedText(HWND window, const char* text, DWORD length);

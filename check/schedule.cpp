@@ -6,6 +6,41 @@
 #include "base/appstate.h"
 #include "settings/settings.h"
 
+namespace {
+
+// Checks in a row that failed in a way that may pass by itself (no
+// network, a server busy for now); 0 after a success or another end.
+DWORD retryStep = 0;
+// The server's LOGIN-DELAY from CAPA, in seconds (0: none announced),
+// and when this program last logged in (GetTickCount).
+DWORD loginDelaySeconds = 0;
+int loggedIn = 0;
+DWORD lastLoginTick = 0;
+
+}  // namespace
+
+void initSchedule() {
+  retryStep = 0;
+  loginDelaySeconds = 0;
+  loggedIn = 0;
+  lastLoginTick = 0;
+}
+
+void countRetry() {
+  if (retryStep < 32) retryStep++;
+}
+
+void resetRetries() { retryStep = 0; }
+
+DWORD retriesInARow() { return retryStep; }
+
+void noteLogin() {
+  loggedIn = 1;
+  lastLoginTick = GetTickCount();
+}
+
+void noteLoginDelay(DWORD seconds) { loginDelaySeconds = seconds; }
+
 DWORD retryDelayMs(DWORD step, DWORD intervalMs) {
   DWORD delay = FIRST_RETRY_MS;
   for (DWORD i = 1; i < step && delay < intervalMs; i++) delay *= 2;
@@ -14,10 +49,10 @@ DWORD retryDelayMs(DWORD step, DWORD intervalMs) {
 }
 
 DWORD loginDelayLeftMs() {
-  if (app.loginDelaySeconds == 0 || !app.loggedIn) return 0;
-  DWORD seconds = app.loginDelaySeconds < MAX_LOGIN_DELAY_SECONDS ? app.loginDelaySeconds
-                                                                  : MAX_LOGIN_DELAY_SECONDS;
-  DWORD elapsed = GetTickCount() - app.lastLoginTick;
+  if (loginDelaySeconds == 0 || !loggedIn) return 0;
+  DWORD seconds =
+      loginDelaySeconds < MAX_LOGIN_DELAY_SECONDS ? loginDelaySeconds : MAX_LOGIN_DELAY_SECONDS;
+  DWORD elapsed = GetTickCount() - lastLoginTick;
   return elapsed >= seconds * 1000u ? 0 : seconds * 1000u - elapsed;
 }
 
@@ -28,7 +63,7 @@ DWORD nextCheckDelayMs() {
   if (minutes < 1) minutes = 1;
   if (minutes > MAX_INTERVAL_MINUTES) minutes = MAX_INTERVAL_MINUTES;
   DWORD interval = (DWORD)minutes * 60000u;
-  DWORD delay = app.retryStep > 0 ? retryDelayMs(app.retryStep, interval) : interval;
+  DWORD delay = retryStep > 0 ? retryDelayMs(retryStep, interval) : interval;
   DWORD loginDelay = loginDelayLeftMs();
   return delay > loginDelay ? delay : loginDelay;
 }
@@ -38,8 +73,12 @@ void startIntervalTimer(HWND window) {
 }
 
 void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  app.timedCheck = 1;
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageA(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+}
+
+void stopSchedule(HWND window) {
+  KillTimer(window, TIMER_INTERVAL);
+  KillTimer(window, TIMER_WAKE);
 }
 
 void startWakeTimer(HWND window) {
@@ -56,3 +95,5 @@ void CALLBACK wakeTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   KillTimer(window, TIMER_WAKE);
   PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
 }
+
+void cancelWakeCheck(HWND window) { KillTimer(window, TIMER_WAKE); }

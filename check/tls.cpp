@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include "base/trace.h"
 #include "check/check.h"
 #include "check/pop3.h"
 #include "settings/settings.h"
@@ -37,7 +38,11 @@ struct TlsChannel {
 TlsChannel channel;
 
 // The one place where tlsPhase changes.
-void setTlsPhase(TlsPhase phase) { app.tlsPhase = phase; }
+void setTlsPhase(TlsPhase phase) {
+  static const char* const names[] = {"TlsOff", "TlsHandshake", "TlsOpen"};
+  if (phase != session.tlsPhase) traceLine("tls %s -> %s", names[session.tlsPhase], names[phase]);
+  session.tlsPhase = phase;
+}
 
 const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
 const char TEXT_CERT_UNTRUSTED[] = "サーバの証明書が信頼できないにゃ.";
@@ -65,8 +70,9 @@ const int CREDENTIAL_RETRIES = 2;
 // Ends the session over a channel that failed. Nothing more is sent: a
 // channel that is not open carries no QUIT.
 void failTls(HWND window, const char* text) {
-  closeSession(window);
-  failCheck(window, text);
+  // Nothing more is awaited, not even the answer to QUIT.
+  setSessionState(Idle);
+  endCheck(window, {Failed, text, NULL});
 }
 
 // Queues bytes for the server and sends what the socket takes now.
@@ -215,13 +221,13 @@ void openChannel(HWND window, ULONG granted) {
     return failTls(window, TEXT_TLS_FAILED);
   setTlsPhase(TlsOpen);
   onChannelOpen(window);
-  if (app.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
+  if (session.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
 }
 
 // Feeds the handshake with what has arrived, as long as it makes progress.
 void continueHandshake(HWND window) {
   int credentialRetries = 0;
-  while (app.tlsPhase == TlsHandshake) {
+  while (session.tlsPhase == TlsHandshake) {
     SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput},
                        {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
@@ -256,13 +262,13 @@ int deliverPlainText(HWND window, const char* text, DWORD length) {
   const DWORD PIECE = 255;
   for (DWORD at = 0; at < length; at += PIECE) {
     feedReceivedText(window, text + at, length - at < PIECE ? length - at : PIECE);
-    if (app.tlsPhase != TlsOpen || app.windowGone) return 0;
+    if (session.tlsPhase != TlsOpen || app.windowGone) return 0;
   }
   return 1;
 }
 
 void decryptReceived(HWND window) {
-  while (app.tlsPhase == TlsOpen && channel.inputLength > 0) {
+  while (session.tlsPhase == TlsOpen && channel.inputLength > 0) {
     SecBuffer buffers[4] = {{channel.inputLength, SECBUFFER_DATA, app.tlsInput},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
@@ -273,7 +279,6 @@ void decryptReceived(HWND window) {
     if (status == SEC_I_CONTEXT_EXPIRED) {
       // The server closed the channel. After QUIT that only ends the
       // session; before, it is a connection that ended without a word.
-      if (app.sessionState == AwaitQuitReply) return closeSession(window);
       return onServerClosed(window);
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return failTls(window, TEXT_TLS_FAILED);
@@ -293,7 +298,7 @@ void decryptReceived(HWND window) {
       return continueHandshake(window);
     }
   }
-  if (app.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
+  if (session.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
     failTls(window, TEXT_TLS_FAILED);
 }
 
@@ -302,7 +307,7 @@ void decryptReceived(HWND window) {
 void beginTls(HWND window) {
   // Once a session, from a channel not yet begun: a second notification
   // for the connection starts nothing.
-  if (app.tlsPhase != TlsOff || channel.haveCredentials || channel.haveContext) return;
+  if (session.tlsPhase != TlsOff || channel.haveCredentials || channel.haveContext) return;
   SCHANNEL_CRED request;
   memset(&request, 0, sizeof request);
   request.dwVersion = SCHANNEL_CRED_VERSION;
@@ -340,16 +345,16 @@ void receiveTls(HWND window, int received) {
   channel.inputLength += (DWORD)received;
   // Before the handshake began the server has nothing to say: its bytes
   // are dropped unread.
-  if (app.tlsPhase == TlsOff)
+  if (session.tlsPhase == TlsOff)
     channel.inputLength = 0;
-  else if (app.tlsPhase == TlsHandshake)
+  else if (session.tlsPhase == TlsHandshake)
     continueHandshake(window);
-  else if (app.tlsPhase == TlsOpen)
+  else if (session.tlsPhase == TlsOpen)
     decryptReceived(window);
 }
 
 int sendOverTls(const char* text, DWORD length) {
-  if (app.tlsPhase != TlsOpen) return 0;
+  if (session.tlsPhase != TlsOpen) return 0;
   char record[SEND_BUFFER_BYTES + 512];
   DWORD header = channel.sizes.cbHeader, trailer = channel.sizes.cbTrailer;
   // A command is far shorter than a record may be; the header and trailer
@@ -369,8 +374,8 @@ int sendOverTls(const char* text, DWORD length) {
 }
 
 void flushTls() {
-  while (channel.outputLength > 0 && app.sessionSocket != INVALID_SOCKET) {
-    int sent = send(app.sessionSocket, app.tlsOutput, (int)channel.outputLength, 0);
+  while (channel.outputLength > 0 && session.socket != INVALID_SOCKET) {
+    int sent = send(session.socket, app.tlsOutput, (int)channel.outputLength, 0);
     if (sent <= 0) return;  // FD_WRITE comes when there is room again
     memmove(app.tlsOutput, app.tlsOutput + sent, channel.outputLength - (DWORD)sent);
     channel.outputLength -= (DWORD)sent;

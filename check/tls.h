@@ -9,7 +9,7 @@
 #ifndef KIVVET_CHECK_TLS_H
 #define KIVVET_CHECK_TLS_H
 
-#include "base/appstate.h"
+#include "check/session.h"
 
 // Starts the handshake on the session socket: right after the connection
 // for implicit TLS, after the server's "+OK" to STLS otherwise.

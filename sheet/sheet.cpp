@@ -1,11 +1,10 @@
-// Around the sheet: the guarded menu items are grayed and the interval
-// timer stopped while it is open; afterwards the settings are saved
-// (after OK and Cancel alike), the icon refreshed and the interval timer
-// started with a full period.
+// Around the sheet: the guarded menu items are grayed while it is open
+// (and while the box that leads to it is up); afterwards the settings are
+// saved (after OK and Cancel alike) and the icon refreshed. The top stops
+// and restarts the schedule around it.
 #include "sheet/sheet.h"
 
 #include "base/appstate.h"
-#include "check/schedule.h"
 #include "settings/settings.h"
 #include "sheet/pages.h"
 #include "tray/trayicon.h"
@@ -59,7 +58,9 @@ int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
   return 1;
 }
 
-void openSettingsSheet(HWND window) {
+namespace {
+
+void runSheet(HWND window) {
   HPROPSHEETPAGE pages[PAGE_COUNT];
   for (UINT i = 0; i < PAGE_COUNT; i++) {
     PROPSHEETPAGEA page = {};
@@ -83,28 +84,28 @@ void openSettingsSheet(HWND window) {
   sheet.phpage = pages;
   sheet.pfnCallback = (PFNPROPSHEETCALLBACK)sheetCallback;
 
-  setBusy(0);
-  KillTimer(window, TIMER_INTERVAL);
-  app.settingsOpen++;
   PropertySheetA(&sheet);
   // Closed from outside (log-off, taskkill): the sheet went with the main
-  // window, its texts are released, and nothing is saved.
-  if (app.windowGone) {
-    app.settingsOpen--;
-    return;
-  }
+  // window, and nothing is saved.
+  if (app.windowGone) return;
   int saved = saveSettings();
   if (!saved)
     MessageBoxA(
         window,
         "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
         APP_TITLE, MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
+
+void openSettingsSheet(HWND window, const char* reason) {
+  setBusy(0);
+  app.settingsOpen++;
+  if (reason != NULL) MessageBoxA(window, reason, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+  if (!app.windowGone) runSheet(window);
   app.settingsOpen--;
   if (app.windowGone) return;
   setBusy(1);
+  // The tray no longer shows a failure.
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-  // The tray no longer shows a failure: the next check comes at the
-  // full interval, as after any change of the settings.
-  app.retryStep = 0;
-  startIntervalTimer(window);
 }

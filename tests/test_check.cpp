@@ -1,5 +1,6 @@
 // The check cycle: guards, the online test, the lookup, the connection,
 // the response timer, and every way a check ends.
+#include "base/trace.h"
 #include "check/check.h"
 
 #include <functional>
@@ -195,7 +196,7 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
   for (auto& c : cases) {
     strcpy(settings.serverHost, "127.0.0.1");
     server.acceptsConnection = true;
-    app.retryStep = 1;  // not the first failure in a row, which shows no error yet
+    resetRetries(), countRetry();  // not the first failure in a row, which shows no error yet
     c.arrange();
     check();
     EXPECT_EQ("NOGOODICON", icon()) << c.text;
@@ -267,7 +268,24 @@ TEST_F(CheckCycle, ClosingWithoutAnErrorMidDialogueEndsTheCheckAtOnce) {
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ("回線異常です.", tip());
-  EXPECT_EQ(0u, app.retryStep);  // the server was reached: no early retry
+  EXPECT_EQ(0u, retriesInARow());  // the server was reached: no early retry
+}
+
+// What a user sends when a check goes wrong: the steps, never the secrets.
+TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
+  startTrace();  // as -V does
+  settings.soundNewOnly = 1;
+  server.uids = {"u1"};
+  check();
+  settings.useApop = 1;
+  check();
+  std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
+  for (const char* step :
+       {"state AwaitGreeting -> AwaitUserReply", "sent USER cat\r\n", "sent PASS ********\r\n",
+        "reply +OK 1 u1\r\n", "state AwaitQuitReply -> Idle", "sent APOP cat ********\r\n"})
+    EXPECT_NE(std::string::npos, trace.find(step)) << step;
+  EXPECT_EQ(std::string::npos, trace.find("nyan"));
+  EXPECT_EQ(std::string::npos, trace.find(standin::sentBy(server.socket).substr(9, 32)));
 }
 
 TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
@@ -350,7 +368,7 @@ TEST_F(CheckHazards, ALookupReplyForAnEndedCheckIsIgnored) {
   standin::setHostAddress("pop.example.jp", "10.0.0.2");
   standin::setLookupDelay(1000);
   check();
-  HANDLE stale = app.lookupHandle;
+  HANDLE stale = standin::lastLookupHandle();
   ASSERT_NE(nullptr, stale);
   standin::advance(1000);
   ASSERT_EQ(0, app.busy);
@@ -387,7 +405,7 @@ TEST_F(CheckHazards, ANewCheckFirstClosesASessionStillAwaitingQuit) {
 TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  ASSERT_EQ(AwaitQuitReply, session.state);
   standin::serverCloses(server.socket, 0);
   standin::pump();
   EXPECT_EQ(0, app.busy);
@@ -404,7 +422,7 @@ TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
 TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  ASSERT_EQ(AwaitQuitReply, session.state);
   // The data notice comes before the close notice: recv finds nothing.
   PostMessageA(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
   standin::serverCloses(server.socket, 0);
@@ -447,7 +465,7 @@ TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
   server.replies["PASS"] = "-ERR no";
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, app.sessionState);
+  ASSERT_EQ(AwaitQuitReply, session.state);
   ASSERT_EQ(0, app.busy);
   standin::onNextPropertySheet([this] {
     serverSay(server, "+OK bye\r\n");
@@ -519,16 +537,17 @@ TEST_F(CheckHazards, AWindowClosedDuringATrayCallInTheMiddleOfAStepEndsThatStep)
     int trayCall;
     const char* refused;  // the command the server refuses
   };
-  // The check's first picture; the refusal's, then QUIT; an empty
-  // mailbox's picture, then the next line.
+  // The check's first picture, then the settings and the connection; the
+  // refusal's, then the busy flag; an empty mailbox's, then the next line.
   for (Case c : {Case{1, ""}, Case{3, "PASS"}, Case{3, ""}}) {
     SCOPED_TRACE(c.trayCall);
     TearDown(), SetUp();
     if (c.refused[0] != '\0') server.replies[c.refused] = "-ERR no";
     closeDuringTrayCall(c.trayCall);
+    int connections = server.connections;
     check();
     EXPECT_FALSE(standin::isWindowAlive(window));
-    EXPECT_EQ(std::string::npos, sent().find("QUIT"));
+    EXPECT_EQ(c.trayCall == 1 ? 0 : 1, server.connections - connections);
   }
 }
 

@@ -50,7 +50,7 @@ TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
   const auto& sound = standin::soundsPlayed().back();
   EXPECT_TRUE(sound.fromProgram);
   EXPECT_EQ(SND_RESOURCE | SND_ASYNC, sound.flags);
-  EXPECT_EQ(2u, app.soundCount);
+  EXPECT_EQ(2u, soundCount());
   EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
   EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
 }

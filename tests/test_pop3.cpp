@@ -28,7 +28,7 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   EXPECT_TRUE(standin::timerRunning(window, TIMER_VOICE));
   EXPECT_EQ(3u, app.messageCount);
   EXPECT_EQ(0u, app.newCount);
-  EXPECT_EQ(Idle, app.sessionState);
+  EXPECT_EQ(Idle, session.state);
   EXPECT_FALSE(standin::socketOpen(server.socket));
   EXPECT_EQ(0, app.busy);
   EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
@@ -60,7 +60,7 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
       {"-ERR [IN-USER] unknown", "ユーザーIDまたはパスワードが違います.", false},
   };
   for (const Case& c : cases) {
-    app.retryStep = 0;
+    resetRetries();
     server.replies["PASS"] = c.reply;
     check();
     EXPECT_EQ(c.text, tip()) << c.reply;
@@ -164,7 +164,7 @@ TEST_F(Dialogue, EveryRefusalIsShownAndFollowedByQuit) {
     // The positive answer to QUIT closed the session and left the icon.
     EXPECT_FALSE(standin::socketOpen(server.socket));
     EXPECT_EQ(0, app.busy);
-    EXPECT_EQ(Idle, app.sessionState);
+    EXPECT_EQ(Idle, session.state);
   }
   // Refused logins never touch the known list.
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
@@ -192,7 +192,7 @@ TEST_F(Dialogue, AServerThatRefusesQuitForEverIsLeft) {
   for (const auto& command : server.commands) quits += command == "QUIT";
   EXPECT_EQ(2u, quits);
   EXPECT_FALSE(standin::socketOpen(server.socket));
-  EXPECT_EQ(Idle, app.sessionState);
+  EXPECT_EQ(Idle, session.state);
   EXPECT_EQ(0, app.busy);
 }
 
@@ -216,7 +216,7 @@ class LineAssembler : public MailCheck {
     server.greets = false;
     server.silentOn = {"USER", "PASS", "STAT", "UIDL", "QUIT"};
     check();
-    ASSERT_EQ(AwaitGreeting, app.sessionState);
+    ASSERT_EQ(AwaitGreeting, session.state);
   }
   void feed(const std::string& text) { feedReceivedText(window, text.c_str(), (DWORD)text.size()); }
 };
@@ -235,7 +235,6 @@ TEST_F(LineAssembler, ALineIsHandledOnceWhenItsLineFeedArrives) {
   feed("\n+OK");
   EXPECT_EQ("USER cat\r\n", sent());
   EXPECT_STREQ("+OK", app.lineBuffer);
-  EXPECT_EQ(3u, app.lineLength);
 }
 
 TEST_F(LineAssembler, AnEmptyLineOrAnyLineNotStartingWithMinusIsPositive) {
@@ -261,7 +260,7 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   check();
   feedInPieces("+OK hi\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " + std::string(1100, 'b') +
                "\r\n3 c\r\n.\r\n");
-  EXPECT_EQ(AwaitQuitReply, app.sessionState);
+  EXPECT_EQ(AwaitQuitReply, session.state);
   EXPECT_EQ(3u, app.messageCount);
   EXPECT_STREQ("c", app.currentUids[2]);
 }
@@ -275,7 +274,7 @@ TEST_F(LineAssembler, ATextWithANulEndsThere) {
 
 TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
   feed("+OK\r\n+OK\r\n+OK\r\n+OK 0 0\r\n+OK bye\r\n-ERR late\r\n+OK late\r\n");
-  EXPECT_EQ(Idle, app.sessionState);
+  EXPECT_EQ(Idle, session.state);
   EXPECT_EQ("APPICON", icon());
 }
 
@@ -421,7 +420,7 @@ TEST_F(FastScan, DotStuffingIsUndoneAndOnlyALoneDotEnds) {
   check();
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), table());
   EXPECT_EQ(3u, app.newCount);
-  EXPECT_EQ(Idle, app.sessionState);  // "+OK bye" after the dot answered QUIT
+  EXPECT_EQ(Idle, session.state);  // "+OK bye" after the dot answered QUIT
 }
 
 TEST_F(FastScan, TheListingIsTheTruthWhateverStatSaid) {

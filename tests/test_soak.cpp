@@ -137,7 +137,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     DWORD started = standin::now();
 
     // While it runs, busy is set and a further request changes nothing.
-    if (app.sessionState != Idle) {
+    if (session.state != Idle) {
       ASSERT_EQ(1, app.busy);
       PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
       standin::pump();
@@ -145,10 +145,10 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     }
 
     // Ends within the response time-out and the wait for QUIT's answer.
-    while ((app.busy || app.sessionState != Idle) && standin::now() - started < 125000)
+    while ((app.busy || session.state != Idle) && standin::now() - started < 125000)
       standin::advance(1000);
     ASSERT_EQ(0, app.busy);
-    ASSERT_EQ(Idle, app.sessionState);
+    ASSERT_EQ(Idle, session.state);
     ASSERT_EQ(0u, standin::openSocketCount());
     ASSERT_EQ(0u, standin::openFileCount());
     ASSERT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));

@@ -145,13 +145,15 @@ TEST_F(StartUp, TheWSwitchChoosesWhereTheFilesAre) {
   EXPECT_EQ(995, settings.port);
   releaseProgram();
 
-  // Several: each applied in order; one that fails changes nothing.
+  // Several: each applied in order; one that fails changes nothing. The
+  // trace goes beside the settings, whatever the order.
   resetProgram();
   standin::makeDirectory("C:\\Mail");
   standin::makeDirectory("C:\\Other");
-  startProgram({"-WC:\\Other", "/wC:\\Mail", "-WC:\\Missing"});
+  startProgram({"-v", "-WC:\\Other", "/wC:\\Mail", "-WC:\\Missing"});
   EXPECT_EQ("C:\\Mail", standin::currentDirectory());
   EXPECT_TRUE(standin::fileExists("C:\\Mail\\KivvetLE.cfg"));
+  EXPECT_TRUE(standin::fileExists("C:\\Mail\\KivvetLE-trace.txt"));
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.cfg"));
 }
 
@@ -241,8 +243,9 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
       "KillTimer(3)",
       "KillTimer(4)",
       "KillTimer(1)",
-      "KillTimer(2)",
       "KillTimer(7)",
+      "KillTimer(2)",
+      "KillTimer(6)",
       "KillTimer(8)",
       "Shell_NotifyIconA(DELETE, , \"\") -> 1",
       "PostQuitMessage(0)",

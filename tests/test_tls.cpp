@@ -37,7 +37,7 @@ class TlsCheck : public MailCheck {
   void expectSessionGone() {
     EXPECT_FALSE(standin::socketOpen(server.socket));
     EXPECT_EQ(0, standin::liveTlsObjects());
-    EXPECT_EQ(TlsOff, app.tlsPhase);
+    EXPECT_EQ(TlsOff, session.tlsPhase);
     EXPECT_EQ(0, app.busy);
   }
   bool passwordLeft() {
@@ -80,7 +80,7 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   settings.intervalMinutes = 1;
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\n.";
   check();
-  EXPECT_EQ(900u, app.loginDelaySeconds);
+  EXPECT_LT(899000u, loginDelayLeftMs());
   standin::advance(899000);
   EXPECT_EQ(1, server.connections);
   standin::advance(2000);
@@ -215,7 +215,7 @@ TEST_F(TlsCheck, EventsOutOfOrderNeverReadOrSendPlainText) {
   useStls();
   server.greets = false;
   check();
-  app.sessionState = AwaitUserReply;
+  session.state = AwaitUserReply;
   EXPECT_EQ(0, sendToServer("PASS nyan\r\n", 11));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
 }
@@ -224,11 +224,11 @@ TEST_F(TlsCheck, ALaterHandshakeMustShowTheFirstCertificate) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  ASSERT_EQ(TlsOpen, session.tlsPhase);
   std::string same = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=0";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, same));
   standin::pump();
-  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  ASSERT_EQ(TlsOpen, session.tlsPhase);
   std::string other = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=1";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) +
                                              standin::tlsDataRecord(server.greeting + "\r\n"));
@@ -289,7 +289,7 @@ TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  ASSERT_EQ(TlsOpen, session.tlsPhase);
   std::string greeting = standin::tlsDataRecord(server.greeting + "\r\n");
   standin::serverSendsRaw(server.socket, greeting.substr(0, greeting.size() - 1));
   standin::pump();
@@ -304,7 +304,7 @@ TEST_F(TlsCheck, ARecordLargerThanTLSAllowsEndsTheCheck) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, app.tlsPhase);
+  ASSERT_EQ(TlsOpen, session.tlsPhase);
   std::string header("\x17\x03\x03\xFF\xFF", 5);
   standin::serverSendsRaw(server.socket, header + std::string(TLS_INPUT_BYTES, 'x'));
   standin::pump();
@@ -344,7 +344,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
   });
   check();
   EXPECT_EQ(10u, sent().size());  // part of the client's hello
-  EXPECT_EQ(TlsHandshake, app.tlsPhase);
+  EXPECT_EQ(TlsHandshake, session.tlsPhase);
   standin::makeWritable(server.socket);
   standin::pump();
   // The rest went, the server answered, and the check ran to its end.
@@ -358,7 +358,7 @@ TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   server.tlsScript.pieceSize = 1;  // the handshake is still going on
   PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
-  ASSERT_EQ(TlsHandshake, app.tlsPhase);
+  ASSERT_EQ(TlsHandshake, session.tlsPhase);
   releaseProgram();
   EXPECT_EQ(0, standin::liveTlsObjects());
   EXPECT_FALSE(standin::socketOpen(server.socket));

@@ -7,13 +7,21 @@
 #include <stdio.h>
 
 #include "base/appstate.h"
-#include "check/schedule.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 
 namespace {
 
 const int VOICE_FRAMES = 5;
+
+// Where the announcement stands: the voice's frame and the sounds played,
+// the blink's picture.
+struct Announcement {
+  int animFrame;
+  DWORD soundCount;
+  int blinkPhase;
+};
+Announcement announcement;
 const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
                                                  "VOICE1ICON", "APPICON"};
 
@@ -65,9 +73,9 @@ const char* announcementTip(char* text, size_t size) {
 
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   char tip[64];
-  setTrayIcon(window, NIM_MODIFY, app.blinkPhase != 0 ? "GETICON" : "BLANKICON",
+  setTrayIcon(window, NIM_MODIFY, announcement.blinkPhase != 0 ? "GETICON" : "BLANKICON",
               announcementTip(tip, sizeof tip));
-  app.blinkPhase = app.blinkPhase == 0 ? 1 : 0;
+  announcement.blinkPhase = announcement.blinkPhase == 0 ? 1 : 0;
 }
 
 void startBlink(HWND window) {
@@ -81,25 +89,25 @@ void startBlink(HWND window) {
 
 void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   char tip[64];
-  if (app.animFrame >= 0 && app.animFrame < VOICE_FRAMES)
-    setTrayIcon(window, NIM_MODIFY, voicePictures[app.animFrame], announcementTip(tip, sizeof tip));
+  if (announcement.animFrame >= 0 && announcement.animFrame < VOICE_FRAMES)
+    setTrayIcon(window, NIM_MODIFY, voicePictures[announcement.animFrame],
+                announcementTip(tip, sizeof tip));
   if (app.windowGone) return;
-  if (app.animFrame == 0) {
+  if (announcement.animFrame == 0) {
     playOneSound();
-    app.soundCount++;
-  } else if (app.animFrame == VOICE_FRAMES - 1 && app.soundCount >= soundsToPlay()) {
+    announcement.soundCount++;
+  } else if (announcement.animFrame == VOICE_FRAMES - 1 &&
+             announcement.soundCount >= soundsToPlay()) {
     KillTimer(window, TIMER_VOICE);
     startBlink(window);
   }
-  app.animFrame = (app.animFrame + 1) % VOICE_FRAMES;
+  announcement.animFrame = (announcement.animFrame + 1) % VOICE_FRAMES;
 }
 
 }  // namespace
 
 void startNotification(HWND window) {
-  KillTimer(window, TIMER_RESPONSE);
-  app.retryStep = 0;
-  startIntervalTimer(window);
+  announcement = Announcement();
   if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;
@@ -114,4 +122,9 @@ void startNotification(HWND window) {
     return;
   }
   startBlink(window);
+}
+
+void stopAnnouncement(HWND window) {
+  KillTimer(window, TIMER_VOICE);
+  KillTimer(window, TIMER_BLINK);
 }

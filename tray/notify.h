@@ -6,6 +6,10 @@
 
 #include "platform/win32.h"
 
+// Starts the announcement of a check's result. TIMER_VOICE and
+// TIMER_BLINK are set and killed here only.
 void startNotification(HWND window);
+// The voice and the blink stop (a new check, the double click, the end).
+void stopAnnouncement(HWND window);
 
 #endif

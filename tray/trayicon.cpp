@@ -19,6 +19,14 @@ const size_t TOOLTIP_BYTES = 64;        // szTip of the first, 88-byte form of t
 const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
 const int SMALL_ICON = 16;              // pixels at 100 %
 
+struct Tray {
+  // 1 while the shell holds our icon: a change to an icon that is not
+  // there would only be refused, after the whole retry pause.
+  int iconShown;
+  int retrying;  // TIMER_TRAY runs: the shell refused the icon so far
+};
+Tray tray;
+
 // What the last accepted change showed.
 char shownIcon[16];
 char shownTip[TOOLTIP_BYTES];
@@ -85,11 +93,17 @@ void remember(const char* iconName, const NOTIFYICONDATAA& record) {
 
 }  // namespace
 
+void initTrayIcon() {
+  tray = Tray();
+  shownIcon[0] = '\0';
+  pendingProgress[0] = '\0';
+}
+
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text) {
   // The shell refuses to change or remove an icon it does not hold, and
   // each refusal would cost the whole retry pause (as at the first start,
   // when the settings sheet closes before the icon has been added).
-  if (action != NIM_ADD && !app.trayIconShown) return;
+  if (action != NIM_ADD && !tray.iconShown) return;
   if (pendingProgress[0] != '\0') {
     KillTimer(window, TIMER_PROGRESS);
     pendingProgress[0] = '\0';
@@ -110,19 +124,19 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   // "TaskbarCreated" that did not come from a new taskbar): then the icon
   // is there, and a change shows what was asked.
   if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
-  if (action == NIM_ADD) app.trayIconShown = accepted ? 1 : 0;
-  if (action == NIM_DELETE) app.trayIconShown = 0;
+  if (action == NIM_ADD) tray.iconShown = accepted ? 1 : 0;
+  if (action == NIM_DELETE) tray.iconShown = 0;
   if (accepted && action != NIM_DELETE) remember(iconName, record);
-  if (!app.trayIconShown) shownIcon[0] = '\0';
+  if (!tray.iconShown) shownIcon[0] = '\0';
   // Early in a log-on the shell may refuse for longer than the pauses
   // above, and "TaskbarCreated" may never come: keep trying now and then
   // until the icon is there.
   if (action == NIM_ADD && !accepted) {
     SetTimer(window, TIMER_TRAY, TRAY_RETRY_MS, trayRetryTimerProc);
-    app.trayRetrying = 1;
-  } else if (app.trayRetrying && (action == NIM_ADD || action == NIM_DELETE)) {
+    tray.retrying = 1;
+  } else if (tray.retrying && (action == NIM_ADD || action == NIM_DELETE)) {
     KillTimer(window, TIMER_TRAY);
-    app.trayRetrying = 0;
+    tray.retrying = 0;
   }
 }
 
@@ -131,10 +145,10 @@ void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   fillRecord(window, NIM_ADD, "APPICON", "", &record);
   // One attempt each time: the timer is the pause.
   if (!Shell_NotifyIconA(NIM_ADD, &record)) return;
-  app.trayIconShown = 1;
+  tray.iconShown = 1;
   remember("APPICON", record);
   KillTimer(window, TIMER_TRAY);
-  app.trayRetrying = 0;
+  tray.retrying = 0;
 }
 
 // Each change of the tray waits for the shell's process, some milliseconds
@@ -152,7 +166,7 @@ void CALLBACK progressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 void setTrayProgress(HWND window, const char* text) {
-  if (!app.trayIconShown) return;
+  if (!tray.iconShown) return;
   copyWholeCharacters(pendingProgress, sizeof pendingProgress, text);
   SetTimer(window, TIMER_PROGRESS, PROGRESS_DELAY_MS, progressTimerProc);
 }
@@ -161,7 +175,7 @@ int trayShows(const char* iconName, const char* text) {
   char tip[TOOLTIP_BYTES];
   composeTooltip(text, tip);
   // A change still to come is not what the tray shows.
-  return app.trayIconShown && pendingProgress[0] == '\0' && strcmp(shownIcon, iconName) == 0 &&
+  return tray.iconShown && pendingProgress[0] == '\0' && strcmp(shownIcon, iconName) == 0 &&
          strcmp(shownTip, tip) == 0;
 }
 
@@ -170,7 +184,7 @@ int trayShows(const char* iconName, const char* text) {
 // is left out, since the cat speaks already. One attempt: a balloon is
 // not worth the retry pauses.
 void showBalloon(HWND window, const char* title, const char* text) {
-  if (!app.trayIconShown) return;
+  if (!tray.iconShown) return;
   NOTIFYICONDATAA record;
   memset(&record, 0, sizeof record);
   record.cbSize = NOTIFYICONDATAA_V2_SIZE;

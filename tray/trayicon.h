@@ -4,6 +4,8 @@
 
 #include "platform/win32.h"
 
+// No icon in the tray yet.
+void initTrayIcon();
 // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon.
 // An empty text selects the standard tooltip of the settings.
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text);

@@ -263,6 +263,8 @@ void setLookupDelay(DWORD ms);
 void failNextLookupRequest();
 size_t pendingLookupCount();
 size_t lookupRequestCount();
+// The task handle of the newest lookup request.
+HANDLE lastLookupHandle();
 
 // ---- WININET ----
 void setOnline(bool online);

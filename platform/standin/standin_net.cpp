@@ -390,6 +390,7 @@ size_t pendingLookupCount() {
   return count;
 }
 size_t lookupRequestCount() { return lookups.size(); }
+HANDLE lastLookupHandle() { return lookups.empty() ? nullptr : (HANDLE)lookups.rbegin()->first; }
 
 void setOnline(bool value) { online = value; }
 void setWininet(bool libraryPresent, bool exportPresent) {

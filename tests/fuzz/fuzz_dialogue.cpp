@@ -18,6 +18,7 @@
 #include "app/main.h"
 #include "base/appstate.h"
 #include "check/schedule.h"
+#include "check/session.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -118,9 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
     standin::advance(std::min<DWORD>(1000, end - standin::now()));
   standin::advance(std::min<DWORD>(1000, end - standin::now()));
-  if (app.busy != 0 || app.sessionState != Idle || standin::socketOpen(server)) abort();
-  if (app.lineLength >= LINE_BUFFER_BYTES || strlen(app.lineBuffer) != app.lineLength) abort();
-  if (app.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
+  if (app.busy != 0 || session.state != Idle || standin::socketOpen(server)) abort();
+  if (strlen(app.lineBuffer) >= LINE_BUFFER_BYTES) abort();
+  if (session.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
   // Released here rather than at the next start, so that an input that
   // leaves more behind than it found is a leak the fuzzer reports.
   standin::resetKeepingWindows();

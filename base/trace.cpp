@@ -1,0 +1,85 @@
+// The trace file is held open for the program's life and shared for
+// reading, so that it can be looked at while the program runs.
+#include "base/trace.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char TRACE_FILE_NAME[] = "KivvetLE-trace.txt";
+const DWORD TRACE_LIMIT_BYTES = 1024 * 1024;
+
+struct Trace {
+  HANDLE file;
+  DWORD bytes;  // written since the file was made
+  DWORD startTick;
+  char path[MAX_PATH + 32];
+};
+Trace trace = {INVALID_HANDLE_VALUE, 0, 0, ""};
+
+HANDLE createTraceFile() {
+  return CreateFileA(trace.path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// The newer half of the file, from the start of a line, becomes the file.
+void dropOlderHalf() {
+  CloseHandle(trace.file);
+  trace.file = INVALID_HANDLE_VALUE;
+  char* text = (char*)LocalAlloc(LMEM_ZEROINIT, trace.bytes);
+  if (text == NULL) return;
+  DWORD got = 0;
+  HANDLE file = CreateFileA(trace.path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!ReadFile(file, text, trace.bytes, &got, NULL)) got = 0;
+    CloseHandle(file);
+  }
+  const char* newer = (const char*)memchr(text + got / 2, '\n', got - got / 2);
+  DWORD kept = newer != NULL ? (DWORD)(text + got - newer - 1) : 0;
+  trace.file = createTraceFile();
+  DWORD written = 0;
+  if (trace.file != INVALID_HANDLE_VALUE && kept > 0)
+    WriteFile(trace.file, newer + 1, kept, &written, NULL);
+  trace.bytes = written;
+  LocalFree(text);
+}
+
+}  // namespace
+
+void startTrace() {
+  DWORD length = GetCurrentDirectoryA(MAX_PATH, trace.path);
+  if (length == 0 || length >= MAX_PATH) return;
+  snprintf(trace.path + length, sizeof trace.path - length, "%s%s",
+           trace.path[length - 1] == '\\' ? "" : "\\", TRACE_FILE_NAME);
+  trace.file = createTraceFile();
+  trace.bytes = 0;
+  trace.startTick = GetTickCount();
+}
+
+void traceLine(const char* format, ...) {
+  if (trace.file == INVALID_HANDLE_VALUE) return;
+  char line[600];
+  DWORD ms = GetTickCount() - trace.startTick;
+  int used = snprintf(line, sizeof line, "%7lu.%03lu ", (unsigned long)(ms / 1000),
+                      (unsigned long)(ms % 1000));
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(line + used, sizeof line - used - 2, format, arguments);
+  va_end(arguments);
+  // A reply's own CR LF ends the line once, and a cut one is ended too.
+  size_t length = strcspn(line, "\r\n");
+  memcpy(line + length, "\r\n", 2);
+  length += 2;
+  if (trace.bytes + length > TRACE_LIMIT_BYTES) dropOlderHalf();
+  DWORD written = 0;
+  if (trace.file != INVALID_HANDLE_VALUE) WriteFile(trace.file, line, (DWORD)length, &written, NULL);
+  trace.bytes += written;
+}
+
+void endTrace() {
+  if (trace.file != INVALID_HANDLE_VALUE) CloseHandle(trace.file);
+  trace.file = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""The owners' gate: every field of the shared records has one writing file,
+every timer of the main window one file that sets and kills it, and the calls
+that are easy to get wrong stay where they have been looked at.
+
+The owners are read from the code itself: the file named beside each field of
+AppState (base/appstate.h) and Session (check/session.h), and the table beside
+the timer ids (base/appstate.h). A field's write is an assignment to it, an
+increment or decrement, or its address taken; what is written through a
+buffer's pointer (app.lineBuffer[0] = ...) belongs to whoever uses the buffer.
+Prints each breach as file:line and exits 1 when there is one.
+"""
+import re
+import subprocess
+import sys
+
+PROGRAM = ("app/", "sheet/", "check/", "tray/", "settings/", "base/")
+# strcpy only where the target is known to hold the source.
+STRCPY_ALLOWED = {"check/knownuids.cpp", "check/pop3.cpp", "tray/mailer.cpp", "base/system.cpp",
+                  "base/paths.cpp"}
+# Libraries are loaded from the system folder, or as resources from the
+# program's own folder, and nowhere else.
+LOADLIBRARY_ALLOWED = {"base/system.cpp", "tray/splash.cpp"}
+PATH = re.compile(r"\b((?:app|sheet|check|tray|settings|base)/\w+\.cpp)\b")
+
+
+def record_owners(header, struct):
+    """{field: owner file} from the comments beside a record's fields; a
+    comment block above several fields names their common owner."""
+    text = open(header, encoding="utf-8").read()
+    body = text[text.index("struct %s {" % struct):]
+    body = body[:body.index("\n};")]
+    owners, pending = {}, None
+    for line in body.splitlines()[1:]:
+        code, _, comment = line.partition("//")
+        found = PATH.search(comment)
+        field = re.search(r"(\w+)(?:\[\w+\])?\s*(?:=[^;]*)?;", code)
+        if field:
+            owner = found.group(1) if found else pending
+            if owner:
+                owners[field.group(1)] = owner
+        elif comment.strip():
+            pending = found.group(1) if found else pending
+        elif not line.strip():
+            pending = None
+    return owners
+
+
+def timer_owners(header):
+    owners = {}
+    for line in open(header, encoding="utf-8"):
+        m = re.match(r"//\s+((?:TIMER_\w+,?\s*)+)\s+((?:app|check|tray|sheet|settings|base)/\S+)", line)
+        if m:
+            for timer in re.findall(r"TIMER_\w+", m.group(1)):
+                owners[timer] = m.group(2)
+    return owners
+
+
+def main():
+    files = [f for f in subprocess.run(["git", "ls-files", "*.cpp"], capture_output=True,
+                                       text=True, check=True).stdout.split()
+             if f.startswith(PROGRAM)]
+    records = {"app": record_owners("base/appstate.h", "AppState"),
+               "session": record_owners("check/session.h", "Session")}
+    # The buffers are made and released by start-up and shutdown.
+    for field in ("hostEntryBuffer", "greeting", "lineBuffer", "sendBuffer", "tlsInput",
+                  "tlsOutput", "currentUids", "knownUids"):
+        records["app"].setdefault(field, "app/mainwindow.cpp")
+    timers = timer_owners("base/appstate.h")
+    write = re.compile(r"(?:\b(app|session)\.(\w+)\s*(?:[-+*/|&^]?=(?!=)|\+\+|--))"
+                       r"|(?:(?:\+\+|--|(?<![&\w)\]])&(?!&))\s*(app|session)\.(\w+)\b(?!\s*\[))")
+    breaches = []
+    for path in files:
+        for number, line in enumerate(open(path, encoding="utf-8"), 1):
+            code = line.split("//")[0]
+            for m in write.finditer(code):
+                record, field = (m.group(1), m.group(2)) if m.group(1) else (m.group(3), m.group(4))
+                owner = records[record].get(field)
+                if owner is None:
+                    breaches.append(f"{path}:{number}: {record}.{field} has no owner named")
+                elif owner != path:
+                    breaches.append(f"{path}:{number}: {record}.{field} is written by {owner} only")
+            for m in re.finditer(r"\b(?:SetTimer|KillTimer)\s*\(\s*\w+\s*,\s*(TIMER_\w+)", code):
+                owner = timers.get(m.group(1))
+                if owner != path:
+                    breaches.append(f"{path}:{number}: {m.group(1)} is set and killed by "
+                                    f"{owner or 'no file named'} only")
+            if re.search(r"\bstrcpy\s*\(", code) and path not in STRCPY_ALLOWED:
+                breaches.append(f"{path}:{number}: strcpy outside the files allowed it")
+            if re.search(r"\bLoadLibrary\w*\s*\(", code) and path not in LOADLIBRARY_ALLOWED:
+                breaches.append(f"{path}:{number}: a library loaded outside base/system.cpp")
+    for breach in breaches:
+        print(breach, file=sys.stderr)
+    return 1 if breaches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
