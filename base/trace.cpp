@@ -75,7 +75,8 @@ void traceLine(const char* format, ...) {
   length += 2;
   if (trace.bytes + length > TRACE_LIMIT_BYTES) dropOlderHalf();
   DWORD written = 0;
-  if (trace.file != INVALID_HANDLE_VALUE) WriteFile(trace.file, line, (DWORD)length, &written, NULL);
+  if (trace.file != INVALID_HANDLE_VALUE)
+    WriteFile(trace.file, line, (DWORD)length, &written, NULL);
   trace.bytes += written;
 }
 

@@ -184,9 +184,9 @@ const char* certificateProblem() {
   int checked = verifyForServer(chain, serverName, 0, &verdict);
   // A policy that still reports the unknown revocation would hide what
   // else it would find: it is asked again without revocation, unless the
-  // chain itself says revoked.
-  if (checked && revocationUnknown(verdict.dwError) &&
-      !(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED))
+  // chain itself says revoked (Wine's policy calls that unknown too).
+  int revoked = (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) != 0;
+  if (checked && revocationUnknown(verdict.dwError) && !revoked)
     checked = verifyForServer(chain, serverName, SECURITY_FLAG_IGNORE_REVOCATION, &verdict);
   CertFreeCertificateChain(chain);
   if (checked && verdict.dwError == 0 && channel.firstCertificate == NULL)
@@ -195,6 +195,7 @@ const char* certificateProblem() {
     CertFreeCertificateContext(certificate);
 
   if (!checked) return TEXT_CERT_BAD;
+  if (revoked && revocationUnknown(verdict.dwError)) return TEXT_CERT_REVOKED;
   switch ((DWORD)verdict.dwError) {
     case 0: return NULL;
     case (DWORD)CRYPT_E_REVOKED: return TEXT_CERT_REVOKED;

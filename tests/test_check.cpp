@@ -339,6 +339,28 @@ TEST_F(SleepAndWake, AWakeNeverChecksWhileTheSettingsSheetIsOpen) {
   standin::pump();
   EXPECT_EQ(0, server.connections);
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_WAKE));
+  // Nor while a check runs: the wake's refused check is not asked again.
+  power(PBT_APMSUSPEND);
+  server.greets = false;
+  check();
+  power(PBT_APMRESUMEAUTOMATIC);
+  standin::advance(30000);
+  EXPECT_EQ(1, app.busy);
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_WAKE));
+}
+
+TEST_F(SleepAndWake, AWakeAfterFailuresStartsTheRetriesAfreshWithoutTheErrorIcon) {
+  server.acceptsConnection = false;
+  check();
+  standin::advance(60000);
+  ASSERT_EQ("NOGOODICON", icon());
+  power(PBT_APMSUSPEND);
+  power(PBT_APMRESUMEAUTOMATIC);
+  standin::advance(WAKE_CHECK_DELAY_MS);
+  EXPECT_EQ(3, server.connections);
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(60000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
 
 // Hazards of the cycle that a careless client falls into.
@@ -496,6 +518,18 @@ TEST_F(CheckHazards, AServerSilentAfterQuitIsLeftAfterAMinute) {
   standin::advance(300000);
   EXPECT_EQ(2, server.connections);
   EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(CheckHazards, TheSessionDeadlineWhileQuitIsAwaitedIsNoFailure) {
+  server.replyDelayMs = 40000;  // QUIT goes after 160 s
+  server.silentOn = {"QUIT"};
+  check();
+  standin::advance(160000);
+  ASSERT_EQ(AwaitQuitReply, session.state);
+  standin::advance(60000);
+  EXPECT_EQ(0, app.busy);
+  EXPECT_FALSE(standin::socketOpen(server.socket));
+  EXPECT_EQ("APPICON", icon());
 }
 
 TEST_F(CheckHazards, TheUnfinishedLineOfAFailedSessionIsNotCarriedOver) {

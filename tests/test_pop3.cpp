@@ -459,6 +459,18 @@ TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
   EXPECT_STREQ("m1977", app.currentUids[0]);
   EXPECT_STREQ("m2500", app.currentUids[523]);
   EXPECT_STREQ("m3000", app.currentUids[1023]);
+  // Scattered: still exactly the 1024 highest, in order.
+  server.listing = "+OK";
+  for (int k = 1; k <= 3000; k++) {
+    std::string n = std::to_string(k * 97 % 3001);
+    server.listing += "\r\n" + n + " m" + n;
+  }
+  server.listing += "\r\n.";
+  std::vector<std::string> highest;
+  for (int n = 1977; n <= 3000; n++) highest.push_back("m" + std::to_string(n));
+  check();
+  EXPECT_EQ(3000u, app.messageCount);
+  EXPECT_EQ(highest, table());
 }
 
 TEST_F(FastScan, AServerWithoutTheListingIsWalkedInTheSameSession) {

@@ -158,6 +158,8 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(1, settings.passwordLost);
     EXPECT_STREQ("", settings.password);
+    ASSERT_EQ(1, saveSettings());  // and the next save keeps it protected
+    EXPECT_EQ(0xFE, at(file(), 1294));
   }
 }
 

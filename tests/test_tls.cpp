@@ -81,10 +81,17 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\n.";
   check();
   EXPECT_LT(899000u, loginDelayLeftMs());
+  PostMessageA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);  // nor a wake
   standin::advance(899000);
   EXPECT_EQ(1, server.connections);
   standin::advance(2000);
   EXPECT_EQ(2, server.connections);
+  // More than a day waits a day, whatever the number.
+  for (const char* seconds : {"100000", "4294967296"}) {
+    server.replies["CAPA"] = std::string("+OK\r\nLOGIN-DELAY ") + seconds + "\r\n.";
+    check();
+    EXPECT_EQ(86400000u, standin::timerPeriod(window, TIMER_INTERVAL)) << seconds;
+  }
 }
 
 TEST_F(TlsCheck, StlsLogsInAfterTheHandshakeWithTheFirstGreetingsTimestamp) {
@@ -178,6 +185,18 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
       }
       expectSessionGone();
     }
+
+  // Wine's policy calls a revoked chain's revocation unknown: the chain
+  // still says revoked, and it is never asked again with revocation
+  // ignored.
+  standin::answerRevocationAsWine();
+  server.tlsScript = standin::TlsServer();
+  server.tlsScript.revoked = true;
+  server.commands.clear();
+  check();
+  EXPECT_EQ(TEXT_CERT_REVOKED, tip());
+  EXPECT_FALSE(passwordLeft());
+  expectSessionGone();
 
   // A server name that cannot be converted for the check names nothing.
   useImplicitTls();
@@ -311,6 +330,30 @@ TEST_F(TlsCheck, ARecordLargerThanTLSAllowsEndsTheCheck) {
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ(TEXT_TLS_FAILED, tip());
   expectSessionGone();
+}
+
+TEST_F(TlsCheck, AHandshakeThatFillsTheInputEndsTheCheckAtOnce) {
+  useImplicitTls();
+  server.tls = 0;
+  server.greets = false;
+  check();
+  std::string header("\x16\x03\x03\xFF\xFF", 5);
+  standin::serverSendsRaw(server.socket, header + std::string(TLS_INPUT_BYTES, 'x'));
+  standin::pump();
+  EXPECT_EQ(TEXT_TLS_FAILED, tip());
+  expectSessionGone();
+}
+
+TEST_F(TlsCheck, ARecordOfManyLinesGivesEveryLine) {
+  useImplicitTls();
+  settings.fastScan = 1;
+  settings.soundNewOnly = 1;
+  server.uids.clear();
+  for (int n = 1; n <= 300; n++) server.uids.push_back("uid" + std::to_string(n));
+  check();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(300u, app.newCount);
+  EXPECT_STREQ("uid300", app.knownUids[299]);
 }
 
 TEST_F(TlsCheck, TheServerClosingTheChannelEndsTheSessionAsAHangUpWould) {

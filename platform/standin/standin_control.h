@@ -244,6 +244,10 @@ std::string tlsRecord(int type, const std::string& body);
 std::string tlsDataRecord(const std::string& text);
 // The next AcquireCredentialsHandleA fails.
 void failNextCredentials();
+// From now on the SSL policy answers as Wine's: a chain that says revoked,
+// like one whose revocation is unknown, is a "revocation failure", and
+// passes that check when revocation is ignored.
+void answerRevocationAsWine();
 // The flags of the last credentials asked for, and the SSPI handles,
 // buffers, certificates and chains the program holds now.
 DWORD lastCredentialFlags();

@@ -48,6 +48,7 @@ ULONG_PTR nextHandle = 0x7000;
 // What the program was handed and must give back.
 std::set<const void*> tokens, certificates, chains;
 bool credentialsFail = false;
+bool wineRevocation = false;
 DWORD credentialFlags = 0;
 DWORD credentialProtocols = 0;
 DWORD chainFlags = 0;
@@ -149,6 +150,7 @@ bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_
 }
 
 void failNextCredentials() { credentialsFail = true; }
+void answerRevocationAsWine() { wineRevocation = true; }
 DWORD lastCredentialFlags() { return credentialFlags; }
 DWORD lastCredentialProtocols() { return credentialProtocols; }
 DWORD lastChainFlags() { return chainFlags; }
@@ -172,6 +174,7 @@ void resetTls() {
   certificates.clear();
   chains.clear();
   credentialsFail = false;
+  wineRevocation = false;
   credentialFlags = credentialProtocols = chainFlags = chainTimeout = 0;
   windowsAccount = "cat";
 }
@@ -388,6 +391,8 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
     return TRUE;
   }
   DWORD trust = chain->TrustStatus.dwErrorStatus;
+  if (standin::wineRevocation && (trust & CERT_TRUST_IS_REVOKED))
+    trust = (trust & ~CERT_TRUST_IS_REVOKED) | CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
   if (trust & CERT_TRUST_IS_REVOKED) {
     status->dwError = (DWORD)CRYPT_E_REVOKED;
     return TRUE;
