@@ -12,7 +12,8 @@ dovecot_start "$E2E_DIR"
 dovecot_deliver 5 "Demo"
 echo "Demo mailbox: user cat on 127.0.0.1:$DOVECOT_PORT with 5 messages."
 
-version=$(sed -nE 's/^#define KIVVET_VERSION_TEXT "([0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+source "$KIVVET_ROOT/script/lib/version.sh"
+version=$(kivvet_version)
 wine "$KIVVET_ROOT/dist/KivvetLE-$version-setup.exe" /S
 installed=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE' /v InstallLocation |
   tr -d '\r' | sed -nE 's/^ +InstallLocation +REG_SZ +(.*)$/\1/p')

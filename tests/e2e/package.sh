@@ -8,7 +8,8 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup package
 
-version=$(sed -nE 's/^#define KIVVET_VERSION_TEXT "([0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+source "$KIVVET_ROOT/script/lib/version.sh"
+version=$(kivvet_version) || { fail "no version in resources/version.h"; e2e_finish; }
 KIVVET_NO_BOOTSTRAP=1 "$KIVVET_ROOT/script/package" >"$E2E_DIR/package.out" 2>&1 ||
   { cat "$E2E_DIR/package.out" >&2; fail "script/package failed"; e2e_finish; }
 zip="$KIVVET_ROOT/dist/KivvetLE-$version.zip"
