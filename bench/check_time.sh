@@ -25,7 +25,6 @@
 #   RUNS=5 COUNTS="10 100" DELAY=25 bench/check_time.sh link
 #   LINK_WALKS=0 bench/check_time.sh link    (the two listings only)
 source "$(dirname "$0")/../tests/e2e/lib.sh"
-source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
 source "$KIVVET_ROOT/tests/e2e/certs.sh"
 MODE=${1:-plain}
 e2e_setup "bench-check-$MODE"
@@ -76,7 +75,7 @@ runs() { for i in $(seq "$RUNS"); do "$@"; echo; done | median; }
 # one has loaded what a process loads once (for TLS, the root store).
 # Arguments: more settings (fastScan=1).
 program_check() {
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
+  write_settings "$E2E_DIR/KivvetLE.cfg" \
     "serverHost=$HOST" "port=$PORT" userId=cat password=nyan checkAtStartup=1 soundNewOnly=1 $SECURITY "$@"
   rm -f "$E2E_DIR/KivvetLE.log"
   clear_rawlog

@@ -16,13 +16,9 @@ figure() { sed -nE "s/.* $1=([0-9]+).*/\1/p"; }
 printf '%-9s %16s %8s\n' messages "working set (KB)" seconds
 for n in $COUNTS; do
   rm -f "$E2E_DIR/server.port" "$E2E_DIR/server.log" "$E2E_DIR/KivvetLE.log"
-  python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --messages "$n" --port-file "$E2E_DIR/server.port" \
-    --log "$E2E_DIR/server.log" >/dev/null 2>&1 &
-  server=$!
-  E2E_PIDS+=($server)
-  wait_for 20 test -s "$E2E_DIR/server.port"
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 \
-    "port=$(cat "$E2E_DIR/server.port")" userId=cat password=nyan checkAtStartup=0 soundNewOnly=1 fastScan=1
+  start_fakepop3 "$E2E_DIR/server.port" "$E2E_DIR/server.log" --messages "$n"
+  server=$FAKEPOP3_PID
+  configure_at "$E2E_DIR" "$(cat "$E2E_DIR/server.port")" checkAtStartup=0 soundNewOnly=1 fastScan=1
   start_program memory -TOFF "-W$(winpath "$E2E_DIR")"
   wait_for 60 bash -c "wine '$PROBE' stats >/dev/null 2>&1"
   started=$SECONDS

@@ -55,14 +55,14 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/kivvetle.rc PROPERTIES
 
 # The resource library KivvetLE.dll beside KivvetLE.exe: the bitmap "TITLE"
 # of the splash window, drawn by tools/mktitle.py from the cat of the tray
-# icon. It holds resources only: no code, no entry point, no imports.
+# icon and the version of resources/version.h. It holds resources only: no code, no entry point, no imports.
 set(KIVVET_TITLE ${KIVVET_GENERATED}/title.bmp)
 add_custom_command(
   OUTPUT ${KIVVET_TITLE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${KIVVET_GENERATED}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/mktitle.py ${KIVVET_TITLE}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/mktitle.py ${CMAKE_SOURCE_DIR}/tools/mkicon.py
-          ${CMAKE_SOURCE_DIR}/resources/icons/app.txt
+          ${CMAKE_SOURCE_DIR}/resources/icons/app.txt ${CMAKE_SOURCE_DIR}/resources/version.h
   COMMENT "Drawing title.bmp")
 add_library(KivvetLE_resources SHARED ${CMAKE_SOURCE_DIR}/resources/title.rc ${KIVVET_TITLE})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/title.rc PROPERTIES

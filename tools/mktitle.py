@@ -10,7 +10,7 @@ The picture is composed from sources in the repository only: the cat of the
 tray icon (resources/icons/app.txt, see tools/mkicon.py) enlarged four
 times and sitting on a cushion, a sky with two clouds, a letter flying past,
 the name "Kivvet" and an "LE" badge drawn with the small pixel font below,
-and the version line.  The BMP goes into the resource library KivvetLE.dll
+and the version line (major.minor, read from resources/version.h).  The BMP goes into the resource library KivvetLE.dll
 as the bitmap "TITLE"; the PNG is a preview at the same size for looking at
 the picture while changing it.
 
@@ -20,6 +20,7 @@ multiple of four).
 """
 
 import os
+import re
 import struct
 import sys
 import zlib
@@ -30,10 +31,27 @@ import mkicon  # noqa: E402  (the cat's picture and its palette)
 
 WIDTH = 300
 HEIGHT = 150
-VERSION = "Version 2.23"
 CAT_SCALE = 4
 DEFAULT_CAT = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                            "..", "resources", "icons", "app.txt")
+VERSION_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                              "..", "resources", "version.h")
+
+
+def read_version(path=VERSION_HEADER):
+    """'Version major.minor' from the #define lines of resources/version.h."""
+    with open(path, encoding="utf-8") as header:
+        text = header.read()
+    numbers = []
+    for part in ("MAJOR", "MINOR"):
+        found = re.search(r"^#define KIVVET_VERSION_%s (\d+)\s*$" % part, text, re.M)
+        if not found:
+            raise ValueError("%s: no KIVVET_VERSION_%s" % (path, part))
+        numbers.append(str(int(found.group(1))))
+    return "Version " + ".".join(numbers)
+
+
+VERSION = read_version()
 
 # Where things stand, in pixels from the upper-left corner.
 CAT_LEFT = 10          # left edge of the enlarged 32x32 icon

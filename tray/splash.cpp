@@ -9,6 +9,7 @@
 #include "base/appstate.h"
 #include "base/system.h"
 #include "resources/ids.h"
+#include "resources/version.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void initSplash(HWND splash) {
   MoveWindow(splash, x, y, width, scaled(SPLASH_HEIGHT, dpi), FALSE);
   place(GetDlgItem(splash, IDC_SPLASH_PICTURE), PICTURE_FRAME, dpi);
   place(GetDlgItem(splash, IDC_SPLASH_VERSION), VERSION_LINE, dpi);
-  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version 2.23");
+  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version " KIVVET_VERSION_SHORT);
   SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
 }
 

@@ -1,9 +1,14 @@
 # The demo itself: the installer run silently, a demo mailbox on a private
 # POP3 server, the installed program in the tray checking it, its menu, a
 # second check after new mail, a new user's first start, the uninstaller.
-source "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e/lib.sh"
-source "$KIVVET_ROOT/tests/e2e/dovecot.sh"
-e2e_setup demo
+# What it shares with the end-to-end tests comes from script/lib/.
+set -euo pipefail
+KIVVET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$KIVVET_ROOT/script/lib/desktop.sh"
+source "$KIVVET_ROOT/script/lib/dovecot.sh"
+source "$KIVVET_ROOT/script/lib/version.sh"
+desktop_start demo
+trap 'desktop_stop; rm -rf "$E2E_DIR"' EXIT
 rmdir "$E2E_SHOTS" 2>/dev/null || true
 E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/demo}"
 mkdir -p "$E2E_SHOTS"
@@ -12,21 +17,19 @@ dovecot_start "$E2E_DIR"
 dovecot_deliver 5 "Demo"
 echo "Demo mailbox: user cat on 127.0.0.1:$DOVECOT_PORT with 5 messages."
 
-version=$(sed -nE 's/^#define KIVVET_VERSION_TEXT "([0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+version=$(kivvet_version)
 wine "$KIVVET_ROOT/dist/KivvetLE-$version-setup.exe" /S
-installed=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE' /v InstallLocation |
-  tr -d '\r' | sed -nE 's/^ +InstallLocation +REG_SZ +(.*)$/\1/p')
+installed=$(wine_reg_value 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE' InstallLocation)
 INSTALLED_DIR=$(wine winepath -u "$installed" | tr -d '\r')
 echo "Kivvet LE $version installed silently into $installed."
 export KIVVET_EXE="$INSTALLED_DIR/KivvetLE.exe"
 
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$INSTALLED_DIR/KivvetLE.cfg" \
+write_settings "$INSTALLED_DIR/KivvetLE.cfg" \
   serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
   checkAtStartup=1 soundNewOnly=1 tooltipMode=2 accountName=デモ
 # Started as the Start menu's shortcut starts it: in its own folder.
 start_program demo -TOFF "-W$installed"
-logins() { [ "$(grep -c 'Login: user=<cat>' "$DOVECOT_LOG" || true)" -ge "$1" ]; }
-wait_for 60 logins 1 && echo "The cat checked the mailbox."
+wait_for 60 dovecot_logged_in 1 && echo "The cat checked the mailbox."
 wait_for 20 tray_shows 1 || true
 screenshot 01-tray-after-check >/dev/null
 
@@ -37,7 +40,7 @@ xdotool key Escape
 dovecot_deliver 2 "More demo"
 click_tray_icon right && sleep 0.5
 xdotool key c
-wait_for 60 logins 2 && echo "Two more messages arrived; the cat checked again."
+wait_for 60 dovecot_logged_in 2 && echo "Two more messages arrived; the cat checked again."
 sleep 1
 screenshot 03-after-new-mail >/dev/null
 
@@ -45,8 +48,7 @@ screenshot 03-after-new-mail >/dev/null
 mkdir -p "$E2E_DIR/new-user"
 start_program newuser "-W$(winpath "$E2E_DIR/new-user")"
 wait_for 20 title_shown && screenshot 04-title >/dev/null
-sheet_open() { xdotool search --name "設定するにゃ" >/dev/null 2>&1; }
-if wait_for 30 sheet_open; then
+if wait_for 30 window_shown "設定するにゃ"; then
   sleep 1
   photograph_sheet_pages 05-settings-page
   xdotool key Escape
@@ -72,4 +74,3 @@ rmdir "$INSTALLED_DIR" 2>/dev/null || true
 rm -f "$E2E_SHOTS/tray-now.png" "$E2E_SHOTS/tray-find.png" "$E2E_SHOTS/title-now.png"
 echo "Screenshots in $E2E_SHOTS:"
 ls "$E2E_SHOTS"
-E2E_FAILURES=0

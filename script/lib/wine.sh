@@ -142,3 +142,9 @@ wine_shutdown() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
 }
+
+# wine_reg_value KEY NAME: a value of the prefix's registry, read through
+# Wine (empty when there is none).
+wine_reg_value() {
+  { wine reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | sed -nE "s/^ +.+ +REG_[A-Z_]+ +(.*)$/\1/p"
+}

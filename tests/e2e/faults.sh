@@ -36,7 +36,6 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup faults
 
-SERVER="$KIVVET_ROOT/tests/e2e/fakepop3.py"
 CASES=()
 declare -A ICON PHASE SINCE DIR PID EXTRA
 
@@ -84,13 +83,10 @@ add_case() {
   settings=("$@")
   local dir="$E2E_DIR/$name"
   mkdir -p "$dir"
-  python3 "$SERVER" --messages 3 "${server_args[@]}" --port-file "$dir/port" \
-    --log "$dir/server.log" >/dev/null 2>&1 &
-  E2E_PIDS+=($!)
-  wait_for 20 test -s "$dir/port" || { fail "$name: server did not start"; return; }
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$dir/KivvetLE.cfg" \
-    serverHost=127.0.0.1 "port=$(cat "$dir/port")" userId=cat password=nyan \
-    checkAtStartup=1 intervalMinutes=1 soundNotify=0 blinkNewOnly=1 soundNewOnly=1 "${settings[@]}"
+  start_fakepop3 "$dir/port" "$dir/server.log" --messages 3 "${server_args[@]}" ||
+    { fail "$name: server did not start"; return; }
+  configure_at "$dir" "$(cat "$dir/port")" intervalMinutes=1 soundNotify=0 blinkNewOnly=1 soundNewOnly=1 \
+    "${settings[@]}"
   start_program "$name" -TOFF "-W$(winpath "$dir")"
   # The cases already started are watched meanwhile.
   local deadline=$((SECONDS + 120)) pid=""
@@ -119,8 +115,8 @@ add_case() {
 connected() { server_connected "$E2E_DIR/$1/server.log" "$2"; }
 ending_of() { server_ending "$E2E_DIR/$1/server.log" "$2"; }
 # The server's stamps of connection N's start and end (empty until then).
-connected_at() { sed -nE "/^([^ ]*) #$2 -- connected$/{s//\1/p;q}" "$E2E_DIR/$1/server.log" 2>/dev/null || true; }
-ended_at() { sed -nE "/^([^ ]*) #$2 -- (closed|reset) by (client|server)$/{s//\1/p;q}" "$E2E_DIR/$1/server.log" 2>/dev/null || true; }
+connected_at() { server_connected_at "$E2E_DIR/$1/server.log" "$2"; }
+ended_at() { server_ended_at "$E2E_DIR/$1/server.log" "$2"; }
 
 # Samples of the case's sockets.log taken wholly between two stamps
 # (FROM, and TO or, when empty, no end), as "FDS CONNS" lines.
@@ -132,10 +128,7 @@ samples_between() {
 sampled_after() { awk -v at="$2" '$1 > at { found = 1 } END { exit !found }' "$E2E_DIR/$1/sockets.log" 2>/dev/null; }
 
 # Red pixels in the icon of the Nth copy (0: the first, rightmost icon).
-slot_red() {
-  convert "$1" -crop "20x24+$((1004 - 20 * $2))+744" +repage -fill black +opaque "#FF0000" \
-    -fill white -opaque "#FF0000" -format "%[fx:int(mean*w*h+0.5)]" info: 2>/dev/null
-}
+slot_red() { colour_count "$1" "#FF0000" "20x24+$((1004 - 20 * $2))+744"; }
 
 uid_md5() { printf '%s' "$1" | md5sum | cut -c1-32; }
 
@@ -145,21 +138,21 @@ extra_check() {
   case "${EXTRA[$name]}" in
     none) ;;
     uids3)
-      [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$dir/KivvetLE.log" | tr '\n' ' ')" = "uid-1 uid-2 uid-3 " ] &&
-        pass "$name: the UID file holds uid-1..uid-3" || fail "$name: UID file: $(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$dir/KivvetLE.log" 2>&1 | head -5 | tr '\n' ' ')"
+      [ "$(file_uids "$dir" | tr '\n' ' ')" = "uid-1 uid-2 uid-3 " ] &&
+        pass "$name: the UID file holds uid-1..uid-3" || fail "$name: UID file: $(file_uids "$dir" 2>&1 | head -5 | tr '\n' ' ')"
       ;;
     long-uids)
       local want="" n
       for n in 1 2 3; do
         want+="$(uid_md5 "$(printf 'uid-%d-%s' "$n" abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyz | cut -c1-70)") "
       done
-      [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$dir/KivvetLE.log" | tr '\n' ' ')" = "$want" ] &&
+      [ "$(file_uids "$dir" | tr '\n' ' ')" = "$want" ] &&
         pass "$name: the UID file holds the MD5 of each 70-character UID" || fail "$name: UID file is not the MD5s ($want)"
       ;;
     big)
       local want got
       want=$(seq 977 2000 | sed 's/^/uid-/')
-      got=$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$dir/KivvetLE.log")
+      got=$(file_uids "$dir")
       [ "$got" = "$want" ] && pass "$name: the UID file holds uid-977..uid-2000" ||
         fail "$name: UID file holds $(echo "$got" | wc -l) UIDs, from $(echo "$got" | head -1) to $(echo "$got" | tail -1)"
       want=$(seq 977 2000 | sed 's/^/UIDL /')

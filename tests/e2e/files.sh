@@ -7,18 +7,14 @@ source "$(dirname "$0")/lib.sh"
 e2e_setup files
 
 start_server() {  # start_server NAME MESSAGES: our POP3 server, its port in NAME.port
-  python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode normal --messages "$2" \
-    --port-file "$E2E_DIR/$1.port" --log "$E2E_DIR/$1.log" >/dev/null 2>&1 &
-  E2E_PIDS+=($!)
-  wait_for 20 test -s "$E2E_DIR/$1.port"
+  start_fakepop3 "$E2E_DIR/$1.port" "$E2E_DIR/$1.log" --mode normal --messages "$2"
 }
-write_settings() {  # write_settings DIR SERVER-NAME
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$1/KivvetLE.cfg" \
-    serverHost=127.0.0.1 "port=$(cat "$E2E_DIR/$2.port")" userId=cat password=nyan \
-    checkAtStartup=1 intervalMinutes=1 soundNotify=0 soundNewOnly=1 blinkNewOnly=1
+E2E_SETTINGS=(intervalMinutes=1 soundNotify=0 soundNewOnly=1 blinkNewOnly=1)
+configure_for() {  # configure_for DIR SERVER-NAME
+  configure_at "$1" "$(cat "$E2E_DIR/$2.port")"
 }
-quits() { grep -c "QUIT" "$E2E_DIR/$1.log" 2>/dev/null || true; }
-quit_seen() { [ "$(quits "$1")" -ge "$2" ]; }
+quits() { server_quits "$E2E_DIR/$1.log"; }
+quit_seen() { server_quit_seen "$E2E_DIR/$1.log" "$2"; }
 size_of() { stat -c %s "$1" 2>/dev/null || echo absent; }
 message_box() { xdotool search --onlyvisible --name '^Kivvet LE$' 2>/dev/null | head -1; }
 message_box_shown() { [ -n "$(message_box)" ]; }
@@ -27,7 +23,7 @@ echo "-- a settings file another program holds"
 start_server held 3
 held="$E2E_DIR/held"
 mkdir -p "$held"
-write_settings "$held" held
+configure_for "$held" held
 cp "$held/KivvetLE.cfg" "$E2E_DIR/held.cfg.before"
 wine "$KIVVET_ROOT/build/win64/holdfile.exe" "$(winpath "$held")\\KivvetLE.cfg" 120 \
   >"$E2E_DIR/holdfile.out" 2>&1 &
@@ -61,7 +57,7 @@ mkdir -p "$small"
 if mount -t tmpfs -o size=128k tmpfs "$small" 2>/dev/null; then
   trap 'umount "$small" 2>/dev/null || true; e2e_teardown' EXIT
   start_server full 3
-  write_settings "$small" full
+  configure_for "$small" full
   # Fill the disk, then free about 8 KB: room for Wine's bookkeeping but
   # not for the 32 KB of known UIDs.
   dd if=/dev/zero of="$small/filler" bs=1k count=1024 2>/dev/null || true
@@ -78,7 +74,7 @@ if mount -t tmpfs -o size=128k tmpfs "$small" 2>/dev/null; then
   wait_for 60 test "$(size_of "$small/KivvetLE.log")" = 32768 &&
     pass "with room again the next check writes the whole file" ||
     fail "known-UID file of $(size_of "$small/KivvetLE.log") bytes after the next check"
-  [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$small/KivvetLE.log" | wc -l)" = 3 ] &&
+  [ "$(file_uids "$small" | wc -l)" = 3 ] &&
     pass "and it holds the three UIDs" || fail "the file does not hold the three UIDs"
   close_program full || fail "did not end"
   umount "$small" 2>/dev/null || true
@@ -90,7 +86,7 @@ echo "-- killed at random moments"
 start_server killed 1500
 killed="$E2E_DIR/killed"
 mkdir -p "$killed"
-write_settings "$killed" killed
+configure_for "$killed" killed
 cp "$killed/KivvetLE.cfg" "$E2E_DIR/killed.cfg.before"
 RANDOM=1291
 torn=0
@@ -121,7 +117,7 @@ done
 cmp -s "$killed/KivvetLE.cfg" "$E2E_DIR/killed.cfg.before" && pass "the settings file is untouched" ||
   fail "the settings file changed"
 [ "$(size_of "$killed/KivvetLE.log")" = 32768 ] &&
-  [ "$(python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$killed/KivvetLE.log" | wc -l)" = 1024 ] &&
+  [ "$(file_uids "$killed" | wc -l)" = 1024 ] &&
   pass "the rounds that finished left the newest 1024 UIDs" || fail "no whole file from the finished rounds"
 
 e2e_finish

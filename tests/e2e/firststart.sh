@@ -15,7 +15,6 @@ cp "$KIVVET_ROOT/build/win64/KivvetLE.dll" "$E2E_DIR/"
 cp "$KIVVET_ROOT/build/win64/KivvetLE.exe" "$E2E_DIR/"
 KIVVET_EXE="$E2E_DIR/KivvetLE.exe"
 
-window_shown() { xdotool search --name "$1" >/dev/null 2>&1; }
 # The title window stands for one second, less than a screenshot by
 # ImageMagick takes on a busy machine: grabscreen.py photographs its place
 # without pause from before the start until the sheet has opened, keeping
@@ -27,10 +26,7 @@ sample_screen() {
   SAMPLER=$!
 }
 # Pixels of the cat's yellow in a picture.
-yellow_count() {
-  convert "$1" -fill black +opaque '#FFFF00' -fill white -opaque '#FFFF00' \
-    -format '%[fx:int(mean*w*h)]' info: 2>/dev/null || echo 0
-}
+yellow_count() { colour_count "$1" '#FFFF00'; }
 # The last of the frames FRAMES-N.ppm with the most yellow, if any has
 # more than 500: the whole picture, with all that was drawn after it.
 title_frame() {
@@ -99,7 +95,7 @@ screenshot page-1-filled >/dev/null
 xdotool key Tab space
 xdotool key Return
 if wait_for 60 test -s "$E2E_DIR/KivvetLE.cfg"; then
-  values=$(python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
+  values=$(python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
   for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password= port=995 \
                   connectionSecurity=2 intervalMinutes=1 checkAtStartup=0 passwordProtected=1; do
     case " $values" in
@@ -123,11 +119,8 @@ close_program first || fail "did not end"
 
 # The restart reads the protected password back and logs in with it: the
 # same file, pointed at a plain POP3 server of our own.
-python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode normal --port-file "$E2E_DIR/pop.port" \
-  --log "$E2E_DIR/pop.log" >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-wait_for 20 test -s "$E2E_DIR/pop.port" || fail "no POP3 server"
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" set "$E2E_DIR/KivvetLE.cfg" \
+start_fakepop3 "$E2E_DIR/pop.port" "$E2E_DIR/pop.log" --mode normal || fail "no POP3 server"
+python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" set "$E2E_DIR/KivvetLE.cfg" \
   "port=$(cat "$E2E_DIR/pop.port")" connectionSecurity=0 checkAtStartup=1
 start_program quiet -TOFF "-W$(winpath "$E2E_DIR")"
 if wait_for 60 tray_shows 1; then
@@ -165,7 +158,6 @@ tray_yellow() {
   import -window root -crop 1280x120+0+904 +repage "$1" 2>/dev/null &&
     [ "$(yellow_count "$1")" -gt 0 ]
 }
-sheet_shown() { xdotool search --onlyvisible --name "設定するにゃ" >/dev/null 2>&1; }
 sheet_gone() { ! sheet_shown; }
 # WIDTHxHEIGHT of the frame's part that is not the desktop's colour: the
 # title window and its thin border.
@@ -193,7 +185,7 @@ picture_size_in() {
 run_at() {
   local dpi=$1 dir="$E2E_DIR/dpi$1" frame found=""
   mkdir -p "$dir"
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$dir/KivvetLE.cfg" \
+  write_settings "$dir/KivvetLE.cfg" \
     checkAtStartup=0 accountName=dpi serverHost=127.0.0.1 userId=cat
   screen_changed=1
   wine_set_screen "$dpi" 1280x1024

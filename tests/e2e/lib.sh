@@ -1,33 +1,28 @@
 # Helpers of the end-to-end tests: the program under Wine in a virtual
-# desktop on Xvfb, observed through screenshots and files. Every wait has
-# a deadline; nothing sleeps a fixed time to let things settle.
+# desktop on Xvfb, observed through screenshots and files. What the demo
+# and the benchmarks share with the tests lives in script/lib/ and is
+# sourced here: desktop.sh (the session, waits, the program, the tray, the
+# sheet, the title, write_settings), dovecot.sh (a private Dovecot) and
+# version.sh (kivvet_version). Every wait has a deadline; nothing sleeps a
+# fixed time to let things settle.
 
 set -euo pipefail
 : "${KIVVET_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
-: "${KIVVET_EXE:=$KIVVET_ROOT/build/win64/KivvetLE.exe}"
-source "$KIVVET_ROOT/script/lib/wine.sh"
+source "$KIVVET_ROOT/script/lib/desktop.sh"
+source "$KIVVET_ROOT/script/lib/dovecot.sh"
+source "$KIVVET_ROOT/script/lib/version.sh"
 
 E2E_FAILURES=0
-E2E_PIDS=()
 
 e2e_setup() {
   E2E_NAME="$1"
-  wine_setup_env
-  wine_start_display
-  wine_make_prefix
-  wine_keep_server
-  E2E_DIR=$(mktemp -d "/tmp/kivvet-$E2E_NAME-XXXXXX")
-  E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/e2e-shots}/$E2E_NAME"
-  mkdir -p "$E2E_SHOTS"
+  desktop_start "$E2E_NAME"
   trap e2e_teardown EXIT
   echo "== $E2E_NAME (work folder $E2E_DIR)"
 }
 
 e2e_teardown() {
-  local pid
-  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wine_shutdown
-  wine_stop_display
+  desktop_stop
   if [ "$E2E_FAILURES" -eq 0 ] && [ "${KIVVET_E2E_KEEP:-0}" != 1 ]; then rm -rf "$E2E_DIR"; fi
 }
 
@@ -44,163 +39,41 @@ e2e_finish() {
   echo "== $E2E_NAME: passed"
 }
 
-# wait_for SECONDS COMMAND...: true as soon as the command succeeds.
-wait_for() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  while [ $SECONDS -lt $deadline ]; do
-    if "$@"; then return 0; fi
-    sleep 0.25
-  done
-  "$@"
+# ---- the settings and the known UIDs ----
+
+# configure_at DIR PORT [key=value...]: DIR/KivvetLE.cfg for the tests'
+# account (user cat, password nyan) on 127.0.0.1:PORT, checking at
+# start-up, then the test's own values (E2E_SETTINGS, an array a test may
+# set once), then the arguments; a later value wins.
+E2E_SETTINGS=()
+configure_at() {
+  local dir=$1 port=$2
+  shift 2
+  write_settings "$dir/KivvetLE.cfg" serverHost=127.0.0.1 "port=$port" userId=cat password=nyan \
+    checkAtStartup=1 "${E2E_SETTINGS[@]}" "$@"
 }
+# configure [key=value...]: the same in the test's folder, for Dovecot.
+configure() { configure_at "$E2E_DIR" "$DOVECOT_PORT" "$@"; }
 
-# The Windows path (drive Z:) of a Linux path.
-winpath() { echo "Z:${1//\//\\}"; }
-
-# start_program LABEL ARGS...: runs KivvetLE.exe in the background; its exit
-# code lands in $E2E_DIR/LABEL.exit when it ends.
-start_program() {
-  local label=$1
-  shift
-  (
-    set +e
-    wine "$KIVVET_EXE" "$@" >"$E2E_DIR/$label.out" 2>&1
-    echo $? >"$E2E_DIR/$label.exit"
-  ) &
-  E2E_PIDS+=($!)
-}
-
-program_exited() { [ -s "$E2E_DIR/$1.exit" ]; }
-exit_code_of() { cat "$E2E_DIR/$1.exit"; }
-
-screenshot() { import -window root "$E2E_SHOTS/$1.png" 2>/dev/null; echo "$E2E_SHOTS/$1.png"; }
-
-# The notification area: the right end of the taskbar at the bottom of the
-# 1024x768 virtual desktop.
-TRAY_GEOMETRY="200x24+824+744"
-
-# Number of separate icons in the tray showing the colour (default the
-# cat's yellow): runs of columns that hold it, with gaps between them.
-tray_icon_count() {
-  local shot=$1 colour=${2:-#FFFF00}
-  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$colour" \
-    -fill white -opaque "$colour" -scale 200x1! -threshold 0 txt:- 2>/dev/null |
-    awk -F'[,:]' 'NR > 1 { white = ($0 ~ /#FFFFFF/); if (white && !inside) runs++; inside = white }
-                 END { print runs + 0 }'
-}
-
-tray_shows() {
-  local want=$1 colour=${2:-#FFFF00}
-  local shot
-  shot=$(screenshot "tray-now")
-  [ "$(tray_icon_count "$shot" "$colour")" -eq "$want" ]
-}
-
-# Pixels of a colour in the notification area.
-tray_colour_count() {
-  local shot=$1 colour=$2
-  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$colour" \
-    -fill white -opaque "$colour" -format "%[fx:int(mean*w*h+0.5)]" info: 2>/dev/null
-}
-
-# The cat shows the error icon: its large red cross. In the 16-pixel
-# icons of the tests' 96 DPI the cross is 36 red pixels; the ears, the
-# mouth and the exclamation mark of the others are 14 at most.
-TRAY_ERROR_RED=24
-tray_shows_error() {
-  local shot
-  shot=$(screenshot "tray-now")
-  [ "$(tray_colour_count "$shot" "#FF0000")" -ge $TRAY_ERROR_RED ]
-}
-tray_shows_normal() {
-  local shot
-  shot=$(screenshot "tray-now")
-  [ "$(tray_colour_count "$shot" "#FF0000")" -lt $TRAY_ERROR_RED ] && [ "$(tray_icon_count "$shot")" -ge 1 ]
-}
-
-# Screen position of the first cat in the tray (centre of its yellow).
-tray_icon_position() {
-  local shot
-  shot=$(screenshot "tray-find")
-  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "#FFFF00" \
-    -fill white -opaque "#FFFF00" txt:- 2>/dev/null |
-    awk -F'[,: ]+' 'NR > 1 && /#FFFFFF/ { n++; sx += $1; sy += $2 }
-                   END { if (n) printf "%d %d\n", 824 + sx / n, 744 + sy / n }'
-}
-
-# Mouse on the tray icon: "double" (left double click) or "right". A
-# blinking icon is found in one of its visible frames.
-click_tray_icon() {
-  local how=$1 pos="" deadline=$((SECONDS + 30))
-  while [ -z "$pos" ] && [ $SECONDS -lt $deadline ]; do
-    pos=$(tray_icon_position)
-    [ -n "$pos" ] || sleep 0.1
-  done
-  [ -n "$pos" ] || return 1
-  xdotool mousemove $pos
-  sleep 0.2
-  case "$how" in
-    double) xdotool click --repeat 2 --delay 80 1 ;;
-    right) xdotool click 3 ;;
-  esac
-}
-
-# True when the screen now differs from the screenshot in more than N
-# pixels (a blinking icon changes fewer than 500).
-screen_differs() {
-  local now changed
-  now=$(screenshot screen-now)
-  changed=$(compare -metric AE "$1" "$now" null: 2>&1 || true)
-  awk -v n="${changed%% *}" -v m="$2" 'BEGIN { exit !(n + 0 > m + 0) }'
-}
-
-# A right click on the icon, then until its menu shows (the screen
-# changes); keys typed after it reach the menu.
-open_tray_menu() {
-  local before
-  before=$(screenshot menu-closed)
-  click_tray_icon right || return 1
-  wait_for 30 screen_differs "$before" 1500
-}
-
-# Ends every running copy of the program with WM_CLOSE.
-close_program() {
-  wine taskkill /im KivvetLE.exe >/dev/null 2>&1 || true
-  wait_for 60 program_exited "$1"
-}
-
-# The settings sheet's four pages, photographed as NAME-1..4.png, by their
-# tabs. The sheet stands where Windows places it over the hidden main
-# window, the same every time; its tabs take two rows, and a tab of the
-# back row brings its row to the front. Ends on page 1. Each click waits
-# until the page has changed (or 30 seconds).
-photograph_sheet_pages() {
-  local name=$1
-  click_at() {
-    local before
-    before=$(screenshot sheet-before)
-    xdotool mousemove "$1" "$2" click 1
-    wait_for 30 screen_differs "$before" 300 || true
-    sleep 0.3
-  }
-  screenshot "$name-1" >/dev/null
-  click_at 549 319 && screenshot "$name-2" >/dev/null   # サウンド設定にゃ
-  click_at 410 301 && screenshot "$name-3" >/dev/null   # メールソフト設定にゃ (rows swap)
-  click_at 566 319 && screenshot "$name-4" >/dev/null   # 表示設定にゃ
-  click_at 392 301                                      # 基本設定にゃ
-}
-
-# The title window: the picture's yellow cat in the middle of the screen.
-title_shown() {
-  local shot
-  shot=$(screenshot title-now)
-  [ "$(convert "$shot" -crop 320x200+352+294 +repage -fill black +opaque '#FFFF00' \
-        -fill white -opaque '#FFFF00' -format '%[fx:int(mean*w*h)]' info:)" -gt 500 ]
-}
+# file_uids [DIR]: the known UIDs in DIR/KivvetLE.log (default the test's
+# folder), one a line, in message order; fails on a file that is not whole.
+file_uids() { python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "${1:-$E2E_DIR}/KivvetLE.log"; }
+# file_has N [DIR]: true when the file holds N UIDs.
+file_has() { [ "$(file_uids "${2:-}" 2>/dev/null | wc -l)" -eq "$1" ]; }
 
 # ---- our own POP3 server (fakepop3.py) and the program's sockets ----
+
+# start_fakepop3 PORTFILE LOG ARGS...: tests/e2e/fakepop3.py with ARGS in
+# the background, its port written to PORTFILE, its log to LOG; its
+# process id in FAKEPOP3_PID. False when it has not started in 20 s.
+start_fakepop3() {
+  local port_file=$1 log=$2
+  shift 2
+  python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" "$@" --port-file "$port_file" --log "$log" >/dev/null 2>&1 &
+  FAKEPOP3_PID=$!
+  E2E_PIDS+=($FAKEPOP3_PID)
+  wait_for 20 test -s "$port_file"
+}
 
 # True when the server's log (FILE) shows connection N.
 server_connected() { grep -q "^[^ ]* #$2 -- connected" "$1" 2>/dev/null; }
@@ -209,6 +82,17 @@ server_connected() { grep -q "^[^ ]* #$2 -- connected" "$1" 2>/dev/null; }
 server_ending() {
   sed -nE "s/^[^ ]* #$2 -- ((closed|reset) by (client|server))$/\1/p" "$1" 2>/dev/null | head -1
 }
+
+# The server's stamps (its log, FILE) of connection N's start and end;
+# empty until then.
+server_connected_at() { sed -nE "/^([^ ]*) #$2 -- connected$/{s//\1/p;q}" "$1" 2>/dev/null || true; }
+server_ended_at() {
+  sed -nE "/^([^ ]*) #$2 -- (closed|reset) by (client|server)$/{s//\1/p;q}" "$1" 2>/dev/null || true
+}
+
+# How many QUITs the server's log (FILE) shows; true once there are N.
+server_quits() { grep -c "QUIT" "$1" 2>/dev/null || true; }
+server_quit_seen() { [ "$(server_quits "$1")" -ge "$2" ]; }
 
 # The Linux process of the copy of the program started with -W for the folder.
 program_pid() {

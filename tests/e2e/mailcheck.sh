@@ -4,7 +4,6 @@
 # APOP, a wrong password, a closed port, a server that never greets; the
 # right-click menu and the double click that starts the mail program.
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/dovecot.sh"
 e2e_setup mailcheck
 
 dovecot_start "$E2E_DIR"
@@ -17,21 +16,14 @@ mkdir -p "$mailer_dir"
 cp "$KIVVET_ROOT/build/win64/testmailer.exe" "$mailer_dir/"
 export KIVVET_MAILER_LOG="$E2E_DIR/mailer.log"
 
-configure() {
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-    serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
-    checkAtStartup=1 tooltipMode=1 accountName=e2e \
-    "mailerPath=$(winpath "$mailer_dir")\\testmailer.exe" "mailerArgs=/check 受信箱" "$@"
-}
-
-logins() { grep -c "Login: user=<cat>, method=$1" "$DOVECOT_LOG" || true; }
-logged_in_times() { [ "$(logins "$1")" -ge "$2" ]; }
+E2E_SETTINGS=(tooltipMode=1 accountName=e2e
+  "mailerPath=$(winpath "$mailer_dir")\\testmailer.exe" "mailerArgs=/check 受信箱")
 
 echo "-- USER and PASS"
 configure
 start_program plain -TOFF "-W$(winpath "$E2E_DIR")"
-if wait_for 60 logged_in_times PLAIN 1; then pass "logged in with USER/PASS (method=PLAIN)"; else fail "no PLAIN login"; fi
-if wait_for 60 bash -c "grep -rhq '^[0-9:.]* QUIT' '$DOVECOT_RAWLOG'"; then
+if wait_for 60 dovecot_logged_in 1 PLAIN; then pass "logged in with USER/PASS (method=PLAIN)"; else fail "no PLAIN login"; fi
+if wait_for 60 dovecot_quit_seen 1; then
   sent=$(dovecot_sent | tr -d '\r' | tr '\n' '|')
   case "$sent" in
     "USER cat|PASS nyan|STAT|QUIT|") pass "the server saw exactly USER, PASS, STAT, QUIT" ;;
@@ -47,7 +39,7 @@ screenshot after-check >/dev/null
 open_tray_menu || fail "no menu on a right click"
 screenshot menu-open >/dev/null
 xdotool key c
-if wait_for 60 logged_in_times PLAIN 2; then pass "the menu's check command checks again"; else fail "the menu's check did nothing"; fi
+if wait_for 60 dovecot_logged_in 2 PLAIN; then pass "the menu's check command checks again"; else fail "the menu's check did nothing"; fi
 
 # A double click starts the mail program in its own folder.
 wait_for 60 tray_shows_normal || true
@@ -75,7 +67,7 @@ fi
 echo "-- APOP"
 configure useApop=1
 start_program apop -TOFF "-W$(winpath "$E2E_DIR")"
-if wait_for 60 logged_in_times APOP 1; then pass "logged in with APOP (method=APOP)"; else fail "no APOP login"; fi
+if wait_for 60 dovecot_logged_in 1 APOP; then pass "logged in with APOP (method=APOP)"; else fail "no APOP login"; fi
 close_program apop || fail "APOP copy did not end"
 
 echo "-- a wrong password"
@@ -100,10 +92,7 @@ if wait_for 150 tray_shows_error; then pass "a closed port shows the error icon"
 close_program closed || fail "did not end"
 
 echo "-- a server that never greets"
-python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode silent --port-file "$E2E_DIR/silent.port" \
-  --log "$E2E_DIR/silent.log" >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-wait_for 20 test -s "$E2E_DIR/silent.port"
+start_fakepop3 "$E2E_DIR/silent.port" "$E2E_DIR/silent.log" --mode silent || fail "the silent server did not start"
 configure "port=$(cat "$E2E_DIR/silent.port")"
 start_program silent -TOFF "-W$(winpath "$E2E_DIR")"
 wait_for 60 grep -q "connected" "$E2E_DIR/silent.log" || fail "never connected to the silent server"

@@ -5,7 +5,6 @@
 # program, and one sound per announced message (Wine's winmm trace); then
 # the same with fast scan: one bare UIDL, the same list, the same blink.
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/dovecot.sh"
 e2e_setup newmail
 
 dovecot_start "$E2E_DIR"
@@ -13,12 +12,7 @@ dovecot_deliver 5
 cp "$KIVVET_ROOT/build/win64/testmailer.exe" "$E2E_DIR/"
 export KIVVET_MAILER_LOG="$E2E_DIR/mailer.log"
 
-configure() {
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-    serverHost=127.0.0.1 "port=$DOVECOT_PORT" userId=cat password=nyan \
-    checkAtStartup=1 soundNewOnly=1 blinkNewOnly=1 tooltipMode=1 \
-    "mailerPath=$(winpath "$E2E_DIR")\\testmailer.exe" "$@"
-}
+E2E_SETTINGS=(soundNewOnly=1 blinkNewOnly=1 tooltipMode=1 "mailerPath=$(winpath "$E2E_DIR")\\testmailer.exe")
 configure
 
 server_uids() {
@@ -31,14 +25,8 @@ for line in pop.uidl()[1]:
 pop.quit()
 PY
 }
-file_uids() { python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log"; }
-file_has() { [ "$(file_uids 2>/dev/null | wc -l)" -eq "$1" ]; }
-# Counts of logins and QUITs so far. server_uids logs in too, so a wait
-# counts from a count taken just before the program's own step.
-login_count() { grep -c 'Login: user=<cat>' "$DOVECOT_LOG" || true; }
-quit_count() { grep -rh '^[0-9:.]* QUIT' "$DOVECOT_RAWLOG" 2>/dev/null | wc -l; }
-logins() { [ "$(login_count)" -ge "$1" ]; }
-quits() { [ "$(quit_count)" -ge "$1" ]; }
+# server_uids logs in too, so a wait for a login counts from a count
+# taken just before the program's own step.
 plays() { grep -c 'MULTIMEDIA_PlaySound pszSound' "$E2E_DIR/$1.out" || true; }
 
 # Samples the tray for a while: "blink" when both the empty frame and the
@@ -57,7 +45,7 @@ wait_blinking() { [ "$(watch_tray 2)" = blink ]; }
 
 echo "-- the first check: five new messages"
 WINEDEBUG=trace+winmm start_program first -TOFF "-W$(winpath "$E2E_DIR")"
-wait_for 60 logins 1 || fail "no login"
+wait_for 60 dovecot_logged_in 1 || fail "no login"
 if wait_for 30 file_has 5; then
   [ "$(file_uids)" = "$(server_uids)" ] && pass "KivvetLE.log holds the 5 UIDs in message order" ||
     fail "KivvetLE.log holds $(file_uids | tr '\n' ' ')"
@@ -86,10 +74,10 @@ fi
 
 echo "-- two more messages, checked from the menu"
 dovecot_deliver 2
-before=$(login_count)
+before=$(dovecot_logins)
 open_tray_menu || fail "no menu on a right click"
 xdotool key c
-wait_for 60 logins $((before + 1)) || fail "the menu's check did not log in"
+wait_for 60 dovecot_logged_in $((before + 1)) || fail "the menu's check did not log in"
 if wait_for 30 file_has 7; then pass "the list grows to 7"; else fail "the list did not grow to 7"; fi
 wait_for 60 wait_blinking && pass "the cat blinks for the new mail" || fail "no blink for new mail"
 [ "$(plays first)" -eq 0 ] || {
@@ -102,12 +90,12 @@ screenshot tooltip-2-of-7 >/dev/null
 close_program first || fail "the first copy did not end"
 
 echo "-- after a restart nothing is new"
-before=$(login_count) quits_before=$(quit_count)
+before=$(dovecot_logins) quits_before=$(dovecot_quits)
 start_program second -TOFF "-W$(winpath "$E2E_DIR")"
-wait_for 60 logins $((before + 1)) || fail "no login after the restart"
+wait_for 60 dovecot_logged_in $((before + 1)) || fail "no login after the restart"
 # The blink would start as QUIT goes out; the icon the check shows
 # meanwhile gives way to the normal one then.
-wait_for 60 quits $((quits_before + 1)) || fail "the check after the restart did not end"
+wait_for 60 dovecot_quit_seen $((quits_before + 1)) || fail "the check after the restart did not end"
 wait_for 60 tray_shows_normal || fail "not the normal icon after the restart's check"
 [ "$(watch_tray 3)" = still ] && pass "no blink: nothing new after the restart" || fail "the cat blinks after a restart"
 file_has 7 && pass "the list still holds 7" || fail "the list changed: $(file_uids | wc -l)"

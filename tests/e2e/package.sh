@@ -8,7 +8,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup package
 
-version=$(sed -nE 's/^#define KIVVET_VERSION_TEXT "([0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+version=$(kivvet_version) || { fail "no version in resources/version.h"; e2e_finish; }
 KIVVET_NO_BOOTSTRAP=1 "$KIVVET_ROOT/script/package" >"$E2E_DIR/package.out" 2>&1 ||
   { cat "$E2E_DIR/package.out" >&2; fail "script/package failed"; e2e_finish; }
 zip="$KIVVET_ROOT/dist/KivvetLE-$version.zip"
@@ -26,15 +26,11 @@ top="KivvetLE-$version"
 [ "$listing" = "$top/KivvetLE.dll $top/KivvetLE.exe $top/KivvetLE.html $top/LICENSE.txt $top/README-ja.txt" ] &&
   pass "the zip holds the program, its library, help, read-me and licence" || fail "zip holds: $listing"
 
-# Registry values of the test user, read through Wine.
-reg_value() {
-  { wine reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' | sed -nE "s/^ +.+ +REG_[A-Z_]+ +(.*)$/\1/p"
-}
 UNINSTALL='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE'
 RUN='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
 wine "$setup" /S >"$E2E_DIR/install.out" 2>&1 || true
-folder=$(reg_value "$UNINSTALL" InstallLocation)
+folder=$(wine_reg_value "$UNINSTALL" InstallLocation)
 case "$folder" in
   *'\AppData\Local\Programs\Kivvet LE') pass "installed for this user into $folder" ;;
   *) fail "install location '$folder'" ;;
@@ -43,17 +39,17 @@ dir=$(wine winepath -u "$folder" 2>/dev/null | tr -d '\r')
 for file in KivvetLE.exe KivvetLE.dll KivvetLE.html uninstall.exe; do
   [ -s "$dir/$file" ] || fail "$file not installed"
 done
-[ "$(reg_value "$UNINSTALL" UninstallString)" = "\"$folder\\uninstall.exe\"" ] &&
-  [ "$(reg_value "$UNINSTALL" DisplayVersion)" = "$version" ] &&
+[ "$(wine_reg_value "$UNINSTALL" UninstallString)" = "\"$folder\\uninstall.exe\"" ] &&
+  [ "$(wine_reg_value "$UNINSTALL" DisplayVersion)" = "$version" ] &&
   pass "Apps & features lists it with its uninstaller" || fail "no entry in Apps & features"
 [ -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu/Programs/Kivvet LE.lnk' 2>/dev/null)" ] &&
   pass "a shortcut in the Start menu" || fail "no Start menu shortcut"
-logon=$(reg_value "$RUN" "Kivvet LE - $folder")
+logon=$(wine_reg_value "$RUN" "Kivvet LE - $folder")
 [ "$logon" = "\"$folder\\KivvetLE.exe\" \"-W$folder\" -TOFF" ] &&
   pass "starts at log-on in its folder without the title window" || fail "log-on value '$logon'"
 
 # Settings and known UIDs of a user, then the program as the log-on starts it.
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$dir/KivvetLE.cfg" checkAtStartup=0 accountName=installed
+write_settings "$dir/KivvetLE.cfg" checkAtStartup=0 accountName=installed
 head -c 32768 /dev/urandom >"$dir/KivvetLE.log"
 data_sums() { md5sum <"$dir/KivvetLE.cfg"; md5sum <"$dir/KivvetLE.log"; }
 before=$(data_sums)
@@ -78,9 +74,9 @@ fi
 # The uninstaller runs a copy of itself from the temporary folder and
 # returns at once: judge by what it leaves.
 wine "$dir/uninstall.exe" /S >"$E2E_DIR/uninstall.out" 2>&1 || true
-uninstalled() { [ ! -e "$dir/KivvetLE.exe" ] && [ ! -e "$dir/uninstall.exe" ] && [ -z "$(reg_value "$UNINSTALL" InstallLocation)" ]; }
+uninstalled() { [ ! -e "$dir/KivvetLE.exe" ] && [ ! -e "$dir/uninstall.exe" ] && [ -z "$(wine_reg_value "$UNINSTALL" InstallLocation)" ]; }
 if wait_for 120 uninstalled; then pass "the uninstaller removed the program"; else fail "the program is still installed"; fi
-[ -z "$(reg_value "$RUN" "Kivvet LE - $folder")" ] && pass "and its log-on value" || fail "the log-on value is left"
+[ -z "$(wine_reg_value "$RUN" "Kivvet LE - $folder")" ] && pass "and its log-on value" || fail "the log-on value is left"
 [ "$(data_sums)" = "$before" ] && pass "a silent uninstall leaves the settings and known UIDs" ||
   fail "the settings or known UIDs are gone"
 

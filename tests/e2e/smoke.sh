@@ -7,8 +7,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_setup smoke
 
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-  checkAtStartup=0 accountName=smoke
+write_settings "$E2E_DIR/KivvetLE.cfg" checkAtStartup=0 accountName=smoke
 cfg_before=$(md5sum <"$E2E_DIR/KivvetLE.cfg")
 
 start_program first -TOFF "-W$(winpath "$E2E_DIR")"
@@ -49,8 +48,7 @@ cp "$KIVVET_ROOT/build/win64/planted.dll" "$data_dir/KivvetLE.dll"
 # A check at once, to a port where nobody listens: the online test loads
 # WININET before it. A first failure before the server is only the normal
 # icon with a soft word; the retry a minute later shows the error icon.
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$data_dir/KivvetLE.cfg" \
-  serverHost=127.0.0.1 port=9 userId=cat password=nyan checkAtStartup=1 accountName=planted
+configure_at "$data_dir" 9 accountName=planted
 KIVVET_EXE="$program_dir/KivvetLE.exe" start_program planted "-W$(winpath "$data_dir")"
 if wait_for 180 tray_shows_error; then
   pass "the check ran (and failed to connect)"

@@ -22,13 +22,9 @@ RSS_ALLOWANCE_KB=3072
 FD_ALLOWANCE=0
 
 LOG="$E2E_DIR/server.log"
-python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --random "$SEED" --messages 5 \
-  --port-file "$E2E_DIR/port" --log "$LOG" >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-wait_for 20 test -s "$E2E_DIR/port" || { fail "server did not start"; e2e_finish; }
+start_fakepop3 "$E2E_DIR/port" "$LOG" --random "$SEED" --messages 5 || { fail "server did not start"; e2e_finish; }
 # The interval is long: every check here is one we asked for.
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-  serverHost=127.0.0.1 "port=$(cat "$E2E_DIR/port")" userId=cat password=nyan \
+configure_at "$E2E_DIR" "$(cat "$E2E_DIR/port")" \
   checkAtStartup=0 intervalMinutes=60 soundNotify=0 blinkNewOnly=1 soundNewOnly=1
 
 start_program soak -TOFF "-W$(winpath "$E2E_DIR")"
@@ -75,7 +71,7 @@ for n in $(seq 1 "$CHECKS"); do
     break
   fi
   [ $((SECONDS - t0)) -ge 30 ] && slow=$((slow + 1))
-  if [ -e "$E2E_DIR/KivvetLE.log" ] && ! python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log" >/dev/null; then
+  if [ -e "$E2E_DIR/KivvetLE.log" ] && ! file_uids >/dev/null; then
     fail "check $n: the UID file is $(stat -c %s "$E2E_DIR/KivvetLE.log") bytes"
   fi
 done
@@ -89,7 +85,7 @@ sed -nE 's/^[^ ]* #[0-9]+ -- plan: [0-9]+ messages, pieces of [^,]*, //p' "$LOG"
 
 [ "$done_checks" -ge "$CHECKS" ] && pass "$done_checks checks, each connected when asked for and ended with no socket held" ||
   fail "only $done_checks of $CHECKS checks"
-test -s "$E2E_DIR/KivvetLE.log" && python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log" >/dev/null &&
+test -s "$E2E_DIR/KivvetLE.log" && file_uids >/dev/null &&
   pass "the UID file is 32768 bytes after every check" || fail "the UID file is missing or not whole"
 
 if [ -z "$(field "$after" rss_kb)" ]; then

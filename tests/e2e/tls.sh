@@ -16,7 +16,6 @@
 #   KIVVET_TLS_PROBE_ONLY=1 bash tests/e2e/tls.sh
 #                     the servers, the trust and the probes, without the program
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/dovecot.sh"
 source "$(dirname "$0")/certs.sh"
 e2e_setup tls
 
@@ -66,14 +65,10 @@ probe() {
   fi
 }
 
-configure() {
-  python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-    serverHost=localhost "userId=$USER_NAME" "password=$PASSWORD" \
-    checkAtStartup=1 soundNewOnly=1 tooltipMode=1 accountName=tls "$@"
-}
-
-file_uids() { python3 "$KIVVET_ROOT/tests/e2e/uidfile.py" "$E2E_DIR/KivvetLE.log"; }
-file_has() { [ "$(file_uids 2>/dev/null | wc -l)" -eq "$1" ]; }
+# The name the certificates are for, the test's own user; the port comes
+# with each call.
+E2E_SETTINGS=(serverHost=localhost "userId=$USER_NAME" "password=$PASSWORD"
+  soundNewOnly=1 tooltipMode=1 accountName=tls)
 logins_since() { dovecot_log_since "$1" | grep -c "Login: user=<$USER_NAME>, method=$2, .*, $3, " || true; }
 logged_in_since() { [ "$(logins_since "$1" "$2" "$3")" -ge 1 ]; }
 session_ended_since() { dovecot_log_since "$1" | grep -q 'pop3-login: Info: Disconnected'; }

@@ -10,27 +10,20 @@ e2e_setup wake
 
 PROBE="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
 LOG="$E2E_DIR/server.log"
-python3 "$KIVVET_ROOT/tests/e2e/fakepop3.py" --mode in-use --messages 2 --port-file "$E2E_DIR/port" \
-  --log "$LOG" >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-wait_for 20 test -s "$E2E_DIR/port" || fail "the server did not start"
-python3 "$KIVVET_ROOT/tests/e2e/kivvetcfg.py" write "$E2E_DIR/KivvetLE.cfg" \
-  serverHost=127.0.0.1 "port=$(cat "$E2E_DIR/port")" userId=cat password=nyan accountName=ねこ \
-  checkAtStartup=1 intervalMinutes=5 soundNotify=0 blinkNewOnly=1 notifyBalloon=1
+start_fakepop3 "$E2E_DIR/port" "$LOG" --mode in-use --messages 2 || fail "the server did not start"
+configure_at "$E2E_DIR" "$(cat "$E2E_DIR/port")" accountName=ねこ \
+  intervalMinutes=5 soundNotify=0 blinkNewOnly=1 notifyBalloon=1
 
 connected() { server_connected "$LOG" "$1"; }
 ended() { [ -n "$(server_ending "$LOG" "$1")" ]; }
 # Seconds since the epoch at which the server saw connection N.
-connected_at() {
-  date -d "$(sed -nE "s/^([^ ]*) #$1 -- connected$/\1/p" "$LOG" | head -1)" +%s.%N
-}
+connected_at() { date -d "$(server_connected_at "$LOG" "$1")" +%s.%N; }
 seconds_between() { python3 -c "import sys; print(int(float(sys.argv[2]) - float(sys.argv[1])))" "$1" "$2"; }
 # The balloon: a white box above the notification area, on the blue desktop.
 balloon_shown() {
   local shot
   shot=$(screenshot balloon-now)
-  [ "$(convert "$shot" -crop 500x200+524+540 +repage -fill black +opaque '#FFFFFF' \
-        -fill white -opaque '#FFFFFF' -format '%[fx:int(mean*w*h)]' info:)" -gt 2000 ]
+  [ "$(colour_count "$shot" '#FFFFFF' 500x200+524+540)" -gt 2000 ]
 }
 
 echo "-- a mailbox in use elsewhere"

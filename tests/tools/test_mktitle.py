@@ -7,6 +7,7 @@ read back with a BMP reader of its own here.
 """
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -139,6 +140,31 @@ class Failures(unittest.TestCase):
         import mktitle
         with self.assertRaises(mktitle.PictureError):
             mktitle.text_width("Version 2.23β", 2)
+
+
+class Version(unittest.TestCase):
+    def test_version_line_is_major_minor_of_version_h(self):
+        sys.path.insert(0, os.path.join(ROOT, "tools"))
+        sys.dont_write_bytecode = True
+        import mktitle
+        with open(os.path.join(ROOT, "resources", "version.h"), encoding="utf-8") as f:
+            header = f.read()
+        major = re.search(r"^#define KIVVET_VERSION_MAJOR (\d+)$", header, re.M).group(1)
+        minor = re.search(r"^#define KIVVET_VERSION_MINOR (\d+)$", header, re.M).group(1)
+        self.assertEqual(mktitle.VERSION, "Version %s.%s" % (major, minor))
+        text = re.search(r'^#define KIVVET_VERSION_TEXT "([0-9.]+)"$', header, re.M).group(1)
+        self.assertTrue(text.startswith("%s.%s." % (major, minor)), text)
+
+    def test_header_without_the_numbers_is_an_error(self):
+        sys.path.insert(0, os.path.join(ROOT, "tools"))
+        sys.dont_write_bytecode = True
+        import mktitle
+        with tempfile.TemporaryDirectory() as tmp:
+            header = os.path.join(tmp, "version.h")
+            with open(header, "w") as f:
+                f.write("#define KIVVET_VERSION_MAJOR 2\n")
+            with self.assertRaises(ValueError):
+                mktitle.read_version(header)
 
 
 class Preview(unittest.TestCase):

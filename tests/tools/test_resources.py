@@ -295,7 +295,12 @@ class HelpPageOnItsOwn(unittest.TestCase):
     def test_page_tells_what_the_program_is(self):
         page = HelpPage.parse()
         self.assertIn("about", page.ids)
-        for word in ("2.23", "KivvetLE.cfg", "KivvetLE.log", "-W", "-TOFF"):
+        # The version the title window shows, from resources/version.h.
+        with open(os.path.join(RESOURCES, "version.h"), encoding="utf-8") as f:
+            header = f.read()
+        version = ".".join(re.search(r"^#define KIVVET_VERSION_%s (\d+)$" % part, header, re.M).group(1)
+                           for part in ("MAJOR", "MINOR"))
+        for word in (version, "KivvetLE.cfg", "KivvetLE.log", "-W", "-TOFF"):
             self.assertIn(word, page.text)
 
 

@@ -1,6 +1,6 @@
-# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test,
-# offering USER/PASS and APOP, without TLS unless asked. Source it; it
-# defines functions only.
+# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test, the
+# demo or a benchmark, offering USER/PASS and APOP, without TLS unless
+# asked. Source it; it defines functions only.
 #
 #   dovecot_start DIR [--tls CERT KEY]
 #                                  starts a server keeping its files in DIR/dovecot
@@ -24,10 +24,16 @@
 #   dovecot_wait_log PATTERN SECS  true as soon as a log line matches the
 #                                  extended regex
 #   dovecot_sent                   every line clients sent, oldest first
+#   dovecot_logins [METHOD]        how many logins of user cat the log shows
+#                                  (by METHOD only: PLAIN or APOP)
+#   dovecot_logged_in N [METHOD]   true once there have been N of them
+#   dovecot_quits                  how many QUITs clients have sent
+#   dovecot_quit_seen N            true once there have been N
 #   dovecot_stop                   ends the server; harmless when none runs
 #
-# All users share the one mailbox. Under lib.sh the server is also ended
-# with the test's other processes, but a test should stop it itself.
+# All users share the one mailbox. In a session of script/lib/desktop.sh
+# the server is also ended with the session's other processes
+# (E2E_PIDS), but a test should stop it itself.
 #
 # The log names the method of every login attempt, e.g.
 #   pop3-login: Info: Login: user=<cat>, method=APOP, rip=127.0.0.1, lip=127.0.0.1, mpid=16451, secured, session=<...>
@@ -100,7 +106,7 @@ _dovecot_write_conf() {
     as_us="user = \$default_internal_user"
   fi
   cat >"$DOVECOT_CONF" <<CONF
-# Written by tests/e2e/dovecot.sh for one test.
+# Written by script/lib/dovecot.sh for one test.
 instance_name = kivvet-$port
 base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
@@ -225,7 +231,7 @@ dovecot_start() {
       if _dovecot_port_open "$port" && { [ -z "$tls_port" ] || _dovecot_port_open "$tls_port"; }; then
         DOVECOT_PORT=$port
         DOVECOT_TLS_PORT=$tls_port
-        # lib.sh ends these when the test ends, whichever way.
+        # desktop_stop ends these when the session ends, whichever way.
         if declare -p E2E_PIDS >/dev/null 2>&1; then E2E_PIDS+=("$(_dovecot_pid)"); fi
         return 0
       fi
@@ -329,6 +335,14 @@ dovecot_sent() {
   find "$DOVECOT_RAWLOG" -name '*.in' -exec awk 1 {} + | sort -s -n -k1,1 |
     sed -E 's/^[0-9.]+ //; s/\r$//'
 }
+
+# Counts of logins and QUITs so far. A wait for the program's next one
+# counts from a count taken just before its step: a look at the mailbox
+# by another client logs in too.
+dovecot_logins() { grep -c "Login: user=<cat>${1:+, method=$1}" "$DOVECOT_LOG" 2>/dev/null || true; }
+dovecot_logged_in() { [ "$(dovecot_logins "${2:-}")" -ge "$1" ]; }
+dovecot_quits() { grep -rh '^[0-9:.]* QUIT' "$DOVECOT_RAWLOG" 2>/dev/null | wc -l; }
+dovecot_quit_seen() { [ "$(dovecot_quits)" -ge "$1" ]; }
 
 dovecot_stop() {
   local pid

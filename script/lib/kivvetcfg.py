@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes or reads KivvetLE.cfg for the end-to-end tests.
+"""Writes or reads KivvetLE.cfg for the end-to-end tests, the demo and the
+benchmarks (script/lib/desktop.sh: write_settings).
 
   kivvetcfg.py write FILE key=value ...   (unnamed fields keep their defaults)
   kivvetcfg.py set FILE key=value ...     (changes the named fields of a file
