@@ -49,6 +49,30 @@ const ResponseCode responseCodes[] = {
 const int QUIT_REFUSALS_TOLERATED = 1;
 int quitRefusals = 0;
 
+// A server that pipelines (RFC 2449) takes the whole session in one
+// flight: the login, STAT, the listing and QUIT, sent together; the
+// replies are read in order. The steps stay as they are: a step whose
+// command went with the flight finds it sent already (sentAhead) and only
+// waits for its reply.
+const int AHEAD_PASS = 1;
+const int AHEAD_STAT = 2;
+const int AHEAD_LISTING = 4;
+const int AHEAD_QUIT = 8;
+int serverPipelines = 0;  // its CAPA listed PIPELINING
+int sentAhead = 0;
+// While a flight is made up its commands collect here; it is a few
+// hundred bytes at most, and never more than one is under way.
+const size_t FLIGHT_BYTES = 512;
+char flight[FLIGHT_BYTES];
+size_t flightLength = 0;
+int composingFlight = 0;
+// Once a session in a flight is ended early, the replies to the commands
+// sent with it come before QUIT's: they are read and passed over (the
+// listing, the last of them, with its lines when it is positive).
+DWORD repliesToPassOver = 0;
+int listingToPassOver = 0;
+int passingListing = 0;
+
 // A CR before the LF is part of the line and counts as a blank.
 int isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -77,7 +101,25 @@ int readCount(const char* p, DWORD* value) {
 void sendCommand(const char* format, const char* first = "", const char* second = "") {
   if (strpbrk(first, "\r\n") != NULL || strpbrk(second, "\r\n") != NULL) return;
   snprintf(app.sendBuffer, SEND_BUFFER_BYTES, format, first, second);
-  sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
+  size_t length = strlen(app.sendBuffer);
+  if (!composingFlight) {
+    sendToServer(app.sendBuffer, (int)length);
+    return;
+  }
+  if (length > FLIGHT_BYTES - flightLength) return;
+  memcpy(flight + flightLength, app.sendBuffer, length);
+  flightLength += length;
+}
+
+// 1 when the step's command went with the flight (and is no more ahead).
+int sentAlready(int command) {
+  int sent = sentAhead & command;
+  sentAhead &= ~command;
+  return sent;
+}
+
+int isLoneDot(const char* line) {
+  return line[0] == '.' && (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0'));
 }
 
 // The tooltip of a step follows its command once the program is idle
@@ -125,21 +167,31 @@ void refuse(HWND window, const char* text) {
   if (!quiet && !app.windowGone) sendQuit(window);
 }
 
-// Only an encrypted session asks the server's capabilities (RFC 2449)
-// before the login: a plain session keeps the dialogue it always had,
+// An encrypted session asks the server's capabilities (RFC 2449) before
+// the login, and so does fast scan, to learn whether the server
+// pipelines: a plain session without it keeps the dialogue it always had,
 // command for command.
-int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE; }
+int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE || settings.fastScan == 1; }
 
 void sendCapa() {
+  serverPipelines = 0;
   sendCommand("CAPA\r\n");
   setSessionState(AwaitCapaReply);
 }
 
-// A capability line; only LOGIN-DELAY matters here. Its value may be
-// followed by "USER" (the user's own delay may differ after the login):
-// the announced one is kept all the same.
+// The check tells new mail from old: that needs the UIDs. The balloon
+// tells the number of new messages.
+int countsNewMail() {
+  return settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
+}
+
+// A capability line; LOGIN-DELAY and PIPELINING matter here. The delay
+// may be followed by "USER" (the user's own delay may differ after the
+// login): the announced one is kept all the same.
 void readCapability(const char* line) {
   if (line[0] == '.') line++;  // a stuffed dot
+  if (startsWithNoCase(line, "PIPELINING") && (line[10] == '\0' || isBlank(line[10])))
+    serverPipelines = 1;
   if (!startsWithNoCase(line, "LOGIN-DELAY") || !isBlank(line[11])) return;
   DWORD seconds = 0;
   if (readCount(skipField(line), &seconds)) app.loginDelaySeconds = seconds;
@@ -147,13 +199,42 @@ void readCapability(const char* line) {
 
 }  // namespace
 
-void setSessionState(SessionState state) { app.sessionState = state; }
+// A session begins and ends with no flight under way.
+void setSessionState(SessionState state) {
+  app.sessionState = state;
+  if (state != Idle) return;
+  sentAhead = 0;
+  repliesToPassOver = 0;
+  listingToPassOver = 0;
+  passingListing = 0;
+}
 
 namespace {
 
+// With a server that pipelines, the commands after USER or APOP go with
+// it: the flight leaves in one send.
+void beginFlight() {
+  composingFlight = settings.fastScan == 1 && serverPipelines;
+  flightLength = 0;
+}
+
+void sendFlight() {
+  if (!composingFlight) return;
+  if (settings.useApop == 0) sendCommand("PASS %s\r\n", settings.password);
+  sendCommand("STAT\r\n");
+  if (countsNewMail()) sendCommand("UIDL\r\n");
+  sendCommand("QUIT\r\n");
+  composingFlight = 0;
+  sentAhead = (settings.useApop == 0 ? AHEAD_PASS : 0) | AHEAD_STAT |
+              (countsNewMail() ? AHEAD_LISTING : 0) | AHEAD_QUIT;
+  sendToServer(flight, (int)flightLength);
+}
+
 void sendLogin(HWND window) {
   if (settings.useApop == 0) {
+    beginFlight();
     sendCommand("USER %s\r\n", settings.userId);
+    sendFlight();
     setSessionState(AwaitUserReply);
     return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
@@ -162,7 +243,9 @@ void sendLogin(HWND window) {
     showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
   }
+  beginFlight();
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
+  sendFlight();
   setSessionState(AwaitPassReply);
   showProgress(window, TEXT_AUTHENTICATING_USER);
 }
@@ -173,12 +256,12 @@ void sendStls() {
 }
 
 void sendPass() {
-  sendCommand("PASS %s\r\n", settings.password);
+  if (!sentAlready(AHEAD_PASS)) sendCommand("PASS %s\r\n", settings.password);
   setSessionState(AwaitPassReply);
 }
 
 void sendStat() {
-  sendCommand("STAT\r\n");
+  if (!sentAlready(AHEAD_STAT)) sendCommand("STAT\r\n");
   setSessionState(AwaitStatReply);
 }
 
@@ -191,7 +274,13 @@ void sendUidl() {
 
 void sendQuit(HWND window) {
   if (app.sessionState != AwaitQuitReply) quitRefusals = 0;
-  sendCommand("QUIT\r\n");
+  // Commands of the flight whose steps never came: their replies are
+  // still to be read, before QUIT's.
+  repliesToPassOver = ((sentAhead & AHEAD_PASS) != 0) + ((sentAhead & AHEAD_STAT) != 0) +
+                      ((sentAhead & AHEAD_LISTING) != 0);
+  listingToPassOver = (sentAhead & AHEAD_LISTING) != 0;
+  if (!sentAlready(AHEAD_QUIT)) sendCommand("QUIT\r\n");
+  sentAhead = 0;
   setSessionState(AwaitQuitReply);
   SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout);
 }
@@ -209,16 +298,13 @@ void sendFirstUidl() {
 
 // Fast scan: one bare UIDL, and the listing in its place of the walk.
 void sendUidlListing() {
-  sendCommand("UIDL\r\n");
+  if (!sentAlready(AHEAD_LISTING)) sendCommand("UIDL\r\n");
   setSessionState(AwaitListingReply);
 }
 
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
-  // The balloon tells the number of new messages: that needs the walk.
-  int countNew =
-      settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
-  if (countNew && app.messageCount != 0) {
+  if (countsNewMail() && app.messageCount != 0) {
     if (settings.fastScan == 1) return sendUidlListing();
     return sendFirstUidl();
   }
@@ -256,7 +342,7 @@ void onUidlReply(HWND window) {
 void onListingLine(HWND window) {
   const char* line = app.lineBuffer;
   if (line[0] == '.') {
-    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+    if (isLoneDot(line)) {
       app.messageCount = finishListing();
       // A mailbox emptied since STAT is compared with nothing, as an
       // empty one is: the known list stays.
@@ -272,6 +358,19 @@ void onListingLine(HWND window) {
   size_t length = 0;
   while (uid[length] != '\0' && !isBlank(uid[length])) length++;
   keepListedUid(number, uid, length);
+}
+
+// A line that comes, after a flight was ended early, before the reply to
+// its QUIT: 1 when it is passed over.
+int passOverLeftReply(int positive) {
+  if (passingListing) {
+    if (isLoneDot(app.lineBuffer)) passingListing = 0;
+    return 1;
+  }
+  if (repliesToPassOver == 0) return 0;
+  repliesToPassOver--;
+  passingListing = repliesToPassOver == 0 && listingToPassOver && positive;
+  return 1;
 }
 
 void dispatchReply(HWND window) {
@@ -290,11 +389,11 @@ void dispatchReply(HWND window) {
     case AwaitCapaReply:
       // A server without CAPA announces nothing, LOGIN-DELAY included.
       app.loginDelaySeconds = 0;
+      serverPipelines = 0;
       if (!positive) return sendLogin(window);
       return setSessionState(ReadCapaList);
     case ReadCapaList:
-      if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0)
-        return sendLogin(window);
+      if (isLoneDot(app.lineBuffer)) return sendLogin(window);
       return readCapability(app.lineBuffer);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
@@ -313,12 +412,15 @@ void dispatchReply(HWND window) {
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
     case AwaitListingReply:
-      // A server without the listing form is walked as before.
+      // A server without the listing form is walked as before; in a
+      // flight its QUIT is on its way already, and the session ends.
+      if (!positive && (sentAhead & AHEAD_QUIT)) return refuse(window, TEXT_NO_UIDL);
       if (!positive) return sendFirstUidl();
       beginListing();
       return setSessionState(AwaitListingLine);
     case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
+      if (passOverLeftReply(positive)) return;
       if (positive) return closeSession(window);
       // A code in the refusal of QUIT changes nothing: the check's result
       // is out.
