@@ -436,5 +436,5 @@ void endCheckForShutdown() {
     closesocket(app.sessionSocket);
     app.sessionSocket = INVALID_SOCKET;
   }
-  endTls();
+  endTlsForShutdown();
 }
