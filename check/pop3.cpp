@@ -59,6 +59,7 @@ const int AHEAD_STAT = 2;
 const int AHEAD_LISTING = 4;
 const int AHEAD_QUIT = 8;
 int serverPipelines = 0;  // its CAPA listed PIPELINING
+int serverListsUids = 0;  // and UIDL: the listing goes with the flight
 int sentAhead = 0;
 // While a flight is made up its commands collect here; it is a few
 // hundred bytes at most, and never more than one is under way.
@@ -175,6 +176,7 @@ int sessionAsksCapa() { return app.sessionSecurity != SECURITY_NONE || settings.
 
 void sendCapa() {
   serverPipelines = 0;
+  serverListsUids = 0;
   sendCommand("CAPA\r\n");
   setSessionState(AwaitCapaReply);
 }
@@ -192,6 +194,7 @@ void readCapability(const char* line) {
   if (line[0] == '.') line++;  // a stuffed dot
   if (startsWithNoCase(line, "PIPELINING") && (line[10] == '\0' || isBlank(line[10])))
     serverPipelines = 1;
+  if (startsWithNoCase(line, "UIDL") && (line[4] == '\0' || isBlank(line[4]))) serverListsUids = 1;
   if (!startsWithNoCase(line, "LOGIN-DELAY") || !isBlank(line[11])) return;
   DWORD seconds = 0;
   if (readCount(skipField(line), &seconds)) app.loginDelaySeconds = seconds;
@@ -212,9 +215,12 @@ void setSessionState(SessionState state) {
 namespace {
 
 // With a server that pipelines, the commands after USER or APOP go with
-// it: the flight leaves in one send.
+// it: the flight leaves in one send. A listing in the flight has QUIT
+// behind it, so it goes only to a server that says it has UIDL; any other
+// is asked a step at a time, and walked should it refuse the listing.
 void beginFlight() {
-  composingFlight = settings.fastScan == 1 && serverPipelines;
+  composingFlight =
+      settings.fastScan == 1 && serverPipelines && (serverListsUids || !countsNewMail());
   flightLength = 0;
 }
 
@@ -390,6 +396,7 @@ void dispatchReply(HWND window) {
       // A server without CAPA announces nothing, LOGIN-DELAY included.
       app.loginDelaySeconds = 0;
       serverPipelines = 0;
+      serverListsUids = 0;
       if (!positive) return sendLogin(window);
       return setSessionState(ReadCapaList);
     case ReadCapaList:
@@ -413,7 +420,8 @@ void dispatchReply(HWND window) {
       return onUidlReply(window);
     case AwaitListingReply:
       // A server without the listing form is walked as before; in a
-      // flight its QUIT is on its way already, and the session ends.
+      // flight (the server said it has UIDL) its QUIT is on its way
+      // already, and the session ends.
       if (!positive && (sentAhead & AHEAD_QUIT)) return refuse(window, TEXT_NO_UIDL);
       if (!positive) return sendFirstUidl();
       beginListing();

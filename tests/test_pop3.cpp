@@ -507,9 +507,12 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
 // byte at a time. Any other answer leaves the dialogue a step at a time.
 TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
   server.uids = {"a", "b", "c"};
-  const std::vector<std::string> capabilities[] = {
-      {"UIDL", "PIPELINING"}, {"PIPELINING"}, {}, {"UIDL", "PIPELINING-NOT"}};
-  for (int i = 0; i < 4; i++) {
+  const std::vector<std::string> capabilities[] = {{"UIDL", "PIPELINING"},
+                                                   {"PIPELINING", "UIDL"},
+                                                   {},
+                                                   {"UIDL", "PIPELINING-NOT"},
+                                                   {"PIPELINING"}};
+  for (int i = 0; i < 5; i++) {
     server.capabilities = capabilities[i];
     server.pieceSize = i == 1 ? 1 : 0;
     forget();
@@ -523,7 +526,8 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
     EXPECT_NE("NOGOODICON", icon()) << i;
     EXPECT_FALSE(standin::socketOpen(server.socket)) << i;
   }
-  // APOP, and no listing where nothing tells new mail from old.
+  // APOP, and no listing where nothing tells new mail from old: without
+  // a listing to ask for, UIDL need not be among the capabilities.
   server.capabilities = {"PIPELINING"};
   settings.useApop = 1;
   settings.soundNewOnly = 0;
@@ -552,7 +556,7 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
       {"STAT", "-ERR no", "NOGOODICON", "接続しているサーバはSTATコマンドに対応していません."},
       {"UIDL", "-ERR no", "NOGOODICON", "接続しているサーバはUIDLコマンドに対応していません."},
   };
-  server.capabilities = {"PIPELINING", "LOGIN-DELAY 900"};
+  server.capabilities = {"PIPELINING", "UIDL", "LOGIN-DELAY 900"};
   server.uids = {"a", "b"};
   server.silentOn = {"QUIT"};
   for (const Case& c : cases) {
