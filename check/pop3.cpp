@@ -65,7 +65,7 @@ int sentAhead = 0;
 // hundred bytes at most, and never more than one is under way.
 const size_t FLIGHT_BYTES = 512;
 char flight[FLIGHT_BYTES];
-size_t flightLength = 0;
+size_t flightLength;
 int composingFlight = 0;
 // Once a session in a flight is ended early, the replies to the commands
 // sent with it come before QUIT's: they are read and passed over (the
@@ -207,8 +207,6 @@ void setSessionState(SessionState state) {
   app.sessionState = state;
   if (state != Idle) return;
   sentAhead = 0;
-  repliesToPassOver = 0;
-  listingToPassOver = 0;
   passingListing = 0;
 }
 

@@ -397,10 +397,13 @@ TEST_F(TlsCheck, ALaterCheckResumesTheSessionAndChecksTheCertificateAgain) {
   check();
   EXPECT_EQ(2, standin::resumedHandshakes());
   EXPECT_EQ("APPICON", icon());
+  // Another server: new credentials.
+  size_t acquired = standin::traceOf("AcquireCredentialsHandleA").size();
   strcpy(settings.serverHost, "mail.localhost");
   server.tlsScript.certificateName = "mail.localhost";
   standin::setHostAddress("mail.localhost", "127.0.0.1");
   check();
+  EXPECT_EQ(acquired + 1, standin::traceOf("AcquireCredentialsHandleA").size());
   EXPECT_EQ(2, standin::resumedHandshakes());
   EXPECT_EQ("APPICON", icon());
   expectSessionGone();
