@@ -17,6 +17,16 @@
 #                                way (default 10: a 20 ms round trip): the
 #                                program's walk and fast scan, poplib's walk
 #                                and its one listing
+#   bench/check_time.sh pipe     through the same proxy: the program with a
+#                                first start's record (fast scan, nothing
+#                                counted), walking, and with fast scan
+#                                pipelined; poplib's one listing and a
+#                                pipelined Python client
+#   bench/check_time.sh tlspipe  the same proxy, TLS from the first byte,
+#                                fast scan: the program's first and second
+#                                check (the second resumes the session)
+#                                beside POP3_SSL's listing and a pipelined
+#                                Python client over TLS
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -27,6 +37,8 @@
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/certs.sh"
 MODE=${1:-plain}
+TLS_MODE=0
+case "$MODE" in tls | tlspipe) TLS_MODE=1 ;; esac
 e2e_setup "bench-check-$MODE"
 RUNS=${RUNS:-3}
 COUNTS=${COUNTS:-10 100 1000}
@@ -35,7 +47,7 @@ BUILD="$KIVVET_ROOT/build/win64"
 
 SECURITY=""
 REFERENCE_ARGS=()
-if [ "$MODE" = tls ]; then
+if [ "$TLS_MODE" = 1 ]; then
   CERTS="$E2E_DIR/certs"
   trustca() { wine "$BUILD/trustca.exe" "$1" "$(winpath "$CERTS/ca.pem")" >/dev/null 2>&1; }
   trap 'trustca remove; e2e_teardown' EXIT
@@ -48,8 +60,8 @@ else
   dovecot_start "$E2E_DIR"
   HOST=127.0.0.1 PORT=$DOVECOT_PORT
 fi
-if [ "$MODE" = link ]; then
-  python3 "$KIVVET_ROOT/bench/delayproxy.py" --target "$DOVECOT_PORT" --delay "$DELAY" \
+if [ "$MODE" = link ] || [ "$MODE" = pipe ] || [ "$MODE" = tlspipe ]; then
+  python3 "$KIVVET_ROOT/bench/delayproxy.py" --target "$PORT" --delay "$DELAY" \
     --port-file "$E2E_DIR/proxy.port" >/dev/null 2>&1 &
   E2E_PIDS+=($!)
   wait_for 20 test -s "$E2E_DIR/proxy.port" || { echo "no proxy" >&2; exit 1; }
@@ -82,6 +94,8 @@ program_check() {
   start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
   wait_for 300 quit_seen || { echo "no QUIT" >&2; return 1; }
   sleep 1
+  session_seconds >>"$E2E_DIR/first.times"
+  echo >>"$E2E_DIR/first.times"
   clear_rawlog
   wine "$BUILD/kivvetprobe.exe" check >/dev/null
   wait_for 300 quit_seen || { echo "no QUIT" >&2; return 1; }
@@ -127,6 +141,12 @@ case "$MODE" in
   link)
     printf '%-9s %10s %10s %10s %10s %10s %10s %10s\n' messages "prog-walk" "prog-fast" "pop-walk" \
       "pop-list" "walk/fast" "fast/list" "pwalk/walk" ;;
+  pipe)
+    printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "prog-new" "prog-walk" "prog-pipe" \
+      "pop-list" "py-pipe" "new/list" "pipe/list" "pipe/py" ;;
+  tlspipe)
+    printf '%-9s %9s %9s %9s %9s %9s %9s\n' messages "prog-1st" "prog-2nd" "pop-list" "py-pipe" \
+      "2nd/list" "1st/list" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
@@ -156,6 +176,25 @@ for n in $COUNTS; do
       poplist=$(runs reference_check --listing)
       printf '%-9s %10s %10s %10s %10s %10s %10s %10s\n' "$n" "$walk" "$fast" "$popwalk" "$poplist" \
         "$(ratio "$walk" "$fast")" "$(ratio "$fast" "$poplist")" "$(ratio "$popwalk" "$walk")" ;;
+    pipe)
+      rm -f "$E2E_DIR/first.times"
+      new=$(runs program_check fastScan=1 soundNewOnly=0)
+      walk=1
+      [ "${LINK_WALKS:-1}" = 1 ] && walk=$(runs program_check fastScan=0)
+      piped=$(runs program_check fastScan=1)
+      poplist=$(runs reference_check --listing)
+      pypipe=$(runs reference_check --pipelined)
+      printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$new" "$walk" "$piped" "$poplist" \
+        "$pypipe" "$(ratio "$new" "$poplist")" "$(ratio "$piped" "$poplist")" \
+        "$(ratio "$piped" "$pypipe")" ;;
+    tlspipe)
+      rm -f "$E2E_DIR/first.times"
+      second=$(runs program_check fastScan=1)
+      first=$(grep . "$E2E_DIR/first.times" | median)
+      poplist=$(runs reference_check --listing)
+      pypipe=$(runs reference_check --pipelined)
+      printf '%-9s %9s %9s %9s %9s %9s %9s\n' "$n" "$first" "$second" "$poplist" "$pypipe" \
+        "$(ratio "$second" "$poplist")" "$(ratio "$first" "$poplist")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

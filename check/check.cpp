@@ -441,6 +441,6 @@ int endCheckForShutdown() {
     closesocket(session.socket);
     session.socket = INVALID_SOCKET;
   }
-  endTls();
+  endTlsForShutdown();
   return bufferFree;
 }

@@ -62,6 +62,31 @@ struct Dialogue {
 };
 Dialogue dialogue;
 
+// A server that pipelines (RFC 2449) takes the whole session in one
+// flight: the login, STAT, the listing and QUIT, sent together; the
+// replies are read in order. The steps stay as they are: a step whose
+// command went with the flight finds it sent already (sentAhead) and only
+// waits for its reply.
+const int AHEAD_PASS = 1;
+const int AHEAD_STAT = 2;
+const int AHEAD_LISTING = 4;
+const int AHEAD_QUIT = 8;
+int serverPipelines = 0;  // its CAPA listed PIPELINING
+int serverListsUids = 0;  // and UIDL: the listing goes with the flight
+int sentAhead = 0;
+// While a flight is made up its commands collect here; it is a few
+// hundred bytes at most, and never more than one is under way.
+const size_t FLIGHT_BYTES = 512;
+char flight[FLIGHT_BYTES];
+size_t flightLength;
+int composingFlight = 0;
+// Once a session in a flight is ended early, the replies to the commands
+// sent with it come before QUIT's: they are read and passed over (the
+// listing, the last of them, with its lines when it is positive).
+DWORD repliesToPassOver = 0;
+int listingToPassOver = 0;
+int passingListing = 0;
+
 // A CR before the LF is part of the line and counts as a blank.
 int isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -97,7 +122,25 @@ void sendCommand(const char* format, const char* first = "", const char* second 
     traceLine("sent APOP %s ********", first);
   else
     traceLine("sent %s", app.sendBuffer);
-  sendToServer(app.sendBuffer, (int)strlen(app.sendBuffer));
+  size_t length = strlen(app.sendBuffer);
+  if (!composingFlight) {
+    sendToServer(app.sendBuffer, (int)length);
+    return;
+  }
+  if (length > FLIGHT_BYTES - flightLength) return;
+  memcpy(flight + flightLength, app.sendBuffer, length);
+  flightLength += length;
+}
+
+// 1 when the step's command went with the flight (and is no more ahead).
+int sentAlready(int command) {
+  int sent = sentAhead & command;
+  sentAhead &= ~command;
+  return sent;
+}
+
+int isLoneDot(const char* line) {
+  return line[0] == '.' && (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0'));
 }
 
 // The tooltip of a step follows its command once the program is idle
@@ -144,21 +187,33 @@ void refuse(HWND window, const char* text) {
     endCheck(window, {Failed, code->text, NULL});
 }
 
-// Only an encrypted session asks the server's capabilities (RFC 2449)
-// before the login: a plain session keeps the dialogue it always had,
+// An encrypted session asks the server's capabilities (RFC 2449) before
+// the login, and so does fast scan, to learn whether the server
+// pipelines: a plain session without it keeps the dialogue it always had,
 // command for command.
-int sessionAsksCapa() { return session.security != SECURITY_NONE; }
+int sessionAsksCapa() { return session.security != SECURITY_NONE || settings.fastScan == 1; }
 
 void sendCapa() {
+  serverPipelines = 0;
+  serverListsUids = 0;
   sendCommand("CAPA\r\n");
   setSessionState(AwaitCapaReply);
 }
 
-// A capability line; only LOGIN-DELAY matters here. Its value may be
-// followed by "USER" (the user's own delay may differ after the login):
-// the announced one is kept all the same.
+// The check tells new mail from old: that needs the UIDs. The balloon
+// tells the number of new messages.
+int countsNewMail() {
+  return settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
+}
+
+// A capability line; LOGIN-DELAY and PIPELINING matter here. The delay
+// may be followed by "USER" (the user's own delay may differ after the
+// login): the announced one is kept all the same.
 void readCapability(const char* line) {
   if (line[0] == '.') line++;  // a stuffed dot
+  if (startsWithNoCase(line, "PIPELINING") && (line[10] == '\0' || isBlank(line[10])))
+    serverPipelines = 1;
+  if (startsWithNoCase(line, "UIDL") && (line[4] == '\0' || isBlank(line[4]))) serverListsUids = 1;
   if (!startsWithNoCase(line, "LOGIN-DELAY") || !isBlank(line[11])) return;
   DWORD seconds = 0;
   if (readCount(skipField(line), &seconds)) noteLoginDelay(seconds);
@@ -166,6 +221,7 @@ void readCapability(const char* line) {
 
 }  // namespace
 
+// A session begins and ends with no flight under way.
 void setSessionState(SessionState state) {
   static const char* const names[] = {
       "Idle",           "AwaitGreeting",  "AwaitUserReply", "AwaitPassReply",    "AwaitStatReply",
@@ -173,6 +229,9 @@ void setSessionState(SessionState state) {
       "AwaitCapaReply", "ReadCapaList"};
   if (state != session.state) traceLine("state %s -> %s", names[session.state], names[state]);
   session.state = state;
+  if (state != Idle) return;
+  sentAhead = 0;
+  passingListing = 0;
 }
 
 void beginDialogue() {
@@ -186,9 +245,33 @@ void beginDialogue() {
 
 namespace {
 
+// With a server that pipelines, the commands after USER or APOP go with
+// it: the flight leaves in one send. A listing in the flight has QUIT
+// behind it, so it goes only to a server that says it has UIDL; any other
+// is asked a step at a time, and walked should it refuse the listing.
+void beginFlight() {
+  composingFlight =
+      settings.fastScan == 1 && serverPipelines && (serverListsUids || !countsNewMail());
+  flightLength = 0;
+}
+
+void sendFlight() {
+  if (!composingFlight) return;
+  if (settings.useApop == 0) sendCommand("PASS %s\r\n", settings.password);
+  sendCommand("STAT\r\n");
+  if (countsNewMail()) sendCommand("UIDL\r\n");
+  sendCommand("QUIT\r\n");
+  composingFlight = 0;
+  sentAhead = (settings.useApop == 0 ? AHEAD_PASS : 0) | AHEAD_STAT |
+              (countsNewMail() ? AHEAD_LISTING : 0) | AHEAD_QUIT;
+  sendToServer(flight, (int)flightLength);
+}
+
 void sendLogin(HWND window) {
   if (settings.useApop == 0) {
+    beginFlight();
     sendCommand("USER %s\r\n", settings.userId);
+    sendFlight();
     setSessionState(AwaitUserReply);
     return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
@@ -197,7 +280,9 @@ void sendLogin(HWND window) {
     showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
   }
+  beginFlight();
   sendCommand("APOP %s %s\r\n", settings.userId, digest);
+  sendFlight();
   setSessionState(AwaitPassReply);
   showProgress(window, TEXT_AUTHENTICATING_USER);
 }
@@ -208,12 +293,12 @@ void sendStls() {
 }
 
 void sendPass() {
-  sendCommand("PASS %s\r\n", settings.password);
+  if (!sentAlready(AHEAD_PASS)) sendCommand("PASS %s\r\n", settings.password);
   setSessionState(AwaitPassReply);
 }
 
 void sendStat() {
-  sendCommand("STAT\r\n");
+  if (!sentAlready(AHEAD_STAT)) sendCommand("STAT\r\n");
   setSessionState(AwaitStatReply);
 }
 
@@ -226,7 +311,13 @@ void sendUidl() {
 
 void sendQuit(HWND window) {
   if (session.state != AwaitQuitReply) dialogue.quitRefusals = 0;
-  sendCommand("QUIT\r\n");
+  // Commands of the flight whose steps never came: their replies are
+  // still to be read, before QUIT's.
+  repliesToPassOver = ((sentAhead & AHEAD_PASS) != 0) + ((sentAhead & AHEAD_STAT) != 0) +
+                      ((sentAhead & AHEAD_LISTING) != 0);
+  listingToPassOver = (sentAhead & AHEAD_LISTING) != 0;
+  if (!sentAlready(AHEAD_QUIT)) sendCommand("QUIT\r\n");
+  sentAhead = 0;
   setSessionState(AwaitQuitReply);
   awaitQuitReply(window);
 }
@@ -244,7 +335,7 @@ void sendFirstUidl() {
 
 // Fast scan: one bare UIDL, and the listing in its place of the walk.
 void sendUidlListing() {
-  sendCommand("UIDL\r\n");
+  if (!sentAlready(AHEAD_LISTING)) sendCommand("UIDL\r\n");
   setSessionState(AwaitListingReply);
 }
 
@@ -257,10 +348,7 @@ void announce(HWND window) {
 
 void onStatReply(HWND window) {
   readCount(skipField(app.lineBuffer), &app.messageCount);
-  // The balloon tells the number of new messages: that needs the walk.
-  int countNew =
-      settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
-  if (countNew && app.messageCount != 0) {
+  if (countsNewMail() && app.messageCount != 0) {
     if (settings.fastScan == 1) return sendUidlListing();
     return sendFirstUidl();
   }
@@ -296,7 +384,7 @@ void onUidlReply(HWND window) {
 void onListingLine(HWND window) {
   const char* line = app.lineBuffer;
   if (line[0] == '.') {
-    if (line[1] == '\0' || (line[1] == '\r' && line[2] == '\0')) {
+    if (isLoneDot(line)) {
       app.messageCount = finishListing();
       // A mailbox emptied since STAT is compared with nothing, as an
       // empty one is: the known list stays.
@@ -311,6 +399,19 @@ void onListingLine(HWND window) {
   size_t length = 0;
   while (uid[length] != '\0' && !isBlank(uid[length])) length++;
   keepListedUid(number, uid, length);
+}
+
+// A line that comes, after a flight was ended early, before the reply to
+// its QUIT: 1 when it is passed over.
+int passOverLeftReply(int positive) {
+  if (passingListing) {
+    if (isLoneDot(app.lineBuffer)) passingListing = 0;
+    return 1;
+  }
+  if (repliesToPassOver == 0) return 0;
+  repliesToPassOver--;
+  passingListing = repliesToPassOver == 0 && listingToPassOver && positive;
+  return 1;
 }
 
 void dispatchReply(HWND window) {
@@ -332,11 +433,12 @@ void dispatchReply(HWND window) {
     case AwaitCapaReply:
       // A server without CAPA announces nothing, LOGIN-DELAY included.
       noteLoginDelay(0);
+      serverPipelines = 0;
+      serverListsUids = 0;
       if (!positive) return sendLogin(window);
       return setSessionState(ReadCapaList);
     case ReadCapaList:
-      if (strcmp(app.lineBuffer, ".") == 0 || strcmp(app.lineBuffer, ".\r") == 0)
-        return sendLogin(window);
+      if (isLoneDot(app.lineBuffer)) return sendLogin(window);
       return readCapability(app.lineBuffer);
     case AwaitUserReply:
       if (!positive) return refuse(window, TEXT_BAD_LOGIN);
@@ -354,12 +456,16 @@ void dispatchReply(HWND window) {
       if (!positive) return refuse(window, TEXT_NO_UIDL);
       return onUidlReply(window);
     case AwaitListingReply:
-      // A server without the listing form is walked as before.
+      // A server without the listing form is walked as before; in a
+      // flight (the server said it has UIDL) its QUIT is on its way
+      // already, and the session ends.
+      if (!positive && (sentAhead & AHEAD_QUIT)) return refuse(window, TEXT_NO_UIDL);
       if (!positive) return sendFirstUidl();
       beginListing();
       return setSessionState(AwaitListingLine);
     case AwaitListingLine: return onListingLine(window);
     case AwaitQuitReply:
+      if (passOverLeftReply(positive)) return;
       if (positive) return endCheck(window, {SessionOver, NULL, NULL});
       // A code in the refusal of QUIT changes nothing: the check's result
       // is out. A server that refuses it again is left.

@@ -1,7 +1,9 @@
 // The client side of the POP3 conversation (RFC 1939): greeting, USER and
 // PASS or APOP, STAT, one UIDL per message (or, with fast scan, one bare
-// UIDL and its listing) when new mail is to be told from old, QUIT. No
-// message is ever retrieved or deleted.
+// UIDL and its listing) when new mail is to be told from old, QUIT. With
+// fast scan and a server that pipelines (RFC 2449), everything after the
+// greeting and CAPA goes in one flight. No message is ever retrieved or
+// deleted.
 #ifndef KIVVET_CHECK_POP3_H
 #define KIVVET_CHECK_POP3_H
 

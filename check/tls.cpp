@@ -1,6 +1,6 @@
 // TLS for the check, through SChannel: from the first byte on the TLS port,
-// or after STLS on the plain one (RFC 2595); TLS 1.2 with strong ciphers
-// only. The server's certificate is checked by the program itself
+// or after STLS on the plain one (RFC 2595); TLS 1.3 or 1.2 with strong
+// ciphers only. The server's certificate is checked by the program itself
 // (SCH_CRED_MANUAL_CRED_VALIDATION) against the system's trusted roots,
 // revocation and the configured host name, after every handshake and
 // before the dialogue says a word inside the channel: no password leaves
@@ -23,7 +23,13 @@ namespace {
 // buffers are app.tlsInput and app.tlsOutput, made at start-up with the
 // others.
 struct TlsChannel {
+  // The credentials outlive the session: SChannel keeps the sessions of
+  // a credentials handle, and a later check to the same server resumes
+  // its session, a round trip shorter. They are made anew for another
+  // server, and after a certificate that failed.
   int haveCredentials;
+  char credentialsHost[SHORT_TEXT_BYTES];
+  int credentialsPort;
   int haveContext;
   CredHandle credentials;
   CtxtHandle context;
@@ -67,12 +73,60 @@ const DWORD REVOCATION_TIMEOUT_MS = 3000;
 // say so by asking again. A server that keeps asking is left.
 const int CREDENTIAL_RETRIES = 2;
 
+void forgetCredentials() {
+  if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
+  channel.haveCredentials = 0;
+}
+
 // Ends the session over a channel that failed. Nothing more is sent: a
-// channel that is not open carries no QUIT.
+// channel that is not open carries no QUIT. The next check starts afresh,
+// never resuming this session (its certificate may be what failed).
 void failTls(HWND window, const char* text) {
   // Nothing more is awaited, not even the answer to QUIT.
   setSessionState(Idle);
   endCheck(window, {Failed, text, NULL});
+  forgetCredentials();
+}
+
+// TLS 1.3 and 1.2 where the system takes SCH_CREDENTIALS (Windows 10 1809
+// and later); elsewhere the older request, which goes no higher than 1.2.
+// Either way with the ciphers Windows counts as strong; certificates are
+// checked here.
+int acquireCredentials() {
+  const DWORD flags =
+      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+  TLS_PARAMETERS protocols;
+  memset(&protocols, 0, sizeof protocols);
+  protocols.grbitDisabledProtocols = ~(DWORD)(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
+  SCH_CREDENTIALS request;
+  memset(&request, 0, sizeof request);
+  request.dwVersion = SCH_CREDENTIALS_VERSION;
+  request.dwFlags = flags;
+  request.cTlsParameters = 1;
+  request.pTlsParameters = &protocols;
+  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
+                                NULL, NULL, &channel.credentials, NULL) == SEC_E_OK)
+    return 1;
+  SCHANNEL_CRED older;
+  memset(&older, 0, sizeof older);
+  older.dwVersion = SCHANNEL_CRED_VERSION;
+  older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  older.dwFlags = flags;
+  return AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &older,
+                                   NULL, NULL, &channel.credentials, NULL) == SEC_E_OK;
+}
+
+// The credentials of earlier checks, unless the server has changed.
+int haveCredentialsForServer() {
+  if (channel.haveCredentials && (strcmp(channel.credentialsHost, settings.serverHost) != 0 ||
+                                  channel.credentialsPort != settings.port))
+    forgetCredentials();
+  if (channel.haveCredentials) return 1;
+  if (!acquireCredentials()) return 0;
+  channel.haveCredentials = 1;
+  memcpy(channel.credentialsHost, settings.serverHost, sizeof channel.credentialsHost);
+  channel.credentialsPort = settings.port;
+  return 1;
 }
 
 // Queues bytes for the server and sends what the socket takes now.
@@ -308,19 +362,8 @@ void decryptReceived(HWND window) {
 void beginTls(HWND window) {
   // Once a session, from a channel not yet begun: a second notification
   // for the connection starts nothing.
-  if (session.tlsPhase != TlsOff || channel.haveCredentials || channel.haveContext) return;
-  SCHANNEL_CRED request;
-  memset(&request, 0, sizeof request);
-  request.dwVersion = SCHANNEL_CRED_VERSION;
-  // TLS 1.2 (this form of the request goes no higher) with the ciphers
-  // Windows counts as strong; certificates are checked here.
-  request.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-  request.dwFlags =
-      SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-  if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
-                                NULL, NULL, &channel.credentials, NULL) != SEC_E_OK)
-    return failTls(window, TEXT_TLS_FAILED);
-  channel.haveCredentials = 1;
+  if (session.tlsPhase != TlsOff || channel.haveContext) return;
+  if (!haveCredentialsForServer()) return failTls(window, TEXT_TLS_FAILED);
   setTlsPhase(TlsHandshake);
   channel.inputLength = 0;
   channel.outputLength = 0;
@@ -387,10 +430,13 @@ void endTls() {
   if (channel.firstCertificate != NULL) CertFreeCertificateContext(channel.firstCertificate);
   channel.firstCertificate = NULL;
   if (channel.haveContext) DeleteSecurityContext(&channel.context);
-  if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
   channel.haveContext = 0;
-  channel.haveCredentials = 0;
   setTlsPhase(TlsOff);
   channel.inputLength = 0;
   channel.outputLength = 0;
+}
+
+void endTlsForShutdown() {
+  endTls();
+  forgetCredentials();
 }

@@ -23,7 +23,10 @@ void receiveTls(HWND window, int received);
 int sendOverTls(const char* text, DWORD length);
 // The socket can take more: sends what is queued.
 void flushTls();
-// Forgets the channel: the context, the credentials and every byte held.
+// Forgets the session's channel: the context and every byte held. The
+// credentials stay for the next check.
 void endTls();
+// The program ends: the credentials go too.
+void endTlsForShutdown();
 
 #endif

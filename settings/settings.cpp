@@ -188,7 +188,12 @@ int loadSettings() {
   HANDLE file = openDataFile(SETTINGS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return -1;
+    // A first start: the record the sheet shows and saves is a new
+    // user's, who gets the quick check. A file that only lacks the byte
+    // keeps the walk it always had.
+    settings.fastScan = 1;
+    return 0;
   }
 
   unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];

@@ -258,8 +258,8 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   settings.fastScan = 1;
   settings.soundNewOnly = 1;
   check();
-  feedInPieces("+OK hi\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " + std::string(1100, 'b') +
-               "\r\n3 c\r\n.\r\n");
+  feedInPieces("+OK hi\r\n-ERR\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " +
+               std::string(1100, 'b') + "\r\n3 c\r\n.\r\n");
   EXPECT_EQ(AwaitQuitReply, session.state);
   EXPECT_EQ(3u, app.messageCount);
   EXPECT_STREQ("c", app.currentUids[2]);
@@ -409,7 +409,7 @@ TEST_F(FastScan, OneListingLeavesWhatTheWalkLeaves) {
     while (first < outcomes[0].size() && outcomes[0][first] == outcomes[1][first]) first++;
     EXPECT_EQ(outcomes[0].size(), first) << count << " differ at " << outcomes[0].substr(first, 40);
   }
-  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent());
+  EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent());
   EXPECT_EQ(1u, app.newCount);
 }
 
@@ -477,7 +477,8 @@ TEST_F(FastScan, AServerWithoutTheListingIsWalkedInTheSameSession) {
   server.uids = {"a", "b"};
   server.lists = false;
   check();
-  EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nUIDL 1\r\nUIDL 2\r\nQUIT\r\n", sent());
+  EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nUIDL 1\r\nUIDL 2\r\nQUIT\r\n",
+            sent());
   EXPECT_EQ(1, server.connections);
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), table());
@@ -510,6 +511,94 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
   EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
   EXPECT_EQ(0, app.busy);
   EXPECT_FALSE(standin::socketOpen(server.socket));
+}
+
+// Fast scan asks CAPA; a server that lists PIPELINING gets the rest of
+// the session in one send, and its replies are read in order, whole or a
+// byte at a time. Any other answer leaves the dialogue a step at a time.
+TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
+  server.uids = {"a", "b", "c"};
+  const std::vector<std::string> capabilities[] = {{"UIDL", "PIPELINING"},
+                                                   {"PIPELINING", "UIDL"},
+                                                   {},
+                                                   {"UIDL", "PIPELINING-NOT"},
+                                                   {"PIPELINING"}};
+  for (int i = 0; i < 5; i++) {
+    server.capabilities = capabilities[i];
+    server.pieceSize = i == 1 ? 1 : 0;
+    forget();
+    size_t before = standin::traceOf("send(").size();
+    check();
+    standin::advance(5000);
+    EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent()) << i;
+    EXPECT_EQ(i < 2 ? 2u : 6u, standin::traceOf("send(").size() - before) << i;
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), table()) << i;
+    EXPECT_EQ(3u, app.newCount) << i;
+    EXPECT_NE("NOGOODICON", icon()) << i;
+    EXPECT_FALSE(standin::socketOpen(server.socket)) << i;
+  }
+  // APOP, and no listing where nothing tells new mail from old: without
+  // a listing to ask for, UIDL need not be among the capabilities.
+  server.capabilities = {"PIPELINING"};
+  settings.useApop = 1;
+  settings.soundNewOnly = 0;
+  check();
+  EXPECT_EQ(0u, sent().find("CAPA\r\nAPOP cat "));
+  EXPECT_EQ("STAT\r\nQUIT\r\n", sent().substr(sent().size() - 12));
+  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ(Idle, session.state);
+}
+
+// A refusal ends the flight as it ends a session today, with no second
+// QUIT: the replies to the commands sent with it are read and passed
+// over, the listing with its lines, up to the answer to QUIT.
+TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
+  struct Case {
+    const char* command;
+    const char* reply;
+    const char* icon;
+    const char* text;
+  } cases[] = {
+      {"USER", "-ERR no", "NOGOODICON", "ユーザーIDまたはパスワードが違います."},
+      {"PASS", "-ERR [IN-USE] locked", "APPICON",
+       "ほかのメールソフトがメールボックスを使用中にゃ."},
+      {"PASS", "-ERR [LOGIN-DELAY] wait", "APPICON",
+       "ログインの間隔が短すぎるとサーバに言われたにゃ."},
+      {"STAT", "-ERR no", "NOGOODICON", "接続しているサーバはSTATコマンドに対応していません."},
+      {"UIDL", "-ERR no", "NOGOODICON", "接続しているサーバはUIDLコマンドに対応していません."},
+  };
+  server.capabilities = {"PIPELINING", "UIDL", "LOGIN-DELAY 900"};
+  server.uids = {"a", "b"};
+  server.silentOn = {"QUIT"};
+  for (const Case& c : cases) {
+    resetRetries();
+    server.replies.clear();
+    server.replies[c.command] = c.reply;
+    check();
+    EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent()) << c.reply;
+    EXPECT_EQ(c.icon, icon()) << c.reply;
+    EXPECT_EQ(c.text, tip()) << c.reply;
+    // Every later reply was passed over: the session waits for QUIT's.
+    EXPECT_EQ(AwaitQuitReply, session.state) << c.reply;
+    EXPECT_TRUE(standin::socketOpen(server.socket)) << c.reply;
+    serverSay(server, "+OK bye\r\n");
+    standin::pump();
+    EXPECT_EQ(Idle, session.state) << c.reply;
+    EXPECT_FALSE(standin::socketOpen(server.socket)) << c.reply;
+    EXPECT_EQ(0, app.busy);
+    EXPECT_EQ(0u, app.knownCount) << c.reply;
+  }
+  EXPECT_LT(899000u, loginDelayLeftMs());
+  // A mailbox that STAT finds empty: the listing sent with the flight is
+  // passed over in the same way.
+  server.replies.clear();
+  server.replies["STAT"] = "+OK 0 0";
+  check();
+  EXPECT_EQ(AwaitQuitReply, session.state);
+  serverSay(server, "+OK bye\r\n");
+  standin::pump();
+  EXPECT_EQ(Idle, session.state);
+  EXPECT_EQ("APPICON", icon());
 }
 
 }  // namespace

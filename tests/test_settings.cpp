@@ -239,8 +239,10 @@ TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
   HANDLE other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
   settings.port = 9;
+  settings.fastScan = 0;
   DWORD start = standin::now();
   EXPECT_EQ(-1, loadSettings());
+  EXPECT_EQ(0, settings.fastScan);  // no first start
   EXPECT_EQ(500u, standin::now() - start);
   EXPECT_EQ(0, saveSettings());
   EXPECT_EQ(9, settings.port);

@@ -93,6 +93,8 @@ TEST_F(StartUp, WithoutASettingsFileTheSheetComesBeforeTheIconWithoutAStall) {
   ASSERT_NE(nullptr, window);
   // The sheet writes the file when it closes; only then is the icon added.
   EXPECT_TRUE(standin::fileExists("C:\\KivvetLE.cfg"));
+  // A new user's record has fast scan on (complemented, as its neighbours).
+  EXPECT_EQ((char)~1, standin::readFile("C:\\KivvetLE.cfg").at(1292));
   auto requests = standin::trayRequests();
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ(NIM_ADD, requests[0].action);

@@ -4,6 +4,7 @@
 // way a session ends, SChannel gets back everything it handed out.
 #include "check/check.h"
 #include "check/md5.h"
+#include "check/tls.h"
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -33,9 +34,11 @@ class TlsCheck : public MailCheck {
     settings.connectionSecurity = SECURITY_STLS;
     server.tls = SECURITY_STLS;
   }
-  // The session is over and SChannel has everything back.
+  // The session is over and SChannel has everything back, but for the
+  // credentials, which the program's end gives back.
   void expectSessionGone() {
     EXPECT_FALSE(standin::socketOpen(server.socket));
+    endTlsForShutdown();
     EXPECT_EQ(0, standin::liveTlsObjects());
     EXPECT_EQ(TlsOff, session.tlsPhase);
     EXPECT_EQ(0, app.busy);
@@ -65,7 +68,9 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   EXPECT_EQ(
       (DWORD)(SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO),
       standin::lastCredentialFlags());
-  EXPECT_EQ((DWORD)SP_PROT_TLS1_2_CLIENT, standin::lastCredentialProtocols());
+  EXPECT_EQ((DWORD)(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT),
+            standin::lastCredentialProtocols());
+  EXPECT_EQ((DWORD)SCH_CREDENTIALS_VERSION, standin::lastCredentialVersion());
   // Revocation of the chain short of its root, fetched briefly.
   EXPECT_NE(0u, standin::lastChainFlags() & CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT);
   EXPECT_NE(0u, standin::lastChainFlags() & CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT);
@@ -274,7 +279,7 @@ TEST_F(TlsCheck, AFailedHandshakeSaysSo) {
     SCOPED_TRACE(variant);
     useImplicitTls();
     server.tlsScript.refusesHandshake = variant == 0;
-    if (variant == 1) standin::failNextCredentials();
+    if (variant == 1) standin::failCredentials(2);  // the newer request and the older
     if (variant == 2) server.tls = 0;
     server.commands.clear();
     check();
@@ -414,6 +419,43 @@ TEST_F(TlsCheck, PlainTextChecksNeverTouchSchannel) {
   for (const std::string& line : standin::trace())
     EXPECT_EQ(std::string::npos, line.find("SecurityContext")) << line;
   EXPECT_EQ(0u, standin::lastCredentialFlags());
+}
+
+// The credentials outlive a check: the next one to the same server
+// resumes its session, and its certificate is checked in full all the
+// same. Another server, or a certificate that failed, starts afresh.
+TEST_F(TlsCheck, ALaterCheckResumesTheSessionAndChecksTheCertificateAgain) {
+  useImplicitTls();
+  server.tlsScript.resumes = true;
+  check();
+  check();
+  EXPECT_EQ(1, standin::resumedHandshakes());
+  EXPECT_EQ("APPICON", icon());
+  // A resumed session's certificate is checked as a new one's.
+  server.tlsScript.trusted = false;
+  check();
+  EXPECT_EQ(2, standin::resumedHandshakes());
+  EXPECT_EQ(TEXT_CERT_UNTRUSTED, tip());
+  server.tlsScript.trusted = true;
+  check();
+  EXPECT_EQ(2, standin::resumedHandshakes());
+  EXPECT_EQ("APPICON", icon());
+  // Another server: new credentials.
+  size_t acquired = standin::traceOf("AcquireCredentialsHandleA").size();
+  strcpy(settings.serverHost, "mail.localhost");
+  server.tlsScript.certificateName = "mail.localhost";
+  standin::setHostAddress("mail.localhost", "127.0.0.1");
+  check();
+  EXPECT_EQ(acquired + 1, standin::traceOf("AcquireCredentialsHandleA").size());
+  EXPECT_EQ(2, standin::resumedHandshakes());
+  EXPECT_EQ("APPICON", icon());
+  expectSessionGone();
+  // SChannel before Windows 10 1809 knows only the older request: TLS 1.2.
+  standin::setSchCredentialsKnown(false);
+  check();
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ((DWORD)SCHANNEL_CRED_VERSION, standin::lastCredentialVersion());
+  EXPECT_EQ((DWORD)SP_PROT_TLS1_2_CLIENT, standin::lastCredentialProtocols());
 }
 
 }  // namespace

@@ -219,7 +219,10 @@ void onLineSent(std::function<void(SOCKET, const std::string&)> action);
 // 0x03, a two-byte length and the body. A data record's body is the text,
 // every byte XOR 0x5A, and a 16-byte trailer. The handshake: the client's
 // "client-hello <target>", the server's "server-hello", the client's
-// "client-key", the server's "server-finished" naming its certificate.
+// "client-key", the server's "server-finished" naming its certificate. A
+// client hello that offers a session (the credentials made one with the
+// same target) ends in " resume"; a server that resumes it answers
+// "server-hello resumed" and its finish at once.
 struct TlsServer {
   std::string certificateName = "localhost";
   bool trusted = true;
@@ -227,6 +230,7 @@ struct TlsServer {
   bool refusesHandshake = false;    // an alert instead of its hello
   bool asksForCertificate = false;  // a client certificate request in its hello
   bool sendsTicket = false;         // a handshake message right after its finish
+  bool resumes = false;             // resumes a session the client offers
   size_t pieceSize = 0;             // handshake records in pieces, 1 ms apart
   bool revoked = false;             // its certificate is on its issuer's list
   bool revocationOffline = false;   // nobody can tell whether it is
@@ -242,8 +246,15 @@ void onTlsOpen(std::function<void(SOCKET)> action);
 void serverSendsRaw(SOCKET s, const std::string& bytes);
 std::string tlsRecord(int type, const std::string& body);
 std::string tlsDataRecord(const std::string& text);
-// The next AcquireCredentialsHandleA fails.
-void failNextCredentials();
+// The next `count` AcquireCredentialsHandleA calls fail.
+void failCredentials(int count);
+// false: SChannel as before Windows 10 1809, which knows no
+// SCH_CREDENTIALS (and so no TLS 1.3).
+void setSchCredentialsKnown(bool known);
+// The version of the last credentials granted (SCHANNEL_CRED_VERSION or
+// SCH_CREDENTIALS_VERSION), and the handshakes that resumed a session.
+DWORD lastCredentialVersion();
+int resumedHandshakes();
 // From now on the SSL policy answers as Wine's: a chain that says revoked,
 // like one whose revocation is unknown, is a "revocation failure", and
 // passes that check when revocation is ignored.

@@ -343,6 +343,15 @@ void takeLines(SOCKET s, FakeSocket* socket, const std::string& text) {
 }
 
 // The server's end of TLS reads what the program sent.
+// The server's finish, naming its certificate.
+std::string finishOf(const TlsServer& script) {
+  return "server-finished name=" + script.certificateName +
+         " trusted=" + (script.trusted ? "1" : "0") + " expired=" + (script.expired ? "1" : "0") +
+         " revoked=" + (script.revoked ? "1" : "0") +
+         " offline=" + (script.revocationOffline ? "1" : "0") +
+         " withheld=" + std::to_string(script.withheld);
+}
+
 void serverReadsTls(SOCKET s, FakeSocket* socket) {
   int type;
   std::string body;
@@ -354,18 +363,20 @@ void serverReadsTls(SOCKET s, FakeSocket* socket) {
         body.compare(0, 12, "client-hello") == 0) {
       if (script.refusesHandshake)
         return sendHandshake(s, script, tlsRecord(0x15, "handshake-failure"));
+      if (script.resumes && body.size() > 7 && body.compare(body.size() - 7, 7, " resume") == 0) {
+        socket->tls = FakeSocket::TlsOpen;
+        return sendHandshake(
+            s, script, tlsRecord(0x16, "server-hello resumed") + tlsRecord(0x16, finishOf(script)),
+            [s] {
+              if (tlsOpenAction) tlsOpenAction(s);
+            });
+      }
       socket->tls = FakeSocket::AwaitClientKey;
       sendHandshake(s, script,
                     tlsRecord(0x16, script.asksForCertificate ? "server-hello certificate-request"
                                                               : "server-hello"));
     } else if (socket->tls == FakeSocket::AwaitClientKey && type == 0x16 && body == "client-key") {
-      std::string finish = "server-finished name=" + script.certificateName +
-                           " trusted=" + (script.trusted ? "1" : "0") +
-                           " expired=" + (script.expired ? "1" : "0") +
-                           " revoked=" + (script.revoked ? "1" : "0") +
-                           " offline=" + (script.revocationOffline ? "1" : "0") +
-                           " withheld=" + std::to_string(script.withheld);
-      std::string records = tlsRecord(0x16, finish);
+      std::string records = tlsRecord(0x16, finishOf(script));
       if (script.sendsTicket) records += tlsRecord(0x16, "ticket");
       socket->tls = FakeSocket::TlsOpen;
       sendHandshake(s, script, records, [s] {

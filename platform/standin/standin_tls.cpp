@@ -39,15 +39,22 @@ enum ContextState { AwaitHello, AwaitFinish, Open };
 struct Context {
   ContextState state = AwaitHello;
   bool credentialsAsked = false;
+  ULONG_PTR credentials = 0;
+  std::string target;
+  bool offersSession = false;
   Certificate certificate;
 };
 
 std::map<ULONG_PTR, Context> contexts;
-std::set<ULONG_PTR> credentials;
+// Each credentials handle keeps the sessions made with it, by target.
+std::map<ULONG_PTR, std::set<std::string>> credentials;
 ULONG_PTR nextHandle = 0x7000;
 // What the program was handed and must give back.
 std::set<const void*> tokens, certificates, chains;
-bool credentialsFail = false;
+int credentialsFailing = 0;
+bool schCredentialsKnown = true;
+DWORD credentialVersion = 0;
+int resumptions = 0;
 bool wineRevocation = false;
 DWORD credentialFlags = 0;
 DWORD credentialProtocols = 0;
@@ -149,7 +156,10 @@ bool takeTlsRecord(const std::string& bytes, int* type, std::string* body, size_
   return true;
 }
 
-void failNextCredentials() { credentialsFail = true; }
+void failCredentials(int count) { credentialsFailing = count; }
+void setSchCredentialsKnown(bool known) { schCredentialsKnown = known; }
+DWORD lastCredentialVersion() { return credentialVersion; }
+int resumedHandshakes() { return resumptions; }
 void answerRevocationAsWine() { wineRevocation = true; }
 DWORD lastCredentialFlags() { return credentialFlags; }
 DWORD lastCredentialProtocols() { return credentialProtocols; }
@@ -173,9 +183,11 @@ void resetTls() {
   tokens.clear();
   certificates.clear();
   chains.clear();
-  credentialsFail = false;
+  credentialsFailing = 0;
   wineRevocation = false;
-  credentialFlags = credentialProtocols = chainFlags = chainTimeout = 0;
+  schCredentialsKnown = true;
+  resumptions = 0;
+  credentialFlags = credentialProtocols = chainFlags = chainTimeout = credentialVersion = 0;
   windowsAccount = "cat";
 }
 
@@ -188,17 +200,33 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* package, ULONG us
                                           void* authData, void*, void*, PCredHandle credential,
                                           PTimeStamp) {
   if (recording()) record("AcquireCredentialsHandleA");
-  const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
-  if (standin::credentialsFail || !package || strcmp(package, UNISP_NAME_A) != 0 ||
-      use != SECPKG_CRED_OUTBOUND || !request || request->dwVersion != SCHANNEL_CRED_VERSION) {
-    standin::credentialsFail = false;
+  DWORD version = authData ? *(const DWORD*)authData : 0;
+  bool known = version == SCHANNEL_CRED_VERSION ||
+               (version == SCH_CREDENTIALS_VERSION && standin::schCredentialsKnown);
+  if (standin::credentialsFailing > 0 || !package || strcmp(package, UNISP_NAME_A) != 0 ||
+      use != SECPKG_CRED_OUTBOUND || !known) {
+    if (standin::credentialsFailing > 0) standin::credentialsFailing--;
     return SEC_E_NO_CREDENTIALS;
   }
-  standin::credentialFlags = request->dwFlags;
-  standin::credentialProtocols = request->grbitEnabledProtocols;
+  if (version == SCHANNEL_CRED_VERSION) {
+    const SCHANNEL_CRED* request = (const SCHANNEL_CRED*)authData;
+    standin::credentialFlags = request->dwFlags;
+    standin::credentialProtocols = request->grbitEnabledProtocols;
+  } else {
+    // Windows takes at most 16 parameter sets, and none it cannot read.
+    const SCH_CREDENTIALS* request = (const SCH_CREDENTIALS*)authData;
+    if (request->cTlsParameters > 16 || (request->cTlsParameters > 0 && !request->pTlsParameters))
+      return SEC_E_NO_CREDENTIALS;
+    DWORD disabled = 0;
+    for (DWORD i = 0; i < request->cTlsParameters; i++)
+      disabled |= request->pTlsParameters[i].grbitDisabledProtocols;
+    standin::credentialFlags = request->dwFlags;
+    standin::credentialProtocols = (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT) & ~disabled;
+  }
+  standin::credentialVersion = version;
   credential->dwLower = standin::nextHandle++;
   credential->dwUpper = 0;
-  standin::credentials.insert(credential->dwLower);
+  standin::credentials[credential->dwLower];
   return SEC_E_OK;
 }
 
@@ -218,9 +246,13 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
     if (recording()) record("InitializeSecurityContextA(hello)");
     newContext->dwLower = standin::nextHandle++;
     newContext->dwUpper = 0;
-    standin::contexts[newContext->dwLower] = standin::Context();
-    standin::setToken(
-        output, standin::tlsRecord(0x16, std::string("client-hello ") + (target ? target : "")));
+    standin::Context& fresh = standin::contexts[newContext->dwLower];
+    fresh = standin::Context();
+    fresh.credentials = credential->dwLower;
+    fresh.target = target ? target : "";
+    fresh.offersSession = standin::credentials[credential->dwLower].count(fresh.target) > 0;
+    standin::setToken(output, standin::tlsRecord(0x16, "client-hello " + fresh.target +
+                                                           (fresh.offersSession ? " resume" : "")));
     return SEC_I_CONTINUE_NEEDED;
   }
   standin::Context* state = standin::contextOf(context);
@@ -236,6 +268,13 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
   if (recording()) record("InitializeSecurityContextA(" + body.substr(0, body.find(' ')) + ")");
   if (type != 0x16) return SEC_E_ILLEGAL_MESSAGE;
 
+  if (state->state == standin::AwaitHello && body == "server-hello resumed") {
+    if (!state->offersSession) return SEC_E_ILLEGAL_MESSAGE;
+    standin::resumptions++;
+    state->state = standin::AwaitFinish;
+    standin::setExtra(input, bytes.size() - length);
+    return SEC_I_CONTINUE_NEEDED;
+  }
   if (state->state == standin::AwaitHello && body.compare(0, 12, "server-hello") == 0) {
     if (body.find("certificate-request") != std::string::npos && !state->credentialsAsked) {
       state->credentialsAsked = true;
@@ -254,6 +293,8 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle credential, PCtxtHandle c
     if (!standin::certificateIn(body, &certificate)) return SEC_E_ILLEGAL_MESSAGE;
     state->state = standin::Open;
     state->certificate = certificate;
+    auto sessions = standin::credentials.find(state->credentials);
+    if (sessions != standin::credentials.end()) sessions->second.insert(state->target);
     if (granted) *granted &= ~state->certificate.withheld;
     standin::setExtra(input, bytes.size() - length);
     return SEC_E_OK;

@@ -89,6 +89,8 @@ typedef struct _SecPkgContext_StreamSizes {
 #define SCH_CRED_NO_DEFAULT_CREDS 0x00000010
 #define SCH_USE_STRONG_CRYPTO 0x00400000
 #define SP_PROT_TLS1_2_CLIENT 0x00000800
+#define SP_PROT_TLS1_3_CLIENT 0x00002000
+#define SCH_CREDENTIALS_VERSION 0x00000005
 typedef void* HCERTSTORE;
 typedef struct _SCHANNEL_CRED {
   DWORD dwVersion;
@@ -106,6 +108,30 @@ typedef struct _SCHANNEL_CRED {
   DWORD dwFlags;
   DWORD dwCredFormat;
 } SCHANNEL_CRED;
+// The newer request (Windows 10 1809 and later): the protocols are those
+// not disabled. The pointers' types stand in for UNICODE_STRING and
+// CRYPTO_SETTINGS arrays, which the program never fills.
+typedef struct _TLS_PARAMETERS {
+  DWORD cAlpnIds;
+  void* rgstrAlpnIds;
+  DWORD grbitDisabledProtocols;
+  DWORD cDisabledCrypto;
+  void* pDisabledCrypto;
+  DWORD dwFlags;
+} TLS_PARAMETERS;
+typedef struct _SCH_CREDENTIALS {
+  DWORD dwVersion;
+  DWORD dwCredFormat;
+  DWORD cCreds;
+  void* paCred;
+  HCERTSTORE hRootStore;
+  DWORD cMappers;
+  void** aphMappers;
+  DWORD dwSessionLifespan;
+  DWORD dwFlags;
+  DWORD cTlsParameters;
+  TLS_PARAMETERS* pTlsParameters;
+} SCH_CREDENTIALS;
 
 SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR* principal, SEC_CHAR* package, ULONG use,
                                           void* logonId, void* authData, void* getKey,

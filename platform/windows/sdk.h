@@ -21,6 +21,9 @@
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <wincrypt.h>
 #include <security.h>
+// SCH_CREDENTIALS and its TLS_PARAMETERS (Windows 10 1809 and later).
+#define SCHANNEL_USE_BLACKLISTS
+#include <subauth.h>
 #include <schannel.h>
 // clang-format on
 

@@ -101,7 +101,7 @@ wait_for 60 tray_shows_normal || fail "not the normal icon after the restart's c
 file_has 7 && pass "the list still holds 7" || fail "the list changed: $(file_uids | wc -l)"
 close_program second || fail "the second copy did not end"
 
-echo "-- fast scan: one listing, the same list and the same announcement"
+echo "-- fast scan: one listing in one flight, the same list and the same announcement"
 dovecot_deliver 2
 configure fastScan=1
 find "$DOVECOT_RAWLOG" -type f -delete
@@ -110,8 +110,23 @@ WINEDEBUG=trace+winmm start_program fast -TOFF "-W$(winpath "$E2E_DIR")"
 # The raw logs hold this copy's session alone; poplib's comes after.
 if wait_for 120 quit_sent && wait_for 30 file_has 9; then
   sent=$(dovecot_sent)
-  [ "$(grep -cx UIDL <<<"$sent")" = 1 ] && pass "one bare UIDL" || fail "bare UIDLs: $(grep -cx UIDL <<<"$sent")"
+  # What a flight held beyond the login is in the login process's raw log
+  # and again in the mailbox process's, which took it over: counted there.
+  mailbox=$(grep -L ' USER ' "$DOVECOT_RAWLOG"/*.in | xargs cat | sed -E 's/^[0-9.]+ //; s/\r$//')
+  [ "$(grep -cx UIDL <<<"$mailbox")" = 1 ] && pass "one bare UIDL" || fail "bare UIDLs: $(grep -cx UIDL <<<"$mailbox")"
   grep -q '^UIDL [0-9]' <<<"$sent" && fail "UIDL with a number was sent" || pass "no UIDL with a number"
+  # Dovecot pipelines: after CAPA the login process read USER to QUIT in
+  # one piece (one time stamp), before it had answered USER.
+  flight=$(grep -l ' USER ' "$DOVECOT_RAWLOG"/*.in | head -1)
+  stamp_of() { awk -v word="$1" '{ sub(/\r$/, "") } $2 == word { print $1; exit }' "$flight"; }
+  user_at=$(stamp_of USER)
+  if [ "$(sed -n 1p "$flight" | awk '{ sub(/\r$/, ""); print $2 }')" = CAPA ] && [ -n "$user_at" ] &&
+    [ "$user_at" = "$(stamp_of PASS)" ] && [ "$user_at" = "$(stamp_of STAT)" ] &&
+    [ "$user_at" = "$(stamp_of UIDL)" ] && [ "$user_at" = "$(stamp_of QUIT)" ]; then
+    pass "CAPA, then USER, PASS, STAT, UIDL and QUIT in one flight"
+  else
+    fail "no flight: $(tr '\r\n' ' |' <"$flight")"
+  fi
   [ "$(file_uids)" = "$(server_uids)" ] && pass "KivvetLE.log holds the 9 UIDs in message order" ||
     fail "KivvetLE.log holds $(file_uids | tr '\n' ' ')"
 else

@@ -19,6 +19,7 @@
 #include "base/appstate.h"
 #include "check/schedule.h"
 #include "check/session.h"
+#include "check/tls.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -121,6 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   standin::advance(std::min<DWORD>(1000, end - standin::now()));
   if (app.busy != 0 || session.state != Idle || standin::socketOpen(server)) abort();
   if (strlen(app.lineBuffer) >= LINE_BUFFER_BYTES) abort();
+  // The credentials outlive a session; the program's end gives them back.
+  endTlsForShutdown();
   if (session.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
   // Released here rather than at the next start, so that an input that
   // leaves more behind than it found is a leak the fuzzer reports.

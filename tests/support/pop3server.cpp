@@ -12,6 +12,12 @@ std::string answerTo(FakePop3& server, const std::string& line) {
   if (word == "PASS")
     return line == "PASS " + server.password ? "+OK logged in" : "-ERR bad password";
   if (word == "APOP") return "+OK logged in";
+  if (word == "CAPA") {
+    if (server.capabilities.empty()) return "-ERR unknown command";
+    std::string list = "+OK";
+    for (const std::string& capability : server.capabilities) list += "\r\n" + capability;
+    return list + "\r\n.";
+  }
   if (word == "STAT") return "+OK " + std::to_string(server.uids.size()) + " 4096";
   if (line == "UIDL") {
     if (!server.lists) return "-ERR no listing";
@@ -40,10 +46,13 @@ void deliver(FakePop3& server, SOCKET s, const std::string& bytes) {
     standin::at(when, [s, bytes] { standin::serverSends(s, bytes); });
     return;
   }
+  // Replies to commands that came together follow one another.
+  when = std::max(when, server.lastPieceAt);
   for (size_t at = 0; at < bytes.size(); at += server.pieceSize) {
     std::string piece = bytes.substr(at, server.pieceSize);
     standin::at(++when, [s, piece] { standin::serverSends(s, piece); });
   }
+  server.lastPieceAt = when;
 }
 
 }  // namespace

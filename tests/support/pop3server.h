@@ -20,6 +20,8 @@ struct FakePop3 {
   // or `listing` as it stands when that is set.
   bool lists = true;
   std::string listing;
+  // The answer to CAPA, one capability a line: "-ERR" when empty.
+  std::vector<std::string> capabilities;
   // A reply that replaces the normal one for a command ("STAT", "QUIT"...).
   std::map<std::string, std::string> replies;
   // Commands the server does not answer at all.
@@ -32,6 +34,7 @@ struct FakePop3 {
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
   size_t pieceSize = 0;
+  DWORD lastPieceAt = 0;
   // How long each reply takes to arrive (a far server).
   DWORD replyDelayMs = 0;
   // 0: plain text; 1: offers STLS; 2: TLS from the first byte, then the
