@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "base/appstate.h"
+#include "base/text.h"
 #include "check/check.h"
 #include "check/knownuids.h"
 #include "check/schedule.h"
@@ -78,18 +79,23 @@ int loadPatiently(int (*load)()) {
 
 // -W<directory> makes the directory current; -TOFF turns the splash off.
 // "/" works as well as "-", and the letters may be of either case. Every
-// word is looked at, the program's own path included.
+// word is looked at, the program's own path included. The words are
+// Windows' own, in UTF-16: a folder of any name is found.
 void parseCommandLine() {
-  for (int i = 0; i < __argc; i++) {
-    const char* word = __argv[i];
+  int count = 0;
+  LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (words == NULL) return;
+  for (int i = 0; i < count; i++) {
+    const WCHAR* word = words[i];
     if (word[0] != '-' && word[0] != '/') continue;
-    char letter = word[1];
+    WCHAR letter = word[1];
     if (letter == 'W' || letter == 'w') {
-      SetCurrentDirectoryA(word + 2);
+      SetCurrentDirectoryW(word + 2);
     } else if (letter == 'T' || letter == 't') {
-      if (lstrcmpiA(word + 2, "OFF") == 0) settings.showSplash = 0;
+      if (lstrcmpiW(word + 2, wide("OFF").text) == 0) settings.showSplash = 0;
     }
   }
+  LocalFree(words);
 }
 
 int onCreate(HWND window, WPARAM, LPARAM) {
@@ -109,10 +115,11 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 
   createTrayMenu();
 
-  app.taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+  app.taskbarCreatedMsg = RegisterWindowMessageW(wide("TaskbarCreated").text);
 
   if (!createBuffers()) {
-    MessageBoxA(NULL, "メモリが足りないので起動できないにゃ.", APP_TITLE, MB_ICONERROR);
+    MessageBoxW(NULL, wide("メモリが足りないので起動できないにゃ.").text, wide(APP_TITLE).text,
+                MB_ICONERROR);
     return 0;
   }
 
@@ -121,10 +128,12 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // a scanner or a sync tool may hold it for some seconds.
   int loaded = loadPatiently(loadSettings);
   while (loaded < 0) {
-    if (MessageBoxA(
+    if (MessageBoxW(
             NULL,
-            "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
-            APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+            wide(
+                "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.")
+                .text,
+            wide(APP_TITLE).text, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
       return 0;
     loaded = loadPatiently(loadSettings);
   }
@@ -134,7 +143,8 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // hears so at once and enters it again, rather than see a login fail.
   if (settings.passwordLost) {
     app.settingsOpen++;
-    MessageBoxA(window, settingsProblem(), APP_TITLE, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(window, wide(settingsProblem()).text, wide(APP_TITLE).text,
+                MB_OK | MB_ICONINFORMATION);
     if (!app.windowGone) openSettingsSheet(window);
     app.settingsOpen--;
     if (app.windowGone) return 0;
@@ -146,7 +156,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (app.windowGone) return 0;
 
   if (settings.checkAtStartup == 1)
-    PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+    PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   else
     startIntervalTimer(window);
   return 1;
@@ -199,5 +209,5 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     setTrayIcon(window, NIM_ADD, "APPICON", "");
     return 0;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -12,6 +12,7 @@
 
 #include "base/appstate.h"
 #include "base/system.h"
+#include "base/text.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
 #include "check/tls.h"
@@ -227,7 +228,7 @@ void startCheck(HWND window) {
   if (problem != NULL) {
     setBusy(0);
     app.settingsOpen++;
-    MessageBoxA(window, problem, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(window, wide(problem).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
     if (!app.windowGone) openSettingsSheet(window);
     app.settingsOpen--;
     if (!app.windowGone) setBusy(1);

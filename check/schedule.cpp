@@ -39,7 +39,7 @@ void startIntervalTimer(HWND window) {
 
 void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   app.timedCheck = 1;
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
 }
 
 void startWakeTimer(HWND window) {
@@ -54,5 +54,5 @@ void startWakeTimer(HWND window) {
 // and either of them starts the interval again when it ends.
 void CALLBACK wakeTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   KillTimer(window, TIMER_WAKE);
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
 }

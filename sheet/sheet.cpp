@@ -5,6 +5,7 @@
 #include "sheet/sheet.h"
 
 #include "base/appstate.h"
+#include "base/text.h"
 #include "check/schedule.h"
 #include "settings/settings.h"
 #include "sheet/pages.h"
@@ -38,7 +39,7 @@ void keepOnScreen(HWND sheet) {
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof monitor;
   if (!GetWindowRect(sheet, &frame) ||
-      !GetMonitorInfoA(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor))
+      !GetMonitorInfoW(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor))
     return;
   const RECT& work = monitor.rcWork;
   LONG x = frame.left;
@@ -60,24 +61,29 @@ int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
 }
 
 void openSettingsSheet(HWND window) {
+  // The names must outlive the sheet: its pages are made as they are shown.
+  WideText names[PAGE_COUNT];
   HPROPSHEETPAGE pages[PAGE_COUNT];
   for (UINT i = 0; i < PAGE_COUNT; i++) {
-    PROPSHEETPAGEA page = {};
-    page.dwSize = PROPSHEETPAGEA_V2_SIZE;
+    names[i] = wide(pageTemplates[i].name);
+    PROPSHEETPAGEW page = {};
+    page.dwSize = PROPSHEETPAGEW_V2_SIZE;
     page.dwFlags = PSP_DEFAULT;
     page.hInstance = app.appInstance;
-    page.pszTemplate = pageTemplates[i].name;
+    page.pszTemplate = names[i].text;
     page.pfnDlgProc = pageTemplates[i].proc;
-    pages[i] = CreatePropertySheetPageA(&page);
+    pages[i] = CreatePropertySheetPageW(&page);
   }
 
-  PROPSHEETHEADERA sheet = {};
-  sheet.dwSize = PROPSHEETHEADERA_V2_SIZE;
+  WideText icon = wide("APPICON");
+  WideText caption = wide("設定するにゃ");
+  PROPSHEETHEADERW sheet = {};
+  sheet.dwSize = PROPSHEETHEADERW_V2_SIZE;
   sheet.dwFlags = PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK;
   sheet.hwndParent = window;
   sheet.hInstance = app.appInstance;
-  sheet.pszIcon = "APPICON";
-  sheet.pszCaption = "設定するにゃ";
+  sheet.pszIcon = icon.text;
+  sheet.pszCaption = caption.text;
   sheet.nPages = PAGE_COUNT;
   sheet.nStartPage = 0;
   sheet.phpage = pages;
@@ -86,7 +92,7 @@ void openSettingsSheet(HWND window) {
   setBusy(0);
   KillTimer(window, TIMER_INTERVAL);
   app.settingsOpen++;
-  PropertySheetA(&sheet);
+  PropertySheetW(&sheet);
   // Closed from outside (log-off, taskkill): the sheet went with the main
   // window, its texts are released, and nothing is saved.
   if (app.windowGone) {
@@ -95,10 +101,12 @@ void openSettingsSheet(HWND window) {
   }
   int saved = saveSettings();
   if (!saved)
-    MessageBoxA(
+    MessageBoxW(
         window,
-        "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
-        APP_TITLE, MB_OK | MB_ICONWARNING);
+        wide(
+            "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.")
+            .text,
+        wide(APP_TITLE).text, MB_OK | MB_ICONWARNING);
   app.settingsOpen--;
   if (app.windowGone) return;
   setBusy(1);

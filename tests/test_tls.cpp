@@ -356,7 +356,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
 TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   useImplicitTls();
   server.tlsScript.pieceSize = 1;  // the handshake is still going on
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
   ASSERT_EQ(TlsHandshake, app.tlsPhase);
   releaseProgram();
