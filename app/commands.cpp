@@ -4,6 +4,7 @@
 
 #include "base/appstate.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "check/check.h"
 #include "check/schedule.h"
 #include "settings/settings.h"
@@ -23,10 +24,10 @@ const char HOME_PAGE_FILE_NAME[] = "KivvetLE.html";
 
 // Opens a document that lies beside the program, if it is there.
 void openBesideProgram(HWND window, const char* name) {
-  char path[MAX_PATH + 32];
+  char path[3 * MAX_PATH + 32];
   if (!programDirectory(path, sizeof path) || !appendPath(path, sizeof path, name)) return;
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
-  ShellExecuteA(window, "open", path, NULL, NULL, SW_SHOW);
+  if (GetFileAttributesW(wide(path).text) == INVALID_FILE_ATTRIBUTES) return;
+  ShellExecuteW(window, wide("open").text, wide(path).text, NULL, NULL, SW_SHOW);
 }
 
 void openHelp(HWND window) { openBesideProgram(window, HELP_FILE_NAME); }

@@ -5,10 +5,12 @@
 
 #include "app/mainwindow.h"
 #include "base/appstate.h"
+#include "base/text.h"
 
 namespace {
 
 const WORD WINSOCK_VERSION_1_1 = 0x0101;
+const WORD ARROW_CURSOR = 32512;  // IDC_ARROW
 
 void cleanupWinsock(void) { WSACleanup(); }
 
@@ -18,7 +20,8 @@ typedef BOOL(WINAPI* DllDirectoriesSetter)(DWORD flags);
 // never from the current directory (the -W data folder) or along PATH.
 // Windows without the call still searches the old way.
 void restrictLibrarySearch() {
-  FARPROC procedure = GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "SetDefaultDllDirectories");
+  FARPROC procedure =
+      GetProcAddress(GetModuleHandleW(wide("KERNEL32.DLL").text), "SetDefaultDllDirectories");
   if (procedure == NULL) return;
   DllDirectoriesSetter setter =
       reinterpret_cast<DllDirectoriesSetter>(reinterpret_cast<void (*)(void)>(procedure));
@@ -30,11 +33,13 @@ int initWinsock() {
   int started = WSAStartup(WINSOCK_VERSION_1_1, &data);
   // The clean-up is registered even when the start failed.
   if (atexit(cleanupWinsock) != 0) {
-    MessageBoxA(NULL, "atexit(WSACleanup)に失敗しました.", APP_TITLE, MB_ICONERROR);
+    MessageBoxW(NULL, wide("atexit(WSACleanup)に失敗しました.").text, wide(APP_TITLE).text,
+                MB_ICONERROR);
     return 0;
   }
   if (started != 0) {
-    MessageBoxA(NULL, "WinSockの初期化に失敗しました.", APP_TITLE, MB_ICONERROR);
+    MessageBoxW(NULL, wide("WinSockの初期化に失敗しました.").text, wide(APP_TITLE).text,
+                MB_ICONERROR);
     return 0;
   }
   return 1;
@@ -43,23 +48,24 @@ int initWinsock() {
 }  // namespace
 
 int registerMainClass(HINSTANCE instance) {
-  WNDCLASSA windowClass = {};
+  WideText className = wide(APP_CLASS_NAME);
+  WNDCLASSW windowClass = {};
   windowClass.style = CS_VREDRAW | CS_HREDRAW;
   windowClass.lpfnWndProc = mainWndProc;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, "APPICON");
-  windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+  windowClass.hIcon = LoadIconW(instance, wide("APPICON").text);
+  windowClass.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(ARROW_CURSOR));
   windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
-  windowClass.lpszClassName = APP_CLASS_NAME;
-  return RegisterClassA(&windowClass) != 0;
+  windowClass.lpszClassName = className.text;
+  return RegisterClassW(&windowClass) != 0;
 }
 
 // A 1 x 1 tool window that is never shown: it owns the timers, receives
 // the socket, lookup and tray notifications and owns the dialogs. The
 // whole start-up runs inside this call, in WM_CREATE.
 HWND createMainWindow(HINSTANCE instance) {
-  return CreateWindowExA(WS_EX_TOOLWINDOW, APP_CLASS_NAME, APP_TITLE, WS_POPUP, CW_USEDEFAULT,
-                         CW_USEDEFAULT, 1, 1, NULL, NULL, instance, NULL);
+  return CreateWindowExW(WS_EX_TOOLWINDOW, wide(APP_CLASS_NAME).text, wide(APP_TITLE).text,
+                         WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 1, 1, NULL, NULL, instance, NULL);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
@@ -72,9 +78,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
   MSG msg = {};
   // A window whose start-up failed has ended already.
   if (createMainWindow(instance) != NULL) {
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   endProgram();

@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "base/appstate.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "check/check.h"
 #include "check/knownuids.h"
@@ -85,21 +86,26 @@ int loadPatiently(int (*load)()) {
 // -W<directory> makes the directory current; -TOFF turns the splash off;
 // -V writes the trace of what the program does.
 // "/" works as well as "-", and the letters may be of either case. Every
-// word is looked at, the program's own path included.
+// word is looked at, the program's own path included. The words are
+// Windows' own, in UTF-16: a folder of any name is found.
 void parseCommandLine() {
   int traced = 0;
-  for (int i = 0; i < __argc; i++) {
-    const char* word = __argv[i];
+  int count = 0;
+  LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (words == NULL) return;
+  for (int i = 0; i < count; i++) {
+    const WCHAR* word = words[i];
     if (word[0] != '-' && word[0] != '/') continue;
-    char letter = word[1];
+    WCHAR letter = word[1];
     if (letter == 'W' || letter == 'w') {
-      SetCurrentDirectoryA(word + 2);
+      SetCurrentDirectoryW(word + 2);
     } else if (letter == 'T' || letter == 't') {
-      if (lstrcmpiA(word + 2, "OFF") == 0) settings.showSplash = 0;
+      if (lstrcmpiW(word + 2, wide("OFF").text) == 0) settings.showSplash = 0;
     } else if (letter == 'V' || letter == 'v') {
       traced = 1;
     }
   }
+  LocalFree(words);
   // Beside the settings, wherever -W put them.
   if (traced) startTrace();
 }
@@ -125,10 +131,11 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 
   createTrayMenu();
 
-  taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+  taskbarCreatedMsg = RegisterWindowMessageW(wide("TaskbarCreated").text);
 
   if (!createBuffers()) {
-    MessageBoxA(NULL, "メモリが足りないので起動できないにゃ.", APP_TITLE, MB_ICONERROR);
+    MessageBoxW(NULL, wide("メモリが足りないので起動できないにゃ.").text, wide(APP_TITLE).text,
+                MB_ICONERROR);
     return 0;
   }
 
@@ -137,10 +144,12 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // a scanner or a sync tool may hold it for some seconds.
   int loaded = loadPatiently(loadSettings);
   while (loaded < 0) {
-    if (MessageBoxA(
+    if (MessageBoxW(
             NULL,
-            "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.",
-            APP_TITLE, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+            wide(
+                "設定ファイルKivvetLE.cfgが読めないにゃ.\nほかのプログラムが使っていないか確かめて、再試行を押してにゃ.")
+                .text,
+            wide(APP_TITLE).text, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
       return 0;
     loaded = loadPatiently(loadSettings);
   }
@@ -157,7 +166,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (app.windowGone) return 0;
 
   if (settings.checkAtStartup == 1)
-    PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+    PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   else
     startIntervalTimer(window);
   return 1;
@@ -211,5 +220,5 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     setTrayIcon(window, NIM_ADD, "APPICON", "");
     return 0;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/text.h"
+
 namespace {
 
 const int FILE_RETRIES = 5;
@@ -11,7 +13,8 @@ const DWORD FILE_RETRY_MS = 100;
 
 HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
   for (int attempt = 0;; attempt++) {
-    HANDLE file = CreateFileA(name, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file =
+        CreateFileW(wide(name).text, access, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
         attempt == FILE_RETRIES)
       return file;
@@ -22,13 +25,13 @@ HANDLE openDataFile(const char* name, DWORD access, DWORD disposition) {
 // The file is opened without truncating it, so a longer file keeps its
 // tail, and written in one piece.
 int writeDataFile(const char* name, const void* image, DWORD size) {
-  int existed = GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+  int existed = GetFileAttributesW(wide(name).text) != INVALID_FILE_ATTRIBUTES;
   HANDLE file = openDataFile(name, GENERIC_WRITE, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   BOOL ok = WriteFile(file, image, size, &written, NULL) && written == size;
   CloseHandle(file);
-  if (!ok && !existed) DeleteFileA(name);
+  if (!ok && !existed) DeleteFileW(wide(name).text);
   return ok;
 }
 

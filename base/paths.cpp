@@ -3,17 +3,16 @@
 
 #include <string.h>
 
-#include "base/sjis.h"
+#include "base/text.h"
 
 int directoryOf(const char* path, char* directory, size_t size) {
   size_t cut = 0;
   int found = 0;
   for (size_t i = 0; path[i] != '\0'; i++) {
+    // UTF-8: no byte of a character past ASCII is a separator.
     if (path[i] == '\\' || path[i] == '/') {
       cut = i;
       found = 1;
-    } else if (isSjisLeadByte((unsigned char)path[i]) && path[i + 1] != '\0') {
-      i++;  // the trail byte may be 0x5C, as in 表 or ソ
     }
   }
   if (!found) return 0;
@@ -28,10 +27,11 @@ int directoryOf(const char* path, char* directory, size_t size) {
 }
 
 int programDirectory(char* directory, size_t size) {
-  char path[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return 0;
-  return directoryOf(path, directory, size);
+  WCHAR path[MAX_PATH + 1];
+  char text[3 * MAX_PATH + 1];
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH + 1);
+  if (length == 0 || length >= MAX_PATH + 1 || !toUtf8(path, text, sizeof text)) return 0;
+  return directoryOf(text, directory, size);
 }
 
 int appendPath(char* path, size_t size, const char* name) {

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/text.h"
+
 namespace {
 
 // GetDpiForMonitor of SHCORE, Windows 8.1 and later, and its kind of
@@ -32,14 +34,17 @@ int askMonitor(POINT point) {
 // A system that does not know the search flag (Windows 7 without its
 // update) is given the folder's full path.
 HMODULE loadSystemLibrary(const char* name) {
-  HMODULE library = LoadLibraryExA(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  WideText file = wide(name);
+  HMODULE library = LoadLibraryExW(file.text, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (library != NULL || GetLastError() != ERROR_INVALID_PARAMETER) return library;
-  char path[MAX_PATH];
-  UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length == 0 || length + 1 + strlen(name) + 1 > MAX_PATH) return NULL;
+  WCHAR path[MAX_PATH];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  size_t nameLength = 0;
+  while (file.text[nameLength] != 0) nameLength++;
+  if (length == 0 || length + 1 + nameLength + 1 > MAX_PATH) return NULL;
   path[length] = '\\';
-  strcpy(path + length + 1, name);
-  return LoadLibraryExA(path, NULL, 0);
+  memcpy(path + length + 1, file.text, (nameLength + 1) * sizeof(WCHAR));
+  return LoadLibraryExW(path, NULL, 0);
 }
 
 // Where Windows has one scaling for all monitors, the screen's drawing

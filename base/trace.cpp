@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/text.h"
+
 namespace {
 
 const char TRACE_FILE_NAME[] = "KivvetLE-trace.txt";
@@ -15,12 +17,12 @@ struct Trace {
   HANDLE file;
   DWORD bytes;  // written since the file was made
   DWORD startTick;
-  char path[MAX_PATH + 32];
+  WCHAR path[MAX_PATH + 32];
 };
-Trace trace = {INVALID_HANDLE_VALUE, 0, 0, ""};
+Trace trace = {INVALID_HANDLE_VALUE, 0, 0, {0}};
 
 HANDLE createTraceFile() {
-  return CreateFileA(trace.path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+  return CreateFileW(trace.path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
@@ -31,7 +33,7 @@ void dropOlderHalf() {
   char* text = (char*)LocalAlloc(LMEM_ZEROINIT, trace.bytes);
   if (text == NULL) return;
   DWORD got = 0;
-  HANDLE file = CreateFileA(trace.path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+  HANDLE file = CreateFileW(trace.path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file != INVALID_HANDLE_VALUE) {
     if (!ReadFile(file, text, trace.bytes, &got, NULL)) got = 0;
@@ -50,10 +52,10 @@ void dropOlderHalf() {
 }  // namespace
 
 void startTrace() {
-  DWORD length = GetCurrentDirectoryA(MAX_PATH, trace.path);
+  DWORD length = GetCurrentDirectoryW(MAX_PATH, trace.path);
   if (length == 0 || length >= MAX_PATH) return;
-  snprintf(trace.path + length, sizeof trace.path - length, "%s%s",
-           trace.path[length - 1] == '\\' ? "" : "\\", TRACE_FILE_NAME);
+  if (trace.path[length - 1] != L'\\') trace.path[length++] = L'\\';
+  toWide(TRACE_FILE_NAME, trace.path + length, MAX_PATH + 32 - length);
   trace.file = createTraceFile();
   trace.bytes = 0;
   trace.startTick = GetTickCount();

@@ -12,6 +12,7 @@
 
 #include "base/appstate.h"
 #include "base/system.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
@@ -253,7 +254,7 @@ void startCheck(HWND window, int timed) {
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
   if (settingsProblem() != NULL) {
-    PostMessageA(window, MSG_SETTINGS_NEEDED, 0, 0);
+    PostMessageW(window, MSG_SETTINGS_NEEDED, 0, 0);
     return;
   }
 

@@ -73,7 +73,7 @@ void startIntervalTimer(HWND window) {
 }
 
 void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
 }
 
 void stopSchedule(HWND window) {
@@ -93,7 +93,7 @@ void startWakeTimer(HWND window) {
 // and either of them starts the interval again when it ends.
 void CALLBACK wakeTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   KillTimer(window, TIMER_WAKE);
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
 }
 
 void cancelWakeCheck(HWND window) { KillTimer(window, TIMER_WAKE); }

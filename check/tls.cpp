@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include "base/text.h"
 #include "base/trace.h"
 #include "check/check.h"
 #include "check/pop3.h"
@@ -211,8 +212,7 @@ const char* certificateProblem() {
   // A name that cannot be put in the form the check takes is no name the
   // certificate can be said to carry.
   WCHAR serverName[SHORT_TEXT_BYTES];
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, settings.serverHost, -1, serverName,
-                          SHORT_TEXT_BYTES) == 0) {
+  if (!toWide(settings.serverHost, serverName, SHORT_TEXT_BYTES)) {
     CertFreeCertificateContext(certificate);
     return TEXT_CERT_WRONG_HOST;
   }

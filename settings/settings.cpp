@@ -11,6 +11,7 @@
 
 #include "base/appstate.h"
 #include "base/datafile.h"
+#include "base/text.h"
 
 const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
@@ -80,7 +81,7 @@ const DWORD AT_PROTECTED_PASSWORD = 1297;
 struct TextField {
   char** slot;
   DWORD offset;
-  DWORD size;
+  DWORD size;  // in the file
   int complemented;
 };
 
@@ -90,14 +91,25 @@ struct ByteField {
 };
 
 const TextField textFields[] = {
-    {&settings.serverHost, AT_SERVER_HOST, SHORT_TEXT_BYTES, 1},
-    {&settings.userId, AT_USER_ID, SHORT_TEXT_BYTES, 1},
-    {&settings.password, AT_PASSWORD, SHORT_TEXT_BYTES, 1},
-    {&settings.voicePath, AT_VOICE_PATH, LONG_TEXT_BYTES, 1},
-    {&settings.mailerPath, AT_MAILER_PATH, LONG_TEXT_BYTES, 1},
-    {&settings.mailerArgs, AT_MAILER_ARGS, LONG_TEXT_BYTES, 1},
-    {&settings.accountName, AT_ACCOUNT_NAME, SHORT_TEXT_BYTES, 0},
+    {&settings.serverHost, AT_SERVER_HOST, SHORT_FILE_TEXT_BYTES, 1},
+    {&settings.userId, AT_USER_ID, SHORT_FILE_TEXT_BYTES, 1},
+    {&settings.password, AT_PASSWORD, SHORT_FILE_TEXT_BYTES, 1},
+    {&settings.voicePath, AT_VOICE_PATH, LONG_FILE_TEXT_BYTES, 1},
+    {&settings.mailerPath, AT_MAILER_PATH, LONG_FILE_TEXT_BYTES, 1},
+    {&settings.mailerArgs, AT_MAILER_ARGS, LONG_FILE_TEXT_BYTES, 1},
+    {&settings.accountName, AT_ACCOUNT_NAME, SHORT_FILE_TEXT_BYTES, 0},
 };
+const size_t TEXT_FIELDS = sizeof textFields / sizeof textFields[0];
+
+size_t memorySize(const TextField& field) {
+  return field.size == LONG_FILE_TEXT_BYTES ? LONG_TEXT_BYTES : SHORT_TEXT_BYTES;
+}
+
+// Each text slot of the file as it was read (plain, NUL-ended inside),
+// bytes after the NUL included. A text the user did not change goes back
+// exactly so, even where Shift-JIS has two forms of a character; a changed
+// one is written over it, as the record always was.
+char fileTexts[TEXT_FIELDS][LONG_FILE_TEXT_BYTES];
 
 const ByteField byteFields[] = {
     {&settings.intervalMinutes, AT_INTERVAL},
@@ -135,9 +147,10 @@ int unprotectPassword() {
   if (protectedLength == 0 ||
       !CryptUnprotectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out))
     return 0;
-  int fits = out.cbData >= 1 && out.cbData <= SHORT_TEXT_BYTES && out.pbData[out.cbData - 1] == 0 &&
-             strlen((const char*)out.pbData) == out.cbData - 1;
-  if (fits) memcpy(settings.password, out.pbData, out.cbData);
+  // Protected in Shift-JIS, as other versions of the program read it.
+  int fits = out.cbData >= 1 && out.cbData <= SHORT_FILE_TEXT_BYTES &&
+             out.pbData[out.cbData - 1] == 0 && strlen((const char*)out.pbData) == out.cbData - 1 &&
+             sjisToUtf8((const char*)out.pbData, settings.password, SHORT_TEXT_BYTES);
   wipe(out.pbData, out.cbData);
   LocalFree(out.pbData);
   return fits;
@@ -146,9 +159,13 @@ int unprotectPassword() {
 // Protects the password with its NUL for the file; 0 when Windows refuses
 // or the result would not fit.
 int protectPassword() {
-  DATA_BLOB in = {(DWORD)strlen(settings.password) + 1, (BYTE*)settings.password};
+  char sjis[SHORT_FILE_TEXT_BYTES];
+  if (!utf8ToSjis(settings.password, sjis, sizeof sjis)) return 0;
+  DATA_BLOB in = {(DWORD)strlen(sjis) + 1, (BYTE*)sjis};
   DATA_BLOB out = {0, NULL};
-  if (!CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out)) return 0;
+  BOOL protectedOk = CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out);
+  wipe(sjis, sizeof sjis);
+  if (!protectedOk) return 0;
   int fits = out.cbData >= 1 && out.cbData <= PROTECTED_PASSWORD_BYTES;
   if (fits) {
     memcpy(protectedPassword, out.pbData, out.cbData);
@@ -163,6 +180,7 @@ int protectPassword() {
 void setDefaultSettings() {
   putDefaults(&settings);
   protectedLength = 0;
+  wipe(fileTexts, sizeof fileTexts);
 }
 
 const char* settingsProblem() {
@@ -203,15 +221,18 @@ int loadSettings() {
   // Bytes the file did not deliver count as zero before complementing.
   memset(image + got, 0, sizeof image - got);
 
-  for (const TextField& field : textFields) {
-    char* slot = *field.slot;
+  for (size_t i = 0; i < TEXT_FIELDS; i++) {
+    const TextField& field = textFields[i];
+    char* raw = fileTexts[i];
     DWORD delivered = got > field.offset ? got - field.offset : 0;
     if (delivered > field.size) delivered = field.size;
-    memcpy(slot, image + field.offset, delivered);
-    if (field.complemented) scrambleBytes(slot, delivered);
+    memcpy(raw, image + field.offset, delivered);
+    if (field.complemented) scrambleBytes(raw, delivered);
     // A slot the file ended inside keeps what was read, and no more.
-    memset(slot + delivered, 0, field.size - delivered);
-    slot[field.size - 1] = '\0';
+    memset(raw + delivered, 0, field.size - delivered);
+    raw[field.size - 1] = '\0';
+    // A text that is no Shift-JIS (a damaged file) reads as empty.
+    sjisToUtf8(raw, *field.slot, memorySize(field));
   }
 
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
@@ -246,6 +267,7 @@ int loadSettings() {
   protectedLength = 0;
   if (protectedFlag != 0) {
     memset(settings.password, 0, SHORT_TEXT_BYTES);
+    wipe(fileTexts[2], SHORT_FILE_TEXT_BYTES);
     DWORD length = got >= AT_PROTECTED_PASSWORD
                        ? (unsigned char)~image[AT_PROTECTED_LENGTH] |
                              (DWORD)(unsigned char)~image[AT_PROTECTED_LENGTH + 1] << 8
@@ -279,11 +301,26 @@ int saveSettings() {
 
   unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
   memset(image, 0, sizeof image);
-  for (const TextField& field : textFields) {
-    if (!(protect && field.slot == &settings.password))
-      memcpy(image + field.offset, *field.slot, field.size);
-    if (field.complemented) scrambleBytes(image + field.offset, field.size);
+  char text[LONG_TEXT_BYTES];
+  char sjis[LONG_FILE_TEXT_BYTES];
+  for (size_t i = 0; i < TEXT_FIELDS; i++) {
+    const TextField& field = textFields[i];
+    unsigned char* slot = image + field.offset;
+    memcpy(slot, fileTexts[i], field.size);
+    // The sheet refuses a text that Shift-JIS cannot hold; one that gets
+    // here all the same is not written as something else.
+    if (!sjisToUtf8(fileTexts[i], text, sizeof text) || strcmp(text, *field.slot) != 0) {
+      if (!utf8ToSjis(*field.slot, sjis, field.size)) {
+        wipe(image, sizeof image);
+        return 0;
+      }
+      memcpy(slot, sjis, strlen(sjis) + 1);
+    }
+    if (protect && field.slot == &settings.password) memset(slot, 0, field.size);
+    if (field.complemented) scrambleBytes(slot, field.size);
   }
+  wipe(sjis, sizeof sjis);
+  wipe(text, sizeof text);
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
   image[AT_PORT_LOW] = (unsigned char)(settings.port & 0xFF);
   for (const ByteField& field : byteFields)
@@ -297,9 +334,14 @@ int saveSettings() {
   image[AT_PROTECTED_LENGTH] = (unsigned char)(protectedLength & 0xFF);
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
   memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
-  scrambleBytes(image + AT_ACCOUNT_NAME + SHORT_TEXT_BYTES,
-                AT_PROTECTED_PASSWORD + tail - (AT_ACCOUNT_NAME + SHORT_TEXT_BYTES));
+  scrambleBytes(image + AT_ACCOUNT_NAME + SHORT_FILE_TEXT_BYTES,
+                AT_PROTECTED_PASSWORD + tail - (AT_ACCOUNT_NAME + SHORT_FILE_TEXT_BYTES));
   int written = writeDataFile(SETTINGS_FILE_NAME, image, AT_PROTECTED_PASSWORD + tail);
+  // What the file now holds is what the next save starts from.
+  for (size_t i = 0; written && i < TEXT_FIELDS; i++) {
+    memcpy(fileTexts[i], image + textFields[i].offset, textFields[i].size);
+    if (textFields[i].complemented) scrambleBytes(fileTexts[i], textFields[i].size);
+  }
   wipe(image, sizeof image);
   return written;
 }

@@ -4,8 +4,14 @@
 
 #include "platform/win32.h"
 
-const DWORD SHORT_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
-const DWORD LONG_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
+// The file's text slots hold Shift-JIS, NUL included, as every version
+// of the program reads them.
+const DWORD SHORT_FILE_TEXT_BYTES = 128;  // serverHost, userId, password, accountName
+const DWORD LONG_FILE_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
+// The slots in memory hold the same texts in UTF-8: up to three bytes
+// for each Shift-JIS byte (a half-width katakana), and the NUL.
+const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
+const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
 // protected by Windows when the user asks for that.

@@ -17,11 +17,11 @@ const int WIDTH = 280;
 HWND helpTip = NULL;
 
 void hideTip(HWND tip) {
-  TOOLINFOA tool = {};
-  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  TOOLINFOW tool = {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
   tool.hwnd = GetParent(tip);
   tool.uId = 1;
-  SendMessageA(tip, TTM_TRACKACTIVATE, FALSE, (LPARAM)&tool);
+  SendMessageW(tip, TTM_TRACKACTIVATE, FALSE, (LPARAM)&tool);
 }
 
 void CALLBACK hideTimerProc(HWND tip, UINT, UINT_PTR id, DWORD) {
@@ -32,8 +32,8 @@ void CALLBACK hideTimerProc(HWND tip, UINT, UINT_PTR id, DWORD) {
 }  // namespace
 
 void showHelpTopic(HWND control, UINT topic) {
-  char text[512];
-  if (LoadStringA(app.appInstance, topic, text, sizeof text) <= 0) return;
+  WCHAR text[512];
+  if (LoadStringW(app.appInstance, topic, text, sizeof text / sizeof text[0]) <= 0) return;
   HWND page = GetParent(control);
   // One topic at a time: a popup left on another page goes first.
   if (helpTip != NULL && IsWindow(helpTip) && GetParent(helpTip) != page) {
@@ -42,23 +42,23 @@ void showHelpTopic(HWND control, UINT topic) {
     helpTip = NULL;
   }
   if (helpTip == NULL || !IsWindow(helpTip)) {
-    helpTip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL,
+    helpTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, NULL,
                               WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                               CW_USEDEFAULT, CW_USEDEFAULT, page, NULL, app.appInstance, NULL);
     if (helpTip == NULL) return;
-    SendMessageA(helpTip, TTM_SETMAXTIPWIDTH, 0, WIDTH);
+    SendMessageW(helpTip, TTM_SETMAXTIPWIDTH, 0, WIDTH);
   }
-  TOOLINFOA tool = {};
-  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  TOOLINFOW tool = {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
   tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
   tool.hwnd = page;
   tool.uId = 1;
   tool.lpszText = text;
-  SendMessageA(helpTip, TTM_DELTOOLA, 0, (LPARAM)&tool);
-  SendMessageA(helpTip, TTM_ADDTOOLA, 0, (LPARAM)&tool);
+  SendMessageW(helpTip, TTM_DELTOOLW, 0, (LPARAM)&tool);
+  SendMessageW(helpTip, TTM_ADDTOOLW, 0, (LPARAM)&tool);
   RECT where;
   GetWindowRect(control, &where);
-  SendMessageA(helpTip, TTM_TRACKPOSITION, 0, MAKELPARAM(where.left, where.bottom + 2));
-  SendMessageA(helpTip, TTM_TRACKACTIVATE, TRUE, (LPARAM)&tool);
+  SendMessageW(helpTip, TTM_TRACKPOSITION, 0, MAKELPARAM(where.left, where.bottom + 2));
+  SendMessageW(helpTip, TTM_TRACKACTIVATE, TRUE, (LPARAM)&tool);
   SetTimer(helpTip, HIDE_TIMER, SHOWN_MS, hideTimerProc);
 }

@@ -3,9 +3,11 @@
 // nothing. A page never shown neither loads nor stores.
 #include "sheet/pages.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/appstate.h"
+#include "base/text.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
 #include "sheet/helptip.h"
@@ -59,12 +61,67 @@ const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
 const LPARAM INTERVAL_RANGE = MAKELPARAM(120, 1);
 const DWORD CHOOSER_FLAGS = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
 
+// The boxes of a page that hold texts of the settings file, ended by
+// (0, NULL, 0).
+struct TextBox {
+  int id;
+  char** slot;
+  DWORD fileBytes;
+};
+
+const TextBox basicPageTexts[] = {
+    {IDC_ACCOUNT_NAME, &settings.accountName, SHORT_FILE_TEXT_BYTES},
+    {IDC_SERVER_HOST, &settings.serverHost, SHORT_FILE_TEXT_BYTES},
+    {IDC_USER_ID, &settings.userId, SHORT_FILE_TEXT_BYTES},
+    {IDC_PASSWORD, &settings.password, SHORT_FILE_TEXT_BYTES},
+    {0, NULL, 0},
+};
+const TextBox soundPageTexts[] = {
+    {IDC_VOICE_PATH, &settings.voicePath, LONG_FILE_TEXT_BYTES},
+    {0, NULL, 0},
+};
+const TextBox mailerPageTexts[] = {
+    {IDC_MAILER_PATH, &settings.mailerPath, LONG_FILE_TEXT_BYTES},
+    {IDC_MAILER_ARGS, &settings.mailerArgs, LONG_FILE_TEXT_BYTES},
+    {0, NULL, 0},
+};
+
+void setText(HWND page, int id, const char* text) { SetDlgItemTextW(page, id, wide(text).text); }
+
+void readText(HWND page, int id, char* text, size_t size) {
+  WCHAR typed[WIDE_TEXT_UNITS];
+  GetDlgItemTextW(page, id, typed, WIDE_TEXT_UNITS);
+  toUtf8(typed, text, size);
+}
+
+// The page's texts go into the settings only when the file can hold every
+// one of them in Shift-JIS: otherwise the cat names the first that it
+// cannot, and the sheet stays open on this page with nothing taken.
+int takeTexts(HWND page, const TextBox* boxes) {
+  char text[3 * WIDE_TEXT_UNITS];
+  char sjis[LONG_FILE_TEXT_BYTES];
+  for (const TextBox* box = boxes; box->slot != NULL; box++) {
+    readText(page, box->id, text, sizeof text);
+    if (utf8ToSjis(text, sjis, box->fileBytes)) continue;
+    char message[sizeof text + 256];
+    snprintf(message, sizeof message,
+             "「%s」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.", text);
+    MessageBoxW(page, wide(message).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID);
+    return 0;
+  }
+  for (const TextBox* box = boxes; box->slot != NULL; box++)
+    readText(page, box->id, *box->slot,
+             box->fileBytes == LONG_FILE_TEXT_BYTES ? LONG_TEXT_BYTES : SHORT_TEXT_BYTES);
+  return 1;
+}
+
 void setChecked(HWND page, int id, int value) {
-  SendDlgItemMessageA(page, id, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendDlgItemMessageW(page, id, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 int isChecked(HWND page, int id) {
-  return SendDlgItemMessageA(page, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  return SendDlgItemMessageW(page, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }
 
 // The choices of the connection security box, in the order of the
@@ -75,7 +132,7 @@ const char* const securityChoices[] = {"暗号化しないにゃ", "STLSで暗�
 // Implicit TLS almost always means port 995, and leaving it for 110; a
 // port the user set to anything else is left alone.
 void suggestPort(HWND page) {
-  int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
+  int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
   BOOL isNumber = FALSE;
   UINT port = GetDlgItemInt(page, IDC_PORT, &isNumber, FALSE);
   UINT suggested = port;
@@ -83,7 +140,7 @@ void suggestPort(HWND page) {
   if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = POP3_PORT;
   if (!isNumber || suggested == port) return;
   SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
-  SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
+  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
 }
 
 // The file keeps the interval in one byte: a longer one is cut to the
@@ -92,13 +149,13 @@ int readInterval(HWND page) {
   BOOL isNumber = FALSE;
   UINT minutes = GetDlgItemInt(page, IDC_INTERVAL, &isNumber, FALSE);
   char typed[16] = "";
-  GetDlgItemTextA(page, IDC_INTERVAL, typed, sizeof typed);
+  readText(page, IDC_INTERVAL, typed, sizeof typed);
   // A number too large for GetDlgItemInt is still a number.
   if (!isNumber && typed[0] >= '0' && typed[0] <= '9') minutes = (UINT)MAX_INTERVAL_MINUTES + 1;
   if (minutes == 0) return 1;
   if (minutes <= (UINT)MAX_INTERVAL_MINUTES) return (int)minutes;
-  MessageBoxA(page, "到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.", APP_TITLE,
-              MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(page, wide("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.").text,
+              wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
   return MAX_INTERVAL_MINUTES;
 }
 
@@ -109,27 +166,38 @@ void enable(HWND page, int id, int enabled) {
 const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
 
 // The open-file dialog for one box: the chosen path replaces its text.
-void chooseFile(HWND page, int box, const char* filter, const char* extension) {
-  char path[LONG_TEXT_BYTES] = "";
-  OPENFILENAMEA chooser = {};
-  chooser.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+// The filter is the description and the pattern, each ended by a NUL,
+// and one NUL more.
+void chooseFile(HWND page, int box, const char* description, const char* pattern,
+                const char* extension) {
+  WCHAR filter[128] = {};
+  toWide(description, filter, 64);
+  size_t used = 0;
+  while (filter[used] != 0) used++;
+  toWide(pattern, filter + used + 1, sizeof filter / sizeof filter[0] - used - 2);
+  WCHAR path[LONG_FILE_TEXT_BYTES] = {};
+  WideText defaultExtension = wide(extension);
+  OPENFILENAMEW chooser = {};
+  chooser.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
   chooser.hwndOwner = page;
   chooser.lpstrFilter = filter;
   chooser.lpstrFile = path;
-  chooser.nMaxFile = sizeof path;
+  chooser.nMaxFile = LONG_FILE_TEXT_BYTES;
   chooser.Flags = CHOOSER_FLAGS;
-  chooser.lpstrDefExt = extension;
-  if (GetOpenFileNameA(&chooser)) SetDlgItemTextA(page, box, path);
+  chooser.lpstrDefExt = defaultExtension.text;
+  if (GetOpenFileNameW(&chooser)) SetDlgItemTextW(page, box, path);
 }
 
 // Only the first dropped file counts, and only with the right ending
 // (compared as written: ".WAV" is not ".wav").
 void takeDrop(HWND page, HDROP drop, int considered, int box, const char* ending) {
+  WCHAR dropped[LONG_FILE_TEXT_BYTES] = {};
   char path[LONG_TEXT_BYTES] = "";
-  if (considered) DragQueryFileA(drop, 0, path, sizeof path);
+  if (considered) DragQueryFileW(drop, 0, dropped, LONG_FILE_TEXT_BYTES);
   DragFinish(drop);
+  toUtf8(dropped, path, sizeof path);
   size_t length = strlen(path);
-  if (length >= 4 && strcmp(path + length - 4, ending) == 0) SetDlgItemTextA(page, box, path);
+  if (length >= 4 && strcmp(path + length - 4, ending) == 0) setText(page, box, path);
 }
 
 // The voice, the beep and "new mail only" are usable only while the
@@ -151,7 +219,7 @@ void updateSoundEnabling(HWND page) {
 // has one; labels and the page itself have none.
 void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
   HWND control = (HWND)help->hItemHandle;
-  DWORD id = (DWORD)GetWindowLongA(control, GWL_ID);
+  DWORD id = (DWORD)GetWindowLongW(control, GWL_ID);
   for (const HelpTopic* entry = table; entry->control != 0 || entry->topic != 0; entry++)
     if (entry->control == id) {
       showHelpTopic(control, entry->topic);
@@ -164,16 +232,16 @@ void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
 INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      SetDlgItemTextA(page, IDC_ACCOUNT_NAME, settings.accountName);
-      SetDlgItemTextA(page, IDC_SERVER_HOST, settings.serverHost);
-      SetDlgItemTextA(page, IDC_USER_ID, settings.userId);
-      SetDlgItemTextA(page, IDC_PASSWORD, settings.password);
+      setText(page, IDC_ACCOUNT_NAME, settings.accountName);
+      setText(page, IDC_SERVER_HOST, settings.serverHost);
+      setText(page, IDC_USER_ID, settings.userId);
+      setText(page, IDC_PASSWORD, settings.password);
       SetDlgItemInt(page, IDC_PORT, (UINT)settings.port, FALSE);
-      SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETRANGE, 0, PORT_RANGE);
-      SendDlgItemMessageA(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(settings.port), 0));
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE, 0, PORT_RANGE);
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(settings.port), 0));
       SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
-      SendDlgItemMessageA(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
-      SendDlgItemMessageA(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
+      SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
+      SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
@@ -181,8 +249,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
       setChecked(page, IDC_PROTECT_PASSWORD, settings.protectPassword);
       for (const char* choice : securityChoices)
-        SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)choice);
-      SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
+        SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0,
+                            (LPARAM)wide(choice).text);
+      SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
                           (WPARAM)settings.connectionSecurity, 0);
       return TRUE;
     case WM_COMMAND:
@@ -190,11 +259,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         suggestPort(page);
       return TRUE;
     case WM_NOTIFY:
-      if (notification(lParam)->code == PSN_APPLY) {
-        GetDlgItemTextA(page, IDC_ACCOUNT_NAME, settings.accountName, SHORT_TEXT_BYTES);
-        GetDlgItemTextA(page, IDC_SERVER_HOST, settings.serverHost, SHORT_TEXT_BYTES);
-        GetDlgItemTextA(page, IDC_USER_ID, settings.userId, SHORT_TEXT_BYTES);
-        GetDlgItemTextA(page, IDC_PASSWORD, settings.password, SHORT_TEXT_BYTES);
+      if (notification(lParam)->code == PSN_APPLY && takeTexts(page, basicPageTexts)) {
         // A password that could not be read back showed as an empty box:
         // only one typed into it takes the place of the stored one.
         if (settings.password[0] != '\0') settings.passwordLost = 0;
@@ -208,7 +273,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));
         // The list holds exactly the three choices, in the values' order;
         // with none chosen, an unknown value stays and is refused again.
-        int security = (int)SendDlgItemMessageA(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
+        int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
         if (security != CB_ERR) settings.connectionSecurity = security;
       }
       return TRUE;
@@ -226,7 +291,7 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_USE_BEEP, settings.useVoice == 0);
       setChecked(page, IDC_SOUND_NEW_ONLY, settings.soundNewOnly);
       setChecked(page, IDC_CUSTOM_VOICE, settings.customVoice);
-      SetDlgItemTextA(page, IDC_VOICE_PATH, settings.voicePath);
+      setText(page, IDC_VOICE_PATH, settings.voicePath);
       updateSoundEnabling(page);
       return TRUE;
     case WM_COMMAND:
@@ -235,7 +300,7 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
           wParam == IDC_CUSTOM_VOICE)
         updateSoundEnabling(page);
       else if (wParam == IDC_VOICE_BROWSE)
-        chooseFile(page, IDC_VOICE_PATH, "waveﾌｧｲﾙ(*.wav)\0*.wav\0", "wav");
+        chooseFile(page, IDC_VOICE_PATH, "waveﾌｧｲﾙ(*.wav)", "*.wav", "wav");
       return TRUE;
     case WM_DROPFILES:
       takeDrop(page, (HDROP)wParam,
@@ -244,13 +309,12 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                IDC_VOICE_PATH, ".wav");
       return TRUE;
     case WM_NOTIFY:
-      if (notification(lParam)->code == PSN_APPLY) {
+      if (notification(lParam)->code == PSN_APPLY && takeTexts(page, soundPageTexts)) {
         // Disabled controls are stored with the state they show.
         settings.soundNotify = isChecked(page, IDC_SOUND_NOTIFY);
         settings.useVoice = isChecked(page, IDC_USE_VOICE);
         settings.soundNewOnly = isChecked(page, IDC_SOUND_NEW_ONLY);
         settings.customVoice = isChecked(page, IDC_CUSTOM_VOICE);
-        GetDlgItemTextA(page, IDC_VOICE_PATH, settings.voicePath, LONG_TEXT_BYTES);
       }
       return TRUE;
     case WM_HELP: showContextHelp(soundPageHelp, (const HELPINFO*)lParam); return TRUE;
@@ -262,19 +326,16 @@ INT_PTR CALLBACK mailerPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
   switch (message) {
     case WM_INITDIALOG:
       DragAcceptFiles(page, TRUE);
-      SetDlgItemTextA(page, IDC_MAILER_PATH, settings.mailerPath);
-      SetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs);
+      setText(page, IDC_MAILER_PATH, settings.mailerPath);
+      setText(page, IDC_MAILER_ARGS, settings.mailerArgs);
       return TRUE;
     case WM_COMMAND:
       if (wParam == IDC_MAILER_BROWSE)
-        chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)\0*.exe\0", "exe");
+        chooseFile(page, IDC_MAILER_PATH, "ﾒｰﾙｿﾌﾄ(*.exe)", "*.exe", "exe");
       return TRUE;
     case WM_DROPFILES: takeDrop(page, (HDROP)wParam, 1, IDC_MAILER_PATH, ".exe"); return TRUE;
     case WM_NOTIFY:
-      if (notification(lParam)->code == PSN_APPLY) {
-        GetDlgItemTextA(page, IDC_MAILER_PATH, settings.mailerPath, LONG_TEXT_BYTES);
-        GetDlgItemTextA(page, IDC_MAILER_ARGS, settings.mailerArgs, LONG_TEXT_BYTES);
-      }
+      if (notification(lParam)->code == PSN_APPLY) takeTexts(page, mailerPageTexts);
       return TRUE;
     case WM_HELP: showContextHelp(mailerPageHelp, (const HELPINFO*)lParam); return TRUE;
     default: return FALSE;

@@ -5,6 +5,7 @@
 #include "sheet/sheet.h"
 
 #include "base/appstate.h"
+#include "base/text.h"
 #include "settings/settings.h"
 #include "sheet/pages.h"
 #include "tray/trayicon.h"
@@ -37,7 +38,7 @@ void keepOnScreen(HWND sheet) {
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof monitor;
   if (!GetWindowRect(sheet, &frame) ||
-      !GetMonitorInfoA(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor))
+      !GetMonitorInfoW(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor))
     return;
   const RECT& work = monitor.rcWork;
   LONG x = frame.left;
@@ -61,39 +62,46 @@ int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
 namespace {
 
 void runSheet(HWND window) {
+  // The names must outlive the sheet: its pages are made as they are shown.
+  WideText names[PAGE_COUNT];
   HPROPSHEETPAGE pages[PAGE_COUNT];
   for (UINT i = 0; i < PAGE_COUNT; i++) {
-    PROPSHEETPAGEA page = {};
-    page.dwSize = PROPSHEETPAGEA_V2_SIZE;
+    names[i] = wide(pageTemplates[i].name);
+    PROPSHEETPAGEW page = {};
+    page.dwSize = PROPSHEETPAGEW_V2_SIZE;
     page.dwFlags = PSP_DEFAULT;
     page.hInstance = app.appInstance;
-    page.pszTemplate = pageTemplates[i].name;
+    page.pszTemplate = names[i].text;
     page.pfnDlgProc = pageTemplates[i].proc;
-    pages[i] = CreatePropertySheetPageA(&page);
+    pages[i] = CreatePropertySheetPageW(&page);
   }
 
-  PROPSHEETHEADERA sheet = {};
-  sheet.dwSize = PROPSHEETHEADERA_V2_SIZE;
+  WideText icon = wide("APPICON");
+  WideText caption = wide("設定するにゃ");
+  PROPSHEETHEADERW sheet = {};
+  sheet.dwSize = PROPSHEETHEADERW_V2_SIZE;
   sheet.dwFlags = PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK;
   sheet.hwndParent = window;
   sheet.hInstance = app.appInstance;
-  sheet.pszIcon = "APPICON";
-  sheet.pszCaption = "設定するにゃ";
+  sheet.pszIcon = icon.text;
+  sheet.pszCaption = caption.text;
   sheet.nPages = PAGE_COUNT;
   sheet.nStartPage = 0;
   sheet.phpage = pages;
   sheet.pfnCallback = (PFNPROPSHEETCALLBACK)sheetCallback;
 
-  PropertySheetA(&sheet);
+  PropertySheetW(&sheet);
   // Closed from outside (log-off, taskkill): the sheet went with the main
   // window, and nothing is saved.
   if (app.windowGone) return;
   int saved = saveSettings();
   if (!saved)
-    MessageBoxA(
+    MessageBoxW(
         window,
-        "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
-        APP_TITLE, MB_OK | MB_ICONWARNING);
+        wide(
+            "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.")
+            .text,
+        wide(APP_TITLE).text, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -101,7 +109,8 @@ void runSheet(HWND window) {
 void openSettingsSheet(HWND window, const char* reason) {
   setBusy(0);
   app.settingsOpen++;
-  if (reason != NULL) MessageBoxA(window, reason, APP_TITLE, MB_OK | MB_ICONINFORMATION);
+  if (reason != NULL)
+    MessageBoxW(window, wide(reason).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
   if (!app.windowGone) runSheet(window);
   app.settingsOpen--;
   if (app.windowGone) return;

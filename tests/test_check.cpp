@@ -141,7 +141,7 @@ TEST_F(CheckCycle, AWindowClosedUnderTheBlankSettingsBoxEndsWithoutASheet) {
   standin::onNextMessageBox([this] {
     // Exit cannot be chosen meanwhile; a log-off closes the window anyway.
     EXPECT_TRUE(itemGrayed(CMD_EXIT));
-    SendMessageA(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
   });
   check();
   EXPECT_FALSE(standin::isWindowAlive(window));
@@ -218,7 +218,7 @@ TEST_F(CheckCycle, ReceiveFailuresCloseTheSessionFirst) {
   EXPECT_FALSE(standin::socketOpen(server.socket));
 
   check();
-  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, MAKELPARAM(FD_READ, 0));
+  PostMessageW(window, MSG_SOCKET_EVENT, server.socket, MAKELPARAM(FD_READ, 0));
   standin::serverCloses(server.socket, 0);
   serverSay(server, "x");  // a closed peer sends nothing more
   standin::pump();
@@ -301,7 +301,7 @@ TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
 class SleepAndWake : public MailCheck {
  protected:
   void power(WPARAM event) {
-    PostMessageA(window, WM_POWERBROADCAST, event, 0);
+    PostMessageW(window, WM_POWERBROADCAST, event, 0);
     standin::pump();
   }
 };
@@ -335,7 +335,7 @@ TEST_F(SleepAndWake, AWakeNeverChecksWhileTheSettingsSheetIsOpen) {
     EXPECT_EQ(0, server.connections);
     standin::pressCancel();
   });
-  PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+  PostMessageW(window, WM_COMMAND, CMD_SETTINGS, 0);
   standin::pump();
   EXPECT_EQ(0, server.connections);
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
@@ -397,8 +397,8 @@ TEST_F(CheckHazards, ALookupReplyForAnEndedCheckIsIgnored) {
   std::string shown = icon() + tip();
   int connections = server.connections;
   // The same reply once more, late, with and without an error.
-  PostMessageA(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, 0));
-  PostMessageA(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, WSAHOST_NOT_FOUND));
+  PostMessageW(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, 0));
+  PostMessageW(window, MSG_HOST_RESOLVED, (WPARAM)stale, MAKELPARAM(0, WSAHOST_NOT_FOUND));
   standin::pump();
   EXPECT_EQ(connections, server.connections);
   EXPECT_EQ(shown, icon() + tip());
@@ -418,7 +418,7 @@ TEST_F(CheckHazards, ANewCheckFirstClosesASessionStillAwaitingQuit) {
   EXPECT_FALSE(standin::socketOpen(old));
   EXPECT_NE(old, server.socket);
   // An error posted for the old socket does not end the new session.
-  PostMessageA(window, MSG_SOCKET_EVENT, old, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
+  PostMessageW(window, MSG_SOCKET_EVENT, old, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
   standin::pump();
   EXPECT_EQ(1, app.busy);
   EXPECT_EQ("POP3サーバに接続中...", tip());
@@ -446,7 +446,7 @@ TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
   check();
   ASSERT_EQ(AwaitQuitReply, session.state);
   // The data notice comes before the close notice: recv finds nothing.
-  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
+  PostMessageW(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
   standin::serverCloses(server.socket, 0);
   standin::pump();
   EXPECT_EQ(0, app.busy);
@@ -454,7 +454,7 @@ TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
 
   check();
   standin::failNextRecv(WSAECONNRESET);
-  PostMessageA(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
+  PostMessageW(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
   standin::pump();
   EXPECT_FALSE(standin::socketOpen(server.socket));
   EXPECT_EQ("APPICON", icon());
@@ -465,8 +465,8 @@ TEST_F(CheckHazards, AClosedSocketsLateEventsCannotTouchTheNextSession) {
   // Windows gives the next socket the same handle value: an error queued
   // for the closed one must not end the session that now holds it.
   SOCKET next = server.socket + 1;
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
-  PostMessageA(window, MSG_SOCKET_EVENT, next, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, MSG_SOCKET_EVENT, next, MAKELPARAM(FD_CLOSE, WSAECONNRESET));
   standin::advance(100);
   ASSERT_EQ(next, server.socket);
   EXPECT_EQ("STAT", server.commands[2 + 4]);
@@ -497,7 +497,7 @@ TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
     EXPECT_TRUE(itemGrayed(CMD_CHECK));
     EXPECT_FALSE(standin::timerRunning(window, TIMER_INTERVAL));
   });
-  PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+  PostMessageW(window, WM_COMMAND, CMD_SETTINGS, 0);
   standin::pump();
   EXPECT_EQ(0, app.busy);
   EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
@@ -548,7 +548,7 @@ TEST_F(CheckHazards, ClosingTheWindowDuringALookupLeavesNoWriteBehind) {
   standin::setHostAddress("pop.example.jp", "10.0.0.3");
   standin::setLookupDelay(10000);
   check();
-  PostMessageA(window, WM_CLOSE, 0, 0);
+  PostMessageW(window, WM_CLOSE, 0, 0);
   standin::pump();
   ASSERT_FALSE(standin::isWindowAlive(window));
   standin::advance(20000);  // the sanitizers see any write into freed memory
@@ -564,7 +564,7 @@ TEST_F(CheckHazards, AWindowClosedDuringATrayCallInTheMiddleOfAStepEndsThatStep)
   std::function<void(int)> closeDuringTrayCall = [&](int n) {
     standin::duringNextTrayCall([&, n] {
       if (n > 1) return closeDuringTrayCall(n - 1);
-      SendMessageA(window, WM_CLOSE, 0, 0);
+      SendMessageW(window, WM_CLOSE, 0, 0);
     });
   };
   struct Case {

@@ -128,7 +128,7 @@ TEST_F(KnownUids, AnUnwritableFileKeepsItsContentsAndTheListStaysRight) {
   server.uids = {"p", "q"};
   check();
   std::string before = standin::readFile("C:\\KivvetLE.log");
-  HANDLE holder = CreateFileA("KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE holder = CreateFileW(u"KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   server.uids = {"q", "r"};
   check();
   CloseHandle(holder);
@@ -167,7 +167,7 @@ TEST_F(KnownUids, TheFileIsWholeOrNotThereAfterAWriteThatStops) {
 TEST_F(KnownUids, AFileHeldForAMomentIsReadAfterAShortWait) {
   server.uids = {"p"};
   check();
-  HANDLE holder = CreateFileA("KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE holder = CreateFileW(u"KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(standin::now() + 250, [holder] { CloseHandle(holder); });
   restart();
   EXPECT_STREQ("p", app.knownUids[0]);

@@ -11,11 +11,11 @@ namespace {
 class TrayMenu : public MailCheck {
  protected:
   void rightClick() {
-    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
+    PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
     standin::pump();
   }
   void doubleClick() {
-    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+    PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
     standin::pump();
   }
 };
@@ -50,7 +50,7 @@ TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {
   standin::onNextMenu(0, [this] {
-    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
+    PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
     standin::pump();
   });
   rightClick();
@@ -62,7 +62,7 @@ TEST_F(TrayMenu, DoesNotOpenInsideItself) {
 TEST_F(TrayMenu, ExitEndsTheProgramAndOtherMouseMessagesDoNothing) {
   for (UINT message :
        {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONDBLCLK}) {
-    PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, message);
+    PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, message);
   }
   standin::clearTrace();
   standin::pump();
@@ -74,14 +74,14 @@ TEST_F(TrayMenu, ExitEndsTheProgramAndOtherMouseMessagesDoNothing) {
 }
 
 TEST_F(TrayMenu, HelpAndHomePageOpenThePageBesideTheProgramIfThereIsOne) {
-  PostMessageA(window, WM_COMMAND, CMD_HELP, 0);
+  PostMessageW(window, WM_COMMAND, CMD_HELP, 0);
   standin::pump();
   EXPECT_TRUE(standin::shellRequests().empty());
 
   standin::makeDirectory("C:\\Program Files\\KivvetLE");
   standin::writeFile("C:\\Program Files\\KivvetLE\\KivvetLE.html", "<html></html>");
-  PostMessageA(window, WM_COMMAND, CMD_HELP, 0);
-  PostMessageA(window, WM_COMMAND, CMD_HOMEPAGE, 0);
+  PostMessageW(window, WM_COMMAND, CMD_HELP, 0);
+  PostMessageW(window, WM_COMMAND, CMD_HOMEPAGE, 0);
   standin::pump();
   ASSERT_EQ(2u, standin::shellRequests().size());
   EXPECT_EQ("open", standin::shellRequests()[0].verb);
@@ -107,7 +107,7 @@ TEST_F(DoubleClick, StartsTheMailProgramInItsOwnDirectory) {
   EXPECT_EQ("C:\\Mail\\mailer.exe", started().application);
   EXPECT_EQ(" /check", started().commandLine);
   EXPECT_EQ("C:\\Mail", started().directory);
-  EXPECT_EQ(sizeof(STARTUPINFOA), started().startup.cb);
+  EXPECT_EQ(sizeof(STARTUPINFOW), started().startup.cb);
   EXPECT_EQ(STARTF_USESHOWWINDOW, started().startup.dwFlags);
   EXPECT_EQ(SW_SHOWNORMAL, started().startup.wShowWindow);
   EXPECT_EQ("C:\\", standin::currentDirectory());
@@ -145,7 +145,7 @@ TEST_F(DoubleClick, ADoubleByteFileNameDoesNotCutThePath) {
 
 TEST_F(DoubleClick, PathsWithoutADirectoryStartWhereTheProgramIs) {
   standin::makeDirectory("C:\\Work");
-  SetCurrentDirectoryA("C:\\Work");
+  SetCurrentDirectoryW(u"C:\\Work");
   standin::writeFile("C:\\Work\\mailer.exe", "MZ");
   strcpy(settings.mailerPath, "mailer.exe");
   doubleClick();
@@ -167,7 +167,7 @@ TEST_F(DoubleClick, ALongCurrentDirectoryIsNeverLost) {
   deep += "\\abcdefghijk";
   ASSERT_EQ(257u, deep.size());
   standin::makeDirectory(deep);
-  ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryW(wide(deep.c_str()).text));
   strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
   doubleClick();
   EXPECT_EQ("C:\\Mail", started().directory);

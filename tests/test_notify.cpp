@@ -66,7 +66,7 @@ TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
     if (request.data.flags & NIF_INFO) balloons.push_back(request);
   ASSERT_EQ(1u, balloons.size());
   EXPECT_TRUE(balloons[0].accepted);
-  EXPECT_EQ(NOTIFYICONDATAA_V2_SIZE, balloons[0].cbSize);
+  EXPECT_EQ(NOTIFYICONDATAW_V2_SIZE, balloons[0].cbSize);
   EXPECT_EQ(NIF_INFO, balloons[0].data.flags);  // the picture and the tooltip stay
   EXPECT_EQ("Kivvet LE", balloons[0].data.infoTitle);
   EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.", balloons[0].data.info);
@@ -158,7 +158,7 @@ TEST_F(Announcement, ADoubleClickSilencesTheCatAndNoBlinkFollows) {
   server.uids = {"a", "b", "c"};
   checkAndWatch(1300);  // two sounds so far, in the middle of the second cycle
   EXPECT_EQ(2u, soundCount());
-  PostMessageA(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
   standin::advance(5000);
   EXPECT_EQ(2u, soundCount());
   EXPECT_EQ("APPICON", icon());

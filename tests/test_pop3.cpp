@@ -13,7 +13,7 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   server.uids = {"a1", "a2", "a3"};
   server.replyDelayMs = 2 * PROGRESS_DELAY_MS;  // far enough for each step's text to be seen
   size_t mark = standin::trayRequests().size();
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5 * server.replyDelayMs + 50);
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
   std::vector<std::string> expected = {
@@ -64,7 +64,8 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
     server.replies["PASS"] = c.reply;
     check();
     EXPECT_EQ(c.text, tip()) << c.reply;
-    EXPECT_LE(strlen(c.text), 51u);  // the tooltip holds it whole
+    WCHAR units[52];
+    EXPECT_TRUE(toWide(c.text, units, 52));  // the tooltip holds it whole
     EXPECT_EQ(c.temporary ? "APPICON" : "NOGOODICON", icon()) << c.reply;
     EXPECT_EQ(c.temporary ? 60000u : 600000u, standin::timerPeriod(window, TIMER_INTERVAL))
         << c.reply;

@@ -236,7 +236,7 @@ TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
 
   // Held by another program for good: a few tries, half a second in all.
   saveSettings();
-  HANDLE other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE other = CreateFileW(u"KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
   settings.port = 9;
   settings.fastScan = 0;
@@ -249,7 +249,7 @@ TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
   CloseHandle(other);
 
   // Held for a moment only: the next try reads it.
-  other = CreateFileA("KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  other = CreateFileW(u"KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(standin::now() + 150, [other] { CloseHandle(other); });
   EXPECT_EQ(1, loadSettings());
   EXPECT_EQ(1234, settings.port);
@@ -321,9 +321,34 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
     for (char* slot : longSlots) EXPECT_LT(strnlen(slot, LONG_TEXT_BYTES), LONG_TEXT_BYTES);
   }
   // An over-long file is read no further than the record.
+  // 127 half-width katakana, three bytes each in UTF-8.
   setFile(std::string(5000, (char)0xBE));
   EXPECT_EQ(1, loadSettings());
-  EXPECT_EQ(127u, strlen(settings.accountName));
+  EXPECT_EQ(3 * 127u, strlen(settings.accountName));
+}
+
+// Texts in Shift-JIS, read as UTF-8 and written back byte for byte: a
+// second byte of 0x5C, half-width katakana, a character with two codes
+// (0x8790 and 0x81E0 are both ≒) and bytes after the NUL.
+TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
+  std::string image(1297, '\0');
+  std::string mailer = std::string("C:\\\x95\x5C\\\xD2\xB0\xD9.exe", 14);
+  std::string account = std::string("\x87\x90\0old", 6);
+  for (size_t i = 0; i < mailer.size(); i++) image[648 + i] = mailer[i];
+  for (size_t i = 0; i < account.size(); i++) image[1163 + i] = account[i];
+  image[386] = 10;  // the interval
+  for (size_t i = 0; i < image.size(); i++)
+    if (i < 1163 || i >= 1291) image[i] = (char)~image[i];
+  setFile(image);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("C:\\表\\ﾒｰﾙ.exe", settings.mailerPath);
+  EXPECT_STREQ("≒", settings.accountName);
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(image, file());
+  // A changed text is written in Shift-JIS over the old one.
+  strcpy(settings.accountName, "表");
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(std::string("\x95\x5C\0old", 6), file().substr(1163, 6));
 }
 
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {

@@ -14,7 +14,7 @@ class SettingsSheet : public MailCheck {
   // Opens the sheet from the menu; `user` acts while it is open.
   void openWith(std::function<void()> user) {
     standin::onNextPropertySheet(std::move(user));
-    PostMessageA(window, WM_COMMAND, CMD_SETTINGS, 0);
+    PostMessageW(window, WM_COMMAND, CMD_SETTINGS, 0);
     standin::pump();
   }
   const std::vector<int> voiceOptions{IDC_USE_VOICE, IDC_USE_BEEP};
@@ -25,14 +25,14 @@ TEST_F(SettingsSheet, IsDescribedAsFourPagesWithOkAndCancelOnly) {
   openWith(nullptr);
   ASSERT_EQ(1u, standin::propertySheets().size());
   const auto& sheet = standin::propertySheets()[0];
-  EXPECT_EQ(PROPSHEETHEADERA_V2_SIZE, sheet.size);
+  EXPECT_EQ(PROPSHEETHEADERW_V2_SIZE, sheet.size);
   EXPECT_EQ(PSH_USEICONID | PSH_NOAPPLYNOW | PSH_USECALLBACK, sheet.flags);
   EXPECT_EQ(window, sheet.parent);
   EXPECT_EQ("設定するにゃ", sheet.caption);
   EXPECT_EQ("APPICON", sheet.icon);
   EXPECT_EQ((std::vector<std::string>{"SETTINGDLG1", "SETTINGDLG2", "SETTINGDLG3", "SETTINGDLG4"}),
             sheet.templates);
-  EXPECT_EQ(PROPSHEETPAGEA_V2_SIZE, sheet.pageSizes[0]);
+  EXPECT_EQ(PROPSHEETPAGEW_V2_SIZE, sheet.pageSizes[0]);
   EXPECT_EQ(1, sheet.callbackResult);
   EXPECT_EQ(0, sheetCallback(NULL, 2, 0));
 }
@@ -73,16 +73,27 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
     EXPECT_TRUE(standin::controlChecked(page, IDC_FAST_SCAN));
     standin::click(page, IDC_FAST_SCAN);
     standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
-    standin::typeInto(page, IDC_USER_ID, std::string(300, 'u'));
     standin::typeInto(page, IDC_PORT, "");
     standin::typeInto(page, IDC_INTERVAL, "0");
     standin::click(page, IDC_CHECK_AT_STARTUP);
+    // The file holds 127 bytes of Shift-JIS: a longer text, or one with a
+    // character Shift-JIS has not, is refused and nothing is taken.
+    for (std::string refused : {std::string(128, 'u'), std::string("Zoë 😺")}) {
+      standin::typeInto(page, IDC_USER_ID, refused);
+      standin::pressOk();
+      EXPECT_TRUE(standin::sheetOpen());
+      EXPECT_EQ(
+          "「" + refused + "」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.",
+          standin::messageBoxes().back().text);
+      EXPECT_STREQ("127.0.0.1", settings.serverHost);
+    }
+    standin::typeInto(page, IDC_USER_ID, std::string(127, 'u'));
     standin::pressOk();
   });
   EXPECT_STREQ("pop.example.jp", settings.serverHost);
-  EXPECT_EQ(127u, strlen(settings.userId));  // cut to its slot
-  EXPECT_EQ(0, settings.port);               // an empty port is 0
-  EXPECT_EQ(1, settings.intervalMinutes);    // 0 minutes would never check
+  EXPECT_EQ(127u, strlen(settings.userId));
+  EXPECT_EQ(0, settings.port);             // an empty port is 0
+  EXPECT_EQ(1, settings.intervalMinutes);  // 0 minutes would never check
   EXPECT_EQ(1, settings.checkAtStartup);
   EXPECT_EQ(0, settings.fastScan);
   // Written, and the program goes on with a full period.
@@ -201,7 +212,7 @@ TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
   openWith([this] {
     HWND page = standin::showPage(0);
     standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
-    SendMessageA(window, WM_CLOSE, 0, 0);  // log-off, taskkill
+    SendMessageW(window, WM_CLOSE, 0, 0);  // log-off, taskkill
   });
   EXPECT_FALSE(standin::isWindowAlive(window));
   EXPECT_EQ(1u, standin::propertySheets().size());
@@ -334,7 +345,7 @@ TEST_F(SettingsSheet, TheChoosersPutTheChosenPathInTheirBox) {
   EXPECT_STREQ("C:\\Sounds\\meow.wav", settings.voicePath);
   EXPECT_STREQ("C:\\Mail\\mailer.exe", settings.mailerPath);
   const auto& wave = standin::fileDialogs()[0];
-  EXPECT_EQ(OPENFILENAME_SIZE_VERSION_400A, wave.size);
+  EXPECT_EQ(OPENFILENAME_SIZE_VERSION_400W, wave.size);
   EXPECT_EQ((std::vector<std::string>{"waveﾌｧｲﾙ(*.wav)", "*.wav"}), wave.filter);
   EXPECT_EQ("wav", wave.defaultExtension);
   EXPECT_EQ(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST, wave.flags);
@@ -420,13 +431,13 @@ TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
   };
   // A folder with a blank and a character whose second byte is 0x5C.
   standin::makeDirectory("C:\\メール 表");
-  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\メール 表"));
   setBox(true);
   EXPECT_EQ("\"C:\\プログラム 表\\KivvetLE.exe\" \"-WC:\\メール 表\" -TOFF",
             standin::registryText(RUN_KEY, "Kivvet LE - C:\\メール 表").value_or("none"));
   // A second copy in another folder: its own value; a drive's root keeps
   // its closing quote apart from its backslash.
-  ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\"));
   openWith([] {
     EXPECT_FALSE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
     standin::pressCancel();
@@ -436,7 +447,7 @@ TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
             standin::registryText(RUN_KEY, "Kivvet LE - C:\\").value_or("none"));
   // The first folder's box shows its value, and taking the tick off
   // removes that value alone.
-  ASSERT_TRUE(SetCurrentDirectoryA("C:\\メール 表"));
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\メール 表"));
   openWith([] {
     EXPECT_TRUE(standin::controlChecked(standin::showPage(0), IDC_START_AT_LOGON));
     standin::pressCancel();

@@ -139,7 +139,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     // While it runs, busy is set and a further request changes nothing.
     if (session.state != Idle) {
       ASSERT_EQ(1, app.busy);
-      PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+      PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
       standin::pump();
       ASSERT_EQ(connections + 1, server.connections);
     }

@@ -86,7 +86,7 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\n.";
   check();
   EXPECT_LT(899000u, loginDelayLeftMs());
-  PostMessageA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);  // nor a wake
+  PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);  // nor a wake
   standin::advance(899000);
   EXPECT_EQ(1, server.connections);
   standin::advance(2000);
@@ -404,7 +404,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
 TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   useImplicitTls();
   server.tlsScript.pieceSize = 1;  // the handshake is still going on
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
   ASSERT_EQ(TlsHandshake, session.tlsPhase);
   releaseProgram();

@@ -2,7 +2,7 @@
 // when the shell refuses.
 #include <string.h>
 
-#include "base/sjis.h"
+#include "base/text.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
 
@@ -50,30 +50,27 @@ TEST_F(TrayIcon, CountsAreUnsigned) {
   EXPECT_EQ("Kivvet LE - 4294967295/2147483648", tooltipFor(""));
 }
 
-TEST_F(TrayIcon, TheLongestFailureTextsFillTheTooltipExactly) {
+TEST_F(TrayIcon, TheLongestFailureTextsFitTheTooltipWhole) {
   const char* texts[] = {"接続しているサーバはSTATコマンドに対応していません.",
                          "接続しているサーバはUIDLコマンドに対応していません.",
                          "接続しているサーバはQUITコマンドに対応していません."};
-  for (const char* text : texts) {
-    ASSERT_EQ(51u, strlen(text));
-    std::string tip = tooltipFor(text);
-    EXPECT_EQ(63u, tip.size());
-    EXPECT_EQ(std::string("Kivvet LE - ") + text, tip);
-  }
+  for (const char* text : texts) EXPECT_EQ(std::string("Kivvet LE - ") + text, tooltipFor(text));
 }
 
 TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
-  // 12 bytes of prefix and then double-byte characters only: the 63rd
-  // byte of the text would be the first half of a character.
-  std::string account;
-  while (account.size() + 2 < SHORT_TEXT_BYTES) account += "猫";
-  strcpy(settings.accountName, account.c_str());
-  for (int mode : {0, 2}) {
-    settings.tooltipMode = mode;
-    std::string tip = tooltipFor("");
-    EXPECT_LE(tip.size(), 63u);
-    EXPECT_EQ(62u, tip.size());  // the prefix and 25 whole characters
-    EXPECT_EQ(0, std::string("Kivvet LE - " + account).compare(0, tip.size(), tip));
+  // 12 WCHARs of prefix, then 63 WCHARs of the text fill the field; a
+  // character beyond a BMP one takes two, which stay together.
+  for (const char* letter : {"猫", "😺"}) {
+    std::string account;
+    for (int i = 0; i < 60; i++) account += letter;
+    strcpy(settings.accountName, account.c_str());
+    size_t whole = strlen(letter) == 3 ? 51 : 25;
+    for (int mode : {0, 2}) {
+      settings.tooltipMode = mode;
+      std::string tip = tooltipFor("");
+      EXPECT_EQ(12 + whole * strlen(letter), tip.size()) << letter;
+      EXPECT_EQ(0, std::string("Kivvet LE - " + account).compare(0, tip.size(), tip));
+    }
   }
   // The same with the largest counts after an account of ASCII only.
   strcpy(settings.accountName, std::string(127, 'n').c_str());
@@ -85,7 +82,7 @@ TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
 TEST_F(TrayIcon, TheRecordIsTheFirstFormWithCallbackAndResourceIcon) {
   setTrayIcon(window, NIM_MODIFY, "GETICON", "");
   const standin::TrayRequest& request = standin::trayRequests().back();
-  EXPECT_EQ(NOTIFYICONDATAA_V1_SIZE, request.cbSize);
+  EXPECT_EQ(NOTIFYICONDATAW_V1_SIZE, request.cbSize);
   EXPECT_EQ(NIF_MESSAGE | NIF_ICON | NIF_TIP, request.data.flags);
   EXPECT_EQ(MSG_TRAY_NOTIFY, request.data.callbackMessage);
   EXPECT_EQ(TRAY_ICON_ID, request.data.id);
@@ -106,7 +103,7 @@ TEST_F(TrayIcon, AChangedScalingBringsTheIconAtItsNewSize) {
   for (bool shcore : {true, false}) {
     standin::setShcore(shcore);
     standin::setMonitorDpi(192);
-    PostMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    PostMessageW(window, RegisterWindowMessageW(u"TaskbarCreated"), 0, 0);
     standin::pump();
     EXPECT_EQ(1u, standin::trayIconCount());
     EXPECT_EQ(shcore ? 32 : 16, standin::trayIcon(window, TRAY_ICON_ID)->iconSize) << shcore;
@@ -171,19 +168,64 @@ TEST_F(TrayIcon, ADuplicateAddStillShowsWhatWasAsked) {
   EXPECT_EQ("GETICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
 }
 
-TEST(CopyWholeCharacters, NeverEndsOnALeadByte) {
+TEST(Text, CopiesAndConversionsKeepWholeCharacters) {
   char out[8];
   EXPECT_EQ(7u, copyWholeCharacters(out, sizeof out, "abcdefghij"));
-  EXPECT_STREQ("abcdefg", out);
   EXPECT_EQ(6u, copyWholeCharacters(out, sizeof out, "猫猫猫猫"));
-  EXPECT_EQ(7u, copyWholeCharacters(out, sizeof out, "a猫猫猫猫"));
-  EXPECT_EQ(6u, copyWholeCharacters(out, sizeof out, "ab猫猫猫"));
-  EXPECT_STREQ("ab猫猫", out);
-  // A lead byte at the very end of the source (a damaged text) is kept
-  // as a single byte: it has no partner to split from.
-  EXPECT_EQ(2u, copyWholeCharacters(out, sizeof out, "a\x8c"));
+  EXPECT_EQ(5u, copyWholeCharacters(out, sizeof out, "ab猫猫猫"));
+  EXPECT_STREQ("ab猫", out);
+  EXPECT_EQ(5u, copyWholeCharacters(out, sizeof out, "a😺😺"));
+  // A byte that begins no character (a damaged text) counts as one.
+  EXPECT_EQ(2u, copyWholeCharacters(out, sizeof out, "a\xe7"));
   EXPECT_EQ(0u, copyWholeCharacters(out, 1, "abc"));
   EXPECT_STREQ("", out);
+
+  // UTF-8 and UTF-16 both ways, cut before what does not fit whole.
+  WCHAR units[4];
+  EXPECT_TRUE(toWide("Zoë", units, 4));
+  EXPECT_EQ(u"Zoë", std::u16string(units));
+  EXPECT_FALSE(toWide("a😺", units, 3));
+  EXPECT_EQ(u"a", std::u16string(units));
+  EXPECT_TRUE(toWide("😺", units, 3));
+  EXPECT_TRUE(toUtf8(units, out, 5));
+  EXPECT_STREQ("😺", out);
+  EXPECT_FALSE(toUtf8(units, out, 4));
+  EXPECT_STREQ("", out);
+  const WCHAR lone[] = {0xD83D, 'x', 0};
+  EXPECT_TRUE(toUtf8(lone, out, sizeof out));
+  EXPECT_STREQ("\xEF\xBF\xBDx", out);  // U+FFFD
+  EXPECT_TRUE(toWide("", units, 1));
+  EXPECT_EQ(0, units[0]);
+
+  // Shift-JIS of the settings file: a second byte of 0x5C is no
+  // backslash; what it cannot hold, or what does not fit, is refused.
+  struct Case {
+    const char* sjis;
+    const char* text;
+  } both[] = {{"\x95\x5C\x83\x5C\\", "表ソ\\"}, {"\xB6\xDD", "ｶﾝ"}, {"", ""}};
+  char sjis[16];
+  char text[16];
+  for (const Case& c : both) {
+    EXPECT_TRUE(sjisToUtf8(c.sjis, text, sizeof text));
+    EXPECT_STREQ(c.text, text);
+    EXPECT_TRUE(utf8ToSjis(c.text, sjis, sizeof sjis));
+    EXPECT_STREQ(c.sjis, sjis);
+  }
+  for (const char* foreign : {"Zoë", "😺", "한", "¥", "a\xe7"})
+    EXPECT_FALSE(utf8ToSjis(foreign, sjis, sizeof sjis)) << foreign;
+  EXPECT_STREQ("", sjis);
+  EXPECT_FALSE(sjisToUtf8("\x81", text, sizeof text));  // a lead byte alone
+  // The longest slot: 255 bytes fit 256 with the NUL, 256 do not.
+  std::string longest(127, 'x');
+  for (int i = 0; i < 64; i++) longest += "猫";
+  char slot[256];
+  EXPECT_TRUE(utf8ToSjis(longest.c_str(), slot, sizeof slot));
+  EXPECT_EQ(255u, strlen(slot));
+  EXPECT_FALSE(utf8ToSjis((longest + "x").c_str(), slot, sizeof slot));
+  char back[LONG_TEXT_BYTES];
+  std::string kana(255, '\xB6');  // half-width: one byte here, three in UTF-8
+  EXPECT_TRUE(sjisToUtf8(kana.c_str(), back, sizeof back));
+  EXPECT_EQ(765u, strlen(back));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "tray/menu.h"
 
 #include "base/appstate.h"
+#include "base/text.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ int menuOpen = 0;
 void createTrayMenu() {
   app.trayMenu = CreatePopupMenu();
   for (const MenuEntry& entry : trayMenuEntries)
-    AppendMenuA(app.trayMenu, MF_STRING, entry.id, entry.label);
+    AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
 }
 
 void destroyTrayMenu() {
@@ -46,5 +47,5 @@ void showTrayMenu(HWND window) {
                  0, window, NULL);
   menuOpen = 0;
   // Lets the menu close properly the next time it is opened.
-  PostMessageA(window, WM_NULL, 0, 0);
+  PostMessageW(window, WM_NULL, 0, 0);
 }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "base/appstate.h"
+#include "base/text.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
 
@@ -32,9 +33,9 @@ void playOneSound() {
   if (settings.useVoice != 1) {
     MessageBeep(0xFFFFFFFF);
   } else if (settings.customVoice != 0) {
-    PlaySoundA(settings.voicePath, NULL, SND_FILENAME | SND_ASYNC);
+    PlaySoundW(wide(settings.voicePath).text, NULL, SND_FILENAME | SND_ASYNC);
   } else {
-    PlaySoundA("VOICE", app.appInstance, SND_RESOURCE | SND_ASYNC);
+    PlaySoundW(wide("VOICE").text, app.appInstance, SND_RESOURCE | SND_ASYNC);
   }
 }
 
@@ -42,7 +43,7 @@ DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : 
 
 // For a user who was away from the speakers: the count and the account.
 void announceInBalloon(HWND window) {
-  char text[256];
+  char text[SHORT_TEXT_BYTES + 64];
   if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
              (unsigned)app.newCount);

@@ -8,6 +8,7 @@
 
 #include "base/appstate.h"
 #include "base/system.h"
+#include "base/text.h"
 #include "resources/ids.h"
 #include "resources/version.h"
 
@@ -50,14 +51,17 @@ namespace {
 // KivvetLE.dll beside the program, as pictures only. A path too long to
 // hold the name gives no library.
 HMODULE loadTitleLibrary() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+  WCHAR path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return NULL;
-  char* name = strrchr(path, '\\');
-  const char LIBRARY[] = "KivvetLE.dll";
-  if (name == NULL || (size_t)(name + 1 - path) + sizeof LIBRARY > MAX_PATH) return NULL;
-  memcpy(name + 1, LIBRARY, sizeof LIBRARY);
-  return LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+  DWORD cut = length;
+  while (cut > 0 && path[cut - 1] != '\\') cut--;
+  WideText library = wide("KivvetLE.dll");
+  size_t nameLength = 0;
+  while (library.text[nameLength] != 0) nameLength++;
+  if (cut == 0 || cut + nameLength + 1 > MAX_PATH) return NULL;
+  memcpy(path + cut, library.text, (nameLength + 1) * sizeof(WCHAR));
+  return LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
 }
 
 }  // namespace
@@ -68,7 +72,7 @@ void paintSplash(HWND splash) {
     EndDialog(splash, 0);
     return;
   }
-  HBITMAP picture = LoadBitmapA(library, "TITLE");
+  HBITMAP picture = LoadBitmapW(library, wide("TITLE").text);
   FreeLibrary(library);  // the loaded bitmap stays valid
   if (picture == NULL) {
     EndDialog(splash, 0);
@@ -111,7 +115,7 @@ void initSplash(HWND splash) {
   MoveWindow(splash, x, y, width, scaled(SPLASH_HEIGHT, dpi), FALSE);
   place(GetDlgItem(splash, IDC_SPLASH_PICTURE), PICTURE_FRAME, dpi);
   place(GetDlgItem(splash, IDC_SPLASH_VERSION), VERSION_LINE, dpi);
-  SetDlgItemTextA(splash, IDC_SPLASH_VERSION, "Version " KIVVET_VERSION_SHORT);
+  SetDlgItemTextW(splash, IDC_SPLASH_VERSION, wide("Version " KIVVET_VERSION_SHORT).text);
   SetTimer(splash, TIMER_SPLASH, SPLASH_MS, splashTimerProc);
 }
 
@@ -132,5 +136,5 @@ INT_PTR CALLBACK splashDlgProc(HWND splash, UINT message, WPARAM, LPARAM lParam)
 }  // namespace
 
 void runSplash(HWND owner) {
-  DialogBoxParamA(app.appInstance, "TITLEDLG", owner, splashDlgProc, 0);
+  DialogBoxParamW(app.appInstance, wide("TITLEDLG").text, owner, splashDlgProc, 0);
 }

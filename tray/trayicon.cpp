@@ -7,15 +7,16 @@
 #include <string.h>
 
 #include "base/appstate.h"
-#include "base/sjis.h"
 #include "base/system.h"
+#include "base/text.h"
 #include "settings/settings.h"
 
 namespace {
 
 const int TRAY_ATTEMPTS = 6;
 const DWORD TRAY_RETRY_PAUSE_MS = 1000;
-const size_t TOOLTIP_BYTES = 64;        // szTip of the first, 88-byte form of the record
+const size_t TOOLTIP_UNITS = 64;        // szTip of the record's first form: WCHARs with the NUL
+const size_t PROGRESS_BYTES = 256;      // a progress text in UTF-8
 const UINT BALLOON_TIMEOUT_MS = 10000;  // what Windows before Vista heeds
 const int SMALL_ICON = 16;              // pixels at 100 %
 
@@ -29,9 +30,9 @@ Tray tray;
 
 // What the last accepted change showed.
 char shownIcon[16];
-char shownTip[TOOLTIP_BYTES];
+WCHAR shownTip[TOOLTIP_UNITS];
 // A progress text waiting for TIMER_PROGRESS; empty when none waits.
-char pendingProgress[TOOLTIP_BYTES];
+char pendingProgress[PROGRESS_BYTES];
 
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
@@ -39,9 +40,10 @@ void appendText(char* work, size_t size, const char* text) {
 }
 
 // "Kivvet LE - " and then the caller's text, or what tooltipMode selects.
-// The result is cut to the tooltip field on a character boundary.
-void composeTooltip(const char* text, char* tip) {
-  char work[256];
+// The result is cut to the tooltip field on a character boundary; the
+// rest of the field is zero, so that two tips compare whole.
+void composeTooltip(const char* text, WCHAR* tip) {
+  char work[512];
   char counts[32];  // two unsigned counts and " : " need up to 24 bytes
   snprintf(work, sizeof work, "%s - ", APP_TITLE);
   if (text[0] != '\0') {
@@ -56,7 +58,8 @@ void composeTooltip(const char* text, char* tip) {
   } else {
     appendText(work, sizeof work, settings.accountName);
   }
-  copyWholeCharacters(tip, TOOLTIP_BYTES, work);
+  memset(tip, 0, TOOLTIP_UNITS * sizeof(WCHAR));
+  toWide(work, tip, TOOLTIP_UNITS);
 }
 
 // The tray shows small icons: at 150 % scaling it asks for 24 pixels,
@@ -73,22 +76,23 @@ int smallIconSize() {
 // A removal names the icon and nothing else: at shutdown the settings
 // it would otherwise read have already been released.
 void fillRecord(HWND window, DWORD action, const char* iconName, const char* text,
-                NOTIFYICONDATAA* record) {
+                NOTIFYICONDATAW* record) {
   memset(record, 0, sizeof *record);
-  record->cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record->cbSize = NOTIFYICONDATAW_V1_SIZE;
   record->hWnd = window;
   record->uID = TRAY_ICON_ID;
   if (action == NIM_DELETE) return;
   record->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   record->uCallbackMessage = MSG_TRAY_NOTIFY;
   int size = smallIconSize();
-  record->hIcon = (HICON)LoadImageA(app.appInstance, iconName, IMAGE_ICON, size, size, LR_SHARED);
+  record->hIcon =
+      (HICON)LoadImageW(app.appInstance, wide(iconName).text, IMAGE_ICON, size, size, LR_SHARED);
   composeTooltip(text, record->szTip);
 }
 
-void remember(const char* iconName, const NOTIFYICONDATAA& record) {
+void remember(const char* iconName, const NOTIFYICONDATAW& record) {
   copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
-  memcpy(shownTip, record.szTip, sizeof shownTip);
+  memcpy(shownTip, record.szTip, sizeof shownTip);  // composeTooltip zeroed its tail
 }
 
 }  // namespace
@@ -109,21 +113,21 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
     pendingProgress[0] = '\0';
   }
 
-  NOTIFYICONDATAA record;
+  NOTIFYICONDATAW record;
   fillRecord(window, action, iconName, text, &record);
 
   // The shell may not be ready yet (early in a log-on): try again a few
   // times before giving up silently.
-  BOOL accepted = Shell_NotifyIconA(action, &record);
+  BOOL accepted = Shell_NotifyIconW(action, &record);
   for (int attempt = 1; !accepted && attempt < TRAY_ATTEMPTS && !app.windowGone; attempt++) {
     Sleep(TRAY_RETRY_PAUSE_MS);
-    accepted = Shell_NotifyIconA(action, &record);
+    accepted = Shell_NotifyIconW(action, &record);
   }
 
   // An add is also refused when the shell still holds the icon (a
   // "TaskbarCreated" that did not come from a new taskbar): then the icon
   // is there, and a change shows what was asked.
-  if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconA(NIM_MODIFY, &record);
+  if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconW(NIM_MODIFY, &record);
   if (action == NIM_ADD) tray.iconShown = accepted ? 1 : 0;
   if (action == NIM_DELETE) tray.iconShown = 0;
   if (accepted && action != NIM_DELETE) remember(iconName, record);
@@ -141,10 +145,10 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 }
 
 void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  NOTIFYICONDATAA record;
+  NOTIFYICONDATAW record;
   fillRecord(window, NIM_ADD, "APPICON", "", &record);
   // One attempt each time: the timer is the pause.
-  if (!Shell_NotifyIconA(NIM_ADD, &record)) return;
+  if (!Shell_NotifyIconW(NIM_ADD, &record)) return;
   tray.iconShown = 1;
   remember("APPICON", record);
   KillTimer(window, TIMER_TRAY);
@@ -158,7 +162,7 @@ void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 namespace {
 
 void CALLBACK progressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  char text[TOOLTIP_BYTES];
+  char text[PROGRESS_BYTES];
   memcpy(text, pendingProgress, sizeof text);
   setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
@@ -172,11 +176,11 @@ void setTrayProgress(HWND window, const char* text) {
 }
 
 int trayShows(const char* iconName, const char* text) {
-  char tip[TOOLTIP_BYTES];
+  WCHAR tip[TOOLTIP_UNITS];
   composeTooltip(text, tip);
   // A change still to come is not what the tray shows.
   return tray.iconShown && pendingProgress[0] == '\0' && strcmp(shownIcon, iconName) == 0 &&
-         strcmp(shownTip, tip) == 0;
+         memcmp(shownTip, tip, sizeof tip) == 0;
 }
 
 // The balloon needs the record's second form (Windows 2000 and later,
@@ -185,15 +189,15 @@ int trayShows(const char* iconName, const char* text) {
 // not worth the retry pauses.
 void showBalloon(HWND window, const char* title, const char* text) {
   if (!tray.iconShown) return;
-  NOTIFYICONDATAA record;
+  NOTIFYICONDATAW record;
   memset(&record, 0, sizeof record);
-  record.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  record.cbSize = NOTIFYICONDATAW_V2_SIZE;
   record.hWnd = window;
   record.uID = TRAY_ICON_ID;
   record.uFlags = NIF_INFO;
-  copyWholeCharacters(record.szInfoTitle, sizeof record.szInfoTitle, title);
-  copyWholeCharacters(record.szInfo, sizeof record.szInfo, text);
+  toWide(title, record.szInfoTitle, sizeof record.szInfoTitle / sizeof(WCHAR));
+  toWide(text, record.szInfo, sizeof record.szInfo / sizeof(WCHAR));
   record.uTimeout = BALLOON_TIMEOUT_MS;
   record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
-  Shell_NotifyIconA(NIM_MODIFY, &record);
+  Shell_NotifyIconW(NIM_MODIFY, &record);
 }

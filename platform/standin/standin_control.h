@@ -35,9 +35,9 @@ void advance(DWORD ms);
 // Dispatches queued messages (and due timers) until the queue is empty.
 void pump();
 // Runs an action when the clock reaches the given time (during advance()
-// or while the program waits in GetMessageA).
+// or while the program waits in GetMessageW).
 void at(DWORD time, std::function<void()> action);
-// True when GetMessageA found nothing that could ever wake the program
+// True when GetMessageW found nothing that could ever wake the program
 // and ended its loop instead of waiting forever.
 bool stalled();
 size_t queuedMessageCount();
@@ -140,7 +140,7 @@ const TrayIcon* trayIcon(HWND window, UINT id);
 size_t trayIconCount();
 // The shell refuses the next n requests (as when it is not yet running).
 void refuseTrayRequests(int n);
-// Runs inside the next Shell_NotifyIconA, before the shell acts: a
+// Runs inside the next Shell_NotifyIconW, before the shell acts: a
 // message another thread sends (WM_CLOSE from an installer, say) arrives
 // while the program waits for the shell.
 void duringNextTrayCall(std::function<void()> action);
@@ -307,7 +307,7 @@ struct ProcessStart {
   std::string application;
   std::string commandLine;
   std::string directory;  // the current directory at the start
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
 };
 const std::vector<ProcessStart>& processesStarted();
 void failNextProcess();
@@ -362,6 +362,8 @@ const std::vector<PropertySheetShown>& propertySheets();
 HWND showPage(int index);
 void pressOk();
 void pressCancel();
+// Whether a sheet is open and not yet closed (a refused OK leaves it open).
+bool sheetOpen();
 // A control of a dialog, as the user sees and uses it.
 std::string controlText(HWND dialog, int id);
 bool controlChecked(HWND dialog, int id);
@@ -393,9 +395,9 @@ void answerNextFileDialog(const std::string& path);
 const std::vector<FileDialogShown>& fileDialogs();
 // The text of the help popup now shown ("" : none).
 std::string helpTipText();
-// Strings of the program's string table, for LoadStringA.
+// Strings of the program's string table, for LoadStringW.
 void setString(UINT id, const std::string& text);
-// Dialogs run with DialogBoxParamA: template names, in order.
+// Dialogs run with DialogBoxParamW: template names, in order.
 const std::vector<std::string>& dialogsRun();
 // The resource library of the title picture.
 void setTitleLibrary(bool present, bool hasPicture);

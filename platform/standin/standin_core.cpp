@@ -1,5 +1,6 @@
 // Windows, the message queue, timers on the virtual clock, menus, message
 // boxes, the notification area and local memory.
+#include <iconv.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -8,16 +9,11 @@
 
 #include "platform/standin/standin_world.h"
 
-int __argc = 0;
-char** __argv = nullptr;
-
 namespace standin {
 
 namespace {
 
 World* theWorld = nullptr;
-std::vector<std::string> argumentWords;
-std::vector<char*> argumentPointers;
 HINSTANCE__ programModule{"program"};
 
 Timer* findTimer(HWND window, UINT_PTR id) {
@@ -137,13 +133,108 @@ void resetKeepingWindows() {
 
 HINSTANCE programInstance() { return &programModule; }
 
+std::u16string commandLine;
+
+// The words are put into one line as the C run-time would split it:
+// quoted when they hold a blank, with the backslashes before a quote
+// doubled.
 void setArguments(const std::vector<std::string>& words) {
-  argumentWords = words;
-  argumentPointers.clear();
-  for (std::string& word : argumentWords) argumentPointers.push_back(&word[0]);
-  argumentPointers.push_back(nullptr);
-  __argc = (int)argumentWords.size();
-  __argv = argumentPointers.data();
+  std::string line;
+  for (const std::string& word : words) {
+    if (!line.empty()) line += ' ';
+    bool quote = word.empty() || word.find_first_of(" \t\"") != std::string::npos;
+    if (!quote) {
+      line += word;
+      continue;
+    }
+    line += '"';
+    size_t backslashes = 0;
+    for (char c : word) {
+      if (c == '\\') {
+        backslashes++;
+        continue;
+      }
+      line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(2 * backslashes, '\\');
+    line += '"';
+  }
+  commandLine = widen(line);
+}
+
+std::string narrow(LPCWSTR text) {
+  std::string result;
+  if (!text) return result;
+  for (size_t i = 0; text[i]; i++) {
+    unsigned long code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (code >= 0xD800 && code <= 0xDFFF)
+      code = 0xFFFD;
+    if (code < 0x80) {
+      result += (char)code;
+    } else if (code < 0x800) {
+      result += (char)(0xC0 | code >> 6);
+      result += (char)(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      result += (char)(0xE0 | code >> 12);
+      result += (char)(0x80 | (code >> 6 & 0x3F));
+      result += (char)(0x80 | (code & 0x3F));
+    } else {
+      result += (char)(0xF0 | code >> 18);
+      result += (char)(0x80 | (code >> 12 & 0x3F));
+      result += (char)(0x80 | (code >> 6 & 0x3F));
+      result += (char)(0x80 | (code & 0x3F));
+    }
+  }
+  return result;
+}
+
+std::string narrowWithin(const WCHAR* field, size_t units) {
+  std::u16string text;
+  for (size_t i = 0; i < units && field[i]; i++) text += field[i];
+  return narrow(text.c_str());
+}
+
+std::u16string widen(const std::string& text) {
+  std::u16string result;
+  const unsigned char* p = (const unsigned char*)text.c_str();
+  while (*p) {
+    unsigned long code = *p;
+    size_t length = code < 0x80 ? 1 : code >= 0xF0 ? 4 : code >= 0xE0 ? 3 : code >= 0xC0 ? 2 : 1;
+    if (length > 1) code &= 0x3F >> (length - 1);
+    size_t i = 1;
+    for (; i < length && (p[i] & 0xC0) == 0x80; i++) code = code << 6 | (p[i] & 0x3F);
+    if (i < length || (length == 1 && *p >= 0x80)) code = 0xFFFD, length = 1;
+    p += length;
+    if (code >= 0x10000) {
+      result += (char16_t)(0xD800 + ((code - 0x10000) >> 10));
+      result += (char16_t)(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      result += (char16_t)code;
+    }
+  }
+  return result;
+}
+
+size_t copyOut(const std::string& text, LPWSTR buffer, size_t units) {
+  if (units == 0) return 0;
+  std::u16string wide = widen(text);
+  size_t copied = std::min(wide.size(), units - 1);
+  // Windows cuts where the buffer ends, even between two surrogates.
+  memcpy(buffer, wide.data(), copied * sizeof(WCHAR));
+  buffer[copied] = 0;
+  return copied;
+}
+
+std::string quoted(LPCWSTR text) {
+  return text ? quoted(narrow(text).c_str()) : quoted((const char*)nullptr);
+}
+
+std::string resourceName(LPCWSTR name) {
+  return IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name) : narrow(name);
 }
 
 DWORD now() { return world().clock; }
@@ -153,7 +244,7 @@ void pump() {
   for (;;) {
     runScheduledActions();
     if (!takeMessage(&msg, false)) break;
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
@@ -231,7 +322,7 @@ void runModalLoop(HWND dialog) {
   while (!dialog->ended) {
     runScheduledActions();
     if (takeMessage(&msg, false)) {
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
       continue;
     }
     DWORD next;
@@ -289,9 +380,9 @@ void refuseTrayRequests(int n) { world().trayRefusals = n; }
 void restartTaskbar() {
   World& w = world();
   w.tray.clear();
-  UINT message = RegisterWindowMessageA("TaskbarCreated");
+  UINT message = RegisterWindowMessageW(u"TaskbarCreated");
   for (auto& window : w.windows)
-    if (window->alive) PostMessageA(window.get(), message, 0, 0);
+    if (window->alive) PostMessageW(window.get(), message, 0, 0);
 }
 
 std::string iconName(HICON icon) { return icon ? icon->name : std::string(); }
@@ -311,26 +402,30 @@ using standin::world;
 
 // ---- windows ----------------------------------------------------------------
 
-ATOM RegisterClassA(const WNDCLASSA* windowClass) {
+ATOM RegisterClassW(const WNDCLASSW* windowClass) {
   auto& w = world();
+  std::string name = standin::narrow(windowClass->lpszClassName);
   if (recording())
-    record("RegisterClassA(" + standin::quoted(windowClass->lpszClassName) + ", icon " +
+    record("RegisterClassW(" + standin::quoted(name.c_str()) + ", icon " +
            standin::iconName(windowClass->hIcon) + ")");
-  if (w.failRegisterClass || w.classes.count(windowClass->lpszClassName)) {
+  if (w.failRegisterClass || w.classes.count(name)) {
     w.failRegisterClass = false;
     return 0;
   }
-  w.classes[windowClass->lpszClassName] = windowClass->lpfnWndProc;
+  w.classes[name] = windowClass->lpfnWndProc;
   return (ATOM)w.classes.size();
 }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU, HINSTANCE instance, LPVOID param) {
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR classNameW, LPCWSTR windowNameW, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU, HINSTANCE instance,
+                     LPVOID param) {
   auto& w = world();
+  std::string className = standin::narrow(classNameW);
+  std::string windowName = standin::narrow(windowNameW);
   if (recording())
-    record("CreateWindowExA(" + standin::quoted(className) + ", " + standin::quoted(windowName) +
+    record("CreateWindowExW(" + standin::quoted(classNameW) + ", " + standin::quoted(windowNameW) +
            ")");
-  if (strcmp(className, TOOLTIPS_CLASSA) == 0) {
+  if (className == standin::TOOLTIP_CLASS) {
     HWND tip = standin::newWindow(className, "");
     tip->parent = parent;
     return tip;
@@ -340,12 +435,12 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     w.failCreateWindow = false;
     return nullptr;
   }
-  HWND window = standin::newWindow(className, windowName ? windowName : "");
+  HWND window = standin::newWindow(className, windowName);
   window->proc = found->second;
   window->style = style, window->exStyle = exStyle;
   window->x = x, window->y = y, window->width = width, window->height = height;
-  CREATESTRUCTA create{param, instance, nullptr,     nullptr,    height,    width,
-                       y,     x,        (LONG)style, windowName, className, exStyle};
+  CREATESTRUCTW create{param, instance, nullptr,     nullptr,     height,     width,
+                       y,     x,        (LONG)style, windowNameW, classNameW, exStyle};
   if (window->proc(window, WM_CREATE, 0, (LPARAM)&create) == -1) {
     DestroyWindow(window);
     return nullptr;
@@ -382,12 +477,12 @@ BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) 
   return TRUE;
 }
 
-LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
   if (message == WM_CLOSE) DestroyWindow(window);
   return 0;
 }
 
-BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
+BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
   auto& w = world();
   for (;;) {
     standin::runScheduledActions();
@@ -405,7 +500,7 @@ BOOL GetMessageA(LPMSG msg, HWND, UINT, UINT) {
 
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
-LRESULT DispatchMessageA(const MSG* msg) {
+LRESULT DispatchMessageW(const MSG* msg) {
   if (msg->message == WM_TIMER && msg->lParam) {
     ((TIMERPROC)msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, world().clock);
     return 0;
@@ -415,16 +510,16 @@ LRESULT DispatchMessageA(const MSG* msg) {
   return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!standin::isWindowAlive(window)) return FALSE;
   world().queue.push_back(MSG{window, message, wParam, lParam, world().clock, {0, 0}});
   return TRUE;
 }
 
-LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!standin::isWindowAlive(window)) return 0;
   if (window->dialogProc) return window->dialogProc(window, message, wParam, lParam);
-  if (window->className == TOOLTIPS_CLASSA)
+  if (window->className == standin::TOOLTIP_CLASS)
     return standin::tooltipMessage(window, message, wParam, lParam);
   if (!window->proc) return 0;
   return window->proc(window, message, wParam, lParam);
@@ -436,13 +531,14 @@ void PostQuitMessage(int exitCode) {
   world().quitCode = exitCode;
 }
 
-UINT RegisterWindowMessageA(LPCSTR name) {
+UINT RegisterWindowMessageW(LPCWSTR nameW) {
+  std::string name = standin::narrow(nameW);
   auto& known = world().registeredMessages;
   auto found = known.find(name);
   if (found != known.end()) return found->second;
   UINT id = 0xC000 + (UINT)known.size() + 0x10;
   known[name] = id;
-  if (recording()) record("RegisterWindowMessageA(" + standin::quoted(name) + ")");
+  if (recording()) record("RegisterWindowMessageW(" + standin::quoted(nameW) + ")");
   return id;
 }
 
@@ -471,7 +567,7 @@ HMONITOR MonitorFromWindow(HWND window, DWORD flags) {
 }
 
 // The record's first form only, which is all the program asks for.
-BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) {
+BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info) {
   if (monitor != standin::primaryMonitor() || !info || info->cbSize != sizeof(MONITORINFO))
     return FALSE;
   const int TASKBAR = 40;
@@ -524,9 +620,8 @@ void Sleep(DWORD milliseconds) {
   standin::runScheduledActionsNow();
 }
 
-HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
-  std::string key =
-      IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name) : std::string(name);
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
+  std::string key = standin::resourceName(name);
   if (!instance && !IS_INTRESOURCE(name)) return nullptr;
   auto& icons = world().icons;
   auto& slot = icons[key];
@@ -534,17 +629,18 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
   return slot.get();
 }
 
-HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) { return LoadIconA(instance, name); }
+HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name) { return LoadIconW(instance, name); }
 
 // An icon of the program's at a size; shared, as LR_SHARED asks, so each
 // name and size is loaded once and never destroyed.
-HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags) {
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR nameW, UINT type, int width, int height, UINT flags) {
+  LPCWSTR name = nameW;
   if (!instance || IS_INTRESOURCE(name) || type != IMAGE_ICON || width != height || width <= 0 ||
       !(flags & LR_SHARED))
     return nullptr;
-  std::string key = std::string(name) + "@" + std::to_string(width);
+  std::string key = standin::narrow(name) + "@" + std::to_string(width);
   auto& slot = world().icons[key];
-  if (!slot) slot.reset(new HICON__{name, width});
+  if (!slot) slot.reset(new HICON__{standin::narrow(name), width});
   return slot.get();
 }
 
@@ -556,12 +652,13 @@ HMENU CreatePopupMenu(void) {
   return world().menus.back().get();
 }
 
-BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR item) {
+BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, LPCWSTR item) {
   if (recording())
-    record("AppendMenuA(" + std::to_string(flags) + ", " + std::to_string(id) + ", " +
+    record("AppendMenuW(" + std::to_string(flags) + ", " + std::to_string(id) + ", " +
            standin::quoted(item) + ")");
   if (!menu || !menu->alive) return FALSE;
-  menu->items.push_back(standin::MenuItem{id, item ? item : "", flags, (flags & MF_GRAYED) != 0});
+  menu->items.push_back(
+      standin::MenuItem{id, standin::narrow(item), flags, (flags & MF_GRAYED) != 0});
   return TRUE;
 }
 
@@ -585,11 +682,11 @@ BOOL DestroyMenu(HMENU menu) {
 
 // ---- message boxes -------------------------------------------------------------
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   auto& w = world();
-  if (recording()) record("MessageBoxA(" + standin::quoted(text) + ")");
-  w.messageBoxes.push_back(
-      standin::MessageBoxRecord{owner, text ? text : "", caption ? caption : "", type, w.clock});
+  if (recording()) record("MessageBoxW(" + standin::quoted(text) + ")");
+  w.messageBoxes.push_back(standin::MessageBoxRecord{owner, standin::narrow(text),
+                                                     standin::narrow(caption), type, w.clock});
   if (!w.messageBoxActions.empty()) {
     std::function<void()> action = w.messageBoxActions.front();
     w.messageBoxActions.pop_front();
@@ -610,7 +707,7 @@ void InitCommonControls(void) {
 
 // ---- the notification area ----------------------------------------------------
 
-BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
+BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
   auto& w = world();
   // The shell answers from another process: while the program waits,
   // Windows delivers the messages other threads send it.
@@ -624,7 +721,7 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
                          data->uFlags,
                          data->uCallbackMessage,
                          standin::iconName(data->hIcon),
-                         std::string(data->szTip, strnlen(data->szTip, 64)),
+                         standin::narrowWithin(data->szTip, 64),
                          0,
                          "",
                          "",
@@ -634,11 +731,11 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   // refused. A balloon needs the second; the shell reads no further than
   // the size it is given.
   bool accepted =
-      data->cbSize == NOTIFYICONDATAA_V1_SIZE || data->cbSize == NOTIFYICONDATAA_V2_SIZE;
+      data->cbSize == NOTIFYICONDATAW_V1_SIZE || data->cbSize == NOTIFYICONDATAW_V2_SIZE;
   if (data->uFlags & NIF_INFO) {
-    accepted = accepted && data->cbSize == NOTIFYICONDATAA_V2_SIZE;
-    icon.infoTitle.assign(data->szInfoTitle, strnlen(data->szInfoTitle, sizeof data->szInfoTitle));
-    icon.info.assign(data->szInfo, strnlen(data->szInfo, sizeof data->szInfo));
+    accepted = accepted && data->cbSize == NOTIFYICONDATAW_V2_SIZE;
+    icon.infoTitle = standin::narrowWithin(data->szInfoTitle, 64);
+    icon.info = standin::narrowWithin(data->szInfo, 256);
     icon.infoFlags = data->dwInfoFlags;
   }
   if (w.trayRefusals > 0) {
@@ -671,7 +768,7 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   }
   if (recording()) {
     static const char* const names[] = {"ADD", "MODIFY", "DELETE"};
-    record(std::string("Shell_NotifyIconA(") + (message < 3 ? names[message] : "?") + ", " +
+    record(std::string("Shell_NotifyIconW(") + (message < 3 ? names[message] : "?") + ", " +
            icon.icon + ", " + standin::quoted(icon.tip.c_str()) + ") -> " + (accepted ? "1" : "0"));
     w.trayRequests.push_back(standin::TrayRequest{w.clock, message, data->cbSize, icon, accepted});
   }
@@ -701,9 +798,104 @@ HLOCAL LocalFree(HLOCAL memory) {
 
 // ---- strings -------------------------------------------------------------------
 
-int lstrcmpiA(LPCSTR a, LPCSTR b) {
-  int result = strcasecmp(a, b);
+int lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+  int result = strcasecmp(standin::narrow(a).c_str(), standin::narrow(b).c_str());
   return result < 0 ? -1 : result > 0 ? 1 : 0;
+}
+
+LPWSTR GetCommandLineW(void) { return &standin::commandLine[0]; }
+
+// ---- code pages ------------------------------------------------------------------
+
+namespace {
+
+const UINT SHIFT_JIS = 932;
+const DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+const DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+
+// One character through iconv; false when the other side has none.
+bool convertOne(bool toUnicode, const char* in, size_t inLength, std::string* out) {
+  static iconv_t decoder = iconv_open("UTF-16LE", "CP932");
+  static iconv_t encoder = iconv_open("CP932", "UTF-16LE");
+  iconv_t converter = toUnicode ? decoder : encoder;
+  char buffer[8];
+  char* from = (char*)in;
+  char* to = buffer;
+  size_t left = sizeof buffer;
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(converter, &from, &inLength, &to, &left) == (size_t)-1 || inLength != 0) return false;
+  out->assign(buffer, sizeof buffer - left);
+  return true;
+}
+
+bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Hands the result back as Windows does: 0 with the size asked (the size
+// needed), the count written otherwise, or 0 and an error.
+template <typename Unit>
+int handBack(const std::basic_string<Unit>& result, Unit* out, int outLength) {
+  if (outLength == 0) return (int)result.size();
+  if ((int)result.size() > outLength) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  memcpy(out, result.data(), result.size() * sizeof(Unit));
+  return (int)result.size();
+}
+
+}  // namespace
+
+// Shift-JIS only: the program converts nothing else through Windows. An
+// undefined byte or a lead byte without its partner fails with
+// MB_ERR_INVALID_CHARS and is U+30FB without.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                        int wideLength) {
+  if (codePage != SHIFT_JIS || (flags & ~(DWORD)MB_ERR_INVALID_CHARS) || !text || wideLength < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
+  std::u16string result;
+  for (size_t i = 0; i < count;) {
+    unsigned char c = (unsigned char)text[i];
+    size_t step = isLeadByte(c) && i + 1 < count ? 2 : 1;
+    std::string unit;
+    if (!convertOne(true, text + i, step, &unit) || unit.size() != 2) {
+      if (flags & MB_ERR_INVALID_CHARS) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+      }
+      unit = std::string("\xFB\x30", 2);
+    }
+    result += (char16_t)((unsigned char)unit[0] | (unsigned char)unit[1] << 8);
+    i += step;
+  }
+  return handBack(result, wide, wideLength);
+}
+
+// What Shift-JIS cannot hold becomes '?' and is told in usedDefault. The
+// stand-in knows no best fit, so WC_NO_BEST_FIT_CHARS changes nothing
+// here; a surrogate has no Shift-JIS form either.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
+                        int textLength, LPCSTR defaultChar, BOOL* usedDefault) {
+  if (codePage != SHIFT_JIS || (flags & ~(DWORD)WC_NO_BEST_FIT_CHARS) || !wide || textLength < 0 ||
+      defaultChar) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t count = length < 0 ? std::char_traits<char16_t>::length(wide) + 1 : (size_t)length;
+  std::string result;
+  if (usedDefault) *usedDefault = FALSE;
+  for (size_t i = 0; i < count; i++) {
+    char unit[2] = {(char)(wide[i] & 0xFF), (char)(wide[i] >> 8)};
+    std::string bytes;
+    if ((wide[i] >= 0xD800 && wide[i] <= 0xDFFF) || !convertOne(false, unit, 2, &bytes)) {
+      bytes = "?";
+      if (usedDefault) *usedDefault = TRUE;
+    }
+    result += bytes;
+  }
+  return handBack(result, text, textLength);
 }
 
 DWORD GetLastError(void) { return world().lastError; }

@@ -7,7 +7,7 @@
 #include "platform/standin/standin_world.h"
 
 struct _PSP {
-  PROPSHEETPAGEA page;
+  PROPSHEETPAGEW page;
   std::string templateName;
 };
 
@@ -28,7 +28,7 @@ namespace standin {
 namespace {
 
 struct Sheet {
-  const PROPSHEETHEADERA* header = nullptr;
+  const PROPSHEETHEADERW* header = nullptr;
   std::vector<HWND> pages;
   std::vector<bool> shown;
   size_t current = 0;
@@ -66,13 +66,12 @@ HWND control(HWND dialog, int id) {
   return slot;
 }
 
-std::string resourceName(LPCSTR name) {
-  return IS_INTRESOURCE(name) ? "#" + std::to_string((unsigned)(ULONG_PTR)name) : std::string(name);
-}
-
-void notifyPage(HWND page, UINT code) {
+// What the page answered, as it set it with DWLP_MSGRESULT.
+LONG_PTR notifyPage(HWND page, UINT code) {
   NMHDR header{page->parent, 0, code};
+  page->messageResult = 0;
   page->dialogProc(page, WM_NOTIFY, 0, (LPARAM)&header);
+  return page->messageResult;
 }
 
 }  // namespace
@@ -99,8 +98,13 @@ HWND showPage(int index) {
 void pressOk() {
   Sheet* sheet = openSheet;
   if (!sheet || sheet->closed) return;
+  // A page that refuses its texts stays open in front, and the pages after
+  // it hear nothing.
   for (size_t i = 0; i < sheet->pages.size(); i++)
-    if (sheet->shown[i]) notifyPage(sheet->pages[i], PSN_APPLY);
+    if (sheet->shown[i] && notifyPage(sheet->pages[i], PSN_APPLY) != PSNRET_NOERROR) {
+      sheet->current = i;
+      return;
+    }
   sheet->closed = true;
 }
 
@@ -115,6 +119,7 @@ std::string controlText(HWND dialog, int id) { return control(dialog, id)->title
 bool controlChecked(HWND dialog, int id) { return control(dialog, id)->checked; }
 bool controlEnabled(HWND dialog, int id) { return control(dialog, id)->enabled; }
 void typeInto(HWND dialog, int id, const std::string& text) { control(dialog, id)->title = text; }
+bool sheetOpen() { return openSheet && !openSheet->closed; }
 
 void click(HWND dialog, int id) {
   HWND button = control(dialog, id);
@@ -194,23 +199,20 @@ using standin::recording;
 
 HWND GetDlgItem(HWND dialog, int id) { return standin::control(dialog, id); }
 
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-  standin::control(dialog, id)->title = text ? text : "";
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+  standin::control(dialog, id)->title = standin::narrow(text);
   return TRUE;
 }
 
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
   if (size <= 0) return 0;
-  const std::string& value = standin::control(dialog, id)->title;
-  size_t copied = std::min(value.size(), (size_t)size - 1);
-  memcpy(text, value.data(), copied);
-  text[copied] = '\0';
-  return (UINT)copied;
+  return (UINT)standin::copyOut(standin::control(dialog, id)->title, text, (size_t)size);
 }
 
 BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
   std::string text = isSigned ? std::to_string((int)value) : std::to_string(value);
-  return SetDlgItemTextA(dialog, id, text.c_str());
+  standin::control(dialog, id)->title = text;
+  return TRUE;
 }
 
 // As Windows: leading blanks skipped, then digits; anything else, or a
@@ -231,7 +233,7 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL) {
   return ok ? (UINT)value : 0;
 }
 
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
   HWND item = standin::control(dialog, id);
   switch (message) {
     case BM_SETCHECK: item->checked = wParam == BST_CHECKED; return 0;
@@ -239,7 +241,7 @@ LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LP
     case UDM_SETRANGE: item->range = lParam; return 0;
     case UDM_SETPOS: item->position = (int)(short)LOWORD(lParam); return 0;
     case CB_ADDSTRING:
-      item->items.push_back((const char*)lParam);
+      item->items.push_back(standin::narrow((LPCWSTR)lParam));
       return (LRESULT)item->items.size() - 1;
     case CB_SETCURSEL:
       item->selection = wParam < item->items.size() ? (int)wParam : -1;
@@ -262,11 +264,18 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   return TRUE;
 }
 
-LONG GetWindowLongA(HWND window, int index) { return index == GWL_ID && window ? window->id : 0; }
+LONG GetWindowLongW(HWND window, int index) { return index == GWL_ID && window ? window->id : 0; }
 
-INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+  if (index != DWLP_MSGRESULT || !window || !window->dialogProc) return 0;
+  LONG_PTR previous = window->messageResult;
+  window->messageResult = value;
+  return previous;
+}
+
+INT_PTR DialogBoxParamW(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
   std::string templateName = standin::resourceName(name);
-  if (recording()) record("DialogBoxParamA(" + templateName + ")");
+  if (recording()) record("DialogBoxParamW(" + templateName + ")");
   standin::dialogNames.push_back(templateName);
   HWND dialog = standin::newWindow("#32770", "");
   dialog->dialogProc = proc;
@@ -277,33 +286,30 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND owner, DLGPROC proc, LPARAM
   return dialog->ended ? dialog->result : -1;
 }
 
-int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
+int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int size) {
   auto found = standin::strings.find(id);
   if (found == standin::strings.end() || size <= 0) return 0;
-  size_t copied = std::min(found->second.size(), (size_t)size - 1);
-  memcpy(buffer, found->second.data(), copied);
-  buffer[copied] = '\0';
-  return (int)copied;
+  return (int)standin::copyOut(found->second, buffer, (size_t)size);
 }
 
 // Sizes as common controls 5 take them (version 6 takes more): any other
 // is refused, as Windows refuses it.
-HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page) {
-  if (page->dwSize != PROPSHEETPAGEA_V1_SIZE && page->dwSize != PROPSHEETPAGEA_V2_SIZE) return NULL;
+HPROPSHEETPAGE CreatePropertySheetPageW(const PROPSHEETPAGEW* page) {
+  if (page->dwSize != PROPSHEETPAGEW_V1_SIZE && page->dwSize != PROPSHEETPAGEW_V2_SIZE) return NULL;
   std::unique_ptr<_PSP> copy(new _PSP{*page, standin::resourceName(page->pszTemplate)});
   copy->page.dwSize = page->dwSize;
   standin::pageHandles.push_back(std::move(copy));
   return standin::pageHandles.back().get();
 }
 
-INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
-  if (recording()) record("PropertySheetA");
-  if (header->dwSize != PROPSHEETHEADERA_V1_SIZE && header->dwSize != PROPSHEETHEADERA_V2_SIZE)
+INT_PTR PropertySheetW(const PROPSHEETHEADERW* header) {
+  if (recording()) record("PropertySheetW");
+  if (header->dwSize != PROPSHEETHEADERW_V1_SIZE && header->dwSize != PROPSHEETHEADERW_V2_SIZE)
     return -1;
   standin::PropertySheetShown shown{header->dwSize,
                                     header->dwFlags,
                                     header->hwndParent,
-                                    header->pszCaption ? header->pszCaption : "",
+                                    standin::narrow(header->pszCaption),
                                     standin::resourceName(header->pszIcon),
                                     header->nPages,
                                     header->nStartPage,
@@ -353,25 +359,22 @@ INT_PTR PropertySheetA(const PROPSHEETHEADERA* header) {
 
 void DragAcceptFiles(HWND window, BOOL accept) { window->acceptsFiles = accept != FALSE; }
 
-UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size) {
+UINT DragQueryFileW(HDROP drop, UINT index, LPWSTR file, UINT size) {
   if (index == 0xFFFFFFFFu) return (UINT)drop->paths.size();
   if (index >= drop->paths.size()) return 0;
   const std::string& path = drop->paths[index];
-  if (!file) return (UINT)path.size();
+  if (!file) return (UINT)standin::widen(path).size();
   if (size == 0) return 0;
-  size_t copied = std::min(path.size(), (size_t)size - 1);
-  memcpy(file, path.data(), copied);
-  file[copied] = '\0';
-  return (UINT)copied;
+  return (UINT)standin::copyOut(path, file, size);
 }
 
 void DragFinish(HDROP) {
   if (standin::liveDrops > 0) standin::liveDrops--;
 }
 
-BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
-  if (recording()) record("GetOpenFileNameA");
-  if (dialog->lStructSize != OPENFILENAME_SIZE_VERSION_400A &&
+BOOL GetOpenFileNameW(OPENFILENAMEW* dialog) {
+  if (recording()) record("GetOpenFileNameW");
+  if (dialog->lStructSize != OPENFILENAME_SIZE_VERSION_400W &&
       dialog->lStructSize != sizeof *dialog)
     return FALSE;
   standin::FileDialogShown shown{dialog->lStructSize,
@@ -380,23 +383,24 @@ BOOL GetOpenFileNameA(OPENFILENAMEA* dialog) {
                                  "",
                                  dialog->Flags,
                                  dialog->nMaxFile,
-                                 dialog->lpstrFile ? dialog->lpstrFile : ""};
-  for (const char* p = dialog->lpstrFilter; p && *p; p += strlen(p) + 1) shown.filter.push_back(p);
-  shown.defaultExtension = dialog->lpstrDefExt ? dialog->lpstrDefExt : "";
+                                 standin::narrow(dialog->lpstrFile)};
+  for (LPCWSTR p = dialog->lpstrFilter; p && *p; p += std::char_traits<char16_t>::length(p) + 1)
+    shown.filter.push_back(standin::narrow(p));
+  shown.defaultExtension = standin::narrow(dialog->lpstrDefExt);
   standin::fileDialogRecords.push_back(shown);
   std::string answer;
   if (!standin::fileAnswers.empty()) {
     answer = standin::fileAnswers.front();
     standin::fileAnswers.pop_front();
   }
-  if (answer.empty() || answer.size() + 1 > dialog->nMaxFile) return FALSE;
-  memcpy(dialog->lpstrFile, answer.c_str(), answer.size() + 1);
+  if (answer.empty() || standin::widen(answer).size() + 1 > dialog->nMaxFile) return FALSE;
+  standin::copyOut(answer, dialog->lpstrFile, dialog->nMaxFile);
   return TRUE;
 }
 
-HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name) {
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name) {
   if (!standin::isTitleModule(instance) || !standin::titlePicture || IS_INTRESOURCE(name) ||
-      strcmp(name, "TITLE") != 0)
+      standin::narrow(name) != "TITLE")
     return nullptr;
   standin::gdiObjects++;
   return &standin::titleBitmap;
@@ -493,17 +497,17 @@ namespace standin {
 
 // The help popup: a tracking tooltip of the program's.
 LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
-  const TOOLINFOA* tool = (const TOOLINFOA*)lParam;
-  // A tool in a size common controls 5 refuse (sizeof(TOOLINFOA) with
+  const TOOLINFOW* tool = (const TOOLINFOW*)lParam;
+  // A tool in a size common controls 5 refuse (sizeof(TOOLINFOW) with
   // lpReserved among them) is refused.
   bool described =
-      message == TTM_ADDTOOLA || message == TTM_DELTOOLA || message == TTM_TRACKACTIVATE;
+      message == TTM_ADDTOOLW || message == TTM_DELTOOLW || message == TTM_TRACKACTIVATE;
   if (described && (tool == NULL ||
-                    (tool->cbSize != TTTOOLINFOA_V1_SIZE && tool->cbSize != TTTOOLINFOA_V2_SIZE)))
+                    (tool->cbSize != TTTOOLINFOW_V1_SIZE && tool->cbSize != TTTOOLINFOW_V2_SIZE)))
     return FALSE;
   switch (message) {
-    case TTM_ADDTOOLA: tip->title = tool->lpszText ? tool->lpszText : ""; return TRUE;
-    case TTM_DELTOOLA: tip->title.clear(); return 0;
+    case TTM_ADDTOOLW: tip->title = standin::narrow(tool->lpszText); return TRUE;
+    case TTM_DELTOOLW: tip->title.clear(); return 0;
     case TTM_TRACKACTIVATE: tip->checked = wParam != 0; return 0;
     case TTM_TRACKPOSITION:
       tip->x = (short)LOWORD(lParam), tip->y = (short)HIWORD(lParam);
@@ -514,7 +518,7 @@ LRESULT tooltipMessage(HWND tip, UINT message, WPARAM wParam, LPARAM lParam) {
 
 std::string helpTipText() {
   for (auto& window : world().windows)
-    if (window->alive && window->className == TOOLTIPS_CLASSA && window->checked)
+    if (window->alive && window->className == TOOLTIP_CLASS && window->checked)
       return window->title;
   return "";
 }

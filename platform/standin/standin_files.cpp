@@ -412,10 +412,10 @@ using standin::record;
 using standin::recording;
 using standin::world;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileW(LPCWSTR nameW, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD, HANDLE) {
-  if (recording()) record("CreateFileA(" + standin::quoted(name) + ")");
-  const standin::Resolved& resolved = standin::resolve(name);
+  if (recording()) record("CreateFileW(" + standin::quoted(nameW) + ")");
+  const standin::Resolved& resolved = standin::resolve(standin::narrow(nameW).c_str());
   if (!resolved.valid) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -536,10 +536,10 @@ BOOL CloseHandle(HANDLE object) {
 
 // As Windows: a file another handle has open cannot be deleted (the
 // program opens its files without FILE_SHARE_DELETE).
-BOOL DeleteFileA(LPCSTR name) {
-  if (recording()) record("DeleteFileA(" + standin::quoted(name) + ")");
+BOOL DeleteFileW(LPCWSTR name) {
+  if (recording()) record("DeleteFileW(" + standin::quoted(name) + ")");
   std::string full;
-  if (!standin::normalise(name, &full)) {
+  if (!standin::normalise(standin::narrow(name).c_str(), &full)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
@@ -556,9 +556,9 @@ BOOL DeleteFileA(LPCSTR name) {
   return TRUE;
 }
 
-DWORD GetFileAttributesA(LPCSTR path) {
+DWORD GetFileAttributesW(LPCWSTR path) {
   struct stat info;
-  std::string host = standin::hostPath(path ? path : "");
+  std::string host = standin::hostPath(standin::narrow(path));
   if (host.empty() || standin::storeStat(host, &info) != 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
@@ -566,18 +566,20 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
-DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer) {
-  const std::string& cwd = standin::cwd;
+// Lengths in WCHARs: too small a buffer gets nothing, and the size it needs.
+DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer) {
+  std::u16string cwd = standin::widen(standin::cwd);
   if (length < cwd.size() + 1) return (DWORD)cwd.size() + 1;
-  memcpy(buffer, cwd.c_str(), cwd.size() + 1);
+  memcpy(buffer, cwd.c_str(), (cwd.size() + 1) * sizeof(WCHAR));
   return (DWORD)cwd.size();
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR path) {
-  if (recording()) record("SetCurrentDirectoryA(" + standin::quoted(path) + ")");
+BOOL SetCurrentDirectoryW(LPCWSTR path) {
+  if (recording()) record("SetCurrentDirectoryW(" + standin::quoted(path) + ")");
   std::string full;
   struct stat info;
-  if (!path || !standin::normalise(path, &full) || full.size() >= MAX_PATH ||
+  if (!path || !standin::normalise(standin::narrow(path).c_str(), &full) ||
+      standin::widen(full).size() >= MAX_PATH ||
       standin::storeStat(standin::toHost(full), &info) != 0 || !S_ISDIR(info.st_mode)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;

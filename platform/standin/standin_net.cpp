@@ -77,7 +77,7 @@ FakeSocket* find(SOCKET s) {
 
 void notify(SOCKET s, FakeSocket& socket, int event, int error) {
   if (socket.window && (socket.events & event))
-    PostMessageA(socket.window, socket.message, s, MAKELPARAM(event, error));
+    PostMessageW(socket.window, socket.message, s, MAKELPARAM(event, error));
 }
 
 bool parseNumber(const char* text, size_t length, uint32_t* value) {
@@ -145,7 +145,7 @@ void completeLookup(intptr_t handle) {
   lookup.pending = false;
   auto host = hosts.find(lookup.name);
   if (host == hosts.end()) {
-    PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(0, WSAHOST_NOT_FOUND));
+    PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(0, WSAHOST_NOT_FOUND));
     return;
   }
   // The host entry and everything it points at live inside the caller's
@@ -157,7 +157,7 @@ void completeLookup(intptr_t handle) {
   char* name = address + 4;
   size_t needed = (size_t)(name - lookup.buffer) + lookup.name.size() + 1;
   if ((size_t)lookup.length < needed) {
-    PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, WSAENOBUFS));
+    PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, WSAENOBUFS));
     return;
   }
   uint32_t network = parseAddress(host->second.c_str());
@@ -171,7 +171,7 @@ void completeLookup(intptr_t handle) {
   entry->h_addrtype = AF_INET;
   entry->h_length = 4;
   entry->h_addr_list = addresses;
-  PostMessageA(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, 0));
+  PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, 0));
 }
 
 BOOL WINAPI internetGetConnectedState(LPDWORD flags, DWORD) {
@@ -607,8 +607,7 @@ std::string withoutSlash(std::string folder) {
 
 // Where Windows looks for a bare name, in its order.
 std::vector<std::string> searchedFolders(DWORD flags) {
-  char program[MAX_PATH];
-  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string program = modulePath();
   if ((flags | defaultLibraryDirectories) & LOAD_LIBRARY_SEARCH_SYSTEM32) return {SYSTEM_FOLDER};
   return {folderOf(program), SYSTEM_FOLDER, currentDirectory()};
 }
@@ -626,15 +625,14 @@ void resetLibraries() {
 
 }  // namespace standin
 
-HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE, DWORD flags) {
   if (recording())
-    record("LoadLibraryExA(" + standin::quoted(name) + ", " + std::to_string(flags) + ")");
-  std::string path = name;
+    record("LoadLibraryExW(" + standin::quoted(name) + ", " + std::to_string(flags) + ")");
+  std::string path = standin::narrow(name);
   std::vector<std::string> folders{standin::folderOf(path)};
   if (path.find('\\') == std::string::npos) folders = standin::searchedFolders(flags);
   std::string file = standin::lower(path.substr(path.find_last_of('\\') + 1));
-  char program[MAX_PATH];
-  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string program = standin::modulePath();
   std::string titleAt = standin::withoutSlash(
       standin::titleFolder.empty() ? standin::folderOf(program) : standin::titleFolder);
   for (const std::string& folder : folders) {
@@ -662,15 +660,16 @@ HMODULE LoadLibraryExA(LPCSTR name, HANDLE, DWORD flags) {
   return nullptr;
 }
 
-HMODULE GetModuleHandleA(LPCSTR name) {
-  if (name && lstrcmpiA(name, "KERNEL32.DLL") == 0) return &standin::kernelModule;
+HMODULE GetModuleHandleW(LPCWSTR name) {
+  if (name && standin::lower(standin::narrow(name)) == "kernel32.dll")
+    return &standin::kernelModule;
   return nullptr;
 }
 
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
   UINT length = (UINT)strlen(standin::SYSTEM_FOLDER);
   if (size <= length) return length + 1;
-  memcpy(buffer, standin::SYSTEM_FOLDER, length + 1);
+  standin::copyOut(standin::SYSTEM_FOLDER, buffer, size);
   return length;
 }
 

@@ -20,7 +20,7 @@ bool processFails = false;
 std::set<intptr_t> processHandles;
 intptr_t nextProcessHandle = 0x7000;
 std::vector<ShellRequest> shell;
-std::string modulePath;
+std::string programPath;
 
 struct MenuChoice {
   UINT_PTR choice;
@@ -56,7 +56,7 @@ void resetShell() {
   processFails = false;
   processHandles.clear();
   shell.clear();
-  modulePath = "C:\\Program Files\\KivvetLE\\KivvetLE.exe";
+  programPath = "C:\\Program Files\\KivvetLE\\KivvetLE.exe";
   menuChoices.clear();
   menus.clear();
   sounds.clear();
@@ -84,7 +84,8 @@ const std::vector<ProcessStart>& processesStarted() { return processes; }
 void failNextProcess() { processFails = true; }
 size_t openProcessHandleCount() { return processHandles.size(); }
 const std::vector<ShellRequest>& shellRequests() { return shell; }
-void setModulePath(const std::string& windowsPath) { modulePath = windowsPath; }
+void setModulePath(const std::string& windowsPath) { programPath = windowsPath; }
+const std::string& modulePath() { return programPath; }
 void onNextMenu(UINT_PTR choice, std::function<void()> action) {
   menuChoices.push_back(MenuChoice{choice, std::move(action)});
 }
@@ -95,22 +96,22 @@ const std::vector<MenuShown>& menusShown() { return menus; }
 using standin::record;
 using standin::recording;
 
-BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
-                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR directory,
-                    STARTUPINFOA* startup, PROCESS_INFORMATION* information) {
+BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR directory,
+                    STARTUPINFOW* startup, PROCESS_INFORMATION* information) {
   if (recording())
-    record("CreateProcessA(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
+    record("CreateProcessW(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
            ")");
-  std::string where = directory ? directory : standin::currentDirectory();
+  std::string where = directory ? standin::narrow(directory) : standin::currentDirectory();
   bool fails = standin::processFails || !application ||
-               GetFileAttributesA(application) == INVALID_FILE_ATTRIBUTES;
+               GetFileAttributesW(application) == INVALID_FILE_ATTRIBUTES;
   standin::processFails = false;
   if (fails) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  standin::processes.push_back(
-      standin::ProcessStart{application, commandLine ? commandLine : "", where, *startup});
+  standin::processes.push_back(standin::ProcessStart{
+      standin::narrow(application), standin::narrow(commandLine), where, *startup});
   information->hProcess = (HANDLE)standin::nextProcessHandle++;
   information->hThread = (HANDLE)standin::nextProcessHandle++;
   information->dwProcessId = 4000 + (DWORD)standin::processes.size();
@@ -120,20 +121,64 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
   return TRUE;
 }
 
-HINSTANCE ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, INT show) {
+HINSTANCE ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT show) {
   if (recording())
-    record("ShellExecuteA(" + standin::quoted(verb) + ", " + standin::quoted(file) + ")");
-  standin::shell.push_back(standin::ShellRequest{verb ? verb : "", file ? file : "", show});
+    record("ShellExecuteW(" + standin::quoted(verb) + ", " + standin::quoted(file) + ")");
+  standin::shell.push_back(
+      standin::ShellRequest{standin::narrow(verb), standin::narrow(file), show});
   return (HINSTANCE)(intptr_t)42;
 }
 
-DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
-  const std::string& path = standin::modulePath;
+// A buffer too small gets what fits, and the answer is its size.
+DWORD GetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size) {
   if (size == 0) return 0;
-  DWORD copied = (DWORD)std::min((size_t)size - 1, path.size());
-  memcpy(buffer, path.data(), copied);
-  buffer[copied] = '\0';
-  return copied;
+  size_t copied = standin::copyOut(standin::programPath, buffer, size);
+  return standin::widen(standin::programPath).size() >= size ? size : (DWORD)copied;
+}
+
+// As the C run-time splits it: blanks part words outside quotes; 2n
+// backslashes before a quote are n and the quote counts, 2n+1 are n and
+// a quote of the word; other backslashes are themselves.
+LPWSTR* CommandLineToArgvW(LPCWSTR line, int* count) {
+  std::vector<std::u16string> words;
+  size_t i = 0;
+  while (line[i]) {
+    while (line[i] == u' ' || line[i] == u'\t') i++;
+    if (!line[i]) break;
+    std::u16string word;
+    bool quoted = false;
+    for (; line[i] && (quoted || (line[i] != u' ' && line[i] != u'\t')); i++) {
+      size_t backslashes = 0;
+      while (line[i] == u'\\') backslashes++, i++;
+      if (line[i] == u'"') {
+        word.append(backslashes / 2, u'\\');
+        if (backslashes % 2) {
+          word += u'"';
+        } else {
+          quoted = !quoted;
+        }
+      } else {
+        word.append(backslashes, u'\\');
+        if (!line[i]) break;
+        if (!quoted && (line[i] == u' ' || line[i] == u'\t')) break;
+        word += line[i];
+      }
+    }
+    words.push_back(word);
+  }
+  size_t bytes = (words.size() + 1) * sizeof(LPWSTR);
+  for (const auto& word : words) bytes += (word.size() + 1) * sizeof(WCHAR);
+  LPWSTR* result = (LPWSTR*)LocalAlloc(0, bytes);
+  if (!result) return nullptr;
+  WCHAR* text = (WCHAR*)(result + words.size() + 1);
+  for (size_t k = 0; k < words.size(); k++) {
+    result[k] = text;
+    memcpy(text, words[k].c_str(), (words[k].size() + 1) * sizeof(WCHAR));
+    text += words[k].size() + 1;
+  }
+  result[words.size()] = nullptr;
+  *count = (int)words.size();
+  return result;
 }
 
 BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, const RECT*) {
@@ -146,14 +191,14 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
   // The menu runs its own loop: what is posted meanwhile is dispatched.
   if (choice.action) choice.action();
   for (const standin::MenuItem& item : menu->items)
-    if (item.id == choice.choice && !item.grayed) PostMessageA(window, WM_COMMAND, item.id, 0);
+    if (item.id == choice.choice && !item.grayed) PostMessageW(window, WM_COMMAND, item.id, 0);
   return TRUE;
 }
 
-BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags) {
+BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags) {
   if (!recording()) return TRUE;
-  record("PlaySoundA(" + standin::quoted(sound) + ")");
-  standin::sounds.push_back(standin::Sound{standin::now(), sound ? sound : "",
+  record("PlaySoundW(" + standin::quoted(sound) + ")");
+  standin::sounds.push_back(standin::Sound{standin::now(), standin::narrow(sound),
                                            module == standin::programInstance(), flags});
   return TRUE;
 }
@@ -169,10 +214,10 @@ BOOL MessageBeep(UINT type) {
 
 namespace {
 
-LONG openKey(HKEY root, LPCSTR subKey, bool create, HKEY* result) {
+LONG openKey(HKEY root, LPCWSTR subKey, bool create, HKEY* result) {
   if (root != HKEY_CURRENT_USER || subKey == nullptr || result == nullptr)
     return ERROR_INVALID_PARAMETER;
-  std::string path = standin::folded(subKey);
+  std::string path = standin::folded(standin::narrow(subKey));
   if (!create && standin::registry.find(path) == standin::registry.end())
     return ERROR_FILE_NOT_FOUND;
   standin::registry[path];
@@ -189,48 +234,56 @@ std::map<std::string, std::string>* valuesOf(HKEY key) {
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, HKEY* result) {
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   return openKey(key, subKey, false, result);
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
                      HKEY* result, LPDWORD) {
   return openKey(key, subKey, true, result);
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size) {
+// Sizes in bytes: the UTF-16 text and its NUL.
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size) {
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
-  auto value = values->find(standin::folded(name ? name : ""));
+  auto value = values->find(standin::folded(standin::narrow(name)));
   if (value == values->end()) return ERROR_FILE_NOT_FOUND;
   if (type) *type = REG_SZ;
-  DWORD needed = (DWORD)value->second.size() + 1;
+  std::u16string text = standin::widen(value->second);
+  DWORD needed = (DWORD)((text.size() + 1) * sizeof(WCHAR));
   if (data != nullptr && (size == nullptr || *size < needed)) {
     if (size) *size = needed;
     return ERROR_MORE_DATA;
   }
-  if (data != nullptr) memcpy(data, value->second.c_str(), needed);
+  if (data != nullptr) memcpy(data, text.c_str(), needed);
   if (size) *size = needed;
   return ERROR_SUCCESS;
 }
 
 // A text value's size counts its NUL, as Windows expects it to.
-LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
-  if (recording()) record("RegSetValueExA(" + standin::quoted(name) + ")");
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  if (recording()) record("RegSetValueExW(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
-  if (type != REG_SZ || data == nullptr || size == 0 || data[size - 1] != '\0')
+  // The size in bytes, the NUL included: a count of characters (half of
+  // it) would cut the text short on Windows.
+  std::u16string text((size_t)size / sizeof(WCHAR), u'\0');
+  if (data != nullptr) memcpy(&text[0], data, text.size() * sizeof(WCHAR));
+  if (type != REG_SZ || data == nullptr || size % sizeof(WCHAR) != 0 || text.empty() ||
+      text.back() != u'\0' || text.find(u'\0') != text.size() - 1)
     return ERROR_INVALID_PARAMETER;
-  (*values)[standin::folded(name ? name : "")] = std::string((const char*)data, size - 1);
+  text.pop_back();
+  (*values)[standin::folded(standin::narrow(name))] = standin::narrow(text.c_str());
   return ERROR_SUCCESS;
 }
 
-LONG RegDeleteValueA(HKEY key, LPCSTR name) {
-  if (recording()) record("RegDeleteValueA(" + standin::quoted(name) + ")");
+LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
+  if (recording()) record("RegDeleteValueW(" + standin::quoted(name) + ")");
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
-  return values->erase(standin::folded(name ? name : "")) > 0 ? ERROR_SUCCESS
-                                                              : ERROR_FILE_NOT_FOUND;
+  return values->erase(standin::folded(standin::narrow(name))) > 0 ? ERROR_SUCCESS
+                                                                   : ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegCloseKey(HKEY key) {

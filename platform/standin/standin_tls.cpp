@@ -473,23 +473,6 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
   return TRUE;
 }
 
-// Plain ASCII converts; with MB_ERR_INVALID_CHARS, a byte above 0x7F that
-// no code page character begins (0x80, 0xA0, 0xFD to 0xFF in Shift-JIS)
-// fails, as Windows fails it.
-int MultiByteToWideChar(UINT, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideLength) {
-  size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
-  if ((int)count > wideLength) return 0;
-  for (size_t i = 0; i < count; i++) {
-    unsigned char c = (unsigned char)text[i];
-    if ((flags & MB_ERR_INVALID_CHARS) && (c == 0x80 || c == 0xA0 || c >= 0xFD)) {
-      SetLastError(1113);  // ERROR_NO_UNICODE_TRANSLATION
-      return 0;
-    }
-    wide[i] = (WCHAR)c;
-  }
-  return (int)count;
-}
-
 // The account's name travels in front of the bytes, which are turned so
 // that no text of them shows as it was given.
 BOOL CryptProtectData(DATA_BLOB* in, LPCWSTR, DATA_BLOB* entropy, void*, void*, DWORD flags,

@@ -35,6 +35,7 @@ struct HWND__ {
   int position = 0;
   std::vector<std::string> items;  // of a drop-down list
   int selection = -1;
+  LONG_PTR messageResult = 0;  // a dialog's answer to its last notification
   std::map<int, HWND> controls;
 };
 
@@ -45,7 +46,7 @@ struct HMENU__ {
 
 struct HICON__ {
   std::string name;
-  int size = 32;  // pixels; LoadIconA's icons are the large ones
+  int size = 32;  // pixels; LoadIconW's icons are the large ones
 };
 
 struct HINSTANCE__ {
@@ -121,6 +122,22 @@ HMONITOR primaryMonitor();
 bool recording();
 void record(const std::string& line);
 std::string quoted(const char* text);
+std::string quoted(LPCWSTR text);
+// The stand-in keeps its records in UTF-8; the wide calls carry UTF-16.
+std::string narrow(LPCWSTR text);
+// At most units WCHARs of a fixed field that need not end in a NUL.
+std::string narrowWithin(const WCHAR* field, size_t units);
+std::u16string widen(const std::string& text);
+// A text handed back into the caller's buffer of units WCHARs, NUL
+// included, cut where it ends; the WCHARs copied without the NUL.
+size_t copyOut(const std::string& text, LPWSTR buffer, size_t units);
+// A resource named by number ("#n") or by its name.
+std::string resourceName(LPCWSTR name);
+// The command line GetCommandLineW answers (setArguments makes it).
+extern std::u16string commandLine;
+// The program's own path (setModulePath), as GetModuleFileNameW gives it.
+const std::string& modulePath();
+const char TOOLTIP_CLASS[] = "tooltips_class32";
 
 // Files, sockets and the shell keep their own state; reset() calls these.
 void resetFiles();

@@ -22,6 +22,10 @@ typedef unsigned int UINT;
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+// Windows' UTF-16 unit: 16 bits, as on Windows (wchar_t is 32 on Linux).
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
@@ -49,7 +53,7 @@ typedef struct HBRUSH__* HBRUSH;
 #define FALSE 0
 #endif
 
-#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
+#define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
 #define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
 #define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
@@ -85,7 +89,7 @@ typedef struct HBRUSH__* HBRUSH;
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
 #define COLOR_WINDOW 5
-#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDC_ARROW MAKEINTRESOURCEW(32512)
 #define WS_POPUP 0x80000000u
 #define WS_EX_TOOLWINDOW 0x00000080u
 #define CW_USEDEFAULT ((int)0x80000000)
@@ -115,7 +119,7 @@ typedef struct tagMSG {
   POINT pt;
 } MSG, *LPMSG;
 
-typedef struct tagWNDCLASSA {
+typedef struct tagWNDCLASSW {
   UINT style;
   WNDPROC lpfnWndProc;
   int cbClsExtra;
@@ -124,11 +128,11 @@ typedef struct tagWNDCLASSA {
   HICON hIcon;
   HCURSOR hCursor;
   HBRUSH hbrBackground;
-  LPCSTR lpszMenuName;
-  LPCSTR lpszClassName;
-} WNDCLASSA;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+} WNDCLASSW;
 
-typedef struct tagCREATESTRUCTA {
+typedef struct tagCREATESTRUCTW {
   LPVOID lpCreateParams;
   HINSTANCE hInstance;
   HMENU hMenu;
@@ -138,25 +142,25 @@ typedef struct tagCREATESTRUCTA {
   int y;
   int x;
   LONG style;
-  LPCSTR lpszName;
-  LPCSTR lpszClass;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
   DWORD dwExStyle;
-} CREATESTRUCTA;
+} CREATESTRUCTW;
 
-ATOM RegisterClassA(const WNDCLASSA* windowClass);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+ATOM RegisterClassW(const WNDCLASSW* windowClass);
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 BOOL DestroyWindow(HWND window);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
-LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL TranslateMessage(const MSG* msg);
-LRESULT DispatchMessageA(const MSG* msg);
-BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT DispatchMessageW(const MSG* msg);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
-UINT RegisterWindowMessageA(LPCSTR name);
+UINT RegisterWindowMessageW(LPCWSTR name);
 int GetSystemMetrics(int index);
 // The stand-in has one monitor, the primary, as large as the screen.
 typedef struct HMONITOR__* HMONITOR;
@@ -173,7 +177,7 @@ typedef struct tagMONITORINFO {
   DWORD dwFlags;
 } MONITORINFO;
 #define MONITORINFOF_PRIMARY 0x00000001u
-BOOL GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
+BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);
 BOOL SetForegroundWindow(HWND window);
 BOOL GetCursorPos(POINT* point);
 
@@ -183,9 +187,9 @@ DWORD GetTickCount(void);
 void Sleep(DWORD milliseconds);
 // Milliseconds on the virtual clock.
 
-HICON LoadIconA(HINSTANCE instance, LPCSTR name);
-HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags);
-HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height, UINT flags);
+HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
 
 // ---- menus ----------------------------------------------------------------
 
@@ -199,7 +203,7 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 #define TPM_RIGHTBUTTON 0x0002u
 
 HMENU CreatePopupMenu(void);
-BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR item);
+BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, LPCWSTR item);
 BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable);
 BOOL DestroyMenu(HMENU menu);
 
@@ -214,7 +218,7 @@ BOOL DestroyMenu(HMENU menu);
 #define IDCANCEL 2
 #define IDRETRY 4
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // ---- common controls ---------------------------------------------------------
 
@@ -233,27 +237,27 @@ void InitCommonControls(void);
 #define NIIF_INFO 0x00000001u
 #define NIIF_NOSOUND 0x00000010u
 
-typedef struct _NOTIFYICONDATAA {
+typedef struct _NOTIFYICONDATAW {
   DWORD cbSize;
   HWND hWnd;
   UINT uID;
   UINT uFlags;
   UINT uCallbackMessage;
   HICON hIcon;
-  CHAR szTip[128];
+  WCHAR szTip[128];
   DWORD dwState;
   DWORD dwStateMask;
-  CHAR szInfo[256];
+  WCHAR szInfo[256];
   UINT uTimeout;
-  CHAR szInfoTitle[64];
+  WCHAR szInfoTitle[64];
   DWORD dwInfoFlags;
-} NOTIFYICONDATAA, *PNOTIFYICONDATAA;
+} NOTIFYICONDATAW, *PNOTIFYICONDATAW;
 
-#define NOTIFYICONDATAA_V1_SIZE (offsetof(NOTIFYICONDATAA, szTip) + 64)
+#define NOTIFYICONDATAW_V1_SIZE (offsetof(NOTIFYICONDATAW, szTip) + 64 * sizeof(WCHAR))
 // The second form, the first to carry a balloon (guidItem follows it).
-#define NOTIFYICONDATAA_V2_SIZE (offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD))
+#define NOTIFYICONDATAW_V2_SIZE (offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD))
 
-BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);
+BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data);
 
 // ---- memory -------------------------------------------------------------------
 
@@ -268,7 +272,15 @@ DWORD GetLastError(void);
 
 // ---- strings ------------------------------------------------------------------
 
-int lstrcmpiA(LPCSTR a, LPCSTR b);
+int lstrcmpiW(LPCWSTR a, LPCWSTR b);
+
+// Code pages: Shift-JIS (932) both ways, as Windows converts it.
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                        int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
+                        int textLength, LPCSTR defaultChar, BOOL* usedDefault);
 
 // ---- Windows Sockets 1.1 --------------------------------------------------------
 
@@ -298,9 +310,8 @@ int WSACleanup(void);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
-// ---- the C run-time's argument vector ------------------------------------------
+// ---- the command line -------------------------------------------------------------
 
-extern int __argc;
-extern char** __argv;
+LPWSTR GetCommandLineW(void);
 
 #endif

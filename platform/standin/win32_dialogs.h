@@ -51,16 +51,19 @@ typedef struct tagHELPINFO {
 #define HELPINFO_WINDOW 0x0001
 
 HWND GetDlgItem(HWND dialog, int id);
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size);
 BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned);
 UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned);
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL EnableWindow(HWND window, BOOL enable);
 BOOL EndDialog(HWND dialog, INT_PTR result);
-LONG GetWindowLongA(HWND window, int index);
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param);
-int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
+LONG GetWindowLongW(HWND window, int index);
+// A dialog's answer to a notification (DWLP_MSGRESULT).
+#define DWLP_MSGRESULT 0
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param);
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
 
 HWND GetParent(HWND window);
 BOOL IsWindow(HWND window);
@@ -73,7 +76,7 @@ BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, 
 
 // ---- tooltips (the help popup) ------------------------------------------------
 
-#define TOOLTIPS_CLASSA "tooltips_class32"
+#define TOOLTIPS_CLASSW u"tooltips_class32"
 #define WS_EX_TOPMOST 0x00000008u
 #define TTS_ALWAYSTIP 0x01u
 #define TTS_NOPREFIX 0x02u
@@ -82,29 +85,29 @@ BOOL SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, 
 #define TTM_TRACKACTIVATE (WM_USER + 17)
 #define TTM_TRACKPOSITION (WM_USER + 18)
 #define TTM_SETMAXTIPWIDTH (WM_USER + 24)
-#define TTM_ADDTOOLA (WM_USER + 4)
-#define TTM_DELTOOLA (WM_USER + 5)
+#define TTM_ADDTOOLW (WM_USER + 4)
+#define TTM_DELTOOLW (WM_USER + 5)
 
-typedef struct tagTOOLINFOA {
+typedef struct tagTOOLINFOW {
   UINT cbSize;
   UINT uFlags;
   HWND hwnd;
   UINT_PTR uId;
   RECT rect;
   HINSTANCE hinst;
-  LPSTR lpszText;
+  LPWSTR lpszText;
   LPARAM lParam;
   void* lpReserved;
-} TOOLINFOA;
+} TOOLINFOW;
 // Common controls 5 take the first two sizes only; 6 all three.
-#define TTTOOLINFOA_V1_SIZE offsetof(TOOLINFOA, lParam)
-#define TTTOOLINFOA_V2_SIZE offsetof(TOOLINFOA, lpReserved)
+#define TTTOOLINFOW_V1_SIZE offsetof(TOOLINFOW, lParam)
+#define TTTOOLINFOW_V2_SIZE offsetof(TOOLINFOW, lpReserved)
 
 // ---- property sheets --------------------------------------------------------------
 
 typedef struct _PSP* HPROPSHEETPAGE;
 typedef int(CALLBACK* PFNPROPSHEETCALLBACK)(HWND, UINT, LPARAM);
-typedef UINT(CALLBACK* LPFNPSPCALLBACKA)(HWND, UINT, struct _PROPSHEETPAGEA*);
+typedef UINT(CALLBACK* LPFNPSPCALLBACKW)(HWND, UINT, struct _PROPSHEETPAGEW*);
 
 #define PSP_DEFAULT 0x00000000u
 #define PSH_USEICONID 0x00000004u
@@ -113,108 +116,110 @@ typedef UINT(CALLBACK* LPFNPSPCALLBACKA)(HWND, UINT, struct _PROPSHEETPAGEA*);
 #define PSCB_INITIALIZED 1
 #define PSN_FIRST (0U - 200U)
 #define PSN_APPLY (PSN_FIRST - 2)
+#define PSNRET_NOERROR 0
+#define PSNRET_INVALID 1
 #define PSN_QUERYCANCEL (PSN_FIRST - 9)
 
-typedef struct _PROPSHEETPAGEA {
+typedef struct _PROPSHEETPAGEW {
   DWORD dwSize;
   DWORD dwFlags;
   HINSTANCE hInstance;
   union {
-    LPCSTR pszTemplate;
+    LPCWSTR pszTemplate;
     const void* pResource;
   };
   union {
     HICON hIcon;
-    LPCSTR pszIcon;
+    LPCWSTR pszIcon;
   };
-  LPCSTR pszTitle;
+  LPCWSTR pszTitle;
   DLGPROC pfnDlgProc;
   LPARAM lParam;
-  LPFNPSPCALLBACKA pfnCallback;
+  LPFNPSPCALLBACKW pfnCallback;
   UINT* pcRefParent;
-  LPCSTR pszHeaderTitle;
-  LPCSTR pszHeaderSubTitle;
-} PROPSHEETPAGEA;
+  LPCWSTR pszHeaderTitle;
+  LPCWSTR pszHeaderSubTitle;
+} PROPSHEETPAGEW;
 
-typedef struct _PROPSHEETHEADERA {
+typedef struct _PROPSHEETHEADERW {
   DWORD dwSize;
   DWORD dwFlags;
   HWND hwndParent;
   HINSTANCE hInstance;
   union {
     HICON hIcon;
-    LPCSTR pszIcon;
+    LPCWSTR pszIcon;
   };
-  LPCSTR pszCaption;
+  LPCWSTR pszCaption;
   UINT nPages;
   union {
     UINT nStartPage;
-    LPCSTR pStartPage;
+    LPCWSTR pStartPage;
   };
   union {
-    const PROPSHEETPAGEA* ppsp;
+    const PROPSHEETPAGEW* ppsp;
     HPROPSHEETPAGE* phpage;
   };
   PFNPROPSHEETCALLBACK pfnCallback;
   union {
     void* hbmWatermark;
-    LPCSTR pszbmWatermark;
+    LPCWSTR pszbmWatermark;
   };
   void* hplWatermark;
   union {
     void* hbmHeader;
-    LPCSTR pszbmHeader;
+    LPCWSTR pszbmHeader;
   };
-} PROPSHEETHEADERA;
+} PROPSHEETHEADERW;
 
-#define PROPSHEETPAGEA_V1_SIZE (offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*))
-#define PROPSHEETHEADERA_V1_SIZE \
-  (offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK))
-#define PROPSHEETPAGEA_V2_SIZE (offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR))
-#define PROPSHEETHEADERA_V2_SIZE (offsetof(PROPSHEETHEADERA, pszbmHeader) + sizeof(LPCSTR))
+#define PROPSHEETPAGEW_V1_SIZE (offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT*))
+#define PROPSHEETHEADERW_V1_SIZE \
+  (offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK))
+#define PROPSHEETPAGEW_V2_SIZE (offsetof(PROPSHEETPAGEW, pszHeaderSubTitle) + sizeof(LPCWSTR))
+#define PROPSHEETHEADERW_V2_SIZE (offsetof(PROPSHEETHEADERW, pszbmHeader) + sizeof(LPCWSTR))
 
-HPROPSHEETPAGE CreatePropertySheetPageA(const PROPSHEETPAGEA* page);
-INT_PTR PropertySheetA(const PROPSHEETHEADERA* header);
+HPROPSHEETPAGE CreatePropertySheetPageW(const PROPSHEETPAGEW* page);
+INT_PTR PropertySheetW(const PROPSHEETHEADERW* header);
 
 // ---- files dropped and chosen ------------------------------------------------------
 
 typedef struct HDROP__* HDROP;
 void DragAcceptFiles(HWND window, BOOL accept);
-UINT DragQueryFileA(HDROP drop, UINT index, LPSTR file, UINT size);
+UINT DragQueryFileW(HDROP drop, UINT index, LPWSTR file, UINT size);
 void DragFinish(HDROP drop);
 
 #define OFN_HIDEREADONLY 0x00000004u
 #define OFN_NOCHANGEDIR 0x00000008u
 #define OFN_FILEMUSTEXIST 0x00001000u
 
-typedef struct tagOFNA {
+typedef struct tagOFNW {
   DWORD lStructSize;
   HWND hwndOwner;
   HINSTANCE hInstance;
-  LPCSTR lpstrFilter;
-  LPSTR lpstrCustomFilter;
+  LPCWSTR lpstrFilter;
+  LPWSTR lpstrCustomFilter;
   DWORD nMaxCustFilter;
   DWORD nFilterIndex;
-  LPSTR lpstrFile;
+  LPWSTR lpstrFile;
   DWORD nMaxFile;
-  LPSTR lpstrFileTitle;
+  LPWSTR lpstrFileTitle;
   DWORD nMaxFileTitle;
-  LPCSTR lpstrInitialDir;
-  LPCSTR lpstrTitle;
+  LPCWSTR lpstrInitialDir;
+  LPCWSTR lpstrTitle;
   DWORD Flags;
   WORD nFileOffset;
   WORD nFileExtension;
-  LPCSTR lpstrDefExt;
+  LPCWSTR lpstrDefExt;
   LPARAM lCustData;
   void* lpfnHook;
-  LPCSTR lpTemplateName;
+  LPCWSTR lpTemplateName;
   void* pvReserved;
   DWORD dwReserved;
   DWORD FlagsEx;
-} OPENFILENAMEA;
+} OPENFILENAMEW;
 
-#define OPENFILENAME_SIZE_VERSION_400A (offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR))
-BOOL GetOpenFileNameA(OPENFILENAMEA* dialog);
+#define OPENFILENAME_SIZE_VERSION_400W (offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR))
+BOOL GetOpenFileNameW(OPENFILENAMEW* dialog);
 
 // ---- drawing (the title picture) ------------------------------------------------
 
@@ -226,7 +231,7 @@ typedef void* HGDIOBJ;
 #define HALFTONE 4
 #define LOGPIXELSX 88
 #define LOGPIXELSY 90
-HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name);
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
 HDC CreateCompatibleDC(HDC dc);

@@ -32,15 +32,15 @@
 
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE object);
-BOOL DeleteFileA(LPCSTR name);
-DWORD GetFileAttributesA(LPCSTR path);
-DWORD GetCurrentDirectoryA(DWORD length, LPSTR buffer);
-BOOL SetCurrentDirectoryA(LPCSTR path);
+BOOL DeleteFileW(LPCWSTR name);
+DWORD GetFileAttributesW(LPCWSTR path);
+DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer);
+BOOL SetCurrentDirectoryW(LPCWSTR path);
 
 #endif

@@ -82,9 +82,9 @@ typedef LONG_PTR(WINAPI* FARPROC)(void);
 // A bare name is searched for as Windows does: the program's folder, the
 // system's, the current directory; a full path is taken as it stands.
 // Without LOAD_LIBRARY_AS_IMAGE_RESOURCE the library's code runs.
-HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
-HMODULE GetModuleHandleA(LPCSTR name);
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+HMODULE GetModuleHandleW(LPCWSTR name);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 

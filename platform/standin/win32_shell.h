@@ -12,7 +12,7 @@
 #define SND_FILENAME 0x00020000u
 #define SND_RESOURCE 0x00040004u
 
-BOOL PlaySoundA(LPCSTR sound, HMODULE module, DWORD flags);
+BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags);
 BOOL MessageBeep(UINT type);
 
 // ---- processes and the shell -----------------------------------------------------
@@ -21,11 +21,11 @@ BOOL MessageBeep(UINT type);
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
 
-typedef struct _STARTUPINFOA {
+typedef struct _STARTUPINFOW {
   DWORD cb;
-  LPSTR lpReserved;
-  LPSTR lpDesktop;
-  LPSTR lpTitle;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
   DWORD dwX;
   DWORD dwY;
   DWORD dwXSize;
@@ -40,7 +40,7 @@ typedef struct _STARTUPINFOA {
   HANDLE hStdInput;
   HANDLE hStdOutput;
   HANDLE hStdError;
-} STARTUPINFOA;
+} STARTUPINFOW;
 
 typedef struct _PROCESS_INFORMATION {
   HANDLE hProcess;
@@ -49,11 +49,13 @@ typedef struct _PROCESS_INFORMATION {
   DWORD dwThreadId;
 } PROCESS_INFORMATION;
 
-BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
-                    LPVOID environment, LPCSTR directory, STARTUPINFOA* startup,
-                    PROCESS_INFORMATION* information);
-DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                    BOOL inheritHandles, DWORD flags, LPVOID environment, LPCWSTR directory,
+                    STARTUPINFOW* startup, PROCESS_INFORMATION* information);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+// The words of a command line, in one block that LocalFree releases.
+LPWSTR* CommandLineToArgvW(LPCWSTR commandLine, int* count);
 
 // ---- the user's registry -------------------------------------------------------
 
@@ -66,18 +68,18 @@ typedef DWORD REGSAM;
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_MORE_DATA 234
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, HKEY* result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, HKEY* result);
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
                      REGSAM access, LPSECURITY_ATTRIBUTES security, HKEY* result,
                      LPDWORD disposition);
-LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data,
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, BYTE* data,
                       LPDWORD size);
-LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);
-LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegDeleteValueW(HKEY key, LPCWSTR name);
 LONG RegCloseKey(HKEY key);
-HINSTANCE ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                        INT show);
+HINSTANCE ShellExecuteW(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                        LPCWSTR directory, INT show);
 
 BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND window,
                     const RECT* rect);

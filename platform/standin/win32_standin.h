@@ -4,7 +4,7 @@
 // steer and observe it through standin_control.h. One header for each of
 // the stand-in's files.
 //
-// Sizes of records follow the same macros as the SDK (NOTIFYICONDATAA_V1_SIZE,
+// Sizes of records follow the same macros as the SDK (NOTIFYICONDATAW_V1_SIZE,
 // sizeof), so the program never spells a byte count of its own.
 #ifndef KIVVET_PLATFORM_STANDIN_WIN32_STANDIN_H
 #define KIVVET_PLATFORM_STANDIN_WIN32_STANDIN_H

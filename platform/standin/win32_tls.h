@@ -17,9 +17,6 @@ typedef LONG HRESULT;
 #define E_INVALIDARG ((HRESULT)0x80070057)
 typedef LONG SECURITY_STATUS;
 typedef char SEC_CHAR;
-typedef char16_t WCHAR;
-typedef WCHAR* LPWSTR;
-typedef const WCHAR* LPCWSTR;
 #define FAILED(status) ((HRESULT)(status) < 0)
 
 typedef struct _SecHandle {
@@ -253,10 +250,5 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain,
                                       CERT_CHAIN_POLICY_STATUS* status);
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chain);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate);
-
-#define CP_ACP 0
-#define MB_ERR_INVALID_CHARS 0x00000008
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
-                        int wideLength);
 
 #endif

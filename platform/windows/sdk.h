@@ -43,7 +43,7 @@
 
 // MinGW-w64 spells this size through a union-member macro that its own
 // headers leave undefined; the fields are reachable directly.
-#undef PROPSHEETHEADERA_V2_SIZE
-#define PROPSHEETHEADERA_V2_SIZE CCSIZEOF_STRUCT(PROPSHEETHEADERA, hbmHeader)
+#undef PROPSHEETHEADERW_V2_SIZE
+#define PROPSHEETHEADERW_V2_SIZE CCSIZEOF_STRUCT(PROPSHEETHEADERW, hbmHeader)
 
 #endif

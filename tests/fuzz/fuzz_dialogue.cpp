@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   standin::onLineSent([connection](SOCKET s, const std::string& line) {
     if (connection == 1 && line == "STLS") standin::serveTls(s, standin::TlsServer());
   });
-  PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::pump();
 
   size_t at = 1;

@@ -27,7 +27,7 @@ class MailCheck : public ProgramTest {
 
   // Chooses "check mail" and lets everything that follows at once happen.
   void check() {
-    PostMessageA(window, WM_COMMAND, CMD_CHECK, 0);
+    PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
     standin::advance(100);
   }
 

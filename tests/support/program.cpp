@@ -69,9 +69,9 @@ void writeSettingsFile(const std::string& directory) {
   bool hadSlots = settings.serverHost != nullptr;
   if (!hadSlots) allocateSettingsTexts();
   std::string before = standin::currentDirectory();
-  SetCurrentDirectoryA(directory.c_str());
+  SetCurrentDirectoryW(wide(directory.c_str()).text);
   saveSettings();
-  SetCurrentDirectoryA(before.c_str());
+  SetCurrentDirectoryW(wide(before.c_str()).text);
   if (!hadSlots) freeTestSlots();
   standin::clearTrace();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/appstate.h"
+#include "base/text.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 

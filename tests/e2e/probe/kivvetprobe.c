@@ -29,7 +29,7 @@ static int post_to_all(UINT message, WPARAM wParam)
     int posted = 0;
     HWND window = NULL;
     while ((window = FindWindowExA(NULL, window, CLASS_NAME, NULL)) != NULL) {
-        if (PostMessageA(window, message, wParam, 0)) posted++;
+        if (PostMessageW(window, message, wParam, 0)) posted++;
     }
     printf("%d\n", posted);
     return posted > 0 ? 0 : 1;
