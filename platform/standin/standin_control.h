@@ -159,11 +159,8 @@ size_t liveAllocationCount();
 // ---- sockets library ----
 void failWSAStartup(int error);
 int wsaStartupVersion();
-int wsaCleanupCount();
 
 // ---- files ----
-// Host path of the stand-in's drive C: root.
-std::string driveRoot();
 // From now on, for the rest of the process, drive C: is kept in memory
 // under the same host paths (which then hold nothing): the file functions
 // act as before, without a system call. It starts empty. For the
@@ -206,9 +203,8 @@ void serverCloses(SOCKET s, int error = 0);
 // counts the recv calls that took it.
 void serverFloods(SOCKET s, const std::string& pattern);
 int floodReads(SOCKET s);
-// Everything the program sent on the socket, and the shutdowns it made.
+// Everything the program sent on the socket.
 std::string sentBy(SOCKET s);
-std::vector<int> shutdownsOf(SOCKET s);
 // Called with each socket the program connects, once the attempt is
 // under way, and with each line (without CR LF) it sends.
 void onConnect(std::function<void(SOCKET)> action);
@@ -310,7 +306,6 @@ struct ProcessStart {
   STARTUPINFOW startup;
 };
 const std::vector<ProcessStart>& processesStarted();
-void failNextProcess();
 size_t openProcessHandleCount();
 struct ShellRequest {
   std::string verb;
@@ -323,7 +318,6 @@ void setModulePath(const std::string& windowsPath);
 // nothing when the value is not there; key paths and names compare
 // without regard to case, as Windows compares them.
 std::optional<std::string> registryText(const std::string& key, const std::string& name);
-void setRegistryText(const std::string& key, const std::string& name, const std::string& text);
 size_t openRegistryKeyCount();
 // What the user does while the next popup menu is open: choose an item
 // (0: click elsewhere), after running the action if one is given.

@@ -392,7 +392,6 @@ size_t liveAllocationCount() { return world().liveAllocations; }
 
 void failWSAStartup(int error) { world().wsaStartupError = error; }
 int wsaStartupVersion() { return world().wsaStartupVersion; }
-int wsaCleanupCount() { return world().wsaCleanups; }
 
 }  // namespace standin
 
@@ -915,7 +914,4 @@ int WSAStartup(WORD version, LPWSADATA data) {
   return 0;
 }
 
-int WSACleanup(void) {
-  world().wsaCleanups++;
-  return 0;
-}
+int WSACleanup(void) { return 0; }

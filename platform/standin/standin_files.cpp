@@ -345,8 +345,6 @@ void resetFiles() {
   writeBudget = -1;
 }
 
-std::string driveRoot() { return root; }
-
 void keepFilesInMemory() {
   closeOpenFiles();
   removeDrive();

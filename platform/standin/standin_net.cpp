@@ -24,7 +24,6 @@ struct FakeSocket {
   bool readOutstanding = false;
   bool peerClosed = false;
   int recvError = 0;
-  std::vector<int> shutdowns;
   long sendRoom = -1;  // bytes send() still takes; -1: any number
   std::string flood;   // repeated without end by every recv
   int floodReads = 0;
@@ -280,11 +279,6 @@ std::string sentBy(SOCKET s) {
   return found == sockets.end() ? std::string() : found->second.sent;
 }
 
-std::vector<int> shutdownsOf(SOCKET s) {
-  auto found = sockets.find(s);
-  return found == sockets.end() ? std::vector<int>() : found->second.shutdowns;
-}
-
 void onConnect(std::function<void(SOCKET)> action) { connectAction = std::move(action); }
 void onLineSent(std::function<void(SOCKET, const std::string&)> action) {
   lineAction = std::move(action);
@@ -527,13 +521,12 @@ int send(SOCKET s, const char* buffer, int length, int) {
   return length;
 }
 
-int shutdown(SOCKET s, int how) {
+int shutdown(SOCKET s, int) {
   standin::FakeSocket* socket = standin::find(s);
   if (!socket) {
     standin::lastErrorCode = WSAENOTSOCK;
     return SOCKET_ERROR;
   }
-  socket->shutdowns.push_back(how);
   return 0;
 }
 

@@ -16,7 +16,6 @@ namespace standin {
 namespace {
 
 std::vector<ProcessStart> processes;
-bool processFails = false;
 std::set<intptr_t> processHandles;
 intptr_t nextProcessHandle = 0x7000;
 std::vector<ShellRequest> shell;
@@ -53,7 +52,6 @@ std::string folded(const std::string& text) {
 
 void resetShell() {
   processes.clear();
-  processFails = false;
   processHandles.clear();
   shell.clear();
   programPath = "C:\\Program Files\\KivvetLE\\KivvetLE.exe";
@@ -71,9 +69,6 @@ std::optional<std::string> registryText(const std::string& key, const std::strin
   if (value == values->second.end()) return std::nullopt;
   return value->second;
 }
-void setRegistryText(const std::string& key, const std::string& name, const std::string& text) {
-  registry[folded(key)][folded(name)] = text;
-}
 size_t openRegistryKeyCount() { return openKeys.size(); }
 
 const std::vector<Sound>& soundsPlayed() { return sounds; }
@@ -81,7 +76,6 @@ const std::vector<Sound>& soundsPlayed() { return sounds; }
 bool closeProcessHandle(HANDLE handle) { return processHandles.erase((intptr_t)handle) > 0; }
 
 const std::vector<ProcessStart>& processesStarted() { return processes; }
-void failNextProcess() { processFails = true; }
 size_t openProcessHandleCount() { return processHandles.size(); }
 const std::vector<ShellRequest>& shellRequests() { return shell; }
 void setModulePath(const std::string& windowsPath) { programPath = windowsPath; }
@@ -103,9 +97,7 @@ BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUT
     record("CreateProcessW(" + standin::quoted(application) + ", " + standin::quoted(commandLine) +
            ")");
   std::string where = directory ? standin::narrow(directory) : standin::currentDirectory();
-  bool fails = standin::processFails || !application ||
-               GetFileAttributesW(application) == INVALID_FILE_ATTRIBUTES;
-  standin::processFails = false;
+  bool fails = !application || GetFileAttributesW(application) == INVALID_FILE_ATTRIBUTES;
   if (fails) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;

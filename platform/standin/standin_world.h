@@ -109,7 +109,6 @@ struct World {
 
   int wsaStartupError = 0;
   int wsaStartupVersion = 0;
-  int wsaCleanups = 0;
 
   DWORD lastError = 0;
 };

@@ -11,7 +11,7 @@
 // (see standin_control.h): records shaped like TLS's, whose contents are
 // merely masked, so the tests see what went in clear and what did not.
 
-typedef unsigned long ULONG;
+typedef uint32_t ULONG;  // 32 bits, as on Windows: the SSPI records keep their sizes
 typedef LONG HRESULT;
 #define S_OK ((HRESULT)0)
 #define E_INVALIDARG ((HRESULT)0x80070057)
