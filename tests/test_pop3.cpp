@@ -255,6 +255,7 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   feedInPieces("-ERR " + std::string(1395, 'x') + "\r\n");
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nQUIT\r\n", sent());
   EXPECT_EQ("ユーザーIDまたはパスワードが違います.", tip());
+  EXPECT_EQ(AwaitQuitReply, session.state);  // the line's tail is no answer to QUIT
 
   settings.fastScan = 1;
   settings.soundNewOnly = 1;
@@ -600,6 +601,14 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
   standin::pump();
   EXPECT_EQ(Idle, session.state);
   EXPECT_EQ("APPICON", icon());
+  // Without a listing in the flight, the answer to QUIT is read as such.
+  settings.soundNewOnly = 0;
+  server.replies.clear();
+  server.replies["PASS"] = "-ERR no";
+  check();
+  serverSay(server, "+OK bye\r\n");
+  standin::pump();
+  EXPECT_EQ(Idle, session.state);
 }
 
 }  // namespace
