@@ -2,6 +2,7 @@
 // replies, and what the user sees at each step.
 #include "check/pop3.h"
 
+#include "check/headers.h"
 #include "check/knownuids.h"
 #include "tests/support/mailcheck.h"
 
@@ -277,6 +278,68 @@ TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
   feed("+OK\r\n+OK\r\n+OK\r\n+OK 0 0\r\n+OK bye\r\n-ERR late\r\n+OK late\r\n");
   EXPECT_EQ(Idle, session.state);
   EXPECT_EQ("APPICON", icon());
+}
+
+// The header reader: who wrote a message and about what, as the tray may
+// show it.
+TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
+  struct Case {
+    const char* block;
+    const char* sender;
+    const char* subject;
+  } cases[] = {
+      // Folded lines; the display name; a field name in any case.
+      {"Received: x\r\n y\r\nfrom: Taro Yamada\r\n <taro@example.jp>\r\nSUBJECT: one\r\n\ttwo\r\n"
+       "\r\nSubject: body",
+       "Taro Yamada", "one two"},
+      // ISO-2022-JP in B, a name in quotes, one character split over two words.
+      {"From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\" <y@example.jp>\n"
+       "Subject: =?iso-2022-jp?B?GyRCJUYlOSVIGyhC?=\n",
+       "山田", "テスト"},
+      {"Subject: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe44Gn?=\n", "", "日本語で"},
+      {"Subject: =?UTF-8?B?5pel5g==?= =?UTF-8?B?nKzoqp4=?=\n", "", "日本語"},
+      // UTF-8 in Q; encoded and plain words mixed; other charsets.
+      {"From: <only@example.jp>\nSubject: =?utf-8?Q?Caf=C3=A9_au?= lait =?UTF-8?Q?=E2=82=AC?=\n",
+       "only@example.jp", "Café au lait €"},
+      {"From: x@example.jp (=?Shift_JIS?B?g2yDUg==?=)\nSubject: =?EUC-JP?B?pMuk46TD?= "
+       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?=\n",
+       "ネコ", "にゃっétéok"},
+      // Malformed words and an unknown charset stand as written.
+      {"From: =?UTF-8?B?!!!?= <a@b>\nSubject: =?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?=\n",
+       "=?UTF-8?B?!!!?=", "=?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?="},
+      // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
+      {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
+      {"Subject: \x1b$B%M%3\x1b(B!\n", "", "ネコ!"},
+      // Control characters, a bidi override, and 80 characters at most.
+      {"From: \"Evil\xe2\x80\xae"
+       "fdp.exe\" <e@f>\nSubject: a\x01"
+       "b\x7f"
+       "c=?UTF-8?Q?=1B=C2=85d?=\n",
+       "Evilfdp.exe", "abcd"},
+      {"Subject: =?UTF-8?B?"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC?=\n",
+       "", nullptr},
+      {"From:   \nSubject:\n", "", ""},
+  };
+  for (const Case& c : cases) {
+    HeaderFields fields;
+    memset(&fields, 'x', sizeof fields);
+    readHeaders(c.block, strlen(c.block), &fields);
+    EXPECT_STREQ(c.sender, fields.sender) << c.block;
+    if (c.subject != nullptr) {
+      EXPECT_STREQ(c.subject, fields.subject) << c.block;
+    }
+  }
+  // The overlong one: cut after 80 characters, never inside one.
+  HeaderFields fields;
+  readHeaders(cases[10].block, strlen(cases[10].block), &fields);
+  std::string eighty;
+  for (int i = 0; i < 80; i++) eighty += "あ";
+  EXPECT_EQ(eighty, fields.subject);
 }
 
 class UidStorage : public MailCheck {
