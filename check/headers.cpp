@@ -25,13 +25,26 @@ struct Charset {
   UINT codePage;
 };
 const Charset charsets[] = {
-    {"utf-8", UTF_8},         {"iso-2022-jp", ISO_2022_JP}, {"shift_jis", SHIFT_JIS},
-    {"shift-jis", SHIFT_JIS}, {"x-sjis", SHIFT_JIS},        {"windows-31j", SHIFT_JIS},
-    {"cp932", SHIFT_JIS},     {"euc-jp", 20932},            {"x-euc-jp", 20932},
-    {"iso-8859-1", 28591},    {"latin1", 28591},            {"us-ascii", 20127},
-    {"iso-8859-15", 28605},   {"windows-1252", 1252},       {"gb2312", 936},
-    {"gbk", 936},             {"big5", 950},                {"euc-kr", 949},
-    {"ks_c_5601-1987", 949},  {"koi8-r", 20866},
+    {"utf-8", UTF_8},
+    {"iso-2022-jp", ISO_2022_JP},
+    {"shift_jis", SHIFT_JIS},
+    {"shift-jis", SHIFT_JIS},
+    {"x-sjis", SHIFT_JIS},
+    {"windows-31j", SHIFT_JIS},
+    {"cp932", SHIFT_JIS},
+    {"euc-jp", 20932},
+    {"x-euc-jp", 20932},
+    {"iso-8859-1", 28591},
+    {"latin1", 28591},
+    {"us-ascii", 20127},
+    {"iso-8859-15", 28605},
+    {"windows-1252", 1252},
+    {"gb2312", 936},
+    {"gbk", 936},
+    {"big5", 950},
+    {"euc-kr", 949},
+    {"ks_c_5601-1987", 949},
+    {"koi8-r", 20866},
 };
 
 int sameNoCase(const char* a, size_t length, const char* b) {
@@ -256,10 +269,11 @@ void decodeWords(const char* text, char* out, size_t size) {
 // character of its own, U+FFFD).
 size_t nextCharacter(const unsigned char* p, unsigned long* code) {
   unsigned char first = p[0];
-  size_t length = first < 0x80 ? 1 : first >= 0xC2 && first <= 0xDF ? 2
-                                 : first >= 0xE0 && first <= 0xEF   ? 3
-                                 : first >= 0xF0 && first <= 0xF4   ? 4
-                                                                    : 0;
+  size_t length = first < 0x80                     ? 1
+                  : first >= 0xC2 && first <= 0xDF ? 2
+                  : first >= 0xE0 && first <= 0xEF ? 3
+                  : first >= 0xF0 && first <= 0xF4 ? 4
+                                                   : 0;
   *code = 0xFFFD;
   if (length == 0) return 1;
   unsigned long value = length == 1 ? first : first & (0x7F >> length);
@@ -324,18 +338,23 @@ void readSender(const char* value, char* sender) {
         name[n++] = *++p;
         continue;
       }
-      if (*p == '"') inQuote = 0;
-      else name[n++] = *p;
+      if (*p == '"')
+        inQuote = 0;
+      else
+        name[n++] = *p;
       continue;
     }
     if (depth > 0) {
-      if (*p == '\\' && p[1] != '\0') p++;
-      else if (*p == '(') depth++;
+      if (*p == '\\' && p[1] != '\0')
+        p++;
+      else if (*p == '(')
+        depth++;
       else if (*p == ')' && --depth == 0 && comment != NULL && commentLength == 0)
         commentLength = (size_t)(p - comment);
       continue;
     }
-    if (*p == '"') inQuote = 1;
+    if (*p == '"')
+      inQuote = 1;
     else if (*p == '(') {
       depth = 1;
       if (comment == NULL) comment = p + 1;
