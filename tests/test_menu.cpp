@@ -29,9 +29,11 @@ TEST_F(TrayMenu, OpensAtTheCursorAndRunsTheChosenCommand) {
   EXPECT_EQ(TPM_RIGHTBUTTON, shown.flags);
   EXPECT_EQ(1000, shown.x);
   EXPECT_EQ(750, shown.y);
-  ASSERT_EQ(5u, shown.items.size());
+  ASSERT_EQ(6u, shown.items.size());
   EXPECT_EQ("メールチェックするにゃ(&C)", shown.items[0].label);
-  EXPECT_EQ("おしまいにゃ(&X)", shown.items[4].label);
+  EXPECT_EQ("お知らせを止めるにゃ", shown.items[1].label);
+  EXPECT_TRUE(shown.items[1].grayed);  // nothing to stop
+  EXPECT_EQ("おしまいにゃ(&X)", shown.items[5].label);
   auto calls = standin::trace();
   EXPECT_EQ("SetForegroundWindow", calls[0]);
   EXPECT_EQ("TrackPopupMenu", calls[1]);
@@ -44,8 +46,8 @@ TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
   standin::onNextMenu(CMD_EXIT);
   rightClick();
   EXPECT_TRUE(standin::isWindowAlive(window));
-  EXPECT_TRUE(standin::menusShown()[0].items[4].grayed);
-  EXPECT_FALSE(standin::menusShown()[0].items[2].grayed);
+  EXPECT_TRUE(standin::menusShown()[0].items[5].grayed);
+  EXPECT_FALSE(standin::menusShown()[0].items[3].grayed);
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {

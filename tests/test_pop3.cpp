@@ -577,6 +577,59 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
   EXPECT_FALSE(standin::socketOpen(server.socket));
 }
 
+// The previews: TOP n 0 for the newest new messages only, five at most,
+// newest first; a refused TOP or a block over 64 KB costs only its own
+// preview. A server that pipelines gets the TOPs with QUIT in a second
+// flight, or QUIT alone when nothing is new.
+TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
+  settings.showPreviews = 1;
+  for (int n = 1; n <= 8; n++) {
+    server.uids.push_back("m" + std::to_string(n));
+    server.headers.push_back("Received: x\r\nFrom: Cat " + std::to_string(n) +
+                             " <c@x>\r\nSubject: no. " + std::to_string(n) + "\r\n");
+  }
+  server.headers[6] = "";  // TOP 7 is refused
+  server.headers[4] = "X-Big: " + std::string(70000, 'x') + "\r\nFrom: big <b@x>\r\n";
+  for (int pipelining : {0, 1}) {
+    settings.fastScan = pipelining;
+    server.capabilities =
+        pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"} : std::vector<std::string>{};
+    server.uids.resize(2);
+    forget();
+    check();
+    EXPECT_EQ("TOP 2 0\r\nTOP 1 0\r\nQUIT\r\n", sent().substr(sent().find("TOP")));
+    for (int n = 3; n <= 8; n++) server.uids.push_back("m" + std::to_string(n));
+    size_t before = standin::traceOf("send(").size();
+    check();
+    standin::advance(1000);
+    std::string tops = "TOP 8 0\r\nTOP 7 0\r\nTOP 6 0\r\nTOP 5 0\r\nTOP 4 0\r\nQUIT\r\n";
+    EXPECT_EQ(pipelining ? "CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\n" + tops
+                         : "USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL 1\r\nUIDL 2\r\nUIDL 3\r\n"
+                           "UIDL 4\r\nUIDL 5\r\nUIDL 6\r\nUIDL 7\r\nUIDL 8\r\n" +
+                               tops,
+              sent());
+    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    EXPECT_EQ(6u, app.newCount);
+    EXPECT_EQ(Idle, session.state);
+    EXPECT_NE("NOGOODICON", icon());
+    ASSERT_EQ(3u, previewCount());
+    const char* lines[] = {"Cat 8: no. 8", "Cat 6: no. 6", "Cat 4: no. 4"};
+    for (DWORD i = 0; i < 3; i++) {
+      char line[2 * PREVIEW_TEXT_BYTES + 4];
+      previewLine(i, line, sizeof line);
+      EXPECT_STREQ(lines[i], line) << pipelining;
+    }
+    // Nothing new: no TOP, and the next check forgets the previews.
+    before = standin::traceOf("send(").size();
+    check();
+    EXPECT_EQ(std::string::npos, sent().find("TOP"));
+    std::string tail = pipelining ? "UIDL\r\nQUIT\r\n" : "UIDL 8\r\nQUIT\r\n";
+    EXPECT_EQ(tail, sent().substr(sent().size() - tail.size()));
+    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    EXPECT_EQ(0u, previewCount());
+  }
+}
+
 // Fast scan asks CAPA; a server that lists PIPELINING gets the rest of
 // the session in one send, and its replies are read in order, whole or a
 // byte at a time. Any other answer leaves the dialogue a step at a time.

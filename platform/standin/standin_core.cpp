@@ -675,10 +675,13 @@ BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable) {
   return -1;
 }
 
+// As on Windows, a menu's submenus go with it.
 BOOL DestroyMenu(HMENU menu) {
   if (recording()) record("DestroyMenu");
   if (!menu || !menu->alive) return FALSE;
   menu->alive = false;
+  for (const auto& item : menu->items)
+    if (item.flags & MF_POPUP) DestroyMenu((HMENU)item.id);
   return TRUE;
 }
 
