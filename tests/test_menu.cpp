@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/previews.h"
 
 #include "tests/support/mailcheck.h"
 
@@ -48,6 +49,49 @@ TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
   EXPECT_TRUE(standin::isWindowAlive(window));
   EXPECT_TRUE(standin::menusShown()[0].items[5].grayed);
   EXPECT_FALSE(standin::menusShown()[0].items[3].grayed);
+}
+
+// New mail with previews: the balloon and the tooltip tell who wrote, the
+// menu lists it; choosing a message starts the mail program, the stop
+// item only silences the cat, and the previews go with the announcement.
+TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
+  settings.blinkNewOnly = 1;
+  settings.notifyBalloon = 1;
+  settings.showPreviews = 1;
+  strcpy(settings.accountName, "home");
+  standin::makeDirectory("C:\\Mail");
+  standin::writeFile("C:\\Mail\\mailer.exe", "MZ");
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  server.uids = {"a", "b"};
+  server.headers = {"From: A&B <a@x>\r\nSubject: one\r\n", "From: Neko <n@x>\r\nSubject: two\r\n"};
+  for (UINT choice : {CMD_PREVIEW_FIRST + 1, CMD_STOP}) {
+    app.knownCount = 0;
+    check();
+    standin::advance(3000);
+    EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+    EXPECT_EQ("Neko: two", tip());
+    standin::onNextMenu(choice);
+    rightClick();
+    const auto& items = standin::menusShown().back().items;
+    ASSERT_EQ(8u, items.size());
+    EXPECT_EQ("新着メール", items[0].label);
+    EXPECT_FALSE(items[2 + 1].grayed);  // the stop item
+    auto entries = standin::menuItems((HMENU)items[0].id);
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("Neko: two", entries[0].label);
+    EXPECT_EQ("A&&B: one", entries[1].label);
+    standin::pump();
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+    EXPECT_EQ("APPICON", icon());
+    EXPECT_EQ(0u, previewCount());
+    EXPECT_EQ(1u, standin::processesStarted().size());  // by the message only
+  }
+  std::vector<std::string> balloons;
+  for (const auto& request : standin::trayRequests())
+    if (request.data.flags & NIF_INFO) balloons.push_back(request.data.info);
+  EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.\nNeko: two\nA&B: one", balloons.back());
+  rightClick();
+  EXPECT_EQ(6u, standin::menusShown().back().items.size());
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {
