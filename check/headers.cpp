@@ -66,20 +66,68 @@ UINT codePageOf(const char* name, size_t length) {
   return 0;
 }
 
+// ISO-2022-JP (RFC 1468) into Shift-JIS, the same characters by a fixed
+// rule: not every system converts code page 50220 (Wine does not), while
+// each has 932. ASCII, JIS X 0201 Roman and katakana, and JIS X 0208;
+// any other escape or byte fails. Returns the length, or 0.
+size_t iso2022jpToSjis(const char* in, size_t length, char* out) {
+  enum { ASCII, KANJI, KATAKANA } mode = ASCII;
+  size_t used = 0;
+  for (size_t i = 0; i < length; i++) {
+    unsigned char c = (unsigned char)in[i];
+    if (c == 0x1B) {
+      if (i + 2 >= length) return 0;
+      char a = in[i + 1], b = in[i + 2];
+      if (a == '(' && (b == 'B' || b == 'J'))
+        mode = ASCII;
+      else if (a == '(' && b == 'I')
+        mode = KATAKANA;
+      else if (a == '$' && (b == '@' || b == 'B'))
+        mode = KANJI;
+      else
+        return 0;
+      i += 2;
+      continue;
+    }
+    if (c >= 0x80) return 0;
+    if (mode == ASCII || c < 0x21 || c > 0x7E) {
+      out[used++] = (char)c;
+    } else if (mode == KATAKANA) {
+      if (c > 0x5F) return 0;
+      out[used++] = (char)(c + 0x80);
+    } else {
+      if (i + 1 >= length) return 0;
+      unsigned char d = (unsigned char)in[++i];
+      if (d < 0x21 || d > 0x7E) return 0;
+      out[used++] = (char)(((c + 1) >> 1) + (c <= 0x5E ? 0x70 : 0xB0));
+      out[used++] = (char)((c & 1) ? d + (d >= 0x60 ? 0x20 : 0x1F) : d + 0x7E);
+    }
+  }
+  return used;
+}
+
 // Bytes in a code page to UTF-8, appended at out (size bytes left with
-// the NUL). Windows takes no flags for the ISO-2022 pages; for the others
-// a byte that is no character fails the whole. Returns 0 on failure.
+// the NUL). With strict a byte that is no character fails the whole.
+// Returns 0 on failure.
 int appendDecoded(UINT codePage, int strict, const char* bytes, size_t length, char* out,
                   size_t size) {
   static WCHAR wideText[RAW_BYTES + 1];
+  static char sjis[RAW_BYTES];
   if (length == 0) return 1;
   if (length > RAW_BYTES) return 0;
-  DWORD flags = strict && codePage != ISO_2022_JP ? MB_ERR_INVALID_CHARS : 0;
+  if (codePage == ISO_2022_JP) {
+    length = iso2022jpToSjis(bytes, length, sjis);
+    if (length == 0) return 0;
+    bytes = sjis;
+    codePage = SHIFT_JIS;
+  }
+  DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
   int units = MultiByteToWideChar(codePage, flags, bytes, (int)length, wideText, (int)RAW_BYTES);
   if (units <= 0) return 0;
   wideText[units] = 0;
   size_t used = strlen(out);
   toUtf8(wideText, out + used, size - used);
+  memset(sjis, 0, sizeof sjis);
   return 1;
 }
 
@@ -100,7 +148,7 @@ void valueToUtf8(const char* raw, char* text, size_t size) {
   for (size_t i = 0; i < length; i++)
     if ((unsigned char)raw[i] >= 0x80) eightBit = 1;
   if (strstr(raw, "\x1b$B") != NULL || strstr(raw, "\x1b$@") != NULL) {
-    if (appendDecoded(ISO_2022_JP, 0, raw, length, text, size)) return;
+    if (appendDecoded(ISO_2022_JP, 1, raw, length, text, size)) return;
   }
   if (eightBit && !appendDecoded(UTF_8, 1, raw, length, text, size))
     appendDecoded(SHIFT_JIS, 0, raw, length, text, size);

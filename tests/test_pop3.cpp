@@ -289,9 +289,9 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
     const char* subject;
   } cases[] = {
       // Folded lines; the display name; a field name in any case.
-      {"Received: x\r\n y\r\nfrom: Taro Yamada\r\n <taro@example.jp>\r\nSUBJECT: one\r\n\ttwo\r\n"
+      {"Received: x\r\n y\r\nfrom: \"Yamada, Taro\"\r\n <taro@example.jp>\r\nSUBJECT: one\r\n\ttwo\r\n"
        "\r\nSubject: body",
-       "Taro Yamada", "one two"},
+       "Yamada, Taro", "one two"},
       // ISO-2022-JP in B, a name in quotes, one character split over two words.
       {"From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\" <y@example.jp>\n"
        "Subject: =?iso-2022-jp?B?GyRCJUYlOSVIGyhC?=\n",
@@ -302,11 +302,13 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
       {"From: <only@example.jp>\nSubject: =?utf-8?Q?Caf=C3=A9_au?= lait =?UTF-8?Q?=E2=82=AC?=\n",
        "only@example.jp", "Café au lait €"},
       {"From: x@example.jp (=?Shift_JIS?B?g2yDUg==?=)\nSubject: =?EUC-JP?B?pMuk46TD?= "
-       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?=\n",
-       "ネコ", "にゃっétéok"},
+       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?= =?koi8-r?B?68/U?= =?UTF-8?B?fn4+?=\n",
+       "ネコ", "にゃっétéokКот~~>"},
       // Malformed words and an unknown charset stand as written.
-      {"From: =?UTF-8?B?!!!?= <a@b>\nSubject: =?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?=\n",
-       "=?UTF-8?B?!!!?=", "=?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?="},
+      {"From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
+       "=?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
+       "=?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open",
+       "=?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
       // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
       {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
       {"Subject: \x1b$B%M%3\x1b(B!\n", "", "ネコ!"},

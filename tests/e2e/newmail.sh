@@ -147,6 +147,7 @@ for i in 1 2 3 4 5 6; do dovecot_deliver 1 "$subject No.$i" "$from"; done
 configure fastScan=1 notifyBalloon=1 showPreviews=1
 find "$DOVECOT_RAWLOG" -type f -delete
 mailer_runs=$(wc -c <"$KIVVET_MAILER_LOG")
+xdotool mousemove 100 100  # no tooltip to be taken for the balloon
 start_program preview -TOFF -V "-W$(winpath "$E2E_DIR")"
 if wait_for 120 quit_sent && wait_for 30 file_has 15; then
   tops=$(dovecot_sent | grep '^TOP' | tr '\n' ' ')
