@@ -306,14 +306,14 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
        "ネコ", "にゃっétéokКот~~>"},
       // Malformed words and an unknown charset stand as written.
       {"From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
-       "=?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
+       "=?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
        "=?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open",
-       "=?x-unknown?Q?hi?= =?UTF-8?Q?=ZZ?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
+       "=?x-unknown?Q?hi?= =?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
       // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
       {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
       {"Subject: \x1b$B%M%3\x1b(B!\n", "", "ネコ!"},
       // Control characters, a bidi override, and 80 characters at most.
-      {"From: \"Evil\xe2\x80\xae"
+      {"From: \"Evil\xe2\x80\xae\xe2\x80\x8e"
        "fdp.exe\" <e@f>\nSubject: a\x01"
        "b\x7f"
        "c=?UTF-8?Q?=1B=C2=85d?=\n",
