@@ -45,6 +45,16 @@ void showSettings(HWND window, const char* reason) {
   startIntervalTimer(window);
 }
 
+// The double click, and a message chosen in the menu: the announcement
+// ends and the mail program starts.
+void openMail(HWND window) {
+  stopAnnouncement(window);
+  setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  // Closed meanwhile: the user is not left with a mail program.
+  if (app.windowGone) return;
+  if (settings.mailerPath[0] != '\0') launchMailer();
+}
+
 }  // namespace
 
 void onSettingsNeeded(HWND window, WPARAM, LPARAM) {
@@ -59,20 +69,21 @@ void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     case CMD_HELP: openHelp(window); break;
     case CMD_HOMEPAGE: openHomePage(window); break;
     case CMD_EXIT: DestroyWindow(window); break;
-    default: break;
+    case CMD_STOP:
+      stopAnnouncement(window);
+      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+      break;
+    default:
+      if (LOWORD(wParam) >= CMD_PREVIEW_FIRST && LOWORD(wParam) <= CMD_PREVIEW_LAST)
+        openMail(window);
+      break;
   }
 }
 
 void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
   switch ((UINT)lParam) {
     case WM_RBUTTONUP: showTrayMenu(window); break;
-    case WM_LBUTTONDBLCLK:
-      stopAnnouncement(window);
-      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-      // Closed meanwhile: the user is not left with a mail program.
-      if (app.windowGone) break;
-      if (settings.mailerPath[0] != '\0') launchMailer();
-      break;
+    case WM_LBUTTONDBLCLK: openMail(window); break;
     default: break;
   }
 }

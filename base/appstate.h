@@ -69,6 +69,11 @@ const UINT CMD_SETTINGS = 102;
 const UINT CMD_HELP = 103;
 const UINT CMD_HOMEPAGE = 104;
 const UINT CMD_EXIT = 1024;
+// Ends the voice and the blink without starting the mail program.
+const UINT CMD_STOP = 105;
+// The entries of the submenu of new mail, newest first (MOST_PREVIEWS).
+const UINT CMD_PREVIEW_FIRST = 110;
+const UINT CMD_PREVIEW_LAST = 114;
 
 const UINT TRAY_ICON_ID = 100;
 

@@ -20,6 +20,7 @@
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
+#include "tray/previews.h"
 #include "tray/trayicon.h"
 
 Session session;
@@ -363,6 +364,10 @@ void endCheck(HWND window, CheckOutcome outcome) {
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
   if (!quitAwaited) closeSession(window);
   if (outcome.end != Announced) KillTimer(window, TIMER_SESSION);
+
+  // A check that fails before its result is out shows none of the
+  // headers it may have read.
+  if (!resultShown && outcome.end != Announced && outcome.end != SessionOver) dropPreviews();
 
   if (outcome.end == FailedForNow)
     countRetry();

@@ -100,6 +100,9 @@ DWORD hashKey(const UidKey& key) {
 
 // The keys of this check's UIDs, by message.
 UidKey currentKeys[UID_SLOTS];
+// The places the last merge counted as new mail.
+unsigned char countedNew[UID_SLOTS];
+DWORD lastCurrentCount = 0;
 
 // The bucket that holds the text, or the empty bucket where it belongs.
 DWORD findBucket(const DWORD* buckets, const UidKey& key) {
@@ -129,6 +132,8 @@ DWORD mergeUidLists() {
   memset(buckets, 0, sizeof buckets);
   memset(bucketKept, 0, sizeof bucketKept);
   memset(knownMatched, 0, sizeof knownMatched);
+  memset(countedNew, 0, sizeof countedNew);
+  lastCurrentCount = current;
 
   // Equal texts share one bucket.
   for (DWORD j = 0; j < current; j++) {
@@ -167,10 +172,20 @@ DWORD mergeUidLists() {
     if (bucketKept[bucketOf[j]]) continue;
     strcpy(app.knownUids[kept], app.currentUids[j]);
     kept++;
-    if (j >= firstKnown) fresh++;
+    if (j >= firstKnown) {
+      fresh++;
+      countedNew[j] = 1;
+    }
     // A UID listed twice is one message, remembered and counted once.
     bucketKept[bucketOf[j]] = 1;
   }
   app.knownCount = kept;
   return fresh;
+}
+
+DWORD newestNewPlaces(DWORD* places, DWORD most) {
+  DWORD found = 0;
+  for (DWORD j = lastCurrentCount; j > 0 && found < most; j--)
+    if (countedNew[j - 1]) places[found++] = j - 1;
+  return found;
 }

@@ -22,11 +22,12 @@
 
 namespace {
 
-DWORD listed;               // messages listed so far, each number once
-DWORD highest;              // the highest number listed so far
-DWORD kept;                 // slots in use, at most UID_SLOTS
-DWORD numberOf[UID_SLOTS];  // the message whose UID a slot holds
-DWORD heap[UID_SLOTS];      // slots; heap[0] holds the oldest message kept
+DWORD listed;                  // messages listed so far, each number once
+DWORD highest;                 // the highest number listed so far
+DWORD kept;                    // slots in use, at most UID_SLOTS
+DWORD numberOf[UID_SLOTS];     // the message whose UID a slot holds
+DWORD heap[UID_SLOTS];         // slots; heap[0] holds the oldest message kept
+DWORD placeNumber[UID_SLOTS];  // after finishListing: the message at each place
 
 bool older(DWORD a, DWORD b) { return numberOf[heap[a]] < numberOf[heap[b]]; }
 
@@ -95,6 +96,7 @@ DWORD finishListing() {
   static unsigned char placed[UID_SLOTS];
   for (DWORD k = 0; k < kept; k++) order[k] = k;
   std::stable_sort(order, order + kept, [](DWORD a, DWORD b) { return numberOf[a] < numberOf[b]; });
+  for (DWORD k = 0; k < kept; k++) placeNumber[k] = numberOf[order[k]];
   // Each cycle of the permutation is followed once, with one text aside.
   char aside[UID_SLOT_BYTES];
   memset(placed, 0, sizeof placed);
@@ -112,3 +114,5 @@ DWORD finishListing() {
   }
   return listed;
 }
+
+DWORD listedNumberAt(DWORD place) { return place < kept ? placeNumber[place] : 0; }

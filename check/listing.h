@@ -14,5 +14,7 @@ void keepListedUid(DWORD number, const char* uid, size_t length);
 // Puts the kept UIDs into message order in currentUids; returns how many
 // messages the listing held.
 DWORD finishListing();
+// The message number whose UID finishListing put at this place.
+DWORD listedNumberAt(DWORD place);
 
 #endif

@@ -12,6 +12,7 @@
 #include "base/trace.h"
 #include "check/apop.h"
 #include "check/check.h"
+#include "check/headers.h"
 #include "check/knownuids.h"
 #include "check/listing.h"
 #include "check/schedule.h"
@@ -19,6 +20,7 @@
 #include "check/tls.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
+#include "tray/previews.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -59,8 +61,24 @@ struct Dialogue {
   // to its LF.
   int skippingRest;
   DWORD uidlIndex;  // the message whose UID the walk asks for
+  int listed;       // the UIDs came from a listing, not from the walk
+  int inFlights;    // the session after the greeting went in a flight
+  // The newest new messages whose headers are asked for (TOP n 0),
+  // newest first; the one under way; how many TOPs went with a flight.
+  DWORD topNumbers[MOST_PREVIEWS];
+  DWORD topCount;
+  DWORD topAt;
+  DWORD topsAhead;
+  DWORD topBytes;  // bytes of the header block under way, as received
+  size_t headerLength;
 };
 Dialogue dialogue;
+
+// The header block of the message under way. It lives here only while
+// it is read, and is wiped once its sender and subject are taken; a block
+// beyond this size gives no preview.
+const size_t HEADER_BLOCK_BYTES = 65536;
+char headerBlock[HEADER_BLOCK_BYTES];
 
 // A server that pipelines (RFC 2449) takes the whole session in one
 // flight: the login, STAT, the listing and QUIT, sent together; the
@@ -206,6 +224,9 @@ int countsNewMail() {
   return settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
 }
 
+// The headers of new mail are asked for only where new mail is told.
+int wantsPreviews() { return settings.showPreviews == 1 && countsNewMail(); }
+
 // A capability line; LOGIN-DELAY and PIPELINING matter here. The delay
 // may be followed by "USER" (the user's own delay may differ after the
 // login): the announced one is kept all the same.
@@ -226,7 +247,7 @@ void setSessionState(SessionState state) {
   static const char* const names[] = {
       "Idle",           "AwaitGreeting",  "AwaitUserReply", "AwaitPassReply",    "AwaitStatReply",
       "AwaitUidlReply", "AwaitQuitReply", "AwaitStlsReply", "AwaitListingReply", "AwaitListingLine",
-      "AwaitCapaReply", "ReadCapaList"};
+      "AwaitCapaReply", "ReadCapaList",   "AwaitTopReply",  "AwaitTopLine"};
   if (state != session.state) traceLine("state %s -> %s", names[session.state], names[state]);
   session.state = state;
   if (state != Idle) return;
@@ -255,15 +276,18 @@ void beginFlight() {
   flightLength = 0;
 }
 
+// With the previews the flight ends with the listing: which headers to
+// ask for is known only from it, and they go with QUIT in a second one.
 void sendFlight() {
+  dialogue.inFlights = composingFlight;
   if (!composingFlight) return;
   if (settings.useApop == 0) sendCommand("PASS %s\r\n", settings.password);
   sendCommand("STAT\r\n");
   if (countsNewMail()) sendCommand("UIDL\r\n");
-  sendCommand("QUIT\r\n");
+  if (!wantsPreviews()) sendCommand("QUIT\r\n");
   composingFlight = 0;
   sentAhead = (settings.useApop == 0 ? AHEAD_PASS : 0) | AHEAD_STAT |
-              (countsNewMail() ? AHEAD_LISTING : 0) | AHEAD_QUIT;
+              (countsNewMail() ? AHEAD_LISTING : 0) | (wantsPreviews() ? 0 : AHEAD_QUIT);
   sendToServer(flight, (int)flightLength);
 }
 
@@ -330,12 +354,14 @@ DWORD firstWalkedMessage() {
 
 void sendFirstUidl() {
   dialogue.uidlIndex = firstWalkedMessage();
+  dialogue.listed = 0;
   sendUidl();
 }
 
 // Fast scan: one bare UIDL, and the listing in its place of the walk.
 void sendUidlListing() {
   if (!sentAlready(AHEAD_LISTING)) sendCommand("UIDL\r\n");
+  dialogue.listed = 1;
   setSessionState(AwaitListingReply);
 }
 
@@ -355,10 +381,86 @@ void onStatReply(HWND window) {
   announce(window);
 }
 
-// After the last UID: QUIT, the comparison, the file, the announcement.
+// The next header block, or, once all are read, the announcement. In a
+// flight every TOP went already and QUIT behind them.
+void sendTop(HWND window) {
+  if (dialogue.topAt == dialogue.topCount) return announce(window);
+  if (dialogue.topsAhead > 0) {
+    dialogue.topsAhead--;
+  } else {
+    char number[16];
+    snprintf(number, sizeof number, "%u", (unsigned)dialogue.topNumbers[dialogue.topAt]);
+    sendCommand("TOP %s 0\r\n", number);
+  }
+  setSessionState(AwaitTopReply);
+}
+
+// Who wrote the newest new messages: their numbers are those of the
+// places the merge counted as new. With a server that pipelines, the
+// TOPs and QUIT leave in one flight, once the first one is answered.
+void askForHeaders(HWND window) {
+  DWORD places[MOST_PREVIEWS];
+  dialogue.topCount = newestNewPlaces(places, MOST_PREVIEWS);
+  for (DWORD i = 0; i < dialogue.topCount; i++)
+    dialogue.topNumbers[i] =
+        dialogue.listed ? listedNumberAt(places[i]) : firstWalkedMessage() + places[i];
+  dialogue.topAt = 0;
+  dialogue.topsAhead = 0;
+  if (dialogue.inFlights && dialogue.topCount > 0) {
+    composingFlight = 1;
+    flightLength = 0;
+    char number[16];
+    for (DWORD i = 0; i < dialogue.topCount; i++) {
+      snprintf(number, sizeof number, "%u", (unsigned)dialogue.topNumbers[i]);
+      sendCommand("TOP %s 0\r\n", number);
+    }
+    sendCommand("QUIT\r\n");
+    composingFlight = 0;
+    dialogue.topsAhead = dialogue.topCount;
+    sentAhead |= AHEAD_QUIT;
+    sendToServer(flight, (int)flightLength);
+  }
+  sendTop(window);
+}
+
+// A line of the header block; the lone "." ends it. Only the count of its
+// bytes goes to the trace, never a word of it.
+void onTopLine(HWND window) {
+  const char* line = app.lineBuffer;
+  if (isLoneDot(line)) {
+    // The "." that ends the block is none of it.
+    if (dialogue.topBytes <= HEADER_BLOCK_BYTES) dialogue.topBytes -= (DWORD)strlen(line) + 1;
+    traceLine("header bytes: %u", (unsigned)dialogue.topBytes);
+    if (dialogue.topBytes <= HEADER_BLOCK_BYTES) {
+      HeaderFields fields;
+      readHeaders(headerBlock, dialogue.headerLength, &fields);
+      addPreview(fields.sender, fields.subject);
+      memset(&fields, 0, sizeof fields);
+    }
+    memset(headerBlock, 0, dialogue.headerLength);
+    dialogue.headerLength = 0;
+    dialogue.topAt++;
+    return sendTop(window);
+  }
+  if (line[0] == '.') line++;
+  size_t length = strlen(line);
+  if (length > 0 && line[length - 1] == '\r') length--;
+  if (dialogue.headerLength + length + 1 > HEADER_BLOCK_BYTES) {
+    dialogue.topBytes = HEADER_BLOCK_BYTES + 1;
+    return;
+  }
+  memcpy(headerBlock + dialogue.headerLength, line, length);
+  headerBlock[dialogue.headerLength + length] = '\n';
+  dialogue.headerLength += length + 1;
+}
+
+// After the last UID: the comparison, the file, the headers of new mail
+// when they are wanted, then QUIT and the announcement.
 void finishCounting(HWND window) {
   app.newCount = mergeUidLists();
   saveKnownUids();
+  dropPreviews();
+  if (wantsPreviews() && app.newCount > 0) return askForHeaders(window);
   announce(window);
 }
 
@@ -417,7 +519,8 @@ int passOverLeftReply(int positive) {
 void dispatchReply(HWND window) {
   int positive = app.lineBuffer[0] != '-';
   // The first line of each reply; the lines of a listing stay out.
-  if (session.state != ReadCapaList && session.state != AwaitListingLine && session.state != Idle)
+  if (session.state != ReadCapaList && session.state != AwaitListingLine &&
+      session.state != AwaitTopLine && session.state != Idle)
     traceLine("reply %s", app.lineBuffer);
   switch (session.state) {
     case AwaitGreeting:
@@ -464,6 +567,16 @@ void dispatchReply(HWND window) {
       beginListing();
       return setSessionState(AwaitListingLine);
     case AwaitListingLine: return onListingLine(window);
+    case AwaitTopReply:
+      // TOP is optional (RFC 1939): a refusal costs only this preview.
+      if (!positive) {
+        dialogue.topAt++;
+        return sendTop(window);
+      }
+      dialogue.topBytes = 0;
+      dialogue.headerLength = 0;
+      return setSessionState(AwaitTopLine);
+    case AwaitTopLine: return onTopLine(window);
     case AwaitQuitReply:
       if (passOverLeftReply(positive)) return;
       if (positive) return endCheck(window, {SessionOver, NULL, NULL});
@@ -496,6 +609,9 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
+    // A header block is measured as it arrives, its overlong lines whole.
+    if (session.state == AwaitTopLine && dialogue.topBytes <= HEADER_BLOCK_BYTES)
+      dialogue.topBytes += lineBytes + (lineFeed != NULL ? 1 : 0);
     if (!dialogue.skippingRest) {
       DWORD room = LINE_BUFFER_BYTES - 1 - dialogue.lineLength;
       DWORD taken = lineBytes < room ? lineBytes : room;

@@ -23,7 +23,11 @@ enum SessionState {
   // CAPA (RFC 2449) was sent; after its "+OK" the capabilities follow,
   // one a line, up to the line ".".
   AwaitCapaReply = 10,
-  ReadCapaList = 11
+  ReadCapaList = 11,
+  // TOP n 0 was sent for a new message; after its "+OK" the header lines
+  // follow, up to the line ".".
+  AwaitTopReply = 12,
+  AwaitTopLine = 13
 };
 
 enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };

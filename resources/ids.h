@@ -41,6 +41,7 @@
 #define IDC_TOOLTIP_BOTH 403
 #define IDC_BLINK_NEW_ONLY 404
 #define IDC_NOTIFY_BALLOON 405
+#define IDC_SHOW_PREVIEWS 406
 
 /* TITLEDLG: the picture frame and the version text */
 #define IDC_SPLASH_PICTURE 101

@@ -34,6 +34,7 @@ void putDefaults(Settings* record) {
   record->protectPassword = 0;
   record->fastScan = 0;
   record->notifyBalloon = 0;
+  record->showPreviews = 0;
   record->showSplash = 1;
   record->passwordLost = 0;
 }
@@ -77,6 +78,9 @@ const DWORD AT_NOTIFY_BALLOON = 1293;
 const DWORD AT_PASSWORD_PROTECTED = 1294;
 const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
+const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
+// The record reaches to the last byte of its newest setting.
+const DWORD RECORD_BYTES = AT_SHOW_PREVIEWS + 1;
 
 struct TextField {
   char** slot;
@@ -208,13 +212,14 @@ int loadSettings() {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return -1;
     // A first start: the record the sheet shows and saves is a new
-    // user's, who gets the quick check. A file that only lacks the byte
-    // keeps the walk it always had.
+    // user's, who gets the quick check and the previews of new mail. A
+    // file that only lacks the bytes keeps what it always had.
     settings.fastScan = 1;
+    settings.showPreviews = 1;
     return 0;
   }
 
-  unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
+  unsigned char image[RECORD_BYTES];
   DWORD got = 0;
   if (!ReadFile(file, image, sizeof image, &got, NULL)) got = 0;
   CloseHandle(file);
@@ -256,6 +261,9 @@ int loadSettings() {
   // Off in a file from before the byte, and for any value but 1.
   settings.notifyBalloon =
       got > AT_NOTIFY_BALLOON && (unsigned char)~image[AT_NOTIFY_BALLOON] == 1 ? 1 : 0;
+  // Likewise the previews.
+  settings.showPreviews =
+      got > AT_SHOW_PREVIEWS && (unsigned char)~image[AT_SHOW_PREVIEWS] == 1 ? 1 : 0;
 
   // Protected: the slot was stored empty and the password comes from
   // Windows. A flag other than 1, a length out of range or a file cut
@@ -289,17 +297,13 @@ int loadSettings() {
 // would not protect the password (then the file stays as it was: the
 // password never goes to the file unprotected against the user's word).
 int saveSettings() {
-  // The bytes of a protected password the file held before are written
-  // over, whether or not one follows.
-  DWORD formerLength = protectedLength;
   // A password that cannot be read here stays protected as it was, for
   // its owner, until another one is typed.
   int protect = settings.protectPassword != 0 || settings.passwordLost;
   if (protect && !settings.passwordLost && !protectPassword()) return 0;
   if (!protect) protectedLength = 0;
-  DWORD tail = protectedLength > formerLength ? protectedLength : formerLength;
 
-  unsigned char image[SETTINGS_FILE_BYTES + PROTECTED_PASSWORD_BYTES];
+  unsigned char image[RECORD_BYTES];
   memset(image, 0, sizeof image);
   char text[LONG_TEXT_BYTES];
   char sjis[LONG_FILE_TEXT_BYTES];
@@ -334,9 +338,13 @@ int saveSettings() {
   image[AT_PROTECTED_LENGTH] = (unsigned char)(protectedLength & 0xFF);
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
   memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
+  image[AT_SHOW_PREVIEWS] = (unsigned char)(settings.showPreviews & 0xFF);
+  // Up to the newest byte: the bytes of a protected password the file
+  // held before are written over, whether or not one follows, and a
+  // longer file keeps its tail.
   scrambleBytes(image + AT_ACCOUNT_NAME + SHORT_FILE_TEXT_BYTES,
-                AT_PROTECTED_PASSWORD + tail - (AT_ACCOUNT_NAME + SHORT_FILE_TEXT_BYTES));
-  int written = writeDataFile(SETTINGS_FILE_NAME, image, AT_PROTECTED_PASSWORD + tail);
+                RECORD_BYTES - (AT_ACCOUNT_NAME + SHORT_FILE_TEXT_BYTES));
+  int written = writeDataFile(SETTINGS_FILE_NAME, image, RECORD_BYTES);
   // What the file now holds is what the next save starts from.
   for (size_t i = 0; written && i < TEXT_FIELDS; i++) {
     memcpy(fileTexts[i], image + textFields[i].offset, textFields[i].size);

@@ -14,7 +14,8 @@ const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
 const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
-// protected by Windows when the user asks for that.
+// protected by Windows when the user asks for that, then one more byte
+// (the previews of new mail) after the password's place.
 const DWORD SETTINGS_FILE_BYTES = 1297;
 // Windows' data protection turns the password into at most this much.
 const DWORD PROTECTED_PASSWORD_BYTES = 512;
@@ -54,6 +55,8 @@ struct Settings {
                            // Windows for this user, and the slot stays empty
   int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
   int notifyBalloon;       // 1: new mail is also told in a balloon
+  int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
+                           // and their senders and subjects shown; 0: counts only
   int showSplash;          // not stored: the -TOFF switch clears it
   int passwordLost;        // not stored: the protected password could not be
                            // unprotected (another user or machine); the slot

@@ -52,9 +52,13 @@ const HelpTopic mailerPageHelp[] = {
     {0, 0},
 };
 const HelpTopic displayPageHelp[] = {
-    {IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_ACCOUNT}, {IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_COUNTS},
-    {IDC_TOOLTIP_BOTH, IDC_TOOLTIP_BOTH},       {IDC_BLINK_NEW_ONLY, IDC_BLINK_NEW_ONLY},
-    {IDC_NOTIFY_BALLOON, IDC_NOTIFY_BALLOON},   {0, 0},
+    {IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_ACCOUNT},
+    {IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_COUNTS},
+    {IDC_TOOLTIP_BOTH, IDC_TOOLTIP_BOTH},
+    {IDC_BLINK_NEW_ONLY, IDC_BLINK_NEW_ONLY},
+    {IDC_NOTIFY_BALLOON, IDC_NOTIFY_BALLOON},
+    {IDC_SHOW_PREVIEWS, IDC_SHOW_PREVIEWS},
+    {0, 0},
 };
 
 const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
@@ -350,6 +354,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         setChecked(page, IDC_TOOLTIP_ACCOUNT + settings.tooltipMode, 1);
       setChecked(page, IDC_BLINK_NEW_ONLY, settings.blinkNewOnly);
       setChecked(page, IDC_NOTIFY_BALLOON, settings.notifyBalloon);
+      setChecked(page, IDC_SHOW_PREVIEWS, settings.showPreviews);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -358,6 +363,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
                                                                      : 2;
         settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
         settings.notifyBalloon = isChecked(page, IDC_NOTIFY_BALLOON);
+        settings.showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
       }
       return TRUE;
     case WM_HELP: showContextHelp(displayPageHelp, (const HELPINFO*)lParam); return TRUE;

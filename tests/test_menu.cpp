@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/previews.h"
 
 #include "tests/support/mailcheck.h"
 
@@ -29,9 +30,11 @@ TEST_F(TrayMenu, OpensAtTheCursorAndRunsTheChosenCommand) {
   EXPECT_EQ(TPM_RIGHTBUTTON, shown.flags);
   EXPECT_EQ(1000, shown.x);
   EXPECT_EQ(750, shown.y);
-  ASSERT_EQ(5u, shown.items.size());
+  ASSERT_EQ(6u, shown.items.size());
   EXPECT_EQ("メールチェックするにゃ(&C)", shown.items[0].label);
-  EXPECT_EQ("おしまいにゃ(&X)", shown.items[4].label);
+  EXPECT_EQ("お知らせを止めるにゃ", shown.items[1].label);
+  EXPECT_TRUE(shown.items[1].grayed);  // nothing to stop
+  EXPECT_EQ("おしまいにゃ(&X)", shown.items[5].label);
   auto calls = standin::trace();
   EXPECT_EQ("SetForegroundWindow", calls[0]);
   EXPECT_EQ("TrackPopupMenu", calls[1]);
@@ -44,8 +47,52 @@ TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
   standin::onNextMenu(CMD_EXIT);
   rightClick();
   EXPECT_TRUE(standin::isWindowAlive(window));
-  EXPECT_TRUE(standin::menusShown()[0].items[4].grayed);
-  EXPECT_FALSE(standin::menusShown()[0].items[2].grayed);
+  EXPECT_TRUE(standin::menusShown()[0].items[5].grayed);
+  EXPECT_FALSE(standin::menusShown()[0].items[3].grayed);
+}
+
+// New mail with previews: the balloon and the tooltip tell who wrote, the
+// menu lists it; choosing a message starts the mail program, the stop
+// item only silences the cat, and the previews go with the announcement.
+TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
+  settings.blinkNewOnly = 1;
+  settings.notifyBalloon = 1;
+  settings.showPreviews = 1;
+  strcpy(settings.accountName, "home");
+  standin::makeDirectory("C:\\Mail");
+  standin::writeFile("C:\\Mail\\mailer.exe", "MZ");
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  server.uids = {"a", "b"};
+  server.headers = {"From: A&B <a@x>\r\nSubject: one\r\n", "From: Neko <n@x>\r\nSubject: two\r\n"};
+  for (UINT choice : {CMD_PREVIEW_FIRST + 1, CMD_STOP}) {
+    app.knownCount = 0;
+    check();
+    standin::advance(3000);
+    EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+    EXPECT_EQ("Neko: two", tip());
+    standin::onNextMenu(choice);
+    rightClick();
+    const auto& items = standin::menusShown().back().items;
+    ASSERT_EQ(8u, items.size());
+    EXPECT_EQ("新着メール", items[0].label);
+    EXPECT_FALSE(items[2 + 1].grayed);  // the stop item
+    auto entries = standin::menuItems((HMENU)items[0].id);
+    ASSERT_EQ(choice == CMD_STOP ? 1u : 2u, entries.size());
+    EXPECT_EQ("Neko: two", entries[0].label);
+    if (choice != CMD_STOP) EXPECT_EQ("A&&B: one", entries[1].label);
+    standin::pump();
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+    EXPECT_EQ("APPICON", icon());
+    EXPECT_EQ(0u, previewCount());
+    EXPECT_EQ(1u, standin::processesStarted().size());  // by the message only
+    server.headers[0] = "";                             // a refused TOP: one preview less
+  }
+  std::vector<std::string> balloons;
+  for (const auto& request : standin::trayRequests())
+    if (request.data.flags & NIF_INFO) balloons.push_back(request.data.info);
+  EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.\nNeko: two\nA&B: one", balloons[0]);
+  rightClick();
+  EXPECT_EQ(6u, standin::menusShown().back().items.size());
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {

@@ -2,6 +2,7 @@
 // replies, and what the user sees at each step.
 #include "check/pop3.h"
 
+#include "check/headers.h"
 #include "check/knownuids.h"
 #include "tests/support/mailcheck.h"
 
@@ -280,6 +281,70 @@ TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
   EXPECT_EQ("APPICON", icon());
 }
 
+// The header reader: who wrote a message and about what, as the tray may
+// show it.
+TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
+  struct Case {
+    const char* block;
+    const char* sender;
+    const char* subject;
+  } cases[] = {
+      // Folded lines; the display name; a field name in any case.
+      {"Received: x\r\n y\r\nfrom: \"Yamada, Taro\"\r\n <taro@example.jp>\r\nSUBJECT: one\r\n\ttwo\r\n"
+       "\r\nSubject: body",
+       "Yamada, Taro", "one two"},
+      // ISO-2022-JP in B, a name in quotes, one character split over two words.
+      {"From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\" <y@example.jp>\n"
+       "Subject: =?iso-2022-jp?B?GyRCJUYlOSVIGyhC?=\n",
+       "山田", "テスト"},
+      {"Subject: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe44Gn?=\n", "", "日本語で"},
+      {"Subject: =?UTF-8?B?5pel5g==?= =?UTF-8?B?nKzoqp4=?=\n", "", "日本語"},
+      // UTF-8 in Q; encoded and plain words mixed; other charsets.
+      {"From: <only@example.jp>\nSubject: =?utf-8?Q?Caf=C3=A9_au?= lait =?UTF-8?Q?=E2=82=AC?=\n",
+       "only@example.jp", "Café au lait €"},
+      {"From: x@example.jp (=?Shift_JIS?B?g2yDUg==?=)\nSubject: =?EUC-JP?B?pMuk46TD?= "
+       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?= =?koi8-r?B?68/U?= =?UTF-8?B?fn4+?=\n",
+       "ネコ", "にゃっétéokКот~~>"},
+      // Malformed words and an unknown charset stand as written.
+      {"From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
+       "=?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
+       "=?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open",
+       "=?x-unknown?Q?hi?= =?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
+      // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
+      {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
+      {"Subject: \x1b$B%M%3\x1b(B!\n", "", "ネコ!"},
+      // Control characters, a bidi override, and 80 characters at most.
+      {"From: \"Evil\xe2\x80\xae\xe2\x80\x8e"
+       "fdp.exe\" <e@f>\nSubject: a\x01"
+       "b\x7f"
+       "c=?UTF-8?Q?=1B=C2=85d?=\n",
+       "Evilfdp.exe", "abcd"},
+      {"Subject: =?UTF-8?B?"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+       "44GC44GC?=\n",
+       "", nullptr},
+      {"From:   \nSubject:\n", "", ""},
+  };
+  for (const Case& c : cases) {
+    HeaderFields fields;
+    memset(&fields, 'x', sizeof fields);
+    readHeaders(c.block, strlen(c.block), &fields);
+    EXPECT_STREQ(c.sender, fields.sender) << c.block;
+    if (c.subject != nullptr) {
+      EXPECT_STREQ(c.subject, fields.subject) << c.block;
+    }
+  }
+  // The overlong one: cut after 80 characters, never inside one.
+  HeaderFields fields;
+  readHeaders(cases[10].block, strlen(cases[10].block), &fields);
+  std::string eighty;
+  for (int i = 0; i < 80; i++) eighty += "あ";
+  EXPECT_EQ(eighty, fields.subject);
+}
+
 class UidStorage : public MailCheck {
  protected:
   void SetUp() override {
@@ -513,6 +578,59 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
   EXPECT_EQ("サーバからの応答がありません.タイムアウトしました.", tip());
   EXPECT_EQ(0, app.busy);
   EXPECT_FALSE(standin::socketOpen(server.socket));
+}
+
+// The previews: TOP n 0 for the newest new messages only, five at most,
+// newest first; a refused TOP or a block over 64 KB costs only its own
+// preview. A server that pipelines gets the TOPs with QUIT in a second
+// flight, or QUIT alone when nothing is new.
+TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
+  settings.showPreviews = 1;
+  for (int n = 1; n <= 8; n++) {
+    server.uids.push_back("m" + std::to_string(n));
+    server.headers.push_back("Received: x\r\nFrom: Cat " + std::to_string(n) +
+                             " <c@x>\r\nSubject: no. " + std::to_string(n) + "\r\n");
+  }
+  server.headers[6] = "";  // TOP 7 is refused
+  server.headers[4] = "X-Big: " + std::string(70000, 'x') + "\r\nFrom: big <b@x>\r\n";
+  for (int pipelining : {0, 1}) {
+    settings.fastScan = pipelining;
+    server.capabilities =
+        pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"} : std::vector<std::string>{};
+    server.uids.resize(2);
+    forget();
+    check();
+    EXPECT_EQ("TOP 2 0\r\nTOP 1 0\r\nQUIT\r\n", sent().substr(sent().find("TOP")));
+    for (int n = 3; n <= 8; n++) server.uids.push_back("m" + std::to_string(n));
+    size_t before = standin::traceOf("send(").size();
+    check();
+    standin::advance(1000);
+    std::string tops = "TOP 8 0\r\nTOP 7 0\r\nTOP 6 0\r\nTOP 5 0\r\nTOP 4 0\r\nQUIT\r\n";
+    EXPECT_EQ(pipelining ? "CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\n" + tops
+                         : "USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL 1\r\nUIDL 2\r\nUIDL 3\r\n"
+                           "UIDL 4\r\nUIDL 5\r\nUIDL 6\r\nUIDL 7\r\nUIDL 8\r\n" +
+                               tops,
+              sent());
+    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    EXPECT_EQ(6u, app.newCount);
+    EXPECT_EQ(Idle, session.state);
+    EXPECT_NE("NOGOODICON", icon());
+    ASSERT_EQ(3u, previewCount());
+    const char* lines[] = {"Cat 8: no. 8", "Cat 6: no. 6", "Cat 4: no. 4"};
+    for (DWORD i = 0; i < 3; i++) {
+      char line[2 * PREVIEW_TEXT_BYTES + 4];
+      previewLine(i, line, sizeof line);
+      EXPECT_STREQ(lines[i], line) << pipelining;
+    }
+    // Nothing new: no TOP, and the next check forgets the previews.
+    before = standin::traceOf("send(").size();
+    check();
+    EXPECT_EQ(std::string::npos, sent().find("TOP"));
+    std::string tail = pipelining ? "UIDL\r\nQUIT\r\n" : "UIDL 8\r\nQUIT\r\n";
+    EXPECT_EQ(tail, sent().substr(sent().size() - tail.size()));
+    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    EXPECT_EQ(0u, previewCount());
+  }
 }
 
 // Fast scan asks CAPA; a server that lists PIPELINING gets the rest of

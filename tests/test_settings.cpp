@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1297u, bytes.size());
+  ASSERT_EQ(1810u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -34,8 +34,9 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 387; i <= 389; i++) EXPECT_EQ(0xFE, at(bytes, i)) << i;
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
-  // Plain text, no fast scan, no balloon, the password unprotected.
-  for (size_t i = 1291; i < 1297; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
+  // Plain text, no fast scan, no balloon, the password unprotected, no
+  // previews.
+  for (size_t i = 1291; i < 1810; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -63,6 +64,20 @@ TEST_F(SettingsFile, TheBalloonByteFollowsAndAnOlderFileMeansNoBalloon) {
   EXPECT_EQ(0, settings.notifyBalloon);
   saveSettings();
   EXPECT_EQ(0xFE, at(file(), 1292));
+
+  // The previews, after the protected password's place, by the same rule;
+  // a first start turns them on.
+  settings.showPreviews = 1;
+  saveSettings();
+  EXPECT_EQ(0xFE, at(file(), 1809));
+  for (size_t length : {1809u, 1810u}) {
+    setFile(file().substr(0, length - 1) + (char)~2);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(0, settings.showPreviews) << length;
+  }
+  DeleteFileW(u"KivvetLE.cfg");
+  EXPECT_EQ(0, loadSettings());
+  EXPECT_EQ(1, settings.showPreviews);
 }
 
 TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
@@ -117,7 +132,8 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
   EXPECT_EQ(0xFE, at(bytes, 1294));
   size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
-  ASSERT_EQ(1297 + length, bytes.size());
+  ASSERT_GE(1810u, 1297 + length);
+  ASSERT_EQ(1810u, bytes.size());
   EXPECT_EQ(std::string::npos, bytes.find("nyan"));
   EXPECT_EQ(std::string::npos,
             bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
@@ -273,7 +289,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1297u, file().size());
+  EXPECT_EQ(1810u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -344,7 +360,7 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
   EXPECT_STREQ("C:\\表\\ﾒｰﾙ.exe", settings.mailerPath);
   EXPECT_STREQ("≒", settings.accountName);
   ASSERT_EQ(1, saveSettings());
-  EXPECT_EQ(image, file());
+  EXPECT_EQ(image, file().substr(0, 1297));
   // A changed text is written in Shift-JIS over the old one.
   strcpy(settings.accountName, "表");
   ASSERT_EQ(1, saveSettings());
@@ -354,16 +370,16 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1297, 'z') + tail);
+  setFile(std::string(1810, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2006u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1297));
+  ASSERT_EQ(2519u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1810));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1297u, file().size());
+  EXPECT_EQ(1810u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -159,7 +159,7 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   });
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
-  EXPECT_EQ(1297u, standin::readFile("C:\\KivvetLE.cfg").size());
+  EXPECT_EQ(1810u, standin::readFile("C:\\KivvetLE.cfg").size());
 }
 
 TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
@@ -310,13 +310,17 @@ TEST_F(SettingsSheet, TheDisplayPageStoresTheChosenTooltip) {
     });
     EXPECT_EQ(mode, settings.tooltipMode);
   }
+  settings.showPreviews = 1;
   openWith([] {
     HWND page = standin::showPage(3);
     EXPECT_FALSE(standin::controlChecked(page, IDC_NOTIFY_BALLOON));
+    EXPECT_TRUE(standin::controlChecked(page, IDC_SHOW_PREVIEWS));
     standin::click(page, IDC_NOTIFY_BALLOON);
+    standin::click(page, IDC_SHOW_PREVIEWS);
     standin::pressOk();
   });
   EXPECT_EQ(1, settings.notifyBalloon);
+  EXPECT_EQ(0, settings.showPreviews);
   settings.tooltipMode = 7;
   openWith([this] {
     HWND page = standin::showPage(3);

@@ -44,6 +44,7 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "MoveWindow(312, 284, 1, 1, 0)",
       "CreatePopupMenu",
       "AppendMenuW(0, 101, \"メールチェックするにゃ(&C)\")",
+      "AppendMenuW(0, 105, \"お知らせを止めるにゃ\")",
       "AppendMenuW(0, 102, \"設定するにゃ(&S)\")",
       "AppendMenuW(0, 103, \"ヘルプを見るにゃ(&H)\")",
       "AppendMenuW(0, 104, \"ホームページを見るにゃ(&A)\")",

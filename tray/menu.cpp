@@ -1,8 +1,12 @@
-// The tray menu: its items and its showing at the cursor.
+// The tray menu: its items and its showing at the cursor. While new mail
+// is announced it also holds who wrote it, in a submenu built anew
+// whenever the previews change.
 #include "tray/menu.h"
 
 #include "base/appstate.h"
 #include "base/text.h"
+#include "tray/notify.h"
+#include "tray/previews.h"
 
 namespace {
 
@@ -12,24 +16,55 @@ struct MenuEntry {
 };
 
 const MenuEntry trayMenuEntries[] = {
-    {CMD_CHECK, "メールチェックするにゃ(&C)"},
-    {CMD_SETTINGS, "設定するにゃ(&S)"},
-    {CMD_HELP, "ヘルプを見るにゃ(&H)"},
-    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"},
-    {CMD_EXIT, "おしまいにゃ(&X)"},
+    {CMD_CHECK, "メールチェックするにゃ(&C)"},    {CMD_STOP, "お知らせを止めるにゃ"},
+    {CMD_SETTINGS, "設定するにゃ(&S)"},           {CMD_HELP, "ヘルプを見るにゃ(&H)"},
+    {CMD_HOMEPAGE, "ホームページを見るにゃ(&A)"}, {CMD_EXIT, "おしまいにゃ(&X)"},
 };
+
+const char NEW_MAIL_LABEL[] = "新着メール";
 
 // TrackPopupMenu runs a modal loop that dispatches our messages; a second
 // right click meanwhile must not open the menu inside itself.
 int menuOpen = 0;
+// The previews the menu was built with.
+DWORD builtVersion = 0;
+
+// A sender or subject is shown as it is: an "&" in it marks no key.
+void menuLabel(const char* text, char* label, size_t size) {
+  size_t used = 0;
+  for (; *text != '\0' && used + 2 < size; text++) {
+    if (*text == '&') label[used++] = '&';
+    label[used++] = *text;
+  }
+  label[used] = '\0';
+  // Never a character cut in half at the end.
+  char whole[2 * (2 * PREVIEW_TEXT_BYTES + 4)];
+  copyWholeCharacters(whole, sizeof whole, label);
+  copyWholeCharacters(label, size, whole);
+}
+
+void buildTrayMenu() {
+  app.trayMenu = CreatePopupMenu();
+  if (previewCount() > 0) {
+    HMENU newMail = CreatePopupMenu();
+    char line[2 * PREVIEW_TEXT_BYTES + 4];
+    char label[2 * sizeof line];
+    for (DWORD i = 0; i < previewCount() && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
+      previewLine(i, line, sizeof line);
+      menuLabel(line, label, sizeof label);
+      AppendMenuW(newMail, MF_STRING, CMD_PREVIEW_FIRST + i, wide(label).text);
+    }
+    AppendMenuW(app.trayMenu, MF_POPUP, (UINT_PTR)newMail, wide(NEW_MAIL_LABEL).text);
+    AppendMenuW(app.trayMenu, MF_SEPARATOR, 0, wide("").text);
+  }
+  for (const MenuEntry& entry : trayMenuEntries)
+    AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
+  builtVersion = previewsVersion();
+}
 
 }  // namespace
 
-void createTrayMenu() {
-  app.trayMenu = CreatePopupMenu();
-  for (const MenuEntry& entry : trayMenuEntries)
-    AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
-}
+void createTrayMenu() { buildTrayMenu(); }
 
 void destroyTrayMenu() {
   DestroyMenu(app.trayMenu);
@@ -38,6 +73,12 @@ void destroyTrayMenu() {
 
 void showTrayMenu(HWND window) {
   if (menuOpen) return;
+  if (builtVersion != previewsVersion()) {
+    DestroyMenu(app.trayMenu);
+    buildTrayMenu();
+    setBusy(app.busy ? 0 : 1);  // the new items as grayed as the old
+  }
+  EnableMenuItem(app.trayMenu, CMD_STOP, MF_BYCOMMAND | (announcing() ? MF_ENABLED : MF_GRAYED));
   POINT cursor;
   GetCursorPos(&cursor);
   // Without this the menu stays open when the user clicks elsewhere.

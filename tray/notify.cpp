@@ -5,10 +5,12 @@
 #include "tray/notify.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "base/appstate.h"
 #include "base/text.h"
 #include "settings/settings.h"
+#include "tray/previews.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -21,6 +23,7 @@ struct Announcement {
   int animFrame;
   DWORD soundCount;
   int blinkPhase;
+  int running;  // the voice or the blink goes on
 };
 Announcement announcement;
 const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
@@ -41,15 +44,25 @@ void playOneSound() {
 
 DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : app.messageCount; }
 
-// For a user who was away from the speakers: the count and the account.
+// The balloon's lines of who wrote and about what.
+const DWORD BALLOON_PREVIEWS = 3;
+
+// For a user who was away from the speakers: the count and the account,
+// then the newest messages' senders and subjects.
 void announceInBalloon(HWND window) {
-  char text[SHORT_TEXT_BYTES + 64];
+  char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
              (unsigned)app.newCount);
   else
     snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
+  for (DWORD i = 0; i < previewCount() && i < BALLOON_PREVIEWS; i++) {
+    size_t used = strlen(text);
+    text[used++] = '\n';
+    previewLine(i, text + used, sizeof text - used);
+  }
   showBalloon(window, APP_TITLE, text);
+  memset(text, 0, sizeof text);
 }
 
 // One sound per message, but a big mailbox is told in a few seconds, not
@@ -66,14 +79,25 @@ DWORD soundsToPlay() {
 // count, their count.
 const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
+  // Who wrote the newest message comes first.
+  if (previewCount() > 0) {
+    previewLine(0, text, size);
+    return text;
+  }
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
   if (settings.soundNotify == 1 && messagesToAnnounce() > MOST_SOUNDS && !tipShowsCounts)
     snprintf(text, size, "メールが%u通あるにゃ.", (unsigned)messagesToAnnounce());
   return text;
 }
 
+// The announcement is over by itself: what it told goes.
+void endAnnouncement() {
+  announcement.running = 0;
+  dropPreviews();
+}
+
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  char tip[64];
+  char tip[2 * PREVIEW_TEXT_BYTES + 4];
   setTrayIcon(window, NIM_MODIFY, announcement.blinkPhase != 0 ? "GETICON" : "BLANKICON",
               announcementTip(tip, sizeof tip));
   announcement.blinkPhase = announcement.blinkPhase == 0 ? 1 : 0;
@@ -83,13 +107,15 @@ void startBlink(HWND window) {
   if ((settings.blinkNewOnly == 1 && app.newCount > 0) ||
       (settings.blinkNewOnly == 0 && app.messageCount > 0)) {
     SetTimer(window, TIMER_BLINK, BLINK_FRAME_MS, blinkTimerProc);
+    announcement.running = 1;
     return;
   }
+  endAnnouncement();
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 }
 
 void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  char tip[64];
+  char tip[2 * PREVIEW_TEXT_BYTES + 4];
   if (announcement.animFrame >= 0 && announcement.animFrame < VOICE_FRAMES)
     setTrayIcon(window, NIM_MODIFY, voicePictures[announcement.animFrame],
                 announcementTip(tip, sizeof tip));
@@ -120,6 +146,7 @@ void startNotification(HWND window) {
       (settings.soundNewOnly == 0 && app.messageCount > 0)) {
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+    announcement.running = 1;
     return;
   }
   startBlink(window);
@@ -128,4 +155,7 @@ void startNotification(HWND window) {
 void stopAnnouncement(HWND window) {
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
+  endAnnouncement();
 }
+
+int announcing() { return announcement.running; }

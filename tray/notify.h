@@ -10,6 +10,9 @@
 // TIMER_BLINK are set and killed here only.
 void startNotification(HWND window);
 // The voice and the blink stop (a new check, the double click, the end).
+// The previews of the announcement go with it.
 void stopAnnouncement(HWND window);
+// 1 while the voice or the blink goes on.
+int announcing();
 
 #endif

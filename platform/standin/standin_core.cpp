@@ -1,11 +1,13 @@
 // Windows, the message queue, timers on the virtual clock, menus, message
 // boxes, the notification area and local memory.
+#include <errno.h>
 #include <iconv.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/standin/standin_world.h"
 
@@ -672,10 +674,13 @@ BOOL EnableMenuItem(HMENU menu, UINT id, UINT enable) {
   return -1;
 }
 
+// As on Windows, a menu's submenus go with it.
 BOOL DestroyMenu(HMENU menu) {
   if (recording()) record("DestroyMenu");
   if (!menu || !menu->alive) return FALSE;
   menu->alive = false;
+  for (const auto& item : menu->items)
+    if (item.flags & MF_POPUP) DestroyMenu((HMENU)item.id);
   return TRUE;
 }
 
@@ -844,17 +849,86 @@ int handBack(const std::basic_string<Unit>& result, Unit* out, int outLength) {
 
 }  // namespace
 
-// Shift-JIS only: the program converts nothing else through Windows. An
-// undefined byte or a lead byte without its partner fails with
-// MB_ERR_INVALID_CHARS and is U+30FB without.
+namespace {
+
+const DWORD ERROR_INVALID_FLAGS = 1004;
+const UINT ISO_2022_JP = 50220;
+
+// The code pages the stand-in knows, each as glibc's iconv names it; a
+// code page Windows lacks (51932, say) fails as it fails there.
+const char* iconvNameOf(UINT codePage) {
+  static const std::pair<UINT, const char*> known[] = {
+      {932, "CP932"},         {ISO_2022_JP, "ISO-2022-JP"},
+      {20932, "EUC-JP"},      {28591, "ISO-8859-1"},
+      {20127, "ASCII"},       {65001, "UTF-8"},
+      {28605, "ISO-8859-15"}, {1252, "CP1252"},
+      {936, "GBK"},           {950, "BIG5"},
+      {949, "CP949"},         {20866, "KOI8-R"},
+  };
+  for (const auto& entry : known)
+    if (entry.first == codePage) return entry.second;
+  return nullptr;
+}
+
+// A whole text through iconv; a byte sequence that is no character fails
+// it with strict, else becomes U+FFFD (and the shift state starts anew).
+bool convertText(const char* name, const char* text, size_t length, bool strict,
+                 std::u16string* result) {
+  iconv_t converter = iconv_open("UTF-16LE", name);
+  if (converter == (iconv_t)-1) return false;
+  char* from = (char*)text;
+  size_t left = length;
+  std::string out;
+  bool ok = true;
+  while (left > 0) {
+    char buffer[1024];
+    char* to = buffer;
+    size_t room = sizeof buffer;
+    size_t done = iconv(converter, &from, &left, &to, &room);
+    out.append(buffer, sizeof buffer - room);
+    if (done != (size_t)-1) break;
+    if (errno == E2BIG) continue;
+    if (strict) {
+      ok = false;
+      break;
+    }
+    out += std::string("\xFD\xFF", 2);
+    from++;
+    left--;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(converter);
+  for (size_t i = 0; ok && i + 1 < out.size(); i += 2)
+    *result += (char16_t)((unsigned char)out[i] | (unsigned char)out[i + 1] << 8);
+  return ok;
+}
+
+}  // namespace
+
+// Shift-JIS character by character, as before: an undefined byte or a
+// lead byte without its partner fails with MB_ERR_INVALID_CHARS and is
+// U+30FB without. The other code pages go whole through iconv; as on
+// Windows, ISO-2022-JP takes no flags at all.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                         int wideLength) {
-  if (codePage != SHIFT_JIS || (flags & ~(DWORD)MB_ERR_INVALID_CHARS) || !text || wideLength < 0) {
+  const char* name = iconvNameOf(codePage);
+  if (name == nullptr || (flags & ~(DWORD)MB_ERR_INVALID_CHARS) || !text || wideLength < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (codePage == ISO_2022_JP && flags != 0) {
+    SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
   size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
   std::u16string result;
+  if (codePage != SHIFT_JIS) {
+    if (!convertText(name, text, count, (flags & MB_ERR_INVALID_CHARS) != 0, &result)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+    return handBack(result, wide, wideLength);
+  }
   for (size_t i = 0; i < count;) {
     unsigned char c = (unsigned char)text[i];
     size_t step = isLeadByte(c) && i + 1 < count ? 2 : 1;

@@ -173,6 +173,23 @@ LPWSTR* CommandLineToArgvW(LPCWSTR line, int* count) {
   return result;
 }
 
+namespace {
+
+// The chosen item, in the menu or in one of its submenus that can open.
+bool chooseIn(HMENU menu, UINT_PTR choice, HWND window) {
+  for (const standin::MenuItem& item : menu->items) {
+    if (item.grayed) continue;
+    if ((item.flags & MF_POPUP) && chooseIn((HMENU)item.id, choice, window)) return true;
+    if (!(item.flags & (MF_POPUP | MF_SEPARATOR)) && item.id == choice) {
+      PostMessageW(window, WM_COMMAND, item.id, 0);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, const RECT*) {
   if (recording()) record("TrackPopupMenu");
   if (!menu || !menu->alive) return FALSE;
@@ -182,8 +199,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND window, cons
   standin::menuChoices.pop_front();
   // The menu runs its own loop: what is posted meanwhile is dispatched.
   if (choice.action) choice.action();
-  for (const standin::MenuItem& item : menu->items)
-    if (item.id == choice.choice && !item.grayed) PostMessageW(window, WM_COMMAND, item.id, 0);
+  if (choice.choice != 0) chooseIn(menu, choice.choice, window);
   return TRUE;
 }
 

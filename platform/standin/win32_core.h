@@ -197,6 +197,8 @@ HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);
 #define MF_ENABLED 0x0000u
 #define MF_GRAYED 0x0001u
 #define MF_DISABLED 0x0002u
+#define MF_POPUP 0x0010u
+#define MF_SEPARATOR 0x0800u
 #define MF_BYCOMMAND 0x0000u
 #define TPM_LEFTALIGN 0x0000u
 #define TPM_TOPALIGN 0x0000u

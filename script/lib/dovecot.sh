@@ -20,7 +20,8 @@
 #                                  by any user, successful or not
 #   dovecot_password_seen PASS     true when PASS appears in any raw log
 #   dovecot_add_user NAME PASS     one more user, any time after the start
-#   dovecot_deliver N [SUBJECT]    N small messages into the mailbox
+#   dovecot_deliver N [SUBJECT] [FROM]
+#                                  N small messages into the mailbox
 #   dovecot_wait_log PATTERN SECS  true as soon as a log line matches the
 #                                  extended regex
 #   dovecot_sent                   every line clients sent, oldest first
@@ -297,7 +298,7 @@ dovecot_add_user() {
 # Dovecot orders numerically, so UIDs follow the order of delivery. Each is
 # written in tmp and renamed into new, as a real delivery does.
 dovecot_deliver() {
-  local count=$1 subject=${2:-}
+  local count=$1 subject=${2:-} from=${3:-}
   local i n name file now
   now=$(date +%s)
   n=$(cat "$DOVECOT_DIR/delivered")
@@ -307,7 +308,7 @@ dovecot_deliver() {
     name="$now.M${n}P${BASHPID}.kivvet"
     file="$DOVECOT_MAILDIR/tmp/$name"
     printf '%s\r\n' \
-      "From: Sender $n <sender$n@example.invalid>" \
+      "From: ${from:-Sender $n <sender$n@example.invalid>}" \
       "To: cat <cat@example.invalid>" \
       "Subject: ${subject:-Test message $n}" \
       "Date: $(LC_ALL=C date -R)" \

@@ -17,7 +17,9 @@ files when neither is); `read` prints each only when the file holds it.
 notifyBalloon (0 off, 1 on) lies at 1293, complemented the same way: given,
 the file is 1294 bytes long.
 passwordProtected (byte 1294) and protectedLength (1295-1296,
-little-endian) are printed likewise.
+little-endian) are printed likewise. showPreviews (0 off, 1 on) lies at
+1809, after the protected password's place: given, the file is 1810 bytes
+long, with no protected password.
 """
 import sys
 
@@ -30,6 +32,7 @@ SECURITY_OFFSET = 1291
 FAST_SCAN_OFFSET = 1292
 BALLOON_OFFSET = 1293
 PROTECTED_OFFSET = 1294
+PREVIEWS_OFFSET = 1809
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -39,10 +42,12 @@ def write(path, pairs):
     for pair in pairs:
         key, _, value = pair.partition("=")
         values[key] = value
-    with_balloon = "notifyBalloon" in values
+    with_previews = "showPreviews" in values
+    with_balloon = "notifyBalloon" in values or with_previews
     with_security = "connectionSecurity" in values or "fastScan" in values or with_balloon
     with_fast_scan = "fastScan" in values or with_balloon
-    image = bytearray(BALLOON_OFFSET + 1 if with_balloon else
+    image = bytearray(PREVIEWS_OFFSET + 1 if with_previews else
+                      BALLOON_OFFSET + 1 if with_balloon else
                       FAST_SCAN_OFFSET + 1 if with_fast_scan else
                       SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
     for name, offset, size in TEXTS:
@@ -64,7 +69,9 @@ def write(path, pairs):
     if with_fast_scan:
         image[FAST_SCAN_OFFSET] = ~int(values.get("fastScan", 0)) & 0xFF
     if with_balloon:
-        image[BALLOON_OFFSET] = ~int(values["notifyBalloon"]) & 0xFF
+        image[BALLOON_OFFSET] = ~int(values.get("notifyBalloon", 0)) & 0xFF
+    if with_previews:
+        image[PREVIEWS_OFFSET] = ~int(values["showPreviews"]) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -86,6 +93,8 @@ def set_fields(path, pairs):
             data[singles[key]] = ~int(value) & 0xFF
         elif key == "connectionSecurity":
             data[SECURITY_OFFSET] = ~int(value) & 0xFF
+        elif key == "showPreviews" and len(data) > PREVIEWS_OFFSET:
+            data[PREVIEWS_OFFSET] = ~int(value) & 0xFF
         else:
             sys.exit("unknown field: " + key)
     with open(path, "wb") as out:
@@ -122,6 +131,8 @@ def read(path):
         print(f"passwordProtected={data[PROTECTED_OFFSET] ^ 0xFF}")
         length = (data[PROTECTED_OFFSET + 1] ^ 0xFF) | (data[PROTECTED_OFFSET + 2] ^ 0xFF) << 8
         print(f"protectedLength={length}")
+    if len(data) > PREVIEWS_OFFSET:
+        print(f"showPreviews={data[PREVIEWS_OFFSET] ^ 0xFF}")
 
 
 if __name__ == "__main__":

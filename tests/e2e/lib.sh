@@ -39,6 +39,13 @@ e2e_finish() {
   echo "== $E2E_NAME: passed"
 }
 
+# The balloon: a white box above the notification area, on the blue desktop.
+balloon_shown() {
+  local shot
+  shot=$(screenshot balloon-now)
+  [ "$(colour_count "$shot" '#FFFFFF' 500x200+524+540)" -gt 2000 ]
+}
+
 # ---- the settings and the known UIDs ----
 
 # configure_at DIR PORT [key=value...]: DIR/KivvetLE.cfg for the tests'

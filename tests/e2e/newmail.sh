@@ -138,5 +138,62 @@ wait_for 60 wait_blinking && pass "the cat blinks for the two new messages" || f
 }
 close_program fast || fail "the fast scan copy did not end"
 
+echo "-- previews: the headers of the newest new mail only, in the balloon and the menu"
+# Six new messages whose sender is in ISO-2022-JP (B) and subject in
+# UTF-8 (Q): TOP for the newest five, nothing else.
+from=$(python3 -c 'import base64; print("=?ISO-2022-JP?B?" + base64.b64encode("山田花子".encode("iso2022_jp")).decode() + "?= <hanako@example.invalid>")')
+subject="=?UTF-8?Q?$(python3 -c 'print("".join("=%02X" % b for b in "会議のお知らせ".encode()))')?="
+for i in 1 2 3 4 5 6; do dovecot_deliver 1 "$subject No.$i" "$from"; done
+configure fastScan=1 notifyBalloon=1 showPreviews=1
+find "$DOVECOT_RAWLOG" -type f -delete
+mailer_runs=$(wc -c <"$KIVVET_MAILER_LOG")
+xdotool mousemove 100 100  # no tooltip to be taken for the balloon
+start_program preview -TOFF -V "-W$(winpath "$E2E_DIR")"
+if wait_for 120 quit_sent && wait_for 30 file_has 15; then
+  tops=$(dovecot_sent | grep '^TOP' | tr '\n' ' ')
+  [ "$tops" = "TOP 15 0 TOP 14 0 TOP 13 0 TOP 12 0 TOP 11 0 " ] &&
+    pass "TOP n 0 for the five newest new messages only" || fail "TOPs sent: $tops"
+  dovecot_sent | grep -Eq '^(RETR|DELE)' && fail "RETR or DELE was sent" || pass "no RETR, no DELE"
+else
+  fail "no check with previews: $(file_uids | wc -l) UIDs"
+fi
+if wait_for 30 balloon_shown; then
+  pass "the balloon shows"
+  screenshot preview-balloon >/dev/null
+else
+  fail "no balloon"
+fi
+wait_for 60 wait_blinking && pass "the cat blinks" || fail "no blink with previews"
+pos=$(tray_icon_position || true)
+[ -n "$pos" ] && xdotool mousemove $pos && sleep 1.5
+screenshot preview-tooltip >/dev/null
+# The menu once the balloon has gone, its submenu of new mail open.
+balloon_gone() { ! balloon_shown; }
+wait_for 60 balloon_gone || true
+open_tray_menu || fail "no menu on a right click"
+before=$(screenshot preview-menu-closed-sub)
+xdotool key Down Right
+wait_for 30 screen_differs "$before" 500 || fail "the submenu did not open"
+screenshot preview-menu >/dev/null
+# "お知らせを止めるにゃ": back out of the submenu, down past the check.
+xdotool key Left Down Down Return
+tray_still() { [ "$(watch_tray 2)" = still ]; }
+if wait_for 30 tray_still; then
+  pass "the stop item ends the blink"
+else
+  fail "still blinking after the stop item"
+fi
+[ "$(wc -c <"$KIVVET_MAILER_LOG")" = "$mailer_runs" ] && pass "no mail program from the stop item" ||
+  fail "the stop item started the mail program"
+# Nothing of the messages on disk: the program's files and its trace.
+grep -q 'header bytes: [0-9]' "$E2E_DIR/KivvetLE-trace.txt" && grep -q 'sent TOP 15 0' "$E2E_DIR/KivvetLE-trace.txt" &&
+  pass "the trace tells TOP and the header bytes" || fail "no TOP in the trace"
+if grep -lE 'hanako|Subject|GyRC|=E4=BC' "$E2E_DIR"/KivvetLE* ; then
+  fail "a header is on disk"
+else
+  pass "no header in the program's files"
+fi
+close_program preview || fail "the preview copy did not end"
+
 dovecot_stop
 e2e_finish

@@ -19,12 +19,6 @@ ended() { [ -n "$(server_ending "$LOG" "$1")" ]; }
 # Seconds since the epoch at which the server saw connection N.
 connected_at() { date -d "$(server_connected_at "$LOG" "$1")" +%s.%N; }
 seconds_between() { python3 -c "import sys; print(int(float(sys.argv[2]) - float(sys.argv[1])))" "$1" "$2"; }
-# The balloon: a white box above the notification area, on the blue desktop.
-balloon_shown() {
-  local shot
-  shot=$(screenshot balloon-now)
-  [ "$(colour_count "$shot" '#FFFFFF' 500x200+524+540)" -gt 2000 ]
-}
 
 echo "-- a mailbox in use elsewhere"
 start_program wake -TOFF "-W$(winpath "$E2E_DIR")"

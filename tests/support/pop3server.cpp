@@ -32,6 +32,12 @@ std::string answerTo(FakePop3& server, const std::string& line) {
     if (number == 0 || number > server.uids.size()) return "-ERR no such message";
     return "+OK " + std::to_string(number) + " " + server.uids[number - 1];
   }
+  if (word == "TOP") {
+    size_t number = std::stoul(line.substr(4));
+    if (number == 0 || number > server.headers.size() || server.headers[number - 1].empty())
+      return "-ERR no such message";
+    return "+OK\r\n" + server.headers[number - 1] + "\r\n.";
+  }
   if (word == "QUIT") return "+OK bye";
   return "-ERR unknown command";
 }

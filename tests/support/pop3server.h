@@ -16,6 +16,9 @@ struct FakePop3 {
   std::string user = "cat";
   std::string password = "nyan";
   std::vector<std::string> uids;
+  // The header block of each message, for TOP n 0 ("-ERR" for a message
+  // without one); lines end with CRLF, dot-stuffed as they are sent.
+  std::vector<std::string> headers;
   // The answer to a bare UIDL: "-ERR" when false, else the listing of uids,
   // or `listing` as it stands when that is set.
   bool lists = true;

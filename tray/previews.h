@@ -1,0 +1,27 @@
+// Who wrote the newest new messages, and about what: kept in memory only,
+// while their announcement lasts, for the balloon, the tooltip and the
+// menu. Nothing of them is ever written anywhere.
+#ifndef KIVVET_TRAY_PREVIEWS_H
+#define KIVVET_TRAY_PREVIEWS_H
+
+#include <stddef.h>
+
+#include "platform/win32.h"
+
+// At most this many messages are previewed, each sender and subject cut
+// to this many characters (UTF-8, up to four bytes each, and the NUL).
+const DWORD MOST_PREVIEWS = 5;
+const size_t PREVIEW_CHARS = 80;
+const size_t PREVIEW_TEXT_BYTES = 4 * PREVIEW_CHARS + 1;
+
+// Forgets every preview.
+void dropPreviews();
+// Adds the preview of the next older message (the newest comes first).
+void addPreview(const char* sender, const char* subject);
+DWORD previewCount();
+// "sender: subject" of preview index (0 the newest), cut to size bytes.
+void previewLine(DWORD index, char* text, size_t size);
+// Changes with every drop and add: the menu knows when to build anew.
+DWORD previewsVersion();
+
+#endif
