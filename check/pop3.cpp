@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/text.h"
 #include "base/trace.h"
 #include "check/apop.h"
 #include "check/check.h"
@@ -150,6 +151,21 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   flightLength += length;
 }
 
+// The user ID and the password reach the server as the settings file
+// holds them, in Shift-JIS: the bytes every version of the program has
+// logged in with, which an account with Japanese in them was set up by.
+// A text that Shift-JIS cannot hold (the sheet lets none through) goes as
+// it stands.
+struct WireText {
+  char text[SHORT_TEXT_BYTES];
+};
+WireText onTheWire(const char* text) {
+  WireText wire;
+  if (!utf8ToSjis(text, wire.text, sizeof wire.text))
+    copyWholeCharacters(wire.text, sizeof wire.text, text);
+  return wire;
+}
+
 // 1 when the step's command went with the flight (and is no more ahead).
 int sentAlready(int command) {
   int sent = sentAhead & command;
@@ -281,7 +297,7 @@ void beginFlight() {
 void sendFlight() {
   dialogue.inFlights = composingFlight;
   if (!composingFlight) return;
-  if (settings.useApop == 0) sendCommand("PASS %s\r\n", settings.password);
+  if (settings.useApop == 0) sendCommand("PASS %s\r\n", onTheWire(settings.password).text);
   sendCommand("STAT\r\n");
   if (countsNewMail()) sendCommand("UIDL\r\n");
   if (!wantsPreviews()) sendCommand("QUIT\r\n");
@@ -294,18 +310,18 @@ void sendFlight() {
 void sendLogin(HWND window) {
   if (settings.useApop == 0) {
     beginFlight();
-    sendCommand("USER %s\r\n", settings.userId);
+    sendCommand("USER %s\r\n", onTheWire(settings.userId).text);
     sendFlight();
     setSessionState(AwaitUserReply);
     return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
   char digest[33];
-  if (!buildApopDigest(digest, app.greeting, settings.password)) {
+  if (!buildApopDigest(digest, app.greeting, onTheWire(settings.password).text)) {
     showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
   }
   beginFlight();
-  sendCommand("APOP %s %s\r\n", settings.userId, digest);
+  sendCommand("APOP %s %s\r\n", onTheWire(settings.userId).text, digest);
   sendFlight();
   setSessionState(AwaitPassReply);
   showProgress(window, TEXT_AUTHENTICATING_USER);
@@ -317,7 +333,7 @@ void sendStls() {
 }
 
 void sendPass() {
-  if (!sentAlready(AHEAD_PASS)) sendCommand("PASS %s\r\n", settings.password);
+  if (!sentAlready(AHEAD_PASS)) sendCommand("PASS %s\r\n", onTheWire(settings.password).text);
   setSessionState(AwaitPassReply);
 }
 

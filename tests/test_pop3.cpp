@@ -4,6 +4,7 @@
 
 #include "check/headers.h"
 #include "check/knownuids.h"
+#include "check/md5.h"
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -81,6 +82,21 @@ TEST_F(Dialogue, LogsInWithApopFromTheGreetingsTimestamp) {
   check();
   EXPECT_EQ("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nQUIT\r\n", sent());
   EXPECT_EQ(0, app.busy);
+}
+
+TEST_F(Dialogue, TheUserIdAndPasswordGoInTheShiftJisOfTheSettingsFile) {
+  strcpy(settings.userId, "ねこ");
+  strcpy(settings.password, "表にゃ");  // 表's second byte is a backslash
+  server.user = "\x82\xcb\x82\xb1";
+  server.password = "\x95\x5c\x82\xc9\x82\xe1";
+  check();
+  EXPECT_EQ("USER \x82\xcb\x82\xb1\r\nPASS \x95\x5c\x82\xc9\x82\xe1\r\nSTAT\r\nQUIT\r\n", sent());
+  settings.useApop = 1;
+  server.commands.clear();
+  check();
+  char digest[33];
+  apopDigest(digest, "<1896.697170952@dbc.mtview.ca.us>\x95\x5c\x82\xc9\x82\xe1");
+  EXPECT_EQ(std::string("APOP \x82\xcb\x82\xb1 ") + digest + "\r\nSTAT\r\nQUIT\r\n", sent());
 }
 
 TEST_F(Dialogue, ApopWithoutATimestampNeverSendsTheSecret) {

@@ -11,7 +11,9 @@ wine_setup_env() {
   export WINEDEBUG="${WINEDEBUG:--all}"
   # No menu entries of the host for shortcuts made in the prefix.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  export LANG=ja_JP.UTF-8
+  # KIVVET_WINE_LANG=C.UTF-8 runs the prefix's programs with a Western
+  # code page (1252) instead: see wine_set_locale.
+  export LANG="${KIVVET_WINE_LANG:-ja_JP.UTF-8}"
   # No input method: keys typed by the tests reach the boxes as they are.
   export XMODIFIERS=@im=none
   # The prefix and the program are 64-bit: `wine` is the 64-bit loader
@@ -119,6 +121,26 @@ REGEDIT4
 REG
   wine regedit "$reg" >/dev/null 2>&1 || true
   wineserver -w || true
+  wine_keep_server
+}
+
+# wine_set_locale LANG: the prefix's programs from now on under that
+# locale (ja_JP.UTF-8 or C.UTF-8), all of them started afresh, the
+# desktop and its taskbar included. Wine takes the code page from LANG
+# when its programs start (932, or 1252 under C.UTF-8). Under a Western
+# locale Wine finds no Japanese font by the names the dialogs and the
+# system's fonts ask for: as on a Western Windows with the Japanese fonts
+# installed, "MS UI Gothic" (to which Tahoma falls back) and the pages'
+# "ＭＳ Ｐゴシック" are then found in IPA P Gothic.
+wine_set_locale() {
+  local reg="$KIVVET_WINE_DIR/fonts.reg"
+  wine_shutdown
+  export KIVVET_WINE_LANG="$1" LANG="$1"
+  printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+    '"MS UI Gothic"="IPAPGothic"' '"ＭＳ Ｐゴシック"="IPAPGothic"' |
+    iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+  [ "$1" = ja_JP.UTF-8 ] || wine regedit "$reg" >/dev/null 2>&1 || true
+  wine_shutdown
   wine_keep_server
 }
 

@@ -10,14 +10,17 @@ start_server() {  # start_server NAME MESSAGES: our POP3 server, its port in NAM
   start_fakepop3 "$E2E_DIR/$1.port" "$E2E_DIR/$1.log" --mode normal --messages "$2"
 }
 E2E_SETTINGS=(intervalMinutes=1 soundNotify=0 soundNewOnly=1 blinkNewOnly=1)
-configure_for() {  # configure_for DIR SERVER-NAME
-  configure_at "$1" "$(cat "$E2E_DIR/$2.port")"
+configure_for() {  # configure_for DIR SERVER-NAME [key=value...]
+  local dir=$1 name=$2
+  shift 2
+  configure_at "$dir" "$(cat "$E2E_DIR/$name.port")" "$@"
 }
 quits() { server_quits "$E2E_DIR/$1.log"; }
 quit_seen() { server_quit_seen "$E2E_DIR/$1.log" "$2"; }
 size_of() { stat -c %s "$1" 2>/dev/null || echo absent; }
 message_box() { xdotool search --onlyvisible --name '^Kivvet LE$' 2>/dev/null | head -1; }
 message_box_shown() { [ -n "$(message_box)" ]; }
+sheet_gone() { ! sheet_shown; }
 
 echo "-- a settings file another program holds"
 start_server held 3
@@ -81,6 +84,71 @@ if mount -t tmpfs -o size=128k tmpfs "$small" 2>/dev/null; then
 else
   echo "  skipped: this machine does not let the test mount a small tmpfs"
 fi
+
+echo "-- a folder Shift-JIS cannot name, and a settings file from before"
+start_server named 3
+named="$E2E_DIR/Zoë 😺 Ёж 한"
+mkdir -p "$named"
+configure_for "$named" named
+start_program named -TOFF "-W$(winpath "$named")"
+if wait_for 60 quit_seen named 1 && grep -q " PASS nyan$" "$E2E_DIR/named.log"; then
+  pass "the settings in that folder are read: the check logs in with them"
+else
+  fail "no login from that folder's settings: $(tr '\n' '|' <"$E2E_DIR/named.log")"
+fi
+wait_for 60 file_has 3 "$named" && [ "$(file_uids "$named" | tr '\n' ' ')" = "uid-1 uid-2 uid-3 " ] &&
+  pass "the server's UIDs are written there" || fail "no UIDs in that folder"
+close_program named || fail "did not end"
+# Texts in Shift-JIS as every version wrote them; 表's second byte is a
+# backslash, and the mail program's path has one right after it. The
+# sheet's OK with nothing changed but the start at log-on (a value of the
+# registry, not of the file) writes the file back as it was.
+configure_for "$named" named port=110 checkAtStartup=0 accountName=表示にゃ \
+  'mailerPath=C:\表\メール.exe' mailerArgs=ソ表
+cp "$named/KivvetLE.cfg" "$E2E_DIR/named.cfg.before"
+touch -d 2001-01-01 "$named/KivvetLE.cfg"
+start_program sheet -TOFF "-W$(winpath "$named")"
+wait_for 60 tray_shows 1 || fail "no tray icon"
+wine "$KIVVET_ROOT/build/win64/kivvetprobe.exe" settings >/dev/null 2>&1 || fail "the probe found no program"
+if wait_for 60 sheet_shown; then
+  sleep 1
+  xdotool mousemove 400 632 click 1   # ログオンしたら起動するにゃ
+  sleep 0.5
+  xdotool key Return
+  wait_for 30 sheet_gone || fail "the sheet did not close"
+else
+  fail "no settings sheet"
+fi
+if wait_for 30 test "$named/KivvetLE.cfg" -nt "$E2E_DIR/named.cfg.before"; then
+  cmp -s -n "$(size_of "$E2E_DIR/named.cfg.before")" "$named/KivvetLE.cfg" "$E2E_DIR/named.cfg.before" &&
+    pass "a save that changed nothing writes the file from before byte for byte" ||
+    fail "the saved file differs: $(cmp -l "$named/KivvetLE.cfg" "$E2E_DIR/named.cfg.before" | head -3 | tr '\n' ' ')"
+else
+  fail "the sheet's OK saved nothing"
+fi
+close_program sheet || fail "did not end"
+# The log-on value names the program and that folder exactly; started by
+# its command line, the copy checks with that folder's settings.
+RUN_KEY='HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run'
+wine regedit /e "$(winpath "$E2E_DIR/run.reg")" "$RUN_KEY" >/dev/null 2>&1 || true
+command=$(iconv -f UTF-16 -t UTF-8 "$E2E_DIR/run.reg" 2>/dev/null | python3 -c '
+import re, sys
+name = "Kivvet LE - " + sys.argv[1]
+for line in sys.stdin:
+    m = re.match(r"\"((?:[^\"\\]|\\.)*)\"=\"((?:[^\"\\]|\\.)*)\"", line.strip())
+    if m and re.sub(r"\\(.)", r"\1", m.group(1)) == name:
+        print(re.sub(r"\\(.)", r"\1", m.group(2)))' "$(winpath "$named")" || true)
+expected="\"$(winpath "$KIVVET_EXE")\" \"-W$(winpath "$named")\" -TOFF"
+[ "$command" = "$expected" ] && pass "the log-on value starts the program for that folder" ||
+  fail "log-on value: [$command], not [$expected]"
+# Forget it again, so that no later start of the prefix runs it.
+wine reg delete "$RUN_KEY" /v "Kivvet LE - $(winpath "$named")" /f >/dev/null 2>&1 || true
+configure_for "$named" named
+eval "words=($(sed -E 's/\\/\\\\/g' <<<"$command"))"
+KIVVET_EXE="$(wine winepath -u "${words[0]}" 2>/dev/null)" start_program logon "${words[@]:1}"
+wait_for 60 quit_seen named 2 && pass "and that copy checks with the folder's settings" ||
+  fail "the copy of the log-on value did not check"
+close_program logon || fail "did not end"
 
 echo "-- killed at random moments"
 start_server killed 1500

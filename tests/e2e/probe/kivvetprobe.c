@@ -12,6 +12,7 @@
  *   kivvetprobe stats   prints the figures of the (first) running copy:
  *                       pid=P handles=H private=BYTES workingset=BYTES
  *                       gdi=N user=N
+ *   kivvetprobe codepage prints the system's ANSI code page: acp=N
  *
  * Exits 1 when no copy runs or a figure cannot be had. */
 #define PSAPI_VERSION 2
@@ -66,6 +67,7 @@ int main(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "suspend") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMSUSPEND);
     if (argc == 2 && strcmp(argv[1], "resume") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
-    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats\n");
+    if (argc == 2 && strcmp(argv[1], "codepage") == 0) return printf("acp=%u\n", GetACP()) < 0;
+    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage\n");
     return 2;
 }
