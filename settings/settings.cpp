@@ -3,8 +3,8 @@
 // the account name is stored complemented, so the password is at least not
 // legible in a hex dump; when the user asks, Windows' data protection
 // keeps it instead, bound to the user's account, after the one-byte
-// settings. Single-byte fields come back sign-widened, and the port is
-// stored big-endian.
+// settings. Single-byte fields come back sign-widened; the port is stored
+// big-endian and comes back whole (0..65535).
 #include "settings/settings.h"
 
 #include <string.h>
@@ -242,7 +242,9 @@ int loadSettings() {
 
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
   scrambleBytes(image + AT_TOOLTIP_MODE, AT_ACCOUNT_NAME - AT_TOOLTIP_MODE);
-  settings.port = signedByte(image[AT_PORT_HIGH]) * 256 + image[AT_PORT_LOW];
+  // A port is 0..65535: read as a signed value, one above 32767 would come
+  // back negative, show as nothing in the sheet and be lost by its OK.
+  settings.port = image[AT_PORT_HIGH] * 256 + image[AT_PORT_LOW];
   for (const ByteField& field : byteFields) *field.value = signedByte(image[field.offset]);
   // The interval is a count of 1..255 minutes and comes back unsigned, so
   // that every interval the sheet accepts survives a restart. A byte the

@@ -232,12 +232,14 @@ TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
   }
 }
 
-TEST_F(SettingsFile, SingleBytesComeBackSignWidenedButTheIntervalWhole) {
+// A port above 32767 comes back as it was, never negative: the sheet
+// would show nothing and its OK store 0.
+TEST_F(SettingsFile, SingleBytesComeBackSignWidenedButThePortAndTheIntervalWhole) {
   settings.port = 40000;
   settings.intervalMinutes = 200;
   saveSettings();
   loadSettings();
-  EXPECT_EQ(-25536, settings.port);
+  EXPECT_EQ(40000, settings.port);
   EXPECT_EQ(200, settings.intervalMinutes);
   settings.intervalMinutes = 255;
   saveSettings();
@@ -323,7 +325,7 @@ TEST_F(SettingsFile, AFileEndingInsideATextKeepsWhatWasReadTerminated) {
   // the interval as its default.
   EXPECT_EQ(10, settings.intervalMinutes);
   EXPECT_EQ(-1, settings.tooltipMode);
-  EXPECT_EQ(-1 * 256 + 255, settings.port);
+  EXPECT_EQ(65535, settings.port);
 }
 
 TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
