@@ -18,11 +18,14 @@ DWORD version = 0;
 
 }  // namespace
 
+// Slots past count hold nothing: they were wiped when they went, or were
+// never written.
 void dropPreviews() {
+  if (count == 0) return;
   volatile char* bytes = (volatile char*)previews;
-  for (size_t i = 0; i < sizeof previews; i++) bytes[i] = 0;
-  if (count != 0) version++;
+  for (size_t i = 0; i < count * sizeof previews[0]; i++) bytes[i] = 0;
   count = 0;
+  version++;
 }
 
 void addPreview(const char* sender, const char* subject) {
