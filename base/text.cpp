@@ -7,9 +7,9 @@ namespace {
 const unsigned long REPLACEMENT = 0xFFFD;
 const UINT SHIFT_JIS = 932;
 
-// The length of the UTF-8 character at text; 1 for a byte that begins
-// none, or one whose sequence is broken, overlong or a surrogate.
-size_t utf8Length(const unsigned char* text, unsigned long* code) {
+}  // namespace
+
+size_t utf8Character(const unsigned char* text, unsigned long* code) {
   unsigned char first = text[0];
   size_t length = first < 0x80                     ? 1
                   : first >= 0xC2 && first <= 0xDF ? 2
@@ -33,14 +33,12 @@ size_t utf8Length(const unsigned char* text, unsigned long* code) {
   return length;
 }
 
-}  // namespace
-
 size_t copyWholeCharacters(char* destination, size_t size, const char* source) {
   if (size == 0) return 0;
   size_t length = 0;
   unsigned long code;
   while (source[length] != '\0') {
-    size_t step = utf8Length((const unsigned char*)source + length, &code);
+    size_t step = utf8Character((const unsigned char*)source + length, &code);
     if (length + step > size - 1) break;
     length += step;
   }
@@ -55,7 +53,7 @@ int toWide(const char* text, WCHAR* wide, size_t units) {
   size_t used = 0;
   unsigned long code;
   while (*p != '\0') {
-    size_t step = utf8Length(p, &code);
+    size_t step = utf8Character(p, &code);
     size_t need = code >= 0x10000 ? 2 : 1;
     if (used + need > units - 1) {
       wide[used] = 0;

@@ -9,6 +9,11 @@
 
 #include "platform/win32.h"
 
+// The UTF-8 character at text: its code and its length in bytes. A byte
+// that begins none, or one whose sequence is broken, overlong or a
+// surrogate, is one character of its own, U+FFFD.
+size_t utf8Character(const unsigned char* text, unsigned long* code);
+
 // Copies as much of source as fits into destination (size bytes with the
 // NUL), never ending inside a character. Returns the number of bytes copied.
 size_t copyWholeCharacters(char* destination, size_t size, const char* source);

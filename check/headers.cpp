@@ -313,26 +313,6 @@ void decodeWords(const char* text, char* out, size_t size) {
   flush();
 }
 
-// One UTF-8 character at p: its code and length (a broken byte is one
-// character of its own, U+FFFD).
-size_t nextCharacter(const unsigned char* p, unsigned long* code) {
-  unsigned char first = p[0];
-  size_t length = first < 0x80                     ? 1
-                  : first >= 0xC2 && first <= 0xDF ? 2
-                  : first >= 0xE0 && first <= 0xEF ? 3
-                  : first >= 0xF0 && first <= 0xF4 ? 4
-                                                   : 0;
-  *code = 0xFFFD;
-  if (length == 0) return 1;
-  unsigned long value = length == 1 ? first : first & (0x7F >> length);
-  for (size_t i = 1; i < length; i++) {
-    if ((p[i] & 0xC0) != 0x80) return 1;
-    value = value << 6 | (p[i] & 0x3F);
-  }
-  *code = value;
-  return length;
-}
-
 int isUnwanted(unsigned long code) {
   return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
          code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
@@ -348,7 +328,7 @@ void cleanText(const char* text, char* out, size_t size) {
   out[0] = '\0';
   while (*p != '\0' && characters < PREVIEW_CHARS) {
     unsigned long code;
-    size_t length = nextCharacter(p, &code);
+    size_t length = utf8Character(p, &code);
     const unsigned char* from = p;
     p += length;
     if (code == '\t') {
