@@ -79,7 +79,9 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
     auto entries = standin::menuItems((HMENU)items[0].id);
     ASSERT_EQ(choice == CMD_STOP ? 1u : 2u, entries.size());
     EXPECT_EQ("Neko: two", entries[0].label);
-    if (choice != CMD_STOP) EXPECT_EQ("A&&B: one", entries[1].label);
+    if (choice != CMD_STOP) {
+      EXPECT_EQ("A&&B: one", entries[1].label);
+    }
     standin::pump();
     EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
     EXPECT_EQ("APPICON", icon());

@@ -335,13 +335,6 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
        "b\x7f"
        "c=?UTF-8?Q?=1B=C2=85d?=\n",
        "Evilfdp.exe", "abcd"},
-      {"Subject: =?UTF-8?B?"
-       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
-       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
-       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
-       "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
-       "44GC44GC?=\n",
-       "", nullptr},
       {"From:   \nSubject:\n", "", ""},
   };
   for (const Case& c : cases) {
@@ -349,15 +342,13 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
     memset(&fields, 'x', sizeof fields);
     readHeaders(c.block, strlen(c.block), &fields);
     EXPECT_STREQ(c.sender, fields.sender) << c.block;
-    if (c.subject != nullptr) {
-      EXPECT_STREQ(c.subject, fields.subject) << c.block;
-    }
+    EXPECT_STREQ(c.subject, fields.subject) << c.block;
   }
-  // The overlong one: cut after 80 characters, never inside one.
+  // 82 characters: cut after 80, never inside one.
+  std::string block = "Subject: =?UTF-8?B?", eighty;
+  for (int i = 0; i < 82; i++) block += "44GC", eighty += i < 80 ? "あ" : "";
   HeaderFields fields;
-  readHeaders(cases[10].block, strlen(cases[10].block), &fields);
-  std::string eighty;
-  for (int i = 0; i < 80; i++) eighty += "あ";
+  readHeaders((block + "?=\n").c_str(), block.size() + 3, &fields);
   EXPECT_EQ(eighty, fields.subject);
 }
 
@@ -622,12 +613,8 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
     check();
     standin::advance(1000);
     std::string tops = "TOP 8 0\r\nTOP 7 0\r\nTOP 6 0\r\nTOP 5 0\r\nTOP 4 0\r\nQUIT\r\n";
-    EXPECT_EQ(pipelining ? "CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\n" + tops
-                         : "USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL 1\r\nUIDL 2\r\nUIDL 3\r\n"
-                           "UIDL 4\r\nUIDL 5\r\nUIDL 6\r\nUIDL 7\r\nUIDL 8\r\n" +
-                               tops,
-              sent());
-    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    EXPECT_EQ(tops, sent().substr(sent().find("TOP")));
+    EXPECT_EQ(pipelining ? 3u : 17u, standin::traceOf("send(").size() - before);
     EXPECT_EQ(6u, app.newCount);
     EXPECT_EQ(Idle, session.state);
     EXPECT_NE("NOGOODICON", icon());
@@ -644,7 +631,9 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
     EXPECT_EQ(std::string::npos, sent().find("TOP"));
     std::string tail = pipelining ? "UIDL\r\nQUIT\r\n" : "UIDL 8\r\nQUIT\r\n";
     EXPECT_EQ(tail, sent().substr(sent().size() - tail.size()));
-    if (pipelining) EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    if (pipelining) {
+      EXPECT_EQ(3u, standin::traceOf("send(").size() - before);
+    }
     EXPECT_EQ(0u, previewCount());
   }
 }

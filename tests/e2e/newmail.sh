@@ -164,9 +164,6 @@ else
   fail "no balloon"
 fi
 wait_for 60 wait_blinking && pass "the cat blinks" || fail "no blink with previews"
-pos=$(tray_icon_position || true)
-[ -n "$pos" ] && xdotool mousemove $pos && sleep 1.5
-screenshot preview-tooltip >/dev/null
 # The menu once the balloon has gone, its submenu of new mail open.
 balloon_gone() { ! balloon_shown; }
 wait_for 60 balloon_gone || true
