@@ -313,14 +313,15 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
       {"From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\" <y@example.jp>\n"
        "Subject: =?iso-2022-jp?B?GyRCJUYlOSVIGyhC?=\n",
        "山田", "テスト"},
-      {"Subject: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe44Gn?=\n", "", "日本語で"},
+      {"From: cat@example.jp ( )\nSubject: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe44Gn?=\n",
+       "cat@example.jp", "日本語で"},
       {"Subject: =?UTF-8?B?5pel5g==?= =?UTF-8?B?nKzoqp4=?=\n", "", "日本語"},
       // UTF-8 in Q; encoded and plain words mixed; other charsets.
       {"From: <only@example.jp>\nSubject: =?utf-8?Q?Caf=C3=A9_au?= lait =?UTF-8?Q?=E2=82=AC?=\n",
        "only@example.jp", "Café au lait €"},
       {"From: x@example.jp (=?Shift_JIS?B?g2yDUg==?=)\nSubject: =?EUC-JP?B?pMuk46TD?= "
-       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?= =?koi8-r?B?68/U?= =?UTF-8?B?fn4+?=\n",
-       "ネコ", "にゃっétéokКот~~>"},
+       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?= =?koi8-r?B?68/U?= =?UTF-8?B?fn4+?= =?windows-1252?Q?=A2?=\n",
+       "ネコ", "にゃっétéokКот~~>¢"},
       // Malformed words and an unknown charset stand as written.
       {"From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
        "=?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
@@ -328,7 +329,7 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
        "=?x-unknown?Q?hi?= =?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
       // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
       {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
-      {"Subject: \x1b$B%M%3\x1b(B!\n", "", "ネコ!"},
+      {"Subject: \x1b$B%M%3!\"\x1b(B!\n", "", "ネコ、!"},
       // Control characters, a bidi override, and 80 characters at most.
       {"From: \"Evil\xe2\x80\xae\xe2\x80\x8e"
        "fdp.exe\" <e@f>\nSubject: a\x01"

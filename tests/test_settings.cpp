@@ -70,6 +70,8 @@ TEST_F(SettingsFile, TheBalloonByteFollowsAndAnOlderFileMeansNoBalloon) {
   settings.showPreviews = 1;
   saveSettings();
   EXPECT_EQ(0xFE, at(file(), 1809));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(1, settings.showPreviews);
   for (size_t length : {1809u, 1810u}) {
     setFile(file().substr(0, length - 1) + (char)~2);
     ASSERT_EQ(1, loadSettings());
