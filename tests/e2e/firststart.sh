@@ -247,7 +247,15 @@ run_at() {
   write_settings "$dir/KivvetLE.cfg" \
     checkAtStartup=0 accountName=dpi serverHost=127.0.0.1 userId=cat
   screen_changed=1
-  wine_set_screen "$dpi" 1280x1024
+  # The screen as a program of the prefix sees it; once on a busy machine
+  # the registry's new values were not what the next start read.
+  local seen=""
+  for _ in 1 2 3; do
+    wine_set_screen "$dpi" 1280x1024
+    seen=$(wine "$PROBE" screen 2>/dev/null | tr -d '\r' || true)
+    [ "$seen" = "dpi=$dpi size=1280x1024" ] && break
+    echo "  (the prefix's screen is \"$seen\", not $dpi DPI at 1280x1024: set again)"
+  done
   sample_screen "$TITLE_PLACE" "$dir/title" "$dir/title.stop"
   local samplers=("$SAMPLER")
   start_program "dpi$dpi" "-W$(winpath "$dir")"

@@ -13,6 +13,8 @@
  *                       pid=P handles=H private=BYTES workingset=BYTES
  *                       gdi=N user=N
  *   kivvetprobe codepage prints the system's ANSI code page: acp=N
+ *   kivvetprobe screen  prints the screen as a program aware of the scaling
+ *                       sees it: dpi=N size=WIDTHxHEIGHT
  *
  * Exits 1 when no copy runs or a figure cannot be had. */
 #define PSAPI_VERSION 2
@@ -60,6 +62,16 @@ static int print_stats(void)
     return 0;
 }
 
+static int print_screen(void)
+{
+    SetProcessDPIAware();
+    HDC screen = GetDC(NULL);
+    if (screen == NULL) return 1;
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(NULL, screen);
+    return printf("dpi=%d size=%dx%d\n", dpi, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)) < 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "check") == 0) return post_to_all(WM_COMMAND, CMD_CHECK);
@@ -68,6 +80,7 @@ int main(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "resume") == 0) return post_to_all(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
     if (argc == 2 && strcmp(argv[1], "codepage") == 0) return printf("acp=%u\n", GetACP()) < 0;
+    if (argc == 2 && strcmp(argv[1], "screen") == 0) return print_screen();
     fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage\n");
     return 2;
 }
