@@ -147,8 +147,19 @@ wine_set_locale() {
 # A wineserver that outlives its last program by a minute. With the usual
 # three seconds, a program started just as the one before it had ended
 # could meet the desktop and its taskbar shutting down, and end with them.
+# The desktop itself closes a second after its last program has ended: a
+# program started in that second could join the closing desktop and never
+# get a taskbar (once on CI, a copy started just after another had ended
+# showed no tray icon for a minute). So one program of the tests, the
+# probe's "hold", stays on the desktop until wine_shutdown ends it.
+WINE_HOLD_PID=""
 wine_keep_server() {
   wineserver -p 60 >/dev/null 2>&1 || true
+  local probe="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
+  [ -f "$probe" ] || return 0
+  if [ -n "$WINE_HOLD_PID" ] && kill -0 "$WINE_HOLD_PID" 2>/dev/null; then return 0; fi
+  wine "$probe" hold >/dev/null 2>&1 &
+  WINE_HOLD_PID=$!
 }
 
 # True when the prefix's registry file holds another screen than the tests'

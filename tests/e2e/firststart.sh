@@ -151,7 +151,7 @@ configure_at "$E2E_DIR" "$(cat "$E2E_DIR/west.port")" accountName=ねこ soundNo
 # menu_in LABEL: the menu of a copy started afresh, photographed as menu-LABEL.png.
 menu_in() {
   start_program "menu-$1" -TOFF "-W$(winpath "$E2E_DIR")"
-  wait_for 60 tray_shows 1 || fail "$1: no tray icon"
+  wait_for 60 tray_shows 1 || fail "$1: not one cat in the tray but $(tray_icon_count "$E2E_SHOTS/tray-now.png")"
   if open_tray_menu; then screenshot "menu-$1" >/dev/null; else fail "$1: no menu"; fi
   xdotool key Escape
   close_program "menu-$1" || fail "$1: did not end"

@@ -15,6 +15,9 @@
  *   kivvetprobe codepage prints the system's ANSI code page: acp=N
  *   kivvetprobe screen  prints the screen as a program aware of the scaling
  *                       sees it: dpi=N size=WIDTHxHEIGHT
+ *   kivvetprobe hold    stays on the prefix's desktop until it is killed, so
+ *                       that the desktop and its taskbar outlive the copies
+ *                       of the program started and ended one after another
  *
  * Exits 1 when no copy runs or a figure cannot be had. */
 #define PSAPI_VERSION 2
@@ -72,6 +75,17 @@ static int print_screen(void)
     return printf("dpi=%d size=%dx%d\n", dpi, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)) < 0;
 }
 
+static int hold_desktop(void)
+{
+    /* Wine closes a desktop a second after its last program has ended; a
+     * program starting in that second may join the closing desktop and
+     * never get a taskbar. A program that stays keeps the desktop open. */
+    GetDesktopWindow();
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "check") == 0) return post_to_all(WM_COMMAND, CMD_CHECK);
@@ -81,6 +95,7 @@ int main(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
     if (argc == 2 && strcmp(argv[1], "codepage") == 0) return printf("acp=%u\n", GetACP()) < 0;
     if (argc == 2 && strcmp(argv[1], "screen") == 0) return print_screen();
-    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage\n");
+    if (argc == 2 && strcmp(argv[1], "hold") == 0) return hold_desktop();
+    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage|screen|hold\n");
     return 2;
 }
