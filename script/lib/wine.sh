@@ -158,8 +158,12 @@ wine_keep_server() {
   local probe="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
   [ -f "$probe" ] || return 0
   if [ -n "$WINE_HOLD_PID" ] && kill -0 "$WINE_HOLD_PID" 2>/dev/null; then return 0; fi
-  wine "$probe" hold >/dev/null 2>&1 &
+  # Until it is on the desktop: killed before it had reached its server,
+  # it would start a server and a desktop of its own and outlive the kill.
+  local said="$KIVVET_WINE_DIR/hold.out" deadline=$((SECONDS + 60))
+  wine "$probe" hold >"$said" 2>/dev/null &
   WINE_HOLD_PID=$!
+  until grep -q holding "$said" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
 }
 
 # True when the prefix's registry file holds another screen than the tests'
@@ -174,6 +178,12 @@ wine_screen_changed() {
 wine_shutdown() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  # A holder still there had come up after the kill, with a server of its own.
+  if [ -n "$WINE_HOLD_PID" ] && kill -0 "$WINE_HOLD_PID" 2>/dev/null; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  WINE_HOLD_PID=""
 }
 
 # wine_reg_value KEY NAME: a value of the prefix's registry, read through

@@ -15,9 +15,10 @@
  *   kivvetprobe codepage prints the system's ANSI code page: acp=N
  *   kivvetprobe screen  prints the screen as a program aware of the scaling
  *                       sees it: dpi=N size=WIDTHxHEIGHT
- *   kivvetprobe hold    stays on the prefix's desktop until it is killed, so
- *                       that the desktop and its taskbar outlive the copies
- *                       of the program started and ended one after another
+ *   kivvetprobe hold    prints "holding" once it is on the prefix's desktop,
+ *                       and stays there until it is killed, so that the
+ *                       desktop and its taskbar outlive the copies of the
+ *                       program started and ended one after another
  *
  * Exits 1 when no copy runs or a figure cannot be had. */
 #define PSAPI_VERSION 2
@@ -81,6 +82,8 @@ static int hold_desktop(void)
      * program starting in that second may join the closing desktop and
      * never get a taskbar. A program that stays keeps the desktop open. */
     GetDesktopWindow();
+    printf("holding\n");
+    fflush(stdout);
     MSG message;
     while (GetMessageW(&message, NULL, 0, 0) > 0) DispatchMessageW(&message);
     return 0;
