@@ -353,6 +353,10 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
   HeaderFields fields;
   readHeaders((block + "?=\n").c_str(), block.size() + 3, &fields);
   EXPECT_EQ(eighty, fields.subject);
+  // 84 of one byte, which the slot could hold: 80 characters still.
+  std::string ascii(84, 'a');
+  readHeaders(("Subject: " + ascii + "\n").c_str(), ascii.size() + 10, &fields);
+  EXPECT_EQ(ascii.substr(0, 80), fields.subject);
 }
 
 class UidStorage : public MailCheck {
