@@ -21,7 +21,7 @@ desktop_start() {
   wine_setup_env
   wine_start_display
   wine_make_prefix
-  wine_keep_server
+  wine_hold_desktop
   E2E_DIR=$(mktemp -d "/tmp/kivvet-$1-XXXXXX")
   E2E_SHOTS="${KIVVET_SHOTS:-$KIVVET_ROOT/build/e2e-shots}/$1"
   mkdir -p "$E2E_SHOTS"

@@ -121,7 +121,7 @@ REGEDIT4
 REG
   wine regedit "$reg" >/dev/null 2>&1 || true
   wineserver -w || true
-  wine_keep_server
+  wine_hold_desktop
 }
 
 # wine_set_locale LANG: the prefix's programs from now on under that
@@ -141,29 +141,25 @@ wine_set_locale() {
     iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
   [ "$1" = ja_JP.UTF-8 ] || wine regedit "$reg" >/dev/null 2>&1 || true
   wine_shutdown
-  wine_keep_server
+  wine_hold_desktop
 }
 
-# A wineserver that outlives its last program by a minute. With the usual
-# three seconds, a program started just as the one before it had ended
-# could meet the desktop and its taskbar shutting down, and end with them.
-# The desktop itself closes a second after its last program has ended: a
-# program started in that second could join the closing desktop and never
-# get a taskbar (once on CI, a copy started just after another had ended
-# showed no tray icon for a minute). So one program of the tests, the
-# probe's "hold", stays on the desktop until wine_shutdown ends it.
+# Wine closes a desktop, its taskbar with it, a second after the last
+# program on it has ended, and a program started in that second could join
+# the closing desktop and never get a taskbar (once on CI, a copy started
+# just after another had ended showed no tray icon for a minute). So one
+# program of the tests, the probe's "hold", stays on the desktop, and with
+# it the wineserver, until wine_shutdown ends them. It is waited for until
+# it is there: killed before it had reached its server, it would start a
+# server and a desktop of its own and outlive the kill.
 WINE_HOLD_PID=""
-wine_keep_server() {
-  wineserver -p 60 >/dev/null 2>&1 || true
-  local probe="$KIVVET_ROOT/build/win64/kivvetprobe.exe"
-  [ -f "$probe" ] || return 0
-  if [ -n "$WINE_HOLD_PID" ] && kill -0 "$WINE_HOLD_PID" 2>/dev/null; then return 0; fi
-  # Until it is on the desktop: killed before it had reached its server,
-  # it would start a server and a desktop of its own and outlive the kill.
+wine_hold_desktop() {
+  [ -z "$WINE_HOLD_PID" ] || return 0
   local said="$KIVVET_WINE_DIR/hold.out" deadline=$((SECONDS + 60))
-  wine "$probe" hold >"$said" 2>/dev/null &
+  wine "$KIVVET_ROOT/build/win64/kivvetprobe.exe" hold >"$said" 2>/dev/null &
   WINE_HOLD_PID=$!
-  until grep -q holding "$said" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+  until grep -q holding "$said" 2>/dev/null || ! kill -0 "$WINE_HOLD_PID" 2>/dev/null ||
+    [ $SECONDS -ge $deadline ]; do sleep 0.1; done
 }
 
 # True when the prefix's registry file holds another screen than the tests'
@@ -178,11 +174,6 @@ wine_screen_changed() {
 wine_shutdown() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
-  # A holder still there had come up after the kill, with a server of its own.
-  if [ -n "$WINE_HOLD_PID" ] && kill -0 "$WINE_HOLD_PID" 2>/dev/null; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
   WINE_HOLD_PID=""
 }
 
