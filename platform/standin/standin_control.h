@@ -29,6 +29,8 @@ void setArguments(const std::vector<std::string>& words);
 
 // ---- time and the message queue ----
 DWORD now();
+// The time of day GetLocalTime answers now; it moves on with the clock.
+void setLocalTime(int hour, int minute);
 // Moves the clock forward by ms, firing every timer and scheduled action
 // that falls due on the way, in time order, and dispatching what they post.
 void advance(DWORD ms);
@@ -126,6 +128,8 @@ struct TrayIcon {
   std::string infoTitle;
   std::string info;
   DWORD infoFlags = 0;
+  // An icon made from pixels: a copy of them, 0xAARRGGBB, top row first.
+  std::vector<uint32_t> pixels = {};
 };
 struct TrayRequest {
   DWORD time;
@@ -150,6 +154,12 @@ void restartTaskbar();
 // Name of the resource an icon handle was loaded from ("" for none).
 std::string iconName(HICON icon);
 int iconSize(HICON icon);
+// Icons made by CreateIconIndirect and not yet destroyed.
+size_t liveMadeIconCount();
+// A resource icon's picture as GetIconInfo gives it: opaque RESOURCE_ICON_COLOUR
+// inside a transparent frame one pixel wide ("BLANKICON": two colours, all
+// transparent).
+const uint32_t RESOURCE_ICON_COLOUR = 0xFFE0C020;
 
 // ---- memory ----
 // The n-th LocalAlloc from now (1 = the next one) fails.
@@ -297,6 +307,14 @@ struct Sound {
   DWORD flags;
 };
 const std::vector<Sound>& soundsPlayed();
+
+// ---- whether the user may be disturbed ----
+// What SHQueryUserNotificationState answers from now on (S_OK with the
+// state), or the error it fails with when failure is not S_OK.
+void answerNotificationState(QUERY_USER_NOTIFICATION_STATE state, HRESULT failure = S_OK);
+size_t notificationStateQueries();
+// The process's AppUserModelID; empty until the program sets one.
+const std::string& appUserModelId();
 
 // ---- processes, the shell and the menu ----
 struct ProcessStart {

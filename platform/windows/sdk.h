@@ -41,6 +41,10 @@
 #define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #endif
 
+// Declared in shobjidl.h, which brings the whole of COM's interfaces with
+// it; the program needs this one call of shell32 (Windows 7 and later).
+extern "C" __declspec(dllimport) HRESULT WINAPI SetCurrentProcessExplicitAppUserModelID(PCWSTR id);
+
 // MinGW-w64 spells this size through a union-member macro that its own
 // headers leave undefined; the fields are reachable directly.
 #undef PROPSHEETHEADERW_V2_SIZE
