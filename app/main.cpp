@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "base/text.h"
+#include "resources/version.h"
 
 namespace {
 
@@ -64,6 +65,11 @@ int registerMainClass(HINSTANCE instance) {
 // the socket, lookup and tray notifications and owns the dialogs. The
 // whole start-up runs inside this call, in WM_CREATE.
 HWND createMainWindow(HINSTANCE instance) {
+  // Before the first window: Windows 10 and 11 then head the program's
+  // notifications with the name and the cat the installer registered
+  // under the same ID, not with the file's name. Without the registration
+  // (the zip) they look as before.
+  SetCurrentProcessExplicitAppUserModelID(wide(KIVVET_APP_USER_MODEL_ID).text);
   return CreateWindowExW(WS_EX_TOOLWINDOW, wide(APP_CLASS_NAME).text, wide(APP_TITLE).text,
                          WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 1, 1, NULL, NULL, instance, NULL);
 }

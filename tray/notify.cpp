@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "settings/settings.h"
 #include "tray/previews.h"
+#include "tray/quiet.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -94,6 +95,7 @@ const char* announcementTip(char* text, size_t size) {
 void endAnnouncement() {
   announcement.running = 0;
   dropPreviews();
+  setTrayBadge(0);
 }
 
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -103,9 +105,13 @@ void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   announcement.blinkPhase = announcement.blinkPhase == 0 ? 1 : 0;
 }
 
+int blinkWanted() {
+  return (settings.blinkNewOnly == 1 && app.newCount > 0) ||
+         (settings.blinkNewOnly == 0 && app.messageCount > 0);
+}
+
 void startBlink(HWND window) {
-  if ((settings.blinkNewOnly == 1 && app.newCount > 0) ||
-      (settings.blinkNewOnly == 0 && app.messageCount > 0)) {
+  if (blinkWanted()) {
     SetTimer(window, TIMER_BLINK, BLINK_FRAME_MS, blinkTimerProc);
     announcement.running = 1;
     return;
@@ -131,10 +137,30 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   announcement.animFrame = (announcement.animFrame + 1) % VOICE_FRAMES;
 }
 
+// While the user cannot be disturbed: no voice, no balloon, and a cat
+// that shows the mail without blinking at a presentation. The double
+// click ends it as it ends the blink.
+void announceQuietly(HWND window) {
+  char tip[2 * PREVIEW_TEXT_BYTES + 4];
+  if (!blinkWanted()) {
+    endAnnouncement();
+    setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    return;
+  }
+  announcement.running = 1;
+  setTrayIcon(window, NIM_MODIFY, "GETICON", announcementTip(tip, sizeof tip));
+}
+
 }  // namespace
 
 void startNotification(HWND window) {
   announcement = Announcement();
+  if (settings.showCount == 1 && app.newCount > 0) setTrayBadge(app.newCount);
+  // Windows is asked only when there is mail to tell of.
+  if (app.messageCount > 0 && keepsQuiet()) {
+    announceQuietly(window);
+    return;
+  }
   if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;

@@ -15,6 +15,9 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 void setTrayProgress(HWND window, const char* text);
 // 1 when the icon shows this picture and text already.
 int trayShows(const char* iconName, const char* text);
+// The count of new mail on every picture from now on; 0 takes it off.
+// The next change of the icon shows it.
+void setTrayBadge(DWORD count);
 // A notification balloon (a toast on Windows 10 and 11) from the icon.
 void showBalloon(HWND window, const char* title, const char* text);
 // TIMER_TRAY: one more try to add an icon the shell refused at first.
