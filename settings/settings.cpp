@@ -91,7 +91,7 @@ const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
 const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
 // Taken by a setting this program does not read: written back as read.
-const DWORD AT_UNREAD_SETTING = AT_SHOW_PREVIEWS + 1;  // 1810
+const DWORD AT_UNREAD_SETTING = AT_SHOW_PREVIEWS + 1;     // 1810
 const DWORD AT_QUIET_WHILE_BUSY = AT_UNREAD_SETTING + 1;  // 1811
 const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;      // two bytes, little-endian
 const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;           // two bytes, little-endian
@@ -210,8 +210,8 @@ void readManners(const unsigned char* image, DWORD got) {
   settings.quietUntil = QUIET_HOURS_NONE;
   if (got > AT_QUIET_UNTIL + 1) {
     int from = (unsigned char)~image[AT_QUIET_FROM] | (unsigned char)~image[AT_QUIET_FROM + 1] << 8;
-    int until =
-        (unsigned char)~image[AT_QUIET_UNTIL] | (unsigned char)~image[AT_QUIET_UNTIL + 1] << 8;
+    int until = (unsigned char)~image[AT_QUIET_UNTIL] | (unsigned char)~image[AT_QUIET_UNTIL + 1]
+                                                            << 8;
     // A span needs both ends inside the day; anything else is none.
     if (from < MINUTES_PER_DAY && until < MINUTES_PER_DAY) {
       settings.quietFrom = from;

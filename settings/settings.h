@@ -68,10 +68,10 @@ struct Settings {
   int quietFrom;       // quiet hours: the minute of the day they start and the one
   int quietUntil;      // they end (QUIET_HOURS_NONE in both: none)
   int showCount;       // 1: the new-mail count is drawn on the icon
-  int showSplash;          // not stored: the -TOFF switch clears it
-  int passwordLost;        // not stored: the protected password could not be
-                           // unprotected (another user or machine); the slot
-                           // is empty until the user enters the password again
+  int showSplash;      // not stored: the -TOFF switch clears it
+  int passwordLost;    // not stored: the protected password could not be
+                       // unprotected (another user or machine); the slot
+                       // is empty until the user enters the password again
 };
 
 extern Settings settings;

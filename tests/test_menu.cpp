@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/notify.h"
 #include "tray/previews.h"
 
 #include "tests/support/mailcheck.h"
@@ -147,6 +148,21 @@ class DoubleClick : public TrayMenu {
   }
   const standin::ProcessStart& started() { return standin::processesStarted().back(); }
 };
+
+// A click on the balloon (a notification on Windows 10 and 11) asks for
+// the mail it told of.
+TEST_F(DoubleClick, AClickOnTheBalloonDoesWhatTheDoubleClickDoes) {
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  settings.notifyBalloon = 1;
+  server.uids = {"a"};
+  check();
+  ASSERT_TRUE(announcing());
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, NIN_BALLOONUSERCLICK);
+  standin::pump();
+  EXPECT_FALSE(announcing());
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(1u, standin::processesStarted().size());
+}
 
 TEST_F(DoubleClick, StartsTheMailProgramInItsOwnDirectory) {
   strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");

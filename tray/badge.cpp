@@ -148,7 +148,8 @@ void makeMask(const DWORD* pixels, int size, unsigned char* bits, int stride) {
   memset(bits, 0, (size_t)stride * size);
   for (int y = 0; y < size; y++)
     for (int x = 0; x < size; x++)
-      if ((pixels[y * size + x] >> 24) == 0) bits[y * stride + x / 8] |= (unsigned char)(0x80 >> x % 8);
+      if ((pixels[y * size + x] >> 24) == 0)
+        bits[y * stride + x / 8] |= (unsigned char)(0x80 >> x % 8);
 }
 
 }  // namespace

@@ -623,8 +623,14 @@ DWORD GetTickCount(void) { return world().clock; }
 void GetLocalTime(SYSTEMTIME* time) {
   const long long DAY_MS = 86400000LL;
   long long ms = ((world().localTimeAtZero + world().clock) % DAY_MS + DAY_MS) % DAY_MS;
-  *time = SYSTEMTIME{2024, 4, 1, 1, (WORD)(ms / 3600000), (WORD)(ms / 60000 % 60),
-                     (WORD)(ms / 1000 % 60), (WORD)(ms % 1000)};
+  *time = SYSTEMTIME{2024,
+                     4,
+                     1,
+                     1,
+                     (WORD)(ms / 3600000),
+                     (WORD)(ms / 60000 % 60),
+                     (WORD)(ms / 1000 % 60),
+                     (WORD)(ms % 1000)};
 }
 
 void standin::setLocalTime(int hour, int minute) {

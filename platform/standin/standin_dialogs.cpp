@@ -605,7 +605,8 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAP
   uint32_t* out = (uint32_t*)bits;
   for (int row = 0; row < (int)lines; row++) {
     int y = info->bmiHeader.biHeight < 0 ? row : bitmap->height - 1 - row;
-    for (int x = 0; x < bitmap->width; x++) out[(size_t)row * bitmap->width + x] = standin::pixelAt(bitmap, x, y);
+    for (int x = 0; x < bitmap->width; x++)
+      out[(size_t)row * bitmap->width + x] = standin::pixelAt(bitmap, x, y);
   }
   return (int)lines;
 }
@@ -637,7 +638,8 @@ HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, cons
 HICON CreateIconIndirect(ICONINFO* info) {
   if (!info || !info->fIcon || !info->hbmMask || !info->hbmColor ||
       info->hbmColor->bitsPerPixel != 32 || info->hbmMask->width != info->hbmColor->width ||
-      info->hbmMask->height != info->hbmColor->height || info->hbmColor->width != info->hbmColor->height)
+      info->hbmMask->height != info->hbmColor->height ||
+      info->hbmColor->width != info->hbmColor->height)
     return nullptr;
   HBITMAP color = info->hbmColor;
   auto& icons = standin::world().madeIcons;
@@ -648,7 +650,8 @@ HICON CreateIconIndirect(ICONINFO* info) {
   for (int y = 0; y < color->height; y++)
     for (int x = 0; x < color->width; x++) {
       uint32_t pixel = standin::pixelAt(color, x, y);
-      if (!alpha) pixel = (pixel & 0xFFFFFF) | (standin::pixelAt(info->hbmMask, x, y) ? 0 : 0xFF000000u);
+      if (!alpha)
+        pixel = (pixel & 0xFFFFFF) | (standin::pixelAt(info->hbmMask, x, y) ? 0 : 0xFF000000u);
       icon->pixels.push_back(pixel);
     }
   return icon;
