@@ -30,7 +30,7 @@ top="KivvetLE-$version"
 
 UNINSTALL='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE'
 RUN='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-APP_ID_KEY="HKCU\Software\Classes\AppUserModelId\$(kivvet_app_id)"
+APP_ID_KEY="HKCU\\Software\\Classes\\AppUserModelId\\$(kivvet_app_id)"
 
 wine "$setup" /S >"$E2E_DIR/install.out" 2>&1 || true
 folder=$(wine_reg_value "$UNINSTALL" InstallLocation)
