@@ -51,8 +51,10 @@ wait_for 60 dovecot_logged_in 2 && echo "Two more messages arrived; the cat chec
 balloon_up() { [ "$(colour_count "$(screenshot balloon-now)" '#FFFFFF' 500x200+524+540)" -gt 2000 ]; }
 wait_for 30 balloon_up && echo "The balloon names who wrote and about what."
 screenshot 03-balloon-with-senders >/dev/null
-# The count on the icon, the tray enlarged four times.
-convert "$(screenshot tray-now)" -crop "$TRAY_GEOMETRY" +repage -scale 400% \
+# The count on the icon, the tray enlarged four times, taken in a frame of
+# the blink that shows the cat (the empty one shows the count alone).
+wait_for 10 tray_shows 1 || true
+convert "$E2E_SHOTS/tray-now.png" -crop "$TRAY_GEOMETRY" +repage -scale 400% \
   "$E2E_SHOTS/04-count-on-the-icon.png" 2>/dev/null || true
 # The menu's "新着メール" lists them, newest first.
 click_tray_icon right && sleep 0.5
