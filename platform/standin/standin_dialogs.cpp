@@ -556,11 +556,13 @@ uint32_t& pixelAt(HBITMAP bitmap, int x, int y) {
   return bitmap->pixels[(size_t)row * bitmap->width + x];
 }
 
+// A colour table's length other than 0 would have Windows read that many
+// colours after the header.
 bool is32BitRgb(const BITMAPINFO* info) {
   return info && info->bmiHeader.biSize == sizeof(BITMAPINFOHEADER) &&
-         info->bmiHeader.biPlanes == 1 && info->bmiHeader.biBitCount == 32 &&
-         info->bmiHeader.biCompression == BI_RGB && info->bmiHeader.biWidth > 0 &&
-         info->bmiHeader.biHeight != 0;
+         info->bmiHeader.biClrUsed == 0 && info->bmiHeader.biPlanes == 1 &&
+         info->bmiHeader.biBitCount == 32 && info->bmiHeader.biCompression == BI_RGB &&
+         info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0;
 }
 
 }  // namespace
