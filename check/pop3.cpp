@@ -64,6 +64,9 @@ struct Dialogue {
   DWORD uidlIndex;  // the message whose UID the walk asks for
   int listed;       // the UIDs came from a listing, not from the walk
   int inFlights;    // the session after the greeting went in a flight
+  // UIDs were counted: the known list takes them once the count is
+  // announced.
+  int counted;
   // The newest new messages whose headers are asked for (TOP n 0),
   // newest first; the one under way; how many TOPs went with a flight.
   DWORD topNumbers[MOST_PREVIEWS];
@@ -275,6 +278,7 @@ void beginDialogue() {
   app.messageCount = 0;
   app.newCount = 0;
   app.greeting[0] = '\0';
+  dialogue.counted = 0;
   setSessionState(Idle);
   // Whatever an earlier session left unfinished is no part of this one.
   resetLineAssembler();
@@ -381,8 +385,18 @@ void sendUidlListing() {
   setSessionState(AwaitListingReply);
 }
 
+// A count is remembered, and its file written, only once it is announced:
+// a check that ends before (the machine sleeps) leaves the mail new.
+void rememberCount() {
+  if (!dialogue.counted) return;
+  dialogue.counted = 0;
+  rememberCurrentUids();
+  saveKnownUids();
+}
+
 // The result is out: QUIT, and the announcement.
 void announce(HWND window) {
+  rememberCount();
   sendQuit(window);
   endCheck(window, {Announced, NULL, NULL});
   startNotification(window);
@@ -470,11 +484,11 @@ void onTopLine(HWND window) {
   dialogue.headerLength += length + 1;
 }
 
-// After the last UID: the comparison, the file, the headers of new mail
-// when they are wanted, then QUIT and the announcement.
+// After the last UID: the comparison, the headers of new mail when they
+// are wanted, then QUIT and the announcement.
 void finishCounting(HWND window) {
-  app.newCount = mergeUidLists();
-  saveKnownUids();
+  app.newCount = countNewUids();
+  dialogue.counted = 1;
   dropPreviews();
   if (wantsPreviews() && app.newCount > 0) return askForHeaders(window);
   announce(window);
@@ -651,6 +665,18 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
     length -= lineBytes + 1;
     text = lineFeed + 1;
   }
+}
+
+int announceCountOnFailure(HWND window) {
+  if (!dialogue.counted || (session.state != AwaitTopReply && session.state != AwaitTopLine))
+    return 0;
+  dropPreviews();
+  memset(headerBlock, 0, dialogue.headerLength);
+  dialogue.headerLength = 0;
+  rememberCount();
+  endCheck(window, {Announced, NULL, NULL});
+  startNotification(window);
+  return 1;
 }
 
 void onChannelOpen(HWND window) {

@@ -645,6 +645,45 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
   }
 }
 
+// A server that hangs up or falls silent while the headers are read costs
+// the previews, never the count: it is announced and remembered. A sleep
+// then ends the check with nothing remembered, and the next finds the
+// mail new.
+TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
+  settings.showPreviews = 1;
+  settings.blinkNewOnly = 1;
+  server.uids = {"a", "b", "c"};
+  server.headers.assign(3, "From: cat\r\nSubject: hi\r\n");
+  for (int pipelining : {0, 1})
+    for (const char* top : {"TOP 3 0", "TOP 1 0"})
+      for (int fault = 0; fault < 3; fault++) {
+        std::string at = std::string(top) + (pipelining ? " flight" : "") + " " + "csz"[fault];
+        settings.fastScan = pipelining;
+        server.capabilities = pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"}
+                                         : std::vector<std::string>{};
+        server.closesOn.clear();
+        server.silentOn.clear();
+        if (fault == 0) server.closesOn[top] = 0;
+        if (fault > 0) server.silentOn = {top, "QUIT"};
+        forget();
+        check();
+        if (fault == 2) {
+          PostMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+          standin::pump();
+        }
+        standin::advance(65000);  // the time-out, and the voice
+        EXPECT_EQ(0, app.busy) << at;
+        EXPECT_FALSE(standin::socketOpen(server.socket)) << at;
+        EXPECT_EQ(fault == 2 ? 0u : 3u, app.knownCount) << at;
+        EXPECT_EQ(fault < 2, standin::timerRunning(window, TIMER_BLINK)) << at;
+        EXPECT_EQ(0u, previewCount()) << at;
+        server.closesOn.clear();
+        server.silentOn.clear();
+        check();
+        EXPECT_EQ(fault == 2 ? 3u : 0u, app.newCount) << at;
+      }
+}
+
 // Fast scan asks CAPA; a server that lists PIPELINING gets the rest of
 // the session in one send, and its replies are read in order, whole or a
 // byte at a time. Any other answer leaves the dialogue a step at a time.
