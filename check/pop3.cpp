@@ -634,8 +634,6 @@ void resetLineAssembler() {
 // line, and the rest of it, up to its LF, is passed over unread, never
 // taken for a line of its own.
 void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A NUL inside the chunk ends its text.
-  length = (DWORD)strnlen(text, length);
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
@@ -646,6 +644,11 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
       DWORD room = LINE_BUFFER_BYTES - 1 - dialogue.lineLength;
       DWORD taken = lineBytes < room ? lineBytes : room;
       memcpy(app.lineBuffer + dialogue.lineLength, text, taken);
+      // A NUL, which no line of POP3 holds, is read as a blank: it would
+      // end the line's text early, and the line feed behind it with it.
+      for (DWORD i = 0; i < taken; i++)
+        if (app.lineBuffer[dialogue.lineLength + i] == '\0')
+          app.lineBuffer[dialogue.lineLength + i] = ' ';
       dialogue.lineLength += taken;
       app.lineBuffer[dialogue.lineLength] = '\0';
       int full = dialogue.lineLength == LINE_BUFFER_BYTES - 1;
