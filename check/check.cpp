@@ -211,11 +211,13 @@ int readChunk(HWND window) {
 }
 
 // The server closed its end in the middle of the dialogue. What it sent
-// before is read first; a session still waiting then waits for nothing,
-// and ends at once.
+// before is read first, all of it: Windows may tell of the close with the
+// answers to a whole flight still unread. A closed end sends no more, so
+// the reads come to an end. A session still waiting then waits for
+// nothing, and ends at once.
 void onOrderlyClose(HWND window) {
-  for (int i = 0; i < DRAIN_READS; i++)
-    if (readChunk(window) <= 0 || session.socket == INVALID_SOCKET || app.windowGone) break;
+  while (readChunk(window) > 0 && session.socket != INVALID_SOCKET && !app.windowGone) {
+  }
   if (session.socket == INVALID_SOCKET || app.windowGone) return;
   endAfterQuitOr(window, TEXT_LINE_FAULT);
 }

@@ -731,6 +731,25 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
   EXPECT_EQ(Idle, session.state);
 }
 
+// With QUIT in the flight a server may close right after its answers,
+// all of them still unread when the close is told.
+TEST_F(FastScan, AServerThatClosesRightAfterItsAnswersIsReadToTheEnd) {
+  server.capabilities = {"PIPELINING", "UIDL"};
+  server.closesAfterQuit = true;
+  for (int n = 1; n <= 3005; n++) server.uids.push_back("m" + std::to_string(n));
+  server.headers.assign(3005, "X-Pad: " + std::string(12000, 'x') + "\r\nSubject: hi\r\n");
+  for (int previews : {0, 1}) {
+    settings.showPreviews = previews;
+    forget();
+    check();
+    EXPECT_EQ(3005u, app.messageCount) << previews;
+    EXPECT_EQ(UID_SLOTS, app.newCount) << previews;
+    EXPECT_EQ(previews ? 5u : 0u, previewCount());
+    EXPECT_NE("NOGOODICON", icon()) << previews;
+    EXPECT_EQ(0, app.busy) << previews;
+  }
+}
+
 // A refusal ends the flight as it ends a session today, with no second
 // QUIT: the replies to the commands sent with it are read and passed
 // over, the listing with its lines, up to the answer to QUIT.

@@ -103,6 +103,7 @@ void servePop3(FakePop3& server) {
       return standin::serveTls(s, self->tlsScript);
     }
     deliver(*self, s, answerTo(*self, line) + "\r\n");
+    if (word == "QUIT" && self->closesAfterQuit) standin::serverCloses(s, 0);
   });
 }
 

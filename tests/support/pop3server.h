@@ -34,6 +34,8 @@ struct FakePop3 {
   // orderly close; WSAECONNRESET: a reset). "greeting" closes instead of
   // greeting.
   std::map<std::string, int> closesOn;
+  // Closes the connection as soon as it has answered QUIT.
+  bool closesAfterQuit = false;
   bool greets = true;
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
