@@ -67,6 +67,7 @@ struct Dialogue {
   // UIDs were counted: the known list takes them once the count is
   // announced.
   int counted;
+  char digest[33];  // the APOP digest sent, kept from the trace
   // The newest new messages whose headers are asked for (TOP n 0),
   // newest first; the one under way; how many TOPs went with a flight.
   DWORD topNumbers[MOST_PREVIEWS];
@@ -279,6 +280,7 @@ void beginDialogue() {
   app.newCount = 0;
   app.greeting[0] = '\0';
   dialogue.counted = 0;
+  memset(dialogue.digest, 0, sizeof dialogue.digest);
   setSessionState(Idle);
   // Whatever an earlier session left unfinished is no part of this one.
   resetLineAssembler();
@@ -319,7 +321,7 @@ void sendLogin(HWND window) {
     setSessionState(AwaitUserReply);
     return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
-  char digest[33];
+  char* digest = dialogue.digest;
   if (!buildApopDigest(digest, app.greeting, onTheWire(settings.password).text)) {
     showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
@@ -546,12 +548,65 @@ int passOverLeftReply(int positive) {
   return 1;
 }
 
+// Text for the trace with every form of the password (as typed, as sent)
+// and the APOP digest masked, cut to the size.
+void maskSecrets(const char* text, size_t length, char* out, size_t size) {
+  const WireText wire = onTheWire(settings.password);
+  const char* secrets[] = {settings.password, wire.text, dialogue.digest};
+  size_t used = 0;
+  for (size_t at = 0; at < length && used + 1 < size;) {
+    size_t masked = 0;
+    for (const char* secret : secrets) {
+      size_t secretLength = strlen(secret);
+      if (secretLength > 0 && secretLength <= length - at &&
+          memcmp(text + at, secret, secretLength) == 0)
+        masked = secretLength;
+    }
+    if (masked == 0) {
+      out[used++] = text[at++];
+      continue;
+    }
+    for (int i = 0; i < 8 && used + 1 < size; i++) out[used++] = '*';
+    at += masked;
+  }
+  out[used] = '\0';
+}
+
+// The first line of each reply goes to the trace. Before the login it is
+// the server's own word, and goes whole; from the login on a server may
+// echo the password, and a reply out of step may be a line of a listing
+// or a header block: only the status word and the response code go. The
+// lines of a listing, a header block and CAPA never go, and neither does
+// the password or the digest.
+void traceReply() {
+  if (!tracing()) return;
+  const char* line = app.lineBuffer;
+  size_t length = strlen(line);
+  switch (session.state) {
+    case ReadCapaList:
+    case AwaitListingLine:
+    case AwaitTopLine:
+    case Idle: return;
+    case AwaitGreeting:
+    case AwaitStlsReply:
+    case AwaitCapaReply: break;
+    default: {
+      if (passingListing) return;
+      length = strcspn(line, " \t\r");
+      const char* code = skipField(line);
+      size_t codeLength = code[0] == '[' ? strcspn(code, "]") : 0;
+      if (code[0] == '[' && code[codeLength] == ']')
+        length = (size_t)(code - line) + codeLength + 1;
+    }
+  }
+  char traced[LINE_BUFFER_BYTES];
+  maskSecrets(line, length, traced, sizeof traced);
+  traceLine("reply %s", traced);
+}
+
 void dispatchReply(HWND window) {
   int positive = app.lineBuffer[0] != '-';
-  // The first line of each reply; the lines of a listing stay out.
-  if (session.state != ReadCapaList && session.state != AwaitListingLine &&
-      session.state != AwaitTopLine && session.state != Idle)
-    traceLine("reply %s", app.lineBuffer);
+  traceReply();
   switch (session.state) {
     case AwaitGreeting:
       if (!positive) return refuse(window, TEXT_REFUSED);
