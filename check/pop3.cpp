@@ -461,7 +461,7 @@ void onTopLine(HWND window) {
   const char* line = app.lineBuffer;
   if (isLoneDot(line)) {
     // The "." that ends the block is none of it.
-    if (dialogue.topBytes <= HEADER_BLOCK_BYTES) dialogue.topBytes -= (DWORD)strlen(line) + 1;
+    dialogue.topBytes -= (DWORD)strlen(line) + 1;
     traceLine("header bytes: %u", (unsigned)dialogue.topBytes);
     if (dialogue.topBytes <= HEADER_BLOCK_BYTES) {
       HeaderFields fields;
@@ -692,8 +692,10 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
-    // A header block is measured as it arrives, its overlong lines whole.
-    if (session.state == AwaitTopLine && dialogue.topBytes <= HEADER_BLOCK_BYTES)
+    // A header block is measured as it arrives, its overlong lines whole,
+    // and its final ".", which is none of it but is counted here all the
+    // same, comes on top of a block of the full size.
+    if (session.state == AwaitTopLine && dialogue.topBytes <= HEADER_BLOCK_BYTES + 3)
       dialogue.topBytes += lineBytes + (lineFeed != NULL ? 1 : 0);
     if (!dialogue.skippingRest) {
       DWORD room = LINE_BUFFER_BYTES - 1 - dialogue.lineLength;

@@ -656,6 +656,18 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
   }
 }
 
+// 64 KB as received, its CR LFs and the blank line behind the fields
+// included, is the largest block previewed.
+TEST_F(FastScan, AHeaderBlockOfSixtyFourKilobytesIsTheLargestPreviewed) {
+  settings.showPreviews = 1;
+  server.uids = {"a", "b"};
+  std::string block = "Subject: hi\r\nX-Pad: ";
+  block += std::string(65536 - block.size() - 4, 'x') + "\r\n";
+  server.headers = {block + "X: y\r\n", block};
+  check();
+  EXPECT_EQ(1u, previewCount());
+}
+
 // A server that hangs up or falls silent while the headers are read costs
 // the previews, never the count: it is announced and remembered. A sleep
 // then ends the check with nothing remembered, and the next finds the
