@@ -313,18 +313,37 @@ void decodeWords(const char* text, char* out, size_t size) {
   flush();
 }
 
+// Controls, the characters that turn the direction of text around, and
+// those that show nothing: the soft hyphen, the zero-width ones, the line
+// and paragraph separators, the invisible operators, the byte-order mark
+// and the tags.
 int isUnwanted(unsigned long code) {
-  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
-         code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x00AD || code == 0x061C ||
+         (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
+         (code >= 0x2060 && code <= 0x206F) || code == 0xFEFF ||
+         (code >= 0xE0000 && code <= 0xE007F);
 }
 
-// Tabs become blanks, the unwanted characters go, blanks at either end
-// go, and at most PREVIEW_CHARS characters are kept.
+// The combining marks that any script may pile on a character.
+int isCombiningMark(unsigned long code) {
+  return (code >= 0x0300 && code <= 0x036F) || (code >= 0x1AB0 && code <= 0x1AFF) ||
+         (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x20D0 && code <= 0x20FF) ||
+         (code >= 0xFE20 && code <= 0xFE2F);
+}
+
+// No character carries more marks than this: a pile of them spills over
+// the lines around it.
+const int MOST_MARKS = 2;
+
+// Tabs become blanks, the unwanted characters go, and so do the marks
+// past MOST_MARKS on one character; blanks at either end go, and at most
+// PREVIEW_CHARS characters are kept.
 void cleanText(const char* text, char* out, size_t size) {
   const unsigned char* p = (const unsigned char*)text;
   size_t used = 0;
   size_t characters = 0;
   size_t lastSolid = 0;  // bytes up to the last character that is no blank
+  int marks = 0;         // on the last character kept
   out[0] = '\0';
   while (*p != '\0' && characters < PREVIEW_CHARS) {
     unsigned long code;
@@ -336,6 +355,9 @@ void cleanText(const char* text, char* out, size_t size) {
       from = (const unsigned char*)" ";
     }
     if (isUnwanted(code) || (code == ' ' && used == 0)) continue;
+    int mark = isCombiningMark(code);
+    if (mark && marks == MOST_MARKS) continue;
+    marks = mark ? marks + 1 : 0;
     if (code == 0xFFFD && length == 1) {
       from = (const unsigned char*)"\xEF\xBF\xBD";
       length = 3;

@@ -347,6 +347,12 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
        "b\x7f"
        "c=?UTF-8?Q?=1B=C2=85d?=\n",
        "Evilfdp.exe", "abcd"},
+      // Invisible characters and tags go; a pile of accents keeps two.
+      {"From: a\xcc\x81\xcc\x81\xcc\x81\xcc\x81 <x@y>\nSubject: a\xc2\xad"
+       "b\xe2\x80\x8b\xe2\x80\x8f\xe2\x80\xa8\xe2\x81\xa0\xe2\x81\xaf"
+       "c\xef\xbb\xbf\xf3\xa0\x80\x81\xf3\xa0\x81\xbf"
+       "d\n",
+       "a\xcc\x81\xcc\x81", "abcd"},
       {"From:   \nSubject:\n", "", ""},
   };
   for (const Case& c : cases) {
