@@ -146,13 +146,21 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   else
     traceLine("sent %s", app.sendBuffer);
   size_t length = strlen(app.sendBuffer);
-  if (!composingFlight) {
+  if (!composingFlight)
     sendToServer(app.sendBuffer, (int)length);
-    return;
+  else if (length <= FLIGHT_BYTES - flightLength) {
+    memcpy(flight + flightLength, app.sendBuffer, length);
+    flightLength += length;
   }
-  if (length > FLIGHT_BYTES - flightLength) return;
-  memcpy(flight + flightLength, app.sendBuffer, length);
-  flightLength += length;
+  // A command gone leaves nothing behind: PASS holds the password.
+  memset(app.sendBuffer, 0, length);
+}
+
+// A flight goes in one send, and leaves nothing behind either.
+void launchFlight() {
+  sendToServer(flight, (int)flightLength);
+  memset(flight, 0, flightLength);
+  flightLength = 0;
 }
 
 // The user ID and the password reach the server as the settings file
@@ -310,7 +318,7 @@ void sendFlight() {
   composingFlight = 0;
   sentAhead = (settings.useApop == 0 ? AHEAD_PASS : 0) | AHEAD_STAT |
               (countsNewMail() ? AHEAD_LISTING : 0) | (wantsPreviews() ? 0 : AHEAD_QUIT);
-  sendToServer(flight, (int)flightLength);
+  launchFlight();
 }
 
 void sendLogin(HWND window) {
@@ -450,7 +458,7 @@ void askForHeaders(HWND window) {
     composingFlight = 0;
     dialogue.topsAhead = dialogue.topCount;
     sentAhead |= AHEAD_QUIT;
-    sendToServer(flight, (int)flightLength);
+    launchFlight();
   }
   sendTop(window);
 }

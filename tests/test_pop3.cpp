@@ -45,6 +45,10 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   check();
   expected = {expected[0], expected[1], expected[4]};
   EXPECT_EQ(expected, tipsSince(mark));
+  // A server that hangs up at PASS leaves no password in the buffers.
+  server.closesOn["PASS"] = 0;
+  check();
+  EXPECT_EQ(nullptr, strstr(app.sendBuffer, "nyan"));
 }
 
 TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner) {
