@@ -211,11 +211,13 @@ int readChunk(HWND window) {
 }
 
 // The server closed its end in the middle of the dialogue. What it sent
-// before is read first; a session still waiting then waits for nothing,
-// and ends at once.
+// before is read first, all of it: Windows may tell of the close with the
+// answers to a whole flight still unread. A closed end sends no more, so
+// the reads come to an end. A session still waiting then waits for
+// nothing, and ends at once.
 void onOrderlyClose(HWND window) {
-  for (int i = 0; i < DRAIN_READS; i++)
-    if (readChunk(window) <= 0 || session.socket == INVALID_SOCKET || app.windowGone) break;
+  while (readChunk(window) > 0 && session.socket != INVALID_SOCKET && !app.windowGone) {
+  }
   if (session.socket == INVALID_SOCKET || app.windowGone) return;
   endAfterQuitOr(window, TEXT_LINE_FAULT);
 }
@@ -355,6 +357,8 @@ int sendToServer(const char* text, int length) {
 int canSendCommands() { return session.tlsPhase == TlsOpen || session.security == SECURITY_NONE; }
 
 void endCheck(HWND window, CheckOutcome outcome) {
+  // The count stands whatever becomes of the headers read after it.
+  if (outcome.end == Failed && announceCountOnFailure(window)) return;
   static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
                                      "Abandoned"};
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
@@ -363,7 +367,9 @@ void endCheck(HWND window, CheckOutcome outcome) {
   KillTimer(window, TIMER_RESPONSE);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
   if (!quitAwaited) closeSession(window);
-  if (outcome.end != Announced) KillTimer(window, TIMER_SESSION);
+  // An announced session waits for the answer to QUIT, unless it is over.
+  int sessionGoesOn = outcome.end == Announced && quitAwaited;
+  if (!sessionGoesOn) KillTimer(window, TIMER_SESSION);
 
   // A check that fails before its result is out shows none of the
   // headers it may have read.
@@ -391,7 +397,7 @@ void endCheck(HWND window, CheckOutcome outcome) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
   if (app.windowGone) return;
-  if (outcome.end != Announced && !app.settingsOpen) setBusy(1);
+  if (!sessionGoesOn && !app.settingsOpen) setBusy(1);
 }
 
 void awaitQuitReply(HWND window) { SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout); }

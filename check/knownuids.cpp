@@ -100,7 +100,7 @@ DWORD hashKey(const UidKey& key) {
 
 // The keys of this check's UIDs, by message.
 UidKey currentKeys[UID_SLOTS];
-// The places the last merge counted as new mail.
+// The places the last count counted as new mail.
 unsigned char countedNew[UID_SLOTS];
 DWORD lastCurrentCount = 0;
 
@@ -110,6 +110,11 @@ DWORD findBucket(const DWORD* buckets, const UidKey& key) {
   while (buckets[b] != 0 && !sameKey(currentKeys[buckets[b] - 1], key)) b = (b + 1) & (BUCKETS - 1);
   return b;
 }
+
+// What the last count found, for rememberCurrentUids: the known UIDs still
+// on the server, and this check's UIDs to append (each text once).
+unsigned char knownMatched[UID_SLOTS];
+unsigned char currentAppended[UID_SLOTS];
 
 }  // namespace
 
@@ -122,16 +127,20 @@ DWORD findBucket(const DWORD* buckets, const UidKey& key) {
 // The outcome is that of comparing every known UID with every current one;
 // the current UIDs go into a hash table once so that each known UID finds
 // its equals at once instead (the check runs on the window's thread).
-DWORD mergeUidLists() {
+//
+// The count leaves the list as it was: it changes only once the count is
+// announced (rememberCurrentUids), so a check that ends before that finds
+// the same mail new next time.
+DWORD countNewUids() {
   static DWORD buckets[BUCKETS];
   static DWORD bucketOf[UID_SLOTS];
   static unsigned char bucketKept[BUCKETS];
-  static unsigned char knownMatched[UID_SLOTS];
   DWORD current = currentCount();
   DWORD known = app.knownCount < UID_SLOTS ? app.knownCount : UID_SLOTS;
   memset(buckets, 0, sizeof buckets);
   memset(bucketKept, 0, sizeof bucketKept);
   memset(knownMatched, 0, sizeof knownMatched);
+  memset(currentAppended, 0, sizeof currentAppended);
   memset(countedNew, 0, sizeof countedNew);
   lastCurrentCount = current;
 
@@ -150,13 +159,6 @@ DWORD mergeUidLists() {
     knownMatched[i] = 1;
   }
 
-  DWORD kept = 0;
-  for (DWORD i = 0; i < known; i++) {
-    if (!knownMatched[i]) continue;
-    if (kept != i) strcpy(app.knownUids[kept], app.knownUids[i]);
-    kept++;
-  }
-
   // New mail arrives at the end of the mailbox. In a mailbox larger than
   // the walk (which covers only the newest 1024), an unknown UID in front
   // of the first known one is an older message that a deletion moved into
@@ -168,10 +170,9 @@ DWORD mergeUidLists() {
   if (firstKnown == current || app.messageCount <= UID_SLOTS) firstKnown = 0;
 
   DWORD fresh = 0;
-  for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
+  for (DWORD j = 0; j < current; j++) {
     if (bucketKept[bucketOf[j]]) continue;
-    strcpy(app.knownUids[kept], app.currentUids[j]);
-    kept++;
+    currentAppended[j] = 1;
     if (j >= firstKnown) {
       fresh++;
       countedNew[j] = 1;
@@ -179,7 +180,27 @@ DWORD mergeUidLists() {
     // A UID listed twice is one message, remembered and counted once.
     bucketKept[bucketOf[j]] = 1;
   }
+  return fresh;
+}
+
+// Each known UID kept matches a distinct UID of this check, so the list
+// never outgrows the table.
+void rememberCurrentUids() {
+  DWORD known = app.knownCount < UID_SLOTS ? app.knownCount : UID_SLOTS;
+  DWORD kept = 0;
+  for (DWORD i = 0; i < known; i++) {
+    if (!knownMatched[i]) continue;
+    if (kept != i) strcpy(app.knownUids[kept], app.knownUids[i]);
+    kept++;
+  }
+  for (DWORD j = 0; j < lastCurrentCount && kept < UID_SLOTS; j++)
+    if (currentAppended[j]) strcpy(app.knownUids[kept++], app.currentUids[j]);
   app.knownCount = kept;
+}
+
+DWORD mergeUidLists() {
+  DWORD fresh = countNewUids();
+  rememberCurrentUids();
   return fresh;
 }
 

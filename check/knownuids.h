@@ -13,6 +13,12 @@ const DWORD KNOWN_UIDS_FILE_BYTES = 32768;
 
 int loadKnownUids();
 int saveKnownUids();
+// Compares this check's UIDs (currentUids) with the known ones and counts
+// the new; the known list stays as it was until rememberCurrentUids.
+DWORD countNewUids();
+// The known list becomes what the last count found on the server.
+void rememberCurrentUids();
+// Both at once.
 DWORD mergeUidLists();
 // The places in currentUids of the newest messages the last merge counted
 // as new, newest first, at most `most` of them; returns how many.

@@ -64,6 +64,10 @@ struct Dialogue {
   DWORD uidlIndex;  // the message whose UID the walk asks for
   int listed;       // the UIDs came from a listing, not from the walk
   int inFlights;    // the session after the greeting went in a flight
+  // UIDs were counted: the known list takes them once the count is
+  // announced.
+  int counted;
+  char digest[33];  // the APOP digest sent, kept from the trace
   // The newest new messages whose headers are asked for (TOP n 0),
   // newest first; the one under way; how many TOPs went with a flight.
   DWORD topNumbers[MOST_PREVIEWS];
@@ -142,13 +146,21 @@ void sendCommand(const char* format, const char* first = "", const char* second 
   else
     traceLine("sent %s", app.sendBuffer);
   size_t length = strlen(app.sendBuffer);
-  if (!composingFlight) {
+  if (!composingFlight)
     sendToServer(app.sendBuffer, (int)length);
-    return;
+  else if (length <= FLIGHT_BYTES - flightLength) {
+    memcpy(flight + flightLength, app.sendBuffer, length);
+    flightLength += length;
   }
-  if (length > FLIGHT_BYTES - flightLength) return;
-  memcpy(flight + flightLength, app.sendBuffer, length);
-  flightLength += length;
+  // A command gone leaves nothing behind: PASS holds the password.
+  memset(app.sendBuffer, 0, length);
+}
+
+// A flight goes in one send, and leaves nothing behind either.
+void launchFlight() {
+  sendToServer(flight, (int)flightLength);
+  memset(flight, 0, flightLength);
+  flightLength = 0;
 }
 
 // The user ID and the password reach the server as the settings file
@@ -275,6 +287,8 @@ void beginDialogue() {
   app.messageCount = 0;
   app.newCount = 0;
   app.greeting[0] = '\0';
+  dialogue.counted = 0;
+  memset(dialogue.digest, 0, sizeof dialogue.digest);
   setSessionState(Idle);
   // Whatever an earlier session left unfinished is no part of this one.
   resetLineAssembler();
@@ -304,7 +318,7 @@ void sendFlight() {
   composingFlight = 0;
   sentAhead = (settings.useApop == 0 ? AHEAD_PASS : 0) | AHEAD_STAT |
               (countsNewMail() ? AHEAD_LISTING : 0) | (wantsPreviews() ? 0 : AHEAD_QUIT);
-  sendToServer(flight, (int)flightLength);
+  launchFlight();
 }
 
 void sendLogin(HWND window) {
@@ -315,7 +329,7 @@ void sendLogin(HWND window) {
     setSessionState(AwaitUserReply);
     return showProgress(window, TEXT_AUTHENTICATING_USER);
   }
-  char digest[33];
+  char* digest = dialogue.digest;
   if (!buildApopDigest(digest, app.greeting, onTheWire(settings.password).text)) {
     showProgress(window, TEXT_AUTHENTICATING_USER);
     return refuse(window, TEXT_NO_APOP);
@@ -381,8 +395,18 @@ void sendUidlListing() {
   setSessionState(AwaitListingReply);
 }
 
+// A count is remembered, and its file written, only once it is announced:
+// a check that ends before (the machine sleeps) leaves the mail new.
+void rememberCount() {
+  if (!dialogue.counted) return;
+  dialogue.counted = 0;
+  rememberCurrentUids();
+  saveKnownUids();
+}
+
 // The result is out: QUIT, and the announcement.
 void announce(HWND window) {
+  rememberCount();
   sendQuit(window);
   endCheck(window, {Announced, NULL, NULL});
   startNotification(window);
@@ -434,7 +458,7 @@ void askForHeaders(HWND window) {
     composingFlight = 0;
     dialogue.topsAhead = dialogue.topCount;
     sentAhead |= AHEAD_QUIT;
-    sendToServer(flight, (int)flightLength);
+    launchFlight();
   }
   sendTop(window);
 }
@@ -445,7 +469,7 @@ void onTopLine(HWND window) {
   const char* line = app.lineBuffer;
   if (isLoneDot(line)) {
     // The "." that ends the block is none of it.
-    if (dialogue.topBytes <= HEADER_BLOCK_BYTES) dialogue.topBytes -= (DWORD)strlen(line) + 1;
+    dialogue.topBytes -= (DWORD)strlen(line) + 1;
     traceLine("header bytes: %u", (unsigned)dialogue.topBytes);
     if (dialogue.topBytes <= HEADER_BLOCK_BYTES) {
       HeaderFields fields;
@@ -470,11 +494,11 @@ void onTopLine(HWND window) {
   dialogue.headerLength += length + 1;
 }
 
-// After the last UID: the comparison, the file, the headers of new mail
-// when they are wanted, then QUIT and the announcement.
+// After the last UID: the comparison, the headers of new mail when they
+// are wanted, then QUIT and the announcement.
 void finishCounting(HWND window) {
-  app.newCount = mergeUidLists();
-  saveKnownUids();
+  app.newCount = countNewUids();
+  dialogue.counted = 1;
   dropPreviews();
   if (wantsPreviews() && app.newCount > 0) return askForHeaders(window);
   announce(window);
@@ -532,12 +556,65 @@ int passOverLeftReply(int positive) {
   return 1;
 }
 
+// Text for the trace with every form of the password (as typed, as sent)
+// and the APOP digest masked, cut to the size.
+void maskSecrets(const char* text, size_t length, char* out, size_t size) {
+  const WireText wire = onTheWire(settings.password);
+  const char* secrets[] = {settings.password, wire.text, dialogue.digest};
+  size_t used = 0;
+  for (size_t at = 0; at < length && used + 1 < size;) {
+    size_t masked = 0;
+    for (const char* secret : secrets) {
+      size_t secretLength = strlen(secret);
+      if (secretLength > 0 && secretLength <= length - at &&
+          memcmp(text + at, secret, secretLength) == 0)
+        masked = secretLength;
+    }
+    if (masked == 0) {
+      out[used++] = text[at++];
+      continue;
+    }
+    for (int i = 0; i < 8 && used + 1 < size; i++) out[used++] = '*';
+    at += masked;
+  }
+  out[used] = '\0';
+}
+
+// The first line of each reply goes to the trace. Before the login it is
+// the server's own word, and goes whole; from the login on a server may
+// echo the password, and a reply out of step may be a line of a listing
+// or a header block: only the status word and the response code go. The
+// lines of a listing, a header block and CAPA never go, and neither does
+// the password or the digest.
+void traceReply() {
+  if (!tracing()) return;
+  const char* line = app.lineBuffer;
+  size_t length = strlen(line);
+  switch (session.state) {
+    case ReadCapaList:
+    case AwaitListingLine:
+    case AwaitTopLine:
+    case Idle: return;
+    case AwaitGreeting:
+    case AwaitStlsReply:
+    case AwaitCapaReply: break;
+    default: {
+      if (passingListing) return;
+      length = strcspn(line, " \t\r");
+      const char* code = skipField(line);
+      size_t codeLength = code[0] == '[' ? strcspn(code, "]") : 0;
+      if (code[0] == '[' && code[codeLength] == ']')
+        length = (size_t)(code - line) + codeLength + 1;
+    }
+  }
+  char traced[LINE_BUFFER_BYTES];
+  maskSecrets(line, length, traced, sizeof traced);
+  traceLine("reply %s", traced);
+}
+
 void dispatchReply(HWND window) {
   int positive = app.lineBuffer[0] != '-';
-  // The first line of each reply; the lines of a listing stay out.
-  if (session.state != ReadCapaList && session.state != AwaitListingLine &&
-      session.state != AwaitTopLine && session.state != Idle)
-    traceLine("reply %s", app.lineBuffer);
+  traceReply();
   switch (session.state) {
     case AwaitGreeting:
       if (!positive) return refuse(window, TEXT_REFUSED);
@@ -620,18 +697,23 @@ void resetLineAssembler() {
 // line, and the rest of it, up to its LF, is passed over unread, never
 // taken for a line of its own.
 void feedReceivedText(HWND window, const char* text, DWORD length) {
-  // A NUL inside the chunk ends its text.
-  length = (DWORD)strnlen(text, length);
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
-    // A header block is measured as it arrives, its overlong lines whole.
-    if (session.state == AwaitTopLine && dialogue.topBytes <= HEADER_BLOCK_BYTES)
+    // A header block is measured as it arrives, its overlong lines whole,
+    // and its final ".", which is none of it but is counted here all the
+    // same, comes on top of a block of the full size.
+    if (session.state == AwaitTopLine && dialogue.topBytes <= HEADER_BLOCK_BYTES + 3)
       dialogue.topBytes += lineBytes + (lineFeed != NULL ? 1 : 0);
     if (!dialogue.skippingRest) {
       DWORD room = LINE_BUFFER_BYTES - 1 - dialogue.lineLength;
       DWORD taken = lineBytes < room ? lineBytes : room;
       memcpy(app.lineBuffer + dialogue.lineLength, text, taken);
+      // A NUL, which no line of POP3 holds, is read as a blank: it would
+      // end the line's text early, and the line feed behind it with it.
+      for (DWORD i = 0; i < taken; i++)
+        if (app.lineBuffer[dialogue.lineLength + i] == '\0')
+          app.lineBuffer[dialogue.lineLength + i] = ' ';
       dialogue.lineLength += taken;
       app.lineBuffer[dialogue.lineLength] = '\0';
       int full = dialogue.lineLength == LINE_BUFFER_BYTES - 1;
@@ -651,6 +733,18 @@ void feedReceivedText(HWND window, const char* text, DWORD length) {
     length -= lineBytes + 1;
     text = lineFeed + 1;
   }
+}
+
+int announceCountOnFailure(HWND window) {
+  if (!dialogue.counted || (session.state != AwaitTopReply && session.state != AwaitTopLine))
+    return 0;
+  dropPreviews();
+  memset(headerBlock, 0, dialogue.headerLength);
+  dialogue.headerLength = 0;
+  rememberCount();
+  endCheck(window, {Announced, NULL, NULL});
+  startNotification(window);
+  return 1;
 }
 
 void onChannelOpen(HWND window) {

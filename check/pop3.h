@@ -18,6 +18,11 @@ void beginDialogue();
 void feedReceivedText(HWND window, const char* text, DWORD length);
 void resetLineAssembler();
 
+// A check that fails while the headers of its new mail are read: the
+// count is announced all the same, without previews, and remembered.
+// Returns 0 outside that phase.
+int announceCountOnFailure(HWND window);
+
 // The TLS channel is open: after STLS the login follows at once.
 void onChannelOpen(HWND window);
 

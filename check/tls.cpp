@@ -27,10 +27,12 @@ struct TlsChannel {
   // The credentials outlive the session: SChannel keeps the sessions of
   // a credentials handle, and a later check to the same server resumes
   // its session, a round trip shorter. They are made anew for another
-  // server, and after a certificate that failed.
+  // server, port or kind of security, and after a certificate that
+  // failed.
   int haveCredentials;
   char credentialsHost[SHORT_TEXT_BYTES];
   int credentialsPort;
+  int credentialsSecurity;
   int haveContext;
   CredHandle credentials;
   CtxtHandle context;
@@ -119,14 +121,16 @@ int acquireCredentials() {
 
 // The credentials of earlier checks, unless the server has changed.
 int haveCredentialsForServer() {
-  if (channel.haveCredentials && (strcmp(channel.credentialsHost, settings.serverHost) != 0 ||
-                                  channel.credentialsPort != settings.port))
+  if (channel.haveCredentials &&
+      (strcmp(channel.credentialsHost, settings.serverHost) != 0 ||
+       channel.credentialsPort != settings.port || channel.credentialsSecurity != session.security))
     forgetCredentials();
   if (channel.haveCredentials) return 1;
   if (!acquireCredentials()) return 0;
   channel.haveCredentials = 1;
   memcpy(channel.credentialsHost, settings.serverHost, sizeof channel.credentialsHost);
   channel.credentialsPort = settings.port;
+  channel.credentialsSecurity = session.security;
   return 1;
 }
 

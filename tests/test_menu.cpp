@@ -96,6 +96,20 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.\nNeko: two\nA&B: one", balloons[0]);
   rightClick();
   EXPECT_EQ(6u, standin::menusShown().back().items.size());
+  // A sender or subject missing leaves no bare colon; an "&" in the
+  // tooltip marks no key; the balloon's 256 units hold whole lines only.
+  server.uids = {"a", "b", "c"};
+  std::string cats;  // 80 characters of two UTF-16 units each
+  for (int i = 0; i < 80; i++) cats += "\xF0\x9F\x90\xB1";
+  server.headers = {"From: C <c@x>\r\nSubject: " + std::string(80, 'x') + "\r\n",
+                    "Subject: " + cats + "\r\n", "From: A&B <a@x>\r\n"};
+  app.knownCount = 0;
+  check();
+  standin::advance(3000);
+  EXPECT_EQ("A&&B", tip());
+  for (const auto& request : standin::trayRequests())
+    if (request.data.flags & NIF_INFO) balloons.push_back(request.data.info);
+  EXPECT_EQ("「home」に新しいメールが3通届いたにゃ.\nA&B\n" + cats, balloons.back());
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {

@@ -57,13 +57,20 @@ void announceInBalloon(HWND window) {
              (unsigned)app.newCount);
   else
     snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
+  // Only whole lines: the balloon would cut the last one anywhere.
+  WCHAR measure[BALLOON_TEXT_UNITS];
   for (DWORD i = 0; i < previewCount() && i < BALLOON_PREVIEWS; i++) {
     size_t used = strlen(text);
-    text[used++] = '\n';
-    previewLine(i, text + used, sizeof text - used);
+    text[used] = '\n';
+    previewLine(i, text + used + 1, sizeof text - used - 1);
+    if (!toWide(text, measure, BALLOON_TEXT_UNITS)) {
+      text[used] = '\0';
+      break;
+    }
   }
   showBalloon(window, APP_TITLE, text);
   memset(text, 0, sizeof text);
+  memset(measure, 0, sizeof measure);
 }
 
 // One sound per message, but a big mailbox is told in a few seconds, not
@@ -82,7 +89,7 @@ const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
   // Who wrote the newest message comes first.
   if (previewCount() > 0) {
-    previewLine(0, text, size);
+    previewLabel(0, text, size);
     return text;
   }
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;

@@ -19,8 +19,12 @@ void dropPreviews();
 // Adds the preview of the next older message (the newest comes first).
 void addPreview(const char* sender, const char* subject);
 DWORD previewCount();
-// "sender: subject" of preview index (0 the newest), cut to size bytes.
+// "sender: subject" of preview index (0 the newest), cut to size bytes;
+// the one of them the message has, when it lacks the other.
 void previewLine(DWORD index, char* text, size_t size);
+// The same line as a menu item or a tooltip shows it: each "&" doubled,
+// so that it marks no key.
+void previewLabel(DWORD index, char* label, size_t size);
 // Changes with every drop and add: the menu knows when to build anew.
 DWORD previewsVersion();
 

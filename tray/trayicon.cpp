@@ -252,7 +252,8 @@ void showBalloon(HWND window, const char* title, const char* text) {
   record.uID = TRAY_ICON_ID;
   record.uFlags = NIF_INFO;
   toWide(title, record.szInfoTitle, sizeof record.szInfoTitle / sizeof(WCHAR));
-  toWide(text, record.szInfo, sizeof record.szInfo / sizeof(WCHAR));
+  static_assert(sizeof record.szInfo / sizeof(WCHAR) == BALLOON_TEXT_UNITS, "the balloon's text");
+  toWide(text, record.szInfo, BALLOON_TEXT_UNITS);
   record.uTimeout = BALLOON_TIMEOUT_MS;
   record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND | NIIF_RESPECT_QUIET_TIME;
   Shell_NotifyIconW(NIM_MODIFY, &record);
