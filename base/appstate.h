@@ -100,7 +100,6 @@ struct AppState {
 
   // The check's buffers, made at start-up and released after the message
   // loop (app/mainwindow.cpp); the check writes into them.
-  char* hostEntryBuffer;
   char* greeting;  // the greeting line, kept for APOP across STLS
   char* lineBuffer;
   char* sendBuffer;
