@@ -95,10 +95,8 @@ void endDialFailed(HWND window) {
     case DialNoSuchHost:
       // Without a network no name is found either.
       return endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
-    case DialNoSocket:
-      return endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
-    case DialSelectFailed:
-      return endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
+    case DialNoSocket: return endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
+    case DialSelectFailed: return endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
     case DialConnectFailed:
       return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
     default:

@@ -164,12 +164,18 @@ void addAddress(Dial* dial, const sockaddr* address, size_t length) {
     reinterpret_cast<sockaddr_in*>(&entry.address)->sin_port = port;
 }
 
+// MinGW-w64's ws2tcpip.h points ai_next at a misspelt struct of its own
+// (addrinfoexW, never defined); the entry behind it is an ADDRINFOEXW.
+const ADDRINFOEXW* nextEntry(const ADDRINFOEXW* entry) {
+  return reinterpret_cast<const ADDRINFOEXW*>(entry->ai_next);
+}
+
 // The lookup's addresses in the system's order of preference, the two
 // families taken in turn from the family of the first (RFC 8305, 4).
 void takeAddresses(Dial* dial, const ADDRINFOEXW* list) {
   const ADDRINFOEXW* next[2] = {NULL, NULL};  // the first family's, the other's
   int firstFamily = 0;
-  for (const ADDRINFOEXW* entry = list; entry != NULL; entry = entry->ai_next) {
+  for (const ADDRINFOEXW* entry = list; entry != NULL; entry = nextEntry(entry)) {
     if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) || entry->ai_addr == NULL)
       continue;
     if (firstFamily == 0) firstFamily = entry->ai_family;
@@ -181,7 +187,7 @@ void takeAddresses(Dial* dial, const ADDRINFOEXW* list) {
     addAddress(dial, entry->ai_addr, entry->ai_addrlen);
     int family = entry->ai_family;
     do {
-      entry = entry->ai_next;
+      entry = nextEntry(entry);
     } while (entry != NULL && (entry->ai_family != family || entry->ai_addr == NULL));
   }
 }
@@ -244,11 +250,9 @@ DialResult startDial(Dial* dial, HWND window, const char* host, u_short port) {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   traceLine("looking up %s", host);
-  int answer =
-      GetAddrInfoExW(wide(host).text, NULL, NS_DNS, NULL, &hints, &lookup->result, NULL,
-                     &lookup->overlapped,
-                     reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(onLookupDone),
-                     &lookup->cancelHandle);
+  int answer = GetAddrInfoExW(
+      wide(host).text, NULL, NS_DNS, NULL, &hints, &lookup->result, NULL, &lookup->overlapped,
+      reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(onLookupDone), &lookup->cancelHandle);
   if (answer == WSA_IO_PENDING) {
     dial->lookup = lookup;
     return DialPending;

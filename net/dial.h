@@ -56,7 +56,7 @@ struct Dial {
   int addressCount = 0;
   int nextAddress = 0;  // the next address to try
   u_short port = 0;
-  int timerArmed = 0;  // the pause before the next attempt runs
+  int timerArmed = 0;              // the pause before the next attempt runs
   SOCKET winner = INVALID_SOCKET;  // set with DialConnected; never closed here
   DialFailure failure = DialNoFailure;
 };

@@ -275,6 +275,8 @@ void makeWritable(SOCKET s);
 // the test names no answer for are the onConnect action's.
 enum class Answer { Accepts, Refuses, NeverAnswers };
 void answerConnections(const std::string& address, Answer answer, DWORD afterMs = 0);
+// Every address is the onConnect action's again.
+void forgetConnectionAnswers();
 
 // ---- host lookups ----
 // The name's one address, or its addresses in the order the system would

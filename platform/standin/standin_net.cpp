@@ -523,6 +523,7 @@ void setHostAddresses(const std::string& name, const std::vector<std::string>& a
 void answerConnections(const std::string& address, Answer answer, DWORD afterMs) {
   answers[address] = AddressAnswer{answer, afterMs};
 }
+void forgetConnectionAnswers() { answers.clear(); }
 void cancelLookupsAsWine() { cancelAsWine = true; }
 size_t unfreedLookupAnswers() { return liveAnswers.size(); }
 void setLookupDelay(DWORD ms) { lookupDelay = ms; }

@@ -30,7 +30,7 @@
 
 // MinGW-w64's headers before version 11 leave the cancel out (the import
 // library has it); the same declaration again is harmless.
-WINSOCK_API_LINKAGE int WSAAPI GetAddrInfoExCancel(LPHANDLE handle);
+extern "C" WINSOCK_API_LINKAGE int WSAAPI GetAddrInfoExCancel(LPHANDLE handle);
 
 // The SSL policy's flag for "revocation not checked" lives in wininet.h,
 // which the program does not otherwise need.
