@@ -25,16 +25,33 @@ TEST_F(Dialling, TheFamiliesRaceAndTheFirstToConnectIsKept) {
   struct Case {
     const char* situation;
     std::vector<std::string> addresses;
-    std::vector<std::pair<std::string, standin::Answer>> answers;
+    struct Answer {
+      std::string address;
+      standin::Answer answer;
+      DWORD after;
+    };
+    std::vector<Answer> answers;
     DWORD secondAttemptAt;  // 0: none
     std::string winner;
   } cases[] = {
-      {"IPv6 never answers", {"::1", "127.0.0.1"}, {{"::1", standin::Answer::NeverAnswers}}, 250,
+      {"IPv6 never answers",
+       {"::1", "127.0.0.1"},
+       {{"::1", standin::Answer::NeverAnswers, 0}},
+       250,
        "127.0.0.1"},
-      {"IPv6 refuses", {"::1", "127.0.0.1"}, {{"::1", standin::Answer::Refuses}}, 1, "127.0.0.1"},
+      {"IPv6 refuses",
+       {"::1", "127.0.0.1"},
+       {{"::1", standin::Answer::Refuses, 0}},
+       1,
+       "127.0.0.1"},
       {"IPv4 never answers, listed first",
        {"127.0.0.1", "::1"},
-       {{"127.0.0.1", standin::Answer::NeverAnswers}},
+       {{"127.0.0.1", standin::Answer::NeverAnswers, 0}},
+       250,
+       "::1"},
+      {"IPv6 slow, IPv4 refuses meanwhile: IPv6 is still waited for",
+       {"::1", "127.0.0.1"},
+       {{"::1", standin::Answer::Accepts, 400}, {"127.0.0.1", standin::Answer::Refuses, 50}},
        250,
        "::1"},
       {"IPv4 only", {"127.0.0.1"}, {}, 0, "127.0.0.1"},
@@ -43,7 +60,7 @@ TEST_F(Dialling, TheFamiliesRaceAndTheFirstToConnectIsKept) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.situation);
-    for (const auto& answer : c.answers) standin::answerConnections(answer.first, answer.second);
+    for (const auto& a : c.answers) standin::answerConnections(a.address, a.answer, a.after);
     checkName(c.addresses);
     // Nothing before the pause; the second attempt at its end, or at once
     // when the first was refused.
@@ -54,7 +71,7 @@ TEST_F(Dialling, TheFamiliesRaceAndTheFirstToConnectIsKept) {
     standin::advance(1);
     EXPECT_EQ(c.secondAttemptAt ? 2u : 1u, attempts().size());
     standin::advance(1000);
-    EXPECT_EQ(c.winner, standin::lastConnectAddress());
+    EXPECT_EQ(c.winner, standin::addressOf(server.socket));
     EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
     EXPECT_EQ(0, app.busy);
     EXPECT_EQ(0u, standin::openSocketCount());

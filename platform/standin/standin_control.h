@@ -192,6 +192,8 @@ size_t openSocketCount();
 // Where the program connected its last socket (dotted IPv4 or IPv6 text,
 // the port in host byte order).
 std::string lastConnectAddress();
+// Where the program connected the socket (the same form).
+std::string addressOf(SOCKET s);
 int lastConnectPort();
 long selectedEvents(SOCKET s);
 // The connection attempt ends: FD_CONNECT with the error (0: accepted).
@@ -270,9 +272,10 @@ void limitSendRoom(SOCKET s, long bytes);
 void makeWritable(SOCKET s);
 
 // How an address answers every connection to it from now on, ms after
-// the connect: accepts, refuses (FD_CONNECT with WSAECONNREFUSED), or
-// never answers at all (no FD_CONNECT, as behind a dead route). Addresses
-// the test names no answer for are the onConnect action's.
+// the connect: accepts (the onConnect action's then, if there is one),
+// refuses (FD_CONNECT with WSAECONNREFUSED), or never answers at all (no
+// FD_CONNECT, as behind a dead route). Addresses the test names no answer
+// for are the onConnect action's at once.
 enum class Answer { Accepts, Refuses, NeverAnswers };
 void answerConnections(const std::string& address, Answer answer, DWORD afterMs = 0);
 // Every address is the onConnect action's again.

@@ -23,6 +23,7 @@ namespace {
 struct FakeSocket {
   bool open = true;
   int family = AF_INET;
+  std::string address;  // where it was connected
   HWND window = nullptr;
   UINT message = 0;
   long events = 0;
@@ -347,6 +348,10 @@ size_t openSocketCount() {
   return count;
 }
 std::string lastConnectAddress() { return connectAddress; }
+std::string addressOf(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? std::string() : found->second.address;
+}
 int lastConnectPort() { return connectPort; }
 long selectedEvents(SOCKET s) {
   auto found = sockets.find(s);
@@ -593,7 +598,7 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
   }
   std::string text = standin::addressText(address);
   // The port sits at the same place in both families.
-  standin::connectAddress = text;
+  standin::connectAddress = socket->address = text;
   standin::connectPort = htons(((const struct sockaddr_in*)address)->sin_port);
   if (recording())
     record("connect(" + (socket->family == AF_INET6 ? "[" + text + "]" : text) + ":" +
@@ -605,11 +610,19 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
     return SOCKET_ERROR;
   }
   auto answer = standin::answers.find(text);
+  auto action = standin::connectAction;
   if (answer != standin::answers.end()) {
-    int result = answer->second.answer == standin::Answer::Accepts ? 0 : WSAECONNREFUSED;
-    if (answer->second.answer != standin::Answer::NeverAnswers)
-      standin::at(standin::now() + answer->second.after,
-                  [s, result] { standin::connectionEstablished(s, result); });
+    standin::Answer kind = answer->second.answer;
+    // An accepted connection is the onConnect action's, as any other;
+    // one closed before its time never connects.
+    if (kind != standin::Answer::NeverAnswers)
+      standin::at(standin::now() + answer->second.after, [s, kind, action] {
+        if (!standin::find(s)) return;
+        if (kind == standin::Answer::Refuses)
+          return standin::connectionEstablished(s, WSAECONNREFUSED);
+        if (action) return action(s);
+        standin::connectionEstablished(s, 0);
+      });
   } else if (standin::connectAction) {
     auto action = standin::connectAction;
     standin::at(standin::now(), [action, s] { action(s); });
