@@ -50,7 +50,7 @@ int isDone(DialLookup* lookup) { return InterlockedCompareExchange(&lookup->done
 
 void freeLookup(DialLookup* lookup) {
   if (lookup->result != NULL) FreeAddrInfoExW(lookup->result);
-  delete lookup;
+  LocalFree(lookup);
 }
 
 void freeDoneOrphans(Dial* dial) {
@@ -242,7 +242,12 @@ DialResult startDial(Dial* dial, HWND window, const char* host, u_short port) {
   dial->winner = INVALID_SOCKET;
   if (takeLiteral(dial, host)) return attemptNext(dial, window);
 
-  DialLookup* lookup = new DialLookup();
+  // Zero-filled: the OVERLAPPED must start empty.
+  DialLookup* lookup = (DialLookup*)LocalAlloc(LMEM_ZEROINIT, sizeof(DialLookup));
+  if (lookup == NULL) {
+    dial->failure = DialNoSuchHost;
+    return DialFailed;
+  }
   lookup->window = window;
   ADDRINFOEXW hints;
   memset(&hints, 0, sizeof hints);
