@@ -10,7 +10,8 @@
 
 namespace {
 
-const WORD WINSOCK_VERSION_1_1 = 0x0101;
+// IPv6 and the overlapped lookup are Windows Sockets 2's.
+const WORD WINSOCK_VERSION_2_2 = 0x0202;
 const WORD ARROW_CURSOR = 32512;  // IDC_ARROW
 
 void cleanupWinsock(void) { WSACleanup(); }
@@ -31,7 +32,7 @@ void restrictLibrarySearch() {
 
 int initWinsock() {
   WSADATA data;
-  int started = WSAStartup(WINSOCK_VERSION_1_1, &data);
+  int started = WSAStartup(WINSOCK_VERSION_2_2, &data);
   // The clean-up is registered even when the start failed.
   if (atexit(cleanupWinsock) != 0) {
     MessageBoxW(NULL, wide("atexit(WSACleanup)に失敗しました.").text, wide(APP_TITLE).text,

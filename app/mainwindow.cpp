@@ -35,10 +35,9 @@ const Buffer buffers[] = {
     {&settings.accountName, SHORT_TEXT_BYTES}, {&settings.serverHost, SHORT_TEXT_BYTES},
     {&settings.userId, SHORT_TEXT_BYTES},      {&settings.password, SHORT_TEXT_BYTES},
     {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
-    {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.hostEntryBuffer, HOST_ENTRY_BYTES},
-    {&app.lineBuffer, LINE_BUFFER_BYTES},      {&app.sendBuffer, SEND_BUFFER_BYTES},
-    {&app.greeting, LINE_BUFFER_BYTES},        {&app.tlsInput, TLS_INPUT_BYTES},
-    {&app.tlsOutput, TLS_OUTPUT_BYTES},
+    {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.lineBuffer, LINE_BUFFER_BYTES},
+    {&app.sendBuffer, SEND_BUFFER_BYTES},      {&app.greeting, LINE_BUFFER_BYTES},
+    {&app.tlsInput, TLS_INPUT_BYTES},          {&app.tlsOutput, TLS_OUTPUT_BYTES},
 };
 
 void releaseBuffers() {
@@ -190,9 +189,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
 }  // namespace
 
 void endProgram() {
-  // A host lookup that could not be cancelled may still write into its
-  // buffer: that one is left to the process's end.
-  if (!endCheckForShutdown()) app.hostEntryBuffer = NULL;
+  endCheckForShutdown();
   releaseBuffers();
   destroyTrayMenu();
   endTrace();

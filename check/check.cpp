@@ -2,12 +2,11 @@
 // every received chunk come back as window messages, and a 60-second
 // response timer watches the server.
 //
-// Outside a session session.socket is INVALID_SOCKET and lookupHandle is
-// null, so a late message (a lookup reply after its check ended, an event
+// Outside a session session.socket is INVALID_SOCKET and the dial rests,
+// so a late message (a lookup's answer after its check ended, an event
 // queued for a socket already closed) finds nothing to act on.
 #include "check/check.h"
 
-#include <stdint.h>
 #include <string.h>
 
 #include "base/appstate.h"
@@ -18,6 +17,7 @@
 #include "check/schedule.h"
 #include "check/session.h"
 #include "check/tls.h"
+#include "net/dial.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
 #include "tray/previews.h"
@@ -49,25 +49,13 @@ typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 
 // What this file alone keeps of the check under way, and of the wakes.
 struct CheckState {
-  u_long serverAddress;  // network byte order
-  HANDLE lookupHandle;
+  Dial dial;          // the lookup and the connection attempts
   int serverReached;  // the connection of this check stood
-  // The session's socket has reported its connection: an earlier socket
-  // with the same handle value can have left events in the queue.
-  int socketConnected;
   // A resume was acted on at wakeTick, and no sleep has come since.
   int wakeCounted;
   DWORD wakeTick;
 };
 CheckState check;
-
-// Stops waiting for the host lookup of this check. A reply that was on
-// its way already is then ignored by onHostResolved.
-void forgetLookup() {
-  if (check.lookupHandle == NULL) return;
-  WSACancelAsyncRequest(check.lookupHandle);
-  check.lookupHandle = NULL;
-}
 
 // Notifications stop before the socket closes: the next session's socket
 // may get the same handle value.
@@ -101,34 +89,32 @@ int isOnline() {
   return online;
 }
 
-void connectServer(HWND window) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
-    return;
+// The dial failed: the last address tried says how.
+void endDialFailed(HWND window) {
+  switch (check.dial.failure) {
+    case DialNoSuchHost:
+      // Without a network no name is found either.
+      return endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
+    case DialNoSocket: return endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
+    case DialSelectFailed: return endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
+    case DialConnectFailed:
+      return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
+    default:
+      // Refused or unreachable: the server was never reached.
+      return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_LINE_FAULT});
   }
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
-    return;
-  }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)check.serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    WSAAsyncSelect(s, window, 0, 0);
-    closesocket(s);
-    endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
-    return;
-  }
-  session.socket = s;
-  check.socketConnected = 0;
+}
+
+// The dial's verdict: the session takes the winning socket, whose
+// FD_CONNECT the dial has taken.
+void onDialResult(HWND window, DialResult result) {
+  if (result == DialFailed) return endDialFailed(window);
+  if (result != DialConnected) return;
+  session.socket = check.dial.winner;
+  check.serverReached = 1;
   setSessionState(AwaitGreeting);
+  // Implicit TLS: the handshake begins as soon as the connection stands.
+  if (session.security == SECURITY_TLS) beginTls(window);
 }
 
 // When the server last sent something. The response timer is armed once
@@ -275,61 +261,29 @@ void startCheck(HWND window, int timed) {
   check.serverReached = 0;
   beginDialogue();
 
-  check.serverAddress = (u_long)inet_addr(settings.serverHost);
-  if (check.serverAddress != INADDR_NONE) {
-    connectServer(window);
-    return;
-  }
-  check.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
-                                             app.hostEntryBuffer, HOST_ENTRY_BYTES);
-  if (check.lookupHandle == NULL)
-    endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
+  onDialResult(window, startDial(&check.dial, window, settings.serverHost, (u_short)settings.port));
 }
 
 void onReplyLine() { lastLineAt = GetTickCount(); }
 
-void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
-  // Only the reply this check waits for counts, be it a success or an
-  // error: the reply to a forgotten lookup must neither connect nor fail
-  // a later check.
-  if (check.lookupHandle == NULL || (HANDLE)wParam != check.lookupHandle) return;
-  check.lookupHandle = NULL;
-  const struct hostent* entry = (const struct hostent*)app.hostEntryBuffer;
-  if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
-      entry->h_addr_list[0] == NULL || entry->h_length != 4) {
-    // Without a network no name is found either.
-    return endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
-  }
-  uint32_t address;
-  memcpy(&address, entry->h_addr_list[0], 4);
-  check.serverAddress = address;
-  connectServer(window);
+// The message carries nothing the dial trusts: it looks at its own lookup.
+void onHostResolved(HWND window, WPARAM, LPARAM) {
+  onDialResult(window, onDialLookup(&check.dial, window));
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
-  // Events still queued for the socket of an ended session are old news.
-  if (session.socket == INVALID_SOCKET || (SOCKET)wParam != session.socket) return;
+  // Not the session's: an attempt's connection, or old news for a socket
+  // closed already, which the dial ignores.
+  if (session.socket == INVALID_SOCKET || (SOCKET)wParam != session.socket)
+    return onDialResult(window, onDialSocketEvent(&check.dial, window, wParam, lParam));
   WORD event = WSAGETSELECTEVENT(lParam);
   WORD error = WSAGETSELECTERROR(lParam);
-  // A new socket reports its connection first: whatever comes before that
-  // under its handle value was queued for a closed one.
-  if (!check.socketConnected && event != FD_CONNECT) return;
-  if (event == FD_CONNECT) check.socketConnected = 1;
 
   // The check's result is out once QUIT is sent: a server that hangs up
   // instead of answering only ends the session.
   if (session.state == AwaitQuitReply && (error != 0 || event == FD_CLOSE))
     return endCheck(window, {SessionOver, NULL, NULL});
-  if (error != 0) {
-    // Refused or unreachable: the server was never reached.
-    if (!check.serverReached)
-      return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_LINE_FAULT});
-    return endCheck(window, {Failed, TEXT_LINE_FAULT, NULL});
-  }
-  check.serverReached = 1;
-  // Implicit TLS: the handshake begins as soon as the connection stands
-  // (once: a second FD_CONNECT finds it under way).
-  if (event == FD_CONNECT && session.security == SECURITY_TLS) return beginTls(window);
+  if (error != 0) return endCheck(window, {Failed, TEXT_LINE_FAULT, NULL});
   if (event == FD_WRITE) return flushTls();
   if (event == FD_CLOSE) return onOrderlyClose(window);
   if (event != FD_READ) return;
@@ -363,7 +317,7 @@ void endCheck(HWND window, CheckOutcome outcome) {
                                      "Abandoned"};
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
   int resultShown = session.state == AwaitQuitReply;
-  forgetLookup();
+  cancelDial(&check.dial, window);
   KillTimer(window, TIMER_RESPONSE);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
   if (!quitAwaited) closeSession(window);
@@ -406,7 +360,7 @@ namespace {
 
 // Asleep, the program can neither finish a session nor time it out.
 void abandonCheck(HWND window) {
-  if (session.socket == INVALID_SOCKET && check.lookupHandle == NULL) return;
+  if (session.socket == INVALID_SOCKET && !dialUnderWay(&check.dial)) return;
   endCheck(window, {Abandoned, NULL, NULL});
 }
 
@@ -440,19 +394,12 @@ void stopCheckTimers(HWND window) {
   KillTimer(window, TIMER_SESSION);
 }
 
-int endCheckForShutdown() {
-  int bufferFree = 1;
-  if (check.lookupHandle != NULL && WSACancelAsyncRequest(check.lookupHandle) == SOCKET_ERROR) {
-    int error = WSAGetLastError();
-    // Finished or unknown: the platform writes no more. Otherwise it may
-    // still fill the buffer: it is left alive until the process ends.
-    if (error != WSAEALREADY && error != WSAEINVAL) bufferFree = 0;
-  }
-  check.lookupHandle = NULL;
+void endCheckForShutdown() {
+  // The window is gone: nothing is posted to it any more.
+  cancelDial(&check.dial, NULL);
   if (session.socket != INVALID_SOCKET) {
     closesocket(session.socket);
     session.socket = INVALID_SOCKET;
   }
   endTlsForShutdown();
-  return bufferFree;
 }

@@ -1,5 +1,5 @@
 // One mail check, from its trigger to its end: the guards, the online
-// test, the host lookup, the asynchronous connection, and the one way a
+// test, the dial (lookup and connection), and the one way a
 // check ends (endCheck).
 #ifndef KIVVET_CHECK_CHECK_H
 #define KIVVET_CHECK_CHECK_H
@@ -65,9 +65,8 @@ int canSendCommands();
 void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM lParam);
 // The main window is going away: the check's timers stop.
 void stopCheckTimers(HWND window);
-// The program ends, its window gone: no socket is left open. Returns 0
-// when a host lookup may still write into the host-entry buffer, which
-// must then stay allocated until the process ends.
-int endCheckForShutdown();
+// The program ends, its window gone: no socket is left open, and no
+// lookup is waited for (one the system cannot cancel is left to it).
+void endCheckForShutdown();
 
 #endif

@@ -32,7 +32,6 @@ enum SessionState {
 
 enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };
 
-const DWORD HOST_ENTRY_BYTES = 1024;
 // A reply line may be 512 bytes (RFC 2449); the assembler also holds the
 // rest of a 255-byte chunk behind an unfinished line.
 const DWORD LINE_BUFFER_BYTES = 1024;

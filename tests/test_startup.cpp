@@ -258,7 +258,7 @@ TEST_F(Shutdown, AClosedWindowReleasesEverythingInOrderAndExitsWithZero) {
       "DestroyMenu",
   };
   EXPECT_EQ(expected, traceFrom("DestroyWindow"));
-  EXPECT_EQ(0x0101, standin::wsaStartupVersion());
+  EXPECT_EQ(0x0202, standin::wsaStartupVersion());
   EXPECT_EQ((DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32, standin::defaultDllDirectories());
 }
 

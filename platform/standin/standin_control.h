@@ -199,8 +199,11 @@ void failNextRecv(int error);
 SOCKET lastSocket();
 bool socketOpen(SOCKET s);
 size_t openSocketCount();
-// Where the program connected its last socket (host byte order, port).
+// Where the program connected its last socket (dotted IPv4 or IPv6 text,
+// the port in host byte order).
 std::string lastConnectAddress();
+// Where the program connected the socket (the same form).
+std::string addressOf(SOCKET s);
 int lastConnectPort();
 long selectedEvents(SOCKET s);
 // The connection attempt ends: FD_CONNECT with the error (0: accepted).
@@ -278,14 +281,32 @@ int liveTlsObjects();
 void limitSendRoom(SOCKET s, long bytes);
 void makeWritable(SOCKET s);
 
+// How an address answers every connection to it from now on, ms after
+// the connect: accepts (the onConnect action's then, if there is one),
+// refuses (FD_CONNECT with WSAECONNREFUSED), or never answers at all (no
+// FD_CONNECT, as behind a dead route). Addresses the test names no answer
+// for are the onConnect action's at once.
+enum class Answer { Accepts, Refuses, NeverAnswers };
+void answerConnections(const std::string& address, Answer answer, DWORD afterMs = 0);
+// Every address is the onConnect action's again.
+void forgetConnectionAnswers();
+
 // ---- host lookups ----
+// The name's one address, or its addresses in the order the system would
+// give them (dotted IPv4, IPv6 text).
 void setHostAddress(const std::string& name, const std::string& dotted);
+void setHostAddresses(const std::string& name, const std::vector<std::string>& addresses);
 void setLookupDelay(DWORD ms);
 void failNextLookupRequest();
+// GetAddrInfoExCancel answers WSA_INVALID_HANDLE and the lookup runs on to
+// its answer, as under Wine.
+void cancelLookupsAsWine();
 size_t pendingLookupCount();
 size_t lookupRequestCount();
-// The task handle of the newest lookup request.
+// The cancel handle of the newest lookup request.
 HANDLE lastLookupHandle();
+// Answers handed out and not yet given back with FreeAddrInfoExW.
+size_t unfreedLookupAnswers();
 
 // ---- WININET ----
 void setOnline(bool online);

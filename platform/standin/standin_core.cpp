@@ -996,6 +996,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LP
   return handBack(result, text, textLength);
 }
 
+LONG InterlockedExchange(volatile LONG* target, LONG value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
+  return comparand;
+}
+
 DWORD GetLastError(void) { return world().lastError; }
 void SetLastError(DWORD error) { world().lastError = error; }
 

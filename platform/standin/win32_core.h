@@ -328,6 +328,11 @@ typedef struct WSAData {
 int WSAStartup(WORD version, LPWSADATA data);
 int WSACleanup(void);
 
+// ---- interlocked operations (another thread of the system may share the word) ----
+
+LONG InterlockedExchange(volatile LONG* target, LONG value);
+LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand);
+
 // ---- process entry (the program defines it; tests call it) ----------------------
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);

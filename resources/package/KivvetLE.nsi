@@ -14,11 +14,14 @@ Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 ManifestDPIAware true
+; WinVer tells Windows 10 from 8 only when the manifest names it.
+ManifestSupportedOS all
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "Win\COM.nsh"
 !include "Win\Propkey.nsh"
+!include "WinVer.nsh"
 
 !define PRODUCT "Kivvet LE"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE"
@@ -154,6 +157,12 @@ Section "ログオンしたら起動するにゃ" SecLogOn
 SectionEnd
 
 Function .onInit
+  ; Windows 10 is the floor: below it the program could not look the
+  ; server up without blocking.
+  ${IfNot} ${AtLeastWin10}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} は Windows 10 以降で動くにゃ。$\r$\nこの Windows には入れられないにゃ。" /SD IDOK
+    Abort
+  ${EndIf}
   ; An upgrade keeps the earlier choice: without a log-on value the box
   ; starts empty.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"

@@ -5,7 +5,8 @@ that are easy to get wrong stay where they have been looked at.
 
 The owners are read from the code itself: the file named beside each field of
 AppState (base/appstate.h) and Session (check/session.h), and the table beside
-the timer ids (base/appstate.h). A field's write is an assignment to it, an
+the timer ids (base/appstate.h), whose rows for a record's own timers (an id
+made from the record's address) name the one file that sets and kills them. A field's write is an assignment to it, an
 increment or decrement, or its address taken; what is written through a
 buffer's pointer (app.lineBuffer[0] = ...) belongs to whoever uses the buffer.
 Prints each breach as file:line and exits 1 when there is one.
@@ -14,14 +15,14 @@ import re
 import subprocess
 import sys
 
-PROGRAM = ("app/", "sheet/", "check/", "tray/", "settings/", "base/")
+PROGRAM = ("app/", "sheet/", "check/", "net/", "tray/", "settings/", "base/")
 # strcpy only where the target is known to hold the source.
 STRCPY_ALLOWED = {"check/knownuids.cpp", "check/pop3.cpp", "tray/mailer.cpp", "base/system.cpp",
                   "base/paths.cpp"}
 # Libraries are loaded from the system folder, or as resources from the
 # program's own folder, and nowhere else.
 LOADLIBRARY_ALLOWED = {"base/system.cpp", "tray/splash.cpp"}
-PATH = re.compile(r"\b((?:app|sheet|check|tray|settings|base)/\w+\.cpp)\b")
+PATH = re.compile(r"\b((?:app|sheet|check|net|tray|settings|base)/\w+\.cpp)\b")
 
 
 def record_owners(header, struct):
@@ -47,13 +48,20 @@ def record_owners(header, struct):
 
 
 def timer_owners(header):
-    owners = {}
+    """({TIMER_x: owner file}, {files that own a record's timers})"""
+    owners, record_timers = {}, set()
     for line in open(header, encoding="utf-8"):
-        m = re.match(r"//\s+((?:TIMER_\w+,?\s*)+)\s+((?:app|check|tray|sheet|settings|base)/\S+)", line)
+        m = re.match(r"//\s+((?:TIMER_\w+,?\s*)+)\s+((?:app|check|net|tray|sheet|settings|base)/\S+)",
+                     line)
         if m:
             for timer in re.findall(r"TIMER_\w+", m.group(1)):
                 owners[timer] = m.group(2)
-    return owners
+            continue
+        m = re.match(r"//\s+each (\w+)'s .*?\s((?:app|check|net|tray|sheet|settings|base)/\S+)$",
+                     line.rstrip())
+        if m:
+            record_timers.add(m.group(2))
+    return owners, record_timers
 
 
 def main():
@@ -63,10 +71,10 @@ def main():
     records = {"app": record_owners("base/appstate.h", "AppState"),
                "session": record_owners("check/session.h", "Session")}
     # The buffers are made and released by start-up and shutdown.
-    for field in ("hostEntryBuffer", "greeting", "lineBuffer", "sendBuffer", "tlsInput",
+    for field in ("greeting", "lineBuffer", "sendBuffer", "tlsInput",
                   "tlsOutput", "currentUids", "knownUids"):
         records["app"].setdefault(field, "app/mainwindow.cpp")
-    timers = timer_owners("base/appstate.h")
+    timers, record_timers = timer_owners("base/appstate.h")
     write = re.compile(r"(?:\b(app|session)\.(\w+)\s*(?:[-+*/|&^]?=(?!=)|\+\+|--))"
                        r"|(?:(?:\+\+|--|(?<![&\w)\]])&(?!&))\s*(app|session)\.(\w+)\b(?!\s*\[))")
     breaches = []
@@ -80,11 +88,19 @@ def main():
                     breaches.append(f"{path}:{number}: {record}.{field} has no owner named")
                 elif owner != path:
                     breaches.append(f"{path}:{number}: {record}.{field} is written by {owner} only")
-            for m in re.finditer(r"\b(?:SetTimer|KillTimer)\s*\(\s*\w+\s*,\s*(TIMER_\w+)", code):
-                owner = timers.get(m.group(1))
-                if owner != path:
-                    breaches.append(f"{path}:{number}: {m.group(1)} is set and killed by "
-                                    f"{owner or 'no file named'} only")
+            for m in re.finditer(r"\b(?:SetTimer|KillTimer)\s*\(\s*\w+\s*,\s*(TIMER_\w+|\(UINT_PTR\))?",
+                                 code):
+                timer = m.group(1)
+                if timer and timer.startswith("TIMER_"):
+                    owner = timers.get(timer)
+                    if owner != path:
+                        breaches.append(f"{path}:{number}: {timer} is set and killed by "
+                                        f"{owner or 'no file named'} only")
+                elif timer and path not in record_timers:
+                    # An id made from a record's address belongs to the file
+                    # the table names for that record's timers.
+                    breaches.append(f"{path}:{number}: a record's timer outside the file "
+                                    f"that owns that record's timers")
             if re.search(r"\bstrcpy\s*\(", code) and path not in STRCPY_ALLOWED:
                 breaches.append(f"{path}:{number}: strcpy outside the files allowed it")
             if re.search(r"\bLoadLibrary\w*\s*\(", code) and path not in LOADLIBRARY_ALLOWED:

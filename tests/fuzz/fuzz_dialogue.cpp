@@ -34,11 +34,10 @@ HWND startProgram() {
   static HWND window = NULL;
   if (window) {
     app = afterStart;
-    char* buffers[] = {app.hostEntryBuffer, app.lineBuffer, app.sendBuffer,
-                       app.greeting,        app.tlsInput,   app.tlsOutput};
-    DWORD sizes[] = {HOST_ENTRY_BYTES,  LINE_BUFFER_BYTES, SEND_BUFFER_BYTES,
-                     LINE_BUFFER_BYTES, TLS_INPUT_BYTES,   TLS_OUTPUT_BYTES};
-    for (int i = 0; i < 6; i++) memset(buffers[i], 0, sizes[i]);
+    char* buffers[] = {app.lineBuffer, app.sendBuffer, app.greeting, app.tlsInput, app.tlsOutput};
+    DWORD sizes[] = {LINE_BUFFER_BYTES, SEND_BUFFER_BYTES, LINE_BUFFER_BYTES, TLS_INPUT_BYTES,
+                     TLS_OUTPUT_BYTES};
+    for (int i = 0; i < 5; i++) memset(buffers[i], 0, sizes[i]);
     for (DWORD i = 0; i < UID_SLOTS; i++) {
       memset(app.currentUids[i], 0, UID_SLOT_BYTES);
       memset(app.knownUids[i], 0, UID_SLOT_BYTES);
