@@ -61,7 +61,10 @@ const HelpTopic displayPageHelp[] = {
     {0, 0},
 };
 
-const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
+// The arrows' ranges. A port takes the 32-bit messages: the 16-bit ones
+// carry signed numbers and end at 32767.
+const int LOWEST_PORT = 1;
+const int HIGHEST_PORT = 65535;
 const LPARAM INTERVAL_RANGE = MAKELPARAM(120, 1);
 const DWORD CHOOSER_FLAGS = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
 
@@ -144,7 +147,7 @@ void suggestPort(HWND page) {
   if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = POP3_PORT;
   if (!isNumber || suggested == port) return;
   SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
-  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
+  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, (LPARAM)suggested);
 }
 
 // The file keeps the interval in one byte: a longer one is cut to the
@@ -240,13 +243,17 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setText(page, IDC_SERVER_HOST, settings.serverHost);
       setText(page, IDC_USER_ID, settings.userId);
       setText(page, IDC_PASSWORD, settings.password);
+      // Setting an arrow's position rewrites its box with the position
+      // moved into the range: the boxes get the stored numbers after it,
+      // so that a port of 0 or an interval past the arrows' 120 minutes
+      // stays as it is until the user changes it.
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE32, LOWEST_PORT, HIGHEST_PORT);
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, settings.port);
       SetDlgItemInt(page, IDC_PORT, (UINT)settings.port, FALSE);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE, 0, PORT_RANGE);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(settings.port), 0));
-      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
+      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
       setChecked(page, IDC_FAST_SCAN, settings.fastScan);

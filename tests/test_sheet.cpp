@@ -103,6 +103,23 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(standin::now() + 60000, standin::timerDue(window, TIMER_INTERVAL));
 }
 
+// The arrows reach every port, and a number outside their range (an
+// interval the arrows do not reach) shows and survives an OK.
+TEST_F(SettingsSheet, PageOneKeepsAPortAbove32767AndALongInterval) {
+  settings.port = 40000;
+  settings.intervalMinutes = 200;
+  openWith([] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ("40000", standin::controlText(page, IDC_PORT));
+    BOOL error = TRUE;
+    EXPECT_EQ(40000, SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_GETPOS32, 0, (LPARAM)&error));
+    EXPECT_FALSE(error);
+    standin::pressOk();
+  });
+  EXPECT_EQ(40000, settings.port);
+  EXPECT_EQ(200, settings.intervalMinutes);
+}
+
 TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   settings.connectionSecurity = SECURITY_STLS;
   openWith([] {

@@ -31,7 +31,7 @@ struct HWND__ {
   bool acceptsFiles = false;
   bool ended = false;
   INT_PTR result = 0;
-  LPARAM range = 0;
+  int lowest = 0, highest = 100;  // an up-down control's range
   int position = 0;
   std::vector<std::string> items;  // of a drop-down list
   int selection = -1;
