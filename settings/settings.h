@@ -74,5 +74,11 @@ const char* settingsProblem();
 // read (another program holds it, or it may not be opened).
 int loadSettings();
 int saveSettings();
+// The bytes of one of the record's texts (settings.password) as the file
+// holds them, with the NUL, into size bytes: those it was read or last
+// written with while the text is as they show it (the bytes of another
+// code page included), else the text in Shift-JIS. 0 when a changed text
+// has no Shift-JIS form or does not fit.
+int fileBytesOf(const char* text, char* bytes, size_t size);
 
 #endif

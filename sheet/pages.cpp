@@ -103,13 +103,15 @@ void readText(HWND page, int id, char* text, size_t size) {
 
 // The page's texts go into the settings only when the file can hold every
 // one of them in Shift-JIS: otherwise the cat names the first that it
-// cannot, and the sheet stays open on this page with nothing taken.
+// cannot, and the sheet stays open on this page with nothing taken. A
+// text left as it was shown keeps the bytes the file holds, Shift-JIS or
+// not (an older version's, in another code page).
 int takeTexts(HWND page, const TextBox* boxes) {
   char text[3 * WIDE_TEXT_UNITS];
   char sjis[LONG_FILE_TEXT_BYTES];
   for (const TextBox* box = boxes; box->slot != NULL; box++) {
     readText(page, box->id, text, sizeof text);
-    if (utf8ToSjis(text, sjis, box->fileBytes)) continue;
+    if (strcmp(text, *box->slot) == 0 || utf8ToSjis(text, sjis, box->fileBytes)) continue;
     char message[sizeof text + 256];
     snprintf(message, sizeof message,
              "「%s」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.", text);

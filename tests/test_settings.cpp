@@ -349,13 +349,19 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 
 // Texts in Shift-JIS, read as UTF-8 and written back byte for byte: a
 // second byte of 0x5C, half-width katakana, a character with two codes
-// (0x8790 and 0x81E0 are both ≒) and bytes after the NUL.
+// (0x8790 and 0x81E0 are both ≒) and bytes after the NUL. Texts that an
+// ANSI version wrote on a Western system show in its code page and are
+// kept byte for byte too.
 TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
+  standin::setAnsiCodePage(1252);
   std::string image(1297, '\0');
   std::string mailer = std::string("C:\\\x95\x5C\\\xD2\xB0\xD9.exe", 14);
   std::string account = std::string("\x87\x90\0old", 6);
+  std::string password = "caf\xE9", voice = "C:\\Caf\xE9 \x80\\v.wav";
   for (size_t i = 0; i < mailer.size(); i++) image[648 + i] = mailer[i];
   for (size_t i = 0; i < account.size(); i++) image[1163 + i] = account[i];
+  for (size_t i = 0; i < password.size(); i++) image[256 + i] = password[i];
+  for (size_t i = 0; i < voice.size(); i++) image[392 + i] = voice[i];
   image[386] = 10;  // the interval
   for (size_t i = 0; i < image.size(); i++)
     if (i < 1163 || i >= 1291) image[i] = (char)~image[i];
@@ -363,6 +369,8 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
   ASSERT_EQ(1, loadSettings());
   EXPECT_STREQ("C:\\表\\ﾒｰﾙ.exe", settings.mailerPath);
   EXPECT_STREQ("≒", settings.accountName);
+  EXPECT_STREQ("café", settings.password);
+  EXPECT_STREQ("C:\\Café €\\v.wav", settings.voicePath);
   ASSERT_EQ(1, saveSettings());
   EXPECT_EQ(image, file().substr(0, 1297));
   // A changed text is written in Shift-JIS over the old one.

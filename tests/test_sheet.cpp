@@ -224,6 +224,25 @@ TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
   EXPECT_EQ("USER cat\r\nPASS wan\r\nSTAT\r\nQUIT\r\n", sent());
 }
 
+// An ANSI version wrote the password and a path on a Western system: the
+// boxes show them, and an OK that leaves them keeps their bytes.
+TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOk) {
+  standin::setAnsiCodePage(1252);
+  ASSERT_EQ(1, saveSettings());
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  for (size_t i = 0; i < 5; i++) file[256 + i] = (char)~"caf\xE9"[i];
+  for (size_t i = 0; i < 16; i++) file[648 + i] = (char)~"C:\\Caf\xE9 Mail\\m"[i];
+  standin::writeFile("C:\\KivvetLE.cfg", file);
+  ASSERT_EQ(1, loadSettings());
+  openWith([] {
+    EXPECT_EQ("café", standin::controlText(standin::showPage(0), IDC_PASSWORD));
+    EXPECT_EQ("C:\\Café Mail\\m", standin::controlText(standin::showPage(2), IDC_MAILER_PATH));
+    standin::pressOk();
+    EXPECT_FALSE(standin::sheetOpen());
+  });
+  EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+}
+
 TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   openWith([this] {

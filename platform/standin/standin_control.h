@@ -284,6 +284,10 @@ int loadedLibraryCount();
 // What SetDefaultDllDirectories was given (0: not called).
 DWORD defaultDllDirectories();
 
+// ---- code pages ----
+// The system's ANSI code page, which CP_ACP stands for (932 at first).
+void setAnsiCodePage(UINT codePage);
+
 // ---- Windows' data protection ----
 // The Windows account the program runs as: data protected for one account
 // is refused to another.

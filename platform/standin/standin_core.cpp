@@ -107,6 +107,8 @@ void reset() {
   setArguments({"KivvetLE.exe"});
 }
 
+void setAnsiCodePage(UINT codePage) { world().ansiCodePage = codePage; }
+
 void resetKeepingWindows() {
   World& w = world();
   // The clock starts again too: a DWORD of milliseconds runs out after
@@ -911,6 +913,7 @@ bool convertText(const char* name, const char* text, size_t length, bool strict,
 // Windows, ISO-2022-JP takes no flags at all.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                         int wideLength) {
+  if (codePage == CP_ACP) codePage = world().ansiCodePage;
   const char* name = iconvNameOf(codePage);
   if (name == nullptr || (flags & ~(DWORD)MB_ERR_INVALID_CHARS) || !text || wideLength < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

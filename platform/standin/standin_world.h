@@ -72,6 +72,7 @@ struct Scheduled {
 
 struct World {
   DWORD clock = 0;
+  UINT ansiCodePage = 932;  // CP_ACP: a Japanese system unless a test says otherwise
   std::deque<MSG> queue;
   bool quitPosted = false;
   int quitCode = 0;
