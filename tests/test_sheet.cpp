@@ -225,8 +225,9 @@ TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
 }
 
 // An ANSI version wrote the password and a path on a Western system: the
-// boxes show them, and an OK that leaves them keeps their bytes.
-TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOk) {
+// boxes show them, an OK that leaves them keeps their bytes, and the
+// password logs in as those bytes.
+TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOkAndLogIn) {
   standin::setAnsiCodePage(1252);
   ASSERT_EQ(1, saveSettings());
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
@@ -241,6 +242,9 @@ TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOk) {
     EXPECT_FALSE(standin::sheetOpen());
   });
   EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+  server.password = "caf\xE9";
+  check();
+  EXPECT_EQ("USER cat\r\nPASS caf\xE9\r\nSTAT\r\nQUIT\r\n", sent());
 }
 
 TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
