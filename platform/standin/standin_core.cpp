@@ -866,6 +866,9 @@ const char* iconvNameOf(UINT codePage) {
       {28605, "ISO-8859-15"}, {1252, "CP1252"},
       {936, "GBK"},           {950, "BIG5"},
       {949, "CP949"},         {20866, "KOI8-R"},
+      {1250, "CP1250"},       {1251, "CP1251"},
+      {28592, "ISO-8859-2"},  {28597, "ISO-8859-7"},
+      {54936, "GB18030"},     {21866, "KOI8-U"},
   };
   for (const auto& entry : known)
     if (entry.first == codePage) return entry.second;
