@@ -75,9 +75,8 @@ std::vector<HeaderCase> headerCases() {
   for (int i = 0; i < 28; i++) emoji += "8J+YuvCfmLrwn5i6";
   for (int i = 0; i < 80; i++) eighty += "😺";
   cases.push_back({"EightyFourBigCharactersKeepEighty", emoji + "?=\n", "", eighty});
-  cases.push_back(
-      {"EightyFourSmallCharactersKeepEighty", "Subject: " + std::string(84, 'a') + "\n", "",
-       std::string(80, 'a')});
+  cases.push_back({"EightyFourSmallCharactersKeepEighty", "Subject: " + std::string(84, 'a') + "\n",
+                   "", std::string(80, 'a')});
   return cases;
 }
 
