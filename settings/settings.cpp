@@ -79,7 +79,11 @@ const DWORD AT_PASSWORD_PROTECTED = 1294;
 const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
 const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
-// The record reaches to the last byte of its newest setting.
+// The original record is 1291 bytes; one-byte settings follow it (the
+// connection security, fast scan, the balloon), then the password
+// protected by Windows when the user asks for that, then one more byte
+// (the previews of new mail) after the password's place. The record
+// reaches to the last byte of its newest setting: 1810 bytes.
 const DWORD RECORD_BYTES = AT_SHOW_PREVIEWS + 1;
 
 struct TextField {

@@ -12,11 +12,6 @@ const DWORD LONG_FILE_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
 // for each Shift-JIS byte (a half-width katakana), and the NUL.
 const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
 const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
-// The original record is 1291 bytes; one-byte settings follow it (the
-// connection security, fast scan, the balloon), then the password
-// protected by Windows when the user asks for that, then one more byte
-// (the previews of new mail) after the password's place.
-const DWORD SETTINGS_FILE_BYTES = 1297;
 // Windows' data protection turns the password into at most this much.
 const DWORD PROTECTED_PASSWORD_BYTES = 512;
 
