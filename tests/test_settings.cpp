@@ -168,10 +168,18 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   EXPECT_EQ((char)~'n', bytes[256]);
   for (size_t i = 1295; i < bytes.size(); i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
 
-  // A flag this program does not know, or a length past the end, is a
-  // password that cannot be read.
+  // A flag this program does not know, a length past the end, or data
+  // that Windows unprotects but is no password of ours (no NUL within a
+  // slot) is a password that cannot be read.
+  std::string foreign(200, 'x');
+  DATA_BLOB in = {200, (BYTE*)&foreign[0]}, out = {0, NULL};
+  ASSERT_TRUE(CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out));
+  std::string notOurs =
+      bytes.substr(0, 1294) + (char)~1 + (char)~out.cbData + (char)~(out.cbData >> 8);
+  for (DWORD i = 0; i < out.cbData; i++) notOurs += (char)~out.pbData[i];
+  LocalFree(out.pbData);
   for (std::string damaged :
-       {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF"}) {
+       {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF", notOurs}) {
     setFile(damaged);
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(1, settings.passwordLost);
