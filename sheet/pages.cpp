@@ -282,8 +282,16 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         settings.useApop = isChecked(page, IDC_USE_APOP);
         settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
         settings.fastScan = isChecked(page, IDC_FAST_SCAN);
-        // Kept in the user's registry, not in the settings file.
-        setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));
+        // Kept in the user's registry, not in the settings file. A tick
+        // the registry would not take (a policy forbids the Run key) is
+        // told, rather than lost without a word.
+        int atLogOn = isChecked(page, IDC_START_AT_LOGON);
+        if (!setStartAtLogOn(atLogOn) && (atLogOn || startsAtLogOn()))
+          MessageBoxW(page,
+                      wide("ログオンしたら起動する設定を変えられなかったにゃ.\n"
+                           "Windowsに止められているかもしれないにゃ.")
+                          .text,
+                      wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
         // The list holds exactly the three choices, in the values' order;
         // with none chosen, an unknown value stays and is refused again.
         int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);

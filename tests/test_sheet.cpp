@@ -501,6 +501,14 @@ TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
   EXPECT_TRUE(standin::registryText(RUN_KEY, "kivvet le - c:\\").has_value());
   EXPECT_EQ(0u, standin::openRegistryKeyCount());
   EXPECT_EQ(std::string::npos, standin::readFile("C:\\KivvetLE.cfg").find("TOFF"));
+  // A policy forbids the Run key: the tick that could not be kept is told.
+  standin::refuseRegistryWrites();
+  size_t boxes = standin::messageBoxes().size();
+  setBox(true);
+  ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
+  EXPECT_EQ(
+      "ログオンしたら起動する設定を変えられなかったにゃ.\nWindowsに止められているかもしれないにゃ.",
+      standin::messageBoxes().back().text);
 }
 
 }  // namespace

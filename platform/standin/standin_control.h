@@ -323,6 +323,9 @@ void setModulePath(const std::string& windowsPath);
 // without regard to case, as Windows compares them.
 std::optional<std::string> registryText(const std::string& key, const std::string& name);
 size_t openRegistryKeyCount();
+// The user's Run key may not be written (a policy forbids it): creating
+// a key fails with ERROR_ACCESS_DENIED.
+void refuseRegistryWrites();
 // What the user does while the next popup menu is open: choose an item
 // (0: click elsewhere), after running the action if one is given.
 void onNextMenu(UINT_PTR choice, std::function<void()> action = nullptr);

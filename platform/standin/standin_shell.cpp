@@ -67,6 +67,7 @@ std::vector<Sound> sounds;
 // HKEY_CURRENT_USER: key path -> value name -> text, both lower-cased.
 std::map<std::string, std::map<std::string, std::string>> registry;
 std::vector<std::unique_ptr<HKEY__>> openKeys;
+bool registryWritesRefused = false;
 
 // ASCII letters to lower case; the second byte of a Shift-JIS character
 // stays as it is.
@@ -95,7 +96,10 @@ void resetShell() {
   sounds.clear();
   registry.clear();
   openKeys.clear();
+  registryWritesRefused = false;
 }
+
+void refuseRegistryWrites() { registryWritesRefused = true; }
 
 std::optional<std::string> registryText(const std::string& key, const std::string& name) {
   auto values = registry.find(folded(key));
@@ -327,8 +331,11 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   return openKey(key, subKey, false, result);
 }
 
-LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                     HKEY* result, LPDWORD) {
+// As on Windows, a reserved argument must be 0.
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR, DWORD, REGSAM,
+                     LPSECURITY_ATTRIBUTES, HKEY* result, LPDWORD) {
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (standin::registryWritesRefused) return ERROR_ACCESS_DENIED;
   return openKey(key, subKey, true, result);
 }
 
@@ -346,8 +353,10 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, BYTE* data,
 }
 
 // A text value's size counts its NUL, as Windows expects it to.
-LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD size) {
   if (recording()) record("RegSetValueExW(" + standin::quoted(name) + ")");
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
   // The size in bytes, the NUL included: a count of characters (half of
