@@ -305,6 +305,7 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
     EXPECT_TRUE(enabled(IDC_USE_VOICE) && enabled(IDC_USE_BEEP) && enabled(IDC_SOUND_NEW_ONLY));
     EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE));
     EXPECT_FALSE(enabled(IDC_VOICE_PATH) || enabled(IDC_VOICE_BROWSE));
+    standin::click(page, IDC_SOUND_NEW_ONLY);
 
     standin::click(page, IDC_CUSTOM_VOICE);
     EXPECT_TRUE(enabled(IDC_VOICE_PATH) && enabled(IDC_VOICE_BROWSE));
@@ -327,6 +328,7 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
   EXPECT_EQ(0, settings.soundNotify);
   EXPECT_EQ(1, settings.useVoice);
   EXPECT_EQ(1, settings.customVoice);
+  EXPECT_EQ(1, settings.soundNewOnly);
   EXPECT_STREQ("C:\\nya.wav", settings.voicePath);
 }
 
