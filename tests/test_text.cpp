@@ -19,6 +19,9 @@ TEST(Text, CopiesAndConversionsKeepWholeCharacters) {
   EXPECT_EQ(5u, copyWholeCharacters(out, sizeof out, "a😺😺"));
   // A byte that begins no character (a damaged text) counts as one.
   EXPECT_EQ(2u, copyWholeCharacters(out, sizeof out, "a\xe7"));
+  unsigned long code = 0;
+  EXPECT_EQ(1u, utf8Character((const unsigned char*)"\x80", &code));  // no lead byte
+  EXPECT_EQ(0xFFFDu, code);
   EXPECT_EQ(0u, copyWholeCharacters(out, 1, "abc"));
   EXPECT_STREQ("", out);
 
