@@ -232,7 +232,7 @@ TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOkAndLogIn) {
   ASSERT_EQ(1, saveSettings());
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   for (size_t i = 0; i < 5; i++) file[256 + i] = (char)~"caf\xE9"[i];
-  for (size_t i = 0; i < 16; i++) file[648 + i] = (char)~"C:\\Caf\xE9 Mail\\m"[i];
+  for (size_t i = 0; i < 15; i++) file[648 + i] = (char)~"C:\\Caf\xE9 Mail\\m"[i];
   standin::writeFile("C:\\KivvetLE.cfg", file);
   ASSERT_EQ(1, loadSettings());
   openWith([] {
