@@ -120,7 +120,10 @@ int sjisToUtf8(const char* sjis, char* text, size_t size) {
 void fileTextToUtf8(const char* bytes, char* text, size_t size) {
   if (sjisToUtf8(bytes, text, size)) return;
   WCHAR work[WIDE_TEXT_UNITS];
-  if (MultiByteToWideChar(CP_ACP, 0, bytes, -1, work, WIDE_TEXT_UNITS) == 0) work[0] = 0;
+  // The count tells where the text ends: a lead byte at its end must not
+  // leave the rest of the work area to be read as text.
+  int units = MultiByteToWideChar(CP_ACP, 0, bytes, -1, work, WIDE_TEXT_UNITS - 1);
+  work[units > 0 ? units : 0] = 0;
   toUtf8(work, text, size);
 }
 

@@ -962,7 +962,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPW
   }
   for (size_t i = 0; i < count;) {
     unsigned char c = (unsigned char)text[i];
-    size_t step = isLeadByte(c) && i + 1 < count ? 2 : 1;
+    // A lead byte before the terminating NUL stands alone, as on Windows.
+    size_t step = isLeadByte(c) && i + 1 < count && text[i + 1] != '\0' ? 2 : 1;
     std::string unit;
     if (!convertOne(true, text + i, step, &unit) || unit.size() != 2) {
       if (flags & MB_ERR_INVALID_CHARS) {
