@@ -341,7 +341,7 @@ TEST_F(Shutdown, ASettingsFileHeldAtLogOnIsReadOnceLetGo) {
 
 TEST_F(Shutdown, RunningOutOfMemoryAtStartUpSaysSoAndLeavesNothing) {
   // The first allocation is the command line's words.
-  for (int failing : {2, 6, 12, 601, 2059}) {
+  for (int failing : {2, 6, 12, 601, 2053}) {
     resetProgram();
     size_t before = standin::liveAllocationCount();
     standin::failLocalAllocAt(failing);

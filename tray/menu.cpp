@@ -45,12 +45,13 @@ void menuLabel(const char* text, char* label, size_t size) {
 
 void buildTrayMenu() {
   app.trayMenu = CreatePopupMenu();
-  if (previewCount() > 0) {
+  if (previewCount(shownPreviews()) > 0) {
     HMENU newMail = CreatePopupMenu();
     char line[2 * PREVIEW_TEXT_BYTES + 4];
     char label[2 * sizeof line];
-    for (DWORD i = 0; i < previewCount() && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
-      previewLine(i, line, sizeof line);
+    for (DWORD i = 0;
+         i < previewCount(shownPreviews()) && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
+      previewLine(shownPreviews(), i, line, sizeof line);
       menuLabel(line, label, sizeof label);
       AppendMenuW(newMail, MF_STRING, CMD_PREVIEW_FIRST + i, wide(label).text);
     }
@@ -59,7 +60,7 @@ void buildTrayMenu() {
   }
   for (const MenuEntry& entry : trayMenuEntries)
     AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
-  builtVersion = previewsVersion();
+  builtVersion = previewsVersion(shownPreviews());
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ void destroyTrayMenu() {
 
 void showTrayMenu(HWND window) {
   if (menuOpen) return;
-  if (builtVersion != previewsVersion()) {
+  if (builtVersion != previewsVersion(shownPreviews())) {
     DestroyMenu(app.trayMenu);
     buildTrayMenu();
     setBusy(app.busy ? 0 : 1);  // the new items as grayed as the old

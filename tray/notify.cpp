@@ -42,7 +42,9 @@ void playOneSound() {
   }
 }
 
-DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : app.messageCount; }
+DWORD messagesToAnnounce() {
+  return settings.soundNewOnly != 0 ? shownCounts()->newCount : shownCounts()->messageCount;
+}
 
 // The balloon's lines of who wrote and about what.
 const DWORD BALLOON_PREVIEWS = 3;
@@ -53,13 +55,13 @@ void announceInBalloon(HWND window) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
-             (unsigned)app.newCount);
+             (unsigned)shownCounts()->newCount);
   else
-    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
-  for (DWORD i = 0; i < previewCount() && i < BALLOON_PREVIEWS; i++) {
+    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownCounts()->newCount);
+  for (DWORD i = 0; i < previewCount(shownPreviews()) && i < BALLOON_PREVIEWS; i++) {
     size_t used = strlen(text);
     text[used++] = '\n';
-    previewLine(i, text + used, sizeof text - used);
+    previewLine(shownPreviews(), i, text + used, sizeof text - used);
   }
   showBalloon(window, APP_TITLE, text);
   memset(text, 0, sizeof text);
@@ -80,8 +82,8 @@ DWORD soundsToPlay() {
 const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
   // Who wrote the newest message comes first.
-  if (previewCount() > 0) {
-    previewLine(0, text, size);
+  if (previewCount(shownPreviews()) > 0) {
+    previewLine(shownPreviews(), 0, text, size);
     return text;
   }
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
@@ -93,7 +95,7 @@ const char* announcementTip(char* text, size_t size) {
 // The announcement is over by itself: what it told goes.
 void endAnnouncement() {
   announcement.running = 0;
-  dropPreviews();
+  dropPreviews(shownPreviews());
 }
 
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -104,8 +106,8 @@ void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 }
 
 void startBlink(HWND window) {
-  if ((settings.blinkNewOnly == 1 && app.newCount > 0) ||
-      (settings.blinkNewOnly == 0 && app.messageCount > 0)) {
+  if ((settings.blinkNewOnly == 1 && shownCounts()->newCount > 0) ||
+      (settings.blinkNewOnly == 0 && shownCounts()->messageCount > 0)) {
     SetTimer(window, TIMER_BLINK, BLINK_FRAME_MS, blinkTimerProc);
     announcement.running = 1;
     return;
@@ -135,15 +137,15 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 
 void startNotification(HWND window) {
   announcement = Announcement();
-  if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
+  if (settings.notifyBalloon == 1 && shownCounts()->newCount > 0) announceInBalloon(window);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;
   if (settings.soundNotify != 1) {
     startBlink(window);
     return;
   }
-  if ((settings.soundNewOnly == 1 && app.newCount > 0) ||
-      (settings.soundNewOnly == 0 && app.messageCount > 0)) {
+  if ((settings.soundNewOnly == 1 && shownCounts()->newCount > 0) ||
+      (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0)) {
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
     announcement.running = 1;
