@@ -84,7 +84,10 @@ void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
   switch ((UINT)lParam) {
     case WM_RBUTTONUP: showTrayMenu(window); break;
-    case WM_LBUTTONDBLCLK: openMail(window); break;
+    // A click on the balloon (the notification on Windows 10 and 11) asks
+    // for the mail it told of, as the double click does.
+    case WM_LBUTTONDBLCLK:
+    case NIN_BALLOONUSERCLICK: openMail(window); break;
     default: break;
   }
 }

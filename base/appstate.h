@@ -14,6 +14,9 @@
 //   TIMER_VOICE, TIMER_BLINK                   tray/notify.cpp
 //   TIMER_TRAY, TIMER_PROGRESS                 tray/trayicon.cpp
 //   TIMER_SPLASH                               tray/splash.cpp
+// A record's own timers take the record's address as their id, which no
+// small id above can be, so that two records never share one:
+//   each Dial's next attempt                   net/dial.cpp
 const UINT_PTR TIMER_INTERVAL = 1;
 const UINT_PTR TIMER_RESPONSE = 2;
 const UINT_PTR TIMER_VOICE = 3;
@@ -69,7 +72,8 @@ const DWORD FIRST_RETRY_MS = 60000;
 // A LOGIN-DELAY beyond a day is taken as a day.
 const DWORD MAX_LOGIN_DELAY_SECONDS = 86400;
 
-// Private window messages.
+// Private window messages. MSG_HOST_RESOLVED says only that a lookup has
+// completed (net/dial.cpp looks at its own): it carries nothing to trust.
 const UINT MSG_HOST_RESOLVED = WM_USER + 1;
 const UINT MSG_SOCKET_EVENT = WM_USER + 2;
 const UINT MSG_TRAY_NOTIFY = WM_USER + 3;

@@ -127,7 +127,7 @@ void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR id, DWORD) {
 }  // namespace
 
 void initMailbox(Mailbox* box, int slot, const Settings* settings, const Protocol* protocol) {
-  memset(box, 0, sizeof *box);
+  memset((void*)box, 0, sizeof *box);
   box->settings = settings;
   box->protocol = protocol;
   box->mailboxSlot = slot;
@@ -156,7 +156,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
-  if (box->connection.socket != INVALID_SOCKET) closeSession(window, box);
+  if (box->connection.sessionSocket != INVALID_SOCKET) closeSession(window, box);
 
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
@@ -182,6 +182,8 @@ void showProgress(HWND window, const Mailbox* box, const char* text) {
 }
 
 void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
+  // The count stands whatever becomes of the headers read after it.
+  if (outcome.end == Failed && box->protocol->announceCountOnFailure(window, box)) return;
   static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
                                      "Abandoned"};
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
@@ -189,7 +191,9 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   stopWaitingForAnswers(window, &box->connection);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
   if (!quitAwaited) closeSession(window, box);
-  if (outcome.end != Announced) stopStallTimeout(window, &box->connection);
+  // An announced session waits for the answer to QUIT, unless it is over.
+  int sessionGoesOn = outcome.end == Announced && quitAwaited;
+  if (!sessionGoesOn) stopStallTimeout(window, &box->connection);
 
   // A check that fails before its result is out shows none of the
   // headers it may have read.
@@ -218,7 +222,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
   if (app.windowGone) return;
-  if (outcome.end != Announced && !app.settingsOpen) setBusy(1);
+  if (!sessionGoesOn && !app.settingsOpen) setBusy(1);
 }
 
 void awaitQuitReply(HWND window, Mailbox* box) {

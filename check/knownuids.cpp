@@ -101,7 +101,7 @@ DWORD hashKey(const UidKey& key) {
   return (DWORD)(hash ^ (hash >> 32));
 }
 
-// Scratch of one merge: the keys of this check's UIDs, by message.
+// Scratch of one count: the keys of this check's UIDs, by message.
 UidKey currentKeys[UID_SLOTS];
 
 // The bucket that holds the text, or the empty bucket where it belongs.
@@ -122,19 +122,23 @@ DWORD findBucket(const DWORD* buckets, const UidKey& key) {
 // The outcome is that of comparing every known UID with every current one;
 // the current UIDs go into a hash table once so that each known UID finds
 // its equals at once instead (the check runs on the window's thread).
-DWORD mergeUidLists(Mailbox* box) {
+//
+// The count leaves the list as it was: it changes only once the count is
+// announced (rememberCurrentUids), so a check that ends before that finds
+// the same mail new next time.
+DWORD countNewUids(Mailbox* box) {
   char** knownUids = box->knownUids;
   char** currentUids = box->currentUids;
   KnownUids& state = box->known;
   static DWORD buckets[BUCKETS];
   static DWORD bucketOf[UID_SLOTS];
   static unsigned char bucketKept[BUCKETS];
-  static unsigned char knownMatched[UID_SLOTS];
   DWORD current = currentCount(box);
   DWORD known = state.knownCount < UID_SLOTS ? state.knownCount : UID_SLOTS;
   memset(buckets, 0, sizeof buckets);
   memset(bucketKept, 0, sizeof bucketKept);
-  memset(knownMatched, 0, sizeof knownMatched);
+  memset(state.knownMatched, 0, sizeof state.knownMatched);
+  memset(state.currentAppended, 0, sizeof state.currentAppended);
   memset(state.countedNew, 0, sizeof state.countedNew);
   state.lastCurrentCount = current;
 
@@ -150,14 +154,7 @@ DWORD mergeUidLists(Mailbox* box) {
     DWORD b = findBucket(buckets, uidKey(knownUids[i]));
     if (buckets[b] == 0 || bucketKept[b]) continue;
     bucketKept[b] = 1;
-    knownMatched[i] = 1;
-  }
-
-  DWORD kept = 0;
-  for (DWORD i = 0; i < known; i++) {
-    if (!knownMatched[i]) continue;
-    if (kept != i) strcpy(knownUids[kept], knownUids[i]);
-    kept++;
+    state.knownMatched[i] = 1;
   }
 
   // New mail arrives at the end of the mailbox. In a mailbox larger than
@@ -171,10 +168,9 @@ DWORD mergeUidLists(Mailbox* box) {
   if (firstKnown == current || box->counts.messageCount <= UID_SLOTS) firstKnown = 0;
 
   DWORD fresh = 0;
-  for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
+  for (DWORD j = 0; j < current; j++) {
     if (bucketKept[bucketOf[j]]) continue;
-    strcpy(knownUids[kept], currentUids[j]);
-    kept++;
+    state.currentAppended[j] = 1;
     if (j >= firstKnown) {
       fresh++;
       state.countedNew[j] = 1;
@@ -182,7 +178,29 @@ DWORD mergeUidLists(Mailbox* box) {
     // A UID listed twice is one message, remembered and counted once.
     bucketKept[bucketOf[j]] = 1;
   }
+  return fresh;
+}
+
+// Each known UID kept matches a distinct UID of this check, so the list
+// never outgrows the table.
+void rememberCurrentUids(Mailbox* box) {
+  char** knownUids = box->knownUids;
+  KnownUids& state = box->known;
+  DWORD known = state.knownCount < UID_SLOTS ? state.knownCount : UID_SLOTS;
+  DWORD kept = 0;
+  for (DWORD i = 0; i < known; i++) {
+    if (!state.knownMatched[i]) continue;
+    if (kept != i) strcpy(knownUids[kept], knownUids[i]);
+    kept++;
+  }
+  for (DWORD j = 0; j < state.lastCurrentCount && kept < UID_SLOTS; j++)
+    if (state.currentAppended[j]) strcpy(knownUids[kept++], box->currentUids[j]);
   state.knownCount = kept;
+}
+
+DWORD mergeUidLists(Mailbox* box) {
+  DWORD fresh = countNewUids(box);
+  rememberCurrentUids(box);
   return fresh;
 }
 

@@ -15,6 +15,12 @@ const DWORD KNOWN_UIDS_FILE_BYTES = 32768;
 
 int loadKnownUids(Mailbox* box);
 int saveKnownUids(const Mailbox* box);
+// Compares this check's UIDs (currentUids) with the known ones and counts
+// the new; the known list stays as it was until rememberCurrentUids.
+DWORD countNewUids(Mailbox* box);
+// The known list becomes what the last count found on the server.
+void rememberCurrentUids(Mailbox* box);
+// Both at once.
 DWORD mergeUidLists(Mailbox* box);
 // The places in currentUids of the newest messages the last merge counted
 // as new, newest first, at most `most` of them; returns how many.

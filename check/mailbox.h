@@ -26,6 +26,10 @@ struct Protocol {
   void (*rest)(Mailbox* box);
   void (*opened)(HWND window, void* box);
   void (*lineArrived)(HWND window, void* box, const char* line);
+  // A check fails after its count was made (while the headers of its new
+  // mail are read): the protocol announces the count all the same, and
+  // returns 1; 0 outside that phase.
+  int (*announceCountOnFailure)(HWND window, Mailbox* box);
 };
 
 // check/check.cpp
@@ -52,35 +56,39 @@ struct Schedule {
 
 // check/listing.cpp
 struct Listing {
-  DWORD listedCount;               // messages listed so far, each number once
-  DWORD highestNumber;             // the highest number listed so far
-  DWORD keptSlots;                 // slots in use, at most UID_SLOTS
-  DWORD numberOf[UID_SLOTS];       // the message whose UID a slot holds
-  DWORD heap[UID_SLOTS];           // slots; heap[0] holds the oldest message kept
-  DWORD placeNumber[UID_SLOTS];    // after finishListing: the message at each place
+  DWORD listedCount;             // messages listed so far, each number once
+  DWORD highestNumber;           // the highest number listed so far
+  DWORD keptSlots;               // slots in use, at most UID_SLOTS
+  DWORD numberOf[UID_SLOTS];     // the message whose UID a slot holds
+  DWORD heap[UID_SLOTS];         // slots; heap[0] holds the oldest message kept
+  DWORD placeNumber[UID_SLOTS];  // after finishListing: the message at each place
 };
 
 // check/knownuids.cpp
 struct KnownUids {
   DWORD knownCount;  // valid entries of knownUids
-  // The places the last merge counted as new mail.
+  // The places the last count counted as new mail.
   unsigned char countedNew[UID_SLOTS];
   DWORD lastCurrentCount;
+  // What the last count found, for rememberCurrentUids: the known UIDs
+  // still on the server, and this check's UIDs to append (each text once).
+  unsigned char knownMatched[UID_SLOTS];
+  unsigned char currentAppended[UID_SLOTS];
 };
 
 struct Mailbox {
-  const Settings* settings;  // check/check.cpp (initMailbox)
-  const Protocol* protocol;  // check/check.cpp (initMailbox)
-  int mailboxSlot;           // check/check.cpp (initMailbox)
+  const Settings* settings;         // check/check.cpp (initMailbox)
+  const Protocol* protocol;         // check/check.cpp (initMailbox)
+  int mailboxSlot;                  // check/check.cpp (initMailbox)
   ConnectionCalls connectionCalls;  // check/check.cpp: the protocol's and the cycle's
-  CheckCycle cycle;          // its fields' owners
-  Connection connection;     // its fields' owners
-  Dialogue dialogue;         // its fields' owners
-  MailCounts counts;         // its fields' owners
-  Schedule schedule;         // its fields' owners
-  Listing listing;           // its fields' owners
-  KnownUids known;           // its fields' owners
-  Previews previews;         // its fields' owners
+  CheckCycle cycle;                 // its fields' owners
+  Connection connection;            // its fields' owners
+  Dialogue dialogue;                // its fields' owners
+  MailCounts counts;                // its fields' owners
+  Schedule schedule;                // its fields' owners
+  Listing listing;                  // its fields' owners
+  KnownUids known;                  // its fields' owners
+  Previews previews;                // its fields' owners
   // The UID tables: slots made at start-up and released after the
   // message loop (app/mainwindow.cpp); the check writes into them.
   UidTable currentUids;

@@ -116,11 +116,20 @@ void sendCommand(Mailbox* box, const char* format, const char* first = "",
   size_t length = strlen(d.sendBuffer);
   if (!d.composingFlight) {
     sendText(&box->connection, d.sendBuffer, (int)length);
-    return;
+  } else if (length <= FLIGHT_BYTES - d.flightLength) {
+    memcpy(d.flight + d.flightLength, d.sendBuffer, length);
+    d.flightLength += length;
   }
-  if (length > FLIGHT_BYTES - d.flightLength) return;
-  memcpy(d.flight + d.flightLength, d.sendBuffer, length);
-  d.flightLength += length;
+  // A command gone leaves nothing behind: PASS holds the password.
+  memset(d.sendBuffer, 0, length);
+}
+
+// A flight goes in one send, and leaves nothing behind either.
+void launchFlight(Mailbox* box) {
+  Dialogue& d = box->dialogue;
+  sendText(&box->connection, d.flight, (int)d.flightLength);
+  memset(d.flight, 0, d.flightLength);
+  d.flightLength = 0;
 }
 
 // The user ID and the password reach the server as the settings file
@@ -290,7 +299,7 @@ void sendFlight(Mailbox* box) {
   d.composingFlight = 0;
   d.sentAhead = (apop ? 0 : AHEAD_PASS) | AHEAD_STAT | (countsNewMail(box) ? AHEAD_LISTING : 0) |
                 (wantsPreviews(box) ? 0 : AHEAD_QUIT);
-  sendText(&box->connection, d.flight, (int)d.flightLength);
+  launchFlight(box);
 }
 
 void sendLogin(HWND window, Mailbox* box) {
@@ -302,7 +311,7 @@ void sendLogin(HWND window, Mailbox* box) {
     setSessionState(box, AwaitUserReply);
     return showProgress(window, box, TEXT_AUTHENTICATING_USER);
   }
-  char digest[33];
+  char* digest = box->dialogue.digest;
   if (!buildApopDigest(digest, box->dialogue.greeting, onTheWire(s->password).text)) {
     showProgress(window, box, TEXT_AUTHENTICATING_USER);
     return refuse(window, box, "", TEXT_NO_APOP);
@@ -374,8 +383,18 @@ void sendUidlListing(Mailbox* box) {
   setSessionState(box, AwaitListingReply);
 }
 
+// A count is remembered, and its file written, only once it is announced:
+// a check that ends before (the machine sleeps) leaves the mail new.
+void rememberCount(Mailbox* box) {
+  if (!box->dialogue.counted) return;
+  box->dialogue.counted = 0;
+  rememberCurrentUids(box);
+  saveKnownUids(box);
+}
+
 // The result is out: QUIT, and the announcement.
 void announce(HWND window, Mailbox* box) {
+  rememberCount(box);
   sendQuit(window, box);
   endCheck(window, box, {Announced, NULL, NULL});
   startNotification(window);
@@ -429,7 +448,7 @@ void askForHeaders(HWND window, Mailbox* box) {
     d.composingFlight = 0;
     d.topsAhead = d.topCount;
     d.sentAhead |= AHEAD_QUIT;
-    sendText(&box->connection, d.flight, (int)d.flightLength);
+    launchFlight(box);
   }
   sendTop(window, box);
 }
@@ -441,9 +460,8 @@ void onTopLine(HWND window, Mailbox* box, const char* line) {
   if (isLoneDot(line)) {
     // The block as received, its overlong lines whole; the "." that ends
     // it is none of it.
-    DWORD bytes = textBytesTaken(&box->connection) - d.topStart;
+    DWORD bytes = textBytesTaken(&box->connection) - d.topStart - ((DWORD)strlen(line) + 1);
     int fits = !d.topTooLong && bytes <= HEADER_BLOCK_BYTES;
-    if (fits) bytes -= (DWORD)strlen(line) + 1;
     traceLine("header bytes: %u", (unsigned)bytes);
     if (fits) {
       HeaderFields fields;
@@ -468,11 +486,11 @@ void onTopLine(HWND window, Mailbox* box, const char* line) {
   d.headerLength += length + 1;
 }
 
-// After the last UID: the comparison, the file, the headers of new mail
-// when they are wanted, then QUIT and the announcement.
+// After the last UID: the comparison, the headers of new mail when they
+// are wanted, then QUIT and the announcement.
 void finishCounting(HWND window, Mailbox* box) {
-  box->counts.newCount = mergeUidLists(box);
-  saveKnownUids(box);
+  box->counts.newCount = countNewUids(box);
+  box->dialogue.counted = 1;
   dropPreviews(&box->previews);
   if (wantsPreviews(box) && box->counts.newCount > 0) return askForHeaders(window, box);
   announce(window, box);
@@ -531,13 +549,65 @@ int passOverLeftReply(Mailbox* box, const char* line, int positive) {
   return 1;
 }
 
+// Text for the trace with every form of the password (as typed, as sent)
+// and the APOP digest masked, cut to the size.
+void maskSecrets(const Mailbox* box, const char* text, size_t length, char* out, size_t size) {
+  const WireText wire = onTheWire(box->settings->password);
+  const char* secrets[] = {box->settings->password, wire.text, box->dialogue.digest};
+  size_t used = 0;
+  for (size_t at = 0; at < length && used + 1 < size;) {
+    size_t masked = 0;
+    for (const char* secret : secrets) {
+      size_t secretLength = strlen(secret);
+      if (secretLength > 0 && secretLength <= length - at &&
+          memcmp(text + at, secret, secretLength) == 0)
+        masked = secretLength;
+    }
+    if (masked == 0) {
+      out[used++] = text[at++];
+      continue;
+    }
+    for (int i = 0; i < 8 && used + 1 < size; i++) out[used++] = '*';
+    at += masked;
+  }
+  out[used] = '\0';
+}
+
+// The first line of each reply goes to the trace. Before the login it is
+// the server's own word, and goes whole; from the login on a server may
+// echo the password, and a reply out of step may be a line of a listing
+// or a header block: only the status word and the response code go. The
+// lines of a listing, a header block and CAPA never go, and neither does
+// the password or the digest.
+void traceReply(const Mailbox* box, const char* line) {
+  if (!tracing()) return;
+  size_t length = strlen(line);
+  switch (box->dialogue.state) {
+    case ReadCapaList:
+    case AwaitListingLine:
+    case AwaitTopLine:
+    case Idle: return;
+    case AwaitGreeting:
+    case AwaitStlsReply:
+    case AwaitCapaReply: break;
+    default: {
+      if (box->dialogue.passingListing) return;
+      length = strcspn(line, " \t\r");
+      const char* code = skipField(line);
+      size_t codeLength = code[0] == '[' ? strcspn(code, "]") : 0;
+      if (code[0] == '[' && code[codeLength] == ']')
+        length = (size_t)(code - line) + codeLength + 1;
+    }
+  }
+  char traced[LINE_BUFFER_BYTES];
+  maskSecrets(box, line, length, traced, sizeof traced);
+  traceLine("reply %s", traced);
+}
+
 void dispatchReply(HWND window, Mailbox* box, const char* line) {
   Dialogue& d = box->dialogue;
   int positive = line[0] != '-';
-  // The first line of each reply; the lines of a listing stay out.
-  if (d.state != ReadCapaList && d.state != AwaitListingLine && d.state != AwaitTopLine &&
-      d.state != Idle)
-    traceLine("reply %s", line);
+  traceReply(box, line);
   switch (d.state) {
     case AwaitGreeting:
       if (!positive) return refuse(window, box, line, TEXT_REFUSED);
@@ -639,6 +709,8 @@ void begin(Mailbox* box) {
   box->counts.newCount = 0;
   box->dialogue.greeting[0] = '\0';
   box->dialogue.capaKept = 0;
+  box->dialogue.counted = 0;
+  memset(box->dialogue.digest, 0, sizeof box->dialogue.digest);
   setSessionState(box, Idle);
 }
 
@@ -651,6 +723,19 @@ void rest(Mailbox* box) {
   setSessionState(box, Idle);
 }
 
+int announceCountOnFailure(HWND window, Mailbox* box) {
+  Dialogue& d = box->dialogue;
+  if (!d.counted || (d.state != AwaitTopReply && d.state != AwaitTopLine)) return 0;
+  dropPreviews(&box->previews);
+  memset(d.headerBlock, 0, d.headerLength);
+  d.headerLength = 0;
+  rememberCount(box);
+  endCheck(window, box, {Announced, NULL, NULL});
+  startNotification(window);
+  return 1;
+}
+
 }  // namespace
 
-const Protocol pop3Protocol = {begin, awaitsGoodbye, rest, onOpened, onLine};
+const Protocol pop3Protocol = {begin,    awaitsGoodbye, rest,
+                               onOpened, onLine,        announceCountOnFailure};

@@ -65,6 +65,10 @@ struct Dialogue {
   DWORD uidlIndex;  // the message whose UID the walk asks for
   int listed;       // the UIDs came from a listing, not from the walk
   int inFlights;    // the session after the greeting went in a flight
+  // UIDs were counted: the known list takes them once the count is
+  // announced.
+  int counted;
+  char digest[33];  // the APOP digest sent, kept from the trace
   // This session asked no CAPA: it went by what an earlier one said.
   int capaKept;
   // The newest new messages whose headers are asked for (TOP n 0),

@@ -4,7 +4,6 @@
 // byte), one for a stall (bytes that never make a line).
 #include "net/connection.h"
 
-#include <stdint.h>
 #include <string.h>
 
 #include "base/appstate.h"
@@ -24,21 +23,17 @@ void end(HWND window, Connection* c, ConnectionEnd why, const char* text = NULL)
   c->calls->ended(window, c->owner, why, text);
 }
 
-int isOpen(const Connection* c) { return c->socket != INVALID_SOCKET; }
+int isOpen(const Connection* c) { return c->sessionSocket != INVALID_SOCKET; }
 
 }  // namespace
 
-int connectionUnderWay(const Connection* c) { return isOpen(c) || c->lookupHandle != NULL; }
+int connectionUnderWay(const Connection* c) { return isOpen(c) || dialUnderWay(&c->dial); }
 
 namespace {
 
-// Stops waiting for the host lookup of this session. A reply that was on
-// its way already is then ignored by onHostResolved.
-void forgetLookup(Connection* c) {
-  if (c->lookupHandle == NULL) return;
-  WSACancelAsyncRequest(c->lookupHandle);
-  c->lookupHandle = NULL;
-}
+// Stops the lookup and the attempts of this session. An answer that was
+// on its way already then touches nothing but its own memory.
+void forgetLookup(HWND window, Connection* c) { cancelDial(&c->dial, window); }
 
 void resetLineAssembler(Connection* c) {
   c->lineBuffer[0] = '\0';
@@ -69,32 +64,29 @@ void onTlsFailed(HWND window, void* user, const char* text) {
 const TlsEvents tlsEvents = {onTlsText, onTlsOpened, onTlsClosed, onTlsFailed};
 
 void beginChannel(HWND window, Connection* c) {
-  beginTls(window, &c->tls, c->socket, c->host, c->serverPort, c->security == ImplicitTls);
+  beginTls(window, &c->tls, c->sessionSocket, c->host, c->serverPort, c->security == ImplicitTls);
   if (c->tls.phase == TlsHandshake) c->calls->securing(window, c->owner);
 }
 
-void connectServer(HWND window, Connection* c) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) return end(window, c, EndNoSocket);
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    return end(window, c, EndSelectFailed);
+// The dial's verdict: the session takes the winning socket, whose
+// FD_CONNECT the dial has taken; the last address tried says how a dial
+// failed.
+void onDialResult(HWND window, Connection* c, DialResult result) {
+  if (result == DialFailed) {
+    switch (c->dial.failure) {
+      case DialNoSuchHost: return end(window, c, EndNoSuchHost);
+      case DialNoSocket: return end(window, c, EndNoSocket);
+      case DialSelectFailed: return end(window, c, EndSelectFailed);
+      case DialConnectFailed: return end(window, c, EndConnectFailed);
+      default: return end(window, c, EndLineFault);  // refused or unreachable
+    }
   }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)c->serverPort);
-  address.sin_addr.s_addr = (uint32_t)c->serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    WSAAsyncSelect(s, window, 0, 0);
-    closesocket(s);
-    return end(window, c, EndConnectFailed);
-  }
-  c->socket = s;
-  c->socketConnected = 0;
+  if (result != DialConnected) return;
+  c->sessionSocket = c->dial.winner;
+  c->serverReached = 1;
+  // Implicit TLS: the handshake begins as soon as the connection stands.
+  if (c->security == ImplicitTls) return beginChannel(window, c);
+  c->calls->opened(window, c->owner);
 }
 
 // The silence timer is armed once per session; when it comes due for a
@@ -128,7 +120,8 @@ void CALLBACK onStall(HWND window, UINT, UINT_PTR id, DWORD) {
   if (c == NULL || !connectionUnderWay(c)) return;
   DWORD stalled = GetTickCount() - c->lastLineAt;
   if (stalled < SESSION_TIMEOUT_MS) {
-    SetTimer(window, mailboxTimer(TIMER_SESSION, c->timerSlot), SESSION_TIMEOUT_MS - stalled, onStall);
+    SetTimer(window, mailboxTimer(TIMER_SESSION, c->timerSlot), SESSION_TIMEOUT_MS - stalled,
+             onStall);
     return;
   }
   end(window, c, EndStalled);
@@ -147,7 +140,7 @@ int readChunk(HWND window, Connection* c) {
   int room = (int)sizeof chunk - 1;
   int overTls = c->tls.phase != TlsOff || c->security == ImplicitTls;
   if (overTls) into = tlsReceiveArea(&c->tls, &room);
-  int received = recv(c->socket, into, room, 0);
+  int received = recv(c->sessionSocket, into, room, 0);
   if (received == SOCKET_ERROR) {
     // A notification whose data an earlier recv already took.
     if (WSAGetLastError() == WSAEWOULDBLOCK) return -1;
@@ -167,30 +160,20 @@ int readChunk(HWND window, Connection* c) {
   return received;
 }
 
-// The server closed its end. What it sent before is read first; a
-// connection still open then ends at once.
+// The server closed its end. What it sent before is read first, all of
+// it: Windows may tell of the close with the answers to a whole flight
+// still unread. A closed end sends no more, so the reads come to an end.
+// A connection still open then ends at once.
 void onOrderlyClose(HWND window, Connection* c) {
-  for (int i = 0; i < DRAIN_READS; i++)
-    if (readChunk(window, c) <= 0 || !isOpen(c) || app.windowGone) break;
+  while (readChunk(window, c) > 0 && isOpen(c) && !app.windowGone) {
+  }
   if (!isOpen(c) || app.windowGone) return;
   end(window, c, EndServerLeft);
 }
 
 void onEvent(HWND window, Connection* c, WORD event, WORD error) {
-  // A new socket reports its connection first: whatever comes before that
-  // under its handle value was queued for a closed one.
-  if (!c->socketConnected && event != FD_CONNECT) return;
-  int firstConnect = event == FD_CONNECT && !c->socketConnected;
-  if (event == FD_CONNECT) c->socketConnected = 1;
   if (error != 0) return end(window, c, EndLineFault);
-  c->serverReached = 1;
-  if (event == FD_CONNECT) {
-    // Once: a second FD_CONNECT finds the session under way.
-    if (!firstConnect) return;
-    // Implicit TLS: the handshake begins as soon as the connection stands.
-    if (c->security == ImplicitTls) return beginChannel(window, c);
-    return c->calls->opened(window, c->owner);
-  }
+  // The dial took the connection's FD_CONNECT: a second one starts nothing.
   if (event == FD_WRITE) return flushTls(&c->tls);
   if (event == FD_CLOSE) return onOrderlyClose(window, c);
   if (event != FD_READ) return;
@@ -200,10 +183,11 @@ void onEvent(HWND window, Connection* c, WORD event, WORD error) {
 }  // namespace
 
 void initConnection(Connection* c, int slot, void* owner) {
-  memset(c, 0, sizeof *c);
+  memset((void*)c, 0, sizeof *c);
+  c->dial = Dial();
   c->timerSlot = slot;
   c->owner = owner;
-  c->socket = INVALID_SOCKET;
+  c->sessionSocket = INVALID_SOCKET;
   initTls(&c->tls, &tlsEvents, c);
   if (slot >= 0 && slot < MOST_MAILBOXES) connections[slot] = c;
 }
@@ -224,17 +208,13 @@ void openConnection(HWND window, Connection* c, const ConnectionCalls* calls, co
   armSilenceTimer(window, c, RESPONSE_TIMEOUT_MS);
   SetTimer(window, mailboxTimer(TIMER_SESSION, c->timerSlot), SESSION_TIMEOUT_MS, onStall);
 
-  c->serverAddress = (u_long)inet_addr(c->host);
-  if (c->serverAddress != INADDR_NONE) return connectServer(window, c);
-  c->lookupHandle =
-      WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, c->host, c->hostEntry, HOST_ENTRY_BYTES);
-  if (c->lookupHandle == NULL) end(window, c, EndNoSuchHost);
+  onDialResult(window, c, startDial(&c->dial, window, c->host, (u_short)c->serverPort));
 }
 
 int sendText(Connection* c, const char* text, int length) {
   if (c->tls.phase == TlsOpen) return sendOverTls(&c->tls, text, (DWORD)length);
   if (c->security != PlainChannel || !isOpen(c)) return 0;
-  ::send(c->socket, text, length, 0);
+  ::send(c->sessionSocket, text, length, 0);
   return 1;
 }
 
@@ -246,7 +226,7 @@ int sendUpgradeRequest(Connection* c, const char* text, int length) {
   if (c->security != UpgradedChannel || c->tls.phase != TlsOff || c->upgradeAsked || !isOpen(c))
     return 0;
   c->upgradeAsked = 1;
-  ::send(c->socket, text, length, 0);
+  ::send(c->sessionSocket, text, length, 0);
   return 1;
 }
 
@@ -262,7 +242,7 @@ void upgradeToTls(HWND window, Connection* c) {
 DWORD textBytesTaken(const Connection* c) { return c->textBytes; }
 
 void stopWaitingForAnswers(HWND window, Connection* c) {
-  forgetLookup(c);
+  forgetLookup(window, c);
   KillTimer(window, mailboxTimer(TIMER_RESPONSE, c->timerSlot));
 }
 
@@ -277,52 +257,46 @@ void stopStallTimeout(HWND window, Connection* c) {
 // Notifications stop before the socket closes: the next session's socket
 // may get the same handle value.
 void closeConnection(HWND window, Connection* c) {
-  forgetLookup(c);
+  forgetLookup(window, c);
   if (!isOpen(c)) return;
-  WSAAsyncSelect(c->socket, window, 0, 0);
+  WSAAsyncSelect(c->sessionSocket, window, 0, 0);
   char scratch[256];
-  shutdown(c->socket, SD_SEND);
+  shutdown(c->sessionSocket, SD_SEND);
   for (int i = 0; i < DRAIN_READS; i++)
-    if (recv(c->socket, scratch, sizeof scratch - 1, 0) <= 0) break;
-  shutdown(c->socket, SD_BOTH);
-  closesocket(c->socket);
-  c->socket = INVALID_SOCKET;
+    if (recv(c->sessionSocket, scratch, sizeof scratch - 1, 0) <= 0) break;
+  shutdown(c->sessionSocket, SD_BOTH);
+  closesocket(c->sessionSocket);
+  c->sessionSocket = INVALID_SOCKET;
   endTls(&c->tls);
 }
 
-
 void abortConnection(Connection* c) {
-  forgetLookup(c);
+  // The window is gone: nothing is posted to it any more.
+  forgetLookup(NULL, c);
   if (isOpen(c)) {
-    closesocket(c->socket);
-    c->socket = INVALID_SOCKET;
+    closesocket(c->sessionSocket);
+    c->sessionSocket = INVALID_SOCKET;
   }
   endTlsForShutdown(&c->tls);
 }
 
-void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
-  for (Connection* c : connections) {
-    // Only the reply a session waits for counts, be it a success or an
-    // error: the reply to a forgotten lookup must neither connect nor end
-    // a later session.
-    if (c == NULL || c->lookupHandle == NULL || (HANDLE)wParam != c->lookupHandle) continue;
-    c->lookupHandle = NULL;
-    const struct hostent* entry = (const struct hostent*)c->hostEntry;
-    if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
-        entry->h_addr_list[0] == NULL || entry->h_length != 4)
-      return end(window, c, EndNoSuchHost);
-    uint32_t address;
-    memcpy(&address, entry->h_addr_list[0], 4);
-    c->serverAddress = address;
-    return connectServer(window, c);
-  }
+// The message carries nothing a dial trusts: each looks at its own lookup.
+void onHostResolved(HWND window, WPARAM, LPARAM) {
+  for (Connection* c : connections)
+    if (c != NULL) onDialResult(window, c, onDialLookup(&c->dial, window));
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
-  // Events still queued for the socket of an ended session are old news.
   for (Connection* c : connections)
-    if (c != NULL && isOpen(c) && (SOCKET)wParam == c->socket)
+    if (c != NULL && isOpen(c) && (SOCKET)wParam == c->sessionSocket)
       return onEvent(window, c, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+  // Not a session's: an attempt's connection, or old news for a socket
+  // closed already, which the dials ignore.
+  for (Connection* c : connections) {
+    if (c == NULL) continue;
+    DialResult result = onDialSocketEvent(&c->dial, window, wParam, lParam);
+    if (result != DialPending) return onDialResult(window, c, result);
+  }
 }
 
 // No line is longer than the buffer. One that is anyway is judged by its
@@ -330,8 +304,6 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
 // and the rest of it, up to its LF, is passed over unread, never taken
 // for a line of its own.
 void feedReceivedText(HWND window, Connection* c, const char* text, DWORD length) {
-  // A NUL inside the chunk ends its text.
-  length = (DWORD)strnlen(text, length);
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;
@@ -340,6 +312,10 @@ void feedReceivedText(HWND window, Connection* c, const char* text, DWORD length
       DWORD room = LINE_BUFFER_BYTES - 1 - c->lineLength;
       DWORD taken = lineBytes < room ? lineBytes : room;
       memcpy(c->lineBuffer + c->lineLength, text, taken);
+      // A NUL, which no line holds, is read as a blank: it would end the
+      // line's text early, and the line feed behind it with it.
+      for (DWORD i = 0; i < taken; i++)
+        if (c->lineBuffer[c->lineLength + i] == '\0') c->lineBuffer[c->lineLength + i] = ' ';
       c->lineLength += taken;
       c->lineBuffer[c->lineLength] = '\0';
       int full = c->lineLength == LINE_BUFFER_BYTES - 1;

@@ -6,12 +6,13 @@
 // through the calls it was given, and the protocol sends, turns to TLS
 // and closes through the functions below.
 //
-// Outside a session the socket is INVALID_SOCKET and the lookup handle
-// null, so a late message (a lookup reply after its session ended, an
-// event queued for a socket already closed) finds nothing to act on.
+// Outside a session the socket is INVALID_SOCKET and the dial rests, so a
+// late message (a lookup's answer after its session ended, an event
+// queued for a socket already closed) finds nothing to act on.
 #ifndef KIVVET_NET_CONNECTION_H
 #define KIVVET_NET_CONNECTION_H
 
+#include "net/dial.h"
 #include "net/tls.h"
 #include "platform/win32.h"
 
@@ -49,7 +50,6 @@ struct ConnectionCalls {
   void (*securing)(HWND window, void* owner);
 };
 
-const DWORD HOST_ENTRY_BYTES = 1024;
 // A reply line may be 512 bytes (RFC 2449); the assembler also holds the
 // rest of a 255-byte chunk behind an unfinished line.
 const DWORD LINE_BUFFER_BYTES = 1024;
@@ -60,16 +60,12 @@ struct Connection {
   const ConnectionCalls* calls;
   void* owner;
   int timerSlot;  // which mailbox's timers are this connection's
-  SOCKET socket;
+  SOCKET sessionSocket;
   ChannelSecurity security;
   char host[HOST_NAME_BYTES];
   int serverPort;
-  u_long serverAddress;  // network byte order
-  HANDLE lookupHandle;
+  Dial dial;          // the lookup and the connection attempts
   int serverReached;  // the connection of this session stood
-  // The socket has reported its connection: an earlier socket with the
-  // same handle value can have left events in the queue.
-  int socketConnected;
   // Only the protocol's request to turn to TLS leaves an upgraded channel
   // in plain text, once.
   int upgradeAsked;
@@ -83,7 +79,6 @@ struct Connection {
   int skippingRest;
   DWORD textBytes;  // bytes of text taken since the session began
   char lineBuffer[LINE_BUFFER_BYTES];
-  char hostEntry[HOST_ENTRY_BYTES];
   TlsChannel tls;
 };
 
@@ -119,9 +114,8 @@ void stopStallTimeout(HWND window, Connection* c);
 void closeConnection(HWND window, Connection* c);
 // 1 while a lookup or a socket of the session stands.
 int connectionUnderWay(const Connection* c);
-// The program ends: the socket goes at once, and the TLS credentials. A
-// lookup that cannot be cancelled may still write into the record, which
-// lives as long as the process.
+// The program ends: the socket goes at once, and the TLS credentials; no
+// lookup is waited for (one the system cannot cancel is left to it).
 void abortConnection(Connection* c);
 
 // The window's messages, for every connection.

@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/notify.h"
 #include "tray/previews.h"
 
 #include "tests/support/mailcheck.h"
@@ -96,6 +97,20 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.\nNeko: two\nA&B: one", balloons[0]);
   rightClick();
   EXPECT_EQ(6u, standin::menusShown().back().items.size());
+  // A sender or subject missing leaves no bare colon; an "&" in the
+  // tooltip marks no key; the balloon's 256 units hold whole lines only.
+  server.uids = {"a", "b", "c"};
+  std::string cats;  // 80 characters of two UTF-16 units each
+  for (int i = 0; i < 80; i++) cats += "\xF0\x9F\x90\xB1";
+  server.headers = {"From: C <c@x>\r\nSubject: " + std::string(80, 'x') + "\r\n",
+                    "Subject: " + cats + "\r\n", "From: A&B <a@x>\r\n"};
+  mailbox.known.knownCount = 0;
+  check();
+  standin::advance(3000);
+  EXPECT_EQ("A&&B", tip());
+  for (const auto& request : standin::trayRequests())
+    if (request.data.flags & NIF_INFO) balloons.push_back(request.data.info);
+  EXPECT_EQ("「home」に新しいメールが3通届いたにゃ.\nA&B\n" + cats, balloons.back());
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {
@@ -148,6 +163,21 @@ class DoubleClick : public TrayMenu {
   }
   const standin::ProcessStart& started() { return standin::processesStarted().back(); }
 };
+
+// A click on the balloon (a notification on Windows 10 and 11) asks for
+// the mail it told of.
+TEST_F(DoubleClick, AClickOnTheBalloonDoesWhatTheDoubleClickDoes) {
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  settings.notifyBalloon = 1;
+  server.uids = {"a"};
+  check();
+  ASSERT_TRUE(announcing());
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, NIN_BALLOONUSERCLICK);
+  standin::pump();
+  EXPECT_FALSE(announcing());
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(1u, standin::processesStarted().size());
+}
 
 TEST_F(DoubleClick, StartsTheMailProgramInItsOwnDirectory) {
   strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");

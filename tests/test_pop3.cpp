@@ -46,6 +46,10 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   check();
   expected = {expected[0], expected[1], expected[4]};
   EXPECT_EQ(expected, tipsSince(mark));
+  // A server that hangs up at PASS leaves no password in the buffers.
+  server.closesOn["PASS"] = 0;
+  check();
+  EXPECT_EQ(nullptr, strstr(mailbox.dialogue.sendBuffer, "nyan"));
 }
 
 TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner) {
@@ -287,11 +291,22 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   EXPECT_STREQ("c", mailbox.currentUids[2]);
 }
 
-TEST_F(LineAssembler, ATextWithANulEndsThere) {
-  feed(std::string("+OK\0junk", 8) + "\r\n");
-  EXPECT_EQ("", sent());  // the line feed came after the NUL
-  feed("\r\n");
-  EXPECT_EQ("USER cat\r\n", sent());
+// A NUL from the server costs at most its own line, as a blank, never
+// the lines behind it: in a status line, a listing and a header block.
+TEST_F(LineAssembler, ANulIsABlankAndCostsNoLineBehindIt) {
+  settings.fastScan = 1;
+  settings.soundNewOnly = 1;
+  settings.showPreviews = 1;
+  using namespace std::string_literals;
+  feed("+OK hi\0\r\n-ERR\r\n+OK\r\n+OK\r\n+OK 2\0 0\r\n+OK\r\n1 a\0x\r\n2 b\r\n.\r\n"s);
+  feed("+OK\r\nFrom: cat\r\nSubject: a\0b\r\n.\r\n+OK\0\r\n.\r\n"s);
+  EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nTOP 2 0\r\nTOP 1 0\r\nQUIT\r\n",
+            sent());
+  EXPECT_STREQ("a", mailbox.currentUids[0]);
+  ASSERT_EQ(2u, previewCount(&mailbox.previews));
+  char line[2 * PREVIEW_TEXT_BYTES + 4];
+  previewLine(&mailbox.previews, 0, line, sizeof line);
+  EXPECT_STREQ("cat: a b", line);
 }
 
 TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
@@ -339,6 +354,12 @@ TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
        "b\x7f"
        "c=?UTF-8?Q?=1B=C2=85d?=\n",
        "Evilfdp.exe", "abcd"},
+      // Invisible characters and tags go; a pile of accents keeps two.
+      {"From: a\xcc\x81\xcc\x81\xcc\x81\xcc\x81 <x@y>\nSubject: a\xc2\xad"
+       "b\xe2\x80\x8b\xe2\x80\x8f\xe2\x80\xa8\xe2\x81\xa0\xe2\x81\xaf"
+       "c\xef\xbb\xbf\xf3\xa0\x80\x81\xf3\xa0\x81\xbf"
+       "d\n",
+       "a\xcc\x81\xcc\x81", "abcd"},
       {"From:   \nSubject:\n", "", ""},
   };
   for (const Case& c : cases) {
@@ -653,6 +674,60 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
   }
 }
 
+// 64 KB as received, its CR LFs and the blank line behind the fields
+// included, is the largest block previewed.
+TEST_F(FastScan, AHeaderBlockOfSixtyFourKilobytesIsTheLargestPreviewed) {
+  settings.showPreviews = 1;
+  server.uids = {"a", "b"};
+  std::string block = "Subject: hi\r\nX-Pad: ";
+  block += std::string(65536 - block.size() - 4, 'x') + "\r\n";
+  server.headers = {block + "X: y\r\n", block};
+  check();
+  EXPECT_EQ(1u, previewCount(&mailbox.previews));
+}
+
+// A server that hangs up or falls silent while the headers are read costs
+// the previews, never the count: it is announced and remembered. A sleep
+// then ends the check with nothing remembered, and the next finds the
+// mail new.
+TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
+  settings.showPreviews = 1;
+  settings.blinkNewOnly = 1;
+  server.uids = {"a", "b", "c"};
+  server.headers.assign(3, "From: cat\r\nSubject: hi\r\n");
+  for (int pipelining : {0, 1})
+    for (const char* top : {"TOP 3 0", "TOP 1 0"})
+      for (int fault = 0; fault < 4; fault++) {
+        std::string at = std::string(top) + (pipelining ? " flight" : "") + " " + "cszm"[fault];
+        settings.fastScan = pipelining;
+        server.capabilities = pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"}
+                                         : std::vector<std::string>{};
+        server.closesOn.clear();
+        server.silentOn.clear();
+        server.replies.clear();
+        if (fault == 0) server.closesOn[top] = 0;
+        if (fault == 1 || fault == 2) server.silentOn = {top, "QUIT"};
+        if (fault == 3) server.replies["TOP"] = "+OK\r\nFrom: cat";  // silent in the block
+        forget();
+        check();
+        if (fault == 2) {
+          PostMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+          standin::pump();
+        }
+        standin::advance(65000);  // the time-out, and the voice
+        EXPECT_EQ(0, app.busy) << at;
+        EXPECT_FALSE(standin::socketOpen(server.socket)) << at;
+        EXPECT_EQ(fault == 2 ? 0u : 3u, mailbox.known.knownCount) << at;
+        EXPECT_EQ(fault != 2, standin::timerRunning(window, TIMER_BLINK)) << at;
+        EXPECT_EQ(0u, previewCount(&mailbox.previews)) << at;
+        server.closesOn.clear();
+        server.silentOn.clear();
+        server.replies.clear();
+        check();
+        EXPECT_EQ(fault == 2 ? 3u : 0u, mailbox.counts.newCount) << at;
+      }
+}
+
 // Fast scan asks CAPA; a server that lists PIPELINING gets the rest of
 // the session in one send, and its replies are read in order, whole or a
 // byte at a time. Any other answer leaves the dialogue a step at a time.
@@ -688,6 +763,25 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
   EXPECT_EQ("STAT\r\nQUIT\r\n", sent().substr(sent().size() - 12));
   EXPECT_EQ(3u, mailbox.counts.messageCount);
   EXPECT_EQ(Idle, mailbox.dialogue.state);
+}
+
+// With QUIT in the flight a server may close right after its answers,
+// all of them still unread when the close is told.
+TEST_F(FastScan, AServerThatClosesRightAfterItsAnswersIsReadToTheEnd) {
+  server.capabilities = {"PIPELINING", "UIDL"};
+  server.closesAfterQuit = true;
+  for (int n = 1; n <= 3005; n++) server.uids.push_back("m" + std::to_string(n));
+  server.headers.assign(3005, "X-Pad: " + std::string(12000, 'x') + "\r\nSubject: hi\r\n");
+  for (int previews : {0, 1}) {
+    settings.showPreviews = previews;
+    forget();
+    check();
+    EXPECT_EQ(3005u, mailbox.counts.messageCount) << previews;
+    EXPECT_EQ(UID_SLOTS, mailbox.counts.newCount) << previews;
+    EXPECT_EQ(previews ? 5u : 0u, previewCount(&mailbox.previews));
+    EXPECT_NE("NOGOODICON", icon()) << previews;
+    EXPECT_EQ(0, app.busy) << previews;
+  }
 }
 
 // A refusal ends the flight as it ends a session today, with no second

@@ -450,6 +450,11 @@ TEST_F(TlsCheck, ALaterCheckResumesTheSessionAndChecksTheCertificateAgain) {
   EXPECT_EQ(acquired + 1, standin::traceOf("AcquireCredentialsHandleA").size());
   EXPECT_EQ(2, standin::resumedHandshakes());
   EXPECT_EQ("APPICON", icon());
+  // The same server and port, another kind of security: new credentials.
+  useStls();
+  check();
+  EXPECT_EQ(acquired + 2, standin::traceOf("AcquireCredentialsHandleA").size());
+  EXPECT_EQ("APPICON", icon());
   expectSessionGone();
   // SChannel before Windows 10 1809 knows only the older request: TLS 1.2.
   standin::setSchCredentialsKnown(false);

@@ -50,11 +50,30 @@ void previewLine(const Previews* p, DWORD index, char* text, size_t size) {
   if (size == 0) return;
   text[0] = '\0';
   if (index >= p->previewsHeld) return;
-  copyWholeCharacters(text, size, p->slots[index].sender);
+  const Preview& preview = p->slots[index];
+  copyWholeCharacters(text, size, preview.sender);
   size_t used = strlen(text);
-  copyWholeCharacters(text + used, size - used, ": ");
-  used = strlen(text);
-  copyWholeCharacters(text + used, size - used, p->slots[index].subject);
+  if (preview.sender[0] != '\0' && preview.subject[0] != '\0')
+    used += copyWholeCharacters(text + used, size - used, ": ");
+  copyWholeCharacters(text + used, size - used, preview.subject);
+}
+
+void previewLabel(const Previews* p, DWORD index, char* label, size_t size) {
+  if (size == 0) return;
+  char line[2 * PREVIEW_TEXT_BYTES + 4];
+  previewLine(p, index, line, sizeof line);
+  size_t used = 0;
+  for (const char* text = line; *text != '\0' && used + 2 < size; text++) {
+    if (*text == '&') label[used++] = '&';
+    label[used++] = *text;
+  }
+  label[used] = '\0';
+  // Never a character cut in half at the end.
+  char whole[2 * sizeof line];
+  copyWholeCharacters(whole, sizeof whole, label);
+  copyWholeCharacters(label, size, whole);
+  memset(line, 0, sizeof line);
+  memset(whole, 0, sizeof whole);
 }
 
 DWORD previewsVersion(const Previews* p) { return p->version; }

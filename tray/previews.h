@@ -43,8 +43,12 @@ void dropPreviews(Previews* previews);
 // Adds the preview of the next older message (the newest comes first).
 void addPreview(Previews* previews, const char* sender, const char* subject);
 DWORD previewCount(const Previews* previews);
-// "sender: subject" of preview index (0 the newest), cut to size bytes.
+// "sender: subject" of preview index (0 the newest), cut to size bytes;
+// the one of them the message has, when it lacks the other.
 void previewLine(const Previews* previews, DWORD index, char* text, size_t size);
+// The same line as a menu item or a tooltip shows it: each "&" doubled,
+// so that it marks no key.
+void previewLabel(const Previews* previews, DWORD index, char* label, size_t size);
 DWORD previewsVersion(const Previews* previews);
 
 #endif

@@ -1,8 +1,8 @@
-# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test, the
-# demo or a benchmark, offering USER/PASS and APOP, without TLS unless
-# asked. Source it; it defines functions only.
+# A private Dovecot POP3 server on 127.0.0.1 (or ::1, or both) for one
+# end-to-end test, the demo or a benchmark, offering USER/PASS and APOP,
+# without TLS unless asked. Source it; it defines functions only.
 #
-#   dovecot_start DIR [--tls CERT KEY]
+#   dovecot_start DIR [--tls CERT KEY] [--listen ADDRESSES]
 #                                  starts a server keeping its files in DIR/dovecot
 #                                  on a free port from 21100 on; sets DOVECOT_PORT,
 #                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
@@ -12,6 +12,9 @@
 #                                  and a second port, DOVECOT_TLS_PORT, speaks TLS
 #                                  from the first byte. Without it there is no TLS
 #                                  at all (no STLS; DOVECOT_TLS_PORT is empty).
+#                                  --listen: where it listens instead of
+#                                  127.0.0.1, e.g. "::1" or "127.0.0.1, ::1"
+#                                  (loopback only).
 #   dovecot_use_cert CERT KEY      another certificate for the sessions to come,
 #                                  same ports (a server started with --tls)
 #   dovecot_log_mark               the log's length now, for dovecot_log_since
@@ -64,6 +67,7 @@ DOVECOT_DIR=""
 DOVECOT_CONF=""
 _DOVECOT_CERT=""
 _DOVECOT_KEY=""
+_DOVECOT_LISTEN="127.0.0.1"
 
 # The owner of the mailbox: nobody when we are root (Dovecot refuses to
 # open mail as root), ourselves otherwise.
@@ -111,7 +115,7 @@ _dovecot_write_conf() {
 instance_name = kivvet-$port
 base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
-listen = 127.0.0.1
+listen = $_DOVECOT_LISTEN
 protocols = pop3
 $(_dovecot_ssl_settings "$tls_port")
 disable_plaintext_auth = no
@@ -147,11 +151,11 @@ service pop3-login {
   executable = pop3-login -R $DOVECOT_RAWLOG
   chroot =
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = $port
   }
   inet_listener pop3s {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = ${tls_port:-0}
     ssl = yes
   }
@@ -191,11 +195,26 @@ dovecot_start() {
   shift
   _DOVECOT_CERT=""
   _DOVECOT_KEY=""
+_DOVECOT_LISTEN="127.0.0.1"
   DOVECOT_TLS_PORT=""
-  if [ "${1:-}" = "--tls" ]; then
-    _DOVECOT_CERT=$2
-    _DOVECOT_KEY=$3
-  fi
+  _DOVECOT_LISTEN="127.0.0.1"
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --tls)
+        _DOVECOT_CERT=$2
+        _DOVECOT_KEY=$3
+        shift 3
+        ;;
+      --listen)
+        _DOVECOT_LISTEN=$2
+        shift 2
+        ;;
+      *)
+        echo "dovecot_start: unknown option $1" >&2
+        return 2
+        ;;
+    esac
+  done
   _dovecot_ids
   DOVECOT_DIR="$dir/dovecot"
   DOVECOT_CONF="$DOVECOT_DIR/dovecot.conf"

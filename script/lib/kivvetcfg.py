@@ -19,7 +19,11 @@ the file is 1294 bytes long.
 passwordProtected (byte 1294) and protectedLength (1295-1296,
 little-endian) are printed likewise. showPreviews (0 off, 1 on) lies at
 1809, after the protected password's place: given, the file is 1810 bytes
-long, with no protected password.
+long, with no protected password. The manners follow: quietWhileBusy
+(1811; 0 off, else on), quietFrom and quietUntil (1812-1813 and 1814-1815,
+minutes of the day, little-endian; 65535 none) and showCount (1816; 1 on):
+any of them given, the file is 1817 bytes long, byte 1810 plain 0 and the
+others not given as a first start writes them (quiet on, no hours).
 """
 import sys
 
@@ -33,6 +37,9 @@ FAST_SCAN_OFFSET = 1292
 BALLOON_OFFSET = 1293
 PROTECTED_OFFSET = 1294
 PREVIEWS_OFFSET = 1809
+MANNERS = [("quietWhileBusy", 1811, 1, 1), ("quietFrom", 1812, 2, 0xFFFF),
+           ("quietUntil", 1814, 2, 0xFFFF), ("showCount", 1816, 1, 0)]
+MANNERS_END = 1817
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -42,11 +49,13 @@ def write(path, pairs):
     for pair in pairs:
         key, _, value = pair.partition("=")
         values[key] = value
-    with_previews = "showPreviews" in values
+    with_manners = any(name in values for name, _, _, _ in MANNERS)
+    with_previews = "showPreviews" in values or with_manners
     with_balloon = "notifyBalloon" in values or with_previews
     with_security = "connectionSecurity" in values or "fastScan" in values or with_balloon
     with_fast_scan = "fastScan" in values or with_balloon
-    image = bytearray(PREVIEWS_OFFSET + 1 if with_previews else
+    image = bytearray(MANNERS_END if with_manners else
+                      PREVIEWS_OFFSET + 1 if with_previews else
                       BALLOON_OFFSET + 1 if with_balloon else
                       FAST_SCAN_OFFSET + 1 if with_fast_scan else
                       SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
@@ -71,7 +80,12 @@ def write(path, pairs):
     if with_balloon:
         image[BALLOON_OFFSET] = ~int(values.get("notifyBalloon", 0)) & 0xFF
     if with_previews:
-        image[PREVIEWS_OFFSET] = ~int(values["showPreviews"]) & 0xFF
+        image[PREVIEWS_OFFSET] = ~int(values.get("showPreviews", 0)) & 0xFF
+    if with_manners:
+        for name, offset, size, default in MANNERS:
+            value = int(values.get(name, default))
+            for i in range(size):
+                image[offset + i] = ~(value >> 8 * i) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -133,6 +147,9 @@ def read(path):
         print(f"protectedLength={length}")
     if len(data) > PREVIEWS_OFFSET:
         print(f"showPreviews={data[PREVIEWS_OFFSET] ^ 0xFF}")
+    for name, offset, size, _ in MANNERS:
+        if len(data) >= offset + size:
+            print(f"{name}={sum((data[offset + i] ^ 0xFF) << 8 * i for i in range(size))}")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,10 @@ that are easy to get wrong stay where they have been looked at.
 
 The owners are read from the code itself: the file named beside each field of
 the records below, or above a record for all of its fields, and the table
-beside the timer ids (base/appstate.h). A field that is a record of its own
+beside the timer ids (base/appstate.h), whose rows for a record's own timers
+(an id made from the record's address) name the one file that sets and kills
+them; a mailbox's timers are the ids of its first slot, mailboxTimer(TIMER_x,
+slot). A field that is a record of its own
 ("its fields' owners") is passed by address to its owners' functions; only
 its fields are gated.
 
@@ -75,13 +78,18 @@ def record_fields(text, struct):
 
 
 def timer_owners(header):
-    owners = {}
+    """({TIMER_x: owner file}, {files that own a record's address-made timers})"""
+    owners, record_timers = {}, set()
     for line in open(header, encoding="utf-8"):
         m = re.match(r"//\s+((?:TIMER_\w+,?\s*)+)\s+(%s/\S+)" % FOLDERS, line)
         if m:
             for timer in re.findall(r"TIMER_\w+", m.group(1)):
                 owners[timer] = m.group(2)
-    return owners
+            continue
+        m = re.match(r"//\s+each (\w+)'s .*?\s(%s/\S+)$" % FOLDERS, line.rstrip())
+        if m:
+            record_timers.add(m.group(2))
+    return owners, record_timers
 
 
 def gated_fields():
@@ -119,7 +127,7 @@ def main():
                                        text=True, check=True).stdout.split()
              if f.startswith(PROGRAM)]
     owners, breaches = gated_fields()
-    timers = timer_owners("base/appstate.h")
+    timers, record_timers = timer_owners("base/appstate.h")
     for path in files:
         for number, line in enumerate(open(path, encoding="utf-8"), 1):
             code = line.split("//")[0]
@@ -135,11 +143,18 @@ def main():
                 elif owner != path:
                     breaches.append(f"{path}:{number}: {field} is written by {owner} only")
             for m in re.finditer(r"\b(?:SetTimer|KillTimer)\s*\(\s*\w+\s*,\s*"
-                                 r"(?:mailboxTimer\s*\(\s*)?(TIMER_\w+)", code):
-                owner = timers.get(m.group(1))
-                if owner != path:
-                    breaches.append(f"{path}:{number}: {m.group(1)} is set and killed by "
-                                    f"{owner or 'no file named'} only")
+                                 r"(?:mailboxTimer\s*\(\s*)?(TIMER_\w+|\(UINT_PTR\))?", code):
+                timer = m.group(1)
+                if timer and timer.startswith("TIMER_"):
+                    owner = timers.get(timer)
+                    if owner != path:
+                        breaches.append(f"{path}:{number}: {timer} is set and killed by "
+                                        f"{owner or 'no file named'} only")
+                elif timer and path not in record_timers:
+                    # An id made from a record's address belongs to the file
+                    # the table names for that record's timers.
+                    breaches.append(f"{path}:{number}: a record's timer outside the file "
+                                    f"that owns that record's timers")
             if re.search(r"\bstrcpy\s*\(", code) and path not in STRCPY_ALLOWED:
                 breaches.append(f"{path}:{number}: strcpy outside the files allowed it")
             if re.search(r"\bLoadLibrary\w*\s*\(", code) and path not in LOADLIBRARY_ALLOWED:
