@@ -845,3 +845,31 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
 }
 
 }  // namespace
+
+namespace {
+
+// What CAPA said is kept for the server, port and security: the next
+// check sends its flight right after the greeting. A refusal, or another
+// server, asks again.
+TEST_F(FastScan, TheKeptCapabilitiesSpareCapaUntilARefusalOrAnotherServer) {
+  server.uids = {"a", "b"};
+  server.capabilities = {"PIPELINING", "UIDL"};
+  auto sessionOf = [this]() {
+    check();
+    standin::advance(1000);
+    return sent();
+  };
+  const std::string flight = "USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n";
+  EXPECT_EQ("CAPA\r\n" + flight, sessionOf());
+  EXPECT_EQ(flight, sessionOf());
+  EXPECT_EQ(2u, mailbox.counts.messageCount);
+  server.replies["STAT"] = "-ERR [SYS/TEMP] busy";
+  sessionOf();
+  server.replies.erase("STAT");
+  EXPECT_EQ("CAPA\r\n" + flight, sessionOf());
+  settings.port = 1110;
+  EXPECT_EQ(0u, sessionOf().find("CAPA\r\n"));
+  EXPECT_EQ(flight, sessionOf());
+}
+
+}  // namespace
