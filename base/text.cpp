@@ -117,6 +117,16 @@ int sjisToUtf8(const char* sjis, char* text, size_t size) {
   return 0;
 }
 
+void fileTextToUtf8(const char* bytes, char* text, size_t size) {
+  if (sjisToUtf8(bytes, text, size)) return;
+  WCHAR work[WIDE_TEXT_UNITS];
+  // The count tells where the text ends: a lead byte at its end must not
+  // leave the rest of the work area to be read as text.
+  int units = MultiByteToWideChar(CP_ACP, 0, bytes, -1, work, WIDE_TEXT_UNITS - 1);
+  work[units > 0 ? units : 0] = 0;
+  toUtf8(work, text, size);
+}
+
 // Windows would put a near character (a "best fit") or the default one
 // where Shift-JIS has none; asking for neither and converting back tells
 // whether the text came through whole.

@@ -37,6 +37,12 @@ WideText wide(const char* text);
 // Shift-JIS to UTF-8. A byte sequence that is no Shift-JIS, or a text too
 // long for size, gives the empty text and 0.
 int sjisToUtf8(const char* sjis, char* text, size_t size);
+// A text of the settings file as it is shown: Shift-JIS when it is, else
+// bytes that a version of the program calling Windows' ANSI functions
+// wrote on a system of another code page (a password "caf\xE9"), read in
+// the system's ANSI code page, whatever no character becomes the
+// replacement character. Always gives a text, cut to size.
+void fileTextToUtf8(const char* bytes, char* text, size_t size);
 // UTF-8 to Shift-JIS into size bytes with the NUL. A character that
 // Shift-JIS cannot hold, or a text that does not fit, gives the empty
 // text and 0: never a '?' in its place.

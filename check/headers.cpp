@@ -1,10 +1,12 @@
 // Header lines are unfolded (RFC 5322: a line that begins with a blank
 // continues the field before it), From and Subject taken, their encoded
-// words decoded (RFC 2047) through the system's code pages, and whatever
+// words decoded (RFC 2047) through the system's code pages, each charset
+// found by its name in the system's MIME database, and whatever
 // could upset a tray menu or a balloon removed: control characters and
 // the characters that turn the direction of text around.
 #include "check/headers.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/text.h"
@@ -19,6 +21,9 @@ const size_t TEXT_BYTES = 3 * RAW_BYTES;
 const UINT ISO_2022_JP = 50220;
 const UINT SHIFT_JIS = 932;
 const UINT UTF_8 = 65001;
+const UINT EUC_JP = 20932;
+const UINT GB18030 = 54936;
+const UINT GBK = 936;
 
 // Every work area of the reader, in one place so that readHeaders wipes
 // them all: nothing of a message stays behind once its fields are taken.
@@ -40,28 +45,17 @@ struct Charset {
   const char* name;
   UINT codePage;
 };
-const Charset charsets[] = {
-    {"utf-8", UTF_8},
-    {"iso-2022-jp", ISO_2022_JP},
-    {"shift_jis", SHIFT_JIS},
-    {"shift-jis", SHIFT_JIS},
-    {"x-sjis", SHIFT_JIS},
-    {"windows-31j", SHIFT_JIS},
-    {"cp932", SHIFT_JIS},
-    {"euc-jp", 20932},
-    {"x-euc-jp", 20932},
-    {"iso-8859-1", 28591},
-    {"latin1", 28591},
-    {"us-ascii", 20127},
-    {"iso-8859-15", 28605},
-    {"windows-1252", 1252},
-    {"gb2312", 936},
-    {"gbk", 936},
-    {"big5", 950},
-    {"euc-kr", 949},
-    {"ks_c_5601-1987", 949},
-    {"koi8-r", 20866},
+// Names in use that the MIME database lacks (Wine's lacks every one of
+// these); "cp" or "windows-" and a number name that code page.
+const Charset missingCharsets[] = {
+    {"utf8", UTF_8},     {"windows-31j", SHIFT_JIS}, {"iso-8859-15", 28605}, {"gb18030", GB18030},
+    {"big5-hkscs", 950}, {"koi8-u", 21866},          {"iso-8859-13", 28603},
 };
+// The charset key of the database: a code page (InternetEncoding), or the
+// name the charset is an alias for (AliasForCharset).
+const char CHARSET_KEY[] = "MIME\\Database\\Charset\\";
+const int MOST_ALIASES = 4;
+const size_t CHARSET_NAME_BYTES = 64;
 
 int sameNoCase(const char* a, size_t length, const char* b) {
   if (strlen(b) != length) return 0;
@@ -72,14 +66,73 @@ int sameNoCase(const char* a, size_t length, const char* b) {
   return 1;
 }
 
+// The code page of a charset in the system's MIME database, through its
+// aliases; 0 when the database has no such name.
+UINT codePageInDatabase(const char* name) {
+  char key[sizeof CHARSET_KEY + CHARSET_NAME_BYTES];
+  WCHAR alias[CHARSET_NAME_BYTES];
+  snprintf(key, sizeof key, "%s%s", CHARSET_KEY, name);
+  for (int step = 0; step <= MOST_ALIASES; step++) {
+    HKEY charset;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, wide(key).text, 0, KEY_QUERY_VALUE, &charset) !=
+        ERROR_SUCCESS)
+      return 0;
+    DWORD codePage = 0, type = 0, size = sizeof codePage;
+    LONG found = RegQueryValueExW(charset, wide("InternetEncoding").text, NULL, &type,
+                                  (BYTE*)&codePage, &size);
+    if (found == ERROR_SUCCESS && type == REG_DWORD && size == sizeof codePage) {
+      RegCloseKey(charset);
+      return codePage;
+    }
+    size = sizeof alias - sizeof(WCHAR);
+    found =
+        RegQueryValueExW(charset, wide("AliasForCharset").text, NULL, &type, (BYTE*)alias, &size);
+    RegCloseKey(charset);
+    if (found != ERROR_SUCCESS || type != REG_SZ) return 0;
+    alias[size / sizeof(WCHAR)] = 0;  // a value may lack its NUL
+    char aliasName[3 * CHARSET_NAME_BYTES];
+    toUtf8(alias, aliasName, sizeof aliasName);
+    snprintf(key, sizeof key, "%s%s", CHARSET_KEY, aliasName);
+  }
+  return 0;
+}
+
 // 0 for a charset this program does not know; a language after "*"
 // (RFC 2231) changes nothing.
 UINT codePageOf(const char* name, size_t length) {
   const char* star = (const char*)memchr(name, '*', length);
   if (star != NULL) length = (size_t)(star - name);
-  for (const Charset& charset : charsets)
+  // A charset is a token of printable ASCII; a backslash would reach
+  // another key of the registry.
+  char token[CHARSET_NAME_BYTES];
+  if (length == 0 || length >= sizeof token) return 0;
+  for (size_t i = 0; i < length; i++)
+    if (name[i] <= ' ' || name[i] > '~' || name[i] == '\\') return 0;
+  memcpy(token, name, length);
+  token[length] = '\0';
+  UINT codePage = codePageInDatabase(token);
+  if (codePage != 0) return codePage;
+  for (const Charset& charset : missingCharsets)
     if (sameNoCase(name, length, charset.name)) return charset.codePage;
-  return 0;
+  const char* number = NULL;
+  if (length > 2 && sameNoCase(name, 2, "cp")) number = name + 2;
+  if (length > 8 && sameNoCase(name, 8, "windows-")) number = name + 8;
+  if (number == NULL || length - (size_t)(number - name) > 5) return 0;
+  for (const char* p = number; p < name + length; p++) {
+    if (*p < '0' || *p > '9') return 0;
+    codePage = codePage * 10 + (UINT)(*p - '0');
+  }
+  return codePage;
+}
+
+// The database names code pages that MultiByteToWideChar lacks: EUC-JP's
+// 51932 (only MLang has it) everywhere, GB18030 on Wine. These go through
+// the nearest code page it has; the ISO-2022-JP family through the
+// program's own rule.
+UINT convertibleCodePage(UINT codePage) {
+  if (codePage == 51932) return EUC_JP;
+  if (codePage >= ISO_2022_JP && codePage <= 50222) return ISO_2022_JP;
+  return codePage;
 }
 
 // ISO-2022-JP (RFC 1468) into Shift-JIS, the same characters by a fixed
@@ -131,6 +184,7 @@ int appendDecoded(UINT codePage, int strict, const char* bytes, size_t length, c
   char* sjis = work.sjis;
   if (length == 0) return 1;
   if (length > RAW_BYTES) return 0;
+  codePage = convertibleCodePage(codePage);
   if (codePage == ISO_2022_JP) {
     length = iso2022jpToSjis(bytes, length, sjis);
     if (length == 0) return 0;
@@ -139,6 +193,9 @@ int appendDecoded(UINT codePage, int strict, const char* bytes, size_t length, c
   }
   DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
   int units = MultiByteToWideChar(codePage, flags, bytes, (int)length, wideText, (int)RAW_BYTES);
+  // A system without GB18030 reads its two-byte part, which is GBK.
+  if (units <= 0 && codePage == GB18030)
+    units = MultiByteToWideChar(GBK, flags, bytes, (int)length, wideText, (int)RAW_BYTES);
   if (units <= 0) return 0;
   wideText[units] = 0;
   size_t used = strlen(out);

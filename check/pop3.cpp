@@ -133,16 +133,17 @@ void launchFlight(Mailbox* box) {
 }
 
 // The user ID and the password reach the server as the settings file
-// holds them, in Shift-JIS: the bytes every version of the program has
-// logged in with, which an account with Japanese in them was set up by.
-// A text that Shift-JIS cannot hold (the sheet lets none through) goes as
-// it stands.
+// holds them, in Shift-JIS, or in the bytes an older version wrote in
+// another code page: the bytes every version of the program has logged
+// in with, which an account with Japanese in them was set up by. A text
+// that Shift-JIS cannot hold (the sheet lets none through) goes as it
+// stands.
 struct WireText {
   char text[SHORT_TEXT_BYTES];
 };
 WireText onTheWire(const char* text) {
   WireText wire;
-  if (!utf8ToSjis(text, wire.text, sizeof wire.text))
+  if (!fileBytesOf(text, wire.text, sizeof wire.text))
     copyWholeCharacters(wire.text, sizeof wire.text, text);
   return wire;
 }

@@ -96,7 +96,12 @@ const DWORD AT_QUIET_WHILE_BUSY = AT_UNREAD_SETTING + 1;  // 1811
 const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;      // two bytes, little-endian
 const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;           // two bytes, little-endian
 const DWORD AT_SHOW_COUNT = AT_QUIET_UNTIL + 2;           // 1816
-// The record reaches to the last byte of its newest setting.
+// The original record is 1291 bytes; one-byte settings follow it (the
+// connection security, fast scan, the balloon), then the password
+// protected by Windows when the user asks for that, then the bytes of
+// newer settings after the password's place (the previews of new mail,
+// the manners of the announcement). The record reaches to the last byte
+// of its newest setting: 1817 bytes.
 const DWORD RECORD_BYTES = AT_SHOW_COUNT + 1;
 
 struct TextField {
@@ -128,9 +133,17 @@ size_t memorySize(const TextField& field) {
 
 // Each text slot of the file as it was read (plain, NUL-ended inside),
 // bytes after the NUL included. A text the user did not change goes back
-// exactly so, even where Shift-JIS has two forms of a character; a changed
-// one is written over it, as the record always was.
+// exactly so, even where Shift-JIS has two forms of a character or the
+// bytes are no Shift-JIS at all; a changed one is written over it, as the
+// record always was. The password's are its bytes even while the file
+// keeps it protected instead.
 char fileTexts[TEXT_FIELDS][LONG_FILE_TEXT_BYTES];
+const size_t PASSWORD_TEXT = 2;
+
+// The bytes read into field i, shown in its slot.
+void showFileText(size_t i) {
+  fileTextToUtf8(fileTexts[i], *textFields[i].slot, memorySize(textFields[i]));
+}
 
 const ByteField byteFields[] = {
     {&settings.intervalMinutes, AT_INTERVAL},
@@ -168,10 +181,13 @@ int unprotectPassword() {
   if (protectedLength == 0 ||
       !CryptUnprotectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out))
     return 0;
-  // Protected in Shift-JIS, as other versions of the program read it.
+  // The password's bytes as the slot would hold them.
   int fits = out.cbData >= 1 && out.cbData <= SHORT_FILE_TEXT_BYTES &&
-             out.pbData[out.cbData - 1] == 0 && strlen((const char*)out.pbData) == out.cbData - 1 &&
-             sjisToUtf8((const char*)out.pbData, settings.password, SHORT_TEXT_BYTES);
+             out.pbData[out.cbData - 1] == 0 && strlen((const char*)out.pbData) == out.cbData - 1;
+  if (fits) {
+    memcpy(fileTexts[PASSWORD_TEXT], out.pbData, out.cbData);
+    showFileText(PASSWORD_TEXT);
+  }
   wipe(out.pbData, out.cbData);
   LocalFree(out.pbData);
   return fits;
@@ -181,7 +197,7 @@ int unprotectPassword() {
 // or the result would not fit.
 int protectPassword() {
   char sjis[SHORT_FILE_TEXT_BYTES];
-  if (!utf8ToSjis(settings.password, sjis, sizeof sjis)) return 0;
+  if (!fileBytesOf(settings.password, sjis, sizeof sjis)) return 0;
   DATA_BLOB in = {(DWORD)strlen(sjis) + 1, (BYTE*)sjis};
   DATA_BLOB out = {0, NULL};
   BOOL protectedOk = CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out);
@@ -296,8 +312,7 @@ int loadSettings() {
     // A slot the file ended inside keeps what was read, and no more.
     memset(raw + delivered, 0, field.size - delivered);
     raw[field.size - 1] = '\0';
-    // A text that is no Shift-JIS (a damaged file) reads as empty.
-    sjisToUtf8(raw, *field.slot, memorySize(field));
+    showFileText(i);
   }
 
   scrambleBytes(image + AT_PORT_HIGH, AT_VOICE_PATH - AT_PORT_HIGH);
@@ -338,7 +353,7 @@ int loadSettings() {
   protectedLength = 0;
   if (protectedFlag != 0) {
     memset(settings.password, 0, SHORT_TEXT_BYTES);
-    wipe(fileTexts[2], SHORT_FILE_TEXT_BYTES);
+    wipe(fileTexts[PASSWORD_TEXT], SHORT_FILE_TEXT_BYTES);
     DWORD length = got >= AT_PROTECTED_PASSWORD
                        ? (unsigned char)~image[AT_PROTECTED_LENGTH] |
                              (DWORD)(unsigned char)~image[AT_PROTECTED_LENGTH + 1] << 8
@@ -368,26 +383,24 @@ int saveSettings() {
 
   unsigned char image[RECORD_BYTES];
   memset(image, 0, sizeof image);
-  char text[LONG_TEXT_BYTES];
-  char sjis[LONG_FILE_TEXT_BYTES];
+  char bytes[LONG_FILE_TEXT_BYTES];
+  char password[SHORT_FILE_TEXT_BYTES];
   for (size_t i = 0; i < TEXT_FIELDS; i++) {
     const TextField& field = textFields[i];
     unsigned char* slot = image + field.offset;
     memcpy(slot, fileTexts[i], field.size);
     // The sheet refuses a text that Shift-JIS cannot hold; one that gets
     // here all the same is not written as something else.
-    if (!sjisToUtf8(fileTexts[i], text, sizeof text) || strcmp(text, *field.slot) != 0) {
-      if (!utf8ToSjis(*field.slot, sjis, field.size)) {
-        wipe(image, sizeof image);
-        return 0;
-      }
-      memcpy(slot, sjis, strlen(sjis) + 1);
+    if (!fileBytesOf(*field.slot, bytes, field.size)) {
+      wipe(image, sizeof image);
+      return 0;
     }
-    if (protect && field.slot == &settings.password) memset(slot, 0, field.size);
+    memcpy(slot, bytes, strlen(bytes) + 1);
+    if (i == PASSWORD_TEXT) memcpy(password, slot, sizeof password);
+    if (protect && i == PASSWORD_TEXT) memset(slot, 0, field.size);
     if (field.complemented) scrambleBytes(slot, field.size);
   }
-  wipe(sjis, sizeof sjis);
-  wipe(text, sizeof text);
+  wipe(bytes, sizeof bytes);
   image[AT_PORT_HIGH] = (unsigned char)((settings.port >> 8) & 0xFF);
   image[AT_PORT_LOW] = (unsigned char)(settings.port & 0xFF);
   for (const ByteField& field : byteFields)
@@ -414,6 +427,22 @@ int saveSettings() {
     memcpy(fileTexts[i], image + textFields[i].offset, textFields[i].size);
     if (textFields[i].complemented) scrambleBytes(fileTexts[i], textFields[i].size);
   }
+  if (written) memcpy(fileTexts[PASSWORD_TEXT], password, sizeof password);
+  wipe(password, sizeof password);
   wipe(image, sizeof image);
   return written;
+}
+
+int fileBytesOf(const char* text, char* bytes, size_t size) {
+  char shown[LONG_TEXT_BYTES];
+  for (size_t i = 0; i < TEXT_FIELDS; i++) {
+    if (*textFields[i].slot != text) continue;
+    fileTextToUtf8(fileTexts[i], shown, memorySize(textFields[i]));
+    int unchanged = strcmp(shown, text) == 0 && strlen(fileTexts[i]) < size;
+    wipe(shown, sizeof shown);
+    if (!unchanged) break;
+    memcpy(bytes, fileTexts[i], strlen(fileTexts[i]) + 1);
+    return 1;
+  }
+  return utf8ToSjis(text, bytes, size);
 }

@@ -12,12 +12,6 @@ const DWORD LONG_FILE_TEXT_BYTES = 256;   // voicePath, mailerPath, mailerArgs
 // for each Shift-JIS byte (a half-width katakana), and the NUL.
 const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
 const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
-// The original record is 1291 bytes; one-byte settings follow it (the
-// connection security, fast scan, the balloon), then the password
-// protected by Windows when the user asks for that, then the bytes of
-// newer settings after the password's place (the previews of new mail,
-// the manners of the announcement).
-const DWORD SETTINGS_FILE_BYTES = 1297;
 // Quiet hours that are not set.
 const int QUIET_HOURS_NONE = 0xFFFF;
 const int MINUTES_PER_DAY = 24 * 60;
@@ -85,5 +79,11 @@ const char* settingsProblem();
 // read (another program holds it, or it may not be opened).
 int loadSettings();
 int saveSettings();
+// The bytes of one of the record's texts (settings.password) as the file
+// holds them, with the NUL, into size bytes: those it was read or last
+// written with while the text is as they show it (the bytes of another
+// code page included), else the text in Shift-JIS. 0 when a changed text
+// has no Shift-JIS form or does not fit.
+int fileBytesOf(const char* text, char* bytes, size_t size);
 
 #endif

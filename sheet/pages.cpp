@@ -60,7 +60,10 @@ const HelpTopic displayPageHelp[] = {
     {IDC_SHOW_COUNT, IDC_SHOW_COUNT},           {0, 0},
 };
 
-const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
+// The arrows' ranges. A port takes the 32-bit messages: the 16-bit ones
+// carry signed numbers and end at 32767.
+const int LOWEST_PORT = 1;
+const int HIGHEST_PORT = 65535;
 const LPARAM INTERVAL_RANGE = MAKELPARAM(120, 1);
 const DWORD CHOOSER_FLAGS = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
 
@@ -99,13 +102,15 @@ void readText(HWND page, int id, char* text, size_t size) {
 
 // The page's texts go into the settings only when the file can hold every
 // one of them in Shift-JIS: otherwise the cat names the first that it
-// cannot, and the sheet stays open on this page with nothing taken.
+// cannot, and the sheet stays open on this page with nothing taken. A
+// text left as it was shown keeps the bytes the file holds, Shift-JIS or
+// not (an older version's, in another code page).
 int takeTexts(HWND page, const TextBox* boxes) {
   char text[3 * WIDE_TEXT_UNITS];
   char sjis[LONG_FILE_TEXT_BYTES];
   for (const TextBox* box = boxes; box->slot != NULL; box++) {
     readText(page, box->id, text, sizeof text);
-    if (utf8ToSjis(text, sjis, box->fileBytes)) continue;
+    if (strcmp(text, *box->slot) == 0 || utf8ToSjis(text, sjis, box->fileBytes)) continue;
     char message[sizeof text + 256];
     snprintf(message, sizeof message,
              "「%s」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.", text);
@@ -143,7 +148,7 @@ void suggestPort(HWND page) {
   if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = POP3_PORT;
   if (!isNumber || suggested == port) return;
   SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
-  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(suggested), 0));
+  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, (LPARAM)suggested);
 }
 
 // The file keeps the interval in one byte: a longer one is cut to the
@@ -302,13 +307,17 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setText(page, IDC_SERVER_HOST, settings.serverHost);
       setText(page, IDC_USER_ID, settings.userId);
       setText(page, IDC_PASSWORD, settings.password);
+      // Setting an arrow's position rewrites its box with the position
+      // moved into the range: the boxes get the stored numbers after it,
+      // so that a port of 0 or an interval past the arrows' 120 minutes
+      // stays as it is until the user changes it.
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE32, LOWEST_PORT, HIGHEST_PORT);
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, settings.port);
       SetDlgItemInt(page, IDC_PORT, (UINT)settings.port, FALSE);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE, 0, PORT_RANGE);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS, 0, MAKELPARAM(LOWORD(settings.port), 0));
-      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
                           MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
+      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
       setChecked(page, IDC_USE_APOP, settings.useApop);
       setChecked(page, IDC_FAST_SCAN, settings.fastScan);
@@ -335,8 +344,16 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         settings.useApop = isChecked(page, IDC_USE_APOP);
         settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
         settings.fastScan = isChecked(page, IDC_FAST_SCAN);
-        // Kept in the user's registry, not in the settings file.
-        setStartAtLogOn(isChecked(page, IDC_START_AT_LOGON));
+        // Kept in the user's registry, not in the settings file. A tick
+        // the registry would not take (a policy forbids the Run key) is
+        // told, rather than lost without a word.
+        int atLogOn = isChecked(page, IDC_START_AT_LOGON);
+        if (!setStartAtLogOn(atLogOn) && (atLogOn || startsAtLogOn()))
+          MessageBoxW(page,
+                      wide("ログオンしたら起動する設定を変えられなかったにゃ.\n"
+                           "Windowsに止められているかもしれないにゃ.")
+                          .text,
+                      wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
         // The list holds exactly the three choices, in the values' order;
         // with none chosen, an unknown value stays and is refused again.
         int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);

@@ -3,10 +3,10 @@
 #include "app/mainwindow.h"
 #include "check/pop3.h"
 
-#include "check/headers.h"
 #include "check/knownuids.h"
 #include "check/md5.h"
 #include "tests/support/mailcheck.h"
+#include "tray/previews.h"
 
 namespace {
 
@@ -313,74 +313,6 @@ TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
   feed("+OK\r\n+OK\r\n+OK\r\n+OK 0 0\r\n+OK bye\r\n-ERR late\r\n+OK late\r\n");
   EXPECT_EQ(Idle, mailbox.dialogue.state);
   EXPECT_EQ("APPICON", icon());
-}
-
-// The header reader: who wrote a message and about what, as the tray may
-// show it.
-TEST(HeaderReader, TakesSenderAndSubjectFitToShow) {
-  struct Case {
-    const char* block;
-    const char* sender;
-    const char* subject;
-  } cases[] = {
-      // Folded lines; the display name; a field name in any case.
-      {"Received: x\r\n y\r\nfrom: \"Yamada, Taro\"\r\n <taro@example.jp>\r\nSUBJECT: one\r\n\ttwo\r\n"
-       "\r\nSubject: body",
-       "Yamada, Taro", "one two"},
-      // ISO-2022-JP in B, a name in quotes, one character split over two words.
-      {"From: \"=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=\" <y@example.jp>\n"
-       "Subject: =?iso-2022-jp?B?GyRCJUYlOSVIGyhC?=\n",
-       "山田", "テスト"},
-      {"From: cat@example.jp ( )\nSubject: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe44Gn?=\n",
-       "cat@example.jp", "日本語で"},
-      {"Subject: =?UTF-8?B?5pel5g==?= =?UTF-8?B?nKzoqp4=?=\n", "", "日本語"},
-      // UTF-8 in Q; encoded and plain words mixed; other charsets.
-      {"From: <only@example.jp>\nSubject: =?utf-8?Q?Caf=C3=A9_au?= lait =?UTF-8?Q?=E2=82=AC?=\n",
-       "only@example.jp", "Café au lait €"},
-      {"From: x@example.jp (=?Shift_JIS?B?g2yDUg==?=)\nSubject: =?EUC-JP?B?pMuk46TD?= "
-       "=?ISO-8859-1?Q?=E9t=E9?= =?US-ASCII?Q?ok?= =?koi8-r?B?68/U?= =?UTF-8?B?fn4+?= =?windows-1252?Q?=A2?=\n",
-       "ネコ", "にゃっétéokКот~~>¢"},
-      // Malformed words and an unknown charset stand as written.
-      {"From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
-       "=?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?=\n",
-       "=?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open",
-       "=?x-unknown?Q?hi?= =?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?="},
-      // 8-bit: UTF-8 when valid, else Shift-JIS; raw ISO-2022-JP.
-      {"From: \xe7\x8c\xab <c@d>\nSubject: \x94\x4c\x82\xcc\x98\x62\n", "猫", "猫の話"},
-      {"Subject: \x1b$B%M%3!\"\x1b(B!\n", "", "ネコ、!"},
-      // Control characters, a bidi override, and 80 characters at most.
-      {"From: \"Evil\xe2\x80\xae\xe2\x80\x8e"
-       "fdp.exe\" <e@f>\nSubject: a\x01"
-       "b\x7f"
-       "c=?UTF-8?Q?=1B=C2=85d?=\n",
-       "Evilfdp.exe", "abcd"},
-      // Invisible characters and tags go; a pile of accents keeps two.
-      {"From: a\xcc\x81\xcc\x81\xcc\x81\xcc\x81 <x@y>\nSubject: a\xc2\xad"
-       "b\xe2\x80\x8b\xe2\x80\x8f\xe2\x80\xa8\xe2\x81\xa0\xe2\x81\xaf"
-       "c\xef\xbb\xbf\xf3\xa0\x80\x81\xf3\xa0\x81\xbf"
-       "d\n",
-       "a\xcc\x81\xcc\x81", "abcd"},
-      {"From:   \nSubject:\n", "", ""},
-  };
-  for (const Case& c : cases) {
-    HeaderFields fields;
-    memset(&fields, 'x', sizeof fields);
-    readHeaders(c.block, strlen(c.block), &fields);
-    EXPECT_STREQ(c.sender, fields.sender) << c.block;
-    EXPECT_STREQ(c.subject, fields.subject) << c.block;
-  }
-  // 84 characters of four bytes (three to a base64 group): the 80 that
-  // fill the slot are kept, and no more.
-  std::string block = "Subject: =?UTF-8?B?", eighty;
-  for (int i = 0; i < 28; i++) block += "8J+YuvCfmLrwn5i6";
-  for (int i = 0; i < 80; i++) eighty += "😺";
-  HeaderFields fields;
-  readHeaders((block + "?=\n").c_str(), block.size() + 3, &fields);
-  EXPECT_EQ(eighty, fields.subject);
-  // 84 of one byte, which the slot could hold: 80 characters still.
-  std::string ascii(84, 'a');
-  readHeaders(("Subject: " + ascii + "\n").c_str(), ascii.size() + 10, &fields);
-  EXPECT_EQ(ascii.substr(0, 80), fields.subject);
 }
 
 class UidStorage : public MailCheck {

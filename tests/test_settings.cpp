@@ -212,10 +212,18 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   EXPECT_EQ((char)~'n', bytes[256]);
   for (size_t i = 1295; i < 1811; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
 
-  // A flag this program does not know, or a length past the end, is a
-  // password that cannot be read.
+  // A flag this program does not know, a length past the end, or data
+  // that Windows unprotects but is no password of ours (no NUL within a
+  // slot) is a password that cannot be read.
+  std::string foreign(200, 'x');
+  DATA_BLOB in = {200, (BYTE*)&foreign[0]}, out = {0, NULL};
+  ASSERT_TRUE(CryptProtectData(&in, NULL, NULL, NULL, NULL, CRYPTPROTECT_UI_FORBIDDEN, &out));
+  std::string notOurs =
+      bytes.substr(0, 1294) + (char)~1 + (char)~out.cbData + (char)~(out.cbData >> 8);
+  for (DWORD i = 0; i < out.cbData; i++) notOurs += (char)~out.pbData[i];
+  LocalFree(out.pbData);
   for (std::string damaged :
-       {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF"}) {
+       {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF", notOurs}) {
     setFile(damaged);
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(1, settings.passwordLost);
@@ -393,13 +401,19 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
 
 // Texts in Shift-JIS, read as UTF-8 and written back byte for byte: a
 // second byte of 0x5C, half-width katakana, a character with two codes
-// (0x8790 and 0x81E0 are both ≒) and bytes after the NUL.
+// (0x8790 and 0x81E0 are both ≒) and bytes after the NUL. Texts that an
+// ANSI version wrote on a Western system show in its code page and are
+// kept byte for byte too.
 TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
+  standin::setAnsiCodePage(1252);
   std::string image(1297, '\0');
   std::string mailer = std::string("C:\\\x95\x5C\\\xD2\xB0\xD9.exe", 14);
   std::string account = std::string("\x87\x90\0old", 6);
+  std::string password = "caf\xE9", voice = "C:\\Caf\xE9 \x80\\v.wav";
   for (size_t i = 0; i < mailer.size(); i++) image[648 + i] = mailer[i];
   for (size_t i = 0; i < account.size(); i++) image[1163 + i] = account[i];
+  for (size_t i = 0; i < password.size(); i++) image[256 + i] = password[i];
+  for (size_t i = 0; i < voice.size(); i++) image[392 + i] = voice[i];
   image[386] = 10;  // the interval
   for (size_t i = 0; i < image.size(); i++)
     if (i < 1163 || i >= 1291) image[i] = (char)~image[i];
@@ -407,6 +421,8 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
   ASSERT_EQ(1, loadSettings());
   EXPECT_STREQ("C:\\表\\ﾒｰﾙ.exe", settings.mailerPath);
   EXPECT_STREQ("≒", settings.accountName);
+  EXPECT_STREQ("café", settings.password);
+  EXPECT_STREQ("C:\\Café €\\v.wav", settings.voicePath);
   ASSERT_EQ(1, saveSettings());
   EXPECT_EQ(image, file().substr(0, 1297));
   // A changed text is written in Shift-JIS over the old one.

@@ -103,6 +103,23 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(standin::now() + 60000, standin::timerDue(window, TIMER_INTERVAL));
 }
 
+// The arrows reach every port, and a number outside their range (an
+// interval the arrows do not reach) shows and survives an OK.
+TEST_F(SettingsSheet, PageOneKeepsAPortAbove32767AndALongInterval) {
+  settings.port = 40000;
+  settings.intervalMinutes = 200;
+  openWith([] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ("40000", standin::controlText(page, IDC_PORT));
+    BOOL error = TRUE;
+    EXPECT_EQ(40000, SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_GETPOS32, 0, (LPARAM)&error));
+    EXPECT_FALSE(error);
+    standin::pressOk();
+  });
+  EXPECT_EQ(40000, settings.port);
+  EXPECT_EQ(200, settings.intervalMinutes);
+}
+
 TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   settings.connectionSecurity = SECURITY_STLS;
   openWith([] {
@@ -207,6 +224,29 @@ TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
   EXPECT_EQ("USER cat\r\nPASS wan\r\nSTAT\r\nQUIT\r\n", sent());
 }
 
+// An ANSI version wrote the password and a path on a Western system: the
+// boxes show them, an OK that leaves them keeps their bytes, and the
+// password logs in as those bytes.
+TEST_F(SettingsSheet, TextsOfAnotherCodePageSurviveAnOkAndLogIn) {
+  standin::setAnsiCodePage(1252);
+  ASSERT_EQ(1, saveSettings());
+  std::string file = standin::readFile("C:\\KivvetLE.cfg");
+  for (size_t i = 0; i < 5; i++) file[256 + i] = (char)~"caf\xE9"[i];
+  for (size_t i = 0; i < 15; i++) file[648 + i] = (char)~"C:\\Caf\xE9 Mail\\m"[i];
+  standin::writeFile("C:\\KivvetLE.cfg", file);
+  ASSERT_EQ(1, loadSettings());
+  openWith([] {
+    EXPECT_EQ("café", standin::controlText(standin::showPage(0), IDC_PASSWORD));
+    EXPECT_EQ("C:\\Café Mail\\m", standin::controlText(standin::showPage(2), IDC_MAILER_PATH));
+    standin::pressOk();
+    EXPECT_FALSE(standin::sheetOpen());
+  });
+  EXPECT_EQ(file, standin::readFile("C:\\KivvetLE.cfg"));
+  server.password = "caf\xE9";
+  check();
+  EXPECT_EQ("USER cat\r\nPASS caf\xE9\r\nSTAT\r\nQUIT\r\n", sent());
+}
+
 TEST_F(SettingsSheet, AWindowClosedFromOutsideUnderTheSheetEndsCleanly) {
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   openWith([this] {
@@ -265,6 +305,7 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
     EXPECT_TRUE(enabled(IDC_USE_VOICE) && enabled(IDC_USE_BEEP) && enabled(IDC_SOUND_NEW_ONLY));
     EXPECT_TRUE(enabled(IDC_CUSTOM_VOICE));
     EXPECT_FALSE(enabled(IDC_VOICE_PATH) || enabled(IDC_VOICE_BROWSE));
+    standin::click(page, IDC_SOUND_NEW_ONLY);
 
     standin::click(page, IDC_CUSTOM_VOICE);
     EXPECT_TRUE(enabled(IDC_VOICE_PATH) && enabled(IDC_VOICE_BROWSE));
@@ -287,6 +328,7 @@ TEST_F(SettingsSheet, TheSoundPageEnablesOnlyWhatCanMatter) {
   EXPECT_EQ(0, settings.soundNotify);
   EXPECT_EQ(1, settings.useVoice);
   EXPECT_EQ(1, settings.customVoice);
+  EXPECT_EQ(1, settings.soundNewOnly);
   EXPECT_STREQ("C:\\nya.wav", settings.voicePath);
 }
 
@@ -461,6 +503,14 @@ TEST_F(SettingsSheet, StartAtLogOnIsOneRunValuePerFolderThatTheBoxShows) {
   EXPECT_TRUE(standin::registryText(RUN_KEY, "kivvet le - c:\\").has_value());
   EXPECT_EQ(0u, standin::openRegistryKeyCount());
   EXPECT_EQ(std::string::npos, standin::readFile("C:\\KivvetLE.cfg").find("TOFF"));
+  // A policy forbids the Run key: the tick that could not be kept is told.
+  standin::refuseRegistryWrites();
+  size_t boxes = standin::messageBoxes().size();
+  setBox(true);
+  ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
+  EXPECT_EQ(
+      "ログオンしたら起動する設定を変えられなかったにゃ.\nWindowsに止められているかもしれないにゃ.",
+      standin::messageBoxes().back().text);
 }
 
 }  // namespace

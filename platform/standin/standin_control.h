@@ -315,6 +315,10 @@ int loadedLibraryCount();
 // What SetDefaultDllDirectories was given (0: not called).
 DWORD defaultDllDirectories();
 
+// ---- code pages ----
+// The system's ANSI code page, which CP_ACP stands for (932 at first).
+void setAnsiCodePage(UINT codePage);
+
 // ---- Windows' data protection ----
 // The Windows account the program runs as: data protected for one account
 // is refused to another.
@@ -358,6 +362,9 @@ void setModulePath(const std::string& windowsPath);
 // without regard to case, as Windows compares them.
 std::optional<std::string> registryText(const std::string& key, const std::string& name);
 size_t openRegistryKeyCount();
+// The user's Run key may not be written (a policy forbids it): creating
+// a key fails with ERROR_ACCESS_DENIED.
+void refuseRegistryWrites();
 // What the user does while the next popup menu is open: choose an item
 // (0: click elsewhere), after running the action if one is given.
 void onNextMenu(UINT_PTR choice, std::function<void()> action = nullptr);

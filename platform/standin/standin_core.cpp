@@ -107,6 +107,8 @@ void reset() {
   setArguments({"KivvetLE.exe"});
 }
 
+void setAnsiCodePage(UINT codePage) { world().ansiCodePage = codePage; }
+
 void resetKeepingWindows() {
   World& w = world();
   // The clock starts again too: a DWORD of milliseconds runs out after
@@ -889,6 +891,9 @@ const char* iconvNameOf(UINT codePage) {
       {28605, "ISO-8859-15"}, {1252, "CP1252"},
       {936, "GBK"},           {950, "BIG5"},
       {949, "CP949"},         {20866, "KOI8-R"},
+      {1250, "CP1250"},       {1251, "CP1251"},
+      {28592, "ISO-8859-2"},  {28597, "ISO-8859-7"},
+      {54936, "GB18030"},     {21866, "KOI8-U"},
   };
   for (const auto& entry : known)
     if (entry.first == codePage) return entry.second;
@@ -936,6 +941,7 @@ bool convertText(const char* name, const char* text, size_t length, bool strict,
 // Windows, ISO-2022-JP takes no flags at all.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                         int wideLength) {
+  if (codePage == CP_ACP) codePage = world().ansiCodePage;
   const char* name = iconvNameOf(codePage);
   if (name == nullptr || (flags & ~(DWORD)MB_ERR_INVALID_CHARS) || !text || wideLength < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -956,7 +962,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPW
   }
   for (size_t i = 0; i < count;) {
     unsigned char c = (unsigned char)text[i];
-    size_t step = isLeadByte(c) && i + 1 < count ? 2 : 1;
+    // A lead byte before the terminating NUL stands alone, as on Windows.
+    size_t step = isLeadByte(c) && i + 1 < count && text[i + 1] != '\0' ? 2 : 1;
     std::string unit;
     if (!convertOne(true, text + i, step, &unit) || unit.size() != 2) {
       if (flags & MB_ERR_INVALID_CHARS) {

@@ -242,13 +242,52 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL) {
   return ok ? (UINT)value : 0;
 }
 
+namespace {
+
+// An up-down control of the program's pages (UDS_SETBUDDYINT and
+// UDS_AUTOBUDDY) steps the box before it in the template, which has the
+// id one below its own. As on Windows, a position outside the range is
+// moved to its nearer end, and the box then shows the position.
+LRESULT setSpinPosition(HWND spin, int position) {
+  int previous = spin->position;
+  if (position < spin->lowest) position = spin->lowest;
+  if (position > spin->highest) position = spin->highest;
+  spin->position = position;
+  standin::control(spin->parent, spin->id - 1)->title = std::to_string(position);
+  return previous;
+}
+
+// The position is read back from the box first; a box that holds no
+// number within the range leaves it and reports an error.
+LRESULT spinPosition(HWND spin, BOOL* error) {
+  BOOL isNumber = FALSE;
+  UINT typed = GetDlgItemInt(spin->parent, spin->id - 1, &isNumber, FALSE);
+  bool fits =
+      isNumber && typed <= 0x7FFFFFFF && (int)typed >= spin->lowest && (int)typed <= spin->highest;
+  if (fits) spin->position = (int)typed;
+  if (error) *error = !fits;
+  return spin->position;
+}
+
+}  // namespace
+
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
   HWND item = standin::control(dialog, id);
   switch (message) {
     case BM_SETCHECK: item->checked = wParam == BST_CHECKED; return 0;
     case BM_GETCHECK: return item->checked ? BST_CHECKED : BST_UNCHECKED;
-    case UDM_SETRANGE: item->range = lParam; return 0;
-    case UDM_SETPOS: item->position = (int)(short)LOWORD(lParam); return 0;
+    // The 16-bit messages carry signed 16-bit numbers.
+    case UDM_SETRANGE:
+      item->lowest = (short)HIWORD(lParam);
+      item->highest = (short)LOWORD(lParam);
+      return 0;
+    case UDM_SETPOS: return setSpinPosition(item, (short)LOWORD(lParam));
+    case UDM_SETRANGE32:
+      item->lowest = (int)wParam;
+      item->highest = (int)lParam;
+      return 0;
+    case UDM_SETPOS32: return setSpinPosition(item, (int)lParam);
+    case UDM_GETPOS32: return spinPosition(item, (BOOL*)lParam);
     case CB_ADDSTRING:
       item->items.push_back(standin::narrow((LPCWSTR)lParam));
       return (LRESULT)item->items.size() - 1;

@@ -6,9 +6,44 @@
 
 #include "platform/standin/standin_world.h"
 
-// An open key of the user's registry.
+// An open key of the user's registry, or of the MIME database.
 struct HKEY__ {
-  std::string path;  // lower-case, as compared
+  std::string path;                   // lower-case, as compared
+  const struct MimeCharset* charset;  // a key of the MIME database, else null
+};
+
+// HKEY_CLASSES_ROOT\MIME\Database\Charset as Windows and Wine fill it,
+// for the names the tests use: a name's key holds its code page, or the
+// name it is an alias for. Only the header reader reads it.
+struct MimeCharset {
+  const char* name;
+  DWORD codePage;          // "Codepage": the family's Windows code page
+  DWORD internetEncoding;  // "InternetEncoding": the one to convert with
+  const char* alias;       // "AliasForCharset", or null
+};
+const MimeCharset mimeCharsets[] = {
+    {"utf-8", 1200, 65001, nullptr},
+    {"iso-2022-jp", 932, 50220, nullptr},
+    {"csiso2022jp", 0, 0, "_iso-2022-jp$ESC"},
+    {"_iso-2022-jp$esc", 932, 50221, nullptr},
+    {"shift_jis", 932, 932, nullptr},
+    {"x-sjis", 0, 0, "shift_jis"},
+    {"euc-jp", 932, 51932, nullptr},  // which MultiByteToWideChar lacks
+    {"iso-8859-1", 1252, 1252, nullptr},
+    {"us-ascii", 0, 0, "iso-8859-1"},
+    {"iso-8859-2", 1250, 28592, nullptr},
+    {"latin2", 0, 0, "iso-8859-2"},
+    {"iso-8859-7", 1253, 28597, nullptr},
+    {"windows-1250", 1250, 1250, nullptr},
+    {"windows-1251", 1251, 1251, nullptr},
+    {"windows-1252", 1252, 1252, nullptr},
+    {"koi8-r", 1251, 20866, nullptr},
+    {"ks_c_5601-1987", 949, 949, nullptr},
+    {"gb2312", 936, 936, nullptr},
+    {"gbk", 0, 0, "gb2312"},
+    {"big5", 950, 950, nullptr},
+    // A loop no real database has, which a reader must still get out of.
+    {"x-loop", 0, 0, "x-loop"},
 };
 
 namespace standin {
@@ -36,6 +71,7 @@ std::string userModelId;
 // HKEY_CURRENT_USER: key path -> value name -> text, both lower-cased.
 std::map<std::string, std::map<std::string, std::string>> registry;
 std::vector<std::unique_ptr<HKEY__>> openKeys;
+bool registryWritesRefused = false;
 
 // ASCII letters to lower case; the second byte of a Shift-JIS character
 // stays as it is.
@@ -68,7 +104,10 @@ void resetShell() {
   userModelId.clear();
   registry.clear();
   openKeys.clear();
+  registryWritesRefused = false;
 }
+
+void refuseRegistryWrites() { registryWritesRefused = true; }
 
 std::optional<std::string> registryText(const std::string& key, const std::string& name) {
   auto values = registry.find(folded(key));
@@ -237,22 +276,68 @@ BOOL MessageBeep(UINT type) {
 
 namespace {
 
+const char MIME_CHARSETS[] = "mime\\database\\charset\\";
+
 LONG openKey(HKEY root, LPCWSTR subKey, bool create, HKEY* result) {
-  if (root != HKEY_CURRENT_USER || subKey == nullptr || result == nullptr)
-    return ERROR_INVALID_PARAMETER;
+  if (subKey == nullptr || result == nullptr) return ERROR_INVALID_PARAMETER;
   std::string path = standin::folded(standin::narrow(subKey));
+  if (root == HKEY_CLASSES_ROOT && !create) {
+    if (path.rfind(MIME_CHARSETS, 0) != 0) return ERROR_FILE_NOT_FOUND;
+    for (const MimeCharset& charset : mimeCharsets) {
+      if (path.substr(strlen(MIME_CHARSETS)) != charset.name) continue;
+      standin::openKeys.push_back(std::unique_ptr<HKEY__>(new HKEY__{path, &charset}));
+      *result = standin::openKeys.back().get();
+      return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (root != HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
   if (!create && standin::registry.find(path) == standin::registry.end())
     return ERROR_FILE_NOT_FOUND;
   standin::registry[path];
-  standin::openKeys.push_back(std::unique_ptr<HKEY__>(new HKEY__{path}));
+  standin::openKeys.push_back(std::unique_ptr<HKEY__>(new HKEY__{path, nullptr}));
   *result = standin::openKeys.back().get();
   return ERROR_SUCCESS;
 }
 
 std::map<std::string, std::string>* valuesOf(HKEY key) {
   for (auto& open : standin::openKeys)
-    if (open.get() == key) return &standin::registry[key->path];
+    if (open.get() == key && key->charset == nullptr) return &standin::registry[key->path];
   return nullptr;
+}
+
+bool isOpen(HKEY key) {
+  for (auto& open : standin::openKeys)
+    if (open.get() == key) return true;
+  return false;
+}
+
+// A value's bytes as Windows hands them out: ERROR_MORE_DATA and the
+// size needed when the buffer is too small.
+LONG handOut(DWORD valueType, const void* bytes, DWORD needed, LPDWORD type, BYTE* data,
+             LPDWORD size) {
+  if (type) *type = valueType;
+  if (data != nullptr && (size == nullptr || *size < needed)) {
+    if (size) *size = needed;
+    return ERROR_MORE_DATA;
+  }
+  if (data != nullptr) memcpy(data, bytes, needed);
+  if (size) *size = needed;
+  return ERROR_SUCCESS;
+}
+
+LONG charsetValue(const MimeCharset& charset, const std::string& name, LPDWORD type, BYTE* data,
+                  LPDWORD size) {
+  if (charset.alias != nullptr) {
+    if (name != "aliasforcharset") return ERROR_FILE_NOT_FOUND;
+    std::u16string text = standin::widen(charset.alias);
+    return handOut(REG_SZ, text.c_str(), (DWORD)((text.size() + 1) * sizeof(WCHAR)), type, data,
+                   size);
+  }
+  if (name == "codepage") return handOut(REG_DWORD, &charset.codePage, 4, type, data, size);
+  if (name == "internetencoding")
+    return handOut(REG_DWORD, &charset.internetEncoding, 4, type, data, size);
+  return ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -261,32 +346,32 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   return openKey(key, subKey, false, result);
 }
 
-LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                     HKEY* result, LPDWORD) {
+// As on Windows, a reserved argument must be 0.
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR, DWORD, REGSAM,
+                     LPSECURITY_ATTRIBUTES, HKEY* result, LPDWORD) {
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (standin::registryWritesRefused) return ERROR_ACCESS_DENIED;
   return openKey(key, subKey, true, result);
 }
 
 // Sizes in bytes: the UTF-16 text and its NUL.
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size) {
+  if (!isOpen(key)) return ERROR_INVALID_HANDLE;
+  if (key->charset != nullptr)
+    return charsetValue(*key->charset, standin::folded(standin::narrow(name)), type, data, size);
   auto* values = valuesOf(key);
-  if (values == nullptr) return ERROR_INVALID_HANDLE;
   auto value = values->find(standin::folded(standin::narrow(name)));
   if (value == values->end()) return ERROR_FILE_NOT_FOUND;
-  if (type) *type = REG_SZ;
   std::u16string text = standin::widen(value->second);
-  DWORD needed = (DWORD)((text.size() + 1) * sizeof(WCHAR));
-  if (data != nullptr && (size == nullptr || *size < needed)) {
-    if (size) *size = needed;
-    return ERROR_MORE_DATA;
-  }
-  if (data != nullptr) memcpy(data, text.c_str(), needed);
-  if (size) *size = needed;
-  return ERROR_SUCCESS;
+  return handOut(REG_SZ, text.c_str(), (DWORD)((text.size() + 1) * sizeof(WCHAR)), type, data,
+                 size);
 }
 
 // A text value's size counts its NUL, as Windows expects it to.
-LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD size) {
   if (recording()) record("RegSetValueExW(" + standin::quoted(name) + ")");
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
   auto* values = valuesOf(key);
   if (values == nullptr) return ERROR_INVALID_HANDLE;
   // The size in bytes, the NUL included: a count of characters (half of

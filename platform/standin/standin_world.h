@@ -31,7 +31,7 @@ struct HWND__ {
   bool acceptsFiles = false;
   bool ended = false;
   INT_PTR result = 0;
-  LPARAM range = 0;
+  int lowest = 0, highest = 100;  // an up-down control's range
   int position = 0;
   std::vector<std::string> items;  // of a drop-down list
   int selection = -1;
@@ -78,6 +78,7 @@ struct Scheduled {
 struct World {
   DWORD clock = 0;
   long long localTimeAtZero = 9 * 3600000LL;  // the time of day when the clock read 0
+  UINT ansiCodePage = 932;  // CP_ACP: a Japanese system unless a test says otherwise
   std::deque<MSG> queue;
   bool quitPosted = false;
   int quitCode = 0;

@@ -296,7 +296,9 @@ DWORD GetLastError(void);
 
 int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 
-// Code pages: Shift-JIS (932) both ways, as Windows converts it.
+// Code pages: Shift-JIS (932) both ways, as Windows converts it; a few
+// more to UTF-16, CP_ACP among them (the system's ANSI code page).
+#define CP_ACP 0
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,

@@ -72,14 +72,16 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 // The words of a command line, in one block that LocalFree releases.
 LPWSTR* CommandLineToArgvW(LPCWSTR commandLine, int* count);
 
-// ---- the user's registry -------------------------------------------------------
+// ---- the registry: the user's, and the MIME database ---------------------------
 
 typedef struct HKEY__* HKEY;
 typedef DWORD REGSAM;
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000)
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
 #define REG_SZ 1
+#define REG_DWORD 4
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_MORE_DATA 234

@@ -60,7 +60,7 @@ def write(path, pairs):
                       FAST_SCAN_OFFSET + 1 if with_fast_scan else
                       SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
     for name, offset, size in TEXTS:
-        text = str(values.get(name, "")).encode("cp932")[: size - 1]
+        text = str(values.get(name, "")).encode("cp932", "surrogateescape")[: size - 1]
         image[offset:offset + len(text)] = text
     port = int(values.get("port", 110))
     image[384] = (port >> 8) & 0xFF
@@ -69,7 +69,7 @@ def write(path, pairs):
         image[offset] = int(values.get(name, 0)) & 0xFF
     for i in range(1163):
         image[i] ^= 0xFF
-    account = str(values.get("accountName", "")).encode("cp932")[:127]
+    account = str(values.get("accountName", "")).encode("cp932", "surrogateescape")[:127]
     image[1163:1163 + len(account)] = account
     if len(image) > SECURITY_OFFSET:
         image[SECURITY_OFFSET:] = b"\xff" * (len(image) - SECURITY_OFFSET)
@@ -98,7 +98,7 @@ def set_fields(path, pairs):
         singles = dict(BYTES)
         if key in texts:
             offset, size = texts[key]
-            raw = value.encode("cp932")[: size - 1]
+            raw = value.encode("cp932", "surrogateescape")[: size - 1]
             data[offset:offset + size] = bytes(~b & 0xFF for b in raw.ljust(size, b"\0"))
         elif key == "port":
             data[384] = ~(int(value) >> 8) & 0xFF
@@ -120,7 +120,7 @@ def signed(byte):
 
 
 def text(raw):
-    return bytes(raw).split(b"\0")[0].decode("cp932")
+    return bytes(raw).split(b"\0")[0].decode("cp932", "surrogateescape")
 
 
 def read(path):

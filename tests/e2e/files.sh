@@ -100,11 +100,12 @@ wait_for 60 file_has 3 "$named" && [ "$(file_uids "$named" | tr '\n' ' ')" = "ui
   pass "the server's UIDs are written there" || fail "no UIDs in that folder"
 close_program named || fail "did not end"
 # Texts in Shift-JIS as every version wrote them; 表's second byte is a
-# backslash, and the mail program's path has one right after it. The
-# sheet's OK with nothing changed but the start at log-on (a value of the
-# registry, not of the file) writes the file back as it was.
-configure_for "$named" named port=110 checkAtStartup=0 accountName=表示にゃ \
-  'mailerPath=C:\表\メール.exe' mailerArgs=ソ表
+# backslash, and the mail program's path has one right after it; a
+# password an ANSI version wrote on a Western system, no Shift-JIS; a port
+# past 32767. The sheet's OK with nothing changed but the start at log-on
+# (a value of the registry, not of the file) writes the file back as it was.
+configure_for "$named" named port=40000 checkAtStartup=0 accountName=表示にゃ \
+  'mailerPath=C:\表\メール.exe' mailerArgs=ソ表 $'password=caf\xe9'
 cp "$named/KivvetLE.cfg" "$E2E_DIR/named.cfg.before"
 touch -d 2001-01-01 "$named/KivvetLE.cfg"
 start_program sheet -TOFF "-W$(winpath "$named")"
