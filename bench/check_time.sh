@@ -20,13 +20,15 @@
 #   bench/check_time.sh pipe     through the same proxy: the program with a
 #                                first start's record (fast scan, nothing
 #                                counted), walking, and with fast scan
-#                                pipelined; poplib's one listing and a
-#                                pipelined Python client
+#                                pipelined; poplib's one listing, a
+#                                pipelined Python client that asks CAPA,
+#                                and one that sends its flight right
+#                                after the greeting (py-flight)
 #   bench/check_time.sh tlspipe  the same proxy, TLS from the first byte,
 #                                fast scan: the program's first and second
 #                                check (the second resumes the session)
-#                                beside POP3_SSL's listing and a pipelined
-#                                Python client over TLS
+#                                beside POP3_SSL's listing and the two
+#                                pipelined Python clients over TLS
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -142,11 +144,11 @@ case "$MODE" in
     printf '%-9s %10s %10s %10s %10s %10s %10s %10s\n' messages "prog-walk" "prog-fast" "pop-walk" \
       "pop-list" "walk/fast" "fast/list" "pwalk/walk" ;;
   pipe)
-    printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "prog-new" "prog-walk" "prog-pipe" \
-      "pop-list" "py-pipe" "new/list" "pipe/list" "pipe/py" ;;
+    printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "prog-new" "prog-walk" \
+      "prog-pipe" "pop-list" "py-pipe" "py-flight" "new/list" "pipe/list" "pipe/py" "pipe/fl" ;;
   tlspipe)
-    printf '%-9s %9s %9s %9s %9s %9s %9s\n' messages "prog-1st" "prog-2nd" "pop-list" "py-pipe" \
-      "2nd/list" "1st/list" ;;
+    printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "prog-1st" "prog-2nd" "pop-list" \
+      "py-pipe" "py-flight" "2nd/list" "1st/list" "2nd/fl" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
@@ -184,17 +186,20 @@ for n in $COUNTS; do
       piped=$(runs program_check fastScan=1)
       poplist=$(runs reference_check --listing)
       pypipe=$(runs reference_check --pipelined)
-      printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$new" "$walk" "$piped" "$poplist" \
-        "$pypipe" "$(ratio "$new" "$poplist")" "$(ratio "$piped" "$poplist")" \
-        "$(ratio "$piped" "$pypipe")" ;;
+      pyflight=$(runs reference_check --flight)
+      printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$new" "$walk" "$piped" \
+        "$poplist" "$pypipe" "$pyflight" "$(ratio "$new" "$poplist")" \
+        "$(ratio "$piped" "$poplist")" "$(ratio "$piped" "$pypipe")" "$(ratio "$piped" "$pyflight")" ;;
     tlspipe)
       rm -f "$E2E_DIR/first.times"
       second=$(runs program_check fastScan=1)
       first=$(grep . "$E2E_DIR/first.times" | median)
       poplist=$(runs reference_check --listing)
       pypipe=$(runs reference_check --pipelined)
-      printf '%-9s %9s %9s %9s %9s %9s %9s\n' "$n" "$first" "$second" "$poplist" "$pypipe" \
-        "$(ratio "$second" "$poplist")" "$(ratio "$first" "$poplist")" ;;
+      pyflight=$(runs reference_check --flight)
+      printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$first" "$second" "$poplist" "$pypipe" \
+        "$pyflight" "$(ratio "$second" "$poplist")" "$(ratio "$first" "$poplist")" \
+        "$(ratio "$second" "$pyflight")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

@@ -5,9 +5,11 @@ in plain text or over TLS from the first byte; with --listing one bare
 UIDL (RFC 1939's listing of every message) takes the place of the walk;
 with --pipelined, a client of its own asks CAPA and, when the server
 pipelines (RFC 2449), sends USER, PASS, STAT, UIDL and QUIT in one flight
-and reads the replies in order.
+and reads the replies in order; with --flight, the same client sends its
+flight right after the greeting, without CAPA, as one that remembers what
+the server said last time.
 
-  reference_client.py PORT [--tls CA-FILE] [--listing | --pipelined]
+  reference_client.py PORT [--tls CA-FILE] [--listing | --pipelined | --flight]
 """
 import poplib
 import socket
@@ -21,7 +23,7 @@ if "--tls" in options:
     context = ssl.create_default_context(cafile=options[options.index("--tls") + 1])
 
 
-def pipelined():
+def pipelined(ask_capa):
     host = "localhost" if context else "127.0.0.1"
     sock = socket.create_connection((host, port), timeout=60)
     if context:
@@ -39,13 +41,14 @@ def pipelined():
             pass
 
     line()  # greeting
-    sock.sendall(b"CAPA\r\n")
-    capabilities = []
-    if line().startswith(b"+OK"):
-        while (text := line()) != b".":
-            capabilities.append(text.split(b" ")[0].upper())
-    if b"PIPELINING" not in capabilities:
-        raise SystemExit("the server does not pipeline")
+    if ask_capa:
+        sock.sendall(b"CAPA\r\n")
+        capabilities = []
+        if line().startswith(b"+OK"):
+            while (text := line()) != b".":
+                capabilities.append(text.split(b" ")[0].upper())
+        if b"PIPELINING" not in capabilities:
+            raise SystemExit("the server does not pipeline")
     sock.sendall(b"USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n")
     for _ in range(3):  # USER, PASS, STAT
         if not line().startswith(b"+OK"):
@@ -56,8 +59,8 @@ def pipelined():
     sock.close()
 
 
-if "--pipelined" in options:
-    pipelined()
+if "--pipelined" in options or "--flight" in options:
+    pipelined("--pipelined" in options)
     sys.exit(0)
 if context:
     pop = poplib.POP3_SSL("localhost", port, timeout=60, context=context)

@@ -1,5 +1,6 @@
 // The tray menu, the double click and the start of the mail program.
 #include "app/commands.h"
+#include "app/mainwindow.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
 #include "tray/notify.h"
@@ -65,7 +66,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   server.uids = {"a", "b"};
   server.headers = {"From: A&B <a@x>\r\nSubject: one\r\n", "From: Neko <n@x>\r\nSubject: two\r\n"};
   for (UINT choice : {CMD_PREVIEW_FIRST + 1, CMD_STOP}) {
-    app.knownCount = 0;
+    mailbox.known.knownCount = 0;
     check();
     standin::advance(3000);
     EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
@@ -85,7 +86,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
     standin::pump();
     EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
     EXPECT_EQ("APPICON", icon());
-    EXPECT_EQ(0u, previewCount());
+    EXPECT_EQ(0u, previewCount(&mailbox.previews));
     EXPECT_EQ(1u, standin::processesStarted().size());  // by the message only
     server.headers[0] = "";                             // a refused TOP: one preview less
   }
@@ -102,7 +103,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   for (int i = 0; i < 80; i++) cats += "\xF0\x9F\x90\xB1";
   server.headers = {"From: C <c@x>\r\nSubject: " + std::string(80, 'x') + "\r\n",
                     "Subject: " + cats + "\r\n", "From: A&B <a@x>\r\n"};
-  app.knownCount = 0;
+  mailbox.known.knownCount = 0;
   check();
   standin::advance(3000);
   EXPECT_EQ("A&&B", tip());

@@ -31,12 +31,13 @@ DWORD builtVersion = 0;
 
 void buildTrayMenu() {
   app.trayMenu = CreatePopupMenu();
-  if (previewCount() > 0) {
+  if (previewCount(shownPreviews()) > 0) {
     HMENU newMail = CreatePopupMenu();
     // A sender or subject is shown as it is: an "&" in it marks no key.
     char label[2 * (2 * PREVIEW_TEXT_BYTES + 4)];
-    for (DWORD i = 0; i < previewCount() && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
-      previewLabel(i, label, sizeof label);
+    for (DWORD i = 0;
+         i < previewCount(shownPreviews()) && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
+      previewLabel(shownPreviews(), i, label, sizeof label);
       AppendMenuW(newMail, MF_STRING, CMD_PREVIEW_FIRST + i, wide(label).text);
     }
     AppendMenuW(app.trayMenu, MF_POPUP, (UINT_PTR)newMail, wide(NEW_MAIL_LABEL).text);
@@ -44,7 +45,7 @@ void buildTrayMenu() {
   }
   for (const MenuEntry& entry : trayMenuEntries)
     AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
-  builtVersion = previewsVersion();
+  builtVersion = previewsVersion(shownPreviews());
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ void destroyTrayMenu() {
 
 void showTrayMenu(HWND window) {
   if (menuOpen) return;
-  if (builtVersion != previewsVersion()) {
+  if (builtVersion != previewsVersion(shownPreviews())) {
     DestroyMenu(app.trayMenu);
     buildTrayMenu();
     setBusy(app.busy ? 0 : 1);  // the new items as grayed as the old

@@ -43,7 +43,9 @@ void playOneSound() {
   }
 }
 
-DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : app.messageCount; }
+DWORD messagesToAnnounce() {
+  return settings.soundNewOnly != 0 ? shownCounts()->newCount : shownCounts()->messageCount;
+}
 
 // The balloon's lines of who wrote and about what.
 const DWORD BALLOON_PREVIEWS = 3;
@@ -54,15 +56,15 @@ void announceInBalloon(HWND window) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
-             (unsigned)app.newCount);
+             (unsigned)shownCounts()->newCount);
   else
-    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
+    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownCounts()->newCount);
   // Only whole lines: the balloon would cut the last one anywhere.
   WCHAR measure[BALLOON_TEXT_UNITS];
-  for (DWORD i = 0; i < previewCount() && i < BALLOON_PREVIEWS; i++) {
+  for (DWORD i = 0; i < previewCount(shownPreviews()) && i < BALLOON_PREVIEWS; i++) {
     size_t used = strlen(text);
     text[used] = '\n';
-    previewLine(i, text + used + 1, sizeof text - used - 1);
+    previewLine(shownPreviews(), i, text + used + 1, sizeof text - used - 1);
     if (!toWide(text, measure, BALLOON_TEXT_UNITS)) {
       text[used] = '\0';
       break;
@@ -88,8 +90,8 @@ DWORD soundsToPlay() {
 const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
   // Who wrote the newest message comes first.
-  if (previewCount() > 0) {
-    previewLabel(0, text, size);
+  if (previewCount(shownPreviews()) > 0) {
+    previewLabel(shownPreviews(), 0, text, size);
     return text;
   }
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
@@ -101,7 +103,7 @@ const char* announcementTip(char* text, size_t size) {
 // The announcement is over by itself: what it told goes.
 void endAnnouncement() {
   announcement.running = 0;
-  dropPreviews();
+  dropPreviews(shownPreviews());
   setTrayBadge(0);
 }
 
@@ -113,8 +115,8 @@ void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 }
 
 int blinkWanted() {
-  return (settings.blinkNewOnly == 1 && app.newCount > 0) ||
-         (settings.blinkNewOnly == 0 && app.messageCount > 0);
+  return (settings.blinkNewOnly == 1 && shownCounts()->newCount > 0) ||
+         (settings.blinkNewOnly == 0 && shownCounts()->messageCount > 0);
 }
 
 void startBlink(HWND window) {
@@ -162,21 +164,21 @@ void announceQuietly(HWND window) {
 
 void startNotification(HWND window) {
   announcement = Announcement();
-  if (settings.showCount == 1 && app.newCount > 0) setTrayBadge(app.newCount);
+  if (settings.showCount == 1 && shownCounts()->newCount > 0) setTrayBadge(shownCounts()->newCount);
   // Windows is asked only when there is mail to tell of.
-  if (app.messageCount > 0 && keepsQuiet()) {
+  if (shownCounts()->messageCount > 0 && keepsQuiet()) {
     announceQuietly(window);
     return;
   }
-  if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
+  if (settings.notifyBalloon == 1 && shownCounts()->newCount > 0) announceInBalloon(window);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;
   if (settings.soundNotify != 1) {
     startBlink(window);
     return;
   }
-  if ((settings.soundNewOnly == 1 && app.newCount > 0) ||
-      (settings.soundNewOnly == 0 && app.messageCount > 0)) {
+  if ((settings.soundNewOnly == 1 && shownCounts()->newCount > 0) ||
+      (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0)) {
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
     announcement.running = 1;

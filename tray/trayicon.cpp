@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "settings/settings.h"
 #include "tray/badge.h"
+#include "tray/previews.h"
 
 namespace {
 
@@ -90,11 +91,13 @@ void composeTooltip(const char* text, WCHAR* tip) {
   if (text[0] != '\0') {
     appendText(work, sizeof work, text);
   } else if (settings.tooltipMode == 1) {
-    snprintf(counts, sizeof counts, "%u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    snprintf(counts, sizeof counts, "%u/%u", (unsigned)shownCounts()->newCount,
+             (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else if (settings.tooltipMode == 2) {
     appendText(work, sizeof work, settings.accountName);
-    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)shownCounts()->newCount,
+             (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else {
     appendText(work, sizeof work, settings.accountName);
