@@ -35,6 +35,7 @@ void putDefaults(Settings* record) {
   record->fastScan = 0;
   record->notifyBalloon = 0;
   record->showPreviews = 0;
+  record->protocol = PROTOCOL_POP3;
   record->showSplash = 1;
   record->passwordLost = 0;
 }
@@ -79,8 +80,9 @@ const DWORD AT_PASSWORD_PROTECTED = 1294;
 const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
 const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
+const DWORD AT_PROTOCOL = AT_SHOW_PREVIEWS + 1;                                   // 1810
 // The record reaches to the last byte of its newest setting.
-const DWORD RECORD_BYTES = AT_SHOW_PREVIEWS + 1;
+const DWORD RECORD_BYTES = AT_PROTOCOL + 1;
 
 struct TextField {
   char** slot;
@@ -196,6 +198,11 @@ const char* settingsProblem() {
   if (settings.connectionSecurity != SECURITY_NONE &&
       settings.connectionSecurity != SECURITY_STLS && settings.connectionSecurity != SECURITY_TLS)
     return "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.";
+  // This version speaks POP3 alone: a file that asks for another protocol
+  // (a later version's, or a damaged one) gets no POP3 dialogue with a
+  // server that may be something else.
+  if (settings.protocol != PROTOCOL_POP3)
+    return "受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
   return NULL;
 }
@@ -266,6 +273,9 @@ int loadSettings() {
   // Likewise the previews.
   settings.showPreviews =
       got > AT_SHOW_PREVIEWS && (unsigned char)~image[AT_SHOW_PREVIEWS] == 1 ? 1 : 0;
+  // As the connection security: a file from before the byte means POP3,
+  // and a value this program does not know stays, for a check to refuse.
+  settings.protocol = got > AT_PROTOCOL ? (unsigned char)~image[AT_PROTOCOL] : PROTOCOL_POP3;
 
   // Protected: the slot was stored empty and the password comes from
   // Windows. A flag other than 1, a length out of range or a file cut
@@ -341,6 +351,7 @@ int saveSettings() {
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
   memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
   image[AT_SHOW_PREVIEWS] = (unsigned char)(settings.showPreviews & 0xFF);
+  image[AT_PROTOCOL] = (unsigned char)(settings.protocol & 0xFF);
   // Up to the newest byte: the bytes of a protected password the file
   // held before are written over, whether or not one follows, and a
   // longer file keeps its tail.

@@ -14,8 +14,8 @@ const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
 const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
-// protected by Windows when the user asks for that, then one more byte
-// (the previews of new mail) after the password's place.
+// protected by Windows when the user asks for that, then more bytes (the
+// previews of new mail, the protocol) after the password's place.
 const DWORD SETTINGS_FILE_BYTES = 1297;
 // Windows' data protection turns the password into at most this much.
 const DWORD PROTECTED_PASSWORD_BYTES = 512;
@@ -26,6 +26,12 @@ const int SECURITY_STLS = 1;  // the plain port, then STLS before logging in
 const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
 const int POP3_PORT = 110;    // the plain port, and the default
 const int IMPLICIT_TLS_PORT = 995;
+
+// Which protocol the mailbox speaks.
+const int PROTOCOL_POP3 = 0;  // as the original record knew it
+const int PROTOCOL_IMAP = 1;
+const int IMAP_PORT = 143;
+const int IMAP_TLS_PORT = 993;
 
 extern const char SETTINGS_FILE_NAME[];
 
@@ -57,6 +63,8 @@ struct Settings {
   int notifyBalloon;       // 1: new mail is also told in a balloon
   int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
                            // and their senders and subjects shown; 0: counts only
+  int protocol;            // PROTOCOL_*; a file without the byte means POP3;
+                           // any other value is kept and refused by a check
   int showSplash;          // not stored: the -TOFF switch clears it
   int passwordLost;        // not stored: the protected password could not be
                            // unprotected (another user or machine); the slot

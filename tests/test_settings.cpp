@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1810u, bytes.size());
+  ASSERT_EQ(1811u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -35,8 +35,8 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
   // Plain text, no fast scan, no balloon, the password unprotected, no
-  // previews.
-  for (size_t i = 1291; i < 1810; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
+  // previews, POP3.
+  for (size_t i = 1291; i < 1811; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -106,6 +106,22 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
     EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
   }
 
+  // The protocol, by the same rule: a file without its byte means POP3,
+  // and one that asks for what this version does not speak is refused.
+  setFile(current.substr(0, 1810));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(PROTOCOL_POP3, settings.protocol);
+  EXPECT_EQ(NULL, settingsProblem());
+  for (int stored : {PROTOCOL_IMAP, 0xFF}) {
+    setFile(current.substr(0, 1810) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(stored, settings.protocol);
+    EXPECT_STREQ("受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.", settingsProblem());
+    ASSERT_EQ(1, saveSettings());
+    EXPECT_EQ((unsigned char)~stored, at(file(), 1810));
+  }
+  settings.protocol = PROTOCOL_POP3;
+
   // Fast scan, the byte after: set only by a 1; a file without it walks.
   settings.fastScan = 1;
   saveSettings();
@@ -134,8 +150,8 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
   EXPECT_EQ(0xFE, at(bytes, 1294));
   size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
-  ASSERT_GE(1810u, 1297 + length);
-  ASSERT_EQ(1810u, bytes.size());
+  ASSERT_GE(1809u, 1297 + length);
+  ASSERT_EQ(1811u, bytes.size());
   EXPECT_EQ(std::string::npos, bytes.find("nyan"));
   EXPECT_EQ(std::string::npos,
             bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
@@ -293,7 +309,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1810u, file().size());
+  EXPECT_EQ(1811u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -374,16 +390,16 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1810, 'z') + tail);
+  setFile(std::string(1811, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2519u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1810));
+  ASSERT_EQ(2520u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1811));
   EXPECT_EQ(0x91, at(bytes, 385));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1810u, file().size());
+  EXPECT_EQ(1811u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -19,7 +19,8 @@ the file is 1294 bytes long.
 passwordProtected (byte 1294) and protectedLength (1295-1296,
 little-endian) are printed likewise. showPreviews (0 off, 1 on) lies at
 1809, after the protected password's place: given, the file is 1810 bytes
-long, with no protected password.
+long, with no protected password. protocol (0 POP3, 1 IMAP) lies at 1810:
+given, the file is 1811 bytes long.
 """
 import sys
 
@@ -33,6 +34,7 @@ FAST_SCAN_OFFSET = 1292
 BALLOON_OFFSET = 1293
 PROTECTED_OFFSET = 1294
 PREVIEWS_OFFSET = 1809
+PROTOCOL_OFFSET = 1810
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 
@@ -42,11 +44,13 @@ def write(path, pairs):
     for pair in pairs:
         key, _, value = pair.partition("=")
         values[key] = value
-    with_previews = "showPreviews" in values
+    with_protocol = "protocol" in values
+    with_previews = "showPreviews" in values or with_protocol
     with_balloon = "notifyBalloon" in values or with_previews
     with_security = "connectionSecurity" in values or "fastScan" in values or with_balloon
     with_fast_scan = "fastScan" in values or with_balloon
-    image = bytearray(PREVIEWS_OFFSET + 1 if with_previews else
+    image = bytearray(PROTOCOL_OFFSET + 1 if with_protocol else
+                      PREVIEWS_OFFSET + 1 if with_previews else
                       BALLOON_OFFSET + 1 if with_balloon else
                       FAST_SCAN_OFFSET + 1 if with_fast_scan else
                       SECURITY_OFFSET + 1 if with_security else SECURITY_OFFSET)
@@ -71,7 +75,9 @@ def write(path, pairs):
     if with_balloon:
         image[BALLOON_OFFSET] = ~int(values.get("notifyBalloon", 0)) & 0xFF
     if with_previews:
-        image[PREVIEWS_OFFSET] = ~int(values["showPreviews"]) & 0xFF
+        image[PREVIEWS_OFFSET] = ~int(values.get("showPreviews", 0)) & 0xFF
+    if with_protocol:
+        image[PROTOCOL_OFFSET] = ~int(values["protocol"]) & 0xFF
     with open(path, "wb") as out:
         out.write(image)
 
@@ -95,6 +101,8 @@ def set_fields(path, pairs):
             data[SECURITY_OFFSET] = ~int(value) & 0xFF
         elif key == "showPreviews" and len(data) > PREVIEWS_OFFSET:
             data[PREVIEWS_OFFSET] = ~int(value) & 0xFF
+        elif key == "protocol" and len(data) > PROTOCOL_OFFSET:
+            data[PROTOCOL_OFFSET] = ~int(value) & 0xFF
         else:
             sys.exit("unknown field: " + key)
     with open(path, "wb") as out:
@@ -133,6 +141,8 @@ def read(path):
         print(f"protectedLength={length}")
     if len(data) > PREVIEWS_OFFSET:
         print(f"showPreviews={data[PREVIEWS_OFFSET] ^ 0xFF}")
+    if len(data) > PROTOCOL_OFFSET:
+        print(f"protocol={data[PROTOCOL_OFFSET] ^ 0xFF}")
 
 
 if __name__ == "__main__":
