@@ -90,9 +90,7 @@ int skipValue(const char** cursor) {
 
 }  // namespace
 
-void startImapReader(ImapReader* reader) {
-  memset(reader, 0, sizeof *reader);
-}
+void startImapReader(ImapReader* reader) { memset(reader, 0, sizeof *reader); }
 
 void nextImapResponse(ImapReader* reader) {
   // The literal may hold a message's headers: nothing of it stays.
@@ -176,8 +174,8 @@ int readImapResponse(const char* text, ImapResponse* response) {
   int tagged = !(p[0] == '*' && p[1] == ' ');
   if (tagged) {
     const char* end = p;
-    while (*end > ' ' && *end < 0x7F && *end != '(' && *end != ')' && *end != '{' &&
-           *end != '"' && *end != '%' && *end != '*')
+    while (*end > ' ' && *end < 0x7F && *end != '(' && *end != ')' && *end != '{' && *end != '"' &&
+           *end != '%' && *end != '*')
       end++;
     if (end == p || *end != ' ') return 0;
     response->tag = p;
@@ -199,8 +197,8 @@ int readImapResponse(const char* text, ImapResponse* response) {
   static const struct {
     const char* word;
     ImapStatus status;
-  } statuses[] = {{"OK", ImapOk},           {"NO", ImapNo},   {"BAD", ImapBad},
-                  {"PREAUTH", ImapPreauth}, {"BYE", ImapBye}};
+  } statuses[] = {
+      {"OK", ImapOk}, {"NO", ImapNo}, {"BAD", ImapBad}, {"PREAUTH", ImapPreauth}, {"BYE", ImapBye}};
   if (!response->numbered)
     for (const auto& s : statuses)
       if (strcmp(response->name, s.word) == 0) response->status = s.status;

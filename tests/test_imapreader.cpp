@@ -65,6 +65,7 @@ TEST(ImapReader, ALiteralIsReadByItsCountWhateverLinesItHolds) {
   ASSERT_TRUE(readImapFetch("(FLAGS (\\Seenx \\Flagged) BODY[HEADER] NIL UID 3)", &fetch));
   EXPECT_FALSE(fetch.seen || fetch.hasHeader);
   EXPECT_FALSE(readImapFetch("(UID 4294967296)", &fetch));
+  EXPECT_FALSE(readImapFetch("UID 4", &fetch) || readImapFetch("(BODY[HEADER {5}", &fetch));
 }
 
 TEST(ImapReader, WhatOutgrowsItsPlaceIsPassedOverAndTheResponseStillEnds) {
@@ -119,9 +120,10 @@ TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
 
 TEST(ImapReader, StatusSearchAndQuotedStrings) {
   ImapMailboxStatus status;
-  ASSERT_TRUE(readImapStatus("\"IN BOX\" (MESSAGES 3 HIGHESTMODSEQ 123456789012 UIDNEXT 8 "
-                             "UIDVALIDITY 5)",
-                             &status));
+  ASSERT_TRUE(
+      readImapStatus("\"IN BOX\" (MESSAGES 3 HIGHESTMODSEQ 123456789012 UIDNEXT 8 "
+                     "UIDVALIDITY 5)",
+                     &status));
   EXPECT_TRUE(status.messages == 3 && status.uidNext == 8 && status.uidValidity == 5);
   EXPECT_FALSE(readImapStatus("INBOX (UIDNEXT)", &status));
   const char* cursor = " 4 17 (MODSEQ 9)";
