@@ -3,6 +3,7 @@
 #include "check/imapreader.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -53,15 +54,12 @@ TEST(ImapReader, ALiteralIsReadByItsCountWhateverLinesItHolds) {
   ImapFetch fetch;
   std::vector<Taken> taken = responses(bytes, 255);
   ASSERT_TRUE(readImapResponse(taken[0].text.c_str(), &response));
-  EXPECT_STREQ("FETCH", response.name);
-  EXPECT_EQ(3u, response.number);
+  EXPECT_TRUE(strcmp("FETCH", response.name) == 0 && response.number == 3);
   ASSERT_TRUE(readImapFetch(response.rest, &fetch));
-  EXPECT_EQ(7u, fetch.uid);
-  EXPECT_TRUE(fetch.seen && fetch.hasHeader);
+  EXPECT_TRUE(fetch.uid == 7 && fetch.seen && fetch.hasHeader);
   ASSERT_TRUE(readImapResponse(taken[2].text.c_str(), &response));
   ASSERT_TRUE(readImapFetch(response.rest, &fetch));
-  EXPECT_EQ(10u, fetch.uid);
-  EXPECT_FALSE(fetch.hasFlags || fetch.seen);
+  EXPECT_TRUE(fetch.uid == 10 && !fetch.hasFlags && !fetch.seen);
   ASSERT_TRUE(readImapFetch("(FLAGS (\\Seenx \\Flagged) BODY[HEADER] NIL UID 3)", &fetch));
   EXPECT_FALSE(fetch.seen || fetch.hasHeader);
   EXPECT_FALSE(readImapFetch("(UID 4294967296)", &fetch));
@@ -75,10 +73,9 @@ TEST(ImapReader, WhatOutgrowsItsPlaceIsPassedOverAndTheResponseStillEnds) {
   std::string longLiteral = "* 1 FETCH (BODY[HEADER] {5000}\r\n" + std::string(5000, 'h') + ")\r\n";
   std::vector<Taken> taken = responses(longLine + longLiteral + "A2 OK done\r\n", 255);
   ASSERT_EQ(3u, taken.size());
-  EXPECT_EQ(IMAP_TEXT_BYTES - 1, taken[0].text.size());
-  EXPECT_TRUE(taken[0].textCut);
-  EXPECT_EQ(IMAP_LITERAL_BYTES, taken[1].literal.size());
-  EXPECT_TRUE(taken[1].literalCut && !taken[1].textCut);
+  EXPECT_TRUE(taken[0].text.size() == IMAP_TEXT_BYTES - 1 && taken[0].textCut);
+  EXPECT_TRUE(taken[1].literal.size() == IMAP_LITERAL_BYTES && taken[1].literalCut &&
+              !taken[1].textCut);
   EXPECT_EQ("A2 OK done", taken[2].text);
 }
 
@@ -86,8 +83,7 @@ TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
   ImapResponse r;
   size_t length;
   ASSERT_TRUE(readImapResponse("* OK [CAPABILITY IMAP4rev1 IDLE LOGINDISABLED] ready", &r));
-  EXPECT_EQ(ImapUntagged, r.kind);
-  EXPECT_EQ(ImapOk, r.status);
+  EXPECT_TRUE(r.kind == ImapUntagged && r.status == ImapOk);
   const char* caps = imapCapabilities(&r, &length);
   ASSERT_NE(nullptr, caps);
   EXPECT_TRUE(hasImapAtom(caps, length, "idle") && hasImapAtom(caps, length, "LOGINDISABLED"));
@@ -103,19 +99,15 @@ TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
   ASSERT_TRUE(readImapResponse("* OK [UIDNEXT 4294967296] too big", &r));
   EXPECT_FALSE(imapCodeNumber(&r, "UIDNEXT", &value));
   ASSERT_TRUE(readImapResponse("* 12 exists", &r));
-  EXPECT_TRUE(r.numbered && r.number == 12 && r.status == ImapNoStatus);
-  EXPECT_STREQ("EXISTS", r.name);
-  ASSERT_TRUE(readImapResponse("* BYE [UNAVAILABLE] going away", &r));
-  EXPECT_EQ(ImapBye, r.status);
-  ASSERT_TRUE(readImapResponse("+ idling", &r));
-  EXPECT_EQ(ImapContinuation, r.kind);
+  EXPECT_TRUE(r.numbered && r.number == 12 && r.status == ImapNoStatus &&
+              strcmp("EXISTS", r.name) == 0);
+  EXPECT_TRUE(readImapResponse("* BYE [UNAVAILABLE] going away", &r) && r.status == ImapBye);
+  EXPECT_TRUE(readImapResponse("+ idling", &r) && r.kind == ImapContinuation);
   ASSERT_TRUE(readImapResponse("k3 NO [AUTHENTICATIONFAILED] no", &r));
-  EXPECT_TRUE(isImapTag(&r, "k3") && !isImapTag(&r, "k"));
-  EXPECT_EQ(ImapNo, r.status);
+  EXPECT_TRUE(isImapTag(&r, "k3") && !isImapTag(&r, "k") && r.status == ImapNo);
   // A tagged line that ends nothing, or no line at all.
-  EXPECT_FALSE(readImapResponse("k3 BYE x", &r));
-  EXPECT_FALSE(readImapResponse("", &r));
-  EXPECT_FALSE(readImapResponse("* ", &r));
+  EXPECT_FALSE(readImapResponse("k3 BYE x", &r) || readImapResponse("", &r) ||
+               readImapResponse("* ", &r));
 }
 
 TEST(ImapReader, StatusSearchAndQuotedStrings) {
@@ -135,9 +127,9 @@ TEST(ImapReader, StatusSearchAndQuotedStrings) {
   char quoted[16];
   ASSERT_TRUE(quoteImapString("pa\"s\\", quoted, sizeof quoted));
   EXPECT_STREQ("\"pa\\\"s\\\\\"", quoted);
-  EXPECT_FALSE(quoteImapString("ne\r\nko", quoted, sizeof quoted));
-  EXPECT_FALSE(quoteImapString("ねこ", quoted, sizeof quoted));
-  EXPECT_FALSE(quoteImapString("0123456789abc", quoted, sizeof quoted));
+  EXPECT_FALSE(quoteImapString("ne\r\nko", quoted, sizeof quoted) ||
+               quoteImapString("ねこ", quoted, sizeof quoted) ||
+               quoteImapString("0123456789abc", quoted, sizeof quoted));
 }
 
 }  // namespace
