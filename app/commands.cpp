@@ -2,6 +2,7 @@
 // mouse on the icon.
 #include "app/commands.h"
 
+#include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -38,11 +39,11 @@ void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME);
 // no automatic check comes while they are open, and the next one comes at
 // the full interval after them, the tray no longer showing a failure.
 void showSettings(HWND window, const char* reason) {
-  stopSchedule(window);
+  stopSchedule(window, &mailbox);
   openSettingsSheet(window, reason);
   if (app.windowGone) return;
-  resetRetries();
-  startIntervalTimer(window);
+  resetRetries(&mailbox);
+  startIntervalTimer(window, &mailbox);
 }
 
 // The double click, and a message chosen in the menu: the announcement
@@ -64,7 +65,7 @@ void onSettingsNeeded(HWND window, WPARAM, LPARAM) {
 
 void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   switch (LOWORD(wParam)) {
-    case CMD_CHECK: startCheck(window, lParam == CHECK_BY_TIMER); break;
+    case CMD_CHECK: startCheck(window, &mailbox, lParam == CHECK_BY_TIMER); break;
     case CMD_SETTINGS: showSettings(window, NULL); break;
     case CMD_HELP: openHelp(window); break;
     case CMD_HOMEPAGE: openHomePage(window); break;
@@ -83,7 +84,10 @@ void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {
   switch ((UINT)lParam) {
     case WM_RBUTTONUP: showTrayMenu(window); break;
-    case WM_LBUTTONDBLCLK: openMail(window); break;
+    // A click on the balloon (the notification on Windows 10 and 11) asks
+    // for the mail it told of, as the double click does.
+    case WM_LBUTTONDBLCLK:
+    case NIN_BALLOONUSERCLICK: openMail(window); break;
     default: break;
   }
 }

@@ -6,10 +6,12 @@
 #include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "base/text.h"
+#include "resources/version.h"
 
 namespace {
 
-const WORD WINSOCK_VERSION_1_1 = 0x0101;
+// IPv6 and the overlapped lookup are Windows Sockets 2's.
+const WORD WINSOCK_VERSION_2_2 = 0x0202;
 const WORD ARROW_CURSOR = 32512;  // IDC_ARROW
 
 void cleanupWinsock(void) { WSACleanup(); }
@@ -30,7 +32,7 @@ void restrictLibrarySearch() {
 
 int initWinsock() {
   WSADATA data;
-  int started = WSAStartup(WINSOCK_VERSION_1_1, &data);
+  int started = WSAStartup(WINSOCK_VERSION_2_2, &data);
   // The clean-up is registered even when the start failed.
   if (atexit(cleanupWinsock) != 0) {
     MessageBoxW(NULL, wide("atexit(WSACleanup)に失敗しました.").text, wide(APP_TITLE).text,
@@ -64,6 +66,11 @@ int registerMainClass(HINSTANCE instance) {
 // the socket, lookup and tray notifications and owns the dialogs. The
 // whole start-up runs inside this call, in WM_CREATE.
 HWND createMainWindow(HINSTANCE instance) {
+  // Before the first window: Windows 10 and 11 then head the program's
+  // notifications with the name and the cat the installer registered
+  // under the same ID, not with the file's name. Without the registration
+  // (the zip) they look as before.
+  SetCurrentProcessExplicitAppUserModelID(wide(KIVVET_APP_USER_MODEL_ID).text);
   return CreateWindowExW(WS_EX_TOOLWINDOW, wide(APP_CLASS_NAME).text, wide(APP_TITLE).text,
                          WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 1, 1, NULL, NULL, instance, NULL);
 }

@@ -8,14 +8,18 @@
 #include "base/trace.h"
 #include "check/check.h"
 #include "check/knownuids.h"
+#include "check/pop3.h"
 #include "check/schedule.h"
-#include "check/session.h"
+#include "net/connection.h"
 #include "settings/settings.h"
 #include "sheet/sheet.h"
 #include "tray/menu.h"
 #include "tray/notify.h"
+#include "tray/previews.h"
 #include "tray/splash.h"
 #include "tray/trayicon.h"
+
+Mailbox mailbox;
 
 namespace {
 
@@ -35,10 +39,7 @@ const Buffer buffers[] = {
     {&settings.accountName, SHORT_TEXT_BYTES}, {&settings.serverHost, SHORT_TEXT_BYTES},
     {&settings.userId, SHORT_TEXT_BYTES},      {&settings.password, SHORT_TEXT_BYTES},
     {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
-    {&settings.mailerArgs, LONG_TEXT_BYTES},   {&app.hostEntryBuffer, HOST_ENTRY_BYTES},
-    {&app.lineBuffer, LINE_BUFFER_BYTES},      {&app.sendBuffer, SEND_BUFFER_BYTES},
-    {&app.greeting, LINE_BUFFER_BYTES},        {&app.tlsInput, TLS_INPUT_BYTES},
-    {&app.tlsOutput, TLS_OUTPUT_BYTES},
+    {&settings.mailerArgs, LONG_TEXT_BYTES},
 };
 
 void releaseBuffers() {
@@ -47,10 +48,10 @@ void releaseBuffers() {
     *buffer.slot = NULL;
   }
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    LocalFree(app.currentUids[i]);
-    LocalFree(app.knownUids[i]);
-    app.currentUids[i] = NULL;
-    app.knownUids[i] = NULL;
+    LocalFree(mailbox.currentUids[i]);
+    LocalFree(mailbox.knownUids[i]);
+    mailbox.currentUids[i] = NULL;
+    mailbox.knownUids[i] = NULL;
   }
 }
 
@@ -62,9 +63,9 @@ int createBuffers() {
     complete = complete && *buffer.slot != NULL;
   }
   for (DWORD i = 0; i < UID_SLOTS && complete; i++) {
-    app.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    app.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    complete = app.currentUids[i] != NULL && app.knownUids[i] != NULL;
+    mailbox.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    mailbox.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    complete = mailbox.currentUids[i] != NULL && mailbox.knownUids[i] != NULL;
   }
   if (!complete) releaseBuffers();
   return complete;
@@ -72,6 +73,8 @@ int createBuffers() {
 
 // Tries a load for some seconds while another program holds the file.
 // Returns what the last try returned; -1 when the file stayed held.
+int loadKnownUidsOfMailbox() { return loadKnownUids(&mailbox); }
+
 int loadPatiently(int (*load)()) {
   for (DWORD waited = 0;; waited += HELD_FILE_PAUSE_MS) {
     // A load fails only when the open failed, which sets the error.
@@ -113,8 +116,8 @@ void parseCommandLine() {
 int onCreate(HWND window, WPARAM, LPARAM) {
   // A new window starts every part from its first state.
   app.windowGone = 0;
-  initCheck();
-  initSchedule();
+  initMailbox(&mailbox, 0, &settings, &pop3Protocol);
+  showInTray(&mailbox.counts, &mailbox.previews);
   initTrayIcon();
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
@@ -161,14 +164,14 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (app.windowGone) return 0;
   // The known UIDs likewise: read too early, every message would count as
   // new and the list be written over.
-  loadPatiently(loadKnownUids);
+  loadPatiently(loadKnownUidsOfMailbox);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
   if (app.windowGone) return 0;
 
   if (settings.checkAtStartup == 1)
     PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   else
-    startIntervalTimer(window);
+    startIntervalTimer(window, &mailbox);
   return 1;
 }
 
@@ -181,8 +184,8 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 void onDestroy(HWND window, WPARAM, LPARAM) {
   app.windowGone = 1;
   stopAnnouncement(window);
-  stopSchedule(window);
-  stopCheckTimers(window);
+  stopSchedule(window, &mailbox);
+  stopCheckTimers(window, &mailbox);
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
   PostQuitMessage(0);
 }
@@ -190,9 +193,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
 }  // namespace
 
 void endProgram() {
-  // A host lookup that could not be cancelled may still write into its
-  // buffer: that one is left to the process's end.
-  if (!endCheckForShutdown()) app.hostEntryBuffer = NULL;
+  endCheckForShutdown(&mailbox);
   releaseBuffers();
   destroyTrayMenu();
   endTrace();
@@ -211,7 +212,7 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case MSG_TRAY_NOTIFY: onTrayNotify(window, wParam, lParam); return 0;
     case MSG_SETTINGS_NEEDED: onSettingsNeeded(window, wParam, lParam); return 0;
     // TRUE also grants the suspend queries of older Windows.
-    case WM_POWERBROADCAST: onPowerBroadcast(window, wParam, lParam); return TRUE;
+    case WM_POWERBROADCAST: onPowerBroadcast(window, &mailbox, wParam, lParam); return TRUE;
     default: break;
   }
   // Explorer restarted and forgot every icon, or the scaling changed and

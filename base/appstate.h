@@ -9,10 +9,14 @@
 // Timers of the main window, and the one file that sets and kills each;
 // the splash window owns TIMER_SPLASH.
 //   TIMER_INTERVAL, TIMER_WAKE                 check/schedule.cpp
-//   TIMER_RESPONSE, TIMER_QUIT, TIMER_SESSION  check/check.cpp
+//   TIMER_QUIT                                 check/check.cpp
+//   TIMER_RESPONSE, TIMER_SESSION              net/connection.cpp
 //   TIMER_VOICE, TIMER_BLINK                   tray/notify.cpp
 //   TIMER_TRAY, TIMER_PROGRESS                 tray/trayicon.cpp
 //   TIMER_SPLASH                               tray/splash.cpp
+// A record's own timers take the record's address as their id, which no
+// small id above can be, so that two records never share one:
+//   each Dial's next attempt                   net/dial.cpp
 const UINT_PTR TIMER_INTERVAL = 1;
 const UINT_PTR TIMER_RESPONSE = 2;
 const UINT_PTR TIMER_VOICE = 3;
@@ -28,6 +32,16 @@ const UINT_PTR TIMER_WAKE = 7;
 // trickles a byte now and then restarts the response timer each time,
 // but cannot hold a check past this without a whole line.
 const UINT_PTR TIMER_SESSION = 8;
+
+// The timers of a mailbox belong to it: those above are the first
+// mailbox's, and the mailbox in slot n has each id n strides further on,
+// beyond every timer of the program's own.
+const UINT_PTR MAILBOX_TIMER_STRIDE = 100;
+const int MOST_MAILBOXES = 8;
+inline UINT_PTR mailboxTimer(UINT_PTR firstId, int slot) {
+  return firstId + (UINT_PTR)slot * MAILBOX_TIMER_STRIDE;
+}
+inline int mailboxSlotOfTimer(UINT_PTR id) { return (int)(id / MAILBOX_TIMER_STRIDE); }
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
 const UINT QUIT_TIMEOUT_MS = 60000;
@@ -58,7 +72,8 @@ const DWORD FIRST_RETRY_MS = 60000;
 // A LOGIN-DELAY beyond a day is taken as a day.
 const DWORD MAX_LOGIN_DELAY_SECONDS = 86400;
 
-// Private window messages.
+// Private window messages. MSG_HOST_RESOLVED says only that a lookup has
+// completed (net/dial.cpp looks at its own): it carries nothing to trust.
 const UINT MSG_HOST_RESOLVED = WM_USER + 1;
 const UINT MSG_SOCKET_EVENT = WM_USER + 2;
 const UINT MSG_TRAY_NOTIFY = WM_USER + 3;
@@ -87,27 +102,13 @@ typedef char* UidTable[UID_SLOTS];
 
 // The running program's shared state. Each field has one file that writes
 // it (named beside it); the others only read. What one file alone uses
-// lives in that file.
+// lives in that file; what a mailbox's check uses lives in its record
+// (check/mailbox.h).
 struct AppState {
   HINSTANCE appInstance;  // app/main.cpp
   HMENU trayMenu;         // tray/menu.cpp
 
   int busy;  // base/appstate.cpp (setBusy)
-
-  // The check's buffers, made at start-up and released after the message
-  // loop (app/mainwindow.cpp); the check writes into them.
-  char* hostEntryBuffer;
-  char* greeting;  // the greeting line, kept for APOP across STLS
-  char* lineBuffer;
-  char* sendBuffer;
-  char* tlsInput;   // received, not yet decrypted
-  char* tlsOutput;  // encrypted, not yet taken by the socket
-  UidTable currentUids;
-  UidTable knownUids;
-
-  DWORD messageCount;  // check/pop3.cpp
-  DWORD newCount;      // check/pop3.cpp
-  DWORD knownCount;    // check/knownuids.cpp
 
   // The settings sheet, or the box that leads to it, is open: nothing may
   // start a check or enable the menu until it has closed. sheet/sheet.cpp

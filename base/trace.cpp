@@ -82,6 +82,8 @@ void traceLine(const char* format, ...) {
   trace.bytes += written;
 }
 
+int tracing() { return trace.file != INVALID_HANDLE_VALUE; }
+
 void endTrace() {
   if (trace.file != INVALID_HANDLE_VALUE) CloseHandle(trace.file);
   trace.file = INVALID_HANDLE_VALUE;

@@ -1,9 +1,10 @@
 // The trace a user sends when a check goes wrong: started with -V, the
 // program writes KivvetLE-trace.txt beside its settings, a line for every
-// change of state, every command sent and the first line of every reply,
-// each with the time since the start. Nothing secret goes in: the callers
-// mask the password and the APOP digest, and no listing's lines are
-// traced. The file stays under a megabyte: past that, its older half goes.
+// change of state, every command sent and the first line of every reply
+// (after the login its status word and response code only), each with the
+// time since the start. Nothing secret goes in: the callers mask the
+// password and the APOP digest, and no line of a listing or a header
+// block is traced. The file stays under a megabyte: past that, its older half goes.
 #ifndef KIVVET_BASE_TRACE_H
 #define KIVVET_BASE_TRACE_H
 
@@ -13,6 +14,8 @@
 void startTrace();
 // One line of the trace, printf-style; nothing when no trace was asked.
 void traceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// 1 when a trace is being written.
+int tracing();
 void endTrace();
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "check/knownuids.h"
 
@@ -14,23 +15,25 @@ namespace {
 
 void fillTables(bool sameUids) {
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    if (!app.knownUids[i]) app.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    if (!app.currentUids[i]) app.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    if (!mailbox.knownUids[i])
+      mailbox.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    if (!mailbox.currentUids[i])
+      mailbox.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
     // Dovecot's UIDs look like this: 16 hex digits.
-    snprintf(app.knownUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)i);
-    snprintf(app.currentUids[i], UID_SLOT_BYTES, "%08x6b16662e",
+    snprintf(mailbox.knownUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)i);
+    snprintf(mailbox.currentUids[i], UID_SLOT_BYTES, "%08x6b16662e",
              (unsigned)(sameUids ? i : i + 5000));
   }
-  app.knownCount = UID_SLOTS;
-  app.messageCount = UID_SLOTS;
+  mailbox.known.knownCount = UID_SLOTS;
+  mailbox.counts.messageCount = UID_SLOTS;
 }
 
 // The reference: every known UID against every current one.
 DWORD pairwiseMatches() {
   DWORD matches = 0;
-  for (DWORD i = 0; i < app.knownCount; i++)
-    for (DWORD j = 0; j < app.messageCount; j++)
-      matches += strcmp(app.knownUids[i], app.currentUids[j]) == 0;
+  for (DWORD i = 0; i < mailbox.known.knownCount; i++)
+    for (DWORD j = 0; j < mailbox.counts.messageCount; j++)
+      matches += strcmp(mailbox.knownUids[i], mailbox.currentUids[j]) == 0;
   return matches;
 }
 
@@ -40,7 +43,7 @@ void merge(benchmark::State& state) {
     state.PauseTiming();
     fillTables(state.range(0) == 1);
     state.ResumeTiming();
-    benchmark::DoNotOptimize(mergeUidLists());
+    benchmark::DoNotOptimize(mergeUidLists(&mailbox));
   }
 }
 

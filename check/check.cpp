@@ -1,29 +1,23 @@
-// The check cycle. Nothing here blocks: the lookup, the connection and
-// every received chunk come back as window messages, and a 60-second
-// response timer watches the server.
-//
-// Outside a session session.socket is INVALID_SOCKET and lookupHandle is
-// null, so a late message (a lookup reply after its check ended, an event
-// queued for a socket already closed) finds nothing to act on.
+// The check cycle of a mailbox. Nothing here blocks: the connection
+// beneath (net/) brings the server's lines to the mailbox's protocol and
+// tells here how it ended; the protocol ends the check through endCheck.
 #include "check/check.h"
 
-#include <stdint.h>
 #include <string.h>
 
 #include "base/appstate.h"
 #include "base/system.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "check/pop3.h"
+#include "check/mailbox.h"
 #include "check/schedule.h"
-#include "check/session.h"
-#include "check/tls.h"
+#include "net/connection.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
 #include "tray/previews.h"
 #include "tray/trayicon.h"
 
-Session session;
+static_assert(SHORT_TEXT_BYTES <= HOST_NAME_BYTES, "a server's name from the settings fits");
 
 namespace {
 
@@ -41,48 +35,10 @@ const char TEXT_OFFLINE[] = "オフラインです.";
 const char TEXT_UNREACHABLE[] = "サーバにつながらないにゃ.またすぐ確かめるにゃ.";
 const char TEXT_NO_SUCH_HOST[] = "サーバの名前が見つからないにゃ.またすぐ確かめるにゃ.";
 
-// A closing session takes what has already arrived, never more: a server
-// that keeps sending must not hold the program here.
-const int DRAIN_READS = 64;
-
 typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 
-// What this file alone keeps of the check under way, and of the wakes.
-struct CheckState {
-  u_long serverAddress;  // network byte order
-  HANDLE lookupHandle;
-  int serverReached;  // the connection of this check stood
-  // The session's socket has reported its connection: an earlier socket
-  // with the same handle value can have left events in the queue.
-  int socketConnected;
-  // A resume was acted on at wakeTick, and no sleep has come since.
-  int wakeCounted;
-  DWORD wakeTick;
-};
-CheckState check;
-
-// Stops waiting for the host lookup of this check. A reply that was on
-// its way already is then ignored by onHostResolved.
-void forgetLookup() {
-  if (check.lookupHandle == NULL) return;
-  WSACancelAsyncRequest(check.lookupHandle);
-  check.lookupHandle = NULL;
-}
-
-// Notifications stop before the socket closes: the next session's socket
-// may get the same handle value.
-void closeSocket(HWND window) {
-  if (session.socket == INVALID_SOCKET) return;
-  WSAAsyncSelect(session.socket, window, 0, 0);
-  char scratch[256];
-  shutdown(session.socket, SD_SEND);
-  for (int i = 0; i < DRAIN_READS; i++)
-    if (recv(session.socket, scratch, sizeof scratch - 1, 0) <= 0) break;
-  shutdown(session.socket, SD_BOTH);
-  closesocket(session.socket);
-  session.socket = INVALID_SOCKET;
-  endTls();
-}
+// The mailboxes by slot, for their timers.
+Mailbox* mailboxes[MOST_MAILBOXES];
 
 // The library is loaded on every call, from the system's own folder only:
 // on a machine without it the program simply counts as offline.
@@ -101,156 +57,106 @@ int isOnline() {
   return online;
 }
 
-void connectServer(HWND window) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    endCheck(window, {Failed, TEXT_NO_SOCKET, NULL});
-    return;
-  }
-  // Also makes the socket non-blocking.
-  if (WSAAsyncSelect(s, window, MSG_SOCKET_EVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) ==
-      SOCKET_ERROR) {
-    closesocket(s);
-    endCheck(window, {Failed, TEXT_SELECT_FAILED, NULL});
-    return;
-  }
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons((u_short)settings.port);
-  address.sin_addr.s_addr = (uint32_t)check.serverAddress;
-  if (connect(s, (struct sockaddr*)&address, sizeof address) == SOCKET_ERROR &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    WSAAsyncSelect(s, window, 0, 0);
-    closesocket(s);
-    endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
-    return;
-  }
-  session.socket = s;
-  check.socketConnected = 0;
-  setSessionState(AwaitGreeting);
+ChannelSecurity channelSecurity(int connectionSecurity) {
+  if (connectionSecurity == SECURITY_TLS) return ImplicitTls;
+  if (connectionSecurity == SECURITY_STLS) return UpgradedChannel;
+  return PlainChannel;
 }
 
-// When the server last sent something. The response timer is armed once
-// per check; when it comes due for a server that has spoken since, it is
-// armed again for the rest of the minute. The time-out still comes after
-// a minute of silence, never sooner, yet a long reply costs no call to
-// the window manager per chunk.
-DWORD lastHeardAt = 0;
-
-void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD);
-
-void armResponseTimer(HWND window, UINT ms) {
-  SetTimer(window, TIMER_RESPONSE, ms, onResponseTimeout);
-}
-
-void CALLBACK onResponseTimeout(HWND window, UINT, UINT_PTR, DWORD) {
-  DWORD quiet = GetTickCount() - lastHeardAt;
-  if (quiet < RESPONSE_TIMEOUT_MS) return armResponseTimer(window, RESPONSE_TIMEOUT_MS - quiet);
-  // Before the connection stood, the server was never reached.
-  if (!check.serverReached)
-    return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_TIMED_OUT});
-  endCheck(window, {Failed, TEXT_TIMED_OUT, NULL});
-}
-
-// When the last whole reply line arrived. A session that keeps getting
-// lines goes on as long as its mailbox needs (a long listing over a slow
-// link); one that gets only bytes that never make a line ends three
-// minutes after its last line.
-DWORD lastLineAt = 0;
-
-// The session stalled. Once QUIT is out the result was shown already, and
-// only the session ends.
-void CALLBACK onSessionDeadline(HWND window, UINT, UINT_PTR, DWORD) {
-  DWORD stalled = GetTickCount() - lastLineAt;
-  if (stalled < SESSION_TIMEOUT_MS) {
-    SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS - stalled, onSessionDeadline);
-    return;
-  }
-  if (session.state == AwaitQuitReply) return endCheck(window, {SessionOver, NULL, NULL});
-  endCheck(window, {Failed, TEXT_TIMED_OUT, NULL});
+// The session's end: its connection closes, and the dialogue rests.
+void closeSession(HWND window, Mailbox* box) {
+  closeConnection(window, &box->connection);
+  KillTimer(window, mailboxTimer(TIMER_QUIT, box->mailboxSlot));
+  box->protocol->rest(box);
 }
 
 // The connection ended: after QUIT the check's result is out, and only
 // the session ends; before, the check failed with the text.
-void endAfterQuitOr(HWND window, const char* text) {
-  if (session.state == AwaitQuitReply) return endCheck(window, {SessionOver, NULL, NULL});
-  endCheck(window, {Failed, text, NULL});
+void endAfterQuitOr(HWND window, Mailbox* box, const char* text) {
+  if (box->protocol->awaitsGoodbye(box)) return endCheck(window, box, {SessionOver, NULL, NULL});
+  endCheck(window, box, {Failed, text, NULL});
 }
 
-// Reads one chunk and hands it on: to TLS, or as text to the dialogue.
-// Returns what recv returned: 0 when the server has closed, -1 when there
-// is nothing to read now or the read failed (the check has ended then).
-int readChunk(HWND window) {
-  // Over TLS the bytes collect until a whole record can be decrypted.
-  // Under implicit TLS no byte is ever read as plain text, not even one
-  // that comes before the handshake began.
-  char chunk[256];
-  char* into = chunk;
-  int room = (int)sizeof chunk - 1;
-  int overTls = session.tlsPhase != TlsOff || session.security == SECURITY_TLS;
-  if (overTls) into = tlsReceiveArea(&room);
-  int received = recv(session.socket, into, room, 0);
-  if (received == SOCKET_ERROR) {
-    // A notification whose data an earlier recv already took.
-    if (WSAGetLastError() == WSAEWOULDBLOCK) return -1;
-    endAfterQuitOr(window, TEXT_RECEIVE_FAILED);
-    return -1;
+// What the connection's end means for the check. Before the connection
+// stood, the server was never reached: that may pass by itself.
+void onConnectionEnded(HWND window, void* owner, ConnectionEnd end, const char* text) {
+  Mailbox* box = (Mailbox*)owner;
+  int reached = box->connection.serverReached;
+  switch (end) {
+    case EndNoSuchHost:
+      // Without a network no name is found either.
+      return endCheck(window, box, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
+    case EndNoSocket: return endCheck(window, box, {Failed, TEXT_NO_SOCKET, NULL});
+    case EndSelectFailed: return endCheck(window, box, {Failed, TEXT_SELECT_FAILED, NULL});
+    case EndConnectFailed:
+      return endCheck(window, box, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
+    case EndLineFault:
+      // The check's result is out once QUIT is sent: a server that hangs
+      // up instead of answering only ends the session.
+      if (box->protocol->awaitsGoodbye(box))
+        return endCheck(window, box, {SessionOver, NULL, NULL});
+      // Refused or unreachable: the server was never reached.
+      if (!reached) return endCheck(window, box, {FailedForNow, TEXT_UNREACHABLE, TEXT_LINE_FAULT});
+      return endCheck(window, box, {Failed, TEXT_LINE_FAULT, NULL});
+    case EndReceiveFailed: return endAfterQuitOr(window, box, TEXT_RECEIVE_FAILED);
+    case EndNothingReceived: return endAfterQuitOr(window, box, TEXT_NOTHING_RECEIVED);
+    case EndServerLeft: return endAfterQuitOr(window, box, TEXT_LINE_FAULT);
+    case EndSilent:
+      if (!reached) return endCheck(window, box, {FailedForNow, TEXT_UNREACHABLE, TEXT_TIMED_OUT});
+      return endCheck(window, box, {Failed, TEXT_TIMED_OUT, NULL});
+    case EndStalled: return endAfterQuitOr(window, box, TEXT_TIMED_OUT);
+    case EndTlsFailed:
+      // Nothing more is awaited, not even the answer to QUIT.
+      box->protocol->rest(box);
+      return endCheck(window, box, {Failed, text, NULL});
   }
-  if (received == 0) return 0;
-  // A step of the dialogue that stops the response timer (the end of a
-  // check) stays in force: only the time is noted here.
-  lastHeardAt = GetTickCount();
-  if (overTls) {
-    receiveTls(window, received);
-  } else {
-    chunk[received] = '\0';
-    feedReceivedText(window, chunk, (DWORD)received);
-  }
-  return received;
 }
 
-// The server closed its end in the middle of the dialogue. What it sent
-// before is read first; a session still waiting then waits for nothing,
-// and ends at once.
-void onOrderlyClose(HWND window) {
-  for (int i = 0; i < DRAIN_READS; i++)
-    if (readChunk(window) <= 0 || session.socket == INVALID_SOCKET || app.windowGone) break;
-  if (session.socket == INVALID_SOCKET || app.windowGone) return;
-  endAfterQuitOr(window, TEXT_LINE_FAULT);
-}
-
-// The session's end: its socket and channel close, and the dialogue rests.
-void closeSession(HWND window) {
-  closeSocket(window);
-  KillTimer(window, TIMER_QUIT);
-  setSessionState(Idle);
+// The tray tells of the handshake whatever the retries: it takes a
+// moment the user may wonder about.
+void onSecuring(HWND window, void*) {
+  setTrayIcon(window, NIM_MODIFY, "APPICON", "暗号化の準備中...");
 }
 
 // No answer to QUIT: the result was shown already; only the session ends.
-void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR, DWORD) {
-  endCheck(window, {SessionOver, NULL, NULL});
+void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR id, DWORD) {
+  Mailbox* box = mailboxOfTimer(id);
+  if (box != NULL) endCheck(window, box, {SessionOver, NULL, NULL});
 }
 
 }  // namespace
 
-void initCheck() {
-  check = CheckState();
-  session = Session();
+void initMailbox(Mailbox* box, int slot, const Settings* settings, const Protocol* protocol) {
+  memset((void*)box, 0, sizeof *box);
+  box->settings = settings;
+  box->protocol = protocol;
+  box->mailboxSlot = slot;
+  box->connectionCalls.opened = protocol->opened;
+  box->connectionCalls.lineArrived = protocol->lineArrived;
+  box->connectionCalls.ended = onConnectionEnded;
+  box->connectionCalls.securing = onSecuring;
+  initConnection(&box->connection, slot, box);
+  initSchedule(box);
+  if (slot >= 0 && slot < MOST_MAILBOXES) mailboxes[slot] = box;
 }
 
-void startCheck(HWND window, int timed) {
+Mailbox* mailboxOfTimer(UINT_PTR id) {
+  int slot = mailboxSlotOfTimer(id);
+  return slot >= 0 && slot < MOST_MAILBOXES ? mailboxes[slot] : NULL;
+}
+
+void startCheck(HWND window, Mailbox* box, int timed) {
   if (app.busy) return;
   stopAnnouncement(window);
-  stopSchedule(window);
-  session.quiet = timed && retriesInARow() > 0;
-  if (!session.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  stopSchedule(window, box);
+  box->cycle.quiet = timed && retriesInARow(box) > 0;
+  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   // A window closed while the shell was asked has ended the program.
   if (app.windowGone) return;
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
-  if (session.socket != INVALID_SOCKET) closeSession(window);
+  if (box->connection.sessionSocket != INVALID_SOCKET) closeSession(window, box);
 
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
@@ -260,130 +166,55 @@ void startCheck(HWND window, int timed) {
   }
 
   // Offline is never shown as an error.
-  if (!isOnline()) return endCheck(window, {FailedForNow, TEXT_OFFLINE, NULL});
+  if (!isOnline()) return endCheck(window, box, {FailedForNow, TEXT_OFFLINE, NULL});
 
-  if (!session.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
   if (app.windowGone) return;
-  lastHeardAt = GetTickCount();
-  lastLineAt = lastHeardAt;
-  armResponseTimer(window, RESPONSE_TIMEOUT_MS);
-  SetTimer(window, TIMER_SESSION, SESSION_TIMEOUT_MS, onSessionDeadline);
   setBusy(0);
-  session.security = settings.connectionSecurity;
-  check.serverReached = 0;
-  beginDialogue();
-
-  check.serverAddress = (u_long)inet_addr(settings.serverHost);
-  if (check.serverAddress != INADDR_NONE) {
-    connectServer(window);
-    return;
-  }
-  check.lookupHandle = WSAAsyncGetHostByName(window, MSG_HOST_RESOLVED, settings.serverHost,
-                                             app.hostEntryBuffer, HOST_ENTRY_BYTES);
-  if (check.lookupHandle == NULL)
-    endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
+  box->protocol->begin(box);
+  const Settings* s = box->settings;
+  openConnection(window, &box->connection, &box->connectionCalls, s->serverHost, s->port,
+                 channelSecurity(s->connectionSecurity));
 }
 
-void onReplyLine() { lastLineAt = GetTickCount(); }
-
-void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam) {
-  // Only the reply this check waits for counts, be it a success or an
-  // error: the reply to a forgotten lookup must neither connect nor fail
-  // a later check.
-  if (check.lookupHandle == NULL || (HANDLE)wParam != check.lookupHandle) return;
-  check.lookupHandle = NULL;
-  const struct hostent* entry = (const struct hostent*)app.hostEntryBuffer;
-  if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == NULL ||
-      entry->h_addr_list[0] == NULL || entry->h_length != 4) {
-    // Without a network no name is found either.
-    return endCheck(window, {FailedForNow, TEXT_NO_SUCH_HOST, TEXT_BAD_ADDRESS});
-  }
-  uint32_t address;
-  memcpy(&address, entry->h_addr_list[0], 4);
-  check.serverAddress = address;
-  connectServer(window);
+void showProgress(HWND window, const Mailbox* box, const char* text) {
+  if (!box->cycle.quiet) setTrayProgress(window, text);
 }
 
-void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
-  // Events still queued for the socket of an ended session are old news.
-  if (session.socket == INVALID_SOCKET || (SOCKET)wParam != session.socket) return;
-  WORD event = WSAGETSELECTEVENT(lParam);
-  WORD error = WSAGETSELECTERROR(lParam);
-  // A new socket reports its connection first: whatever comes before that
-  // under its handle value was queued for a closed one.
-  if (!check.socketConnected && event != FD_CONNECT) return;
-  if (event == FD_CONNECT) check.socketConnected = 1;
-
-  // The check's result is out once QUIT is sent: a server that hangs up
-  // instead of answering only ends the session.
-  if (session.state == AwaitQuitReply && (error != 0 || event == FD_CLOSE))
-    return endCheck(window, {SessionOver, NULL, NULL});
-  if (error != 0) {
-    // Refused or unreachable: the server was never reached.
-    if (!check.serverReached)
-      return endCheck(window, {FailedForNow, TEXT_UNREACHABLE, TEXT_LINE_FAULT});
-    return endCheck(window, {Failed, TEXT_LINE_FAULT, NULL});
-  }
-  check.serverReached = 1;
-  // Implicit TLS: the handshake begins as soon as the connection stands
-  // (once: a second FD_CONNECT finds it under way).
-  if (event == FD_CONNECT && session.security == SECURITY_TLS) return beginTls(window);
-  if (event == FD_WRITE) return flushTls();
-  if (event == FD_CLOSE) return onOrderlyClose(window);
-  if (event != FD_READ) return;
-  if (readChunk(window) == 0) onServerClosed(window);
-}
-
-// After QUIT the check's result is out, as with FD_CLOSE: only the
-// session ends.
-void onServerClosed(HWND window) { endAfterQuitOr(window, TEXT_NOTHING_RECEIVED); }
-
-// Plain text goes out only on a session that asked for none, and for STLS
-// the command itself: whatever the order of events, nothing else leaves
-// a session meant to be encrypted before its channel is open.
-int sendToServer(const char* text, int length) {
-  if (session.tlsPhase == TlsOpen) return sendOverTls(text, (DWORD)length);
-  int plainAllowed =
-      session.security == SECURITY_NONE ||
-      (session.security == SECURITY_STLS && session.tlsPhase == TlsOff &&
-       session.state == AwaitGreeting && length == 6 && memcmp(text, "STLS\r\n", 6) == 0);
-  if (!plainAllowed) return 0;
-  ::send(session.socket, text, length, 0);
-  return 1;
-}
-
-int canSendCommands() { return session.tlsPhase == TlsOpen || session.security == SECURITY_NONE; }
-
-void endCheck(HWND window, CheckOutcome outcome) {
+void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
+  // The count stands whatever becomes of the headers read after it.
+  if (outcome.end == Failed && box->protocol->announceCountOnFailure(window, box)) return;
   static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
                                      "Abandoned"};
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
-  int resultShown = session.state == AwaitQuitReply;
-  forgetLookup();
-  KillTimer(window, TIMER_RESPONSE);
+  int resultShown = box->protocol->awaitsGoodbye(box);
+  stopWaitingForAnswers(window, &box->connection);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
-  if (!quitAwaited) closeSession(window);
-  if (outcome.end != Announced) KillTimer(window, TIMER_SESSION);
+  if (!quitAwaited) closeSession(window, box);
+  // An announced session waits for the answer to QUIT, unless it is over.
+  int sessionGoesOn = outcome.end == Announced && quitAwaited;
+  if (!sessionGoesOn) stopStallTimeout(window, &box->connection);
 
   // A check that fails before its result is out shows none of the
   // headers it may have read.
-  if (!resultShown && outcome.end != Announced && outcome.end != SessionOver) dropPreviews();
+  if (!resultShown && outcome.end != Announced && outcome.end != SessionOver)
+    dropPreviews(&box->previews);
 
   if (outcome.end == FailedForNow)
-    countRetry();
+    countRetry(box);
   else if (outcome.end == Announced || outcome.end == Failed)
-    resetRetries();
+    resetRetries(box);
   // While the settings are open (a session can still wait for the answer
   // to QUIT then) the sheet keeps the menu grayed and the schedule
   // stopped; both go on when it closes.
-  if (!app.settingsOpen) startIntervalTimer(window);
+  if (!app.settingsOpen) startIntervalTimer(window, box);
 
   if (outcome.end == Failed) {
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
   } else if (outcome.end == FailedForNow) {
     // A failure that looks as the tray already does leaves it alone, so a
     // long outage shows its error once rather than anew with every retry.
-    int alarm = retriesInARow() > 1 && outcome.alarmText != NULL;
+    int alarm = retriesInARow(box) > 1 && outcome.alarmText != NULL;
     const char* icon = alarm ? "NOGOODICON" : "APPICON";
     const char* text = alarm ? outcome.alarmText : outcome.text;
     if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
@@ -391,62 +222,40 @@ void endCheck(HWND window, CheckOutcome outcome) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
   if (app.windowGone) return;
-  if (outcome.end != Announced && !app.settingsOpen) setBusy(1);
+  if (!sessionGoesOn && !app.settingsOpen) setBusy(1);
 }
 
-void awaitQuitReply(HWND window) { SetTimer(window, TIMER_QUIT, QUIT_TIMEOUT_MS, onQuitTimeout); }
-
-namespace {
-
-// Asleep, the program can neither finish a session nor time it out.
-void abandonCheck(HWND window) {
-  if (session.socket == INVALID_SOCKET && check.lookupHandle == NULL) return;
-  endCheck(window, {Abandoned, NULL, NULL});
+void awaitQuitReply(HWND window, Mailbox* box) {
+  SetTimer(window, mailboxTimer(TIMER_QUIT, box->mailboxSlot), QUIT_TIMEOUT_MS, onQuitTimeout);
 }
-
-}  // namespace
 
 // PBT_APMSUSPEND comes just before the machine sleeps; a resume, perhaps
 // twice, after it wakes. The wake check replaces the waiting one, so the
-// interval counts from it.
-void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM) {
+// interval counts from it. Asleep, the program can neither finish a
+// session nor time it out: a check under way is abandoned.
+void onPowerBroadcast(HWND window, Mailbox* box, WPARAM wParam, LPARAM) {
   if (wParam == PBT_APMSUSPEND) {
-    cancelWakeCheck(window);
-    abandonCheck(window);
-    check.wakeCounted = 0;
+    cancelWakeCheck(window, box);
+    if (connectionUnderWay(&box->connection)) endCheck(window, box, {Abandoned, NULL, NULL});
+    box->cycle.wakeCounted = 0;
     return;
   }
   if (wParam != PBT_APMRESUMEAUTOMATIC && wParam != PBT_APMRESUMESUSPEND &&
       wParam != PBT_APMRESUMECRITICAL)
     return;
   DWORD now = GetTickCount();
-  if (check.wakeCounted && now - check.wakeTick < SAME_WAKE_MS) return;
-  check.wakeCounted = 1;
-  check.wakeTick = now;
+  if (box->cycle.wakeCounted && now - box->cycle.wakeTick < SAME_WAKE_MS) return;
+  box->cycle.wakeCounted = 1;
+  box->cycle.wakeTick = now;
   // A new network, perhaps: the first failure after a wake is a first one.
-  resetRetries();
-  startWakeTimer(window);
+  resetRetries(box);
+  startWakeTimer(window, box);
 }
 
-void stopCheckTimers(HWND window) {
-  KillTimer(window, TIMER_RESPONSE);
-  KillTimer(window, TIMER_QUIT);
-  KillTimer(window, TIMER_SESSION);
+void stopCheckTimers(HWND window, Mailbox* box) {
+  stopSilenceTimeout(window, &box->connection);
+  KillTimer(window, mailboxTimer(TIMER_QUIT, box->mailboxSlot));
+  stopStallTimeout(window, &box->connection);
 }
 
-int endCheckForShutdown() {
-  int bufferFree = 1;
-  if (check.lookupHandle != NULL && WSACancelAsyncRequest(check.lookupHandle) == SOCKET_ERROR) {
-    int error = WSAGetLastError();
-    // Finished or unknown: the platform writes no more. Otherwise it may
-    // still fill the buffer: it is left alive until the process ends.
-    if (error != WSAEALREADY && error != WSAEINVAL) bufferFree = 0;
-  }
-  check.lookupHandle = NULL;
-  if (session.socket != INVALID_SOCKET) {
-    closesocket(session.socket);
-    session.socket = INVALID_SOCKET;
-  }
-  endTlsForShutdown();
-  return bufferFree;
-}
+void endCheckForShutdown(Mailbox* box) { abortConnection(&box->connection); }

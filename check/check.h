@@ -1,21 +1,19 @@
-// One mail check, from its trigger to its end: the guards, the online
-// test, the host lookup, the asynchronous connection, and the one way a
-// check ends (endCheck).
+// One mail check of a mailbox, from its trigger to its end: the guards,
+// the online test, the connection under the mailbox's protocol, and the
+// one way a check ends (endCheck).
 #ifndef KIVVET_CHECK_CHECK_H
 #define KIVVET_CHECK_CHECK_H
 
 #include "platform/win32.h"
 
+struct Mailbox;
+
 // Posted to the main window when a check finds the settings unusable: the
 // top shows the cat's message and the settings sheet.
 const UINT MSG_SETTINGS_NEEDED = WM_USER + 4;
 
-// No check under way, no wake seen.
-void initCheck();
 // timed: the interval timer asked for it (a retry then stays quiet).
-void startCheck(HWND window, int timed);
-void onHostResolved(HWND window, WPARAM wParam, LPARAM lParam);
-void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam);
+void startCheck(HWND window, Mailbox* box, int timed);
 
 // The ways a check ends. Each runs the same tail once: the lookup is
 // forgotten and the response timer stops; the session closes unless it
@@ -46,28 +44,17 @@ struct CheckOutcome {
   const char* text;       // Failed, FailedForNow
   const char* alarmText;  // FailedForNow
 };
-void endCheck(HWND window, CheckOutcome outcome);
+void endCheck(HWND window, Mailbox* box, CheckOutcome outcome);
 
-// A whole reply line has arrived: the session is making progress.
-void onReplyLine();
-// The server ended the connection before the check was done.
-void onServerClosed(HWND window);
 // QUIT is sent: its answer is awaited for a minute at most.
-void awaitQuitReply(HWND window);
-// Sends a command on the session, inside the TLS channel when there is
-// one; returns 0 when it was refused: a session meant to be encrypted
-// sends nothing in clear but STLS.
-int sendToServer(const char* text, int length);
-// 1 when a command may go to the server now (the channel is open, or the
-// session is plain text by the user's choice).
-int canSendCommands();
+void awaitQuitReply(HWND window, Mailbox* box);
+// A step of the dialogue shows its progress (not while a retry is quiet).
+void showProgress(HWND window, const Mailbox* box, const char* text);
 // The machine goes to sleep or wakes (WM_POWERBROADCAST).
-void onPowerBroadcast(HWND window, WPARAM wParam, LPARAM lParam);
+void onPowerBroadcast(HWND window, Mailbox* box, WPARAM wParam, LPARAM lParam);
 // The main window is going away: the check's timers stop.
-void stopCheckTimers(HWND window);
-// The program ends, its window gone: no socket is left open. Returns 0
-// when a host lookup may still write into the host-entry buffer, which
-// must then stay allocated until the process ends.
-int endCheckForShutdown();
+void stopCheckTimers(HWND window, Mailbox* box);
+// The program ends, its window gone: no socket is left open.
+void endCheckForShutdown(Mailbox* box);
 
 #endif

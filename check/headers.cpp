@@ -20,6 +20,22 @@ const UINT ISO_2022_JP = 50220;
 const UINT SHIFT_JIS = 932;
 const UINT UTF_8 = 65001;
 
+// Every work area of the reader, in one place so that readHeaders wipes
+// them all: nothing of a message stays behind once its fields are taken.
+struct WorkAreas {
+  WCHAR wideText[RAW_BYTES + 1];
+  char sjis[RAW_BYTES];
+  char wordBytes[RAW_BYTES];
+  char scratch[RAW_BYTES];
+  char name[TEXT_BYTES];
+  char senderDecoded[TEXT_BYTES];
+  char commentText[TEXT_BYTES];
+  char raw[RAW_BYTES];
+  char text[TEXT_BYTES];
+  char decoded[TEXT_BYTES];
+};
+WorkAreas work;
+
 struct Charset {
   const char* name;
   UINT codePage;
@@ -111,8 +127,8 @@ size_t iso2022jpToSjis(const char* in, size_t length, char* out) {
 // Returns 0 on failure.
 int appendDecoded(UINT codePage, int strict, const char* bytes, size_t length, char* out,
                   size_t size) {
-  static WCHAR wideText[RAW_BYTES + 1];
-  static char sjis[RAW_BYTES];
+  WCHAR* wideText = work.wideText;
+  char* sjis = work.sjis;
   if (length == 0) return 1;
   if (length > RAW_BYTES) return 0;
   if (codePage == ISO_2022_JP) {
@@ -127,7 +143,7 @@ int appendDecoded(UINT codePage, int strict, const char* bytes, size_t length, c
   wideText[units] = 0;
   size_t used = strlen(out);
   toUtf8(wideText, out + used, size - used);
-  memset(sjis, 0, sizeof sjis);
+  memset(sjis, 0, sizeof work.sjis);
   return 1;
 }
 
@@ -259,7 +275,7 @@ int wordBytes(const EncodedWord& word, char* bytes, size_t* used) {
 // character split between two words comes back whole; the blanks between
 // them go. A run that will not convert stands as it was written.
 void decodeWords(const char* text, char* out, size_t size) {
-  static char bytes[RAW_BYTES];
+  char* bytes = work.wordBytes;
   out[0] = '\0';
   size_t used = 0;
   const char* runStart = NULL;  // the first word of the run pending
@@ -300,7 +316,7 @@ void decodeWords(const char* text, char* out, size_t size) {
       const char* next = p;
       while (*next == ' ' || *next == '\t') next++;
       size_t probe = 0;
-      static char scratch[RAW_BYTES];
+      char* scratch = work.scratch;
       if (parseEncodedWord(next, &word) && wordBytes(word, scratch, &probe)) {
         p = next;
         continue;
@@ -313,18 +329,37 @@ void decodeWords(const char* text, char* out, size_t size) {
   flush();
 }
 
+// Controls, the characters that turn the direction of text around, and
+// those that show nothing: the soft hyphen, the zero-width ones, the line
+// and paragraph separators, the invisible operators, the byte-order mark
+// and the tags.
 int isUnwanted(unsigned long code) {
-  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
-         code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x00AD || code == 0x061C ||
+         (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E) ||
+         (code >= 0x2060 && code <= 0x206F) || code == 0xFEFF ||
+         (code >= 0xE0000 && code <= 0xE007F);
 }
 
-// Tabs become blanks, the unwanted characters go, blanks at either end
-// go, and at most PREVIEW_CHARS characters are kept.
+// The combining marks that any script may pile on a character.
+int isCombiningMark(unsigned long code) {
+  return (code >= 0x0300 && code <= 0x036F) || (code >= 0x1AB0 && code <= 0x1AFF) ||
+         (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x20D0 && code <= 0x20FF) ||
+         (code >= 0xFE20 && code <= 0xFE2F);
+}
+
+// No character carries more marks than this: a pile of them spills over
+// the lines around it.
+const int MOST_MARKS = 2;
+
+// Tabs become blanks, the unwanted characters go, and so do the marks
+// past MOST_MARKS on one character; blanks at either end go, and at most
+// PREVIEW_CHARS characters are kept.
 void cleanText(const char* text, char* out, size_t size) {
   const unsigned char* p = (const unsigned char*)text;
   size_t used = 0;
   size_t characters = 0;
   size_t lastSolid = 0;  // bytes up to the last character that is no blank
+  int marks = 0;         // on the last character kept
   out[0] = '\0';
   while (*p != '\0' && characters < PREVIEW_CHARS) {
     unsigned long code;
@@ -336,6 +371,9 @@ void cleanText(const char* text, char* out, size_t size) {
       from = (const unsigned char*)" ";
     }
     if (isUnwanted(code) || (code == ' ' && used == 0)) continue;
+    int mark = isCombiningMark(code);
+    if (mark && marks == MOST_MARKS) continue;
+    marks = mark ? marks + 1 : 0;
     if (code == 0xFFFD && length == 1) {
       from = (const unsigned char*)"\xEF\xBF\xBD";
       length = 3;
@@ -352,8 +390,8 @@ void cleanText(const char* text, char* out, size_t size) {
 // From: the display name before "<address>", unquoted; the address when
 // there is no name; for "address (Name)" the comment.
 void readSender(const char* value, char* sender) {
-  static char name[TEXT_BYTES];
-  static char decoded[TEXT_BYTES];
+  char* name = work.name;
+  char* decoded = work.senderDecoded;
   size_t n = 0;
   const char* angle = NULL;
   const char* comment = NULL;
@@ -398,7 +436,7 @@ void readSender(const char* value, char* sender) {
   name[n] = '\0';
   sender[0] = '\0';
   if (angle != NULL) {
-    decodeWords(name, decoded, sizeof decoded);
+    decodeWords(name, decoded, sizeof work.senderDecoded);
     cleanText(decoded, sender, PREVIEW_TEXT_BYTES);
     if (sender[0] != '\0') return;
     const char* close = strchr(angle, '>');
@@ -409,10 +447,10 @@ void readSender(const char* value, char* sender) {
     return;
   }
   if (comment != NULL && commentLength > 0) {
-    static char commentText[TEXT_BYTES];
+    char* commentText = work.commentText;
     memcpy(commentText, comment, commentLength);
     commentText[commentLength] = '\0';
-    decodeWords(commentText, decoded, sizeof decoded);
+    decodeWords(commentText, decoded, sizeof work.senderDecoded);
     cleanText(decoded, sender, PREVIEW_TEXT_BYTES);
     if (sender[0] != '\0') return;
   }
@@ -455,18 +493,12 @@ void findField(const char* block, size_t length, const char* field, char* value)
 }  // namespace
 
 void readHeaders(const char* block, size_t length, HeaderFields* fields) {
-  static char raw[RAW_BYTES];
-  static char text[TEXT_BYTES];
-  static char decoded[TEXT_BYTES];
-  findField(block, length, "from", raw);
-  valueToUtf8(raw, text, sizeof text);
-  readSender(text, fields->sender);
-  findField(block, length, "subject", raw);
-  valueToUtf8(raw, text, sizeof text);
-  decodeWords(text, decoded, sizeof decoded);
-  cleanText(decoded, fields->subject, PREVIEW_TEXT_BYTES);
-  // Nothing of the message stays behind in the work areas.
-  memset(raw, 0, sizeof raw);
-  memset(text, 0, sizeof text);
-  memset(decoded, 0, sizeof decoded);
+  findField(block, length, "from", work.raw);
+  valueToUtf8(work.raw, work.text, sizeof work.text);
+  readSender(work.text, fields->sender);
+  findField(block, length, "subject", work.raw);
+  valueToUtf8(work.raw, work.text, sizeof work.text);
+  decodeWords(work.text, work.decoded, sizeof work.decoded);
+  cleanText(work.decoded, fields->subject, PREVIEW_TEXT_BYTES);
+  memset(&work, 0, sizeof work);
 }

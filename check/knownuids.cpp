@@ -7,6 +7,7 @@
 
 #include "base/appstate.h"
 #include "base/datafile.h"
+#include "check/mailbox.h"
 #include "check/md5.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
@@ -14,7 +15,9 @@ const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
 namespace {
 
 // The UIDs of this check: the walked messages, at most one table's worth.
-DWORD currentCount() { return app.messageCount < UID_SLOTS ? app.messageCount : UID_SLOTS; }
+DWORD currentCount(const Mailbox* box) {
+  return box->counts.messageCount < UID_SLOTS ? box->counts.messageCount : UID_SLOTS;
+}
 
 }  // namespace
 
@@ -32,7 +35,7 @@ void storeUid(char* slot, const char* uid, size_t length) {
   md5DigestText(slot, digest);
 }
 
-int loadKnownUids() {
+int loadKnownUids(Mailbox* box) {
   HANDLE file = openDataFile(KNOWN_UIDS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return 0;
   // One read, as the file is written; records the file does not reach
@@ -43,26 +46,26 @@ int loadKnownUids() {
   CloseHandle(file);
   for (DWORD i = 0; i < UID_SLOTS && i * KNOWN_UIDS_RECORD_BYTES < got; i++) {
     DWORD left = got - i * KNOWN_UIDS_RECORD_BYTES;
-    memcpy(app.knownUids[i], image + i * KNOWN_UIDS_RECORD_BYTES,
+    memcpy(box->knownUids[i], image + i * KNOWN_UIDS_RECORD_BYTES,
            left < KNOWN_UIDS_RECORD_BYTES ? left : KNOWN_UIDS_RECORD_BYTES);
   }
   // Records the file did not reach read as 32 bytes of 0xFF: a text that
   // matches no UID, and is dropped at the first comparison.
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    scrambleBytes(app.knownUids[i], KNOWN_UIDS_RECORD_BYTES);
-    app.knownUids[i][KNOWN_UIDS_RECORD_BYTES] = '\0';
+    scrambleBytes(box->knownUids[i], KNOWN_UIDS_RECORD_BYTES);
+    box->knownUids[i][KNOWN_UIDS_RECORD_BYTES] = '\0';
   }
-  app.knownCount = UID_SLOTS;
+  box->known.knownCount = UID_SLOTS;
   return 1;
 }
 
 // The whole table is written in one piece from the start of the file; a
 // longer file keeps its tail. Returns 0 when the file cannot be opened or
 // not all of it was written.
-int saveKnownUids() {
+int saveKnownUids(const Mailbox* box) {
   static unsigned char image[KNOWN_UIDS_FILE_BYTES];
   for (DWORD i = 0; i < UID_SLOTS; i++)
-    memcpy(image + i * KNOWN_UIDS_RECORD_BYTES, app.knownUids[i], KNOWN_UIDS_RECORD_BYTES);
+    memcpy(image + i * KNOWN_UIDS_RECORD_BYTES, box->knownUids[i], KNOWN_UIDS_RECORD_BYTES);
   scrambleBytes(image, sizeof image);
   return writeDataFile(KNOWN_UIDS_FILE_NAME, image, sizeof image);
 }
@@ -98,11 +101,8 @@ DWORD hashKey(const UidKey& key) {
   return (DWORD)(hash ^ (hash >> 32));
 }
 
-// The keys of this check's UIDs, by message.
+// Scratch of one count: the keys of this check's UIDs, by message.
 UidKey currentKeys[UID_SLOTS];
-// The places the last merge counted as new mail.
-unsigned char countedNew[UID_SLOTS];
-DWORD lastCurrentCount = 0;
 
 // The bucket that holds the text, or the empty bucket where it belongs.
 DWORD findBucket(const DWORD* buckets, const UidKey& key) {
@@ -122,39 +122,39 @@ DWORD findBucket(const DWORD* buckets, const UidKey& key) {
 // The outcome is that of comparing every known UID with every current one;
 // the current UIDs go into a hash table once so that each known UID finds
 // its equals at once instead (the check runs on the window's thread).
-DWORD mergeUidLists() {
+//
+// The count leaves the list as it was: it changes only once the count is
+// announced (rememberCurrentUids), so a check that ends before that finds
+// the same mail new next time.
+DWORD countNewUids(Mailbox* box) {
+  char** knownUids = box->knownUids;
+  char** currentUids = box->currentUids;
+  KnownUids& state = box->known;
   static DWORD buckets[BUCKETS];
   static DWORD bucketOf[UID_SLOTS];
   static unsigned char bucketKept[BUCKETS];
-  static unsigned char knownMatched[UID_SLOTS];
-  DWORD current = currentCount();
-  DWORD known = app.knownCount < UID_SLOTS ? app.knownCount : UID_SLOTS;
+  DWORD current = currentCount(box);
+  DWORD known = state.knownCount < UID_SLOTS ? state.knownCount : UID_SLOTS;
   memset(buckets, 0, sizeof buckets);
   memset(bucketKept, 0, sizeof bucketKept);
-  memset(knownMatched, 0, sizeof knownMatched);
-  memset(countedNew, 0, sizeof countedNew);
-  lastCurrentCount = current;
+  memset(state.knownMatched, 0, sizeof state.knownMatched);
+  memset(state.currentAppended, 0, sizeof state.currentAppended);
+  memset(state.countedNew, 0, sizeof state.countedNew);
+  state.lastCurrentCount = current;
 
   // Equal texts share one bucket.
   for (DWORD j = 0; j < current; j++) {
-    currentKeys[j] = uidKey(app.currentUids[j]);
+    currentKeys[j] = uidKey(currentUids[j]);
     DWORD b = findBucket(buckets, currentKeys[j]);
     if (buckets[b] == 0) buckets[b] = j + 1;
     bucketOf[j] = b;
   }
   // Kept once: later copies of the same known UID are dropped.
   for (DWORD i = 0; i < known; i++) {
-    DWORD b = findBucket(buckets, uidKey(app.knownUids[i]));
+    DWORD b = findBucket(buckets, uidKey(knownUids[i]));
     if (buckets[b] == 0 || bucketKept[b]) continue;
     bucketKept[b] = 1;
-    knownMatched[i] = 1;
-  }
-
-  DWORD kept = 0;
-  for (DWORD i = 0; i < known; i++) {
-    if (!knownMatched[i]) continue;
-    if (kept != i) strcpy(app.knownUids[kept], app.knownUids[i]);
-    kept++;
+    state.knownMatched[i] = 1;
   }
 
   // New mail arrives at the end of the mailbox. In a mailbox larger than
@@ -165,27 +165,48 @@ DWORD mergeUidLists() {
   // nothing known at all (a first check) every one is new.
   DWORD firstKnown = 0;
   while (firstKnown < current && !bucketKept[bucketOf[firstKnown]]) firstKnown++;
-  if (firstKnown == current || app.messageCount <= UID_SLOTS) firstKnown = 0;
+  if (firstKnown == current || box->counts.messageCount <= UID_SLOTS) firstKnown = 0;
 
   DWORD fresh = 0;
-  for (DWORD j = 0; j < current && kept < UID_SLOTS; j++) {
+  for (DWORD j = 0; j < current; j++) {
     if (bucketKept[bucketOf[j]]) continue;
-    strcpy(app.knownUids[kept], app.currentUids[j]);
-    kept++;
+    state.currentAppended[j] = 1;
     if (j >= firstKnown) {
       fresh++;
-      countedNew[j] = 1;
+      state.countedNew[j] = 1;
     }
     // A UID listed twice is one message, remembered and counted once.
     bucketKept[bucketOf[j]] = 1;
   }
-  app.knownCount = kept;
   return fresh;
 }
 
-DWORD newestNewPlaces(DWORD* places, DWORD most) {
+// Each known UID kept matches a distinct UID of this check, so the list
+// never outgrows the table.
+void rememberCurrentUids(Mailbox* box) {
+  char** knownUids = box->knownUids;
+  KnownUids& state = box->known;
+  DWORD known = state.knownCount < UID_SLOTS ? state.knownCount : UID_SLOTS;
+  DWORD kept = 0;
+  for (DWORD i = 0; i < known; i++) {
+    if (!state.knownMatched[i]) continue;
+    if (kept != i) strcpy(knownUids[kept], knownUids[i]);
+    kept++;
+  }
+  for (DWORD j = 0; j < state.lastCurrentCount && kept < UID_SLOTS; j++)
+    if (state.currentAppended[j]) strcpy(knownUids[kept++], box->currentUids[j]);
+  state.knownCount = kept;
+}
+
+DWORD mergeUidLists(Mailbox* box) {
+  DWORD fresh = countNewUids(box);
+  rememberCurrentUids(box);
+  return fresh;
+}
+
+DWORD newestNewPlaces(const Mailbox* box, DWORD* places, DWORD most) {
   DWORD found = 0;
-  for (DWORD j = lastCurrentCount; j > 0 && found < most; j--)
-    if (countedNew[j - 1]) places[found++] = j - 1;
+  for (DWORD j = box->known.lastCurrentCount; j > 0 && found < most; j--)
+    if (box->known.countedNew[j - 1]) places[found++] = j - 1;
   return found;
 }

@@ -7,16 +7,24 @@
 
 #include "platform/win32.h"
 
+struct Mailbox;
+
 extern const char KNOWN_UIDS_FILE_NAME[];
 const DWORD KNOWN_UIDS_RECORD_BYTES = 32;
 const DWORD KNOWN_UIDS_FILE_BYTES = 32768;
 
-int loadKnownUids();
-int saveKnownUids();
-DWORD mergeUidLists();
+int loadKnownUids(Mailbox* box);
+int saveKnownUids(const Mailbox* box);
+// Compares this check's UIDs (currentUids) with the known ones and counts
+// the new; the known list stays as it was until rememberCurrentUids.
+DWORD countNewUids(Mailbox* box);
+// The known list becomes what the last count found on the server.
+void rememberCurrentUids(Mailbox* box);
+// Both at once.
+DWORD mergeUidLists(Mailbox* box);
 // The places in currentUids of the newest messages the last merge counted
 // as new, newest first, at most `most` of them; returns how many.
-DWORD newestNewPlaces(DWORD* places, DWORD most);
+DWORD newestNewPlaces(const Mailbox* box, DWORD* places, DWORD most);
 
 // Puts a UID of the server into a 33-byte slot. A UID longer than 32
 // characters (POP3 allows 70) is stored as the 32 hex digits of its MD5,

@@ -19,100 +19,103 @@
 
 #include "base/appstate.h"
 #include "check/knownuids.h"
+#include "check/mailbox.h"
 
 namespace {
 
-DWORD listed;                  // messages listed so far, each number once
-DWORD highest;                 // the highest number listed so far
-DWORD kept;                    // slots in use, at most UID_SLOTS
-DWORD numberOf[UID_SLOTS];     // the message whose UID a slot holds
-DWORD heap[UID_SLOTS];         // slots; heap[0] holds the oldest message kept
-DWORD placeNumber[UID_SLOTS];  // after finishListing: the message at each place
+bool older(const Listing& l, DWORD a, DWORD b) {
+  return l.numberOf[l.heap[a]] < l.numberOf[l.heap[b]];
+}
 
-bool older(DWORD a, DWORD b) { return numberOf[heap[a]] < numberOf[heap[b]]; }
-
-void siftUp(DWORD at) {
-  while (at > 0 && older(at, (at - 1) / 2)) {
-    std::swap(heap[at], heap[(at - 1) / 2]);
+void siftUp(Listing& l, DWORD at) {
+  while (at > 0 && older(l, at, (at - 1) / 2)) {
+    std::swap(l.heap[at], l.heap[(at - 1) / 2]);
     at = (at - 1) / 2;
   }
 }
 
-void siftDown(DWORD at) {
+void siftDown(Listing& l, DWORD at) {
   for (;;) {
     DWORD oldest = at, left = 2 * at + 1, right = left + 1;
-    if (left < kept && older(left, oldest)) oldest = left;
-    if (right < kept && older(right, oldest)) oldest = right;
+    if (left < l.keptSlots && older(l, left, oldest)) oldest = left;
+    if (right < l.keptSlots && older(l, right, oldest)) oldest = right;
     if (oldest == at) return;
-    std::swap(heap[at], heap[oldest]);
+    std::swap(l.heap[at], l.heap[oldest]);
     at = oldest;
   }
 }
 
-int isKept(DWORD number) {
-  for (DWORD slot = 0; slot < kept; slot++)
-    if (numberOf[slot] == number) return 1;
+int isKept(const Listing& l, DWORD number) {
+  for (DWORD slot = 0; slot < l.keptSlots; slot++)
+    if (l.numberOf[slot] == number) return 1;
   return 0;
 }
 
 }  // namespace
 
-void beginListing() {
-  listed = 0;
-  highest = 0;
-  kept = 0;
+void beginListing(Mailbox* box) {
+  box->listing.listedCount = 0;
+  box->listing.highestNumber = 0;
+  box->listing.keptSlots = 0;
 }
 
 // A number the listing repeats (a faulty server) is one message: it is
 // kept and counted once. Only a number no higher than one already listed
 // can be a repeat, so a listing in order costs no search; one older than
 // every message kept is dropped unsearched, counted as a message.
-void keepListedUid(DWORD number, const char* uid, size_t length) {
-  if (kept == UID_SLOTS && number < numberOf[heap[0]]) {
-    listed++;
+void keepListedUid(Mailbox* box, DWORD number, const char* uid, size_t length) {
+  Listing& l = box->listing;
+  if (l.keptSlots == UID_SLOTS && number < l.numberOf[l.heap[0]]) {
+    l.listedCount++;
     return;
   }
-  if (number <= highest && isKept(number)) return;
-  listed++;
-  if (number > highest) highest = number;
+  if (number <= l.highestNumber && isKept(l, number)) return;
+  l.listedCount++;
+  if (number > l.highestNumber) l.highestNumber = number;
   DWORD slot;
-  if (kept < UID_SLOTS) {
-    slot = kept;
-    heap[kept] = slot;
-    numberOf[slot] = number;
-    kept++;
-    siftUp(kept - 1);
+  if (l.keptSlots < UID_SLOTS) {
+    slot = l.keptSlots;
+    l.heap[l.keptSlots] = slot;
+    l.numberOf[slot] = number;
+    l.keptSlots++;
+    siftUp(l, l.keptSlots - 1);
   } else {
-    slot = heap[0];
-    numberOf[slot] = number;
-    siftDown(0);
+    slot = l.heap[0];
+    l.numberOf[slot] = number;
+    siftDown(l, 0);
   }
-  storeUid(app.currentUids[slot], uid, length);
+  storeUid(box->currentUids[slot], uid, length);
 }
 
-DWORD finishListing() {
-  // order[k]: the slot whose text belongs at place k.
+DWORD finishListing(Mailbox* box) {
+  Listing& l = box->listing;
+  char** currentUids = box->currentUids;
+  DWORD kept = l.keptSlots;
+  // Scratch of this call: order[k], the slot whose text belongs at place k.
   static DWORD order[UID_SLOTS];
   static unsigned char placed[UID_SLOTS];
   for (DWORD k = 0; k < kept; k++) order[k] = k;
-  std::stable_sort(order, order + kept, [](DWORD a, DWORD b) { return numberOf[a] < numberOf[b]; });
-  for (DWORD k = 0; k < kept; k++) placeNumber[k] = numberOf[order[k]];
+  std::stable_sort(order, order + kept,
+                   [&l](DWORD a, DWORD b) { return l.numberOf[a] < l.numberOf[b]; });
+  for (DWORD k = 0; k < kept; k++) l.placeNumber[k] = l.numberOf[order[k]];
   // Each cycle of the permutation is followed once, with one text aside.
   char aside[UID_SLOT_BYTES];
   memset(placed, 0, sizeof placed);
   for (DWORD start = 0; start < kept; start++) {
     if (placed[start] || order[start] == start) continue;
-    memcpy(aside, app.currentUids[start], UID_SLOT_BYTES);
+    memcpy(aside, currentUids[start], UID_SLOT_BYTES);
     DWORD at = start;
     while (order[at] != start) {
-      memcpy(app.currentUids[at], app.currentUids[order[at]], UID_SLOT_BYTES);
+      memcpy(currentUids[at], currentUids[order[at]], UID_SLOT_BYTES);
       placed[at] = 1;
       at = order[at];
     }
-    memcpy(app.currentUids[at], aside, UID_SLOT_BYTES);
+    memcpy(currentUids[at], aside, UID_SLOT_BYTES);
     placed[at] = 1;
   }
-  return listed;
+  return l.listedCount;
 }
 
-DWORD listedNumberAt(DWORD place) { return place < kept ? placeNumber[place] : 0; }
+DWORD listedNumberAt(const Mailbox* box, DWORD place) {
+  return place < box->listing.keptSlots ? box->listing.placeNumber[place] : 0;
+}

@@ -7,14 +7,16 @@
 
 #include "platform/win32.h"
 
-void beginListing();
+struct Mailbox;
+
+void beginListing(Mailbox* box);
 // One line of the listing: the message's number and its UID (length bytes,
 // not NUL-terminated; long UIDs are kept as the walk keeps them).
-void keepListedUid(DWORD number, const char* uid, size_t length);
+void keepListedUid(Mailbox* box, DWORD number, const char* uid, size_t length);
 // Puts the kept UIDs into message order in currentUids; returns how many
 // messages the listing held.
-DWORD finishListing();
+DWORD finishListing(Mailbox* box);
 // The message number whose UID finishListing put at this place.
-DWORD listedNumberAt(DWORD place);
+DWORD listedNumberAt(const Mailbox* box, DWORD place);
 
 #endif

@@ -1,24 +1,16 @@
-// The client side of the POP3 conversation (RFC 1939): greeting, USER and
-// PASS or APOP, STAT, one UIDL per message (or, with fast scan, one bare
-// UIDL and its listing) when new mail is to be told from old, QUIT. With
-// fast scan and a server that pipelines (RFC 2449), everything after the
-// greeting and CAPA goes in one flight. No message is ever retrieved or
-// deleted.
+// The client side of the POP3 conversation (RFC 1939), one protocol over
+// a mailbox's connection: greeting, USER and PASS or APOP, STAT, one UIDL
+// per message (or, with fast scan, one bare UIDL and its listing) when
+// new mail is to be told from old, the headers of the newest new mail,
+// QUIT. With fast scan and a server that pipelines (RFC 2449), everything
+// after the greeting and CAPA goes in one flight; what CAPA said is kept
+// for the next check to the same server, which then asks no CAPA. No
+// message is ever retrieved or deleted.
 #ifndef KIVVET_CHECK_POP3_H
 #define KIVVET_CHECK_POP3_H
 
-#include "check/session.h"
+#include "check/mailbox.h"
 
-// The one place where session.state changes.
-void setSessionState(SessionState state);
-// A new session's dialogue: no counts, no greeting, no unfinished line.
-void beginDialogue();
-
-// The line assembler: every received chunk goes through here.
-void feedReceivedText(HWND window, const char* text, DWORD length);
-void resetLineAssembler();
-
-// The TLS channel is open: after STLS the login follows at once.
-void onChannelOpen(HWND window);
+extern const Protocol pop3Protocol;
 
 #endif

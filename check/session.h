@@ -1,9 +1,14 @@
-// The session of the check under way: the dialogue's state, the TLS
-// channel's phase, and the sizes of the buffers the check works in.
+// The POP3 dialogue's state: which reply is awaited, what went ahead in
+// a flight, the header block under way, and what the server's CAPA said.
+// Every field is written by check/pop3.cpp only.
 #ifndef KIVVET_CHECK_SESSION_H
 #define KIVVET_CHECK_SESSION_H
 
-#include "base/appstate.h"
+#include <stddef.h>
+
+#include "net/connection.h"
+#include "platform/win32.h"
+#include "tray/previews.h"
 
 enum SessionState {
   Idle = 0,
@@ -30,29 +35,73 @@ enum SessionState {
   AwaitTopLine = 13
 };
 
-enum TlsPhase { TlsOff = 0, TlsHandshake = 1, TlsOpen = 2 };
-
-const DWORD HOST_ENTRY_BYTES = 1024;
-// A reply line may be 512 bytes (RFC 2449); the assembler also holds the
-// rest of a 255-byte chunk behind an unfinished line.
-const DWORD LINE_BUFFER_BYTES = 1024;
 const DWORD SEND_BUFFER_BYTES = 256;
-// Holds the largest TLS record (16 KB of data, its header, padding and
-// MAC) with room to spare; the queue holds handshake messages and the
-// few short commands that can be under way at once.
-const DWORD TLS_INPUT_BYTES = 20480;
-const DWORD TLS_OUTPUT_BYTES = 8192;
+// While a flight is made up its commands collect; it is a few hundred
+// bytes at most, and never more than one is under way.
+const size_t FLIGHT_BYTES = 512;
+// The header block of the message under way. It is kept only while it is
+// read, and is wiped once its sender and subject are taken; a block
+// beyond this size gives no preview.
+const size_t HEADER_BLOCK_BYTES = 65536;
 
-struct Session {
-  SOCKET socket = INVALID_SOCKET;  // check/check.cpp; INVALID_SOCKET outside a session
-  SessionState state = Idle;       // check/pop3.cpp (setSessionState)
-  TlsPhase tlsPhase = TlsOff;      // check/tls.cpp (setTlsPhase)
-  int security = 0;                // check/check.cpp: the setting the session was started with
-  // A retry in a row of failures: the tray keeps what it shows until the
-  // check has its result. check/check.cpp
-  int quiet = 0;
+// What a server's CAPA said, kept for its host, port and way of securing
+// the channel: a later check with the same three sends its flight right
+// after the greeting, without asking again. A refusal, or another server,
+// forgets it.
+// check/pop3.cpp
+struct KeptCapabilities {
+  int capaKnown;
+  char capaHost[HOST_NAME_BYTES];
+  int capaPort;
+  int capaSecurity;
+  int pipelines;  // PIPELINING
+  int listsUids;  // UIDL
 };
 
-extern Session session;
+// check/pop3.cpp
+struct Dialogue {
+  SessionState state;  // check/pop3.cpp (setSessionState)
+  int quitRefusals;
+  DWORD uidlIndex;  // the message whose UID the walk asks for
+  int listed;       // the UIDs came from a listing, not from the walk
+  int inFlights;    // the session after the greeting went in a flight
+  // UIDs were counted: the known list takes them once the count is
+  // announced.
+  int counted;
+  char digest[33];  // the APOP digest sent, kept from the trace
+  // This session asked no CAPA: it went by what an earlier one said.
+  int capaKept;
+  // The newest new messages whose headers are asked for (TOP n 0),
+  // newest first; the one under way; how many TOPs went with a flight.
+  DWORD topNumbers[MOST_PREVIEWS];
+  DWORD topCount;
+  DWORD topAt;
+  DWORD topsAhead;
+  // Where the header block under way began in the connection's text, and
+  // whether it outgrew the block.
+  DWORD topStart;
+  int topTooLong;
+  size_t headerLength;
+  // A server that pipelines (RFC 2449) takes the whole session in one
+  // flight; the steps whose commands went with it find them sent already
+  // (sentAhead, of the AHEAD_ flags) and only wait for their replies.
+  int serverPipelines;     // its CAPA listed PIPELINING
+  int serverListsUids;     // and UIDL: the listing goes with the flight
+  int serverSpacesLogins;  // and LOGIN-DELAY
+  int sentAhead;
+  int composingFlight;
+  size_t flightLength;
+  // Once a session in a flight is ended early, the replies to the
+  // commands sent with it come before QUIT's: they are read and passed
+  // over (the listing, the last of them, with its lines when positive).
+  DWORD repliesToPassOver;
+  int listingToPassOver;
+  int passingListing;
+  KeptCapabilities capabilities;
+  char flight[FLIGHT_BYTES];
+  char sendBuffer[SEND_BUFFER_BYTES];
+  char greeting[LINE_BUFFER_BYTES];  // kept for APOP across STLS
+  char headerBlock[HEADER_BLOCK_BYTES];
+};
 
 #endif

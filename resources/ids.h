@@ -29,6 +29,11 @@
 #define IDC_CUSTOM_VOICE 205
 #define IDC_VOICE_PATH 206
 #define IDC_VOICE_BROWSE 207
+/* the manners: quiet while the user cannot be disturbed, quiet hours */
+#define IDC_QUIET_WHILE_BUSY 211
+#define IDC_QUIET_HOURS 212
+#define IDC_QUIET_FROM 213
+#define IDC_QUIET_UNTIL 214
 
 /* SETTINGDLG3: the mail program */
 #define IDC_MAILER_PATH 301
@@ -42,6 +47,8 @@
 #define IDC_BLINK_NEW_ONLY 404
 #define IDC_NOTIFY_BALLOON 405
 #define IDC_SHOW_PREVIEWS 406
+/* the manners: the count on the icon */
+#define IDC_SHOW_COUNT 411
 
 /* TITLEDLG: the picture frame and the version text */
 #define IDC_SPLASH_PICTURE 101

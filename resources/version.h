@@ -14,6 +14,11 @@
 
 #define KIVVET_VERSION_TEXT "2.23.15"
 
+/* The name under which Windows groups the program's notifications and
+   its Start-menu shortcut: the program gives it to its process, the
+   installer to the shortcut and to the registry key that names it. */
+#define KIVVET_APP_USER_MODEL_ID "Kivvet.KivvetLE"
+
 /* "2.23": major.minor as a string, made from the numbers above. */
 #define KIVVET_VERSION_STRING_(number) #number
 #define KIVVET_VERSION_STRING(number) KIVVET_VERSION_STRING_(number)

@@ -17,6 +17,16 @@ const char SETTINGS_FILE_NAME[] = "KivvetLE.cfg";
 
 namespace {
 
+// The manners on a busy desktop: quiet while the user cannot be disturbed
+// is on for everyone, quiet hours are not set, the count on the icon is
+// off (a first start turns it on).
+void putMannerDefaults(Settings* record) {
+  record->quietWhileBusy = 1;
+  record->quietFrom = QUIET_HOURS_NONE;
+  record->quietUntil = QUIET_HOURS_NONE;
+  record->showCount = 0;
+}
+
 // The defaults of every field but the texts, whose slots start-up
 // allocates.
 void putDefaults(Settings* record) {
@@ -35,7 +45,8 @@ void putDefaults(Settings* record) {
   record->fastScan = 0;
   record->notifyBalloon = 0;
   record->showPreviews = 0;
-  record->protocol = PROTOCOL_POP3;
+  record->mailProtocol = PROTOCOL_POP3;
+  putMannerDefaults(record);
   record->showSplash = 1;
   record->passwordLost = 0;
 }
@@ -81,8 +92,12 @@ const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
 const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
 const DWORD AT_PROTOCOL = AT_SHOW_PREVIEWS + 1;                                   // 1810
+const DWORD AT_QUIET_WHILE_BUSY = AT_PROTOCOL + 1;                                // 1811
+const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;  // two bytes, little-endian
+const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;       // two bytes, little-endian
+const DWORD AT_SHOW_COUNT = AT_QUIET_UNTIL + 2;       // 1816
 // The record reaches to the last byte of its newest setting.
-const DWORD RECORD_BYTES = AT_PROTOCOL + 1;
+const DWORD RECORD_BYTES = AT_SHOW_COUNT + 1;
 
 struct TextField {
   char** slot;
@@ -181,6 +196,37 @@ int protectPassword() {
   return fits;
 }
 
+// The manners' bytes of a file that delivered got bytes, complemented
+// in the image. A file too short for one means what the program did
+// before it: quiet while busy, no quiet hours, no count on the icon.
+void readManners(const unsigned char* image, DWORD got) {
+  settings.quietWhileBusy =
+      got > AT_QUIET_WHILE_BUSY && (unsigned char)~image[AT_QUIET_WHILE_BUSY] == 0 ? 0 : 1;
+  settings.quietFrom = QUIET_HOURS_NONE;
+  settings.quietUntil = QUIET_HOURS_NONE;
+  if (got > AT_QUIET_UNTIL + 1) {
+    int from = (unsigned char)~image[AT_QUIET_FROM] | (unsigned char)~image[AT_QUIET_FROM + 1] << 8;
+    int until = (unsigned char)~image[AT_QUIET_UNTIL] | (unsigned char)~image[AT_QUIET_UNTIL + 1]
+                                                            << 8;
+    // A span needs both ends inside the day; anything else is none.
+    if (from < MINUTES_PER_DAY && until < MINUTES_PER_DAY) {
+      settings.quietFrom = from;
+      settings.quietUntil = until;
+    }
+  }
+  settings.showCount = got > AT_SHOW_COUNT && (unsigned char)~image[AT_SHOW_COUNT] == 1 ? 1 : 0;
+}
+
+// Plain, before the tail of the image is complemented.
+void writeManners(unsigned char* image) {
+  image[AT_QUIET_WHILE_BUSY] = (unsigned char)(settings.quietWhileBusy & 0xFF);
+  image[AT_QUIET_FROM] = (unsigned char)(settings.quietFrom & 0xFF);
+  image[AT_QUIET_FROM + 1] = (unsigned char)((settings.quietFrom >> 8) & 0xFF);
+  image[AT_QUIET_UNTIL] = (unsigned char)(settings.quietUntil & 0xFF);
+  image[AT_QUIET_UNTIL + 1] = (unsigned char)((settings.quietUntil >> 8) & 0xFF);
+  image[AT_SHOW_COUNT] = (unsigned char)(settings.showCount & 0xFF);
+}
+
 }  // namespace
 
 void setDefaultSettings() {
@@ -201,7 +247,7 @@ const char* settingsProblem() {
   // This version speaks POP3 alone: a file that asks for another protocol
   // (a later version's, or a damaged one) gets no POP3 dialogue with a
   // server that may be something else.
-  if (settings.protocol != PROTOCOL_POP3)
+  if (settings.mailProtocol != PROTOCOL_POP3)
     return "受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
   return NULL;
@@ -223,6 +269,12 @@ int loadSettings() {
     // file that only lacks the bytes keeps what it always had.
     settings.fastScan = 1;
     settings.showPreviews = 1;
+    // The cat speaks and blinks for new mail only, which is what the
+    // previews and the count on the icon tell: a server that keeps read
+    // mail would otherwise have it speak at every check.
+    settings.soundNewOnly = 1;
+    settings.blinkNewOnly = 1;
+    settings.showCount = 1;
     return 0;
   }
 
@@ -275,7 +327,8 @@ int loadSettings() {
       got > AT_SHOW_PREVIEWS && (unsigned char)~image[AT_SHOW_PREVIEWS] == 1 ? 1 : 0;
   // As the connection security: a file from before the byte means POP3,
   // and a value this program does not know stays, for a check to refuse.
-  settings.protocol = got > AT_PROTOCOL ? (unsigned char)~image[AT_PROTOCOL] : PROTOCOL_POP3;
+  settings.mailProtocol = got > AT_PROTOCOL ? (unsigned char)~image[AT_PROTOCOL] : PROTOCOL_POP3;
+  readManners(image, got);
 
   // Protected: the slot was stored empty and the password comes from
   // Windows. A flag other than 1, a length out of range or a file cut
@@ -351,7 +404,8 @@ int saveSettings() {
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
   memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
   image[AT_SHOW_PREVIEWS] = (unsigned char)(settings.showPreviews & 0xFF);
-  image[AT_PROTOCOL] = (unsigned char)(settings.protocol & 0xFF);
+  image[AT_PROTOCOL] = (unsigned char)(settings.mailProtocol & 0xFF);
+  writeManners(image);
   // Up to the newest byte: the bytes of a protected password the file
   // held before are written over, whether or not one follows, and a
   // longer file keeps its tail.

@@ -14,9 +14,13 @@ const DWORD SHORT_TEXT_BYTES = 3 * (SHORT_FILE_TEXT_BYTES - 1) + 1;
 const DWORD LONG_TEXT_BYTES = 3 * (LONG_FILE_TEXT_BYTES - 1) + 1;
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
-// protected by Windows when the user asks for that, then more bytes (the
-// previews of new mail, the protocol) after the password's place.
+// protected by Windows when the user asks for that, then the bytes of
+// newer settings after the password's place (the previews of new mail,
+// the protocol, the manners of the announcement).
 const DWORD SETTINGS_FILE_BYTES = 1297;
+// Quiet hours that are not set.
+const int QUIET_HOURS_NONE = 0xFFFF;
+const int MINUTES_PER_DAY = 24 * 60;
 // Windows' data protection turns the password into at most this much.
 const DWORD PROTECTED_PASSWORD_BYTES = 512;
 
@@ -63,12 +67,19 @@ struct Settings {
   int notifyBalloon;       // 1: new mail is also told in a balloon
   int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
                            // and their senders and subjects shown; 0: counts only
-  int protocol;            // PROTOCOL_*; a file without the byte means POP3;
+  int mailProtocol;        // PROTOCOL_*; a file without the byte means POP3;
                            // any other value is kept and refused by a check
-  int showSplash;          // not stored: the -TOFF switch clears it
-  int passwordLost;        // not stored: the protected password could not be
-                           // unprotected (another user or machine); the slot
-                           // is empty until the user enters the password again
+  // The manners of the announcement on a busy desktop (their bytes follow
+  // the previews').
+  int quietWhileBusy;  // 1: no voice and no balloon while Windows says the user
+                       // cannot be disturbed (full screen, presentation, quiet time)
+  int quietFrom;       // quiet hours: the minute of the day they start and the one
+  int quietUntil;      // they end (QUIET_HOURS_NONE in both: none)
+  int showCount;       // 1: the new-mail count is drawn on the icon
+  int showSplash;      // not stored: the -TOFF switch clears it
+  int passwordLost;    // not stored: the protected password could not be
+                       // unprotected (another user or machine); the slot
+                       // is empty until the user enters the password again
 };
 
 extern Settings settings;

@@ -43,7 +43,9 @@ const HelpTopic soundPageHelp[] = {
     {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY}, {IDC_USE_VOICE, IDC_USE_VOICE},
     {IDC_USE_BEEP, IDC_USE_BEEP},         {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
     {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE}, {IDC_VOICE_PATH, IDC_VOICE_PATH},
-    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE}, {0, 0},
+    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE}, {IDC_QUIET_WHILE_BUSY, IDC_QUIET_WHILE_BUSY},
+    {IDC_QUIET_HOURS, IDC_QUIET_HOURS},   {IDC_QUIET_FROM, IDC_QUIET_HOURS},
+    {IDC_QUIET_UNTIL, IDC_QUIET_HOURS},   {0, 0},
 };
 const HelpTopic mailerPageHelp[] = {
     {IDC_MAILER_PATH, IDC_MAILER_PATH},
@@ -52,13 +54,10 @@ const HelpTopic mailerPageHelp[] = {
     {0, 0},
 };
 const HelpTopic displayPageHelp[] = {
-    {IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_ACCOUNT},
-    {IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_COUNTS},
-    {IDC_TOOLTIP_BOTH, IDC_TOOLTIP_BOTH},
-    {IDC_BLINK_NEW_ONLY, IDC_BLINK_NEW_ONLY},
-    {IDC_NOTIFY_BALLOON, IDC_NOTIFY_BALLOON},
-    {IDC_SHOW_PREVIEWS, IDC_SHOW_PREVIEWS},
-    {0, 0},
+    {IDC_TOOLTIP_ACCOUNT, IDC_TOOLTIP_ACCOUNT}, {IDC_TOOLTIP_COUNTS, IDC_TOOLTIP_COUNTS},
+    {IDC_TOOLTIP_BOTH, IDC_TOOLTIP_BOTH},       {IDC_BLINK_NEW_ONLY, IDC_BLINK_NEW_ONLY},
+    {IDC_NOTIFY_BALLOON, IDC_NOTIFY_BALLOON},   {IDC_SHOW_PREVIEWS, IDC_SHOW_PREVIEWS},
+    {IDC_SHOW_COUNT, IDC_SHOW_COUNT},           {0, 0},
 };
 
 const LPARAM PORT_RANGE = MAKELPARAM(32767, 0);
@@ -219,6 +218,69 @@ void updateSoundEnabling(HWND page) {
   enable(page, IDC_VOICE_BROWSE, custom);
 }
 
+// ---- the manners: when the cat keeps quiet ----
+
+// What the boxes of the quiet hours offer while none are set.
+const int SUGGESTED_QUIET_FROM = 22 * 60;
+const int SUGGESTED_QUIET_UNTIL = 7 * 60;
+
+void setTime(HWND page, int id, int minute) {
+  char text[32];
+  snprintf(text, sizeof text, "%d:%02d", minute / 60, minute % 60);
+  setText(page, id, text);
+}
+
+// "7:00" or "07:00", blanks around it allowed; -1 for anything else.
+int readTime(HWND page, int id) {
+  char text[32];
+  readText(page, id, text, sizeof text);
+  int hour = 0, minute = 0;
+  char colon = 0, rest = 0;
+  if (sscanf(text, " %2d %c %2d %c", &hour, &colon, &minute, &rest) != 3 || colon != ':' ||
+      strchr(text, '-') != NULL || strchr(text, '+') != NULL)
+    return -1;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return -1;
+  return hour * 60 + minute;
+}
+
+void updateQuietEnabling(HWND page) {
+  int hours = isChecked(page, IDC_QUIET_HOURS);
+  enable(page, IDC_QUIET_FROM, hours);
+  enable(page, IDC_QUIET_UNTIL, hours);
+}
+
+void loadQuiet(HWND page) {
+  int none = settings.quietFrom == QUIET_HOURS_NONE;
+  setChecked(page, IDC_QUIET_WHILE_BUSY, settings.quietWhileBusy);
+  setChecked(page, IDC_QUIET_HOURS, !none);
+  setTime(page, IDC_QUIET_FROM, none ? SUGGESTED_QUIET_FROM : settings.quietFrom);
+  setTime(page, IDC_QUIET_UNTIL, none ? SUGGESTED_QUIET_UNTIL : settings.quietUntil);
+  updateQuietEnabling(page);
+}
+
+// The quiet hours as typed, QUIET_HOURS_NONE while unchecked. Times that
+// cannot be read, or a span that starts where it ends, keep the sheet
+// open on this page with nothing taken.
+int readQuietHours(HWND page, int* from, int* until) {
+  *from = QUIET_HOURS_NONE;
+  *until = QUIET_HOURS_NONE;
+  if (isChecked(page, IDC_QUIET_HOURS)) {
+    *from = readTime(page, IDC_QUIET_FROM);
+    *until = readTime(page, IDC_QUIET_UNTIL);
+    const char* problem = NULL;
+    if (*from < 0 || *until < 0)
+      problem = "静かにする時間は 22:00 や 7:30 のように入れてにゃ.";
+    else if (*from == *until)
+      problem = "静かにする時間の始まりと終わりが同じにゃ.\n別の時刻にしてにゃ.";
+    if (problem != NULL) {
+      MessageBoxW(page, wide(problem).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
+      SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID);
+      return 0;
+    }
+  }
+  return 1;
+}
+
 // Shows the topic of the control a WM_HELP names, if the page's table
 // has one; labels and the page itself have none.
 void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
@@ -297,12 +359,15 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_CUSTOM_VOICE, settings.customVoice);
       setText(page, IDC_VOICE_PATH, settings.voicePath);
       updateSoundEnabling(page);
+      loadQuiet(page);
       return TRUE;
     case WM_COMMAND:
       // Only clicks: the whole parameter is the control's id.
       if (wParam == IDC_SOUND_NOTIFY || wParam == IDC_USE_VOICE || wParam == IDC_USE_BEEP ||
           wParam == IDC_CUSTOM_VOICE)
         updateSoundEnabling(page);
+      else if (wParam == IDC_QUIET_HOURS)
+        updateQuietEnabling(page);
       else if (wParam == IDC_VOICE_BROWSE)
         chooseFile(page, IDC_VOICE_PATH, "waveﾌｧｲﾙ(*.wav)", "*.wav", "wav");
       return TRUE;
@@ -312,15 +377,22 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                    isChecked(page, IDC_CUSTOM_VOICE),
                IDC_VOICE_PATH, ".wav");
       return TRUE;
-    case WM_NOTIFY:
-      if (notification(lParam)->code == PSN_APPLY && takeTexts(page, soundPageTexts)) {
+    case WM_NOTIFY: {
+      int quietFrom = 0;
+      int quietUntil = 0;
+      if (notification(lParam)->code == PSN_APPLY &&
+          readQuietHours(page, &quietFrom, &quietUntil) && takeTexts(page, soundPageTexts)) {
         // Disabled controls are stored with the state they show.
         settings.soundNotify = isChecked(page, IDC_SOUND_NOTIFY);
         settings.useVoice = isChecked(page, IDC_USE_VOICE);
         settings.soundNewOnly = isChecked(page, IDC_SOUND_NEW_ONLY);
         settings.customVoice = isChecked(page, IDC_CUSTOM_VOICE);
+        settings.quietWhileBusy = isChecked(page, IDC_QUIET_WHILE_BUSY);
+        settings.quietFrom = quietFrom;
+        settings.quietUntil = quietUntil;
       }
       return TRUE;
+    }
     case WM_HELP: showContextHelp(soundPageHelp, (const HELPINFO*)lParam); return TRUE;
     default: return FALSE;
   }
@@ -355,6 +427,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
       setChecked(page, IDC_BLINK_NEW_ONLY, settings.blinkNewOnly);
       setChecked(page, IDC_NOTIFY_BALLOON, settings.notifyBalloon);
       setChecked(page, IDC_SHOW_PREVIEWS, settings.showPreviews);
+      setChecked(page, IDC_SHOW_COUNT, settings.showCount);
       return TRUE;
     case WM_NOTIFY:
       if (notification(lParam)->code == PSN_APPLY) {
@@ -364,6 +437,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
         settings.notifyBalloon = isChecked(page, IDC_NOTIFY_BALLOON);
         settings.showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
+        settings.showCount = isChecked(page, IDC_SHOW_COUNT);
       }
       return TRUE;
     case WM_HELP: showContextHelp(displayPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -1,5 +1,6 @@
 // The check cycle: guards, the online test, the lookup, the connection,
 // the response timer, and every way a check ends.
+#include "app/mainwindow.h"
 #include "base/trace.h"
 #include "check/check.h"
 
@@ -37,7 +38,7 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
 }
 
 TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
-  app.messageCount = 4;
+  mailbox.counts.messageCount = 4;
   for (int variant = 0; variant < 3; variant++) {
     standin::setOnline(variant != 0);
     standin::setWininet(variant != 1, variant != 2);
@@ -45,7 +46,7 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
     EXPECT_EQ("APPICON", icon());
     EXPECT_EQ("オフラインです.", tip());
     EXPECT_EQ(0, app.busy);
-    EXPECT_EQ(4u, app.messageCount);
+    EXPECT_EQ(4u, mailbox.counts.messageCount);
     EXPECT_EQ(0, server.connections);
     EXPECT_EQ(60000u << variant, standin::timerPeriod(window, TIMER_INTERVAL));
     EXPECT_EQ(0, standin::loadedLibraryCount());  // loaded and freed each time
@@ -196,7 +197,8 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
   for (auto& c : cases) {
     strcpy(settings.serverHost, "127.0.0.1");
     server.acceptsConnection = true;
-    resetRetries(), countRetry();  // not the first failure in a row, which shows no error yet
+    resetRetries(&mailbox),
+        countRetry(&mailbox);  // not the first failure in a row, which shows no error yet
     c.arrange();
     check();
     EXPECT_EQ("NOGOODICON", icon()) << c.text;
@@ -268,10 +270,12 @@ TEST_F(CheckCycle, ClosingWithoutAnErrorMidDialogueEndsTheCheckAtOnce) {
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ("回線異常です.", tip());
-  EXPECT_EQ(0u, retriesInARow());  // the server was reached: no early retry
+  EXPECT_EQ(0u, retriesInARow(&mailbox));  // the server was reached: no early retry
 }
 
-// What a user sends when a check goes wrong: the steps, never the secrets.
+// What a user sends when a check goes wrong: the steps, never the secrets,
+// nor a word of the mailbox, even from a server that echoes the password
+// or answers out of step.
 TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
   startTrace();  // as -V does
   settings.soundNewOnly = 1;
@@ -279,13 +283,23 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
   check();
   settings.useApop = 1;
   check();
+  std::string digest = standin::sentBy(server.socket).substr(9, 32);
+  server.replies["APOP"] = "-ERR [AUTH] no: APOP cat " + digest;
+  check();
+  settings.useApop = 0;
+  settings.fastScan = 1;
+  server.capabilities = {"PIPELINING", "UIDL"};
+  server.replies["PASS"] = "-ERR unknown command: PASS nyan";
+  server.replies["STAT"] = "nyan";  // out of step
+  check();
   std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
   for (const char* step :
        {"state AwaitGreeting -> AwaitUserReply", "sent USER cat\r\n", "sent PASS ********\r\n",
-        "reply +OK 1 u1\r\n", "state AwaitQuitReply -> Idle", "sent APOP cat ********\r\n"})
+        "reply +OK\r\n", "state AwaitQuitReply -> Idle", "sent APOP cat ********\r\n",
+        "reply -ERR [AUTH]\r\n", "reply -ERR\r\n", "reply ********\r\n"})
     EXPECT_NE(std::string::npos, trace.find(step)) << step;
-  EXPECT_EQ(std::string::npos, trace.find("nyan"));
-  EXPECT_EQ(std::string::npos, trace.find(standin::sentBy(server.socket).substr(9, 32)));
+  for (const std::string& secret : {std::string("nyan"), digest, std::string("u1")})
+    EXPECT_EQ(std::string::npos, trace.find(secret)) << secret;
 }
 
 TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
@@ -427,7 +441,7 @@ TEST_F(CheckHazards, ANewCheckFirstClosesASessionStillAwaitingQuit) {
 TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, session.state);
+  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
   standin::serverCloses(server.socket, 0);
   standin::pump();
   EXPECT_EQ(0, app.busy);
@@ -444,7 +458,7 @@ TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
 TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, session.state);
+  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
   // The data notice comes before the close notice: recv finds nothing.
   PostMessageW(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
   standin::serverCloses(server.socket, 0);
@@ -487,7 +501,7 @@ TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
   server.replies["PASS"] = "-ERR no";
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, session.state);
+  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
   ASSERT_EQ(0, app.busy);
   standin::onNextPropertySheet([this] {
     serverSay(server, "+OK bye\r\n");
@@ -525,7 +539,7 @@ TEST_F(CheckHazards, TheSessionDeadlineWhileQuitIsAwaitedIsNoFailure) {
   server.silentOn = {"QUIT"};
   check();
   standin::advance(160000);
-  ASSERT_EQ(AwaitQuitReply, session.state);
+  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
   standin::advance(60000);
   EXPECT_EQ(0, app.busy);
   EXPECT_FALSE(standin::socketOpen(server.socket));

@@ -1,5 +1,6 @@
 // Telling new mail from old: the known-UID list, its comparison with the
 // UIDs of a check, and KivvetLE.log.
+#include "app/mainwindow.h"
 #include "check/knownuids.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ class KnownUids : public MailCheck {
   }
   std::vector<std::string> known() {
     std::vector<std::string> list;
-    for (DWORD i = 0; i < app.knownCount; i++) list.push_back(app.knownUids[i]);
+    for (DWORD i = 0; i < mailbox.known.knownCount; i++) list.push_back(mailbox.knownUids[i]);
     return list;
   }
   // The UIDs the file holds, record by record, up to the first empty one.
@@ -36,11 +37,11 @@ class KnownUids : public MailCheck {
   // A restart: the tables as start-up makes them, then the file loaded.
   void restart() {
     for (DWORD i = 0; i < UID_SLOTS; i++) {
-      memset(app.knownUids[i], 0, UID_SLOTS_BYTES);
-      memset(app.currentUids[i], 0, UID_SLOTS_BYTES);
+      memset(mailbox.knownUids[i], 0, UID_SLOTS_BYTES);
+      memset(mailbox.currentUids[i], 0, UID_SLOTS_BYTES);
     }
-    app.knownCount = 0;
-    ASSERT_EQ(1, loadKnownUids());
+    mailbox.known.knownCount = 0;
+    ASSERT_EQ(1, loadKnownUids(&mailbox));
   }
   static const DWORD UID_SLOTS_BYTES = UID_SLOT_BYTES;
 };
@@ -48,7 +49,7 @@ class KnownUids : public MailCheck {
 TEST_F(KnownUids, TheFirstCheckFindsEverythingNewAndWritesTheFile) {
   server.uids = {"u1", "u2", "u3", "u4", "u5"};
   check();
-  EXPECT_EQ(5u, app.newCount);
+  EXPECT_EQ(5u, mailbox.counts.newCount);
   EXPECT_EQ(server.uids, known());
   std::string bytes = standin::readFile("C:\\KivvetLE.log");
   ASSERT_EQ(32768u, bytes.size());
@@ -57,7 +58,7 @@ TEST_F(KnownUids, TheFirstCheckFindsEverythingNewAndWritesTheFile) {
   EXPECT_EQ(std::string(32, (char)0xFF), bytes.substr(32 * 1023));
 
   check();
-  EXPECT_EQ(0u, app.newCount);
+  EXPECT_EQ(0u, mailbox.counts.newCount);
   EXPECT_EQ(server.uids, known());
 }
 
@@ -66,7 +67,7 @@ TEST_F(KnownUids, DeletedMessagesLeaveAndArrivalsAreAppended) {
   check();
   server.uids = {"old3", "old4", "old5", "new1", "new2"};
   check();
-  EXPECT_EQ(2u, app.newCount);
+  EXPECT_EQ(2u, mailbox.counts.newCount);
   EXPECT_EQ(server.uids, known());
 }
 
@@ -74,14 +75,14 @@ TEST_F(KnownUids, CountsSurviveARestart) {
   server.uids = {"a", "b", "c"};
   check();
   restart();
-  EXPECT_EQ(1024u, app.knownCount);
+  EXPECT_EQ(1024u, mailbox.known.knownCount);
   check();
-  EXPECT_EQ(0u, app.newCount);
+  EXPECT_EQ(0u, mailbox.counts.newCount);
   EXPECT_EQ(server.uids, known());
   server.uids.push_back("d");
   restart();
   check();
-  EXPECT_EQ(1u, app.newCount);
+  EXPECT_EQ(1u, mailbox.counts.newCount);
 }
 
 TEST_F(KnownUids, UidsAreComparedExactly) {
@@ -91,7 +92,7 @@ TEST_F(KnownUids, UidsAreComparedExactly) {
   restart();
   server.uids = {longest, "abc", "ABC"};
   check();
-  EXPECT_EQ(2u, app.newCount);  // letter case makes a different UID
+  EXPECT_EQ(2u, mailbox.counts.newCount);  // letter case makes a different UID
   EXPECT_EQ(longest, known()[0]);
 }
 
@@ -101,11 +102,11 @@ TEST_F(KnownUids, WithoutCountingNothingIsCompared) {
   settings.soundNewOnly = 0;
   server.uids = {"x2", "x3"};
   check();
-  EXPECT_EQ(0u, app.newCount);
+  EXPECT_EQ(0u, mailbox.counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"x1", "x2"}), known());
   settings.blinkNewOnly = 1;
   check();
-  EXPECT_EQ(1u, app.newCount);
+  EXPECT_EQ(1u, mailbox.counts.newCount);
 }
 
 TEST_F(KnownUids, LeftoversFromARestartNeverOverfillTheList) {
@@ -119,8 +120,8 @@ TEST_F(KnownUids, LeftoversFromARestartNeverOverfillTheList) {
   restart();
   for (int i = 1000; i < 1500; i++) server.uids.push_back("m" + std::to_string(i));
   check();
-  EXPECT_EQ(500u, app.newCount);
-  EXPECT_LE(app.knownCount, 1024u);
+  EXPECT_EQ(500u, mailbox.counts.newCount);
+  EXPECT_LE(mailbox.known.knownCount, 1024u);
   EXPECT_EQ(server.uids, known());  // each UID once, none lost
 }
 
@@ -160,7 +161,7 @@ TEST_F(KnownUids, TheFileIsWholeOrNotThereAfterAWriteThatStops) {
   standin::failWritesAfterBytes(-1);
   restart();
   check();
-  EXPECT_EQ(1u, app.newCount);
+  EXPECT_EQ(1u, mailbox.counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"q", "r"}), fileUids());
 }
 
@@ -170,7 +171,7 @@ TEST_F(KnownUids, AFileHeldForAMomentIsReadAfterAShortWait) {
   HANDLE holder = CreateFileW(u"KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(standin::now() + 250, [holder] { CloseHandle(holder); });
   restart();
-  EXPECT_STREQ("p", app.knownUids[0]);
+  EXPECT_STREQ("p", mailbox.knownUids[0]);
 }
 
 TEST_F(KnownUids, AShortFileLoadsAsFarAsItGoes) {
@@ -183,12 +184,12 @@ TEST_F(KnownUids, AShortFileLoadsAsFarAsItGoes) {
   }
   standin::writeFile("C:\\KivvetLE.log", bytes + "\x01\x02");
   restart();
-  EXPECT_STREQ("s1", app.knownUids[0]);
-  EXPECT_STREQ("s2", app.knownUids[1]);
-  EXPECT_EQ(32u, strlen(app.knownUids[5]));  // 0xFF text: matches no UID
+  EXPECT_STREQ("s1", mailbox.knownUids[0]);
+  EXPECT_STREQ("s2", mailbox.knownUids[1]);
+  EXPECT_EQ(32u, strlen(mailbox.knownUids[5]));  // 0xFF text: matches no UID
   server.uids = {"s2", "s3"};
   check();
-  EXPECT_EQ(1u, app.newCount);
+  EXPECT_EQ(1u, mailbox.counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"s2", "s3"}), known());
 }
 
@@ -228,11 +229,11 @@ TEST_F(KnownUids, MergeAgreesWithComparingEveryPair) {
         seenKnown = true;
       }
 
-    for (DWORD i = 0; i < knownCount; i++) strcpy(app.knownUids[i], knownList[i].c_str());
-    for (DWORD j = 0; j < currentCount; j++) strcpy(app.currentUids[j], currentList[j].c_str());
-    app.knownCount = knownCount;
-    app.messageCount = large ? 1025 + random() % 1000 : currentCount;
-    ASSERT_EQ(expectedNew, mergeUidLists()) << round;
+    for (DWORD i = 0; i < knownCount; i++) strcpy(mailbox.knownUids[i], knownList[i].c_str());
+    for (DWORD j = 0; j < currentCount; j++) strcpy(mailbox.currentUids[j], currentList[j].c_str());
+    mailbox.known.knownCount = knownCount;
+    mailbox.counts.messageCount = large ? 1025 + random() % 1000 : currentCount;
+    ASSERT_EQ(expectedNew, mergeUidLists(&mailbox)) << round;
     ASSERT_EQ(expected, known()) << round;
   }
 }

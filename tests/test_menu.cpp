@@ -1,8 +1,10 @@
 // The tray menu, the double click and the start of the mail program.
 #include "app/commands.h"
+#include "app/mainwindow.h"
 #include "base/paths.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
+#include "tray/notify.h"
 #include "tray/previews.h"
 
 #include "tests/support/mailcheck.h"
@@ -65,7 +67,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   server.uids = {"a", "b"};
   server.headers = {"From: A&B <a@x>\r\nSubject: one\r\n", "From: Neko <n@x>\r\nSubject: two\r\n"};
   for (UINT choice : {CMD_PREVIEW_FIRST + 1, CMD_STOP}) {
-    app.knownCount = 0;
+    mailbox.known.knownCount = 0;
     check();
     standin::advance(3000);
     EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
@@ -85,7 +87,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
     standin::pump();
     EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
     EXPECT_EQ("APPICON", icon());
-    EXPECT_EQ(0u, previewCount());
+    EXPECT_EQ(0u, previewCount(&mailbox.previews));
     EXPECT_EQ(1u, standin::processesStarted().size());  // by the message only
     server.headers[0] = "";                             // a refused TOP: one preview less
   }
@@ -95,6 +97,20 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.\nNeko: two\nA&B: one", balloons[0]);
   rightClick();
   EXPECT_EQ(6u, standin::menusShown().back().items.size());
+  // A sender or subject missing leaves no bare colon; an "&" in the
+  // tooltip marks no key; the balloon's 256 units hold whole lines only.
+  server.uids = {"a", "b", "c"};
+  std::string cats;  // 80 characters of two UTF-16 units each
+  for (int i = 0; i < 80; i++) cats += "\xF0\x9F\x90\xB1";
+  server.headers = {"From: C <c@x>\r\nSubject: " + std::string(80, 'x') + "\r\n",
+                    "Subject: " + cats + "\r\n", "From: A&B <a@x>\r\n"};
+  mailbox.known.knownCount = 0;
+  check();
+  standin::advance(3000);
+  EXPECT_EQ("A&&B", tip());
+  for (const auto& request : standin::trayRequests())
+    if (request.data.flags & NIF_INFO) balloons.push_back(request.data.info);
+  EXPECT_EQ("「home」に新しいメールが3通届いたにゃ.\nA&B\n" + cats, balloons.back());
 }
 
 TEST_F(TrayMenu, DoesNotOpenInsideItself) {
@@ -147,6 +163,21 @@ class DoubleClick : public TrayMenu {
   }
   const standin::ProcessStart& started() { return standin::processesStarted().back(); }
 };
+
+// A click on the balloon (a notification on Windows 10 and 11) asks for
+// the mail it told of.
+TEST_F(DoubleClick, AClickOnTheBalloonDoesWhatTheDoubleClickDoes) {
+  strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");
+  settings.notifyBalloon = 1;
+  server.uids = {"a"};
+  check();
+  ASSERT_TRUE(announcing());
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, NIN_BALLOONUSERCLICK);
+  standin::pump();
+  EXPECT_FALSE(announcing());
+  EXPECT_EQ("APPICON", icon());
+  EXPECT_EQ(1u, standin::processesStarted().size());
+}
 
 TEST_F(DoubleClick, StartsTheMailProgramInItsOwnDirectory) {
   strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");

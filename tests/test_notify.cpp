@@ -2,6 +2,13 @@
 // time line measured from the end of the check.
 #include "tray/notify.h"
 
+#include <math.h>
+
+#include <set>
+
+#include "tray/badge.h"
+#include "tray/quiet.h"
+
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -70,7 +77,7 @@ TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
   EXPECT_EQ(NIF_INFO, balloons[0].data.flags);  // the picture and the tooltip stay
   EXPECT_EQ("Kivvet LE", balloons[0].data.infoTitle);
   EXPECT_EQ("「home」に新しいメールが2通届いたにゃ.", balloons[0].data.info);
-  EXPECT_EQ(NIIF_INFO | NIIF_NOSOUND, balloons[0].data.infoFlags);
+  EXPECT_EQ(NIIF_INFO | NIIF_NOSOUND | NIIF_RESPECT_QUIET_TIME, balloons[0].data.infoFlags);
   EXPECT_LE(1u, soundCount());  // and the cat speaks all the same
 }
 
@@ -181,6 +188,142 @@ TEST_F(Announcement, TheNextCheckOrTheEndStopsTheBlink) {
   EXPECT_EQ("APPICON", icon());
   DestroyWindow(window);
   EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
+}
+
+// Windows says the user cannot be disturbed: the cat neither speaks nor
+// shows a balloon, but turns to the new-mail picture, without blinking,
+// until the double click; the user who said no hears it as before.
+TEST_F(Announcement, KeepsQuietWhileTheUserCannotBeDisturbed) {
+  settings.soundNewOnly = 1;
+  settings.blinkNewOnly = 1;
+  settings.notifyBalloon = 1;
+  struct Case {
+    QUERY_USER_NOTIFICATION_STATE state;
+    HRESULT answer;
+    int quietWhileBusy;
+    bool quiet;
+  } cases[] = {
+      {QUNS_BUSY, S_OK, 1, true},
+      {QUNS_RUNNING_D3D_FULL_SCREEN, S_OK, 1, true},
+      {QUNS_PRESENTATION_MODE, S_OK, 1, true},
+      {QUNS_QUIET_TIME, S_OK, 1, true},
+      {QUNS_APP, S_OK, 1, true},
+      {QUNS_ACCEPTS_NOTIFICATIONS, S_OK, 1, false},
+      {QUNS_NOT_PRESENT, S_OK, 1, false},
+      {QUNS_BUSY, E_FAIL, 1, false},
+      {QUNS_BUSY, S_OK, 0, false},
+  };
+  int next = 0;
+  for (const Case& c : cases) {
+    standin::answerNotificationState(c.state, c.answer);
+    settings.quietWhileBusy = c.quietWhileBusy;
+    server.uids.push_back("m" + std::to_string(next++));
+    size_t sounds = soundCount();
+    size_t requests = standin::trayRequests().size();
+    checkAndWatch(1000);
+    bool balloon = false;
+    for (size_t i = requests; i < standin::trayRequests().size(); i++)
+      balloon = balloon || (standin::trayRequests()[i].data.flags & NIF_INFO);
+    EXPECT_EQ(c.quiet, soundCount() == sounds) << c.state << " " << c.answer;
+    EXPECT_EQ(c.quiet, !balloon) << c.state;
+    EXPECT_EQ(c.quiet, !standin::timerRunning(window, TIMER_BLINK) && icon() == "GETICON");
+  }
+  // Nothing to tell: Windows is not asked.
+  size_t queries = standin::notificationStateQueries();
+  server.uids.clear();
+  check();
+  EXPECT_EQ(queries, standin::notificationStateQueries());
+}
+
+TEST_F(Announcement, KeepsQuietInItsHoursAcrossMidnight) {
+  EXPECT_TRUE(withinQuietHours(23 * 60, 22 * 60, 7 * 60));
+  EXPECT_TRUE(withinQuietHours(0, 22 * 60, 7 * 60));
+  EXPECT_FALSE(withinQuietHours(7 * 60, 22 * 60, 7 * 60));
+  EXPECT_FALSE(withinQuietHours(21 * 60 + 59, 22 * 60, 7 * 60));
+  EXPECT_TRUE(withinQuietHours(12 * 60, 12 * 60, 13 * 60));
+  EXPECT_FALSE(withinQuietHours(13 * 60, 12 * 60, 13 * 60));
+  EXPECT_FALSE(withinQuietHours(0, QUIET_HOURS_NONE, QUIET_HOURS_NONE));
+  settings.quietFrom = 22 * 60;
+  settings.quietUntil = 7 * 60;
+  server.uids = {"a"};
+  for (int hour : {23, 3, 7, 12}) {
+    standin::setLocalTime(hour, 0);
+    size_t sounds = soundCount();
+    checkAndWatch(300);
+    EXPECT_EQ(hour == 7 || hour == 12, soundCount() > sounds) << hour;
+  }
+}
+
+// The badge at every size the tray asks for: each count its own picture
+// ("9+" for ten and more), in the lower right corner, red with white
+// figures, which stand out on a light taskbar and a dark one.
+TEST_F(Announcement, TheCountIsDrawnLegiblyAtEverySize) {
+  auto luminance = [](DWORD c) {
+    double sum = 0, weights[] = {0.0722, 0.7152, 0.2126};
+    for (int i = 0; i < 3; i++) sum += weights[i] * std::pow((c >> 8 * i & 0xFF) / 255.0, 2.2);
+    return sum + 0.05;
+  };
+  EXPECT_LE(3.0, luminance(0xFFFFFF) / luminance(BADGE_COLOUR));
+  EXPECT_LE(3.0, luminance(BADGE_COLOUR) / luminance(0));
+  EXPECT_LE(4.5, luminance(BADGE_FIGURE_COLOUR) / luminance(BADGE_COLOUR));
+  for (int size : {16, 20, 24, 32, 40, 48}) {
+    std::set<std::vector<DWORD>> pictures;
+    for (DWORD count : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
+      std::vector<DWORD> pixels(size * size, 0);
+      drawBadge(pixels.data(), size, count);
+      int red = 0, white = 0;
+      for (int i = 0; i < size * size; i++) {
+        if (pixels[i] == 0) continue;
+        EXPECT_TRUE(i % size >= size / 3 && i / size >= size / 2) << size << " " << count;
+        red += pixels[i] == BADGE_COLOUR;
+        white += pixels[i] == BADGE_FIGURE_COLOUR;
+      }
+      EXPECT_LT(white, red) << size << " " << count;
+      EXPECT_LE(size < 40 ? 3 : 12, white) << size << " " << count;
+      pictures.insert(pixels);
+    }
+    EXPECT_EQ(10u, pictures.size()) << size;  // 10 and 12 are both "9+"
+  }
+}
+
+// While new mail is announced, every picture of the cat carries its count
+// at the size of the scaling, the cat's own pixels kept around it; the
+// double click takes it off.
+TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
+  settings.showCount = 1;
+  settings.soundNewOnly = 1;
+  settings.blinkNewOnly = 1;
+  check();
+  for (int dpi : {96, 192}) {
+    int size = 16 * dpi / 96;
+    standin::setDpi(dpi);
+    for (const char* uid : {"a", "b", "c"}) server.uids.push_back(uid + std::to_string(dpi));
+    std::vector<DWORD> cat(size * size, 0);
+    for (int y = 1; y < size - 1; y++)
+      for (int x = 1; x < size - 1; x++) cat[y * size + x] = standin::RESOURCE_ICON_COLOUR;
+    std::vector<DWORD> blank(size * size, 0);
+    drawBadge(cat.data(), size, 3);
+    drawBadge(blank.data(), size, 3);
+    size_t from = standin::trayRequests().size();
+    checkAndWatch(5000);  // three sounds, then the blink
+    int frames = 0;
+    for (size_t i = from; i < standin::trayRequests().size(); i++) {
+      const auto& data = standin::trayRequests()[i].data;
+      if (data.pixels.empty()) continue;
+      frames++;
+      EXPECT_EQ(size, data.iconSize);
+      std::vector<DWORD> seen(data.pixels.begin(), data.pixels.end());
+      EXPECT_TRUE(seen == cat || seen == blank) << dpi << " " << i;
+    }
+    EXPECT_LE(15, frames) << dpi;
+    EXPECT_GE(6u, standin::liveMadeIconCount());
+    server.uids = {};
+  }
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  standin::pump();
+  EXPECT_TRUE(standin::trayIcon(window, TRAY_ICON_ID)->pixels.empty());
+  EXPECT_EQ(0u, standin::liveMadeIconCount());
+  EXPECT_EQ(0, standin::liveGdiObjectCount());
 }
 
 }  // namespace

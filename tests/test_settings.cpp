@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1811u, bytes.size());
+  ASSERT_EQ(1817u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -37,6 +37,50 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   // Plain text, no fast scan, no balloon, the password unprotected, no
   // previews, POP3.
   for (size_t i = 1291; i < 1811; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
+  // Quiet while the user cannot be disturbed, no quiet hours, no count.
+  EXPECT_EQ(std::string("\xFE\0\0\0\0\xFF", 6), bytes.substr(1811));
+}
+
+TEST_F(SettingsFile, TheMannersFollowAndAnOlderFileKeepsTheCatAsItWas) {
+  settings.quietWhileBusy = 0;
+  settings.quietFrom = 22 * 60 + 30;  // 22:30 to 6:00
+  settings.quietUntil = 6 * 60;
+  settings.showCount = 1;
+  saveSettings();
+  std::string bytes = file();
+  EXPECT_EQ(std::string("\xFF\xB9\xFA\x97\xFE\xFE", 6), bytes.substr(1811));
+  setDefaultSettings();
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(0, settings.quietWhileBusy);
+  EXPECT_EQ(1350, settings.quietFrom);
+  EXPECT_EQ(360, settings.quietUntil);
+  EXPECT_EQ(1, settings.showCount);
+
+  // Each byte the file does not reach means what the program did before.
+  for (size_t length : {1810u, 1812u, 1815u, 1816u}) {
+    setFile(bytes.substr(0, length));
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(length <= 1811 ? 1 : 0, settings.quietWhileBusy) << length;
+    EXPECT_EQ(length < 1816 ? QUIET_HOURS_NONE : 1350, settings.quietFrom) << length;
+    EXPECT_EQ(0, settings.showCount) << length;
+  }
+  // Only 0 is off, only 1 is on; an end outside the day is no span.
+  setFile(bytes.substr(0, 1811) + (char)~7 + "\xFF\xFF" + (char)~0xA0 + (char)~0x05 + (char)~2);
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(1, settings.quietWhileBusy);
+  EXPECT_EQ(QUIET_HOURS_NONE, settings.quietFrom);
+  EXPECT_EQ(QUIET_HOURS_NONE, settings.quietUntil);
+  EXPECT_EQ(0, settings.showCount);
+
+  // A first start: the cat speaks and blinks for new mail only, and
+  // shows its count.
+  DeleteFileW(u"KivvetLE.cfg");
+  setDefaultSettings();
+  EXPECT_EQ(0, loadSettings());
+  EXPECT_EQ(1, settings.soundNewOnly);
+  EXPECT_EQ(1, settings.blinkNewOnly);
+  EXPECT_EQ(1, settings.showCount);
+  EXPECT_EQ(1, settings.quietWhileBusy);
 }
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
@@ -110,17 +154,17 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
   // and one that asks for what this version does not speak is refused.
   setFile(current.substr(0, 1810));
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(PROTOCOL_POP3, settings.protocol);
+  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
   EXPECT_EQ(NULL, settingsProblem());
   for (int stored : {PROTOCOL_IMAP, 0xFF}) {
     setFile(current.substr(0, 1810) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(stored, settings.protocol);
+    EXPECT_EQ(stored, settings.mailProtocol);
     EXPECT_STREQ("受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.", settingsProblem());
     ASSERT_EQ(1, saveSettings());
     EXPECT_EQ((unsigned char)~stored, at(file(), 1810));
   }
-  settings.protocol = PROTOCOL_POP3;
+  settings.mailProtocol = PROTOCOL_POP3;
 
   // Fast scan, the byte after: set only by a 1; a file without it walks.
   settings.fastScan = 1;
@@ -150,8 +194,8 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
   EXPECT_EQ(0xFE, at(bytes, 1294));
   size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
-  ASSERT_GE(1809u, 1297 + length);
-  ASSERT_EQ(1811u, bytes.size());
+  ASSERT_GE(1810u, 1297 + length);
+  ASSERT_EQ(1817u, bytes.size());
   EXPECT_EQ(std::string::npos, bytes.find("nyan"));
   EXPECT_EQ(std::string::npos,
             bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
@@ -182,7 +226,7 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   bytes = file();
   EXPECT_EQ(0xFF, at(bytes, 1294));
   EXPECT_EQ((char)~'n', bytes[256]);
-  for (size_t i = 1295; i < bytes.size(); i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
+  for (size_t i = 1295; i < 1811; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
 
   // A flag this program does not know, or a length past the end, is a
   // password that cannot be read.
@@ -309,7 +353,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1811u, file().size());
+  EXPECT_EQ(1817u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -390,16 +434,21 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1811, 'z') + tail);
+  setFile(std::string(1817, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2520u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1811));
+  ASSERT_EQ(2526u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1817));
   EXPECT_EQ(0x91, at(bytes, 385));
+  // A byte of a setting this program does not know goes back as read.
+  setFile(std::string(1817, 'z'));
+  ASSERT_EQ(1, loadSettings());
+  saveSettings();
+  EXPECT_EQ('z', file().at(1810));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1811u, file().size());
+  EXPECT_EQ(1817u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

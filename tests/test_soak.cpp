@@ -5,6 +5,7 @@
 // program is idle with no socket open, and the UID file is whole.
 #include <random>
 
+#include "app/mainwindow.h"
 #include "check/knownuids.h"
 #include "tests/support/mailcheck.h"
 
@@ -102,11 +103,11 @@ class Soak : public MailCheck {
     if (!standin::fileExists("C:\\KivvetLE.log")) return;
     std::string file = standin::readFile("C:\\KivvetLE.log");
     ASSERT_EQ(KNOWN_UIDS_FILE_BYTES, file.size());
-    for (DWORD i = 0; i < app.knownCount; i++) {
+    for (DWORD i = 0; i < mailbox.known.knownCount; i++) {
       std::string record = file.substr(i * KNOWN_UIDS_RECORD_BYTES, KNOWN_UIDS_RECORD_BYTES);
       for (char& c : record) c = (char)~c;
       std::string uid = record.substr(0, record.find('\0'));
-      ASSERT_EQ(std::string(app.knownUids[i]), uid) << "record " << i;
+      ASSERT_EQ(std::string(mailbox.knownUids[i]), uid) << "record " << i;
     }
   }
 };
@@ -137,7 +138,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     DWORD started = standin::now();
 
     // While it runs, busy is set and a further request changes nothing.
-    if (session.state != Idle) {
+    if (mailbox.dialogue.state != Idle) {
       ASSERT_EQ(1, app.busy);
       PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
       standin::pump();
@@ -145,10 +146,10 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     }
 
     // Ends within the response time-out and the wait for QUIT's answer.
-    while ((app.busy || session.state != Idle) && standin::now() - started < 125000)
+    while ((app.busy || mailbox.dialogue.state != Idle) && standin::now() - started < 125000)
       standin::advance(1000);
     ASSERT_EQ(0, app.busy);
-    ASSERT_EQ(Idle, session.state);
+    ASSERT_EQ(Idle, mailbox.dialogue.state);
     ASSERT_EQ(0u, standin::openSocketCount());
     ASSERT_EQ(0u, standin::openFileCount());
     ASSERT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));
@@ -165,7 +166,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
       bool blinkTakesOver = false;
       if (plan.fault == Refusal && plan.state == "QUIT") {
         mustFail = true;
-        blinkTakesOver = app.newCount > 0;
+        blinkTakesOver = mailbox.counts.newCount > 0;
       }
       if (!blinkTakesOver) {
         ASSERT_EQ(mustFail, failed) << plan.fault << " at " << plan.state;
@@ -173,7 +174,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
       if (!failed) {
         // A clean walk leaves exactly the server's UIDs known, newest last.
         std::vector<std::string> known, current;
-        for (DWORD i = 0; i < app.knownCount; i++) known.push_back(app.knownUids[i]);
+        for (DWORD i = 0; i < mailbox.known.knownCount; i++) known.push_back(mailbox.knownUids[i]);
         for (const std::string& uid : server.uids) {
           char stored[UID_SLOT_BYTES];
           storeUid(stored, uid.c_str(), uid.size());

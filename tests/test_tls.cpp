@@ -2,9 +2,10 @@
 // the channel; a bad certificate, a refused handshake or a server without
 // STLS end the check before the password leaves the program; whatever
 // way a session ends, SChannel gets back everything it handed out.
+#include "app/mainwindow.h"
 #include "check/check.h"
 #include "check/md5.h"
-#include "check/tls.h"
+#include "net/tls.h"
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -38,9 +39,9 @@ class TlsCheck : public MailCheck {
   // credentials, which the program's end gives back.
   void expectSessionGone() {
     EXPECT_FALSE(standin::socketOpen(server.socket));
-    endTlsForShutdown();
+    endTlsForShutdown(&mailbox.connection.tls);
     EXPECT_EQ(0, standin::liveTlsObjects());
-    EXPECT_EQ(TlsOff, session.tlsPhase);
+    EXPECT_EQ(TlsOff, mailbox.connection.tls.phase);
     EXPECT_EQ(0, app.busy);
   }
   bool passwordLeft() {
@@ -57,7 +58,7 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   settings.soundNewOnly = 1;
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ(3u, mailbox.counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2",
                                       "UIDL 3", "QUIT"}),
             server.commands);
@@ -85,7 +86,7 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   settings.intervalMinutes = 1;
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\n.";
   check();
-  EXPECT_LT(899000u, loginDelayLeftMs());
+  EXPECT_LT(899000u, loginDelayLeftMs(&mailbox));
   PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);  // nor a wake
   standin::advance(899000);
   EXPECT_EQ(1, server.connections);
@@ -137,7 +138,7 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
   });
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(2u, app.messageCount);
+  EXPECT_EQ(2u, mailbox.counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"STLS", "CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
             server.commands);
 }
@@ -239,8 +240,8 @@ TEST_F(TlsCheck, EventsOutOfOrderNeverReadOrSendPlainText) {
   useStls();
   server.greets = false;
   check();
-  session.state = AwaitUserReply;
-  EXPECT_EQ(0, sendToServer("PASS nyan\r\n", 11));
+  mailbox.dialogue.state = AwaitUserReply;
+  EXPECT_EQ(0, sendText(&mailbox.connection, "PASS nyan\r\n", 11));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
 }
 
@@ -248,11 +249,11 @@ TEST_F(TlsCheck, ALaterHandshakeMustShowTheFirstCertificate) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, session.tlsPhase);
+  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
   std::string same = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=0";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, same));
   standin::pump();
-  ASSERT_EQ(TlsOpen, session.tlsPhase);
+  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
   std::string other = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=1";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) +
                                              standin::tlsDataRecord(server.greeting + "\r\n"));
@@ -303,7 +304,7 @@ TEST_F(TlsCheck, TheHandshakeSurvivesPiecesRequestsAndTickets) {
   check();
   standin::advance(1000);
   EXPECT_NE("NOGOODICON", icon());
-  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ(3u, mailbox.counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
             server.commands);
   expectSessionGone();
@@ -313,7 +314,7 @@ TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, session.tlsPhase);
+  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
   std::string greeting = standin::tlsDataRecord(server.greeting + "\r\n");
   standin::serverSendsRaw(server.socket, greeting.substr(0, greeting.size() - 1));
   standin::pump();
@@ -321,14 +322,14 @@ TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
   standin::serverSendsRaw(server.socket, greeting.substr(greeting.size() - 1));
   standin::advance(100);
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(3u, app.messageCount);
+  EXPECT_EQ(3u, mailbox.counts.messageCount);
 }
 
 TEST_F(TlsCheck, ARecordLargerThanTLSAllowsEndsTheCheck) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, session.tlsPhase);
+  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
   std::string header("\x17\x03\x03\xFF\xFF", 5);
   standin::serverSendsRaw(server.socket, header + std::string(TLS_INPUT_BYTES, 'x'));
   standin::pump();
@@ -357,8 +358,8 @@ TEST_F(TlsCheck, ARecordOfManyLinesGivesEveryLine) {
   for (int n = 1; n <= 300; n++) server.uids.push_back("uid" + std::to_string(n));
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(300u, app.newCount);
-  EXPECT_STREQ("uid300", app.knownUids[299]);
+  EXPECT_EQ(300u, mailbox.counts.newCount);
+  EXPECT_STREQ("uid300", mailbox.knownUids[299]);
 }
 
 TEST_F(TlsCheck, TheServerClosingTheChannelEndsTheSessionAsAHangUpWould) {
@@ -392,7 +393,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
   });
   check();
   EXPECT_EQ(10u, sent().size());  // part of the client's hello
-  EXPECT_EQ(TlsHandshake, session.tlsPhase);
+  EXPECT_EQ(TlsHandshake, mailbox.connection.tls.phase);
   standin::makeWritable(server.socket);
   standin::pump();
   // The rest went, the server answered, and the check ran to its end.
@@ -406,7 +407,7 @@ TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   server.tlsScript.pieceSize = 1;  // the handshake is still going on
   PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
-  ASSERT_EQ(TlsHandshake, session.tlsPhase);
+  ASSERT_EQ(TlsHandshake, mailbox.connection.tls.phase);
   releaseProgram();
   EXPECT_EQ(0, standin::liveTlsObjects());
   EXPECT_FALSE(standin::socketOpen(server.socket));
@@ -448,6 +449,11 @@ TEST_F(TlsCheck, ALaterCheckResumesTheSessionAndChecksTheCertificateAgain) {
   check();
   EXPECT_EQ(acquired + 1, standin::traceOf("AcquireCredentialsHandleA").size());
   EXPECT_EQ(2, standin::resumedHandshakes());
+  EXPECT_EQ("APPICON", icon());
+  // The same server and port, another kind of security: new credentials.
+  useStls();
+  check();
+  EXPECT_EQ(acquired + 2, standin::traceOf("AcquireCredentialsHandleA").size());
   EXPECT_EQ("APPICON", icon());
   expectSessionGone();
   // SChannel before Windows 10 1809 knows only the older request: TLS 1.2.

@@ -2,6 +2,7 @@
 // when the shell refuses.
 #include <string.h>
 
+#include "app/mainwindow.h"
 #include "base/text.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
@@ -30,8 +31,8 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
   strcpy(settings.accountName, "home");
   settings.tooltipMode = 1;
   EXPECT_EQ("Kivvet LE - 0/0", tooltipFor(""));
-  app.newCount = 2;
-  app.messageCount = 15;
+  mailbox.counts.newCount = 2;
+  mailbox.counts.messageCount = 15;
   EXPECT_EQ("Kivvet LE - 2/15", tooltipFor(""));
   settings.tooltipMode = 2;
   EXPECT_EQ("Kivvet LE - home : 2/15", tooltipFor(""));
@@ -45,8 +46,8 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
 
 TEST_F(TrayIcon, CountsAreUnsigned) {
   settings.tooltipMode = 1;
-  app.newCount = 0xFFFFFFFFu;
-  app.messageCount = 0x80000000u;
+  mailbox.counts.newCount = 0xFFFFFFFFu;
+  mailbox.counts.messageCount = 0x80000000u;
   EXPECT_EQ("Kivvet LE - 4294967295/2147483648", tooltipFor(""));
 }
 
@@ -74,7 +75,7 @@ TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
   }
   // The same with the largest counts after an account of ASCII only.
   strcpy(settings.accountName, std::string(127, 'n').c_str());
-  app.newCount = app.messageCount = 0xFFFFFFFFu;
+  mailbox.counts.newCount = mailbox.counts.messageCount = 0xFFFFFFFFu;
   settings.tooltipMode = 2;
   EXPECT_EQ(63u, tooltipFor("").size());
 }

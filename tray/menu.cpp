@@ -29,29 +29,15 @@ int menuOpen = 0;
 // The previews the menu was built with.
 DWORD builtVersion = 0;
 
-// A sender or subject is shown as it is: an "&" in it marks no key.
-void menuLabel(const char* text, char* label, size_t size) {
-  size_t used = 0;
-  for (; *text != '\0' && used + 2 < size; text++) {
-    if (*text == '&') label[used++] = '&';
-    label[used++] = *text;
-  }
-  label[used] = '\0';
-  // Never a character cut in half at the end.
-  char whole[2 * (2 * PREVIEW_TEXT_BYTES + 4)];
-  copyWholeCharacters(whole, sizeof whole, label);
-  copyWholeCharacters(label, size, whole);
-}
-
 void buildTrayMenu() {
   app.trayMenu = CreatePopupMenu();
-  if (previewCount() > 0) {
+  if (previewCount(shownPreviews()) > 0) {
     HMENU newMail = CreatePopupMenu();
-    char line[2 * PREVIEW_TEXT_BYTES + 4];
-    char label[2 * sizeof line];
-    for (DWORD i = 0; i < previewCount() && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
-      previewLine(i, line, sizeof line);
-      menuLabel(line, label, sizeof label);
+    // A sender or subject is shown as it is: an "&" in it marks no key.
+    char label[2 * (2 * PREVIEW_TEXT_BYTES + 4)];
+    for (DWORD i = 0;
+         i < previewCount(shownPreviews()) && CMD_PREVIEW_FIRST + i <= CMD_PREVIEW_LAST; i++) {
+      previewLabel(shownPreviews(), i, label, sizeof label);
       AppendMenuW(newMail, MF_STRING, CMD_PREVIEW_FIRST + i, wide(label).text);
     }
     AppendMenuW(app.trayMenu, MF_POPUP, (UINT_PTR)newMail, wide(NEW_MAIL_LABEL).text);
@@ -59,7 +45,7 @@ void buildTrayMenu() {
   }
   for (const MenuEntry& entry : trayMenuEntries)
     AppendMenuW(app.trayMenu, MF_STRING, entry.id, wide(entry.label).text);
-  builtVersion = previewsVersion();
+  builtVersion = previewsVersion(shownPreviews());
 }
 
 }  // namespace
@@ -73,7 +59,7 @@ void destroyTrayMenu() {
 
 void showTrayMenu(HWND window) {
   if (menuOpen) return;
-  if (builtVersion != previewsVersion()) {
+  if (builtVersion != previewsVersion(shownPreviews())) {
     DestroyMenu(app.trayMenu);
     buildTrayMenu();
     setBusy(app.busy ? 0 : 1);  // the new items as grayed as the old

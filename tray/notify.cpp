@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "settings/settings.h"
 #include "tray/previews.h"
+#include "tray/quiet.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -42,7 +43,9 @@ void playOneSound() {
   }
 }
 
-DWORD messagesToAnnounce() { return settings.soundNewOnly != 0 ? app.newCount : app.messageCount; }
+DWORD messagesToAnnounce() {
+  return settings.soundNewOnly != 0 ? shownCounts()->newCount : shownCounts()->messageCount;
+}
 
 // The balloon's lines of who wrote and about what.
 const DWORD BALLOON_PREVIEWS = 3;
@@ -53,16 +56,23 @@ void announceInBalloon(HWND window) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
-             (unsigned)app.newCount);
+             (unsigned)shownCounts()->newCount);
   else
-    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)app.newCount);
-  for (DWORD i = 0; i < previewCount() && i < BALLOON_PREVIEWS; i++) {
+    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownCounts()->newCount);
+  // Only whole lines: the balloon would cut the last one anywhere.
+  WCHAR measure[BALLOON_TEXT_UNITS];
+  for (DWORD i = 0; i < previewCount(shownPreviews()) && i < BALLOON_PREVIEWS; i++) {
     size_t used = strlen(text);
-    text[used++] = '\n';
-    previewLine(i, text + used, sizeof text - used);
+    text[used] = '\n';
+    previewLine(shownPreviews(), i, text + used + 1, sizeof text - used - 1);
+    if (!toWide(text, measure, BALLOON_TEXT_UNITS)) {
+      text[used] = '\0';
+      break;
+    }
   }
   showBalloon(window, APP_TITLE, text);
   memset(text, 0, sizeof text);
+  memset(measure, 0, sizeof measure);
 }
 
 // One sound per message, but a big mailbox is told in a few seconds, not
@@ -80,8 +90,8 @@ DWORD soundsToPlay() {
 const char* announcementTip(char* text, size_t size) {
   text[0] = '\0';
   // Who wrote the newest message comes first.
-  if (previewCount() > 0) {
-    previewLine(0, text, size);
+  if (previewCount(shownPreviews()) > 0) {
+    previewLabel(shownPreviews(), 0, text, size);
     return text;
   }
   int tipShowsCounts = settings.tooltipMode == 1 || settings.tooltipMode == 2;
@@ -93,7 +103,8 @@ const char* announcementTip(char* text, size_t size) {
 // The announcement is over by itself: what it told goes.
 void endAnnouncement() {
   announcement.running = 0;
-  dropPreviews();
+  dropPreviews(shownPreviews());
+  setTrayBadge(0);
 }
 
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -103,9 +114,13 @@ void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   announcement.blinkPhase = announcement.blinkPhase == 0 ? 1 : 0;
 }
 
+int blinkWanted() {
+  return (settings.blinkNewOnly == 1 && shownCounts()->newCount > 0) ||
+         (settings.blinkNewOnly == 0 && shownCounts()->messageCount > 0);
+}
+
 void startBlink(HWND window) {
-  if ((settings.blinkNewOnly == 1 && app.newCount > 0) ||
-      (settings.blinkNewOnly == 0 && app.messageCount > 0)) {
+  if (blinkWanted()) {
     SetTimer(window, TIMER_BLINK, BLINK_FRAME_MS, blinkTimerProc);
     announcement.running = 1;
     return;
@@ -131,19 +146,39 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   announcement.animFrame = (announcement.animFrame + 1) % VOICE_FRAMES;
 }
 
+// While the user cannot be disturbed: no voice, no balloon, and a cat
+// that shows the mail without blinking at a presentation. The double
+// click ends it as it ends the blink.
+void announceQuietly(HWND window) {
+  char tip[2 * PREVIEW_TEXT_BYTES + 4];
+  if (!blinkWanted()) {
+    endAnnouncement();
+    setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    return;
+  }
+  announcement.running = 1;
+  setTrayIcon(window, NIM_MODIFY, "GETICON", announcementTip(tip, sizeof tip));
+}
+
 }  // namespace
 
 void startNotification(HWND window) {
   announcement = Announcement();
-  if (settings.notifyBalloon == 1 && app.newCount > 0) announceInBalloon(window);
+  if (settings.showCount == 1 && shownCounts()->newCount > 0) setTrayBadge(shownCounts()->newCount);
+  // Windows is asked only when there is mail to tell of.
+  if (shownCounts()->messageCount > 0 && keepsQuiet()) {
+    announceQuietly(window);
+    return;
+  }
+  if (settings.notifyBalloon == 1 && shownCounts()->newCount > 0) announceInBalloon(window);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;
   if (settings.soundNotify != 1) {
     startBlink(window);
     return;
   }
-  if ((settings.soundNewOnly == 1 && app.newCount > 0) ||
-      (settings.soundNewOnly == 0 && app.messageCount > 0)) {
+  if ((settings.soundNewOnly == 1 && shownCounts()->newCount > 0) ||
+      (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0)) {
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
     announcement.running = 1;

@@ -8,45 +8,72 @@
 
 namespace {
 
-struct Preview {
-  char sender[PREVIEW_TEXT_BYTES];
-  char subject[PREVIEW_TEXT_BYTES];
-};
-Preview previews[MOST_PREVIEWS];
-DWORD count = 0;
-DWORD version = 0;
+// What the tray shows before a mailbox is given: nothing.
+const MailCounts noCounts = {0, 0};
+Previews noPreviews;
+
+const MailCounts* counts = &noCounts;
+Previews* previews = &noPreviews;
 
 }  // namespace
 
-// Slots past count hold nothing: they were wiped when they went, or were
-// never written.
-void dropPreviews() {
-  if (count == 0) return;
-  volatile char* bytes = (volatile char*)previews;
-  for (size_t i = 0; i < count * sizeof previews[0]; i++) bytes[i] = 0;
-  count = 0;
-  version++;
+void showInTray(const MailCounts* mailCounts, Previews* mailPreviews) {
+  counts = mailCounts != NULL ? mailCounts : &noCounts;
+  previews = mailPreviews != NULL ? mailPreviews : &noPreviews;
 }
 
-void addPreview(const char* sender, const char* subject) {
-  if (count == MOST_PREVIEWS) return;
-  copyWholeCharacters(previews[count].sender, PREVIEW_TEXT_BYTES, sender);
-  copyWholeCharacters(previews[count].subject, PREVIEW_TEXT_BYTES, subject);
-  count++;
-  version++;
+const MailCounts* shownCounts() { return counts; }
+
+Previews* shownPreviews() { return previews; }
+
+// Slots past the count hold nothing: they were wiped when they went, or
+// were never written.
+void dropPreviews(Previews* p) {
+  if (p->previewsHeld == 0) return;
+  volatile char* bytes = (volatile char*)p->slots;
+  for (size_t i = 0; i < p->previewsHeld * sizeof p->slots[0]; i++) bytes[i] = 0;
+  p->previewsHeld = 0;
+  p->version++;
 }
 
-DWORD previewCount() { return count; }
+void addPreview(Previews* p, const char* sender, const char* subject) {
+  if (p->previewsHeld == MOST_PREVIEWS) return;
+  copyWholeCharacters(p->slots[p->previewsHeld].sender, PREVIEW_TEXT_BYTES, sender);
+  copyWholeCharacters(p->slots[p->previewsHeld].subject, PREVIEW_TEXT_BYTES, subject);
+  p->previewsHeld++;
+  p->version++;
+}
 
-void previewLine(DWORD index, char* text, size_t size) {
+DWORD previewCount(const Previews* p) { return p->previewsHeld; }
+
+void previewLine(const Previews* p, DWORD index, char* text, size_t size) {
   if (size == 0) return;
   text[0] = '\0';
-  if (index >= count) return;
-  copyWholeCharacters(text, size, previews[index].sender);
+  if (index >= p->previewsHeld) return;
+  const Preview& preview = p->slots[index];
+  copyWholeCharacters(text, size, preview.sender);
   size_t used = strlen(text);
-  copyWholeCharacters(text + used, size - used, ": ");
-  used = strlen(text);
-  copyWholeCharacters(text + used, size - used, previews[index].subject);
+  if (preview.sender[0] != '\0' && preview.subject[0] != '\0')
+    used += copyWholeCharacters(text + used, size - used, ": ");
+  copyWholeCharacters(text + used, size - used, preview.subject);
 }
 
-DWORD previewsVersion() { return version; }
+void previewLabel(const Previews* p, DWORD index, char* label, size_t size) {
+  if (size == 0) return;
+  char line[2 * PREVIEW_TEXT_BYTES + 4];
+  previewLine(p, index, line, sizeof line);
+  size_t used = 0;
+  for (const char* text = line; *text != '\0' && used + 2 < size; text++) {
+    if (*text == '&') label[used++] = '&';
+    label[used++] = *text;
+  }
+  label[used] = '\0';
+  // Never a character cut in half at the end.
+  char whole[2 * sizeof line];
+  copyWholeCharacters(whole, sizeof whole, label);
+  copyWholeCharacters(label, size, whole);
+  memset(line, 0, sizeof line);
+  memset(whole, 0, sizeof whole);
+}
+
+DWORD previewsVersion(const Previews* p) { return p->version; }

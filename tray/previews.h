@@ -14,14 +14,41 @@ const DWORD MOST_PREVIEWS = 5;
 const size_t PREVIEW_CHARS = 80;
 const size_t PREVIEW_TEXT_BYTES = 4 * PREVIEW_CHARS + 1;
 
+struct Preview {
+  char sender[PREVIEW_TEXT_BYTES];
+  char subject[PREVIEW_TEXT_BYTES];
+};
+
+// A mailbox's previews, in fixed slots. tray/previews.cpp
+struct Previews {
+  Preview slots[MOST_PREVIEWS];
+  DWORD previewsHeld;
+  DWORD version;  // changes with every drop and add: the menu knows when to build anew
+};
+
+// The counts of a mailbox's last check.
+struct MailCounts {
+  DWORD messageCount;  // check/pop3.cpp
+  DWORD newCount;      // check/pop3.cpp
+};
+
+// The mailbox whose counts and previews the tray shows, from start-up on.
+// Until one is given the tray shows none.
+void showInTray(const MailCounts* counts, Previews* previews);
+const MailCounts* shownCounts();
+Previews* shownPreviews();
+
 // Forgets every preview.
-void dropPreviews();
+void dropPreviews(Previews* previews);
 // Adds the preview of the next older message (the newest comes first).
-void addPreview(const char* sender, const char* subject);
-DWORD previewCount();
-// "sender: subject" of preview index (0 the newest), cut to size bytes.
-void previewLine(DWORD index, char* text, size_t size);
-// Changes with every drop and add: the menu knows when to build anew.
-DWORD previewsVersion();
+void addPreview(Previews* previews, const char* sender, const char* subject);
+DWORD previewCount(const Previews* previews);
+// "sender: subject" of preview index (0 the newest), cut to size bytes;
+// the one of them the message has, when it lacks the other.
+void previewLine(const Previews* previews, DWORD index, char* text, size_t size);
+// The same line as a menu item or a tooltip shows it: each "&" doubled,
+// so that it marks no key.
+void previewLabel(const Previews* previews, DWORD index, char* label, size_t size);
+DWORD previewsVersion(const Previews* previews);
 
 #endif

@@ -10,6 +10,8 @@
 #include "base/system.h"
 #include "base/text.h"
 #include "settings/settings.h"
+#include "tray/badge.h"
+#include "tray/previews.h"
 
 namespace {
 
@@ -34,6 +36,46 @@ WCHAR shownTip[TOOLTIP_UNITS];
 // A progress text waiting for TIMER_PROGRESS; empty when none waits.
 char pendingProgress[PROGRESS_BYTES];
 
+// The pictures with the count, made once for each picture the
+// announcement shows (the voice's and the blink's) and kept until the
+// count or the size changes: the shell copies an icon, so a picture may go
+// as soon as the tray holds a newer one.
+const int BADGED_PICTURES = 6;
+struct BadgedPicture {
+  char name[16];
+  HICON icon;
+};
+struct Badge {
+  DWORD count;  // 0: no badge
+  int size;     // of the pictures made
+  BadgedPicture pictures[BADGED_PICTURES];
+  int made;
+};
+Badge badge;
+
+void dropBadgedPictures() {
+  for (int i = 0; i < badge.made; i++) DestroyIcon(badge.pictures[i].icon);
+  badge.made = 0;
+}
+
+// The named picture with the count, or NULL for the plain one (no count,
+// or Windows would not make it).
+HICON badgedPicture(const char* iconName, int size) {
+  if (badge.count == 0) return NULL;
+  if (size != badge.size) {
+    dropBadgedPictures();
+    badge.size = size;
+  }
+  for (int i = 0; i < badge.made; i++)
+    if (strcmp(badge.pictures[i].name, iconName) == 0) return badge.pictures[i].icon;
+  if (badge.made == BADGED_PICTURES) dropBadgedPictures();
+  HICON icon = makeBadgedIcon(iconName, size, badge.count);
+  if (icon == NULL) return NULL;
+  copyWholeCharacters(badge.pictures[badge.made].name, sizeof badge.pictures[0].name, iconName);
+  badge.pictures[badge.made++].icon = icon;
+  return icon;
+}
+
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
   copyWholeCharacters(work + used, size - used, text);
@@ -49,11 +91,13 @@ void composeTooltip(const char* text, WCHAR* tip) {
   if (text[0] != '\0') {
     appendText(work, sizeof work, text);
   } else if (settings.tooltipMode == 1) {
-    snprintf(counts, sizeof counts, "%u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    snprintf(counts, sizeof counts, "%u/%u", (unsigned)shownCounts()->newCount,
+             (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else if (settings.tooltipMode == 2) {
     appendText(work, sizeof work, settings.accountName);
-    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)app.newCount, (unsigned)app.messageCount);
+    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)shownCounts()->newCount,
+             (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else {
     appendText(work, sizeof work, settings.accountName);
@@ -85,8 +129,10 @@ void fillRecord(HWND window, DWORD action, const char* iconName, const char* tex
   record->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   record->uCallbackMessage = MSG_TRAY_NOTIFY;
   int size = smallIconSize();
-  record->hIcon =
-      (HICON)LoadImageW(app.appInstance, wide(iconName).text, IMAGE_ICON, size, size, LR_SHARED);
+  record->hIcon = badgedPicture(iconName, size);
+  if (record->hIcon == NULL)
+    record->hIcon =
+        (HICON)LoadImageW(app.appInstance, wide(iconName).text, IMAGE_ICON, size, size, LR_SHARED);
   composeTooltip(text, record->szTip);
 }
 
@@ -99,6 +145,7 @@ void remember(const char* iconName, const NOTIFYICONDATAW& record) {
 
 void initTrayIcon() {
   tray = Tray();
+  badge = Badge();
   shownIcon[0] = '\0';
   pendingProgress[0] = '\0';
 }
@@ -129,7 +176,10 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   // is there, and a change shows what was asked.
   if (action == NIM_ADD && !accepted) accepted = Shell_NotifyIconW(NIM_MODIFY, &record);
   if (action == NIM_ADD) tray.iconShown = accepted ? 1 : 0;
-  if (action == NIM_DELETE) tray.iconShown = 0;
+  if (action == NIM_DELETE) {
+    tray.iconShown = 0;
+    setTrayBadge(0);
+  }
   if (accepted && action != NIM_DELETE) remember(iconName, record);
   if (!tray.iconShown) shownIcon[0] = '\0';
   // Early in a log-on the shell may refuse for longer than the pauses
@@ -175,6 +225,14 @@ void setTrayProgress(HWND window, const char* text) {
   SetTimer(window, TIMER_PROGRESS, PROGRESS_DELAY_MS, progressTimerProc);
 }
 
+// The pictures made for another count go; the tray keeps its copy of
+// the one it shows until the next change.
+void setTrayBadge(DWORD count) {
+  if (count == badge.count) return;
+  dropBadgedPictures();
+  badge.count = count;
+}
+
 int trayShows(const char* iconName, const char* text) {
   WCHAR tip[TOOLTIP_UNITS];
   composeTooltip(text, tip);
@@ -185,8 +243,9 @@ int trayShows(const char* iconName, const char* text) {
 
 // The balloon needs the record's second form (Windows 2000 and later,
 // with or without the common controls 6 of the manifest); its own sound
-// is left out, since the cat speaks already. One attempt: a balloon is
-// not worth the retry pauses.
+// is left out, since the cat speaks already, and Windows holds it back
+// in its quiet time (7 and later). One attempt: a balloon is not worth
+// the retry pauses.
 void showBalloon(HWND window, const char* title, const char* text) {
   if (!tray.iconShown) return;
   NOTIFYICONDATAW record;
@@ -196,8 +255,9 @@ void showBalloon(HWND window, const char* title, const char* text) {
   record.uID = TRAY_ICON_ID;
   record.uFlags = NIF_INFO;
   toWide(title, record.szInfoTitle, sizeof record.szInfoTitle / sizeof(WCHAR));
-  toWide(text, record.szInfo, sizeof record.szInfo / sizeof(WCHAR));
+  static_assert(sizeof record.szInfo / sizeof(WCHAR) == BALLOON_TEXT_UNITS, "the balloon's text");
+  toWide(text, record.szInfo, BALLOON_TEXT_UNITS);
   record.uTimeout = BALLOON_TIMEOUT_MS;
-  record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+  record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND | NIIF_RESPECT_QUIET_TIME;
   Shell_NotifyIconW(NIM_MODIFY, &record);
 }

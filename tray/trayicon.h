@@ -15,7 +15,12 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 void setTrayProgress(HWND window, const char* text);
 // 1 when the icon shows this picture and text already.
 int trayShows(const char* iconName, const char* text);
-// A notification balloon (a toast on Windows 10 and 11) from the icon.
+// The count of new mail on every picture from now on; 0 takes it off.
+// The next change of the icon shows it.
+void setTrayBadge(DWORD count);
+// A notification balloon (a toast on Windows 10 and 11) from the icon; its
+// text is cut to this many UTF-16 units with the NUL.
+const size_t BALLOON_TEXT_UNITS = 256;
 void showBalloon(HWND window, const char* title, const char* text);
 // TIMER_TRAY: one more try to add an icon the shell refused at first.
 void CALLBACK trayRetryTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);

@@ -29,6 +29,8 @@ void setArguments(const std::vector<std::string>& words);
 
 // ---- time and the message queue ----
 DWORD now();
+// The time of day GetLocalTime answers now; it moves on with the clock.
+void setLocalTime(int hour, int minute);
 // Moves the clock forward by ms, firing every timer and scheduled action
 // that falls due on the way, in time order, and dispatching what they post.
 void advance(DWORD ms);
@@ -126,6 +128,8 @@ struct TrayIcon {
   std::string infoTitle;
   std::string info;
   DWORD infoFlags = 0;
+  // An icon made from pixels: a copy of them, 0xAARRGGBB, top row first.
+  std::vector<uint32_t> pixels = {};
 };
 struct TrayRequest {
   DWORD time;
@@ -150,6 +154,12 @@ void restartTaskbar();
 // Name of the resource an icon handle was loaded from ("" for none).
 std::string iconName(HICON icon);
 int iconSize(HICON icon);
+// Icons made by CreateIconIndirect and not yet destroyed.
+size_t liveMadeIconCount();
+// A resource icon's picture as GetIconInfo gives it: opaque RESOURCE_ICON_COLOUR
+// inside a transparent frame one pixel wide ("BLANKICON": two colours, all
+// transparent).
+const uint32_t RESOURCE_ICON_COLOUR = 0xFFE0C020;
 
 // ---- memory ----
 // The n-th LocalAlloc from now (1 = the next one) fails.
@@ -189,8 +199,11 @@ void failNextRecv(int error);
 SOCKET lastSocket();
 bool socketOpen(SOCKET s);
 size_t openSocketCount();
-// Where the program connected its last socket (host byte order, port).
+// Where the program connected its last socket (dotted IPv4 or IPv6 text,
+// the port in host byte order).
 std::string lastConnectAddress();
+// Where the program connected the socket (the same form).
+std::string addressOf(SOCKET s);
 int lastConnectPort();
 long selectedEvents(SOCKET s);
 // The connection attempt ends: FD_CONNECT with the error (0: accepted).
@@ -268,14 +281,32 @@ int liveTlsObjects();
 void limitSendRoom(SOCKET s, long bytes);
 void makeWritable(SOCKET s);
 
+// How an address answers every connection to it from now on, ms after
+// the connect: accepts (the onConnect action's then, if there is one),
+// refuses (FD_CONNECT with WSAECONNREFUSED), or never answers at all (no
+// FD_CONNECT, as behind a dead route). Addresses the test names no answer
+// for are the onConnect action's at once.
+enum class Answer { Accepts, Refuses, NeverAnswers };
+void answerConnections(const std::string& address, Answer answer, DWORD afterMs = 0);
+// Every address is the onConnect action's again.
+void forgetConnectionAnswers();
+
 // ---- host lookups ----
+// The name's one address, or its addresses in the order the system would
+// give them (dotted IPv4, IPv6 text).
 void setHostAddress(const std::string& name, const std::string& dotted);
+void setHostAddresses(const std::string& name, const std::vector<std::string>& addresses);
 void setLookupDelay(DWORD ms);
 void failNextLookupRequest();
+// GetAddrInfoExCancel answers WSA_INVALID_HANDLE and the lookup runs on to
+// its answer, as under Wine.
+void cancelLookupsAsWine();
 size_t pendingLookupCount();
 size_t lookupRequestCount();
-// The task handle of the newest lookup request.
+// The cancel handle of the newest lookup request.
 HANDLE lastLookupHandle();
+// Answers handed out and not yet given back with FreeAddrInfoExW.
+size_t unfreedLookupAnswers();
 
 // ---- WININET ----
 void setOnline(bool online);
@@ -297,6 +328,14 @@ struct Sound {
   DWORD flags;
 };
 const std::vector<Sound>& soundsPlayed();
+
+// ---- whether the user may be disturbed ----
+// What SHQueryUserNotificationState answers from now on (S_OK with the
+// state), or the error it fails with when failure is not S_OK.
+void answerNotificationState(QUERY_USER_NOTIFICATION_STATE state, HRESULT failure = S_OK);
+size_t notificationStateQueries();
+// The process's AppUserModelID; empty until the program sets one.
+const std::string& appUserModelId();
 
 // ---- processes, the shell and the menu ----
 struct ProcessStart {

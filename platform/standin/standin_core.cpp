@@ -338,6 +338,11 @@ void setDpi(int dpi) { world().dpi = dpi; }
 void setMonitorDpi(int dpi) { world().monitorDpi = dpi; }
 HMONITOR primaryMonitor() { return reinterpret_cast<HMONITOR>(0x10001); }
 int iconSize(HICON icon) { return icon ? icon->size : 0; }
+size_t liveMadeIconCount() {
+  size_t live = 0;
+  for (const auto& icon : world().madeIcons) live += icon->alive ? 1 : 0;
+  return live;
+}
 
 void setScreenSize(int width, int height) {
   world().screenWidth = width;
@@ -614,6 +619,24 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
 
 DWORD GetTickCount(void) { return world().clock; }
 
+// A Monday in spring; only the time of day moves.
+void GetLocalTime(SYSTEMTIME* time) {
+  const long long DAY_MS = 86400000LL;
+  long long ms = ((world().localTimeAtZero + world().clock) % DAY_MS + DAY_MS) % DAY_MS;
+  *time = SYSTEMTIME{2024,
+                     4,
+                     1,
+                     1,
+                     (WORD)(ms / 3600000),
+                     (WORD)(ms / 60000 % 60),
+                     (WORD)(ms / 1000 % 60),
+                     (WORD)(ms % 1000)};
+}
+
+void standin::setLocalTime(int hour, int minute) {
+  world().localTimeAtZero = (hour * 60LL + minute) * 60000LL - world().clock;
+}
+
 void Sleep(DWORD milliseconds) {
   if (recording()) record("Sleep(" + std::to_string(milliseconds) + ")");
   world().clock += milliseconds;
@@ -731,6 +754,7 @@ BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
                          "",
                          0};
   icon.iconSize = standin::iconSize(data->hIcon);
+  if (data->hIcon) icon.pixels = data->hIcon->pixels;  // the shell keeps its own copy
   // The stand-in knows the first two forms only: any other size is
   // refused. A balloon needs the second; the shell reads no further than
   // the size it is given.
@@ -759,6 +783,7 @@ BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
         if (icon.flags & NIF_ICON) {
           existing->icon = icon.icon;
           existing->iconSize = icon.iconSize;
+          existing->pixels = icon.pixels;
         }
         if (icon.flags & NIF_TIP) existing->tip = icon.tip;
         if (icon.flags & NIF_MESSAGE) existing->callbackMessage = icon.callbackMessage;
@@ -969,6 +994,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LP
     result += bytes;
   }
   return handBack(result, text, textLength);
+}
+
+LONG InterlockedExchange(volatile LONG* target, LONG value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
+  return comparand;
 }
 
 DWORD GetLastError(void) { return world().lastError; }

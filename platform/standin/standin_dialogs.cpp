@@ -17,6 +17,13 @@ struct HDROP__ {
 
 struct HBITMAP__ {
   int unused;
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 32;
+  bool topDown = true;
+  // 0xAARRGGBB (a mask's pixels 0 or 0xFFFFFF), in the order of the rows
+  // as the bitmap stores them.
+  std::vector<uint32_t> pixels = {};
 };
 // A context fresh from GetDC stretches in the system's default mode.
 struct HDC__ {
@@ -54,6 +61,7 @@ HBITMAP__ titleBitmap{0};
 HDC__ screenDc, memoryDc;
 std::vector<BlitRecord> blitRecords;
 int gdiObjects = 0;
+std::vector<std::unique_ptr<HBITMAP__>> bitmaps;  // made from pixels
 
 HWND control(HWND dialog, int id) {
   if (!dialog) return nullptr;
@@ -173,6 +181,7 @@ const std::vector<BlitRecord>& blits() { return blitRecords; }
 int liveGdiObjectCount() { return gdiObjects; }
 
 void resetDialogs() {
+  bitmaps.clear();
   sheetUsers.clear();
   sheets.clear();
   pageHandles.clear();
@@ -524,3 +533,136 @@ std::string helpTipText() {
 }
 
 }  // namespace standin
+
+// ---- icons made from pixels --------------------------------------------------------
+
+namespace standin {
+namespace {
+
+HBITMAP newBitmap(int width, int height, int bitsPerPixel) {
+  bitmaps.push_back(std::unique_ptr<HBITMAP__>(new HBITMAP__()));
+  HBITMAP bitmap = bitmaps.back().get();
+  bitmap->width = width;
+  bitmap->height = height;
+  bitmap->bitsPerPixel = bitsPerPixel;
+  bitmap->pixels.assign((size_t)width * height, 0);
+  gdiObjects++;
+  return bitmap;
+}
+
+// A pixel of the picture, counted from the top row.
+uint32_t& pixelAt(HBITMAP bitmap, int x, int y) {
+  int row = bitmap->topDown ? y : bitmap->height - 1 - y;
+  return bitmap->pixels[(size_t)row * bitmap->width + x];
+}
+
+// A colour table's length other than 0 would have Windows read that many
+// colours after the header.
+bool is32BitRgb(const BITMAPINFO* info) {
+  return info && info->bmiHeader.biSize == sizeof(BITMAPINFOHEADER) &&
+         info->bmiHeader.biClrUsed == 0 && info->bmiHeader.biPlanes == 1 &&
+         info->bmiHeader.biBitCount == 32 && info->bmiHeader.biCompression == BI_RGB &&
+         info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight != 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+// A copy of the icon's bitmaps, which the caller deletes: a resource's
+// icon is drawn here as the control header describes.
+BOOL GetIconInfo(HICON icon, ICONINFO* info) {
+  if (!icon || !info || !icon->alive) return FALSE;
+  int size = icon->size;
+  bool blank = !icon->made && icon->name == "BLANKICON";
+  *info = ICONINFO{TRUE, (DWORD)size / 2, (DWORD)size / 2, nullptr, nullptr};
+  info->hbmMask = standin::newBitmap(size, blank ? 2 * size : size, 1);
+  if (blank) {
+    info->hbmMask->pixels.assign(info->hbmMask->pixels.size(), 0xFFFFFF);
+    return TRUE;
+  }
+  info->hbmColor = standin::newBitmap(size, size, 32);
+  for (int y = 0; y < size; y++)
+    for (int x = 0; x < size; x++) {
+      uint32_t pixel;
+      if (icon->made) {
+        pixel = icon->pixels[(size_t)y * size + x];
+      } else {
+        bool frame = x == 0 || y == 0 || x == size - 1 || y == size - 1;
+        pixel = frame ? 0 : standin::RESOURCE_ICON_COLOUR & 0xFFFFFF;  // no alpha in 16 colours
+      }
+      bool transparent = icon->made ? (pixel >> 24) == 0 : pixel == 0;
+      standin::pixelAt(info->hbmColor, x, y) = pixel;
+      standin::pixelAt(info->hbmMask, x, y) = transparent ? 0xFFFFFF : 0;
+    }
+  return TRUE;
+}
+
+int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
+              UINT usage) {
+  if (!dc || !bitmap || !bits || usage != DIB_RGB_COLORS || !standin::is32BitRgb(info) ||
+      info->bmiHeader.biWidth != bitmap->width)
+    return 0;
+  int height = info->bmiHeader.biHeight < 0 ? -info->bmiHeader.biHeight : info->bmiHeader.biHeight;
+  if (start != 0 || (int)lines > height || (int)lines > bitmap->height) return 0;
+  uint32_t* out = (uint32_t*)bits;
+  for (int row = 0; row < (int)lines; row++) {
+    int y = info->bmiHeader.biHeight < 0 ? row : bitmap->height - 1 - row;
+    for (int x = 0; x < bitmap->width; x++)
+      out[(size_t)row * bitmap->width + x] = standin::pixelAt(bitmap, x, y);
+  }
+  return (int)lines;
+}
+
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD) {
+  if (!standin::is32BitRgb(info) || usage != DIB_RGB_COLORS || !bits || section) return nullptr;
+  int height = info->bmiHeader.biHeight < 0 ? -info->bmiHeader.biHeight : info->bmiHeader.biHeight;
+  HBITMAP bitmap = standin::newBitmap(info->bmiHeader.biWidth, height, 32);
+  bitmap->topDown = info->bmiHeader.biHeight < 0;
+  *bits = bitmap->pixels.data();
+  return bitmap;
+}
+
+// Rows of a one-bit bitmap are padded to whole 16-bit words, top row first.
+HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits) {
+  if (width <= 0 || height <= 0 || planes != 1 || bitsPerPixel != 1) return nullptr;
+  HBITMAP bitmap = standin::newBitmap(width, height, 1);
+  const BYTE* rows = (const BYTE*)bits;
+  size_t stride = ((size_t)width + 15) / 16 * 2;
+  for (int y = 0; rows && y < height; y++)
+    for (int x = 0; x < width; x++)
+      standin::pixelAt(bitmap, x, y) = (rows[y * stride + x / 8] >> (7 - x % 8)) & 1 ? 0xFFFFFF : 0;
+  return bitmap;
+}
+
+// The icon copies the pixels: the bitmaps stay the caller's. Where the
+// colour bitmap carries alpha, the mask is not used.
+HICON CreateIconIndirect(ICONINFO* info) {
+  if (!info || !info->fIcon || !info->hbmMask || !info->hbmColor ||
+      info->hbmColor->bitsPerPixel != 32 || info->hbmMask->width != info->hbmColor->width ||
+      info->hbmMask->height != info->hbmColor->height ||
+      info->hbmColor->width != info->hbmColor->height)
+    return nullptr;
+  HBITMAP color = info->hbmColor;
+  auto& icons = standin::world().madeIcons;
+  icons.push_back(std::unique_ptr<HICON__>(new HICON__{"", color->width, {}, true, true}));
+  HICON icon = icons.back().get();
+  bool alpha = false;
+  for (uint32_t pixel : color->pixels) alpha = alpha || (pixel >> 24) != 0;
+  for (int y = 0; y < color->height; y++)
+    for (int x = 0; x < color->width; x++) {
+      uint32_t pixel = standin::pixelAt(color, x, y);
+      if (!alpha)
+        pixel = (pixel & 0xFFFFFF) | (standin::pixelAt(info->hbmMask, x, y) ? 0 : 0xFF000000u);
+      icon->pixels.push_back(pixel);
+    }
+  return icon;
+}
+
+// Only an icon made from pixels is destroyed; a shared one is the
+// system's.
+BOOL DestroyIcon(HICON icon) {
+  if (!icon || !icon->made || !icon->alive) return FALSE;
+  icon->alive = false;
+  return TRUE;
+}

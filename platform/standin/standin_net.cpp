@@ -1,11 +1,18 @@
-// Windows Sockets 1.1 with the test as the far end, asynchronous host
-// lookups on the virtual clock, and the WININET connection query.
+// Windows Sockets 2 with the test as the far end: IPv4 and IPv6 sockets,
+// each address answering connections as the test says (or as its own
+// connect action decides), overlapped lookups on the virtual clock, and
+// the WININET connection query.
 //
 // Notifications follow Windows Sockets: FD_READ is posted when data
 // arrives and none is outstanding, and again after a recv that leaves data
 // behind; messages already queued for a socket stay queued after it is
 // closed, as they do on Windows.
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include <set>
 
 #include "platform/standin/standin_world.h"
 
@@ -15,6 +22,8 @@ namespace {
 
 struct FakeSocket {
   bool open = true;
+  int family = AF_INET;
+  std::string address;  // where it was connected
   HWND window = nullptr;
   UINT message = 0;
   long events = 0;
@@ -34,12 +43,22 @@ struct FakeSocket {
 };
 
 struct Lookup {
-  HWND window;
-  UINT message;
   std::string name;
-  char* buffer;
-  int length;
+  ADDRINFOEXW** result;
+  LPOVERLAPPED overlapped;
+  LPLOOKUPSERVICE_COMPLETION_ROUTINE routine;
   bool pending;
+};
+
+// One entry of a lookup's answer, with the address it points at.
+struct AnswerEntry {
+  ADDRINFOEXW info;
+  SOCKADDR_STORAGE address;
+};
+
+struct AddressAnswer {
+  Answer answer;
+  DWORD after;
 };
 
 std::map<SOCKET, FakeSocket> sockets;
@@ -55,11 +74,15 @@ std::function<void(SOCKET)> connectAction;
 std::function<void(SOCKET, const std::string&)> lineAction;
 std::function<void(SOCKET)> tlsOpenAction;
 
-std::map<std::string, std::string> hosts;
+std::map<std::string, AddressAnswer> answers;
+
+std::map<std::string, std::vector<std::string>> hosts;
 DWORD lookupDelay = 0;
 bool lookupRequestFails = false;
+bool cancelAsWine = false;
 std::map<intptr_t, Lookup> lookups;
 intptr_t nextLookup = 0x1000;
+std::set<ADDRINFOEXW*> liveAnswers;
 
 bool online = true;
 bool wininetPresent = true;
@@ -137,40 +160,141 @@ uint32_t parseAddress(const char* text) {
   return ((host & 0xFF) << 24) | ((host & 0xFF00) << 8) | ((host >> 8) & 0xFF00) | (host >> 24);
 }
 
+// IPv6 in its text form (RFC 4291, 2.2): eight groups of hexadecimal,
+// one run of them perhaps written "::", the last two perhaps as dotted
+// IPv4. The stand-in cannot ask the host's libraries, whose sockets it
+// stands in for.
+bool parseIpv6(const char* text, u_char bytes[16]) {
+  uint16_t groups[8] = {};
+  int count = 0, gap = -1;
+  const char* p = text;
+  if (p[0] == ':' && p[1] == ':') {
+    gap = 0;
+    p += 2;
+  } else if (*p == ':') {
+    return false;
+  }
+  while (*p) {
+    if (count == 8) return false;
+    const char* start = p;
+    unsigned value = 0;
+    while (isxdigit((unsigned char)*p) && p - start < 5)
+      value =
+          value * 16 + (unsigned)(isdigit((unsigned char)*p) ? *p - '0' : (*p | 0x20) - 'a' + 10),
+      p++;
+    if (*p == '.' && count <= 6) {
+      uint32_t v4 = INADDR_NONE;
+      int dots = 0;
+      for (const char* q = start; *q; q++) dots += *q == '.';
+      if (dots == 3) v4 = parseAddress(start);
+      if (v4 == INADDR_NONE && strcmp(start, "255.255.255.255") != 0) return false;
+      const u_char* v4bytes = (const u_char*)&v4;
+      groups[count++] = (uint16_t)(v4bytes[0] << 8 | v4bytes[1]);
+      groups[count++] = (uint16_t)(v4bytes[2] << 8 | v4bytes[3]);
+      break;
+    }
+    if (p == start || p - start > 4) return false;
+    groups[count++] = (uint16_t)value;
+    if (*p == '\0') break;
+    if (*p != ':') return false;
+    p++;
+    if (*p == ':') {
+      if (gap >= 0) return false;
+      gap = count;
+      p++;
+    } else if (*p == '\0') {
+      return false;
+    }
+  }
+  if (gap < 0 ? count != 8 : count > 7) return false;
+  uint16_t full[8] = {};
+  int tail = gap < 0 ? 0 : count - gap;
+  for (int i = 0; i < count - tail; i++) full[i] = groups[i];
+  for (int i = 0; i < tail; i++) full[8 - tail + i] = groups[gap + i];
+  for (int i = 0; i < 8; i++)
+    bytes[2 * i] = (u_char)(full[i] >> 8), bytes[2 * i + 1] = (u_char)full[i];
+  return true;
+}
+
+// IPv6 as Windows writes it (RFC 5952): the longest run of two or more
+// zero groups as "::", the first of equal runs.
+std::string formatIpv6(const u_char bytes[16]) {
+  uint16_t groups[8];
+  for (int i = 0; i < 8; i++) groups[i] = (uint16_t)(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+  int bestStart = -1, bestLength = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && groups[j] == 0) j++;
+    if (j - i > bestLength) bestStart = i, bestLength = j - i;
+    i = j > i ? j : i + 1;
+  }
+  std::string text;
+  char group[8];
+  for (int i = 0; i < 8; i++) {
+    if (i == bestStart) {
+      text += "::";
+      i += bestLength - 1;
+      continue;
+    }
+    if (!text.empty() && text.back() != ':') text += ":";
+    snprintf(group, sizeof group, "%x", groups[i]);
+    text += group;
+  }
+  return text;
+}
+
+std::string formatIpv4(const u_char bytes[4]) {
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+// An address as the test names it: dotted IPv4, or IPv6 in its text form.
+std::string addressText(const struct sockaddr* address) {
+  if (address->sa_family == AF_INET6)
+    return formatIpv6(((const struct sockaddr_in6*)address)->sin6_addr.s6_addr);
+  return formatIpv4((const u_char*)&((const struct sockaddr_in*)address)->sin_addr.s_addr);
+}
+
+// The name's addresses, each in a block of its own as Windows hands
+// them out; the caller frees the list with FreeAddrInfoExW.
+ADDRINFOEXW* answerFor(const std::vector<std::string>& addresses) {
+  ADDRINFOEXW* first = nullptr;
+  ADDRINFOEXW** link = &first;
+  for (const std::string& text : addresses) {
+    AnswerEntry* entry = new AnswerEntry();
+    struct sockaddr_in6* in6 = (struct sockaddr_in6*)&entry->address;
+    struct sockaddr_in* in4 = (struct sockaddr_in*)&entry->address;
+    if (parseIpv6(text.c_str(), in6->sin6_addr.s6_addr)) {
+      in6->sin6_family = AF_INET6;
+      entry->info.ai_addrlen = sizeof *in6;
+    } else {
+      in4->sin_family = AF_INET;
+      in4->sin_addr.s_addr = parseAddress(text.c_str());
+      entry->info.ai_addrlen = sizeof *in4;
+    }
+    entry->info.ai_family = entry->address.ss_family;
+    entry->info.ai_socktype = SOCK_STREAM;
+    entry->info.ai_protocol = IPPROTO_TCP;
+    entry->info.ai_addr = (struct sockaddr*)&entry->address;
+    *link = &entry->info;
+    link = &entry->info.ai_next;
+  }
+  if (first) liveAnswers.insert(first);
+  return first;
+}
+
+// The system's thread finishes the lookup: the answer is written, then
+// the routine runs.
 void completeLookup(intptr_t handle) {
   auto found = lookups.find(handle);
   if (found == lookups.end() || !found->second.pending) return;
   Lookup& lookup = found->second;
   lookup.pending = false;
   auto host = hosts.find(lookup.name);
-  if (host == hosts.end()) {
-    PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(0, WSAHOST_NOT_FOUND));
-    return;
-  }
-  // The host entry and everything it points at live inside the caller's
-  // buffer, as Windows Sockets lays it out.
-  struct hostent* entry = (struct hostent*)lookup.buffer;
-  char** aliases = (char**)(lookup.buffer + sizeof(struct hostent));
-  char** addresses = aliases + 1;
-  char* address = (char*)(addresses + 2);
-  char* name = address + 4;
-  size_t needed = (size_t)(name - lookup.buffer) + lookup.name.size() + 1;
-  if ((size_t)lookup.length < needed) {
-    PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, WSAENOBUFS));
-    return;
-  }
-  uint32_t network = parseAddress(host->second.c_str());
-  memcpy(address, &network, 4);
-  memcpy(name, lookup.name.c_str(), lookup.name.size() + 1);
-  aliases[0] = nullptr;
-  addresses[0] = address;
-  addresses[1] = nullptr;
-  entry->h_name = name;
-  entry->h_aliases = aliases;
-  entry->h_addrtype = AF_INET;
-  entry->h_length = 4;
-  entry->h_addr_list = addresses;
-  PostMessageW(lookup.window, lookup.message, (WPARAM)handle, MAKELPARAM(needed, 0));
+  DWORD error = host == hosts.end() || host->second.empty() ? WSAHOST_NOT_FOUND : 0;
+  if (!error) *lookup.result = answerFor(host->second);
+  lookup.overlapped->Internal = error;
+  lookup.routine(error, 0, lookup.overlapped);
 }
 
 BOOL WINAPI internetGetConnectedState(LPDWORD flags, DWORD) {
@@ -198,10 +322,13 @@ void resetNet() {
   connectAction = nullptr;
   lineAction = nullptr;
   tlsOpenAction = nullptr;
+  answers.clear();
   hosts.clear();
   lookupDelay = 0;
-  lookupRequestFails = false;
+  lookupRequestFails = cancelAsWine = false;
   lookups.clear();
+  // Answers the program never freed are its leaks, and are left to show.
+  liveAnswers.clear();
   online = wininetPresent = wininetExportPresent = shcorePresent = true;
   librariesLoaded = 0;
   resetLibraries();
@@ -221,6 +348,10 @@ size_t openSocketCount() {
   return count;
 }
 std::string lastConnectAddress() { return connectAddress; }
+std::string addressOf(SOCKET s) {
+  auto found = sockets.find(s);
+  return found == sockets.end() ? std::string() : found->second.address;
+}
 int lastConnectPort() { return connectPort; }
 long selectedEvents(SOCKET s) {
   auto found = sockets.find(s);
@@ -386,7 +517,20 @@ void serverReadsTls(SOCKET s, FakeSocket* socket) {
 
 }  // namespace
 
-void setHostAddress(const std::string& name, const std::string& dotted) { hosts[name] = dotted; }
+// The name as the wide lookup will ask for it: bytes that are no UTF-8
+// have become U+FFFD on the way.
+void setHostAddress(const std::string& name, const std::string& dotted) {
+  setHostAddresses(name, {dotted});
+}
+void setHostAddresses(const std::string& name, const std::vector<std::string>& addresses) {
+  hosts[narrow(widen(name).c_str())] = addresses;
+}
+void answerConnections(const std::string& address, Answer answer, DWORD afterMs) {
+  answers[address] = AddressAnswer{answer, afterMs};
+}
+void forgetConnectionAnswers() { answers.clear(); }
+void cancelLookupsAsWine() { cancelAsWine = true; }
+size_t unfreedLookupAnswers() { return liveAnswers.size(); }
 void setLookupDelay(DWORD ms) { lookupDelay = ms; }
 void failNextLookupRequest() { lookupRequestFails = true; }
 size_t pendingLookupCount() {
@@ -412,13 +556,14 @@ using standin::recording;
 
 SOCKET socket(int family, int type, int) {
   if (recording()) record("socket");
-  if (standin::socketFails || family != AF_INET || type != SOCK_STREAM) {
+  if (standin::socketFails || (family != AF_INET && family != AF_INET6) || type != SOCK_STREAM) {
     standin::socketFails = false;
-    standin::lastErrorCode = WSAENOBUFS;
+    standin::lastErrorCode = family == AF_INET || family == AF_INET6 ? WSAENOBUFS : WSAEAFNOSUPPORT;
     return INVALID_SOCKET;
   }
   SOCKET s = standin::nextSocket++;
   standin::sockets[s] = standin::FakeSocket();
+  standin::sockets[s].family = family;
   standin::newestSocket = s;
   return s;
 }
@@ -436,24 +581,49 @@ int closesocket(SOCKET s) {
 
 int connect(SOCKET s, const struct sockaddr* address, int length) {
   standin::FakeSocket* socket = standin::find(s);
-  if (!socket || length < (int)sizeof(struct sockaddr_in)) {
+  if (!socket) {
     standin::lastErrorCode = WSAENOTSOCK;
     return SOCKET_ERROR;
   }
-  const struct sockaddr_in* in = (const struct sockaddr_in*)address;
-  uint32_t a = in->sin_addr.s_addr;
-  standin::connectAddress = std::to_string(a & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) + "." +
-                            std::to_string((a >> 16) & 0xFF) + "." + std::to_string(a >> 24);
-  standin::connectPort = htons(in->sin_port);  // the swap undoes itself
+  // As strict as Windows: the socket's own family, at its full length.
+  int needed = socket->family == AF_INET6 ? (int)sizeof(struct sockaddr_in6)
+                                          : (int)sizeof(struct sockaddr_in);
+  if (!address || length < needed) {
+    standin::lastErrorCode = WSAEFAULT;
+    return SOCKET_ERROR;
+  }
+  if (address->sa_family != socket->family) {
+    standin::lastErrorCode = WSAEAFNOSUPPORT;
+    return SOCKET_ERROR;
+  }
+  std::string text = standin::addressText(address);
+  // The port sits at the same place in both families.
+  standin::connectAddress = socket->address = text;
+  standin::connectPort = htons(((const struct sockaddr_in*)address)->sin_port);
   if (recording())
-    record("connect(" + standin::connectAddress + ":" + std::to_string(standin::connectPort) + ")");
+    record("connect(" + (socket->family == AF_INET6 ? "[" + text + "]" : text) + ":" +
+           std::to_string(standin::connectPort) + ")");
   int error = standin::connectError;
   standin::connectError = 0;
   if (error) {
     standin::lastErrorCode = error;
     return SOCKET_ERROR;
   }
-  if (standin::connectAction) {
+  auto answer = standin::answers.find(text);
+  auto action = standin::connectAction;
+  if (answer != standin::answers.end()) {
+    standin::Answer kind = answer->second.answer;
+    // An accepted connection is the onConnect action's, as any other;
+    // one closed before its time never connects.
+    if (kind != standin::Answer::NeverAnswers)
+      standin::at(standin::now() + answer->second.after, [s, kind, action] {
+        if (!standin::find(s)) return;
+        if (kind == standin::Answer::Refuses)
+          return standin::connectionEstablished(s, WSAECONNREFUSED);
+        if (action) return action(s);
+        standin::connectionEstablished(s, 0);
+      });
+  } else if (standin::connectAction) {
     auto action = standin::connectAction;
     standin::at(standin::now(), [action, s] { action(s); });
   }
@@ -548,29 +718,87 @@ int WSAGetLastError(void) { return standin::lastErrorCode; }
 unsigned long inet_addr(const char* text) { return standin::parseAddress(text); }
 
 u_short htons(u_short value) { return (u_short)((value << 8) | (value >> 8)); }
-HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
-                             int length) {
-  if (recording()) record("WSAAsyncGetHostByName(" + standin::quoted(name) + ")");
-  if (standin::lookupRequestFails) {
-    standin::lookupRequestFails = false;
-    standin::lastErrorCode = WSAENOBUFS;
-    return nullptr;
+// Windows reads IPv4 here only as four decimal parts.
+int InetPtonW(int family, LPCWSTR text, void* address) {
+  std::string narrow = standin::narrow(text);
+  if (family == AF_INET6) return standin::parseIpv6(narrow.c_str(), (u_char*)address) ? 1 : 0;
+  if (family != AF_INET) {
+    standin::lastErrorCode = WSAEAFNOSUPPORT;
+    return -1;
   }
-  intptr_t handle = standin::nextLookup++;
-  standin::lookups[handle] = standin::Lookup{window, message, name, buffer, length, true};
-  standin::at(standin::now() + standin::lookupDelay, [handle] { standin::completeLookup(handle); });
-  return (HANDLE)handle;
+  unsigned parts[4];
+  char end;
+  if (sscanf(narrow.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3],
+             &end) != 4)
+    return 0;
+  for (int i = 0; i < 4; i++) {
+    if (parts[i] > 255) return 0;
+    ((u_char*)address)[i] = (u_char)parts[i];
+  }
+  return 1;
 }
 
-int WSACancelAsyncRequest(HANDLE task) {
-  if (recording()) record("WSACancelAsyncRequest");
-  auto found = standin::lookups.find((intptr_t)task);
-  if (found == standin::lookups.end() || !found->second.pending) {
-    standin::lastErrorCode = found == standin::lookups.end() ? WSAEINVAL : WSAEALREADY;
-    return SOCKET_ERROR;
+LPCWSTR InetNtopW(int family, const void* address, LPWSTR text, size_t units) {
+  std::string narrow;
+  if (family == AF_INET6)
+    narrow = standin::formatIpv6((const u_char*)address);
+  else if (family == AF_INET)
+    narrow = standin::formatIpv4((const u_char*)address);
+  if (narrow.empty() || narrow.size() >= units) {
+    standin::lastErrorCode = WSAEINVAL;
+    return nullptr;
   }
-  found->second.pending = false;
+  standin::copyOut(narrow, text, units);
+  return text;
+}
+
+int GetAddrInfoExW(LPCWSTR name, LPCWSTR service, DWORD nameSpace, void* provider,
+                   const ADDRINFOEXW* hints, ADDRINFOEXW** result, struct timeval* timeout,
+                   LPOVERLAPPED overlapped, LPLOOKUPSERVICE_COMPLETION_ROUTINE routine,
+                   LPHANDLE handle) {
+  if (recording()) record("GetAddrInfoExW(" + standin::quoted(name) + ")");
+  // Only the asynchronous form the program uses; the rest of a hint must
+  // be empty, as Windows requires.
+  if (!name || service || nameSpace != NS_DNS || provider || timeout || !result || !overlapped ||
+      overlapped->hEvent || !routine)
+    return WSAEINVAL;
+  if (hints && (hints->ai_addrlen || hints->ai_canonname || hints->ai_addr || hints->ai_next))
+    return WSANO_RECOVERY;
+  if (standin::lookupRequestFails) {
+    standin::lookupRequestFails = false;
+    return WSANO_RECOVERY;
+  }
+  *result = nullptr;
+  intptr_t id = standin::nextLookup++;
+  standin::lookups[id] = standin::Lookup{standin::narrow(name), result, overlapped, routine, true};
+  if (handle) *handle = (HANDLE)id;
+  standin::at(standin::now() + standin::lookupDelay, [id] { standin::completeLookup(id); });
+  return WSA_IO_PENDING;
+}
+
+int GetAddrInfoExCancel(LPHANDLE handle) {
+  if (recording()) record("GetAddrInfoExCancel");
+  if (standin::cancelAsWine || !handle) return WSA_INVALID_HANDLE;
+  auto found = standin::lookups.find((intptr_t)*handle);
+  if (found == standin::lookups.end() || !found->second.pending) return WSA_INVALID_HANDLE;
+  standin::Lookup& lookup = found->second;
+  lookup.pending = false;
+  lookup.overlapped->Internal = WSA_E_CANCELLED;
+  lookup.routine(WSA_E_CANCELLED, 0, lookup.overlapped);
   return 0;
+}
+
+void FreeAddrInfoExW(ADDRINFOEXW* result) {
+  if (!result) return;
+  if (!standin::liveAnswers.erase(result)) {
+    fprintf(stderr, "stand-in: FreeAddrInfoExW of a list it never gave, or gave back already\n");
+    abort();
+  }
+  while (result) {
+    ADDRINFOEXW* next = result->ai_next;
+    delete (standin::AnswerEntry*)result;
+    result = next;
+  }
 }
 
 namespace standin {

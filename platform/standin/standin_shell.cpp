@@ -28,6 +28,10 @@ struct MenuChoice {
 std::deque<MenuChoice> menuChoices;
 std::vector<MenuShown> menus;
 std::vector<Sound> sounds;
+QUERY_USER_NOTIFICATION_STATE notificationState = QUNS_ACCEPTS_NOTIFICATIONS;
+HRESULT notificationFailure = S_OK;
+size_t notificationQueries = 0;
+std::string userModelId;
 
 // HKEY_CURRENT_USER: key path -> value name -> text, both lower-cased.
 std::map<std::string, std::map<std::string, std::string>> registry;
@@ -58,6 +62,10 @@ void resetShell() {
   menuChoices.clear();
   menus.clear();
   sounds.clear();
+  notificationState = QUNS_ACCEPTS_NOTIFICATIONS;
+  notificationFailure = S_OK;
+  notificationQueries = 0;
+  userModelId.clear();
   registry.clear();
   openKeys.clear();
 }
@@ -72,6 +80,13 @@ std::optional<std::string> registryText(const std::string& key, const std::strin
 size_t openRegistryKeyCount() { return openKeys.size(); }
 
 const std::vector<Sound>& soundsPlayed() { return sounds; }
+
+void answerNotificationState(QUERY_USER_NOTIFICATION_STATE state, HRESULT failure) {
+  notificationState = state;
+  notificationFailure = failure;
+}
+size_t notificationStateQueries() { return notificationQueries; }
+const std::string& appUserModelId() { return userModelId; }
 
 bool closeProcessHandle(HANDLE handle) { return processHandles.erase((intptr_t)handle) > 0; }
 
@@ -302,4 +317,24 @@ LONG RegCloseKey(HKEY key) {
     }
   }
   return ERROR_INVALID_HANDLE;
+}
+
+// ---- whether the user may be disturbed -------------------------------------------
+
+HRESULT SHQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
+  if (!state) return E_INVALIDARG;
+  standin::notificationQueries++;
+  if (recording()) record("SHQueryUserNotificationState");
+  if (standin::notificationFailure != S_OK) return standin::notificationFailure;
+  *state = standin::notificationState;
+  return S_OK;
+}
+
+// Windows takes at most 128 characters, and must be asked before the
+// process shows anything.
+HRESULT SetCurrentProcessExplicitAppUserModelID(LPCWSTR id) {
+  if (!id || standin::narrow(id).empty() || standin::narrow(id).size() > 128) return E_INVALIDARG;
+  if (!standin::world().windows.empty()) return E_UNEXPECTED;
+  standin::userModelId = standin::narrow(id);
+  return S_OK;
 }

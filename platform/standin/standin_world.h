@@ -47,6 +47,11 @@ struct HMENU__ {
 struct HICON__ {
   std::string name;
   int size = 32;  // pixels; LoadIconW's icons are the large ones
+  // An icon made by CreateIconIndirect: its pixels, 0xAARRGGBB, top row
+  // first; a resource's icon has none of its own (GetIconInfo draws one).
+  std::vector<uint32_t> pixels = {};
+  bool made = false;
+  bool alive = true;
 };
 
 struct HINSTANCE__ {
@@ -72,6 +77,7 @@ struct Scheduled {
 
 struct World {
   DWORD clock = 0;
+  long long localTimeAtZero = 9 * 3600000LL;  // the time of day when the clock read 0
   std::deque<MSG> queue;
   bool quitPosted = false;
   int quitCode = 0;
@@ -103,6 +109,7 @@ struct World {
   std::vector<TrayIcon> tray;
   int trayRefusals = 0;
   std::map<std::string, std::unique_ptr<HICON__>> icons;
+  std::vector<std::unique_ptr<HICON__>> madeIcons;
 
   int allocCountdown = 0;
   size_t liveAllocations = 0;

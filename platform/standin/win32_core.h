@@ -17,6 +17,11 @@ typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef LONG HRESULT;
+#define S_OK ((HRESULT)0)
+#define E_INVALIDARG ((HRESULT)0x80070057)
+#define E_UNEXPECTED ((HRESULT)0x8000FFFF)
+#define E_FAIL ((HRESULT)0x80004005)
 typedef int INT;
 typedef unsigned int UINT;
 typedef char CHAR;
@@ -184,6 +189,18 @@ BOOL GetCursorPos(POINT* point);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 DWORD GetTickCount(void);
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME;
+// The time of day follows the virtual clock (standin::setLocalTime).
+void GetLocalTime(SYSTEMTIME* time);
 void Sleep(DWORD milliseconds);
 // Milliseconds on the virtual clock.
 
@@ -238,6 +255,9 @@ void InitCommonControls(void);
 #define NIIF_NONE 0x00000000u
 #define NIIF_INFO 0x00000001u
 #define NIIF_NOSOUND 0x00000010u
+#define NIIF_RESPECT_QUIET_TIME 0x00000080u
+// The user clicked the balloon (its lParam to the icon's callback).
+#define NIN_BALLOONUSERCLICK (WM_USER + 5)
 
 typedef struct _NOTIFYICONDATAW {
   DWORD cbSize;
@@ -307,6 +327,11 @@ typedef struct WSAData {
 
 int WSAStartup(WORD version, LPWSADATA data);
 int WSACleanup(void);
+
+// ---- interlocked operations (another thread of the system may share the word) ----
+
+LONG InterlockedExchange(volatile LONG* target, LONG value);
+LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand);
 
 // ---- process entry (the program defines it; tests call it) ----------------------
 

@@ -247,4 +247,46 @@ BOOL DeleteDC(HDC dc);
 BOOL DeleteObject(HGDIOBJ object);
 HGDIOBJ GetStockObject(int object);
 
+// ---- icons made from pixels (the count on the tray icon) ---------------------------
+
+#define BI_RGB 0
+#define DIB_RGB_COLORS 0
+typedef struct tagBITMAPINFOHEADER {
+  DWORD biSize;
+  LONG biWidth;
+  LONG biHeight;  // negative: the rows run top-down
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+} BITMAPINFOHEADER;
+typedef struct tagRGBQUAD {
+  BYTE rgbBlue, rgbGreen, rgbRed, rgbReserved;
+} RGBQUAD;
+typedef struct tagBITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+} BITMAPINFO;
+typedef struct _ICONINFO {
+  BOOL fIcon;
+  DWORD xHotspot;
+  DWORD yHotspot;
+  HBITMAP hbmMask;
+  HBITMAP hbmColor;  // NULL for a two-colour icon: its mask is twice as high
+} ICONINFO;
+// The stand-in's bitmaps are 32 bits a pixel, or 1 for a mask; GetDIBits
+// and CreateDIBSection know only 32-bit BI_RGB.
+BOOL GetIconInfo(HICON icon, ICONINFO* info);
+int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
+              UINT usage);
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
+HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits);
+HICON CreateIconIndirect(ICONINFO* info);
+BOOL DestroyIcon(HICON icon);
+
 #endif

@@ -15,6 +15,21 @@
 BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags);
 BOOL MessageBeep(UINT type);
 
+// ---- whether the user may be disturbed -------------------------------------------
+
+typedef enum {
+  QUNS_NOT_PRESENT = 1,
+  QUNS_BUSY = 2,
+  QUNS_RUNNING_D3D_FULL_SCREEN = 3,
+  QUNS_PRESENTATION_MODE = 4,
+  QUNS_ACCEPTS_NOTIFICATIONS = 5,
+  QUNS_QUIET_TIME = 6,
+  QUNS_APP = 7
+} QUERY_USER_NOTIFICATION_STATE;
+HRESULT SHQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state);
+// The name under which the shell groups the process's notifications.
+HRESULT SetCurrentProcessExplicitAppUserModelID(LPCWSTR id);
+
 // ---- processes and the shell -----------------------------------------------------
 
 #define STARTF_USESHOWWINDOW 0x00000001u

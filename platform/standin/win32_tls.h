@@ -12,9 +12,6 @@
 // merely masked, so the tests see what went in clear and what did not.
 
 typedef uint32_t ULONG;  // 32 bits, as on Windows: the SSPI records keep their sizes
-typedef LONG HRESULT;
-#define S_OK ((HRESULT)0)
-#define E_INVALIDARG ((HRESULT)0x80070057)
 typedef LONG SECURITY_STATUS;
 typedef char SEC_CHAR;
 #define FAILED(status) ((HRESULT)(status) < 0)

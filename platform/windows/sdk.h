@@ -1,6 +1,6 @@
-// The real SDK, in the order its headers want. Winsock 1.1 (winsock.h)
-// rather than winsock2.h: the program asks for version 1.1 and links
-// wsock32.
+// The real SDK, in the order its headers want. Windows Sockets 2.2
+// (winsock2.h, ws2tcpip.h, ws2_32): IPv6 and the overlapped lookup, which
+// Windows has from version 8 and the program needs from Windows 10 on.
 #ifndef KIVVET_PLATFORM_WINDOWS_SDK_H
 #define KIVVET_PLATFORM_WINDOWS_SDK_H
 
@@ -8,8 +8,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 // clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
-#include <winsock.h>
 #include <shellapi.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -27,19 +28,19 @@
 #include <schannel.h>
 // clang-format on
 
-// winsock.h (version 1.1) leaves out the shutdown() constants that
-// Windows Sockets 2 named; the values are the same.
-#ifndef SD_RECEIVE
-#define SD_RECEIVE 0
-#define SD_SEND 1
-#define SD_BOTH 2
-#endif
+// MinGW-w64's headers before version 11 leave the cancel out (the import
+// library has it); the same declaration again is harmless.
+extern "C" WINSOCK_API_LINKAGE int WSAAPI GetAddrInfoExCancel(LPHANDLE handle);
 
 // The SSL policy's flag for "revocation not checked" lives in wininet.h,
 // which the program does not otherwise need.
 #ifndef SECURITY_FLAG_IGNORE_REVOCATION
 #define SECURITY_FLAG_IGNORE_REVOCATION 0x00000080
 #endif
+
+// Declared in shobjidl.h, which brings the whole of COM's interfaces with
+// it; the program needs this one call of shell32 (Windows 7 and later).
+extern "C" __declspec(dllimport) HRESULT WINAPI SetCurrentProcessExplicitAppUserModelID(PCWSTR id);
 
 // MinGW-w64 spells this size through a union-member macro that its own
 // headers leave undefined; the fields are reachable directly.

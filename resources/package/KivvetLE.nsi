@@ -1,8 +1,10 @@
 ; The installer of Kivvet LE, made by script/package with makensis:
-;   makensis -INPUTCHARSET UTF8 -DTARGET=amd64-unicode -DVERSION=2.23.15 -DFILES=<folder> -DOUTFILE=<setup.exe> KivvetLE.nsi
+;   makensis -INPUTCHARSET UTF8 -DTARGET=amd64-unicode -DVERSION=2.23.15 -DAPP_ID=<id> -DFILES=<folder> -DICON=<app.ico> -DOUTFILE=<setup.exe> KivvetLE.nsi
 ; TARGET is amd64-unicode for the 64-bit program, x86-unicode for the 32-bit one.
 ; FILES holds KivvetLE.exe, KivvetLE.dll, KivvetLE.html, README-ja.txt and
-; LICENSE.txt. A per-user install: no administrator rights, the program in
+; LICENSE.txt; ICON is the cat's icon that Windows shows beside the
+; program's notifications, APP_ID the AppUserModelID of resources/version.h.
+; A per-user install: no administrator rights, the program in
 ; %LOCALAPPDATA%\Programs\Kivvet LE, its settings and known UIDs beside it
 ; (an upgrade or a silent uninstall keeps them), the shortcut in the user's
 ; Start menu, the entry of Apps & features under HKCU. /S installs and
@@ -12,14 +14,22 @@ Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 ManifestDPIAware true
+; WinVer tells Windows 10 from 8 only when the manifest names it.
+ManifestSupportedOS all
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "Win\COM.nsh"
+!include "Win\Propkey.nsh"
+!include "WinVer.nsh"
 
 !define PRODUCT "Kivvet LE"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define WINDOW_CLASS "KivvetLiteEdition"
+; Names the program's notifications "Kivvet LE", with the cat, on Windows
+; 10 and 11: the program gives its process the same ID.
+!define APP_ID_KEY "Software\Classes\AppUserModelId\${APP_ID}"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -82,6 +92,36 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "Copyright (c) the Kivvet LE develop
 !insertmacro CLOSE_RUNNING ""
 !insertmacro CLOSE_RUNNING "un."
 
+; The shortcut carries the program's AppUserModelID, so the Start menu and
+; the notifications know the program by the same name.
+!macro SET_SHORTCUT_APP_ID path
+  !insertmacro ComHlpr_CreateInProcInstance ${CLSID_ShellLink} ${IID_IShellLink} r0 ""
+  ${If} $0 P<> 0
+    ${IUnknown::QueryInterface} $0 '("${IID_IPersistFile}",.r1)'
+    ${If} $1 P<> 0
+      ${IPersistFile::Load} $1 '("${path}",${STGM_READWRITE}).r2'
+      ${IUnknown::QueryInterface} $0 '("${IID_IPropertyStore}",.r3)'
+      ${If} $2 = 0
+      ${AndIf} $3 P<> 0
+        System::Call '*(&w129 "${APP_ID}")p.r6'
+        System::Call '*${SYSSTRUCT_PROPERTYKEY}(${PKEY_AppUserModel_ID})p.r4'
+        System::Call '*${SYSSTRUCT_PROPVARIANT}(${VT_LPWSTR},,p r6)p.r5'
+        ${IPropertyStore::SetValue} $3 '($4,$5)'
+        ${IPropertyStore::Commit} $3 ""
+        System::Free $4
+        System::Free $5
+        System::Free $6
+        ${IPersistFile::Save} $1 '("${path}",1)'
+      ${EndIf}
+      ${If} $3 P<> 0
+        ${IUnknown::Release} $3 ""
+      ${EndIf}
+      ${IUnknown::Release} $1 ""
+    ${EndIf}
+    ${IUnknown::Release} $0 ""
+  ${EndIf}
+!macroend
+
 Section "${PRODUCT}" SecProgram
   SectionIn RO
   Call CloseRunning
@@ -91,10 +131,14 @@ Section "${PRODUCT}" SecProgram
   File "${FILES}\KivvetLE.html"
   File "${FILES}\README-ja.txt"
   File "${FILES}\LICENSE.txt"
+  File "/oname=KivvetLE.ico" "${ICON}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\KivvetLE.exe" '"-W$INSTDIR"' \
     "$INSTDIR\KivvetLE.exe" 0
+  !insertmacro SET_SHORTCUT_APP_ID "$SMPROGRAMS\${PRODUCT}.lnk"
+  WriteRegStr HKCU "${APP_ID_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegExpandStr HKCU "${APP_ID_KEY}" "IconUri" "$INSTDIR\KivvetLE.ico"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -113,6 +157,12 @@ Section "ログオンしたら起動するにゃ" SecLogOn
 SectionEnd
 
 Function .onInit
+  ; Windows 10 is the floor: below it the program could not look the
+  ; server up without blocking.
+  ${IfNot} ${AtLeastWin10}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} は Windows 10 以降で動くにゃ。$\r$\nこの Windows には入れられないにゃ。" /SD IDOK
+    Abort
+  ${EndIf}
   ; An upgrade keeps the earlier choice: without a log-on value the box
   ; starts empty.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
@@ -145,8 +195,10 @@ Section "Uninstall"
   Delete "$INSTDIR\KivvetLE.html"
   Delete "$INSTDIR\README-ja.txt"
   Delete "$INSTDIR\LICENSE.txt"
+  Delete "$INSTDIR\KivvetLE.ico"
   Delete "$INSTDIR\uninstall.exe"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  DeleteRegKey HKCU "${APP_ID_KEY}"
   ; The user's settings and known UIDs go only when the user says so; a
   ; silent uninstall keeps them.
   ${If} ${FileExists} "$INSTDIR\KivvetLE.cfg"

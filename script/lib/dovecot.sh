@@ -1,9 +1,9 @@
-# A private Dovecot POP3 server on 127.0.0.1 for one end-to-end test, the
-# demo or a benchmark, offering USER/PASS and APOP, without TLS unless
-# asked, and IMAP beside it when asked. Source it; it defines functions
-# only.
+# A private Dovecot POP3 server on 127.0.0.1 (or ::1, or both) for one
+# end-to-end test, the demo or a benchmark, offering USER/PASS and APOP,
+# without TLS unless asked, and IMAP beside it when asked. Source it; it
+# defines functions only.
 #
-#   dovecot_start DIR [--tls CERT KEY] [--imap]
+#   dovecot_start DIR [--tls CERT KEY] [--listen ADDRESSES] [--imap]
 #                                  starts a server keeping its files in DIR/dovecot
 #                                  on a free port from 21100 on; sets DOVECOT_PORT,
 #                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
@@ -13,6 +13,9 @@
 #                                  and a second port, DOVECOT_TLS_PORT, speaks TLS
 #                                  from the first byte. Without it there is no TLS
 #                                  at all (no STLS; DOVECOT_TLS_PORT is empty).
+#                                  --listen: where it listens instead of
+#                                  127.0.0.1, e.g. "::1" or "127.0.0.1, ::1"
+#                                  (loopback only).
 #                                  With --imap the same mailbox is also served
 #                                  over IMAP on DOVECOT_IMAP_PORT (STARTTLS
 #                                  with --tls) and, with --tls, over IMAP in
@@ -74,6 +77,7 @@ DOVECOT_CONF=""
 _DOVECOT_CERT=""
 _DOVECOT_KEY=""
 _DOVECOT_IMAP=""
+_DOVECOT_LISTEN="127.0.0.1"
 
 # The owner of the mailbox: nobody when we are root (Dovecot refuses to
 # open mail as root), ourselves otherwise.
@@ -122,7 +126,7 @@ _dovecot_write_conf() {
 instance_name = kivvet-$port
 base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
-listen = 127.0.0.1
+listen = $_DOVECOT_LISTEN
 protocols = pop3${imap_port:+ imap}
 $(_dovecot_ssl_settings "$tls_port")
 disable_plaintext_auth = no
@@ -158,11 +162,11 @@ service pop3-login {
   executable = pop3-login -R $DOVECOT_RAWLOG
   chroot =
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = $port
   }
   inet_listener pop3s {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = ${tls_port:-0}
     ssl = yes
   }
@@ -183,11 +187,11 @@ service imap-login {
   executable = imap-login -R $DOVECOT_RAWLOG
   chroot =
   inet_listener imap {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = ${imap_port:-0}
   }
   inet_listener imaps {
-    address = 127.0.0.1
+    address = $_DOVECOT_LISTEN
     port = ${imaps_port:-0}
     ssl = yes
   }
@@ -212,16 +216,33 @@ dovecot_start() {
   shift
   _DOVECOT_CERT=""
   _DOVECOT_KEY=""
+_DOVECOT_LISTEN="127.0.0.1"
   DOVECOT_TLS_PORT=""
   DOVECOT_IMAP_PORT=""
   DOVECOT_IMAPS_PORT=""
   _DOVECOT_IMAP=""
-  if [ "${1:-}" = "--tls" ]; then
-    _DOVECOT_CERT=$2
-    _DOVECOT_KEY=$3
-    shift 3
-  fi
-  [ "${1:-}" = "--imap" ] && _DOVECOT_IMAP=1
+  _DOVECOT_LISTEN="127.0.0.1"
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --tls)
+        _DOVECOT_CERT=$2
+        _DOVECOT_KEY=$3
+        shift 3
+        ;;
+      --imap)
+        _DOVECOT_IMAP=1
+        shift
+        ;;
+      --listen)
+        _DOVECOT_LISTEN=$2
+        shift 2
+        ;;
+      *)
+        echo "dovecot_start: unknown option $1" >&2
+        return 2
+        ;;
+    esac
+  done
   _dovecot_ids
   DOVECOT_DIR="$dir/dovecot"
   DOVECOT_CONF="$DOVECOT_DIR/dovecot.conf"

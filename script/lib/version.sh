@@ -18,3 +18,12 @@ kivvet_version() {
   fi
   echo "$text"
 }
+
+# kivvet_app_id: prints the AppUserModelID (KIVVET_APP_USER_MODEL_ID)
+# that the program, its shortcut and the installer's registry key share.
+kivvet_app_id() {
+  local id
+  id=$(sed -nE 's/^#define KIVVET_APP_USER_MODEL_ID "([A-Za-z0-9.]+)"$/\1/p' "$KIVVET_ROOT/resources/version.h")
+  [ -n "$id" ] || { echo "no AppUserModelID in resources/version.h" >&2; return 1; }
+  echo "$id"
+}

@@ -82,6 +82,7 @@ wine_make_prefix() {
     # it back leaves it in the registry's file: every test starts with the
     # usual one.
     if wine_screen_changed; then wine_set_screen 96 1024x768; fi
+    wine_windows_10
     return 0
   fi
   rm -rf "$WINEPREFIX"
@@ -100,7 +101,17 @@ REGEDIT4
 REG
   wine regedit "$reg" >/dev/null 2>&1
   wineserver -w
+  wine_windows_10
   touch "$WINEPREFIX/.kivvet-ready"
+}
+
+# Wine 8 of Debian says Windows 7 (6.1.7601) unless told otherwise; the
+# program's floor, and the installer's, is Windows 10. Also for a prefix
+# made before the floor rose.
+wine_windows_10() {
+  grep -q '^"Version"="win10"' "$WINEPREFIX/user.reg" 2>/dev/null && return 0
+  wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
+  wineserver -w
 }
 
 # The prefix's screen: its scaling in dots per inch (96 is 100 %) and the

@@ -2,8 +2,9 @@
 # desktop on Xvfb, observed through screenshots and files. What the demo
 # and the benchmarks share with the tests lives in script/lib/ and is
 # sourced here: desktop.sh (the session, waits, the program, the tray, the
-# sheet, the title, write_settings), dovecot.sh (a private Dovecot) and
-# version.sh (kivvet_version). Every wait has a deadline; nothing sleeps a
+# sheet, the title, write_settings), dovecot.sh (a private Dovecot),
+# version.sh (kivvet_version) and netns.sh (a network namespace of the
+# test's own). Every wait has a deadline; nothing sleeps a
 # fixed time to let things settle.
 
 set -euo pipefail
@@ -11,6 +12,7 @@ set -euo pipefail
 source "$KIVVET_ROOT/script/lib/desktop.sh"
 source "$KIVVET_ROOT/script/lib/dovecot.sh"
 source "$KIVVET_ROOT/script/lib/version.sh"
+source "$KIVVET_ROOT/script/lib/netns.sh"
 
 E2E_FAILURES=0
 

@@ -4,7 +4,9 @@
 # install, the installed program started by its log-on value, an upgrade
 # over the running program that keeps its settings and known UIDs, and a
 # silent uninstall that removes the program and its log-on value and
-# leaves the settings.
+# leaves the settings. The AppUserModelID's key, which names the
+# program's notifications, comes with the install and goes with the
+# uninstall.
 source "$(dirname "$0")/lib.sh"
 e2e_setup package
 
@@ -28,6 +30,7 @@ top="KivvetLE-$version"
 
 UNINSTALL='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KivvetLE'
 RUN='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+APP_ID_KEY="HKCU\\Software\\Classes\\AppUserModelId\\$(kivvet_app_id)"
 
 wine "$setup" /S >"$E2E_DIR/install.out" 2>&1 || true
 folder=$(wine_reg_value "$UNINSTALL" InstallLocation)
@@ -47,6 +50,10 @@ done
 logon=$(wine_reg_value "$RUN" "Kivvet LE - $folder")
 [ "$logon" = "\"$folder\\KivvetLE.exe\" \"-W$folder\" -TOFF" ] &&
   pass "starts at log-on in its folder without the title window" || fail "log-on value '$logon'"
+[ "$(wine_reg_value "$APP_ID_KEY" DisplayName)" = "Kivvet LE" ] &&
+  [ "$(wine_reg_value "$APP_ID_KEY" IconUri)" = "$folder\KivvetLE.ico" ] && [ -s "$dir/KivvetLE.ico" ] &&
+  pass "notifications are named Kivvet LE, with the cat" ||
+  fail "AppUserModelId key: '$(wine_reg_value "$APP_ID_KEY" DisplayName)' '$(wine_reg_value "$APP_ID_KEY" IconUri)'"
 
 # Settings and known UIDs of a user, then the program as the log-on starts it.
 write_settings "$dir/KivvetLE.cfg" checkAtStartup=0 accountName=installed
@@ -77,6 +84,8 @@ wine "$dir/uninstall.exe" /S >"$E2E_DIR/uninstall.out" 2>&1 || true
 uninstalled() { [ ! -e "$dir/KivvetLE.exe" ] && [ ! -e "$dir/uninstall.exe" ] && [ -z "$(wine_reg_value "$UNINSTALL" InstallLocation)" ]; }
 if wait_for 120 uninstalled; then pass "the uninstaller removed the program"; else fail "the program is still installed"; fi
 [ -z "$(wine_reg_value "$RUN" "Kivvet LE - $folder")" ] && pass "and its log-on value" || fail "the log-on value is left"
+[ -z "$(wine_reg_value "$APP_ID_KEY" DisplayName)" ] && [ ! -e "$dir/KivvetLE.ico" ] &&
+  pass "and the notifications' name" || fail "the AppUserModelId key is left"
 [ "$(data_sums)" = "$before" ] && pass "a silent uninstall leaves the settings and known UIDs" ||
   fail "the settings or known UIDs are gone"
 

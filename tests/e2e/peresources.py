@@ -19,8 +19,7 @@ except ImportError:  # Debian's python3-pefile beside another interpreter
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICONS = ["APPICON", "GETICON", "BLANKICON", "VOICE1ICON", "VOICE2ICON", "NOGOODICON"]
 SIZES = [16, 20, 24, 32, 40, 48]
-WIN7_TO_11 = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+WIN10_AND_11 = {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 faults = []
 
 
@@ -78,7 +77,7 @@ def check_manifest(found, path):
     check(values.get("dpiAwareness", "").split(",")[0].strip() == "PerMonitorV2"
           and values.get("dpiAware") == "true/pm", f"{path}: DPI awareness {values}")
     ids = {e.get("Id") for e in every if tag(e) == "supportedOS"}
-    check(ids == WIN7_TO_11, f"{path}: supported from Windows 7 to 11")
+    check(ids == WIN10_AND_11, f"{path}: supported on Windows 10 and 11 only")
     levels = [e.get("level") for e in every if tag(e) == "requestedExecutionLevel"]
     check(levels == ["asInvoker"], f"{path}: runs as invoker")
     check(not any(tag(e) == "activeCodePage" for e in every), f"{path}: the system's code page")

@@ -16,10 +16,11 @@
 #include <string>
 
 #include "app/main.h"
+#include "app/mainwindow.h"
 #include "base/appstate.h"
+#include "check/pop3.h"
 #include "check/schedule.h"
-#include "check/session.h"
-#include "check/tls.h"
+#include "net/tls.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -34,14 +35,18 @@ HWND startProgram() {
   static HWND window = NULL;
   if (window) {
     app = afterStart;
-    char* buffers[] = {app.hostEntryBuffer, app.lineBuffer, app.sendBuffer,
-                       app.greeting,        app.tlsInput,   app.tlsOutput};
-    DWORD sizes[] = {HOST_ENTRY_BYTES,  LINE_BUFFER_BYTES, SEND_BUFFER_BYTES,
-                     LINE_BUFFER_BYTES, TLS_INPUT_BYTES,   TLS_OUTPUT_BYTES};
-    for (int i = 0; i < 6; i++) memset(buffers[i], 0, sizes[i]);
+    // The mailbox's record afresh, as the window's creation made it; its
+    // UID slots stay, emptied.
+    char* currentUids[UID_SLOTS];
+    char* knownUids[UID_SLOTS];
+    memcpy(currentUids, mailbox.currentUids, sizeof currentUids);
+    memcpy(knownUids, mailbox.knownUids, sizeof knownUids);
+    initMailbox(&mailbox, 0, &settings, &pop3Protocol);
+    memcpy(mailbox.currentUids, currentUids, sizeof currentUids);
+    memcpy(mailbox.knownUids, knownUids, sizeof knownUids);
     for (DWORD i = 0; i < UID_SLOTS; i++) {
-      memset(app.currentUids[i], 0, UID_SLOT_BYTES);
-      memset(app.knownUids[i], 0, UID_SLOT_BYTES);
+      memset(mailbox.currentUids[i], 0, UID_SLOT_BYTES);
+      memset(mailbox.knownUids[i], 0, UID_SLOT_BYTES);
     }
     char* texts[] = {settings.serverHost, settings.userId, settings.password, settings.accountName};
     char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
@@ -50,7 +55,7 @@ HWND startProgram() {
     setDefaultSettings();
     settings.checkAtStartup = 0;
     settings.showSplash = 0;
-    startIntervalTimer(window);
+    startIntervalTimer(window, &mailbox);
     return window;
   }
   standin::reset();
@@ -120,11 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
     standin::advance(std::min<DWORD>(1000, end - standin::now()));
   standin::advance(std::min<DWORD>(1000, end - standin::now()));
-  if (app.busy != 0 || session.state != Idle || standin::socketOpen(server)) abort();
-  if (strlen(app.lineBuffer) >= LINE_BUFFER_BYTES) abort();
+  if (app.busy != 0 || mailbox.dialogue.state != Idle || standin::socketOpen(server)) abort();
+  if (strlen(mailbox.connection.lineBuffer) >= LINE_BUFFER_BYTES) abort();
   // The credentials outlive a session; the program's end gives them back.
-  endTlsForShutdown();
-  if (session.tlsPhase != TlsOff || standin::liveTlsObjects() != 0) abort();
+  endTlsForShutdown(&mailbox.connection.tls);
+  if (mailbox.connection.tls.phase != TlsOff || standin::liveTlsObjects() != 0) abort();
   // Released here rather than at the next start, so that an input that
   // leaves more behind than it found is a leak the fuzzer reports.
   standin::resetKeepingWindows();

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "check/knownuids.h"
 #include "platform/standin/standin_control.h"
@@ -24,8 +25,8 @@ void allocate() {
   for (char** slot : shortSlots) *slot = (char*)calloc(1, SHORT_TEXT_BYTES);
   for (char** slot : longSlots) *slot = (char*)calloc(1, LONG_TEXT_BYTES);
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    app.knownUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
-    app.currentUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+    mailbox.knownUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+    mailbox.currentUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
   }
   standin::reset();
   standin::keepRecords(false);
@@ -54,15 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     abort();
 
   standin::writeFile("C:\\KivvetLE.log", bytes);
-  for (DWORD i = 0; i < UID_SLOTS; i++) memset(app.knownUids[i], 0, UID_SLOT_BYTES);
-  if (loadKnownUids() != 1) abort();
+  for (DWORD i = 0; i < UID_SLOTS; i++) memset(mailbox.knownUids[i], 0, UID_SLOT_BYTES);
+  if (loadKnownUids(&mailbox) != 1) abort();
   for (DWORD i = 0; i < UID_SLOTS; i++)
-    if (strlen(app.knownUids[i]) > 32) abort();
+    if (strlen(mailbox.knownUids[i]) > 32) abort();
   // The same records as this check's UIDs: all known, nothing new.
   for (DWORD i = 0; i < UID_SLOTS; i++)
-    memcpy(app.currentUids[i], app.knownUids[i], UID_SLOT_BYTES);
-  app.messageCount = size % 2000;
-  DWORD fresh = mergeUidLists();
-  if (app.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();
+    memcpy(mailbox.currentUids[i], mailbox.knownUids[i], UID_SLOT_BYTES);
+  mailbox.counts.messageCount = size % 2000;
+  DWORD fresh = mergeUidLists(&mailbox);
+  if (mailbox.known.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();
   return 0;
 }

@@ -5,8 +5,8 @@
 
 #include <string.h>
 
+#include "app/mainwindow.h"
 #include "check/schedule.h"
-#include "check/session.h"
 #include "tests/support/pop3server.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"

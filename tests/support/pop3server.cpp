@@ -88,9 +88,12 @@ void servePop3(FakePop3& server) {
   standin::onLineSent([self](SOCKET s, const std::string& line) {
     self->commands.push_back(line);
     std::string word = line.substr(0, line.find(' '));
-    if (std::find(self->silentOn.begin(), self->silentOn.end(), word) != self->silentOn.end())
+    const auto& silent = self->silentOn;
+    if (std::find(silent.begin(), silent.end(), word) != silent.end() ||
+        std::find(silent.begin(), silent.end(), line) != silent.end())
       return;
-    auto closes = self->closesOn.find(word);
+    auto closes = self->closesOn.find(line);
+    if (closes == self->closesOn.end()) closes = self->closesOn.find(word);
     if (closes != self->closesOn.end()) {
       standin::serverCloses(s, closes->second);
       return;
@@ -100,6 +103,7 @@ void servePop3(FakePop3& server) {
       return standin::serveTls(s, self->tlsScript);
     }
     deliver(*self, s, answerTo(*self, line) + "\r\n");
+    if (word == "QUIT" && self->closesAfterQuit) standin::serverCloses(s, 0);
   });
 }
 

@@ -27,12 +27,15 @@ struct FakePop3 {
   std::vector<std::string> capabilities;
   // A reply that replaces the normal one for a command ("STAT", "QUIT"...).
   std::map<std::string, std::string> replies;
-  // Commands the server does not answer at all.
+  // Commands the server does not answer at all, by their word or whole.
   std::vector<std::string> silentOn;
-  // Commands the server answers by closing the connection, with the error
-  // the program's FD_CLOSE carries (0: an orderly close; WSAECONNRESET: a
-  // reset). "greeting" closes instead of greeting.
+  // Commands (by their word or whole) the server answers by closing the
+  // connection, with the error the program's FD_CLOSE carries (0: an
+  // orderly close; WSAECONNRESET: a reset). "greeting" closes instead of
+  // greeting.
   std::map<std::string, int> closesOn;
+  // Closes the connection as soon as it has answered QUIT.
+  bool closesAfterQuit = false;
   bool greets = true;
   bool acceptsConnection = true;
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.

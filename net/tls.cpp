@@ -6,49 +6,21 @@
 // before the dialogue says a word inside the channel: no password leaves
 // the program unless the certificate passed, and a later handshake must
 // show the very certificate of the first.
-#include "check/tls.h"
+#include "net/tls.h"
 
 #include <string.h>
 
+#include "base/appstate.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "check/check.h"
-#include "check/pop3.h"
-#include "settings/settings.h"
-#include "tray/trayicon.h"
 
 namespace {
 
-// The channel of the current session. Only the phase is shared (the
-// dialogue and the check read it); the rest is this file's own. The
-// buffers are app.tlsInput and app.tlsOutput, made at start-up with the
-// others.
-struct TlsChannel {
-  // The credentials outlive the session: SChannel keeps the sessions of
-  // a credentials handle, and a later check to the same server resumes
-  // its session, a round trip shorter. They are made anew for another
-  // server, and after a certificate that failed.
-  int haveCredentials;
-  char credentialsHost[SHORT_TEXT_BYTES];
-  int credentialsPort;
-  int haveContext;
-  CredHandle credentials;
-  CtxtHandle context;
-  SecPkgContext_StreamSizes sizes;
-  DWORD inputLength;   // received, not yet decrypted
-  DWORD outputLength;  // encrypted, not yet taken by the socket
-  // The certificate of the session's first handshake, held until the
-  // session ends: every later handshake must show the same.
-  PCCERT_CONTEXT firstCertificate;
-};
-
-TlsChannel channel;
-
-// The one place where tlsPhase changes.
-void setTlsPhase(TlsPhase phase) {
+// The one place where a channel's phase changes.
+void setTlsPhase(TlsChannel* channel, TlsPhase phase) {
   static const char* const names[] = {"TlsOff", "TlsHandshake", "TlsOpen"};
-  if (phase != session.tlsPhase) traceLine("tls %s -> %s", names[session.tlsPhase], names[phase]);
-  session.tlsPhase = phase;
+  if (phase != channel->phase) traceLine("tls %s -> %s", names[channel->phase], names[phase]);
+  channel->phase = phase;
 }
 
 const char TEXT_TLS_FAILED[] = "暗号化通信を始められなかったにゃ.";
@@ -74,26 +46,24 @@ const DWORD REVOCATION_TIMEOUT_MS = 3000;
 // say so by asking again. A server that keeps asking is left.
 const int CREDENTIAL_RETRIES = 2;
 
-void forgetCredentials() {
-  if (channel.haveCredentials) FreeCredentialsHandle(&channel.credentials);
-  channel.haveCredentials = 0;
+void forgetCredentials(TlsChannel* channel) {
+  if (channel->haveCredentials) FreeCredentialsHandle(&channel->credentials);
+  channel->haveCredentials = 0;
 }
 
-// Ends the session over a channel that failed. Nothing more is sent: a
-// channel that is not open carries no QUIT. The next check starts afresh,
-// never resuming this session (its certificate may be what failed).
-void failTls(HWND window, const char* text) {
-  // Nothing more is awaited, not even the answer to QUIT.
-  setSessionState(Idle);
-  endCheck(window, {Failed, text, NULL});
-  forgetCredentials();
+// Ends the connection over a channel that failed. Nothing more is sent: a
+// channel that is not open carries no farewell. The next session starts
+// afresh, never resuming this one (its certificate may be what failed).
+void failTls(HWND window, TlsChannel* channel, const char* text) {
+  channel->events->failed(window, channel->user, text);
+  forgetCredentials(channel);
 }
 
 // TLS 1.3 and 1.2 where the system takes SCH_CREDENTIALS (Windows 10 1809
 // and later); elsewhere the older request, which goes no higher than 1.2.
 // Either way with the ciphers Windows counts as strong; certificates are
 // checked here.
-int acquireCredentials() {
+int acquireCredentials(TlsChannel* channel) {
   const DWORD flags =
       SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
   TLS_PARAMETERS protocols;
@@ -106,7 +76,7 @@ int acquireCredentials() {
   request.cTlsParameters = 1;
   request.pTlsParameters = &protocols;
   if (AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &request,
-                                NULL, NULL, &channel.credentials, NULL) == SEC_E_OK)
+                                NULL, NULL, &channel->credentials, NULL) == SEC_E_OK)
     return 1;
   SCHANNEL_CRED older;
   memset(&older, 0, sizeof older);
@@ -114,35 +84,37 @@ int acquireCredentials() {
   older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
   older.dwFlags = flags;
   return AcquireCredentialsHandleA(NULL, (LPSTR)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &older,
-                                   NULL, NULL, &channel.credentials, NULL) == SEC_E_OK;
+                                   NULL, NULL, &channel->credentials, NULL) == SEC_E_OK;
 }
 
-// The credentials of earlier checks, unless the server has changed.
-int haveCredentialsForServer() {
-  if (channel.haveCredentials && (strcmp(channel.credentialsHost, settings.serverHost) != 0 ||
-                                  channel.credentialsPort != settings.port))
-    forgetCredentials();
-  if (channel.haveCredentials) return 1;
-  if (!acquireCredentials()) return 0;
-  channel.haveCredentials = 1;
-  memcpy(channel.credentialsHost, settings.serverHost, sizeof channel.credentialsHost);
-  channel.credentialsPort = settings.port;
+// The credentials of earlier sessions, unless the server has changed.
+int haveCredentialsForServer(TlsChannel* channel, int port, int implicit) {
+  if (channel->haveCredentials &&
+      (strcmp(channel->credentialsHost, channel->serverName) != 0 ||
+       channel->credentialsPort != port || channel->credentialsImplicit != implicit))
+    forgetCredentials(channel);
+  if (channel->haveCredentials) return 1;
+  if (!acquireCredentials(channel)) return 0;
+  channel->haveCredentials = 1;
+  memcpy(channel->credentialsHost, channel->serverName, sizeof channel->credentialsHost);
+  channel->credentialsPort = port;
+  channel->credentialsImplicit = implicit;
   return 1;
 }
 
 // Queues bytes for the server and sends what the socket takes now.
-int queueForServer(const void* bytes, DWORD length) {
-  if (length > TLS_OUTPUT_BYTES - channel.outputLength) return 0;
-  memcpy(app.tlsOutput + channel.outputLength, bytes, length);
-  channel.outputLength += length;
-  flushTls();
+int queueForServer(TlsChannel* channel, const void* bytes, DWORD length) {
+  if (length > TLS_OUTPUT_BYTES - channel->outputLength) return 0;
+  memcpy(channel->output + channel->outputLength, bytes, length);
+  channel->outputLength += length;
+  flushTls(channel);
   return 1;
 }
 
 // Sends a handshake token SChannel produced, then frees it.
-int sendToken(SecBuffer* token) {
+int sendToken(TlsChannel* channel, SecBuffer* token) {
   if (token->pvBuffer == NULL) return 1;
-  int queued = queueForServer(token->pvBuffer, token->cbBuffer);
+  int queued = queueForServer(channel, token->pvBuffer, token->cbBuffer);
   FreeContextBuffer(token->pvBuffer);
   token->pvBuffer = NULL;
   return queued;
@@ -150,15 +122,15 @@ int sendToken(SecBuffer* token) {
 
 // What SChannel left unread moves to the front of the input; without an
 // "extra" buffer everything was taken.
-void keepUnread(const SecBuffer* buffers, ULONG count) {
+void keepUnread(TlsChannel* channel, const SecBuffer* buffers, ULONG count) {
   for (ULONG i = 0; i < count; i++)
-    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= channel.inputLength) {
-      memmove(app.tlsInput, app.tlsInput + channel.inputLength - buffers[i].cbBuffer,
+    if (buffers[i].BufferType == SECBUFFER_EXTRA && buffers[i].cbBuffer <= channel->inputLength) {
+      memmove(channel->input, channel->input + channel->inputLength - buffers[i].cbBuffer,
               buffers[i].cbBuffer);
-      channel.inputLength = buffers[i].cbBuffer;
+      channel->inputLength = buffers[i].cbBuffer;
       return;
     }
-  channel.inputLength = 0;
+  channel->inputLength = 0;
 }
 
 int sameCertificate(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
@@ -199,20 +171,21 @@ int revocationUnknown(DWORD error) {
 // when the chain ends in a trusted root, nothing in it short of the root
 // is known to be revoked, it names the configured host and, after a
 // first handshake, it is the first handshake's certificate.
-const char* certificateProblem() {
+const char* certificateProblem(TlsChannel* channel) {
   PCCERT_CONTEXT certificate = NULL;
-  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+  if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
           SEC_E_OK ||
       certificate == NULL)
     return TEXT_CERT_BAD;
-  if (channel.firstCertificate != NULL && !sameCertificate(channel.firstCertificate, certificate)) {
+  if (channel->firstCertificate != NULL &&
+      !sameCertificate(channel->firstCertificate, certificate)) {
     CertFreeCertificateContext(certificate);
     return TEXT_CERT_CHANGED;
   }
   // A name that cannot be put in the form the check takes is no name the
   // certificate can be said to carry.
-  WCHAR serverName[SHORT_TEXT_BYTES];
-  if (!toWide(settings.serverHost, serverName, SHORT_TEXT_BYTES)) {
+  WCHAR serverName[TLS_HOST_BYTES];
+  if (!toWide(channel->serverName, serverName, TLS_HOST_BYTES)) {
     CertFreeCertificateContext(certificate);
     return TEXT_CERT_WRONG_HOST;
   }
@@ -243,8 +216,8 @@ const char* certificateProblem() {
   if (checked && revocationUnknown(verdict.dwError) && !revoked)
     checked = verifyForServer(chain, serverName, SECURITY_FLAG_IGNORE_REVOCATION, &verdict);
   CertFreeCertificateChain(chain);
-  if (checked && verdict.dwError == 0 && channel.firstCertificate == NULL)
-    channel.firstCertificate = certificate;
+  if (checked && verdict.dwError == 0 && channel->firstCertificate == NULL)
+    channel->firstCertificate = certificate;
   else
     CertFreeCertificateContext(certificate);
 
@@ -262,148 +235,160 @@ const char* certificateProblem() {
   }
 }
 
-void decryptReceived(HWND window);
+void decryptReceived(HWND window, TlsChannel* channel);
 
 // A handshake is complete, the first or a later one: the channel must
 // have what was asked of it and show a good certificate, the first one's,
 // before the dialogue goes on inside it; its sizes may have changed.
-void openChannel(HWND window, ULONG granted) {
-  if ((granted & CONTEXT_REQUIRED) != CONTEXT_REQUIRED) return failTls(window, TEXT_TLS_FAILED);
-  const char* problem = certificateProblem();
-  if (problem != NULL) return failTls(window, problem);
-  if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) !=
+void openChannel(HWND window, TlsChannel* channel, ULONG granted) {
+  if ((granted & CONTEXT_REQUIRED) != CONTEXT_REQUIRED)
+    return failTls(window, channel, TEXT_TLS_FAILED);
+  const char* problem = certificateProblem(channel);
+  if (problem != NULL) return failTls(window, channel, problem);
+  if (QueryContextAttributesA(&channel->context, SECPKG_ATTR_STREAM_SIZES, &channel->sizes) !=
       SEC_E_OK)
-    return failTls(window, TEXT_TLS_FAILED);
-  setTlsPhase(TlsOpen);
-  onChannelOpen(window);
-  if (session.tlsPhase == TlsOpen && channel.inputLength > 0) decryptReceived(window);
+    return failTls(window, channel, TEXT_TLS_FAILED);
+  setTlsPhase(channel, TlsOpen);
+  channel->events->opened(window, channel->user);
+  if (channel->phase == TlsOpen && channel->inputLength > 0) decryptReceived(window, channel);
 }
 
 // Feeds the handshake with what has arrived, as long as it makes progress.
-void continueHandshake(HWND window) {
+void continueHandshake(HWND window, TlsChannel* channel) {
   int credentialRetries = 0;
-  while (session.tlsPhase == TlsHandshake) {
-    SecBuffer in[2] = {{channel.inputLength, SECBUFFER_TOKEN, app.tlsInput},
+  while (channel->phase == TlsHandshake) {
+    SecBuffer in[2] = {{channel->inputLength, SECBUFFER_TOKEN, channel->input},
                        {0, SECBUFFER_EMPTY, NULL}};
     SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
     SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
     SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
     ULONG granted = 0;
-    SECURITY_STATUS status = InitializeSecurityContextA(&channel.credentials, &channel.context,
-                                                        settings.serverHost, CONTEXT_REQUEST, 0, 0,
+    SECURITY_STATUS status = InitializeSecurityContextA(&channel->credentials, &channel->context,
+                                                        channel->serverName, CONTEXT_REQUEST, 0, 0,
                                                         &inDesc, 0, NULL, &outDesc, &granted, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      if (channel.inputLength == TLS_INPUT_BYTES) failTls(window, TEXT_TLS_FAILED);
+      if (channel->inputLength == TLS_INPUT_BYTES) failTls(window, channel, TEXT_TLS_FAILED);
       return;
     }
     // A failure may come with an alert for the server; it goes first.
-    int sent = sendToken(&out[0]);
-    if (FAILED(status) || !sent) return failTls(window, TEXT_TLS_FAILED);
+    int sent = sendToken(channel, &out[0]);
+    if (FAILED(status) || !sent) return failTls(window, channel, TEXT_TLS_FAILED);
     if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
-      if (++credentialRetries > CREDENTIAL_RETRIES) return failTls(window, TEXT_TLS_FAILED);
+      if (++credentialRetries > CREDENTIAL_RETRIES)
+        return failTls(window, channel, TEXT_TLS_FAILED);
       continue;
     }
-    keepUnread(in, 2);
-    if (status == SEC_E_OK) return openChannel(window, granted);
-    if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, TEXT_TLS_FAILED);
-    if (channel.inputLength == 0) return;  // the server's turn
+    keepUnread(channel, in, 2);
+    if (status == SEC_E_OK) return openChannel(window, channel, granted);
+    if (status != SEC_I_CONTINUE_NEEDED) return failTls(window, channel, TEXT_TLS_FAILED);
+    if (channel->inputLength == 0) return;  // the server's turn
   }
 }
 
-// Hands the plain text to the dialogue in the pieces a plain socket would
-// deliver, so that a line is judged alike whichever way it came. Returns 0
-// when the dialogue ended the session meanwhile.
-int deliverPlainText(HWND window, const char* text, DWORD length) {
+// Hands the plain text on in the pieces a plain socket would deliver, so
+// that a line is judged alike whichever way it came. Returns 0 when the
+// connection ended meanwhile.
+int deliverPlainText(HWND window, TlsChannel* channel, const char* text, DWORD length) {
   const DWORD PIECE = 255;
   for (DWORD at = 0; at < length; at += PIECE) {
-    feedReceivedText(window, text + at, length - at < PIECE ? length - at : PIECE);
-    if (session.tlsPhase != TlsOpen || app.windowGone) return 0;
+    DWORD piece = length - at < PIECE ? length - at : PIECE;
+    if (!channel->events->text(window, channel->user, text + at, piece)) return 0;
+    if (channel->phase != TlsOpen || app.windowGone) return 0;
   }
   return 1;
 }
 
-void decryptReceived(HWND window) {
-  while (session.tlsPhase == TlsOpen && channel.inputLength > 0) {
-    SecBuffer buffers[4] = {{channel.inputLength, SECBUFFER_DATA, app.tlsInput},
+void decryptReceived(HWND window, TlsChannel* channel) {
+  while (channel->phase == TlsOpen && channel->inputLength > 0) {
+    SecBuffer buffers[4] = {{channel->inputLength, SECBUFFER_DATA, channel->input},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL},
                             {0, SECBUFFER_EMPTY, NULL}};
     SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS status = DecryptMessage(&channel.context, &description, 0, NULL);
+    SECURITY_STATUS status = DecryptMessage(&channel->context, &description, 0, NULL);
     if (status == SEC_E_INCOMPLETE_MESSAGE) break;
-    if (status == SEC_I_CONTEXT_EXPIRED) {
-      // The server closed the channel. After QUIT that only ends the
-      // session; before, it is a connection that ended without a word.
-      return onServerClosed(window);
-    }
-    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return failTls(window, TEXT_TLS_FAILED);
+    // The server closed the channel.
+    if (status == SEC_I_CONTEXT_EXPIRED) return channel->events->closed(window, channel->user);
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE)
+      return failTls(window, channel, TEXT_TLS_FAILED);
 
-    // The plain text and the unread rest both lie inside tlsInput: the
-    // text goes to the dialogue before the rest moves over it.
+    // The plain text and the unread rest both lie inside the input: the
+    // text goes on before the rest moves over it.
     for (const SecBuffer& buffer : buffers)
       if (buffer.BufferType == SECBUFFER_DATA &&
-          !deliverPlainText(window, (const char*)buffer.pvBuffer, buffer.cbBuffer))
+          !deliverPlainText(window, channel, (const char*)buffer.pvBuffer, buffer.cbBuffer))
         return;
-    keepUnread(buffers, 4);
+    keepUnread(channel, buffers, 4);
 
     if (status == SEC_I_RENEGOTIATE) {
       // Handshake messages inside the channel (TLS 1.3 session tickets):
       // they go to the context, and decryption goes on after them.
-      setTlsPhase(TlsHandshake);
-      return continueHandshake(window);
+      setTlsPhase(channel, TlsHandshake);
+      return continueHandshake(window, channel);
     }
   }
-  if (session.tlsPhase == TlsOpen && channel.inputLength == TLS_INPUT_BYTES)
-    failTls(window, TEXT_TLS_FAILED);
+  if (channel->phase == TlsOpen && channel->inputLength == TLS_INPUT_BYTES)
+    failTls(window, channel, TEXT_TLS_FAILED);
 }
 
 }  // namespace
 
-void beginTls(HWND window) {
+void initTls(TlsChannel* channel, const TlsEvents* events, void* user) {
+  memset(channel, 0, sizeof *channel);
+  channel->events = events;
+  channel->user = user;
+  channel->channelSocket = INVALID_SOCKET;
+}
+
+void beginTls(HWND window, TlsChannel* channel, SOCKET socket, const char* host, int port,
+              int implicit) {
   // Once a session, from a channel not yet begun: a second notification
   // for the connection starts nothing.
-  if (session.tlsPhase != TlsOff || channel.haveContext) return;
-  if (!haveCredentialsForServer()) return failTls(window, TEXT_TLS_FAILED);
-  setTlsPhase(TlsHandshake);
-  channel.inputLength = 0;
-  channel.outputLength = 0;
+  if (channel->phase != TlsOff || channel->haveContext) return;
+  channel->channelSocket = socket;
+  copyWholeCharacters(channel->serverName, sizeof channel->serverName, host);
+  if (!haveCredentialsForServer(channel, port, implicit))
+    return failTls(window, channel, TEXT_TLS_FAILED);
+  setTlsPhase(channel, TlsHandshake);
+  channel->inputLength = 0;
+  channel->outputLength = 0;
 
   SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
   SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
   ULONG granted = 0;
   SECURITY_STATUS status =
-      InitializeSecurityContextA(&channel.credentials, NULL, settings.serverHost, CONTEXT_REQUEST,
-                                 0, 0, NULL, 0, &channel.context, &outDesc, &granted, NULL);
-  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) channel.haveContext = 1;
-  int sent = sendToken(&out[0]);
-  if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, TEXT_TLS_FAILED);
-  setTrayIcon(window, NIM_MODIFY, "APPICON", "暗号化の準備中...");
+      InitializeSecurityContextA(&channel->credentials, NULL, channel->serverName, CONTEXT_REQUEST,
+                                 0, 0, NULL, 0, &channel->context, &outDesc, &granted, NULL);
+  if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) channel->haveContext = 1;
+  int sent = sendToken(channel, &out[0]);
+  if (status != SEC_I_CONTINUE_NEEDED || !sent) return failTls(window, channel, TEXT_TLS_FAILED);
 }
 
-char* tlsReceiveArea(int* room) {
-  *room = (int)(TLS_INPUT_BYTES - channel.inputLength);
-  return app.tlsInput + channel.inputLength;
+char* tlsReceiveArea(TlsChannel* channel, int* room) {
+  *room = (int)(TLS_INPUT_BYTES - channel->inputLength);
+  return channel->input + channel->inputLength;
 }
 
-void receiveTls(HWND window, int received) {
-  channel.inputLength += (DWORD)received;
+void receiveTls(HWND window, TlsChannel* channel, int received) {
+  channel->inputLength += (DWORD)received;
   // Before the handshake began the server has nothing to say: its bytes
   // are dropped unread.
-  if (session.tlsPhase == TlsOff)
-    channel.inputLength = 0;
-  else if (session.tlsPhase == TlsHandshake)
-    continueHandshake(window);
-  else if (session.tlsPhase == TlsOpen)
-    decryptReceived(window);
+  if (channel->phase == TlsOff)
+    channel->inputLength = 0;
+  else if (channel->phase == TlsHandshake)
+    continueHandshake(window, channel);
+  else if (channel->phase == TlsOpen)
+    decryptReceived(window, channel);
 }
 
-int sendOverTls(const char* text, DWORD length) {
-  if (session.tlsPhase != TlsOpen) return 0;
-  char record[SEND_BUFFER_BYTES + 512];
-  DWORD header = channel.sizes.cbHeader, trailer = channel.sizes.cbTrailer;
+int sendOverTls(TlsChannel* channel, const char* text, DWORD length) {
+  if (channel->phase != TlsOpen) return 0;
+  char record[TLS_MOST_TEXT_BYTES + 256];
+  DWORD header = channel->sizes.cbHeader, trailer = channel->sizes.cbTrailer;
   // A command is far shorter than a record may be; the header and trailer
   // sizes come from SChannel and are checked all the same.
-  if (header + length + trailer > sizeof record || length > channel.sizes.cbMaximumMessage)
+  if (length > TLS_MOST_TEXT_BYTES || header + length + trailer > sizeof record ||
+      length > channel->sizes.cbMaximumMessage)
     return 0;
   memcpy(record + header, text, length);
   SecBuffer buffers[4] = {{header, SECBUFFER_STREAM_HEADER, record},
@@ -411,32 +396,34 @@ int sendOverTls(const char* text, DWORD length) {
                           {trailer, SECBUFFER_STREAM_TRAILER, record + header + length},
                           {0, SECBUFFER_EMPTY, NULL}};
   SecBufferDesc description = {SECBUFFER_VERSION, 4, buffers};
-  if (EncryptMessage(&channel.context, 0, &description, 0) != SEC_E_OK) return 0;
+  if (EncryptMessage(&channel->context, 0, &description, 0) != SEC_E_OK) return 0;
   // The record is sent whole or not at all; a refusal shows as silence,
-  // and the response timer ends the check as it would for plain text.
-  return queueForServer(record, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+  // and the connection's time-out ends it as it would for plain text.
+  return queueForServer(channel, record,
+                        buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
 }
 
-void flushTls() {
-  while (channel.outputLength > 0 && session.socket != INVALID_SOCKET) {
-    int sent = send(session.socket, app.tlsOutput, (int)channel.outputLength, 0);
+void flushTls(TlsChannel* channel) {
+  while (channel->outputLength > 0 && channel->channelSocket != INVALID_SOCKET) {
+    int sent = send(channel->channelSocket, channel->output, (int)channel->outputLength, 0);
     if (sent <= 0) return;  // FD_WRITE comes when there is room again
-    memmove(app.tlsOutput, app.tlsOutput + sent, channel.outputLength - (DWORD)sent);
-    channel.outputLength -= (DWORD)sent;
+    memmove(channel->output, channel->output + sent, channel->outputLength - (DWORD)sent);
+    channel->outputLength -= (DWORD)sent;
   }
 }
 
-void endTls() {
-  if (channel.firstCertificate != NULL) CertFreeCertificateContext(channel.firstCertificate);
-  channel.firstCertificate = NULL;
-  if (channel.haveContext) DeleteSecurityContext(&channel.context);
-  channel.haveContext = 0;
-  setTlsPhase(TlsOff);
-  channel.inputLength = 0;
-  channel.outputLength = 0;
+void endTls(TlsChannel* channel) {
+  if (channel->firstCertificate != NULL) CertFreeCertificateContext(channel->firstCertificate);
+  channel->firstCertificate = NULL;
+  if (channel->haveContext) DeleteSecurityContext(&channel->context);
+  channel->haveContext = 0;
+  setTlsPhase(channel, TlsOff);
+  channel->channelSocket = INVALID_SOCKET;
+  channel->inputLength = 0;
+  channel->outputLength = 0;
 }
 
-void endTlsForShutdown() {
-  endTls();
-  forgetCredentials();
+void endTlsForShutdown(TlsChannel* channel) {
+  endTls(channel);
+  forgetCredentials(channel);
 }

@@ -1,0 +1,103 @@
+// One mailbox's record: everything its checking needs, passed by pointer
+// to the code that works on it. Nothing of a check lives outside it; a
+// second mailbox is a second record.
+//
+// Each field names its one writing file; a field that is a record of its
+// own names the owners of its fields.
+#ifndef KIVVET_CHECK_MAILBOX_H
+#define KIVVET_CHECK_MAILBOX_H
+
+#include "base/appstate.h"
+#include "check/session.h"
+#include "net/connection.h"
+#include "tray/previews.h"
+
+struct Settings;
+struct Mailbox;
+
+// A protocol spoken over a mailbox's connection. The check cycle knows it
+// only through these; the connection's lines and openings go to it.
+struct Protocol {
+  // A new session: the dialogue starts afresh.
+  void (*begin)(Mailbox* box);
+  // The result is out; only the answer to the farewell is awaited.
+  int (*awaitsGoodbye)(const Mailbox* box);
+  // The session has ended: the dialogue rests.
+  void (*rest)(Mailbox* box);
+  void (*opened)(HWND window, void* box);
+  void (*lineArrived)(HWND window, void* box, const char* line);
+  // A check fails after its count was made (while the headers of its new
+  // mail are read): the protocol announces the count all the same, and
+  // returns 1; 0 outside that phase.
+  int (*announceCountOnFailure)(HWND window, Mailbox* box);
+};
+
+// check/check.cpp
+struct CheckCycle {
+  // A retry in a row of failures: the tray keeps what it shows until the
+  // check has its result.
+  int quiet;
+  // A resume was acted on at wakeTick, and no sleep has come since.
+  int wakeCounted;
+  DWORD wakeTick;
+};
+
+// check/schedule.cpp
+struct Schedule {
+  // Checks in a row that failed in a way that may pass by itself (no
+  // network, a server busy for now); 0 after a success or another end.
+  DWORD retryStep;
+  // The server's LOGIN-DELAY from CAPA, in seconds (0: none announced),
+  // and when this program last logged in (GetTickCount).
+  DWORD loginDelaySeconds;
+  int loggedIn;
+  DWORD lastLoginTick;
+};
+
+// check/listing.cpp
+struct Listing {
+  DWORD listedCount;             // messages listed so far, each number once
+  DWORD highestNumber;           // the highest number listed so far
+  DWORD keptSlots;               // slots in use, at most UID_SLOTS
+  DWORD numberOf[UID_SLOTS];     // the message whose UID a slot holds
+  DWORD heap[UID_SLOTS];         // slots; heap[0] holds the oldest message kept
+  DWORD placeNumber[UID_SLOTS];  // after finishListing: the message at each place
+};
+
+// check/knownuids.cpp
+struct KnownUids {
+  DWORD knownCount;  // valid entries of knownUids
+  // The places the last count counted as new mail.
+  unsigned char countedNew[UID_SLOTS];
+  DWORD lastCurrentCount;
+  // What the last count found, for rememberCurrentUids: the known UIDs
+  // still on the server, and this check's UIDs to append (each text once).
+  unsigned char knownMatched[UID_SLOTS];
+  unsigned char currentAppended[UID_SLOTS];
+};
+
+struct Mailbox {
+  const Settings* settings;         // check/check.cpp (initMailbox)
+  const Protocol* protocol;         // check/check.cpp (initMailbox)
+  int mailboxSlot;                  // check/check.cpp (initMailbox)
+  ConnectionCalls connectionCalls;  // check/check.cpp: the protocol's and the cycle's
+  CheckCycle cycle;                 // its fields' owners
+  Connection connection;            // its fields' owners
+  Dialogue dialogue;                // its fields' owners
+  MailCounts counts;                // its fields' owners
+  Schedule schedule;                // its fields' owners
+  Listing listing;                  // its fields' owners
+  KnownUids known;                  // its fields' owners
+  Previews previews;                // its fields' owners
+  // The UID tables: slots made at start-up and released after the
+  // message loop (app/mainwindow.cpp); the check writes into them.
+  UidTable currentUids;
+  UidTable knownUids;
+};
+
+// Makes the record of the mailbox in slot, with its settings and protocol.
+void initMailbox(Mailbox* box, int slot, const Settings* settings, const Protocol* protocol);
+// The mailbox whose timer has this id (null when none).
+Mailbox* mailboxOfTimer(UINT_PTR id);
+
+#endif
