@@ -45,6 +45,7 @@ void putDefaults(Settings* record) {
   record->fastScan = 0;
   record->notifyBalloon = 0;
   record->showPreviews = 0;
+  record->mailProtocol = PROTOCOL_POP3;
   putMannerDefaults(record);
   record->showSplash = 1;
   record->passwordLost = 0;
@@ -90,18 +91,17 @@ const DWORD AT_PASSWORD_PROTECTED = 1294;
 const DWORD AT_PROTECTED_LENGTH = 1295;  // two bytes, little-endian
 const DWORD AT_PROTECTED_PASSWORD = 1297;
 const DWORD AT_SHOW_PREVIEWS = AT_PROTECTED_PASSWORD + PROTECTED_PASSWORD_BYTES;  // 1809
-// Taken by a setting this program does not read: written back as read.
-const DWORD AT_UNREAD_SETTING = AT_SHOW_PREVIEWS + 1;     // 1810
-const DWORD AT_QUIET_WHILE_BUSY = AT_UNREAD_SETTING + 1;  // 1811
-const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;      // two bytes, little-endian
-const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;           // two bytes, little-endian
-const DWORD AT_SHOW_COUNT = AT_QUIET_UNTIL + 2;           // 1816
+const DWORD AT_PROTOCOL = AT_SHOW_PREVIEWS + 1;                                   // 1810
+const DWORD AT_QUIET_WHILE_BUSY = AT_PROTOCOL + 1;                                // 1811
+const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;  // two bytes, little-endian
+const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;       // two bytes, little-endian
+const DWORD AT_SHOW_COUNT = AT_QUIET_UNTIL + 2;       // 1816
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
 // protected by Windows when the user asks for that, then the bytes of
 // newer settings after the password's place (the previews of new mail,
-// the manners of the announcement). The record reaches to the last byte
-// of its newest setting: 1817 bytes.
+// the protocol, the manners of the announcement). The record reaches to
+// the last byte of its newest setting: 1817 bytes.
 const DWORD RECORD_BYTES = AT_SHOW_COUNT + 1;
 
 struct TextField {
@@ -212,14 +212,10 @@ int protectPassword() {
   return fits;
 }
 
-// The unread byte, plain; 0 when the file does not reach it.
-unsigned char unreadSetting = 0;
-
 // The manners' bytes of a file that delivered got bytes, complemented
 // in the image. A file too short for one means what the program did
 // before it: quiet while busy, no quiet hours, no count on the icon.
 void readManners(const unsigned char* image, DWORD got) {
-  unreadSetting = got > AT_UNREAD_SETTING ? (unsigned char)~image[AT_UNREAD_SETTING] : 0;
   settings.quietWhileBusy =
       got > AT_QUIET_WHILE_BUSY && (unsigned char)~image[AT_QUIET_WHILE_BUSY] == 0 ? 0 : 1;
   settings.quietFrom = QUIET_HOURS_NONE;
@@ -239,7 +235,6 @@ void readManners(const unsigned char* image, DWORD got) {
 
 // Plain, before the tail of the image is complemented.
 void writeManners(unsigned char* image) {
-  image[AT_UNREAD_SETTING] = unreadSetting;
   image[AT_QUIET_WHILE_BUSY] = (unsigned char)(settings.quietWhileBusy & 0xFF);
   image[AT_QUIET_FROM] = (unsigned char)(settings.quietFrom & 0xFF);
   image[AT_QUIET_FROM + 1] = (unsigned char)((settings.quietFrom >> 8) & 0xFF);
@@ -253,7 +248,6 @@ void writeManners(unsigned char* image) {
 void setDefaultSettings() {
   putDefaults(&settings);
   protectedLength = 0;
-  unreadSetting = 0;
   wipe(fileTexts, sizeof fileTexts);
 }
 
@@ -266,6 +260,11 @@ const char* settingsProblem() {
   if (settings.connectionSecurity != SECURITY_NONE &&
       settings.connectionSecurity != SECURITY_STLS && settings.connectionSecurity != SECURITY_TLS)
     return "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.";
+  // This version speaks POP3 alone: a file that asks for another protocol
+  // (a later version's, or a damaged one) gets no POP3 dialogue with a
+  // server that may be something else.
+  if (settings.mailProtocol != PROTOCOL_POP3)
+    return "受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
   return NULL;
 }
@@ -341,6 +340,9 @@ int loadSettings() {
   // Likewise the previews.
   settings.showPreviews =
       got > AT_SHOW_PREVIEWS && (unsigned char)~image[AT_SHOW_PREVIEWS] == 1 ? 1 : 0;
+  // As the connection security: a file from before the byte means POP3,
+  // and a value this program does not know stays, for a check to refuse.
+  settings.mailProtocol = got > AT_PROTOCOL ? (unsigned char)~image[AT_PROTOCOL] : PROTOCOL_POP3;
   readManners(image, got);
 
   // Protected: the slot was stored empty and the password comes from
@@ -415,6 +417,7 @@ int saveSettings() {
   image[AT_PROTECTED_LENGTH + 1] = (unsigned char)(protectedLength >> 8);
   memcpy(image + AT_PROTECTED_PASSWORD, protectedPassword, protectedLength);
   image[AT_SHOW_PREVIEWS] = (unsigned char)(settings.showPreviews & 0xFF);
+  image[AT_PROTOCOL] = (unsigned char)(settings.mailProtocol & 0xFF);
   writeManners(image);
   // Up to the newest byte: the bytes of a protected password the file
   // held before are written over, whether or not one follows, and a

@@ -25,6 +25,12 @@ const int SECURITY_TLS = 2;   // TLS from the first byte (usually port 995)
 const int POP3_PORT = 110;    // the plain port, and the default
 const int IMPLICIT_TLS_PORT = 995;
 
+// Which protocol the mailbox speaks.
+const int PROTOCOL_POP3 = 0;  // as the original record knew it
+const int PROTOCOL_IMAP = 1;
+const int IMAP_PORT = 143;
+const int IMAP_TLS_PORT = 993;
+
 extern const char SETTINGS_FILE_NAME[];
 
 // Text fields point at fixed slots that start-up allocates zero-filled; each
@@ -55,6 +61,8 @@ struct Settings {
   int notifyBalloon;       // 1: new mail is also told in a balloon
   int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
                            // and their senders and subjects shown; 0: counts only
+  int mailProtocol;        // PROTOCOL_*; a file without the byte means POP3;
+                           // any other value is kept and refused by a check
   // The manners of the announcement on a busy desktop (their bytes follow
   // the previews').
   int quietWhileBusy;  // 1: no voice and no balloon while Windows says the user

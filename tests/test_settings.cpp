@@ -35,7 +35,7 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   for (size_t i = 390; i <= 1162; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   for (size_t i = 1163; i < 1291; i++) ASSERT_EQ(0x00, at(bytes, i)) << i;
   // Plain text, no fast scan, no balloon, the password unprotected, no
-  // previews.
+  // previews, POP3.
   for (size_t i = 1291; i < 1811; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
   // Quiet while the user cannot be disturbed, no quiet hours, no count.
   EXPECT_EQ(std::string("\xFE\0\0\0\0\xFF", 6), bytes.substr(1811));
@@ -149,6 +149,22 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
     EXPECT_EQ(stored, settings.connectionSecurity);
     EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
   }
+
+  // The protocol, by the same rule: a file without its byte means POP3,
+  // and one that asks for what this version does not speak is refused.
+  setFile(current.substr(0, 1810));
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
+  EXPECT_EQ(NULL, settingsProblem());
+  for (int stored : {PROTOCOL_IMAP, 0xFF}) {
+    setFile(current.substr(0, 1810) + (char)~stored);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(stored, settings.mailProtocol);
+    EXPECT_STREQ("受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.", settingsProblem());
+    ASSERT_EQ(1, saveSettings());
+    EXPECT_EQ((unsigned char)~stored, at(file(), 1810));
+  }
+  settings.mailProtocol = PROTOCOL_POP3;
 
   // Fast scan, the byte after: set only by a 1; a file without it walks.
   settings.fastScan = 1;

@@ -1,8 +1,9 @@
 # A private Dovecot POP3 server on 127.0.0.1 (or ::1, or both) for one
 # end-to-end test, the demo or a benchmark, offering USER/PASS and APOP,
-# without TLS unless asked. Source it; it defines functions only.
+# without TLS unless asked, and IMAP beside it when asked. Source it; it
+# defines functions only.
 #
-#   dovecot_start DIR [--tls CERT KEY] [--listen ADDRESSES]
+#   dovecot_start DIR [--tls CERT KEY] [--listen ADDRESSES] [--imap]
 #                                  starts a server keeping its files in DIR/dovecot
 #                                  on a free port from 21100 on; sets DOVECOT_PORT,
 #                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
@@ -15,6 +16,10 @@
 #                                  --listen: where it listens instead of
 #                                  127.0.0.1, e.g. "::1" or "127.0.0.1, ::1"
 #                                  (loopback only).
+#                                  With --imap the same mailbox is also served
+#                                  over IMAP on DOVECOT_IMAP_PORT (STARTTLS
+#                                  with --tls) and, with --tls, over IMAP in
+#                                  TLS from the first byte on DOVECOT_IMAPS_PORT.
 #   dovecot_use_cert CERT KEY      another certificate for the sessions to come,
 #                                  same ports (a server started with --tls)
 #   dovecot_log_mark               the log's length now, for dovecot_log_since
@@ -33,6 +38,8 @@
 #   dovecot_logged_in N [METHOD]   true once there have been N of them
 #   dovecot_quits                  how many QUITs clients have sent
 #   dovecot_quit_seen N            true once there have been N
+#   dovecot_flags                  each message's Maildir flags (S: seen),
+#                                  one line per message, by its name
 #   dovecot_stop                   ends the server; harmless when none runs
 #
 # All users share the one mailbox. In a session of script/lib/desktop.sh
@@ -60,6 +67,8 @@
 
 DOVECOT_PORT=""
 DOVECOT_TLS_PORT=""
+DOVECOT_IMAP_PORT=""
+DOVECOT_IMAPS_PORT=""
 DOVECOT_LOG=""
 DOVECOT_MAILDIR=""
 DOVECOT_RAWLOG=""
@@ -67,6 +76,7 @@ DOVECOT_DIR=""
 DOVECOT_CONF=""
 _DOVECOT_CERT=""
 _DOVECOT_KEY=""
+_DOVECOT_IMAP=""
 _DOVECOT_LISTEN="127.0.0.1"
 
 # The owner of the mailbox: nobody when we are root (Dovecot refuses to
@@ -99,10 +109,11 @@ _dovecot_port_open() {
     "${tables[@]}"
 }
 
-# _dovecot_write_conf PORT [TLSPORT]: with TLSPORT, TLS with the
-# certificate in _DOVECOT_CERT and _DOVECOT_KEY.
+# _dovecot_write_conf PORT [TLSPORT [IMAPPORT [IMAPSPORT]]]: with TLSPORT,
+# TLS with the certificate in _DOVECOT_CERT and _DOVECOT_KEY; with
+# IMAPPORT, IMAP too.
 _dovecot_write_conf() {
-  local port=$1 tls_port=${2:-}
+  local port=$1 tls_port=${2:-} imap_port=${3:-} imaps_port=${4:-}
   # Without root nothing can change user or chroot: every service runs
   # as ourselves, unconfined.
   local unconfined="" as_us=""
@@ -116,7 +127,7 @@ instance_name = kivvet-$port
 base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
 listen = $_DOVECOT_LISTEN
-protocols = pop3
+protocols = pop3${imap_port:+ imap}
 $(_dovecot_ssl_settings "$tls_port")
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
@@ -173,7 +184,17 @@ service auth-worker {
   $as_us
 }
 service imap-login {
-  $unconfined
+  executable = imap-login -R $DOVECOT_RAWLOG
+  chroot =
+  inet_listener imap {
+    address = $_DOVECOT_LISTEN
+    port = ${imap_port:-0}
+  }
+  inet_listener imaps {
+    address = $_DOVECOT_LISTEN
+    port = ${imaps_port:-0}
+    ssl = yes
+  }
 }
 CONF
 }
@@ -197,6 +218,9 @@ dovecot_start() {
   _DOVECOT_KEY=""
 _DOVECOT_LISTEN="127.0.0.1"
   DOVECOT_TLS_PORT=""
+  DOVECOT_IMAP_PORT=""
+  DOVECOT_IMAPS_PORT=""
+  _DOVECOT_IMAP=""
   _DOVECOT_LISTEN="127.0.0.1"
   while [ $# -gt 0 ]; do
     case "$1" in
@@ -204,6 +228,10 @@ _DOVECOT_LISTEN="127.0.0.1"
         _DOVECOT_CERT=$2
         _DOVECOT_KEY=$3
         shift 3
+        ;;
+      --imap)
+        _DOVECOT_IMAP=1
+        shift
         ;;
       --listen)
         _DOVECOT_LISTEN=$2
@@ -232,15 +260,18 @@ _DOVECOT_LISTEN="127.0.0.1"
   chown -R "$_DOVECOT_UID:$_DOVECOT_GID" "$DOVECOT_MAILDIR" "$DOVECOT_DIR/home"
   dovecot_add_user cat nyan
 
-  local port tls_port=""
+  local port tls_port="" imap_port="" imaps_port=""
   for port in $(seq 21100 21199); do
     _dovecot_port_open "$port" && continue
     if [ -n "$_DOVECOT_CERT" ]; then
-      # The TLS port is the first free one 100 above.
-      tls_port=$((port + 100))
-      while _dovecot_port_open "$tls_port"; do tls_port=$((tls_port + 1)); done
+      # The TLS port is the first free one 100 above, IMAP's 200 and 300.
+      tls_port=$(_dovecot_free_port $((port + 100)))
     fi
-    _dovecot_write_conf "$port" "$tls_port"
+    if [ -n "$_DOVECOT_IMAP" ]; then
+      imap_port=$(_dovecot_free_port $((port + 200)))
+      [ -n "$_DOVECOT_CERT" ] && imaps_port=$(_dovecot_free_port $((port + 300)))
+    fi
+    _dovecot_write_conf "$port" "$tls_port" "$imap_port" "$imaps_port"
     if ! dovecot -c "$DOVECOT_CONF" 2>"$DOVECOT_DIR/start.err"; then
       # Another server may have taken the port since we looked.
       grep -q 'Address already in use' "$DOVECOT_DIR/start.err" && continue
@@ -248,9 +279,13 @@ _DOVECOT_LISTEN="127.0.0.1"
     fi
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ]; do
-      if _dovecot_port_open "$port" && { [ -z "$tls_port" ] || _dovecot_port_open "$tls_port"; }; then
+      if _dovecot_port_open "$port" && { [ -z "$tls_port" ] || _dovecot_port_open "$tls_port"; } &&
+        { [ -z "$imap_port" ] || _dovecot_port_open "$imap_port"; } &&
+        { [ -z "$imaps_port" ] || _dovecot_port_open "$imaps_port"; }; then
         DOVECOT_PORT=$port
         DOVECOT_TLS_PORT=$tls_port
+        DOVECOT_IMAP_PORT=$imap_port
+        DOVECOT_IMAPS_PORT=$imaps_port
         # desktop_stop ends these when the session ends, whichever way.
         if declare -p E2E_PIDS >/dev/null 2>&1; then E2E_PIDS+=("$(_dovecot_pid)"); fi
         return 0
@@ -262,6 +297,12 @@ _DOVECOT_LISTEN="127.0.0.1"
   done
   echo "could not start Dovecot; see $DOVECOT_DIR/start.err and $DOVECOT_LOG" >&2
   return 1
+}
+
+_dovecot_free_port() {
+  local port=$1
+  while _dovecot_port_open "$port"; do port=$((port + 1)); done
+  echo "$port"
 }
 
 _dovecot_pid() {
@@ -282,7 +323,7 @@ dovecot_use_cert() {
   local before pid
   pid=$(_dovecot_pid) || return 1
   before=$(grep -c 'SIGHUP received' "$DOVECOT_LOG" || true)
-  _dovecot_write_conf "$DOVECOT_PORT" "$DOVECOT_TLS_PORT"
+  _dovecot_write_conf "$DOVECOT_PORT" "$DOVECOT_TLS_PORT" "$DOVECOT_IMAP_PORT" "$DOVECOT_IMAPS_PORT"
   kill -HUP "$pid"
   local deadline=$((SECONDS + 20))
   while [ "$(grep -c 'SIGHUP received' "$DOVECOT_LOG" || true)" -le "$before" ]; do
@@ -299,7 +340,7 @@ dovecot_log_since() { tail -n "+$(($1 + 1))" "$DOVECOT_LOG"; }
 # session that never tried says "no auth attempts".
 dovecot_auth_attempts() {
   dovecot_log_since "$1" |
-    grep -cE 'pop3-login: Info: Login: |auth failed|[1-9][0-9]* (authentication )?attempts|Password mismatch' || true
+    grep -cE '(pop3|imap)-login: Info: Login: |auth failed|[1-9][0-9]* (authentication )?attempts|Password mismatch' || true
 }
 
 # Every byte of every raw log, as it stands.
@@ -363,6 +404,13 @@ dovecot_logins() { grep -c "Login: user=<cat>${1:+, method=$1}" "$DOVECOT_LOG" 2
 dovecot_logged_in() { [ "$(dovecot_logins "${2:-}")" -ge "$1" ]; }
 dovecot_quits() { grep -rh '^[0-9:.]* QUIT' "$DOVECOT_RAWLOG" 2>/dev/null | wc -l; }
 dovecot_quit_seen() { [ "$(dovecot_quits)" -ge "$1" ]; }
+
+# Maildir keeps a message's flags in its name, after ":2,"; a message
+# nobody has looked at yet lies in new/ without them.
+dovecot_flags() {
+  find "$DOVECOT_MAILDIR/new" "$DOVECOT_MAILDIR/cur" -type f -printf '%f\n' | sort |
+    sed -E 's/^([^:]*)(:2,)?(.*)$/\1 \3/'
+}
 
 dovecot_stop() {
   local pid

@@ -19,11 +19,13 @@ the file is 1294 bytes long.
 passwordProtected (byte 1294) and protectedLength (1295-1296,
 little-endian) are printed likewise. showPreviews (0 off, 1 on) lies at
 1809, after the protected password's place: given, the file is 1810 bytes
-long, with no protected password. The manners follow: quietWhileBusy
+long, with no protected password. mailProtocol (0 POP3, 1 IMAP) lies at 1810:
+given, the file is 1811 bytes long. The manners follow: quietWhileBusy
 (1811; 0 off, else on), quietFrom and quietUntil (1812-1813 and 1814-1815,
 minutes of the day, little-endian; 65535 none) and showCount (1816; 1 on):
-any of them given, the file is 1817 bytes long, byte 1810 plain 0 and the
-others not given as a first start writes them (quiet on, no hours).
+any of them given, the file is 1817 bytes long, the protocol POP3 unless
+given and the others not given as a first start writes them (quiet on, no
+hours).
 """
 import sys
 
@@ -37,6 +39,7 @@ FAST_SCAN_OFFSET = 1292
 BALLOON_OFFSET = 1293
 PROTECTED_OFFSET = 1294
 PREVIEWS_OFFSET = 1809
+PROTOCOL_OFFSET = 1810
 MANNERS = [("quietWhileBusy", 1811, 1, 1), ("quietFrom", 1812, 2, 0xFFFF),
            ("quietUntil", 1814, 2, 0xFFFF), ("showCount", 1816, 1, 0)]
 MANNERS_END = 1817
@@ -50,11 +53,13 @@ def write(path, pairs):
         key, _, value = pair.partition("=")
         values[key] = value
     with_manners = any(name in values for name, _, _, _ in MANNERS)
-    with_previews = "showPreviews" in values or with_manners
+    with_protocol = "mailProtocol" in values or with_manners
+    with_previews = "showPreviews" in values or with_protocol
     with_balloon = "notifyBalloon" in values or with_previews
     with_security = "connectionSecurity" in values or "fastScan" in values or with_balloon
     with_fast_scan = "fastScan" in values or with_balloon
     image = bytearray(MANNERS_END if with_manners else
+                      PROTOCOL_OFFSET + 1 if with_protocol else
                       PREVIEWS_OFFSET + 1 if with_previews else
                       BALLOON_OFFSET + 1 if with_balloon else
                       FAST_SCAN_OFFSET + 1 if with_fast_scan else
@@ -81,6 +86,8 @@ def write(path, pairs):
         image[BALLOON_OFFSET] = ~int(values.get("notifyBalloon", 0)) & 0xFF
     if with_previews:
         image[PREVIEWS_OFFSET] = ~int(values.get("showPreviews", 0)) & 0xFF
+    if with_protocol:
+        image[PROTOCOL_OFFSET] = ~int(values.get("mailProtocol", 0)) & 0xFF
     if with_manners:
         for name, offset, size, default in MANNERS:
             value = int(values.get(name, default))
@@ -109,6 +116,8 @@ def set_fields(path, pairs):
             data[SECURITY_OFFSET] = ~int(value) & 0xFF
         elif key == "showPreviews" and len(data) > PREVIEWS_OFFSET:
             data[PREVIEWS_OFFSET] = ~int(value) & 0xFF
+        elif key == "mailProtocol" and len(data) > PROTOCOL_OFFSET:
+            data[PROTOCOL_OFFSET] = ~int(value) & 0xFF
         else:
             sys.exit("unknown field: " + key)
     with open(path, "wb") as out:
@@ -147,6 +156,8 @@ def read(path):
         print(f"protectedLength={length}")
     if len(data) > PREVIEWS_OFFSET:
         print(f"showPreviews={data[PREVIEWS_OFFSET] ^ 0xFF}")
+    if len(data) > PROTOCOL_OFFSET:
+        print(f"mailProtocol={data[PROTOCOL_OFFSET] ^ 0xFF}")
     for name, offset, size, _ in MANNERS:
         if len(data) >= offset + size:
             print(f"{name}={sum((data[offset + i] ^ 0xFF) << 8 * i for i in range(size))}")

@@ -1,0 +1,135 @@
+// IMAP responses taken apart: literals by count, the bounds, and what the
+// check reads out of greetings, codes, FETCH and STATUS.
+#include "check/imapreader.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Taken {
+  std::string text, literal;
+  int textCut, literalCut;
+};
+
+// Feeds the bytes in pieces of `piece` and collects every whole response.
+std::vector<Taken> responses(const std::string& bytes, size_t piece) {
+  static ImapReader reader;
+  startImapReader(&reader);
+  std::vector<Taken> taken;
+  for (size_t at = 0; at < bytes.size(); at += piece) {
+    std::string chunk = bytes.substr(at, piece);
+    for (DWORD used = 0; used < chunk.size();) {
+      used += readImapBytes(&reader, chunk.data() + used, (DWORD)(chunk.size() - used));
+      if (!reader.complete) continue;
+      taken.push_back({reader.text, std::string(reader.literal, reader.literalLength),
+                       reader.textCut, reader.literalCut});
+      nextImapResponse(&reader);
+    }
+  }
+  return taken;
+}
+
+TEST(ImapReader, ALiteralIsReadByItsCountWhateverLinesItHolds) {
+  const std::string block = "From: a@example.jp\r\nA1 OK forged\r\n{5}\r\n\r\n";
+  const std::string bytes = "* 3 FETCH (UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM SUBJECT)] {" +
+                            std::to_string(block.size()) + "}\r\n" + block +
+                            ")\r\n* 4 FETCH (BODY[HEADER] {5}\r\nab\ncd UID 9)\r\n"
+                            "* 5 FETCH (BODY[HEADER] {0}\r\n UID 10)\r\nA1 OK done\r\n";
+  for (size_t piece : {1, 2, 7, 255}) {
+    std::vector<Taken> taken = responses(bytes, piece);
+    ASSERT_EQ(4u, taken.size()) << piece;
+    EXPECT_EQ("* 3 FETCH (UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM SUBJECT)] {" +
+                  std::to_string(block.size()) + "})",
+              taken[0].text);
+    EXPECT_EQ(block, taken[0].literal);
+    EXPECT_EQ("* 4 FETCH (BODY[HEADER] {5} UID 9)", taken[1].text);
+    EXPECT_EQ("ab\ncd", taken[1].literal);
+    EXPECT_EQ("A1 OK done", taken[3].text) << piece;
+  }
+  ImapResponse response;
+  ImapFetch fetch;
+  std::vector<Taken> taken = responses(bytes, 255);
+  ASSERT_TRUE(readImapResponse(taken[0].text.c_str(), &response));
+  EXPECT_TRUE(strcmp("FETCH", response.name) == 0 && response.number == 3);
+  ASSERT_TRUE(readImapFetch(response.rest, &fetch));
+  EXPECT_TRUE(fetch.uid == 7 && fetch.seen && fetch.hasHeader);
+  ASSERT_TRUE(readImapResponse(taken[2].text.c_str(), &response));
+  ASSERT_TRUE(readImapFetch(response.rest, &fetch));
+  EXPECT_TRUE(fetch.uid == 10 && !fetch.hasFlags && !fetch.seen);
+  ASSERT_TRUE(readImapFetch("(FLAGS (\\Seenx \\Flagged) BODY[HEADER] NIL UID 3)", &fetch));
+  EXPECT_FALSE(fetch.seen || fetch.hasHeader);
+  EXPECT_FALSE(readImapFetch("(UID 4294967296)", &fetch));
+  EXPECT_FALSE(readImapFetch("UID 4", &fetch) || readImapFetch("(BODY[HEADER {5}", &fetch));
+}
+
+TEST(ImapReader, WhatOutgrowsItsPlaceIsPassedOverAndTheResponseStillEnds) {
+  // A literal's count beyond the text's bound still counts: its bytes
+  // make no response of their own.
+  std::string longLine = "* OK " + std::string(3000, 'x') + " {12}\r\nA2 OK fake\r\n)\r\n";
+  std::string longLiteral = "* 1 FETCH (BODY[HEADER] {5000}\r\n" + std::string(5000, 'h') + ")\r\n";
+  std::vector<Taken> taken = responses(longLine + longLiteral + "A2 OK done\r\n", 255);
+  ASSERT_EQ(3u, taken.size());
+  EXPECT_TRUE(taken[0].text.size() == IMAP_TEXT_BYTES - 1 && taken[0].textCut);
+  EXPECT_TRUE(taken[1].literal.size() == IMAP_LITERAL_BYTES && taken[1].literalCut &&
+              !taken[1].textCut);
+  EXPECT_EQ("A2 OK done", taken[2].text);
+}
+
+TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
+  ImapResponse r;
+  size_t length;
+  ASSERT_TRUE(readImapResponse("* OK [CAPABILITY IMAP4rev1 IDLE LOGINDISABLED] ready", &r));
+  EXPECT_TRUE(r.kind == ImapUntagged && r.status == ImapOk);
+  const char* caps = imapCapabilities(&r, &length);
+  ASSERT_NE(nullptr, caps);
+  EXPECT_TRUE(hasImapAtom(caps, length, "idle") && hasImapAtom(caps, length, "LOGINDISABLED"));
+  EXPECT_FALSE(hasImapAtom(caps, length, "IDL") || hasImapAtom(caps, length, "STARTTLS"));
+  EXPECT_STREQ("ready", r.rest);
+  ASSERT_TRUE(readImapResponse("* CAPABILITY IMAP4rev1 STARTTLS", &r));
+  caps = imapCapabilities(&r, &length);
+  EXPECT_TRUE(caps != nullptr && hasImapAtom(caps, length, "STARTTLS"));
+  ASSERT_TRUE(readImapResponse("* OK [UIDVALIDITY 4294967295] ok", &r));
+  DWORD value = 0;
+  EXPECT_TRUE(imapCodeNumber(&r, "UIDVALIDITY", &value) && value == 4294967295u);
+  EXPECT_FALSE(imapCodeNumber(&r, "UIDNEXT", &value));
+  ASSERT_TRUE(readImapResponse("* OK [UIDNEXT 4294967296] too big", &r));
+  EXPECT_FALSE(imapCodeNumber(&r, "UIDNEXT", &value));
+  ASSERT_TRUE(readImapResponse("* 12 exists", &r));
+  EXPECT_TRUE(r.numbered && r.number == 12 && r.status == ImapNoStatus &&
+              strcmp("EXISTS", r.name) == 0);
+  EXPECT_TRUE(readImapResponse("* BYE [UNAVAILABLE] going away", &r) && r.status == ImapBye);
+  EXPECT_TRUE(readImapResponse("+ idling", &r) && r.kind == ImapContinuation);
+  ASSERT_TRUE(readImapResponse("k3 NO [AUTHENTICATIONFAILED] no", &r));
+  EXPECT_TRUE(isImapTag(&r, "k3") && !isImapTag(&r, "k") && r.status == ImapNo);
+  // A tagged line that ends nothing, or no line at all.
+  EXPECT_FALSE(readImapResponse("k3 BYE x", &r) || readImapResponse("", &r) ||
+               readImapResponse("* ", &r));
+}
+
+TEST(ImapReader, StatusSearchAndQuotedStrings) {
+  ImapMailboxStatus status;
+  ASSERT_TRUE(
+      readImapStatus("\"IN BOX\" (MESSAGES 3 HIGHESTMODSEQ 123456789012 UIDNEXT 8 "
+                     "UIDVALIDITY 5)",
+                     &status));
+  EXPECT_TRUE(status.messages == 3 && status.uidNext == 8 && status.uidValidity == 5);
+  EXPECT_FALSE(readImapStatus("INBOX (UIDNEXT)", &status));
+  const char* cursor = " 4 17 (MODSEQ 9)";
+  DWORD uid;
+  ASSERT_TRUE(nextImapNumber(&cursor, &uid) && uid == 4);
+  ASSERT_TRUE(nextImapNumber(&cursor, &uid) && uid == 17);
+  EXPECT_FALSE(nextImapNumber(&cursor, &uid));
+
+  char quoted[16];
+  ASSERT_TRUE(quoteImapString("pa\"s\\", quoted, sizeof quoted));
+  EXPECT_STREQ("\"pa\\\"s\\\\\"", quoted);
+  EXPECT_FALSE(quoteImapString("ne\r\nko", quoted, sizeof quoted) ||
+               quoteImapString("ねこ", quoted, sizeof quoted) ||
+               quoteImapString("0123456789abc", quoted, sizeof quoted));
+}
+
+}  // namespace
