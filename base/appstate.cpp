@@ -7,10 +7,23 @@ const char APP_CLASS_NAME[] = "KivvetLiteEdition";
 
 AppState app;
 
-void setBusy(int menuEnabled) {
-  UINT state = menuEnabled == 1 ? MF_ENABLED : MF_GRAYED;
+namespace {
+
+// The guarded menu items (check, settings, exit) follow busy.
+void setGuardedItems(UINT state) {
   EnableMenuItem(app.trayMenu, CMD_CHECK, MF_BYCOMMAND | state);
   EnableMenuItem(app.trayMenu, CMD_SETTINGS, MF_BYCOMMAND | state);
   EnableMenuItem(app.trayMenu, CMD_EXIT, MF_BYCOMMAND | state);
-  app.busy = menuEnabled == 1 ? 0 : 1;
+}
+
+}  // namespace
+
+void becomeBusy() {
+  setGuardedItems(MF_GRAYED);
+  app.busy = 1;
+}
+
+void becomeIdle() {
+  setGuardedItems(MF_ENABLED);
+  app.busy = 0;
 }

@@ -108,7 +108,7 @@ struct AppState {
   HINSTANCE appInstance;  // app/main.cpp
   HMENU trayMenu;         // tray/menu.cpp
 
-  int busy;  // base/appstate.cpp (setBusy)
+  int busy;  // base/appstate.cpp (becomeBusy, becomeIdle)
 
   // The settings sheet, or the box that leads to it, is open: nothing may
   // start a check or enable the menu until it has closed. sheet/sheet.cpp
@@ -121,7 +121,9 @@ struct AppState {
 
 extern AppState app;
 
-// 1: idle, the guarded menu items (check, settings, exit) enabled and busy
-// clear; anything else: busy set, the items grayed.
-void setBusy(int menuEnabled);
+// Busy set and the guarded menu items (check, settings, exit) grayed: a
+// check or the settings sheet is under way.
+void becomeBusy();
+// Busy clear and the guarded items enabled again.
+void becomeIdle();
 #endif

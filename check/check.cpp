@@ -170,7 +170,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
 
   if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
   if (app.windowGone) return;
-  setBusy(0);
+  becomeBusy();
   box->protocol->begin(box);
   const Settings* s = box->settings;
   openConnection(window, &box->connection, &box->connectionCalls, s->serverHost, s->port,
@@ -222,7 +222,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
   if (app.windowGone) return;
-  if (!sessionGoesOn && !app.settingsOpen) setBusy(1);
+  if (!sessionGoesOn && !app.settingsOpen) becomeIdle();
 }
 
 void awaitQuitReply(HWND window, Mailbox* box) {

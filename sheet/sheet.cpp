@@ -107,14 +107,14 @@ void runSheet(HWND window) {
 }  // namespace
 
 void openSettingsSheet(HWND window, const char* reason) {
-  setBusy(0);
+  becomeBusy();
   app.settingsOpen++;
   if (reason != NULL)
     MessageBoxW(window, wide(reason).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
   if (!app.windowGone) runSheet(window);
   app.settingsOpen--;
   if (app.windowGone) return;
-  setBusy(1);
+  becomeIdle();
   // The tray no longer shows a failure.
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 }
