@@ -38,12 +38,16 @@ void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME);
 // The settings, from the menu or because a check found them unusable:
 // no automatic check comes while they are open, and the next one comes at
 // the full interval after them, the tray no longer showing a failure.
+// A session held open for the server's news ends first (the settings may
+// name another server), and is taken up again once they close.
 void showSettings(HWND window, const char* reason) {
   stopSchedule(window, &mailbox);
+  int wasHeld = leaveHeldSession(window, &mailbox);
   openSettingsSheet(window, reason);
   if (app.windowGone) return;
   resetRetries(&mailbox);
   startIntervalTimer(window, &mailbox);
+  if (wasHeld) PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
 }
 
 // The double click, and a message chosen in the menu: the announcement

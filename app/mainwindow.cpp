@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "check/check.h"
+#include "check/imap.h"
 #include "check/knownuids.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
@@ -22,6 +23,10 @@
 Mailbox mailbox;
 
 namespace {
+
+// The mailbox's protocols, by the settings' PROTOCOL_ values.
+const Protocol* const protocols[] = {&pop3Protocol, &imapProtocol};
+static_assert(PROTOCOL_POP3 == 0 && PROTOCOL_IMAP == 1, "protocols by their settings' value");
 
 const DWORD HELD_FILE_PATIENCE_MS = 15000;
 const DWORD HELD_FILE_PAUSE_MS = 500;
@@ -116,7 +121,7 @@ void parseCommandLine() {
 int onCreate(HWND window, WPARAM, LPARAM) {
   // A new window starts every part from its first state.
   app.windowGone = 0;
-  initMailbox(&mailbox, 0, &settings, &pop3Protocol);
+  initMailbox(&mailbox, 0, &settings, protocols);
   showInTray(&mailbox.counts, &mailbox.previews);
   initTrayIcon();
   parseCommandLine();

@@ -14,6 +14,7 @@
 //   TIMER_VOICE, TIMER_BLINK                   tray/notify.cpp
 //   TIMER_TRAY, TIMER_PROGRESS                 tray/trayicon.cpp
 //   TIMER_SPLASH                               tray/splash.cpp
+//   TIMER_IDLE                                 check/imap.cpp
 // A record's own timers take the record's address as their id, which no
 // small id above can be, so that two records never share one:
 //   each Dial's next attempt                   net/dial.cpp
@@ -52,6 +53,9 @@ const UINT TRAY_RETRY_MS = 10000;
 // Shows a check's progress text once the program is idle for a moment.
 const UINT_PTR TIMER_PROGRESS = 10;
 const UINT PROGRESS_DELAY_MS = 50;  // shorter than anyone reads a tooltip in
+// Watches a session held open for the server's news: its keep-alive, and
+// the renewal of its waiting.
+const UINT_PTR TIMER_IDLE = 11;
 // The interval is one byte in the settings file.
 const int MAX_INTERVAL_MINUTES = 255;
 const int DEFAULT_INTERVAL_MINUTES = 10;

@@ -81,6 +81,7 @@ void endAfterQuitOr(HWND window, Mailbox* box, const char* text) {
 // stood, the server was never reached: that may pass by itself.
 void onConnectionEnded(HWND window, void* owner, ConnectionEnd end, const char* text) {
   Mailbox* box = (Mailbox*)owner;
+  if (box->protocol->holdsSession(box)) return loseHeldSession(window, box);
   int reached = box->connection.serverReached;
   switch (end) {
     case EndNoSuchHost:
@@ -124,15 +125,25 @@ void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR id, DWORD) {
   if (box != NULL) endCheck(window, box, {SessionOver, NULL, NULL});
 }
 
-}  // namespace
-
-void initMailbox(Mailbox* box, int slot, const Settings* settings, const Protocol* protocol) {
-  memset((void*)box, 0, sizeof *box);
-  box->settings = settings;
+// The session to come speaks the protocol the settings name now.
+void chooseProtocol(Mailbox* box) {
+  int chosen = box->settings->mailProtocol == PROTOCOL_IMAP ? PROTOCOL_IMAP : PROTOCOL_POP3;
+  const Protocol* protocol = box->protocols[chosen];
   box->protocol = protocol;
-  box->mailboxSlot = slot;
   box->connectionCalls.opened = protocol->opened;
   box->connectionCalls.lineArrived = protocol->lineArrived;
+  box->connectionCalls.bytesArrived = protocol->bytesArrived;
+}
+
+}  // namespace
+
+void initMailbox(Mailbox* box, int slot, const Settings* settings,
+                 const Protocol* const* protocols) {
+  memset((void*)box, 0, sizeof *box);
+  box->settings = settings;
+  box->protocols = protocols;
+  box->mailboxSlot = slot;
+  chooseProtocol(box);
   box->connectionCalls.ended = onConnectionEnded;
   box->connectionCalls.securing = onSecuring;
   initConnection(&box->connection, slot, box);
@@ -154,6 +165,13 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // A window closed while the shell was asked has ended the program.
   if (app.windowGone) return;
 
+  // A session held open is asked again, on it.
+  if (box->protocol->holdsSession(box)) {
+    becomeBusy();
+    watchForAnswers(window, &box->connection);
+    return box->protocol->checkAgain(window, box);
+  }
+
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
   if (box->connection.sessionSocket != INVALID_SOCKET) closeSession(window, box);
@@ -168,7 +186,8 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // Offline is never shown as an error.
   if (!isOnline()) return endCheck(window, box, {FailedForNow, TEXT_OFFLINE, NULL});
 
-  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "POP3サーバに接続中...");
+  chooseProtocol(box);
+  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", box->protocol->connectingText);
   if (app.windowGone) return;
   becomeBusy();
   box->protocol->begin(box);
@@ -188,9 +207,13 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
                                      "Abandoned"};
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
   int resultShown = box->protocol->awaitsGoodbye(box);
+  // Announced with the session kept for the server's news: it stays open,
+  // unwatched, and no interval check comes while it stands.
+  int held = outcome.end == Announced && box->protocol->holdsSession(box);
+  if (held) box->cycle.heldSince = GetTickCount();
   stopWaitingForAnswers(window, &box->connection);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
-  if (!quitAwaited) closeSession(window, box);
+  if (!quitAwaited && !held) closeSession(window, box);
   // An announced session waits for the answer to QUIT, unless it is over.
   int sessionGoesOn = outcome.end == Announced && quitAwaited;
   if (!sessionGoesOn) stopStallTimeout(window, &box->connection);
@@ -207,7 +230,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   // While the settings are open (a session can still wait for the answer
   // to QUIT then) the sheet keeps the menu grayed and the schedule
   // stopped; both go on when it closes.
-  if (!app.settingsOpen) startIntervalTimer(window, box);
+  if (!app.settingsOpen && !held) startIntervalTimer(window, box);
 
   if (outcome.end == Failed) {
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
@@ -236,6 +259,9 @@ void awaitQuitReply(HWND window, Mailbox* box) {
 void onPowerBroadcast(HWND window, Mailbox* box, WPARAM wParam, LPARAM) {
   if (wParam == PBT_APMSUSPEND) {
     cancelWakeCheck(window, box);
+    // A held session has shown its result: it only goes; the wake's check
+    // opens a new one.
+    if (box->protocol->holdsSession(box)) closeSession(window, box);
     if (connectionUnderWay(&box->connection)) endCheck(window, box, {Abandoned, NULL, NULL});
     box->cycle.wakeCounted = 0;
     return;
@@ -258,4 +284,35 @@ void stopCheckTimers(HWND window, Mailbox* box) {
   stopStallTimeout(window, &box->connection);
 }
 
-void endCheckForShutdown(Mailbox* box) { abortConnection(&box->connection); }
+// A start that failed early made no record: it has no protocol yet.
+void endCheckForShutdown(Mailbox* box) {
+  if (box->protocol != NULL && box->protocol->holdsSession(box)) box->protocol->farewell(box);
+  abortConnection(&box->connection);
+}
+
+void setMessageCount(Mailbox* box, DWORD messageCount) { box->counts.messageCount = messageCount; }
+
+void setNewCount(Mailbox* box, DWORD newCount) { box->counts.newCount = newCount; }
+
+// A session that stood a while (servers end idle ones after some minutes)
+// is taken up again at once, as a timed check; one that fell soon after it
+// began counts as a failure that may pass by itself, so that a server
+// that drops every session at once is not asked again and again.
+void loseHeldSession(HWND window, Mailbox* box) {
+  closeSession(window, box);
+  traceLine("held session lost");
+  if (GetTickCount() - box->cycle.heldSince >= FIRST_RETRY_MS) {
+    resetRetries(box);
+    PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+    return;
+  }
+  countRetry(box);
+  if (!app.settingsOpen) startIntervalTimer(window, box);
+}
+
+int leaveHeldSession(HWND window, Mailbox* box) {
+  if (!box->protocol->holdsSession(box)) return 0;
+  box->protocol->farewell(box);
+  closeSession(window, box);
+  return 1;
+}

@@ -46,6 +46,18 @@ struct CheckOutcome {
 };
 void endCheck(HWND window, Mailbox* box, CheckOutcome outcome);
 
+// The counts the tray shows, as the protocol found them.
+void setMessageCount(Mailbox* box, DWORD messageCount);
+void setNewCount(Mailbox* box, DWORD newCount);
+
+// A session held open after its result has ended by itself (the server
+// left or fell silent): it is taken up again at once, or, when it stood
+// only a moment, after the wait of a failure that may pass by itself.
+void loseHeldSession(HWND window, Mailbox* box);
+// Leaves a held session before the settings open: 1 when there was one,
+// so that it is taken up again once they close.
+int leaveHeldSession(HWND window, Mailbox* box);
+
 // QUIT is sent: its answer is awaited for a minute at most.
 void awaitQuitReply(HWND window, Mailbox* box);
 // A step of the dialogue shows its progress (not while a retry is quiet).

@@ -3,6 +3,7 @@
 // a load every slot takes part in the first comparison.
 #include "check/knownuids.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/appstate.h"
@@ -17,6 +18,21 @@ namespace {
 // The UIDs of this check: the walked messages, at most one table's worth.
 DWORD currentCount(const Mailbox* box) {
   return box->counts.messageCount < UID_SLOTS ? box->counts.messageCount : UID_SLOTS;
+}
+
+// The record behind the table, "IMAP validity next", complemented; any
+// other text marks nothing.
+void readImapMark(Mailbox* box, const unsigned char* image, DWORD got) {
+  box->known.imapMarked = 0;
+  if (got < IMAP_MARK_AT + KNOWN_UIDS_RECORD_BYTES) return;
+  char text[KNOWN_UIDS_RECORD_BYTES + 1];
+  memcpy(text, image + IMAP_MARK_AT, KNOWN_UIDS_RECORD_BYTES);
+  scrambleBytes(text, KNOWN_UIDS_RECORD_BYTES);
+  text[KNOWN_UIDS_RECORD_BYTES] = '\0';
+  unsigned validity = 0, next = 0;
+  char end = 0;
+  if (sscanf(text, "IMAP %u %u%c", &validity, &next, &end) != 2) return;
+  rememberImapMark(box, validity, next);
 }
 
 }  // namespace
@@ -40,10 +56,11 @@ int loadKnownUids(Mailbox* box) {
   if (file == INVALID_HANDLE_VALUE) return 0;
   // One read, as the file is written; records the file does not reach
   // keep what their slots held.
-  static unsigned char image[KNOWN_UIDS_FILE_BYTES];
+  static unsigned char image[KNOWN_UIDS_FILE_BYTES + KNOWN_UIDS_RECORD_BYTES];
   DWORD got = 0;
   if (!ReadFile(file, image, sizeof image, &got, NULL)) got = 0;
   CloseHandle(file);
+  readImapMark(box, image, got);
   for (DWORD i = 0; i < UID_SLOTS && i * KNOWN_UIDS_RECORD_BYTES < got; i++) {
     DWORD left = got - i * KNOWN_UIDS_RECORD_BYTES;
     memcpy(box->knownUids[i], image + i * KNOWN_UIDS_RECORD_BYTES,
@@ -63,11 +80,24 @@ int loadKnownUids(Mailbox* box) {
 // longer file keeps its tail. Returns 0 when the file cannot be opened or
 // not all of it was written.
 int saveKnownUids(const Mailbox* box) {
-  static unsigned char image[KNOWN_UIDS_FILE_BYTES];
+  static unsigned char image[KNOWN_UIDS_FILE_BYTES + KNOWN_UIDS_RECORD_BYTES];
   for (DWORD i = 0; i < UID_SLOTS; i++)
     memcpy(image + i * KNOWN_UIDS_RECORD_BYTES, box->knownUids[i], KNOWN_UIDS_RECORD_BYTES);
-  scrambleBytes(image, sizeof image);
-  return writeDataFile(KNOWN_UIDS_FILE_NAME, image, sizeof image);
+  DWORD size = KNOWN_UIDS_FILE_BYTES;
+  if (box->known.imapMarked) {
+    memset(image + IMAP_MARK_AT, 0, KNOWN_UIDS_RECORD_BYTES);
+    snprintf((char*)image + IMAP_MARK_AT, KNOWN_UIDS_RECORD_BYTES, "IMAP %u %u",
+             (unsigned)box->known.imapValidity, (unsigned)box->known.imapNext);
+    size += KNOWN_UIDS_RECORD_BYTES;
+  }
+  scrambleBytes(image, size);
+  return writeDataFile(KNOWN_UIDS_FILE_NAME, image, size);
+}
+
+void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {
+  box->known.imapMarked = 1;
+  box->known.imapValidity = uidValidity;
+  box->known.imapNext = uidNext;
 }
 
 namespace {

@@ -26,6 +26,14 @@ DWORD mergeUidLists(Mailbox* box);
 // as new, newest first, at most `most` of them; returns how many.
 DWORD newestNewPlaces(const Mailbox* box, DWORD* places, DWORD most);
 
+// An IMAP mailbox needs no list: its new mail is what has a UID at or
+// above the UIDNEXT it had at the last announced check, while its
+// UIDVALIDITY stays. The two numbers are one more record behind the
+// table (a file without it knows none), so that a POP3 account's list and
+// an IMAP account's mark survive a change of protocol both ways.
+const DWORD IMAP_MARK_AT = KNOWN_UIDS_FILE_BYTES;
+void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext);
+
 // Puts a UID of the server into a 33-byte slot. A UID longer than 32
 // characters (POP3 allows 70) is stored as the 32 hex digits of its MD5,
 // so that two different long UIDs never become the same stored UID.

@@ -8,6 +8,7 @@
 #define KIVVET_CHECK_MAILBOX_H
 
 #include "base/appstate.h"
+#include "check/imapsession.h"
 #include "check/session.h"
 #include "net/connection.h"
 #include "tray/previews.h"
@@ -30,6 +31,18 @@ struct Protocol {
   // mail are read): the protocol announces the count all the same, and
   // returns 1; 0 outside that phase.
   int (*announceCountOnFailure)(HWND window, Mailbox* box);
+  // Received bytes as they come, for a protocol whose answers are not
+  // lines alone; null for one of lines.
+  void (*bytesArrived)(HWND window, void* box, const char* bytes, DWORD length);
+  // 1 while no check is under way and the session stays open after its
+  // result, for the server to tell of new mail.
+  int (*holdsSession)(const Mailbox* box);
+  // A check on the held session: the server is asked again on it.
+  void (*checkAgain)(HWND window, Mailbox* box);
+  // The held session is left: the farewell goes, its answer unawaited.
+  void (*farewell)(Mailbox* box);
+  // What the tray says while the connection is made.
+  const char* connectingText;
 };
 
 // check/check.cpp
@@ -40,6 +53,8 @@ struct CheckCycle {
   // A resume was acted on at wakeTick, and no sleep has come since.
   int wakeCounted;
   DWORD wakeTick;
+  // The session has been held open since this tick.
+  DWORD heldSince;
 };
 
 // check/schedule.cpp
@@ -74,29 +89,40 @@ struct KnownUids {
   // still on the server, and this check's UIDs to append (each text once).
   unsigned char knownMatched[UID_SLOTS];
   unsigned char currentAppended[UID_SLOTS];
+  // An IMAP mailbox's mark: the UIDVALIDITY and UIDNEXT of its last
+  // announced check (imapMarked 0: never checked).
+  int imapMarked;
+  DWORD imapValidity;
+  DWORD imapNext;
 };
 
 struct Mailbox {
-  const Settings* settings;         // check/check.cpp (initMailbox)
-  const Protocol* protocol;         // check/check.cpp (initMailbox)
-  int mailboxSlot;                  // check/check.cpp (initMailbox)
-  ConnectionCalls connectionCalls;  // check/check.cpp: the protocol's and the cycle's
-  CheckCycle cycle;                 // its fields' owners
-  Connection connection;            // its fields' owners
-  Dialogue dialogue;                // its fields' owners
-  MailCounts counts;                // its fields' owners
-  Schedule schedule;                // its fields' owners
-  Listing listing;                  // its fields' owners
-  KnownUids known;                  // its fields' owners
-  Previews previews;                // its fields' owners
+  const Settings* settings;  // check/check.cpp (initMailbox)
+  // One protocol for each of the settings' PROTOCOL_ values, and the one
+  // of the session under way or last made.
+  const Protocol* const* protocols;  // check/check.cpp (initMailbox)
+  const Protocol* protocol;          // check/check.cpp
+  int mailboxSlot;                   // check/check.cpp (initMailbox)
+  ConnectionCalls connectionCalls;   // check/check.cpp: the protocol's and the cycle's
+  CheckCycle cycle;                  // its fields' owners
+  Connection connection;             // its fields' owners
+  Dialogue dialogue;                 // its fields' owners
+  ImapDialogue imap;                 // its fields' owners
+  MailCounts counts;                 // its fields' owners
+  Schedule schedule;                 // its fields' owners
+  Listing listing;                   // its fields' owners
+  KnownUids known;                   // its fields' owners
+  Previews previews;                 // its fields' owners
   // The UID tables: slots made at start-up and released after the
   // message loop (app/mainwindow.cpp); the check writes into them.
   UidTable currentUids;
   UidTable knownUids;
 };
 
-// Makes the record of the mailbox in slot, with its settings and protocol.
-void initMailbox(Mailbox* box, int slot, const Settings* settings, const Protocol* protocol);
+// Makes the record of the mailbox in slot, with its settings and its
+// protocols, indexed by the settings' PROTOCOL_ values.
+void initMailbox(Mailbox* box, int slot, const Settings* settings,
+                 const Protocol* const* protocols);
 // The mailbox whose timer has this id (null when none).
 Mailbox* mailboxOfTimer(UINT_PTR id);
 

@@ -402,7 +402,9 @@ void announce(HWND window, Mailbox* box) {
 }
 
 void onStatReply(HWND window, Mailbox* box, const char* line) {
-  readCount(skipField(line), &box->counts.messageCount);
+  DWORD messages = 0;
+  readCount(skipField(line), &messages);
+  setMessageCount(box, messages);
   if (countsNewMail(box) && box->counts.messageCount != 0) {
     if (box->settings->fastScan == 1) return sendUidlListing(box);
     return sendFirstUidl(box);
@@ -490,7 +492,7 @@ void onTopLine(HWND window, Mailbox* box, const char* line) {
 // After the last UID: the comparison, the headers of new mail when they
 // are wanted, then QUIT and the announcement.
 void finishCounting(HWND window, Mailbox* box) {
-  box->counts.newCount = countNewUids(box);
+  setNewCount(box, countNewUids(box));
   box->dialogue.counted = 1;
   dropPreviews(&box->previews);
   if (wantsPreviews(box) && box->counts.newCount > 0) return askForHeaders(window, box);
@@ -520,7 +522,7 @@ void onUidlReply(HWND window, Mailbox* box, const char* line) {
 void onListingLine(HWND window, Mailbox* box, const char* line) {
   if (line[0] == '.') {
     if (isLoneDot(line)) {
-      box->counts.messageCount = finishListing(box);
+      setMessageCount(box, finishListing(box));
       // A mailbox emptied since STAT is compared with nothing, as an
       // empty one is: the known list stays.
       if (box->counts.messageCount != 0) return finishCounting(window, box);
@@ -706,8 +708,8 @@ void onOpened(HWND window, void* owner) {
 
 // A new session's dialogue: no counts, no greeting, no flight.
 void begin(Mailbox* box) {
-  box->counts.messageCount = 0;
-  box->counts.newCount = 0;
+  setMessageCount(box, 0);
+  setNewCount(box, 0);
   box->dialogue.greeting[0] = '\0';
   box->dialogue.capaKept = 0;
   box->dialogue.counted = 0;
@@ -736,7 +738,21 @@ int announceCountOnFailure(HWND window, Mailbox* box) {
   return 1;
 }
 
+// Every POP3 session ends with its check: none is held open.
+int holdsSession(const Mailbox*) { return 0; }
+void checkAgain(HWND, Mailbox*) {}
+void farewell(Mailbox*) {}
+
 }  // namespace
 
-const Protocol pop3Protocol = {begin,    awaitsGoodbye, rest,
-                               onOpened, onLine,        announceCountOnFailure};
+const Protocol pop3Protocol = {begin,
+                               awaitsGoodbye,
+                               rest,
+                               onOpened,
+                               onLine,
+                               announceCountOnFailure,
+                               NULL,
+                               holdsSession,
+                               checkAgain,
+                               farewell,
+                               "POP3サーバに接続中..."};

@@ -127,6 +127,14 @@ void CALLBACK onStall(HWND window, UINT, UINT_PTR id, DWORD) {
   end(window, c, EndStalled);
 }
 
+// The silence and the stall are counted from now.
+void startWatching(HWND window, Connection* c) {
+  c->lastHeardAt = GetTickCount();
+  c->lastLineAt = c->lastHeardAt;
+  armSilenceTimer(window, c, RESPONSE_TIMEOUT_MS);
+  SetTimer(window, mailboxTimer(TIMER_SESSION, c->timerSlot), SESSION_TIMEOUT_MS, onStall);
+}
+
 // Reads one chunk and hands it on: to TLS, or as text to the assembler.
 // Returns what recv returned: 0 when the server has closed, -1 when there
 // is nothing to read now or the read failed (the connection has ended
@@ -203,10 +211,7 @@ void openConnection(HWND window, Connection* c, const ConnectionCalls* calls, co
   c->textBytes = 0;
   // Whatever an earlier session left unfinished is no part of this one.
   resetLineAssembler(c);
-  c->lastHeardAt = GetTickCount();
-  c->lastLineAt = c->lastHeardAt;
-  armSilenceTimer(window, c, RESPONSE_TIMEOUT_MS);
-  SetTimer(window, mailboxTimer(TIMER_SESSION, c->timerSlot), SESSION_TIMEOUT_MS, onStall);
+  startWatching(window, c);
 
   onDialResult(window, c, startDial(&c->dial, window, c->host, (u_short)c->serverPort));
 }
@@ -240,6 +245,12 @@ void upgradeToTls(HWND window, Connection* c) {
 }
 
 DWORD textBytesTaken(const Connection* c) { return c->textBytes; }
+
+void noteWholeAnswer(Connection* c) { c->lastLineAt = GetTickCount(); }
+
+void watchForAnswers(HWND window, Connection* c) {
+  if (isOpen(c)) startWatching(window, c);
+}
 
 void stopWaitingForAnswers(HWND window, Connection* c) {
   forgetLookup(window, c);
@@ -304,6 +315,10 @@ void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
 // and the rest of it, up to its LF, is passed over unread, never taken
 // for a line of its own.
 void feedReceivedText(HWND window, Connection* c, const char* text, DWORD length) {
+  if (c->calls->bytesArrived != NULL) {
+    c->textBytes += length;
+    return c->calls->bytesArrived(window, c->owner, text, length);
+  }
   while (length > 0) {
     const char* lineFeed = (const char*)memchr(text, '\n', length);
     DWORD lineBytes = lineFeed != NULL ? (DWORD)(lineFeed - text) : length;

@@ -48,6 +48,10 @@ struct ConnectionCalls {
   void (*ended)(HWND window, void* owner, ConnectionEnd end, const char* text);
   // A TLS handshake has begun.
   void (*securing)(HWND window, void* owner);
+  // A protocol whose answers are not lines alone (literals counted in
+  // bytes) takes each received chunk of text as it stands instead of
+  // lineArrived; null for a protocol of lines.
+  void (*bytesArrived)(HWND window, void* owner, const char* bytes, DWORD length);
 };
 
 // A reply line may be 512 bytes (RFC 2449); the assembler also holds the
@@ -102,6 +106,12 @@ void upgradeToTls(HWND window, Connection* c);
 // Bytes of text taken since the session began, lines and their LFs, the
 // passed-over rests of long lines included.
 DWORD textBytesTaken(const Connection* c);
+// A protocol that takes bytes tells of each whole answer here: a stall is
+// bytes that never make one.
+void noteWholeAnswer(Connection* c);
+// A connection held open without a check (waiting for the server to
+// speak first) is watched again: silence and a stall end it as in a check.
+void watchForAnswers(HWND window, Connection* c);
 // The owner has its result: no lookup is awaited, and silence no longer
 // ends the connection (a stall still does).
 void stopWaitingForAnswers(HWND window, Connection* c);

@@ -263,7 +263,7 @@ const char* settingsProblem() {
   // This version speaks POP3 alone: a file that asks for another protocol
   // (a later version's, or a damaged one) gets no POP3 dialogue with a
   // server that may be something else.
-  if (settings.mailProtocol != PROTOCOL_POP3)
+  if (settings.mailProtocol != PROTOCOL_POP3 && settings.mailProtocol != PROTOCOL_IMAP)
     return "受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";
   return NULL;

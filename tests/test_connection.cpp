@@ -31,7 +31,7 @@ void toyEnded(HWND window, void* owner, ConnectionEnd end, const char*) {
   closeConnection(window, &t->connection);
 }
 void toySecuring(HWND, void*) {}
-const ConnectionCalls toyCalls = {toyOpened, toyLine, toyEnded, toySecuring};
+const ConnectionCalls toyCalls = {toyOpened, toyLine, toyEnded, toySecuring, NULL};
 
 class ToyProtocol : public ProgramTest {
  protected:

@@ -28,8 +28,8 @@ struct Previews {
 
 // The counts of a mailbox's last check.
 struct MailCounts {
-  DWORD messageCount;  // check/pop3.cpp
-  DWORD newCount;      // check/pop3.cpp
+  DWORD messageCount;  // check/check.cpp (setMessageCount), by its protocol's word
+  DWORD newCount;      // check/check.cpp (setNewCount), by its protocol's word
 };
 
 // The mailbox whose counts and previews the tray shows, from start-up on.

@@ -34,6 +34,7 @@ RECORDS = {
     "base/appstate.h": ["AppState"],
     "check/mailbox.h": ["CheckCycle", "Schedule", "Listing", "KnownUids", "Mailbox"],
     "check/session.h": ["KeptCapabilities", "Dialogue"],
+    "check/imapsession.h": ["ImapDialogue"],
     "net/connection.h": ["Connection"],
     "net/tls.h": ["TlsChannel"],
     "tray/previews.h": ["MailCounts", "Previews"],

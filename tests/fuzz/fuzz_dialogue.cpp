@@ -18,6 +18,7 @@
 #include "app/main.h"
 #include "app/mainwindow.h"
 #include "base/appstate.h"
+#include "check/imap.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
 #include "net/tls.h"
@@ -41,7 +42,8 @@ HWND startProgram() {
     char* knownUids[UID_SLOTS];
     memcpy(currentUids, mailbox.currentUids, sizeof currentUids);
     memcpy(knownUids, mailbox.knownUids, sizeof knownUids);
-    initMailbox(&mailbox, 0, &settings, &pop3Protocol);
+    static const Protocol* const protocols[] = {&pop3Protocol, &imapProtocol};
+    initMailbox(&mailbox, 0, &settings, protocols);
     memcpy(mailbox.currentUids, currentUids, sizeof currentUids);
     memcpy(mailbox.knownUids, knownUids, sizeof knownUids);
     for (DWORD i = 0; i < UID_SLOTS; i++) {

@@ -1,0 +1,718 @@
+// The IMAP dialogue. Every command carries its tag ("a1", "a2"...) and the
+// state names the one whose end it awaits; an end with another tag is the
+// answer to a command sent ahead that no longer matters, and is passed
+// over. Untagged answers carry the news (capabilities, EXISTS, the
+// mailbox's numbers, FETCH) whatever the state. Answers are read by the
+// IMAP reader from the bytes as they come, literals by their count.
+//
+// A check: greeting, CAPABILITY unless the greeting told them, STARTTLS,
+// then LOGIN, EXAMINE INBOX and UID FETCH n:* (UID FLAGS) in one send
+// (RFC 3501 lets a client send commands without waiting), where n is the
+// UIDNEXT of the last announced check; then the header fields of the
+// newest new messages, the announcement, and IDLE or LOGOUT.
+#include "check/imap.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "base/appstate.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "check/check.h"
+#include "check/headers.h"
+#include "check/imapreader.h"
+#include "check/knownuids.h"
+#include "check/schedule.h"
+#include "net/connection.h"
+#include "settings/settings.h"
+#include "tray/notify.h"
+#include "tray/previews.h"
+
+namespace {
+
+const char TEXT_REFUSED[] = "サーバに接続を拒否されました.";
+const char TEXT_BAD_LOGIN[] = "ユーザーIDまたはパスワードが違います.";
+const char TEXT_NO_STARTTLS[] = "サーバがSTARTTLSに対応していないにゃ.";
+const char TEXT_NO_LOGIN[] = "サーバがユーザーIDとパスワードでのログインを受け付けないにゃ.";
+const char TEXT_NO_INBOX[] = "受信箱を開けなかったにゃ.";
+const char TEXT_NO_FETCH[] = "メールの一覧をもらえなかったにゃ.";
+const char TEXT_BYE[] = "サーバが接続を切ったにゃ.またすぐ確かめるにゃ.";
+const char TEXT_UNAVAILABLE[] = "サーバが一時的な障害中にゃ.あとでまた確かめるにゃ.";
+const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
+const char TEXT_COUNTING[] = "メールの数を取得中...";
+
+const char HEADER_ITEMS[] = "(BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
+
+void setState(Mailbox* box, ImapState state) {
+  static const char* const names[] = {
+      "Resting",     "AwaitGreeting", "AwaitCapability", "AwaitStartTls", "AwaitLiteralGo",
+      "AwaitAuthGo", "AwaitLogin",    "AwaitExamine",    "AwaitFlags",    "AwaitHeaders",
+      "AwaitIdleGo", "Idling",        "AwaitDone",       "AwaitNoop",     "AwaitLogout"};
+  ImapDialogue& d = box->imap;
+  if (state != d.imapState) traceLine("imap %s -> %s", names[d.imapState], names[state]);
+  d.imapState = state;
+}
+
+// Commands collect in one buffer and leave in one send; a command that
+// holds a secret is traced by its name alone. Returns the command's tag.
+DWORD queueCommand(Mailbox* box, const char* text, const char* traced = NULL) {
+  ImapDialogue& d = box->imap;
+  DWORD tag = d.nextTag++;
+  size_t used = strlen(d.command);
+  int written =
+      snprintf(d.command + used, sizeof d.command - used, "a%u %s\r\n", (unsigned)tag, text);
+  // Nothing cut short ever goes: the server would take its rest for a
+  // command of its own.
+  if (written < 0 || (size_t)written >= sizeof d.command - used) d.command[used] = '\0';
+  traceLine("sent a%u %s", (unsigned)tag, traced != NULL ? traced : text);
+  return tag;
+}
+
+void sendQueued(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  size_t length = strlen(d.command);
+  if (length > 0) sendText(&box->connection, d.command, (int)length);
+  memset(d.command, 0, sizeof d.command);
+}
+
+void await(Mailbox* box, ImapState state, DWORD tag) {
+  box->imap.awaitedTag = tag;
+  setState(box, state);
+}
+
+// Capabilities as a greeting, a CAPABILITY or a login told them: each
+// list replaces what an earlier one said.
+void takeCapabilities(Mailbox* box, const char* list, size_t length) {
+  ImapDialogue& d = box->imap;
+  d.capabilitiesKnown = 1;
+  d.offersIdle = hasImapAtom(list, length, "IDLE");
+  d.offersStartTls = hasImapAtom(list, length, "STARTTLS");
+  d.loginDisabled = hasImapAtom(list, length, "LOGINDISABLED");
+  d.offersPlain = hasImapAtom(list, length, "AUTH=PLAIN");
+  d.literalPlus = hasImapAtom(list, length, "LITERAL+");
+  d.initialResponse = hasImapAtom(list, length, "SASL-IR");
+}
+
+void forgetCapabilities(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  d.capabilitiesKnown = 0;
+  d.offersIdle = 0;
+  d.offersStartTls = 0;
+  d.loginDisabled = 0;
+  d.offersPlain = 0;
+  d.literalPlus = 0;
+  d.initialResponse = 0;
+}
+
+int hasCode(const ImapResponse& r, const char* code) {
+  return r.code != NULL && hasImapAtom(r.code, strcspn(r.code, " ]"), code);
+}
+
+void sendLogout(HWND window, Mailbox* box) {
+  await(box, ImapAwaitLogout, queueCommand(box, "LOGOUT"));
+  sendQueued(box);
+  awaitQuitReply(window, box);
+}
+
+// A refusal ends the session politely, with LOGOUT, and is shown; a
+// session meant to be encrypted whose channel is not open ends without a
+// word. UNAVAILABLE (RFC 5530) passes by itself.
+void refuse(HWND window, Mailbox* box, const ImapResponse* r, const char* text) {
+  int temporary = r != NULL && hasCode(*r, "UNAVAILABLE");
+  if (canSendText(&box->connection)) sendLogout(window, box);
+  if (temporary) return endCheck(window, box, {FailedForNow, TEXT_UNAVAILABLE, TEXT_UNAVAILABLE});
+  endCheck(window, box, {Failed, text, NULL});
+}
+
+// "\0user\0password" in base64, the answer of AUTHENTICATE PLAIN.
+void plainResponse(const char* user, const char* password, char* out, size_t size) {
+  unsigned char raw[2 * SHORT_TEXT_BYTES + 2];
+  size_t userLength = strlen(user), passwordLength = strlen(password);
+  size_t length = 0;
+  raw[length++] = 0;
+  memcpy(raw + length, user, userLength);
+  length += userLength;
+  raw[length++] = 0;
+  memcpy(raw + length, password, passwordLength);
+  length += passwordLength;
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  size_t at = 0;
+  for (size_t i = 0; i < length && at + 5 < size; i += 3) {
+    unsigned long bits = (unsigned long)raw[i] << 16;
+    if (i + 1 < length) bits |= (unsigned long)raw[i + 1] << 8;
+    if (i + 2 < length) bits |= raw[i + 2];
+    out[at++] = digits[(bits >> 18) & 63];
+    out[at++] = digits[(bits >> 12) & 63];
+    out[at++] = i + 1 < length ? digits[(bits >> 6) & 63] : '=';
+    out[at++] = i + 2 < length ? digits[bits & 63] : '=';
+  }
+  out[at] = '\0';
+  memset(raw, 0, sizeof raw);
+}
+
+void sendAfterLogin(Mailbox* box);
+
+// One argument of LOGIN: a quoted string, or a literal where a quoted
+// string cannot hold the text (a byte outside ASCII). A literal goes at
+// once where the server takes LITERAL+ (RFC 7888); `waits` allows the
+// last argument a literal that waits for the server's "+", its bytes kept
+// in `pending` until then. 0 when the argument cannot go.
+int appendArgument(Mailbox* box, char* command, size_t size, const char* value, int waits) {
+  ImapDialogue& d = box->imap;
+  size_t used = strlen(command);
+  if (quoteImapString(value, command + used, size - used)) return 1;
+  size_t length = strlen(value);
+  if (d.literalPlus) {
+    int written = snprintf(command + used, size - used, "{%u+}\r\n%s", (unsigned)length, value);
+    return written > 0 && (size_t)written < size - used;
+  }
+  if (!waits || length >= sizeof d.pending) return 0;
+  snprintf(command + used, size - used, "{%u}", (unsigned)length);
+  memcpy(d.pending, value, length + 1);
+  d.pendingLength = (DWORD)length;
+  return 1;
+}
+
+// AUTHENTICATE PLAIN, with its answer in the command where the server
+// takes an initial response (SASL-IR), else after its "+".
+void sendAuthenticate(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  const Settings* s = box->settings;
+  char response[4 * SHORT_TEXT_BYTES + 8];
+  plainResponse(s->userId, s->password, response, sizeof response);
+  if (d.initialResponse) {
+    char command[sizeof response + 24];
+    snprintf(command, sizeof command, "AUTHENTICATE PLAIN %s", response);
+    await(box, ImapAwaitLogin, queueCommand(box, command, "AUTHENTICATE PLAIN ********"));
+    memset(command, 0, sizeof command);
+  } else {
+    snprintf(d.pending, sizeof d.pending, "%s", response);
+    d.pendingLength = (DWORD)strlen(d.pending);
+    await(box, ImapAwaitAuthenticateGo, queueCommand(box, "AUTHENTICATE PLAIN"));
+  }
+  memset(response, 0, sizeof response);
+  sendQueued(box);
+}
+
+// LOGIN, with EXAMINE and the fetch behind it in the same send unless the
+// password's literal waits for the server. Where LOGIN is disabled, or a
+// user ID only a literal could carry would have to wait too, PLAIN.
+void sendLogin(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  const Settings* s = box->settings;
+  showProgress(window, box, TEXT_AUTHENTICATING_USER);
+  char command[IMAP_COMMAND_BYTES] = "LOGIN ";
+  d.pendingLength = 0;
+  int fits = !d.loginDisabled && appendArgument(box, command, sizeof command, s->userId, 0);
+  if (fits) strcat(command, " ");
+  fits = fits && appendArgument(box, command, sizeof command, s->password, 1);
+  if (!fits) {
+    memset(command, 0, sizeof command);
+    memset(d.pending, 0, sizeof d.pending);
+    d.pendingLength = 0;
+    if (!d.offersPlain) return refuse(window, box, NULL, TEXT_NO_LOGIN);
+    return sendAuthenticate(box);
+  }
+  DWORD tag = queueCommand(box, command, "LOGIN ********");
+  memset(command, 0, sizeof command);
+  if (d.pendingLength > 0) {
+    await(box, ImapAwaitLiteralGo, tag);
+    return sendQueued(box);
+  }
+  await(box, ImapAwaitLogin, tag);
+  sendAfterLogin(box);
+}
+
+// After the login, or sent ahead with it: the capabilities when the
+// server may offer more once logged in, EXAMINE and the UIDs and flags of
+// every message from the mark on.
+void sendAfterLogin(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (!d.offersIdle) queueCommand(box, "CAPABILITY");
+  d.examineTag = queueCommand(box, "EXAMINE INBOX");
+  char fetch[64];
+  d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
+  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  d.flagsTag = queueCommand(box, fetch);
+  sendQueued(box);
+}
+
+// A new round of counting: nothing found yet.
+void startCounting(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  d.validityChanged = 0;
+  d.newFound = 0;
+  d.newestKept = 0;
+  d.highestUid = 0;
+}
+
+// A message the fetch found. New is a UID at or above the mark without
+// \Seen; the newest new ones are kept in ascending order. "n:*" answers
+// with the last message even when its UID is below n: it is none of them.
+void countFetched(Mailbox* box, const ImapFetch& fetch) {
+  ImapDialogue& d = box->imap;
+  // The answers come in the mailbox's order: one for a message counted
+  // already (a change of its flags the server tells unasked) is passed over.
+  if (!fetch.hasUid || fetch.uid < d.fetchFrom || fetch.uid <= d.highestUid) return;
+  d.highestUid = fetch.uid;
+  if (!fetch.hasFlags || fetch.seen) return;
+  d.newFound++;
+  DWORD at = d.newestKept;
+  if (at == MOST_PREVIEWS) {
+    if (fetch.uid <= d.newestUids[0]) return;
+    memmove(d.newestUids, d.newestUids + 1, (MOST_PREVIEWS - 1) * sizeof d.newestUids[0]);
+    at--;
+  } else {
+    d.newestKept++;
+  }
+  while (at > 0 && d.newestUids[at - 1] > fetch.uid) {
+    d.newestUids[at] = d.newestUids[at - 1];
+    at--;
+  }
+  d.newestUids[at] = fetch.uid;
+}
+
+void sendIdle(HWND window, Mailbox* box);
+
+// The result is out: the mark moves past every UID seen and is saved, the
+// counts are shown, and the session idles or logs out.
+void announce(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  DWORD next = d.fetchFrom;
+  if (d.validityChanged || d.examinedNext > next) next = d.examinedNext;
+  if (d.highestUid >= next && d.highestUid < 0xFFFFFFFF) next = d.highestUid + 1;
+  if (!box->known.imapMarked || box->known.imapValidity != d.examinedValidity ||
+      box->known.imapNext != next) {
+    rememberImapMark(box, d.examinedValidity, next);
+    saveKnownUids(box);
+  }
+  setMessageCount(box, d.exists);
+  setNewCount(box, d.validityChanged ? 0 : d.newFound);
+  d.checking = 0;
+  if (d.offersIdle)
+    sendIdle(window, box);
+  else
+    sendLogout(window, box);
+  endCheck(window, box, {Announced, NULL, NULL});
+  startNotification(window);
+}
+
+// The previews, newest first, of the header blocks that came; then the
+// fields are wiped.
+void finishHeaders(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  dropPreviews(&box->previews);
+  for (DWORD i = d.newestKept; i-- > 0;)
+    if (d.fieldsRead[i]) addPreview(&box->previews, d.fields[i].sender, d.fields[i].subject);
+  memset(d.fields, 0, sizeof d.fields);
+  memset(d.fieldsRead, 0, sizeof d.fieldsRead);
+  announce(window, box);
+}
+
+void onFlagsFetched(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  dropPreviews(&box->previews);
+  if (box->settings->showPreviews != 1 || d.validityChanged || d.newestKept == 0)
+    return announce(window, box);
+  char command[IMAP_COMMAND_BYTES];
+  size_t used = (size_t)snprintf(command, sizeof command, "UID FETCH ");
+  for (DWORD i = 0; i < d.newestKept; i++)
+    used += (size_t)snprintf(command + used, sizeof command - used, i > 0 ? ",%u" : "%u",
+                             (unsigned)d.newestUids[i]);
+  snprintf(command + used, sizeof command - used, " %s", HEADER_ITEMS);
+  await(box, ImapAwaitHeaders, queueCommand(box, command));
+  sendQueued(box);
+}
+
+// A header block came with its FETCH: its fields are read from the
+// literal, when the literal was whole.
+void onHeaderFetched(Mailbox* box, const ImapFetch& fetch) {
+  ImapDialogue& d = box->imap;
+  if (!fetch.hasUid || !fetch.hasHeader || d.reader.literals != 1 || d.reader.literalCut) return;
+  traceLine("header bytes: %u", (unsigned)d.reader.literalLength);
+  for (DWORD i = 0; i < d.newestKept; i++) {
+    if (d.newestUids[i] != fetch.uid) continue;
+    readHeaders(d.reader.literal, d.reader.literalLength, &d.fields[i]);
+    d.fieldsRead[i] = 1;
+  }
+}
+
+// The session held open: the server's news is awaited, and the timer
+// watches for a server gone quiet and for the renewal.
+void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD);
+
+void armIdleTimer(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  DWORD now = GetTickCount();
+  DWORD due = IDLE_RENEWAL_MS - (now - d.idleSince);
+  if (now - d.idleSince >= IDLE_RENEWAL_MS) due = 0;
+  if (d.imapState != ImapIdling) {
+    due = RESPONSE_TIMEOUT_MS;
+  } else if (d.keepAliveMs > 0) {
+    DWORD quiet = now - d.heardAt;
+    DWORD allowed = d.keepAliveMs + KEEP_ALIVE_MARGIN_MS;
+    DWORD dead = quiet >= allowed ? 0 : allowed - quiet;
+    if (dead < due) due = dead;
+  }
+  SetTimer(window, mailboxTimer(TIMER_IDLE, box->mailboxSlot), due > 0 ? due : 1, onIdleTimer);
+}
+
+void sendIdle(HWND window, Mailbox* box) {
+  await(box, ImapAwaitIdleGo, queueCommand(box, "IDLE"));
+  sendQueued(box);
+  armIdleTimer(window, box);
+}
+
+void sendDone(Mailbox* box) {
+  traceLine("sent DONE");
+  sendText(&box->connection, "DONE\r\n", 6);
+  setState(box, ImapAwaitDone);
+}
+
+void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+  Mailbox* box = mailboxOfTimer(id);
+  KillTimer(window, id);
+  if (box == NULL || !box->protocol->holdsSession(box)) return;
+  ImapDialogue& d = box->imap;
+  DWORD now = GetTickCount();
+  if (d.imapState == ImapIdling && now - d.idleSince >= IDLE_RENEWAL_MS) {
+    // Renewed before the server's own limit: DONE, and IDLE again.
+    sendDone(box);
+    return armIdleTimer(window, box);
+  }
+  if (d.imapState == ImapIdling &&
+      (d.keepAliveMs == 0 || now - d.heardAt < d.keepAliveMs + KEEP_ALIVE_MARGIN_MS))
+    return armIdleTimer(window, box);
+  // No keep-alive in time, or no answer to IDLE or DONE: the session is
+  // gone, whatever the socket says.
+  traceLine("imap: no word from the server in time");
+  loseHeldSession(window, box);
+}
+
+// Words of the server while idle tell how often it speaks unasked (its
+// keep-alive).
+void onIdleNews(HWND window, Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  DWORD now = GetTickCount();
+  if (r.status == ImapOk && now - d.heardAt > d.keepAliveMs) d.keepAliveMs = now - d.heardAt;
+  d.heardAt = now;
+  armIdleTimer(window, box);
+}
+
+// After IDLE's end: the check that asked for it fetches, after NOOP (the
+// server's chance to tell what it has not told yet); a renewal idles again.
+void onIdleEnded(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (!d.checking) return sendIdle(window, box);
+  startCounting(box);
+  DWORD noop = queueCommand(box, "NOOP");
+  char fetch[64];
+  d.fetchFrom = box->known.imapNext > 0 ? box->known.imapNext : 1;
+  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  d.flagsTag = queueCommand(box, fetch);
+  await(box, ImapAwaitNoop, noop);
+  sendQueued(box);
+}
+
+// An untagged answer: news of the mailbox in any state.
+void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  size_t length = 0;
+  const char* capabilities = imapCapabilities(&r, &length);
+  if (capabilities != NULL) takeCapabilities(box, capabilities, length);
+  int moreMail = 0;
+  if (r.numbered && strcmp(r.name, "EXISTS") == 0) {
+    moreMail = r.number > d.exists;
+    d.exists = r.number;
+  } else if (r.numbered && strcmp(r.name, "RECENT") == 0) {
+    moreMail = r.number > 0;
+  } else if (r.numbered && strcmp(r.name, "EXPUNGE") == 0) {
+    if (d.exists > 0) d.exists--;
+  } else if (r.numbered && strcmp(r.name, "FETCH") == 0) {
+    ImapFetch fetch;
+    if (!readImapFetch(r.rest, &fetch)) return;
+    if (d.imapState == ImapAwaitFlags) countFetched(box, fetch);
+    if (d.imapState == ImapAwaitHeaders) onHeaderFetched(box, fetch);
+  } else if (r.status == ImapOk) {
+    imapCodeNumber(&r, "UIDVALIDITY", &d.examinedValidity);
+    imapCodeNumber(&r, "UIDNEXT", &d.examinedNext);
+  }
+  // Mail that lands while a check fetches may come too late for its
+  // fetch: a check follows as soon as the session idles.
+  int fetching = d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitHeaders ||
+                 d.imapState == ImapAwaitNoop;
+  if (moreMail && fetching) d.newsWaiting = 1;
+  if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
+  if (d.imapState == ImapIdling) onIdleNews(window, box, r);
+}
+
+// The greeting: OK to log in, PREAUTH logged in already, BYE not now.
+void onGreeting(HWND window, Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  int upgrade = box->settings->connectionSecurity == SECURITY_STLS;
+  if (r.kind != ImapUntagged || (r.status != ImapOk && r.status != ImapPreauth))
+    return refuse(window, box, &r, TEXT_REFUSED);
+  // Logged in before STARTTLS could be asked: the channel cannot be
+  // secured any more, and nothing goes in clear.
+  if (r.status == ImapPreauth && upgrade) return refuse(window, box, &r, TEXT_NO_STARTTLS);
+  if (r.status == ImapPreauth) {
+    noteLogin(box);
+    sendAfterLogin(box);
+    return await(box, ImapAwaitExamine, d.examineTag);
+  }
+  if (upgrade) {
+    if (d.capabilitiesKnown && !d.offersStartTls) return refuse(window, box, &r, TEXT_NO_STARTTLS);
+    DWORD tag = d.nextTag++;
+    char command[32];
+    snprintf(command, sizeof command, "a%u STARTTLS\r\n", (unsigned)tag);
+    traceLine("sent a%u STARTTLS", (unsigned)tag);
+    sendUpgradeRequest(&box->connection, command, (int)strlen(command));
+    return await(box, ImapAwaitStartTls, tag);
+  }
+  if (!d.capabilitiesKnown) {
+    await(box, ImapAwaitCapability, queueCommand(box, "CAPABILITY"));
+    return sendQueued(box);
+  }
+  sendLogin(window, box);
+}
+
+// The end of the command the state awaits.
+void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  int ok = r.status == ImapOk;
+  switch (d.imapState) {
+    case ImapAwaitCapability: return sendLogin(window, box);
+    case ImapAwaitStartTls:
+      if (!ok) return refuse(window, box, &r, TEXT_NO_STARTTLS);
+      d.turningToTls = 1;
+      return upgradeToTls(window, &box->connection);
+    case ImapAwaitLiteralGo:
+    case ImapAwaitAuthenticateGo:
+    case ImapAwaitLogin:
+      if (!ok) return refuse(window, box, &r, TEXT_BAD_LOGIN);
+      noteLogin(box);
+      showProgress(window, box, TEXT_COUNTING);
+      // A login sent alone (a literal waited, or AUTHENTICATE): the rest
+      // follows now.
+      if (d.examineTag == 0) sendAfterLogin(box);
+      return await(box, ImapAwaitExamine, d.examineTag);
+    case ImapAwaitExamine:
+      if (!ok) return refuse(window, box, &r, TEXT_NO_INBOX);
+      d.validityChanged = box->known.imapMarked && box->known.imapValidity != d.examinedValidity;
+      return await(box, ImapAwaitFlags, d.flagsTag);
+    case ImapAwaitFlags:
+      if (!ok) return refuse(window, box, &r, TEXT_NO_FETCH);
+      return onFlagsFetched(window, box);
+    case ImapAwaitHeaders:
+      // The previews are worth no failure: what came is shown.
+      return finishHeaders(window, box);
+    case ImapAwaitIdleGo:
+      // IDLE refused after all: the session ends, and the interval
+      // checks from now on.
+      d.offersIdle = 0;
+      return sendLogout(window, box);
+    case ImapAwaitDone: return onIdleEnded(window, box);
+    case ImapAwaitNoop: return await(box, ImapAwaitFlags, d.flagsTag);
+    case ImapAwaitLogout: return endCheck(window, box, {SessionOver, NULL, NULL});
+    default: return;
+  }
+}
+
+// The server's "+": the literal of the login, PLAIN's answer, or IDLE
+// begun.
+void onContinuation(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (d.imapState == ImapAwaitLiteralGo || d.imapState == ImapAwaitAuthenticateGo) {
+    char text[IMAP_COMMAND_BYTES + 2];
+    int length = snprintf(text, sizeof text, "%s\r\n", d.pending);
+    sendText(&box->connection, text, length);
+    memset(text, 0, sizeof text);
+    memset(d.pending, 0, sizeof d.pending);
+    d.pendingLength = 0;
+    return setState(box, ImapAwaitLogin);
+  }
+  if (d.imapState != ImapAwaitIdleGo) return;
+  setState(box, ImapIdling);
+  d.idleSince = GetTickCount();
+  d.heardAt = d.idleSince;
+  // A check asked for while IDLE was on its way ends it at once; so does
+  // mail that landed while the last check fetched.
+  if (d.checking) return sendDone(box);
+  if (d.newsWaiting) {
+    d.newsWaiting = 0;
+    return startCheck(window, box, 1);
+  }
+  armIdleTimer(window, box);
+}
+
+// Before the login the server's words go to the trace whole; from the
+// login on only what a response is (its tag, status, number, name and
+// code), never its text, where a server may echo what it was sent.
+void traceResponse(const Mailbox* box, const ImapResponse& r, const char* text) {
+  if (!tracing()) return;
+  ImapState state = box->imap.imapState;
+  if (state == ImapAwaitGreeting || state == ImapAwaitCapability || state == ImapAwaitStartTls) {
+    char cut[200];
+    copyWholeCharacters(cut, sizeof cut, text);
+    return traceLine("reply %s", cut);
+  }
+  char code[64] = "";
+  if (r.code != NULL) snprintf(code, sizeof code, " [%.*s]", (int)strcspn(r.code, "]"), r.code);
+  if (r.kind == ImapTagged)
+    traceLine("reply %.*s %s%s", (int)r.tagLength, r.tag, r.name, code);
+  else if (r.kind == ImapContinuation)
+    traceLine("reply +");
+  else if (r.numbered)
+    traceLine("reply * %u %s", (unsigned)r.number, r.name);
+  else
+    traceLine("reply * %s%s", r.name, code);
+}
+
+void onResponse(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  ImapResponse r;
+  int readable = readImapResponse(d.reader.text, &r);
+  if (d.imapState == ImapResting) return;
+  if (!readable) {
+    if (d.imapState == ImapAwaitGreeting) return refuse(window, box, NULL, TEXT_REFUSED);
+    return traceLine("reply (unreadable)");
+  }
+  traceResponse(box, r, d.reader.text);
+  if (d.imapState == ImapAwaitGreeting) {
+    size_t length = 0;
+    const char* capabilities = imapCapabilities(&r, &length);
+    if (capabilities != NULL) takeCapabilities(box, capabilities, length);
+    return onGreeting(window, box, r);
+  }
+  if (r.kind == ImapContinuation) return onContinuation(window, box);
+  if (r.kind == ImapUntagged && r.status == ImapBye) {
+    if (d.imapState == ImapAwaitLogout) return;
+    // The server leaves: a held session is taken up again, and a check
+    // under way ends as one that may pass by itself, its count announced
+    // if it was made.
+    if (box->protocol->holdsSession(box)) return loseHeldSession(window, box);
+    if (box->protocol->announceCountOnFailure(window, box)) return;
+    return endCheck(window, box, {FailedForNow, TEXT_BYE, TEXT_BYE});
+  }
+  if (r.kind == ImapUntagged) return onUntagged(window, box, r);
+  char tag[16];
+  snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
+  if (isImapTag(&r, tag)) return onCompletion(window, box, r);
+  // The end of a command sent ahead: a CAPABILITY, or one whose step the
+  // session never reached. Capabilities it told are taken all the same.
+  size_t length = 0;
+  const char* capabilities = imapCapabilities(&r, &length);
+  if (capabilities != NULL) takeCapabilities(box, capabilities, length);
+}
+
+// The connection's bytes: whole responses, read one at a time. After
+// STARTTLS's OK nothing more is read in clear: whatever came with it is
+// dropped, and the reader starts afresh inside the channel.
+void onBytes(HWND window, void* owner, const char* bytes, DWORD length) {
+  Mailbox* box = (Mailbox*)owner;
+  ImapDialogue& d = box->imap;
+  while (length > 0) {
+    DWORD taken = readImapBytes(&d.reader, bytes, length);
+    bytes += taken;
+    length -= taken;
+    if (!d.reader.complete) return;
+    noteWholeAnswer(&box->connection);
+    onResponse(window, box);
+    nextImapResponse(&d.reader);
+    if (app.windowGone || !connectionUnderWay(&box->connection) || d.turningToTls) return;
+  }
+}
+
+void onOpened(HWND, void* owner) {
+  Mailbox* box = (Mailbox*)owner;
+  ImapDialogue& d = box->imap;
+  if (d.imapState == ImapResting) return setState(box, ImapAwaitGreeting);
+  if (d.imapState != ImapAwaitStartTls || !d.turningToTls) return;
+  // Inside the channel what the server said before counts for nothing.
+  d.turningToTls = 0;
+  startImapReader(&d.reader);
+  forgetCapabilities(box);
+  await(box, ImapAwaitCapability, queueCommand(box, "CAPABILITY"));
+  sendQueued(box);
+}
+
+// A protocol of bytes gets no lines.
+void onLine(HWND, void*, const char*) {}
+
+void begin(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  memset(&d, 0, sizeof d);
+  d.nextTag = 1;
+  startImapReader(&d.reader);
+  setState(box, ImapResting);
+}
+
+int awaitsGoodbye(const Mailbox* box) { return box->imap.imapState == ImapAwaitLogout; }
+
+void rest(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  memset(d.pending, 0, sizeof d.pending);
+  d.pendingLength = 0;
+  memset(d.fields, 0, sizeof d.fields);
+  d.checking = 0;
+  d.turningToTls = 0;
+  startImapReader(&d.reader);
+  setState(box, ImapResting);
+}
+
+// The headers were being read when the check failed: the count stands.
+int announceCountOnFailure(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (d.imapState != ImapAwaitHeaders) return 0;
+  memset(d.fields, 0, sizeof d.fields);
+  memset(d.fieldsRead, 0, sizeof d.fieldsRead);
+  dropPreviews(&box->previews);
+  d.offersIdle = 0;
+  setState(box, ImapResting);
+  DWORD next = d.highestUid >= d.fetchFrom ? d.highestUid + 1 : d.fetchFrom;
+  if (d.examinedNext > next) next = d.examinedNext;
+  rememberImapMark(box, d.examinedValidity, next);
+  saveKnownUids(box);
+  setMessageCount(box, d.exists);
+  setNewCount(box, d.newFound);
+  endCheck(window, box, {Announced, NULL, NULL});
+  startNotification(window);
+  return 1;
+}
+
+int holdsSession(const Mailbox* box) {
+  const ImapDialogue& d = box->imap;
+  return !d.checking && (d.imapState == ImapAwaitIdleGo || d.imapState == ImapIdling ||
+                         d.imapState == ImapAwaitDone);
+}
+
+void checkAgain(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  KillTimer(window, mailboxTimer(TIMER_IDLE, box->mailboxSlot));
+  d.checking = 1;
+  if (d.imapState == ImapIdling) sendDone(box);
+  // IDLE on its way ends once it has begun; a DONE on its way already
+  // leads to the fetch.
+}
+
+void farewell(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (d.imapState == ImapIdling) sendDone(box);
+  queueCommand(box, "LOGOUT");
+  sendQueued(box);
+  setState(box, ImapAwaitLogout);
+}
+
+}  // namespace
+
+const Protocol imapProtocol = {begin,
+                               awaitsGoodbye,
+                               rest,
+                               onOpened,
+                               onLine,
+                               announceCountOnFailure,
+                               onBytes,
+                               holdsSession,
+                               checkAgain,
+                               farewell,
+                               "IMAPサーバに接続中..."};
