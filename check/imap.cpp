@@ -431,7 +431,12 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
   } else if (r.numbered && strcmp(r.name, "FETCH") == 0) {
     ImapFetch fetch;
     if (!readImapFetch(r.rest, &fetch)) return;
-    if (d.imapState == ImapAwaitFlags) countFetched(box, fetch);
+    // A server may answer commands sent together in any order but their
+    // ends: the fetch's answers can come before the end of the command
+    // sent ahead of it.
+    if (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
+        d.imapState == ImapAwaitFlags)
+      countFetched(box, fetch);
     if (d.imapState == ImapAwaitHeaders) onHeaderFetched(box, fetch);
   } else if (r.status == ImapOk) {
     imapCodeNumber(&r, "UIDVALIDITY", &d.examinedValidity);
