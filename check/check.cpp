@@ -30,6 +30,8 @@ const char TEXT_RECEIVE_FAILED[] = "サーバからの受信に失敗しまし�
 const char TEXT_NOTHING_RECEIVED[] = "サーバからデータが転送されませんでした.";
 const char TEXT_TIMED_OUT[] = "サーバからの応答がありません.タイムアウトしました.";
 const char TEXT_OFFLINE[] = "オフラインです.";
+// Below the standard tooltip while the server is to tell of new mail.
+const char TEXT_WAITING[] = "新着メールを待っているにゃ";
 // The first failure in a row before the server is reached: the network
 // may well be back in a minute.
 const char TEXT_UNREACHABLE[] = "サーバにつながらないにゃ.またすぐ確かめるにゃ.";
@@ -65,6 +67,7 @@ ChannelSecurity channelSecurity(int connectionSecurity) {
 
 // The session's end: its connection closes, and the dialogue rests.
 void closeSession(HWND window, Mailbox* box) {
+  if (box->protocol->holdsSession(box)) setTrayNote("");
   closeConnection(window, &box->connection);
   KillTimer(window, mailboxTimer(TIMER_QUIT, box->mailboxSlot));
   box->protocol->rest(box);
@@ -211,6 +214,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   // unwatched, and no interval check comes while it stands.
   int held = outcome.end == Announced && box->protocol->holdsSession(box);
   if (held) box->cycle.heldSince = GetTickCount();
+  setTrayNote(held ? TEXT_WAITING : "");
   stopWaitingForAnswers(window, &box->connection);
   int quitAwaited = resultShown && outcome.end != SessionOver && outcome.end != Abandoned;
   if (!quitAwaited && !held) closeSession(window, box);

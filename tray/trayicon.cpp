@@ -76,6 +76,8 @@ HICON badgedPicture(const char* iconName, int size) {
   return icon;
 }
 
+char trayNote[64];
+
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
   copyWholeCharacters(work + used, size - used, text);
@@ -101,6 +103,10 @@ void composeTooltip(const char* text, WCHAR* tip) {
     appendText(work, sizeof work, counts);
   } else {
     appendText(work, sizeof work, settings.accountName);
+  }
+  if (text[0] == '\0' && trayNote[0] != '\0') {
+    appendText(work, sizeof work, "\n");
+    appendText(work, sizeof work, trayNote);
   }
   memset(tip, 0, TOOLTIP_UNITS * sizeof(WCHAR));
   toWide(work, tip, TOOLTIP_UNITS);
@@ -261,3 +267,5 @@ void showBalloon(HWND window, const char* title, const char* text) {
   record.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND | NIIF_RESPECT_QUIET_TIME;
   Shell_NotifyIconW(NIM_MODIFY, &record);
 }
+
+void setTrayNote(const char* note) { copyWholeCharacters(trayNote, sizeof trayNote, note); }

@@ -13,6 +13,9 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 // message waits: a text that the next step replaces at once never costs
 // a trip to the shell. Any change of the icon before then supersedes it.
 void setTrayProgress(HWND window, const char* text);
+// A line the standard tooltip adds below itself from the next change of
+// the icon on (empty: none): what the program is waiting for.
+void setTrayNote(const char* note);
 // 1 when the icon shows this picture and text already.
 int trayShows(const char* iconName, const char* text);
 // The count of new mail on every picture from now on; 0 takes it off.

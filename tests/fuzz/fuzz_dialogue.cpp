@@ -2,8 +2,8 @@
 // crash nor overrun a buffer, and every session must end with the program
 // free to check again.
 //
-// Input: byte 0 picks the settings (APOP, new-mail counting, fast scan, the balloon) and the
-// connection: plain text; STLS, the server turning to TLS when asked;
+// Input: byte 0 picks the protocol (POP3 or IMAP), the settings (APOP, new-mail counting, fast
+// scan, the balloon) and the connection: plain text; STLS, the server turning to TLS when asked;
 // implicit TLS with the server's handshake done for it, the pieces then
 // arriving as records; implicit TLS with the pieces taken as raw records.
 // Then pieces, each a length byte and that many bytes, delivered as
@@ -93,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.connectionSecurity = connection == 0   ? SECURITY_NONE
                                 : connection == 1 ? SECURITY_STLS
                                                   : SECURITY_TLS;
+  settings.mailProtocol = data[0] >> 7 ? PROTOCOL_IMAP : PROTOCOL_POP3;
+  settings.showPreviews = 1;
   strcpy(settings.serverHost, connection == 0 ? "127.0.0.1" : "localhost");
   standin::setHostAddress("localhost", "127.0.0.1");
   bool raw = connection == 3;
@@ -104,7 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (connection == 2) standin::serveTls(s, standin::TlsServer());
   });
   standin::onLineSent([connection](SOCKET s, const std::string& line) {
-    if (connection == 1 && line == "STLS") standin::serveTls(s, standin::TlsServer());
+    bool upgrade =
+        line == "STLS" || (line.size() > 9 && line.substr(line.size() - 9) == " STARTTLS");
+    if (connection == 1 && upgrade) standin::serveTls(s, standin::TlsServer());
   });
   PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::pump();
@@ -122,12 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // pass: the program must be idle again. Once nothing but the blink can
   // happen before the end, the rest would only redraw the icon, twice a
   // second: the clock stops a second later, the blink having run a cycle.
+  // An IMAP session held open and lost is taken up again a minute later,
+  // and that one waits a minute for its greeting.
   standin::serverCloses(server, 0);
-  DWORD end = standin::now() + 130000;
+  DWORD end = standin::now() + (settings.mailProtocol == PROTOCOL_IMAP ? 260000 : 130000);
   while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
     standin::advance(std::min<DWORD>(1000, end - standin::now()));
   standin::advance(std::min<DWORD>(1000, end - standin::now()));
   if (app.busy != 0 || mailbox.dialogue.state != Idle || standin::socketOpen(server)) abort();
+  if (mailbox.imap.imapState != ImapResting) abort();
   if (strlen(mailbox.connection.lineBuffer) >= LINE_BUFFER_BYTES) abort();
   // The credentials outlive a session; the program's end gives them back.
   endTlsForShutdown(&mailbox.connection.tls);
