@@ -223,6 +223,16 @@ void sendLogin(HWND window, Mailbox* box) {
   sendAfterLogin(box);
 }
 
+// The UIDs and flags of every message from the mark on: the first check
+// of an account asks for all of them.
+void queueFlagsFetch(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
+  char fetch[64];
+  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  d.flagsTag = queueCommand(box, fetch);
+}
+
 // After the login, or sent ahead with it: the capabilities when the
 // server may offer more once logged in, EXAMINE and the UIDs and flags of
 // every message from the mark on.
@@ -230,10 +240,7 @@ void sendAfterLogin(Mailbox* box) {
   ImapDialogue& d = box->imap;
   if (!d.offersIdle) queueCommand(box, "CAPABILITY");
   d.examineTag = queueCommand(box, "EXAMINE INBOX");
-  char fetch[64];
-  d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
-  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
-  d.flagsTag = queueCommand(box, fetch);
+  queueFlagsFetch(box);
   sendQueued(box);
 }
 
@@ -406,10 +413,7 @@ void onIdleEnded(HWND window, Mailbox* box) {
   if (!d.checking) return sendIdle(window, box);
   startCounting(box);
   DWORD noop = queueCommand(box, "NOOP");
-  char fetch[64];
-  d.fetchFrom = box->known.imapNext > 0 ? box->known.imapNext : 1;
-  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
-  d.flagsTag = queueCommand(box, fetch);
+  queueFlagsFetch(box);
   await(box, ImapAwaitNoop, noop);
   sendQueued(box);
 }
