@@ -3,9 +3,12 @@
 // and never before the server's LOGIN-DELAY allows.
 #include "check/schedule.h"
 
+#include <stdio.h>
+
 #include "base/appstate.h"
 #include "check/mailbox.h"
 #include "settings/settings.h"
+#include "tray/trayicon.h"
 
 void initSchedule(Mailbox* box) {
   box->schedule.retryStep = 0;
@@ -58,9 +61,22 @@ DWORD nextCheckDelayMs(const Mailbox* box) {
   return delay > loginDelay ? delay : loginDelay;
 }
 
+// The tooltip tells, under its usual text, the clock time of the next
+// check, to the minute it starts in.
+void noteNextCheck(DWORD delayMs) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  DWORD minutes = (now.wHour * 60u + now.wMinute) + (now.wSecond * 1000u + delayMs) / 60000u;
+  char note[48];
+  snprintf(note, sizeof note, "次は%u:%02uに確かめるにゃ", (unsigned)(minutes / 60 % 24),
+           (unsigned)(minutes % 60));
+  setTrayNote(note);
+}
+
 void startIntervalTimer(HWND window, Mailbox* box) {
-  SetTimer(window, mailboxTimer(TIMER_INTERVAL, box->mailboxSlot), nextCheckDelayMs(box),
-           intervalTimerProc);
+  DWORD delay = nextCheckDelayMs(box);
+  SetTimer(window, mailboxTimer(TIMER_INTERVAL, box->mailboxSlot), delay, intervalTimerProc);
+  noteNextCheck(delay);
 }
 
 void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {

@@ -304,8 +304,10 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
 
 TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
   settings.intervalMinutes = 2;
+  standin::setLocalTime(23, 58);
   check();
   EXPECT_EQ(1, server.connections);
+  EXPECT_EQ("次は0:00に確かめるにゃ", note());  // the clock's time, past midnight
   standin::advance(119000);
   EXPECT_EQ(1, server.connections);
   standin::advance(1000);

@@ -26,7 +26,7 @@ class Announcement : public MailCheck {
     std::vector<std::string> seen;
     const auto& all = standin::trayRequests();
     for (size_t i = requests; i < all.size(); i++)
-      if (all[i].data.tip == "Kivvet LE - " + standinTip())
+      if (all[i].data.tip.substr(0, all[i].data.tip.find('\n')) == "Kivvet LE - " + standinTip())
         seen.push_back(std::to_string(all[i].time - start) + " " + all[i].data.icon);
     for (size_t i = sounds; i < standin::soundsPlayed().size(); i++) {
       const auto& sound = standin::soundsPlayed()[i];

@@ -16,6 +16,7 @@ class TrayIcon : public ProgramTest {
     window = startProgram();
     standin::pump();
     standin::clearTrace();
+    setTrayNote("");  // the next check's time, which the last case shows
   }
   std::string tooltipFor(const char* text) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", text);
@@ -40,6 +41,10 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
     EXPECT_EQ("Kivvet LE - home", tooltipFor("")) << mode;
   }
   settings.tooltipMode = 2;
+  EXPECT_EQ("Kivvet LE - オフラインです.", tooltipFor("オフラインです."));
+  // A note goes below the standard tooltip, never below a caller's text.
+  setTrayNote("次は9:05に確かめるにゃ");
+  EXPECT_EQ("Kivvet LE - home : 2/15\n次は9:05に確かめるにゃ", tooltipFor(""));
   EXPECT_EQ("Kivvet LE - オフラインです.", tooltipFor("オフラインです."));
 }
 

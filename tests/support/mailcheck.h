@@ -33,16 +33,24 @@ class MailCheck : public ProgramTest {
 
   std::string sent() { return standin::sentBy(server.socket); }
   std::string icon() { return standin::trayIcon(window, TRAY_ICON_ID)->icon; }
+  // The tooltip after the title, without the line of what the program
+  // waits for (noteOf gives that).
   std::string tip() {
     std::string full = standin::trayIcon(window, TRAY_ICON_ID)->tip;
-    return full.substr(strlen("Kivvet LE - "));
+    return full.substr(strlen("Kivvet LE - "), full.find('\n') - strlen("Kivvet LE - "));
+  }
+  std::string note() {
+    std::string full = standin::trayIcon(window, TRAY_ICON_ID)->tip;
+    return full.find('\n') == std::string::npos ? "" : full.substr(full.find('\n') + 1);
   }
   // Every tooltip text the program asked for, in order, from `from` on.
   std::vector<std::string> tipsSince(size_t from) {
     std::vector<std::string> tips;
     const auto& requests = standin::trayRequests();
     for (size_t i = from; i < requests.size(); i++)
-      if (requests[i].accepted) tips.push_back(requests[i].data.icon + " " + requests[i].data.tip);
+      if (requests[i].accepted)
+        tips.push_back(requests[i].data.icon + " " +
+                       requests[i].data.tip.substr(0, requests[i].data.tip.find('\n')));
     return tips;
   }
   bool itemGrayed(UINT id) {
