@@ -152,6 +152,42 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
 }
 
+// IMAP: the page names the chosen protocol, a usual port follows the
+// protocol and the security, and the choice goes to the file.
+TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
+  settings.mailProtocol = PROTOCOL_IMAP;
+  settings.connectionSecurity = SECURITY_STLS;
+  settings.port = 143;
+  auto says = [](HWND page, std::string server, std::string port, std::string startTls) {
+    EXPECT_EQ(server + "サーバのアドレスを入力してにゃ（必須）",
+              standin::controlText(page, IDC_SERVER_LABEL));
+    EXPECT_EQ(port,
+              standin::controlText(page, IDC_PORT_LABEL) + standin::controlText(page, IDC_PORT));
+    EXPECT_EQ(startTls, standin::controlItems(page, IDC_CONNECTION_SECURITY).at(1));
+    EXPECT_EQ(server == "POP", standin::controlEnabled(page, IDC_USE_APOP));
+    EXPECT_EQ(server == "POP", standin::controlEnabled(page, IDC_FAST_SCAN));
+  };
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    says(page, "IMAP", "IMAPポート番号を入力してにゃ（通常は143番）143",
+         "STARTTLSで暗号化するにゃ");
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_TLS);
+    EXPECT_EQ("993", standin::controlText(page, IDC_PORT));
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_POP3);
+    says(page, "POP", "POP3ポート番号を入力してにゃ（通常は110番）995", "STLSで暗号化するにゃ");
+    EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_STLS);
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_IMAP);
+    standin::pressOk();
+  });
+  EXPECT_EQ(143, settings.port);
+  EXPECT_EQ((char)~PROTOCOL_IMAP, standin::readFile("C:\\KivvetLE.cfg").at(1810));
+  settings.mailProtocol = PROTOCOL_POP3;
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(PROTOCOL_IMAP, settings.mailProtocol);
+  EXPECT_EQ(NULL, settingsProblem());
+}
+
 TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {
   settings.soundNotify = 0;
   strcpy(settings.mailerPath, "C:\\Mail\\m.exe");
