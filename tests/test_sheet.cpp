@@ -143,9 +143,11 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   EXPECT_EQ(1110, settings.port);
   EXPECT_EQ((char)~SECURITY_TLS, standin::readFile("C:\\KivvetLE.cfg").at(1291));
 
+  settings.mailProtocol = 2;  // a later version's: shown as POP3
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
+    EXPECT_EQ("STLSで暗号化するにゃ", standin::controlItems(page, IDC_CONNECTION_SECURITY).at(1));
     standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_NONE);
     standin::pressCancel();
   });
@@ -158,14 +160,15 @@ TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
   settings.mailProtocol = PROTOCOL_IMAP;
   settings.connectionSecurity = SECURITY_STLS;
   settings.port = 143;
+  EXPECT_EQ(NULL, settingsProblem());
   auto says = [](HWND page, std::string server, std::string port, std::string startTls) {
     EXPECT_EQ(server + "サーバのアドレスを入力してにゃ（必須）",
               standin::controlText(page, IDC_SERVER_LABEL));
     EXPECT_EQ(port,
               standin::controlText(page, IDC_PORT_LABEL) + standin::controlText(page, IDC_PORT));
     EXPECT_EQ(startTls, standin::controlItems(page, IDC_CONNECTION_SECURITY).at(1));
-    EXPECT_EQ(server == "POP", standin::controlEnabled(page, IDC_USE_APOP));
-    EXPECT_EQ(server == "POP", standin::controlEnabled(page, IDC_FAST_SCAN));
+    EXPECT_EQ(server == "POP" ? 2 : 0, standin::controlEnabled(page, IDC_USE_APOP) +
+                                           standin::controlEnabled(page, IDC_FAST_SCAN));
   };
   openWith([&] {
     HWND page = standin::showPage(0);
@@ -175,17 +178,16 @@ TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
     EXPECT_EQ("993", standin::controlText(page, IDC_PORT));
     standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_POP3);
     says(page, "POP", "POP3ポート番号を入力してにゃ（通常は110番）995", "STLSで暗号化するにゃ");
-    EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
     standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_STLS);
     standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_IMAP);
+    EXPECT_EQ("143", standin::controlText(page, IDC_PORT));
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_POP3);
     standin::pressOk();
   });
-  EXPECT_EQ(143, settings.port);
-  EXPECT_EQ((char)~PROTOCOL_IMAP, standin::readFile("C:\\KivvetLE.cfg").at(1810));
-  settings.mailProtocol = PROTOCOL_POP3;
+  EXPECT_EQ((char)~PROTOCOL_POP3, standin::readFile("C:\\KivvetLE.cfg").at(1810));
+  settings.mailProtocol = PROTOCOL_IMAP;
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(PROTOCOL_IMAP, settings.mailProtocol);
-  EXPECT_EQ(NULL, settingsProblem());
+  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
 }
 
 TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {
