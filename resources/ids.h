@@ -20,6 +20,10 @@
 #define IDC_START_AT_LOGON 112
 #define IDC_FAST_SCAN 113
 #define IDC_PROTECT_PASSWORD 114
+#define IDC_MAIL_PROTOCOL 115
+/* the labels that name the protocol (no help topics) */
+#define IDC_SERVER_LABEL 120
+#define IDC_PORT_LABEL 121
 
 /* SETTINGDLG2: the sound */
 #define IDC_SOUND_NOTIFY 201

@@ -260,9 +260,8 @@ const char* settingsProblem() {
   if (settings.connectionSecurity != SECURITY_NONE &&
       settings.connectionSecurity != SECURITY_STLS && settings.connectionSecurity != SECURITY_TLS)
     return "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.";
-  // This version speaks POP3 alone: a file that asks for another protocol
-  // (a later version's, or a damaged one) gets no POP3 dialogue with a
-  // server that may be something else.
+  // A protocol this version does not speak (a later version's file, or a
+  // damaged one) gets no dialogue of another protocol with its server.
   if (settings.mailProtocol != PROTOCOL_POP3 && settings.mailProtocol != PROTOCOL_IMAP)
     return "受信方式の設定がこの版では使えないにゃ.\n設定し直してにゃ.";
   if (settings.passwordLost) return "保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.";

@@ -37,6 +37,7 @@ const HelpTopic basicPageHelp[] = {
     {IDC_FAST_SCAN, IDC_FAST_SCAN},
     {IDC_START_AT_LOGON, IDC_START_AT_LOGON},
     {IDC_PROTECT_PASSWORD, IDC_PROTECT_PASSWORD},
+    {IDC_MAIL_PROTOCOL, IDC_MAIL_PROTOCOL},
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
@@ -132,21 +133,71 @@ int isChecked(HWND page, int id) {
   return SendDlgItemMessageW(page, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }
 
-// The choices of the connection security box, in the order of the
-// SECURITY_* values.
-const char* const securityChoices[] = {"暗号化しないにゃ", "STLSで暗号化するにゃ",
-                                       "SSL/TLSで暗号化するにゃ"};
+void enable(HWND page, int id, int enabled) {
+  EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE);
+}
 
-// Implicit TLS almost always means port 995, and leaving it for 110; a
-// port the user set to anything else is left alone.
+int selection(HWND page, int id) { return (int)SendDlgItemMessageW(page, id, CB_GETCURSEL, 0, 0); }
+
+// What page one says of each protocol, in the order of the PROTOCOL_*
+// values: its name in the list, the labels of the server and the port,
+// and the security that starts TLS on the plain port, named after the
+// protocol's command for it.
+struct ProtocolTexts {
+  const char* name;
+  const char* serverLabel;
+  const char* portLabel;
+  const char* startTls;
+};
+
+const ProtocolTexts protocolTexts[] = {
+    {"POP3", "POPサーバのアドレスを入力してにゃ（必須）",
+     "POP3ポート番号を入力してにゃ（通常は110番）", "STLSで暗号化するにゃ"},
+    {"IMAP", "IMAPサーバのアドレスを入力してにゃ（必須）",
+     "IMAPポート番号を入力してにゃ（通常は143番）", "STARTTLSで暗号化するにゃ"},
+};
+const int PROTOCOLS = sizeof protocolTexts / sizeof protocolTexts[0];
+
+// The port each protocol usually listens on, plain (or with STARTTLS)
+// and with TLS from the first byte.
+const UINT usualPorts[][2] = {{POP3_PORT, IMPLICIT_TLS_PORT}, {IMAP_PORT, IMAP_TLS_PORT}};
+static_assert(sizeof usualPorts / sizeof usualPorts[0] == PROTOCOLS, "a port pair per protocol");
+
+// An unknown protocol (none chosen) is shown as POP3, as the record
+// knew it.
+int shownProtocol(int protocol) {
+  return protocol >= 0 && protocol < PROTOCOLS ? protocol : PROTOCOL_POP3;
+}
+
+// The page speaks of the protocol chosen: the labels, and the security
+// box's choices, in the order of the SECURITY_* values, with security
+// chosen again among them. APOP and fast scan are POP3's alone.
+void showProtocol(HWND page, int protocol, int security) {
+  int shown = shownProtocol(protocol);
+  const ProtocolTexts& texts = protocolTexts[shown];
+  setText(page, IDC_SERVER_LABEL, texts.serverLabel);
+  setText(page, IDC_PORT_LABEL, texts.portLabel);
+  const char* const securityChoices[] = {"暗号化しないにゃ", texts.startTls,
+                                         "SSL/TLSで暗号化するにゃ"};
+  SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_RESETCONTENT, 0, 0);
+  for (const char* choice : securityChoices)
+    SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0, (LPARAM)wide(choice).text);
+  SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL, (WPARAM)security, 0);
+  enable(page, IDC_USE_APOP, shown == PROTOCOL_POP3);
+  enable(page, IDC_FAST_SCAN, shown == PROTOCOL_POP3);
+}
+
+// A port left at one a protocol usually listens on moves with the
+// choices of protocol and security (implicit TLS almost always has a
+// port of its own); a port the user set to anything else is left alone,
+// and so is an empty box.
 void suggestPort(HWND page) {
-  int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
-  BOOL isNumber = FALSE;
-  UINT port = GetDlgItemInt(page, IDC_PORT, &isNumber, FALSE);
-  UINT suggested = port;
-  if (security == SECURITY_TLS && port == POP3_PORT) suggested = IMPLICIT_TLS_PORT;
-  if (security != SECURITY_TLS && port == IMPLICIT_TLS_PORT) suggested = POP3_PORT;
-  if (!isNumber || suggested == port) return;
+  UINT port = GetDlgItemInt(page, IDC_PORT, NULL, FALSE);
+  int usual = 0;
+  for (const UINT* ports : usualPorts) usual = usual || port == ports[0] || port == ports[1];
+  if (!usual) return;
+  int implicitTls = selection(page, IDC_CONNECTION_SECURITY) == SECURITY_TLS;
+  UINT suggested = usualPorts[shownProtocol(selection(page, IDC_MAIL_PROTOCOL))][implicitTls];
   SetDlgItemInt(page, IDC_PORT, suggested, FALSE);
   SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, (LPARAM)suggested);
 }
@@ -165,10 +216,6 @@ int readInterval(HWND page) {
   MessageBoxW(page, wide("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.").text,
               wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
   return MAX_INTERVAL_MINUTES;
-}
-
-void enable(HWND page, int id, int enabled) {
-  EnableWindow(GetDlgItem(page, id), enabled ? TRUE : FALSE);
 }
 
 const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
@@ -323,14 +370,18 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_FAST_SCAN, settings.fastScan);
       setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
       setChecked(page, IDC_PROTECT_PASSWORD, settings.protectPassword);
-      for (const char* choice : securityChoices)
-        SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_ADDSTRING, 0,
-                            (LPARAM)wide(choice).text);
-      SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_SETCURSEL,
-                          (WPARAM)settings.connectionSecurity, 0);
+      for (const ProtocolTexts& texts : protocolTexts)
+        SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_ADDSTRING, 0,
+                            (LPARAM)wide(texts.name).text);
+      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)settings.mailProtocol, 0);
+      showProtocol(page, settings.mailProtocol, settings.connectionSecurity);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_CONNECTION_SECURITY && HIWORD(wParam) == CBN_SELCHANGE)
+      if (HIWORD(wParam) != CBN_SELCHANGE) return TRUE;
+      if (LOWORD(wParam) == IDC_MAIL_PROTOCOL)
+        showProtocol(page, selection(page, IDC_MAIL_PROTOCOL),
+                     selection(page, IDC_CONNECTION_SECURITY));
+      if (LOWORD(wParam) == IDC_MAIL_PROTOCOL || LOWORD(wParam) == IDC_CONNECTION_SECURITY)
         suggestPort(page);
       return TRUE;
     case WM_NOTIFY:
@@ -354,10 +405,12 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                            "Windowsに止められているかもしれないにゃ.")
                           .text,
                       wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
-        // The list holds exactly the three choices, in the values' order;
-        // with none chosen, an unknown value stays and is refused again.
-        int security = (int)SendDlgItemMessageW(page, IDC_CONNECTION_SECURITY, CB_GETCURSEL, 0, 0);
+        // The lists hold exactly the choices, in the values' order; with
+        // none chosen, an unknown value stays and is refused again.
+        int security = selection(page, IDC_CONNECTION_SECURITY);
         if (security != CB_ERR) settings.connectionSecurity = security;
+        int protocol = selection(page, IDC_MAIL_PROTOCOL);
+        if (protocol != CB_ERR) settings.mailProtocol = protocol;
       }
       return TRUE;
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;

@@ -156,7 +156,7 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
   EXPECT_EQ(NULL, settingsProblem());
-  for (int stored : {PROTOCOL_IMAP, 0xFF}) {
+  for (int stored : {PROTOCOL_IMAP, 2, 0xFF}) {
     setFile(current.substr(0, 1810) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(stored, settings.mailProtocol);

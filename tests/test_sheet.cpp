@@ -143,13 +143,51 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
   EXPECT_EQ(1110, settings.port);
   EXPECT_EQ((char)~SECURITY_TLS, standin::readFile("C:\\KivvetLE.cfg").at(1291));
 
+  settings.mailProtocol = 2;  // a later version's: shown as POP3
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
+    EXPECT_EQ("STLSで暗号化するにゃ", standin::controlItems(page, IDC_CONNECTION_SECURITY).at(1));
     standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_NONE);
     standin::pressCancel();
   });
   EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
+}
+
+// IMAP: the page names the chosen protocol, a usual port follows the
+// protocol and the security, and the choice goes to the file.
+TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
+  settings.mailProtocol = PROTOCOL_IMAP;
+  settings.connectionSecurity = SECURITY_STLS;
+  settings.port = 143;
+  EXPECT_EQ(NULL, settingsProblem());
+  auto says = [](HWND page, std::string server, std::string port, std::string startTls) {
+    EXPECT_EQ(server + "サーバのアドレスを入力してにゃ（必須）",
+              standin::controlText(page, IDC_SERVER_LABEL));
+    EXPECT_EQ(port,
+              standin::controlText(page, IDC_PORT_LABEL) + standin::controlText(page, IDC_PORT));
+    EXPECT_EQ(startTls, standin::controlItems(page, IDC_CONNECTION_SECURITY).at(1));
+    EXPECT_EQ(server == "POP" ? 2 : 0, standin::controlEnabled(page, IDC_USE_APOP) +
+                                           standin::controlEnabled(page, IDC_FAST_SCAN));
+  };
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    says(page, "IMAP", "IMAPポート番号を入力してにゃ（通常は143番）143",
+         "STARTTLSで暗号化するにゃ");
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_TLS);
+    EXPECT_EQ("993", standin::controlText(page, IDC_PORT));
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_POP3);
+    says(page, "POP", "POP3ポート番号を入力してにゃ（通常は110番）995", "STLSで暗号化するにゃ");
+    standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_STLS);
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_IMAP);
+    EXPECT_EQ("143", standin::controlText(page, IDC_PORT));
+    standin::chooseItem(page, IDC_MAIL_PROTOCOL, PROTOCOL_POP3);
+    standin::pressOk();
+  });
+  EXPECT_EQ((char)~PROTOCOL_POP3, standin::readFile("C:\\KivvetLE.cfg").at(1810));
+  settings.mailProtocol = PROTOCOL_IMAP;
+  ASSERT_EQ(1, loadSettings());
+  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
 }
 
 TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {

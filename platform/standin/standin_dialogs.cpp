@@ -295,6 +295,11 @@ LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LP
       item->selection = wParam < item->items.size() ? (int)wParam : -1;
       return item->selection < 0 ? CB_ERR : item->selection;
     case CB_GETCURSEL: return item->selection < 0 ? CB_ERR : item->selection;
+    // Empties the list, its selection with it; it always answers CB_OKAY (0).
+    case CB_RESETCONTENT:
+      item->items.clear();
+      item->selection = -1;
+      return 0;
     default: return 0;
   }
 }

@@ -77,7 +77,8 @@ sleep 0.3
 xdotool type --delay 30 "e2e-cat"
 xdotool key Tab
 xdotool type --delay 30 "127.0.0.1"
-xdotool key Tab
+# The protocol list beside the server stays at POP3.
+xdotool key Tab Tab
 xdotool type --delay 30 "cat"
 xdotool key Tab
 xdotool type --delay 30 "nyan"
@@ -97,7 +98,8 @@ xdotool key Return
 if wait_for 60 test -s "$E2E_DIR/KivvetLE.cfg"; then
   values=$(python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" read "$E2E_DIR/KivvetLE.cfg" | tr '\n' ' ')
   for expected in accountName=e2e-cat serverHost=127.0.0.1 userId=cat password= port=995 \
-                  connectionSecurity=2 intervalMinutes=1 checkAtStartup=0 passwordProtected=1; do
+                  connectionSecurity=2 mailProtocol=0 intervalMinutes=1 checkAtStartup=0 \
+                  passwordProtected=1; do
     case " $values" in
       *" $expected "*) pass "stored $expected" ;;
       *) fail "not stored: $expected (file: $values)" ;;
