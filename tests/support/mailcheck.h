@@ -11,7 +11,8 @@
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
 
-class MailCheck : public ProgramTest {
+// The program and the tray, whichever protocol the server speaks.
+class CheckingProgram : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
@@ -22,7 +23,6 @@ class MailCheck : public ProgramTest {
     strcpy(settings.userId, "cat");
     strcpy(settings.password, "nyan");
     standin::pump();
-    servePop3(server);
   }
 
   // Chooses "check mail" and lets everything that follows at once happen.
@@ -31,7 +31,6 @@ class MailCheck : public ProgramTest {
     standin::advance(100);
   }
 
-  std::string sent() { return standin::sentBy(server.socket); }
   std::string icon() { return standin::trayIcon(window, TRAY_ICON_ID)->icon; }
   // The tooltip after the title, without the line of what the program
   // waits for (noteOf gives that).
@@ -60,6 +59,16 @@ class MailCheck : public ProgramTest {
   }
 
   HWND window = nullptr;
+};
+
+class MailCheck : public CheckingProgram {
+ protected:
+  void SetUp() override {
+    CheckingProgram::SetUp();
+    servePop3(server);
+  }
+  std::string sent() { return standin::sentBy(server.socket); }
+
   FakePop3 server;
 };
 
