@@ -29,6 +29,17 @@
 #                                check (the second resumes the session)
 #                                beside POP3_SSL's listing and the two
 #                                pipelined Python clients over TLS
+#   bench/check_time.sh imap     through two such proxies to the same
+#                                Dovecot (POP3 and IMAP): the program's
+#                                POP3 second check (fast scan, flight after
+#                                the greeting) beside its IMAP second check
+#                                on a new connection (mark known, no new
+#                                mail: LOGIN, EXAMINE and UID FETCH in one
+#                                send, then IDLE), timed to the client's
+#                                QUIT and IDLE, and to the server's answer
+#                                that holds the result; the check in the
+#                                held session (DONE to IDLE); imaplib
+#                                (bench/imap_reference.py) to its LOGOUT
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -36,6 +47,7 @@
 #   (needs script/build win64 first)
 #   RUNS=5 COUNTS="10 100" DELAY=25 bench/check_time.sh link
 #   LINK_WALKS=0 bench/check_time.sh link    (the two listings only)
+#   BENCH_DEBUG=DIR bench/check_time.sh imap  (keeps each check's raw logs)
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/certs.sh"
 MODE=${1:-plain}
@@ -58,17 +70,29 @@ if [ "$TLS_MODE" = 1 ]; then
   dovecot_start "$E2E_DIR" --tls "$CERTS/localhost.pem" "$CERTS/localhost.key"
   HOST=localhost PORT=$DOVECOT_TLS_PORT SECURITY=connectionSecurity=2
   REFERENCE_ARGS=(--tls "$CERTS/ca.pem")
+elif [ "$MODE" = imap ]; then
+  dovecot_start "$E2E_DIR" --imap
+  HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 else
   dovecot_start "$E2E_DIR"
   HOST=127.0.0.1 PORT=$DOVECOT_PORT
 fi
-if [ "$MODE" = link ] || [ "$MODE" = pipe ] || [ "$MODE" = tlspipe ]; then
-  python3 "$KIVVET_ROOT/bench/delayproxy.py" --target "$PORT" --delay "$DELAY" \
-    --port-file "$E2E_DIR/proxy.port" >/dev/null 2>&1 &
+
+# delay_port NAME TARGET: a delayproxy.py to TARGET; sets PROXY_PORT.
+delay_port() {
+  python3 "$KIVVET_ROOT/bench/delayproxy.py" --target "$2" --delay "$DELAY" \
+    --port-file "$E2E_DIR/$1.port" >/dev/null 2>&1 &
   E2E_PIDS+=($!)
-  wait_for 20 test -s "$E2E_DIR/proxy.port" || { echo "no proxy" >&2; exit 1; }
-  PORT=$(cat "$E2E_DIR/proxy.port")
-fi
+  wait_for 20 test -s "$E2E_DIR/$1.port" || { echo "no proxy" >&2; exit 1; }
+  PROXY_PORT=$(cat "$E2E_DIR/$1.port")
+}
+case "$MODE" in
+  link | pipe | tlspipe) delay_port proxy "$PORT" && PORT=$PROXY_PORT ;;
+  imap)
+    delay_port proxy "$PORT" && PORT=$PROXY_PORT
+    delay_port imapproxy "$IMAP_PORT" && IMAP_PORT=$PROXY_PORT
+    ;;
+esac
 
 # Seconds from the first line the server wrote (its greeting) to QUIT.
 session_seconds() {
@@ -127,6 +151,83 @@ floor_check() {
   session_seconds
 }
 
+# Stamps of the raw logs: the first line the server wrote (its greeting),
+# the last line a client sent that matches the extended regex, the last
+# line the server wrote that matches it; from-to in seconds.
+first_out() { find "$DOVECOT_RAWLOG" -name '*.out' -exec awk '{ print $1; exit }' {} \; | sort -n | head -1; }
+last_in() { find "$DOVECOT_RAWLOG" -name '*.in' -exec grep -hE "$1" {} + | awk '{ print $1 }' | sort -n | tail -1; }
+last_out() { find "$DOVECOT_RAWLOG" -name '*.out' -exec grep -hE "$1" {} + | awk '{ print $1 }' | sort -n | tail -1; }
+span() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+idles() { find "$DOVECOT_RAWLOG" -name '*.in' -exec grep -hE '^[0-9.]+ a[0-9]+ IDLE' {} + | wc -l; }
+idles_seen() { [ "$(idles)" -ge "$1" ]; }
+imap_closed() { [ "$(dovecot_log_since "$1" | grep -c 'imap(cat).*Disconnected')" -ge 1 ]; }
+
+# Every message read (\Seen, "S" in Maildir's name), so that the IMAP
+# program's first check announces nothing: its second check runs, as the
+# POP3 one, in a program at rest. POP3 does not look at the flags.
+mark_all_seen() {
+  local file
+  for file in "$DOVECOT_MAILDIR"/new/*; do
+    [ -e "$file" ] && mv "$file" "$DOVECOT_MAILDIR/cur/${file##*/}:2,S"
+  done
+  for file in "$DOVECOT_MAILDIR"/cur/*; do
+    case "$file" in *:2,*S*) ;; *:2,*) mv "$file" "${file}S" ;; *) mv "$file" "$file:2,S" ;; esac
+  done
+}
+
+# The program's POP3 second check, as in pipe mode (fast scan, flight
+# right after the greeting), to the client's QUIT; the server's last line
+# (the listing and QUIT's answer, written together) goes to pop.answer.
+pop_check() {
+  program_check fastScan=1
+  span "$(first_out)" "$(last_out .)" >>"$E2E_DIR/pop.answer"
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/pop.$(date +%s%N)"
+  echo >>"$E2E_DIR/pop.answer"
+}
+
+# The program's IMAP checks. The first (no mark) ends in IDLE; a suspend
+# ends that session without a word, and the menu's check then opens a new
+# one with the mark known: greeting to IDLE, printed, and greeting to the
+# fetch's end (imap.answer). The menu's check again, in the held session:
+# DONE, NOOP and UID FETCH, IDLE (held.idle: DONE to IDLE).
+imap_check() {
+  local mark
+  write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
+    password=nyan checkAtStartup=1 soundNewOnly=1 mailProtocol=1
+  rm -f "$E2E_DIR/KivvetLE.log"
+  clear_rawlog
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 idles_seen 1 || { echo "no IDLE" >&2; return 1; }
+  mark=$(dovecot_log_mark)
+  wine "$BUILD/kivvetprobe.exe" suspend >/dev/null
+  wait_for 60 imap_closed "$mark" || { echo "session not closed" >&2; return 1; }
+  clear_rawlog
+  wine "$BUILD/kivvetprobe.exe" check >/dev/null
+  wait_for 300 idles_seen 1 || { echo "no IDLE" >&2; return 1; }
+  sleep 0.5
+  local greeting
+  greeting=$(first_out)
+  span "$greeting" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/imap.answer"
+  echo >>"$E2E_DIR/imap.answer"
+  span "$greeting" "$(last_in '^[0-9.]+ a[0-9]+ (IDLE|LOGOUT)')"
+  wine "$BUILD/kivvetprobe.exe" check >/dev/null
+  wait_for 300 idles_seen 2 || { echo "no second IDLE" >&2; return 1; }
+  sleep 0.5
+  span "$(last_in '^[0-9.]+ DONE')" "$(last_in '^[0-9.]+ a[0-9]+ IDLE')" >>"$E2E_DIR/held.idle"
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/imap.$(date +%s%N)"
+  echo >>"$E2E_DIR/held.idle"
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
+# imaplib's check, greeting to LOGOUT.
+imaplib_check() {
+  clear_rawlog
+  python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT"
+  sleep 0.5
+  span "$(first_out)" "$(last_in '^[0-9.]+ [^ ]+ LOGOUT')"
+}
+
 # Arguments: --listing for the one listing instead of the walk.
 reference_check() {
   clear_rawlog
@@ -149,6 +250,9 @@ case "$MODE" in
   tlspipe)
     printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "prog-1st" "prog-2nd" "pop-list" \
       "py-pipe" "py-flight" "2nd/list" "1st/list" "2nd/fl" ;;
+  imap)
+    printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "pop-quit" "imap-idle" "pop-ans" \
+      "imap-ans" "imap-held" imaplib "idle/quit" "ans/ans" "lib/quit" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
@@ -200,6 +304,18 @@ for n in $COUNTS; do
       printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$first" "$second" "$poplist" "$pypipe" \
         "$pyflight" "$(ratio "$second" "$poplist")" "$(ratio "$first" "$poplist")" \
         "$(ratio "$second" "$pyflight")" ;;
+    imap)
+      mark_all_seen
+      rm -f "$E2E_DIR"/{pop.answer,imap.answer,held.idle}
+      pop=$(runs pop_check)
+      imap=$(runs imap_check)
+      imaplib=$(runs imaplib_check)
+      popans=$(grep . "$E2E_DIR/pop.answer" | median)
+      imapans=$(grep . "$E2E_DIR/imap.answer" | median)
+      held=$(grep . "$E2E_DIR/held.idle" | median)
+      printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$pop" "$imap" "$popans" "$imapans" \
+        "$held" "$imaplib" "$(ratio "$imap" "$pop")" "$(ratio "$imapans" "$popans")" \
+        "$(ratio "$imaplib" "$pop")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

@@ -1,0 +1,18 @@
+#!/usr/bin/env python3
+"""The IMAP reference client of the check benchmark: the program's commands
+(LOGIN, EXAMINE INBOX, UID FETCH n:* (UID FLAGS) from the mailbox's
+UIDNEXT, as a client that knows its mark finds no new mail) sent with
+Python's imaplib, one after another as imaplib sends them, then LOGOUT.
+The capabilities come with Dovecot's greeting, so imaplib asks none.
+
+  imap_reference.py PORT
+"""
+import imaplib
+import sys
+
+imap = imaplib.IMAP4("127.0.0.1", int(sys.argv[1]), timeout=60)
+imap.login("cat", "nyan")
+imap.select("INBOX", readonly=True)  # EXAMINE
+_, (uidnext,) = imap.response("UIDNEXT")
+imap.uid("FETCH", f"{int(uidnext)}:*", "(UID FLAGS)")
+imap.logout()
