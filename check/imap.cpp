@@ -115,11 +115,14 @@ void sendLogout(HWND window, Mailbox* box) {
 }
 
 // A refusal ends the session politely, with LOGOUT, and is shown; a
-// session meant to be encrypted whose channel is not open ends without a
-// word. UNAVAILABLE (RFC 5530) passes by itself.
+// session meant to be encrypted whose channel is not open, or a server
+// that said BYE, ends without a word. UNAVAILABLE (RFC 5530) passes by
+// itself.
 void refuse(HWND window, Mailbox* box, const ImapResponse* r, const char* text) {
   int temporary = r != NULL && hasCode(*r, "UNAVAILABLE");
-  if (canSendText(&box->connection)) sendLogout(window, box);
+  // A server that said BYE is leaving: it is told nothing more.
+  int leaving = r != NULL && r->kind == ImapUntagged && r->status == ImapBye;
+  if (canSendText(&box->connection) && !leaving) sendLogout(window, box);
   if (temporary) return endCheck(window, box, {FailedForNow, TEXT_UNAVAILABLE, TEXT_UNAVAILABLE});
   endCheck(window, box, {Failed, text, NULL});
 }
