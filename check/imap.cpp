@@ -404,7 +404,11 @@ void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD) {
 void onIdleNews(HWND window, Mailbox* box, const ImapResponse& r) {
   ImapDialogue& d = box->imap;
   DWORD now = GetTickCount();
-  if (r.status == ImapOk && now - d.heardAt > d.keepAliveMs) d.keepAliveMs = now - d.heardAt;
+  // Only the time between two keep-alives tells their interval: the first
+  // may come at any moment after IDLE began, and other news at any time.
+  if (r.status == ImapOk && d.keepAliveAt != 0 && now - d.keepAliveAt > d.keepAliveMs)
+    d.keepAliveMs = now - d.keepAliveAt;
+  if (r.status == ImapOk) d.keepAliveAt = now;
   d.heardAt = now;
   armIdleTimer(window, box);
 }
@@ -547,6 +551,7 @@ void onContinuation(HWND window, Mailbox* box) {
   setState(box, ImapIdling);
   d.idleSince = GetTickCount();
   d.heardAt = d.idleSince;
+  d.keepAliveAt = 0;
   // A check asked for while IDLE was on its way ends it at once; so does
   // mail that landed while the last check fetched.
   if (d.checking) return sendDone(box);

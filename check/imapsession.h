@@ -80,10 +80,11 @@ struct ImapDialogue {
   int turningToTls;
   // EXISTS grew while a check fetched: another check follows it.
   int newsWaiting;
-  // The last IDLE began; the server last spoke while idle, and the
-  // longest quiet between its words so far (its keep-alive).
+  // The last IDLE began; the server last spoke while idle; the longest
+  // time between two of its keep-alives ("* OK") in this session.
   DWORD idleSince;
   DWORD heardAt;
+  DWORD keepAliveAt;  // the last keep-alive of this IDLE (0: none yet)
   DWORD keepAliveMs;
   // The literal of a LOGIN, sent once the server says go; wiped then.
   char pending[IMAP_COMMAND_BYTES];

@@ -139,6 +139,29 @@ TEST_F(Imap, AServerThatDropsIdleIsReconnectedQuietly) {
   EXPECT_NE("NOGOODICON", icon());
 }
 
+// The server's keep-alives tell how long it may keep quiet: the first,
+// soon after IDLE began, tells nothing. IDLE is renewed within 25 minutes
+// on the same connection, and a server quiet for longer than its
+// keep-alive and a minute is taken for gone and connected again.
+TEST_F(Imap, KeepAlivesTellWhenAQuietServerIsGoneAndIdleIsRenewedInTime) {
+  fillMailbox();
+  check();
+  standin::advance(20000);
+  imapSay(server, "* OK still here\r\n");
+  size_t from = server.commands.size();
+  for (int i = 0; i < 12; i++) {
+    standin::advance(120000);
+    imapSay(server, "* OK still here\r\n");
+  }
+  EXPECT_EQ(from, server.commands.size());
+  standin::advance(60000);  // 25 minutes after IDLE began, and 20 s more
+  EXPECT_TRUE(saidInOrder(from, {"DONE", "IDLE"}));
+  standin::advance(159000);  // the last word was the renewed IDLE's "+"
+  EXPECT_EQ(1, server.connections);
+  standin::advance(2000);
+  EXPECT_EQ(2, server.connections);
+}
+
 // A BYE, in the greeting or later, ends the check without a word more from
 // the program; the mail it did not count is new to the next check.
 TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
