@@ -192,7 +192,7 @@ keep_trace seen
 
 # Every session: EXAMINE, never SELECT; nothing stored, expunged, copied
 # or moved; a body or header only peeked at.
-sent=$(dovecot_sent)
+sent=$(dovecot_sent | tr -d '\000')
 grep -qxE '[^ ]+ EXAMINE "?INBOX"?' <<<"$sent" && pass "EXAMINE INBOX" || fail "no EXAMINE INBOX"
 writes=$(grep -aiE '^[^ ]+ (UID )?(SELECT|STORE|EXPUNGE|COPY|MOVE|APPEND)|FETCH .*(BODY\[|RFC822([^.]|$)|RFC822\.TEXT)' <<<"$sent" || true)
 [ -z "$writes" ] && pass "nothing that changes the mailbox" || fail "sent: $writes"
