@@ -3,18 +3,19 @@
 # KivvetLE.exe under Wine with IMAP against a private Dovecot on
 # 127.0.0.1, the interval an hour long, so that only the push can tell.
 #
-# DELIVERIES messages (default 10), one at a time, each once the session
-# is back in IDLE; from the stamp taken just before the delivery (the
-# delivery itself takes "deliver" of it), Dovecot's raw log of the
-# session gives: its "* N EXISTS" (the server's part), the program's DONE
-# (its wake), the answer to its header FETCH and its next IDLE, which it
-# sends as it announces; medians. Then IDLE_SECONDS (default 300) of
-# waiting: the context switches of the program's process (every thread)
-# and of the prefix's wineserver, beside Dovecot's keep-alives ("* OK
-# Still here", every imap_idle_notify_interval), the commands sent
-# meanwhile and the connections held. Last, the same deliveries to
-# bench/idle_client.py, the same dialogue in Python with nothing around
-# it.
+# First IDLE_SECONDS (default 300) of waiting, the mailbox empty, so that
+# nothing is announced: the context switches of the program's process
+# (every thread), of a bare message loop under the same Wine and of the
+# prefix's wineserver, beside Dovecot's keep-alives ("* OK Still here",
+# every imap_idle_notify_interval), the commands sent meanwhile and the
+# connections held. Then DELIVERIES messages (default 10), one at a
+# time, each once the session is back in IDLE; from the stamp taken just
+# before the delivery (the delivery itself takes "deliver" of it),
+# Dovecot's raw log of the session gives: its "* N EXISTS" (the server's
+# part), the program's DONE (its wake), the answer to its header FETCH
+# and its next IDLE, which it sends as it announces; medians. Last, the
+# same deliveries to bench/idle_client.py, the same dialogue in Python
+# with nothing around it.
 #
 #   bench/idle_latency.sh          plain IMAP
 #   bench/idle_latency.sh tls      TLS from the first byte (a test CA
@@ -41,7 +42,6 @@ else
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_IMAP_PORT SECURITY=0
 fi
-dovecot_deliver 1
 
 # The mailbox process's raw log, both ways, stamp first, tags kept; the
 # session is the only one.
@@ -69,7 +69,7 @@ switches() {
 
 # deliveries LABEL: DELIVERIES messages, one at a time, each once the
 # session (the last login's) is back in IDLE; a row each in LABEL.times.
-MESSAGES=1
+MESSAGES=0
 deliveries() {
   local k before delivered out sent exists done_at fetch_tag fetch_at idle_at
   : >"$E2E_DIR/$1.times"
@@ -109,31 +109,39 @@ write_settings "$E2E_DIR/KivvetLE.cfg" "serverHost=$HOST" "port=$PORT" userId=ca
 start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
 wait_for 300 idling 1 || { echo "the program never waited in IDLE" >&2; exit 1; }
 
+# Nothing new yet: no announcement, no blink, the program only waits.
+echo "== $IDLE_SECONDS s of waiting in IDLE, the mailbox empty"
+program=$(program_pid "$E2E_DIR")
+server=$(wineserver_pid)
+# A bare message loop under the same Wine: the probe that holds the desktop.
+holder=$WINE_HOLD_PID
+interval=$(doveconf -c "$DOVECOT_CONF" -h imap_idle_notify_interval 2>/dev/null || echo "?")
+sent_before=$(session_lines in | wc -l)
+start=$(date +%s.%N)
+program_before=$(switches "$program")
+server_before=$(switches "$server")
+holder_before=$(switches "$holder")
+sleep "$IDLE_SECONDS"
+program_after=$(switches "$program")
+server_after=$(switches "$server")
+holder_after=$(switches "$holder")
+keepalives=$(session_lines out | awk -v after="$start" '$1 >= after && / OK Still here/' | wc -l)
+echo "keep-alives from Dovecot: $keepalives (imap_idle_notify_interval $interval)"
+echo "context switches, the program's process (pid $program, $(ls /proc/"$program"/task | wc -l) threads):" \
+  "$((program_after - program_before))"
+echo "context switches, a bare message loop (the desktop's holder, pid $holder):" \
+  "$((holder_after - holder_before))"
+echo "context switches, the wineserver (pid $server): $((server_after - server_before))"
+echo "commands sent meanwhile: $(session_lines in | tail -n +$((sent_before + 1)) | tr -d '\r' | sed -E 's/^[0-9.]+ //' | tr '\n' '|')"
+echo "connections to the port: $(client_connections "$PORT"); held by:"
+ss -Htanp state established "( dport = :$PORT )" 2>/dev/null | sed -E 's/.*users:/  /'
+
 echo "client    delivery  deliver  exists  done  fetched  idle  (ms from the stamp before the delivery)"
 deliveries program
 medians program
 logins=$(grep -c 'imap-login: Info: Login: user=<cat>' "$DOVECOT_LOG" || true)
 echo "logins of the program: $logins; connections to the port: $(client_connections "$PORT")"
 
-echo "== $IDLE_SECONDS s of waiting in IDLE"
-program=$(program_pid "$E2E_DIR")
-server=$(wineserver_pid)
-interval=$(doveconf -c "$DOVECOT_CONF" -h imap_idle_notify_interval 2>/dev/null || echo "?")
-sent_before=$(session_lines in | wc -l)
-start=$(date +%s.%N)
-program_before=$(switches "$program")
-server_before=$(switches "$server")
-sleep "$IDLE_SECONDS"
-program_after=$(switches "$program")
-server_after=$(switches "$server")
-keepalives=$(session_lines out | awk -v after="$start" '$1 >= after && / OK Still here/' | wc -l)
-echo "keep-alives from Dovecot: $keepalives (imap_idle_notify_interval $interval)"
-echo "context switches, the program's process (pid $program, $(ls /proc/"$program"/task | wc -l) threads):" \
-  "$((program_after - program_before))"
-echo "context switches, the wineserver (pid $server): $((server_after - server_before))"
-echo "commands sent meanwhile: $(session_lines in | tail -n +$((sent_before + 1)) | tr -d '\r' | sed -E 's/^[0-9.]+ //' | tr '\n' '|')"
-echo "connections to the port: $(client_connections "$PORT"); held by:"
-ss -Htanp state established "( dport = :$PORT )" 2>/dev/null | sed -E 's/.*users:/  /'
 close_program bench >/dev/null || true
 
 echo "== the reference client (bench/idle_client.py), the same deliveries"

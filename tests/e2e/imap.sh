@@ -3,10 +3,10 @@
 # check asked for: a login in TLS from the first byte and after STARTTLS,
 # with the password nowhere in the trace; mail delivered while the program
 # waits in IDLE announced with its sender and subject by that same
-# session; the mailbox only looked at (EXAMINE, headers peeked, every
-# message's flags as they were); a restart that announces nothing old; a
-# message another client has read before the program found it left out of
-# the announcement.
+# session, which outlasts the server's keep-alives; the mailbox only
+# looked at (EXAMINE, headers peeked, every message's flags as they were);
+# a restart that announces nothing old; a message another client has read
+# before the program found it left out of the announcement.
 #
 # The balloon and the tray icon's tooltip are read as the user reads them
 # (kivvetprobe tips); what the program asked the mailbox is in the raw log
@@ -46,15 +46,25 @@ logins() { grep -c "imap-login: Info: Login: user=<$USER_NAME>" "$DOVECOT_LOG" |
 tls_login_since() {
   dovecot_log_since "$1" | grep -q "imap-login: Info: Login: user=<$USER_NAME>, .*, TLS, "
 }
-# The commands the mailbox process of the last login since MARK got, a
-# line each, without their tags ("DONE" has none).
-session_sent() {
-  local mpid
-  mpid=$(dovecot_log_since "$1" | sed -n "s/.*imap-login: Info: Login: user=<$USER_NAME>.*mpid=\([0-9]*\),.*/\1/p" | tail -1)
-  [ -n "$mpid" ] || return 0
-  find "$DOVECOT_RAWLOG" -name "*.$mpid.*.in" -exec awk 1 {} + | sort -s -n -k1,1 |
-    sed -E 's/^[0-9.]+ //; s/\r$//; /^DONE$/!s/^[^ ]+ //'
+# The mailbox process of the last login since MARK, and its raw log
+# (in: what it got, out: what it answered), stamps and tags stripped.
+session_pid() {
+  dovecot_log_since "$1" | sed -n "s/.*imap-login: Info: Login: user=<$USER_NAME>.*mpid=\([0-9]*\),.*/\1/p" | tail -1
 }
+session_log() {
+  local mpid
+  mpid=$(session_pid "$1")
+  [ -n "$mpid" ] || return 0
+  find "$DOVECOT_RAWLOG" -name "*.$mpid.*.$2" -exec awk 1 {} + | sort -s -n -k1,1 |
+    sed -E 's/^[0-9.]+ //; s/\r$//; /^(DONE|\*.*)$/!s/^[^ ]+ //'
+}
+session_sent() { session_log "$1" in; }
+session_gone() {
+  local mpid
+  mpid=$(session_pid "$1")
+  dovecot_log_since "$1" | grep -q "imap($USER_NAME)<${mpid:-none}>.*Disconnected"
+}
+keepalives_since() { session_log "$1" out | grep -c '^\* OK Still here' || true; }
 idles_since() { session_sent "$1" | grep -cx IDLE || true; }
 # The session waits in IDLE (at least N times, default 1): its last command.
 idling_since() { [ "$(session_sent "$1" | tail -1)" = IDLE ] && [ "$(idles_since "$1")" -ge "${2:-1}" ]; }
@@ -163,6 +173,19 @@ if wait_for 120 tip_settled; then
   [ "$TIP" = "Kivvet LE - 0/4" ] && pass "the tooltip: $TIP" || fail "after the restart the tooltip says: $TIP"
 else
   fail "no tooltip with the counts: '${TIP:-}'"
+fi
+
+echo "-- the session held through the server's keep-alives"
+# Dovecot says "* OK Still here" every imap_idle_notify_interval (2
+# minutes), the first time at a moment of its own; a session taken for
+# dead before the second one is taken up again with a new login.
+logins_before=$(logins)
+two_keepalives_or_gone() { [ "$(keepalives_since "$mark")" -ge 2 ] || session_gone "$mark"; }
+wait_for 420 two_keepalives_or_gone || true
+if [ "$(keepalives_since "$mark")" -ge 2 ] && ! session_gone "$mark" && [ "$(logins)" = "$logins_before" ]; then
+  pass "two keep-alives, the same session still in IDLE"
+else
+  fail "after $(keepalives_since "$mark") keep-alive(s) the session: $(dovecot_log_since "$mark" | grep "imap($USER_NAME)" | tail -1 | cut -c1-160); $(($(logins) - logins_before)) more login(s)"
 fi
 close_program stls || fail "the second copy did not end"
 keep_trace stls
