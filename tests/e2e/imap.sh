@@ -46,25 +46,20 @@ logins() { grep -c "imap-login: Info: Login: user=<$USER_NAME>" "$DOVECOT_LOG" |
 tls_login_since() {
   dovecot_log_since "$1" | grep -q "imap-login: Info: Login: user=<$USER_NAME>, .*, TLS, "
 }
-# The mailbox process of the last login since MARK, and its raw log
-# (in: what it got, out: what it answered), stamps and tags stripped.
+# The mailbox process of the last login since MARK; a mailbox process's
+# raw log (in: what it got, out: what it answered), stamps and tags
+# stripped; whether it has ended.
 session_pid() {
   dovecot_log_since "$1" | sed -n "s/.*imap-login: Info: Login: user=<$USER_NAME>.*mpid=\([0-9]*\),.*/\1/p" | tail -1
 }
-session_log() {
-  local mpid
-  mpid=$(session_pid "$1")
-  [ -n "$mpid" ] || return 0
-  find "$DOVECOT_RAWLOG" -name "*.$mpid.*.$2" -exec awk 1 {} + | sort -s -n -k1,1 |
+mailbox_log() {
+  [ -n "$1" ] || return 0
+  find "$DOVECOT_RAWLOG" -name "*.$1.*.$2" -exec awk 1 {} + | sort -s -n -k1,1 |
     sed -E 's/^[0-9.]+ //; s/\r$//; /^(DONE|\*.*)$/!s/^[^ ]+ //'
 }
-session_sent() { session_log "$1" in; }
-session_gone() {
-  local mpid
-  mpid=$(session_pid "$1")
-  dovecot_log_since "$1" | grep -q "imap($USER_NAME)<${mpid:-none}>.*Disconnected"
-}
-keepalives_since() { session_log "$1" out | grep -c '^\* OK Still here' || true; }
+mailbox_gone() { grep -q "imap($USER_NAME)<$1>.*Disconnected" "$DOVECOT_LOG"; }
+keepalives() { mailbox_log "$1" out | grep -c '^\* OK Still here' || true; }
+session_sent() { mailbox_log "$(session_pid "$1")" in; }
 idles_since() { session_sent "$1" | grep -cx IDLE || true; }
 # The session waits in IDLE (at least N times, default 1): its last command.
 idling_since() { [ "$(session_sent "$1" | tail -1)" = IDLE ] && [ "$(idles_since "$1")" -ge "${2:-1}" ]; }
@@ -179,13 +174,15 @@ echo "-- the session held through the server's keep-alives"
 # Dovecot says "* OK Still here" every imap_idle_notify_interval (2
 # minutes), the first time at a moment of its own; a session taken for
 # dead before the second one is taken up again with a new login.
+held=$(session_pid "$mark")
 logins_before=$(logins)
-two_keepalives_or_gone() { [ "$(keepalives_since "$mark")" -ge 2 ] || session_gone "$mark"; }
+two_keepalives_or_gone() { [ "$(keepalives "$held")" -ge 2 ] || mailbox_gone "$held"; }
 wait_for 420 two_keepalives_or_gone || true
-if [ "$(keepalives_since "$mark")" -ge 2 ] && ! session_gone "$mark" && [ "$(logins)" = "$logins_before" ]; then
+if [ "$(keepalives "$held")" -ge 2 ] && ! mailbox_gone "$held" && [ "$(logins)" = "$logins_before" ]; then
   pass "two keep-alives, the same session still in IDLE"
 else
-  fail "after $(keepalives_since "$mark") keep-alive(s) the session: $(dovecot_log_since "$mark" | grep "imap($USER_NAME)" | tail -1 | cut -c1-160); $(($(logins) - logins_before)) more login(s)"
+  fail "after $(keepalives "$held") keep-alive(s): $(grep -o "imap($USER_NAME)<$held>.*Disconnected.*secs" "$DOVECOT_LOG" || echo "still there");" \
+    "$(($(logins) - logins_before)) more login(s)"
 fi
 close_program stls || fail "the second copy did not end"
 keep_trace stls
