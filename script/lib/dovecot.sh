@@ -40,6 +40,10 @@
 #   dovecot_quit_seen N            true once there have been N
 #   dovecot_flags                  each message's Maildir flags (S: seen),
 #                                  one line per message, by its name
+#   dovecot_add_flag FLAG QUERY... FLAG (e.g. '\Seen') set on the messages a
+#                                  doveadm search QUERY finds (e.g. subject
+#                                  TEXT), as another client would set it,
+#                                  without a login in the log
 #   dovecot_stop                   ends the server; harmless when none runs
 #
 # All users share the one mailbox. In a session of script/lib/desktop.sh
@@ -410,6 +414,12 @@ dovecot_quit_seen() { [ "$(dovecot_quits)" -ge "$1" ]; }
 dovecot_flags() {
   find "$DOVECOT_MAILDIR/new" "$DOVECOT_MAILDIR/cur" -type f -printf '%f\n' | sort |
     sed -E 's/^([^:]*)(:2,)?(.*)$/\1 \3/'
+}
+
+dovecot_add_flag() {
+  local flag=$1
+  shift
+  doveadm -c "$DOVECOT_CONF" flags add -u cat "$flag" mailbox INBOX "$@"
 }
 
 dovecot_stop() {

@@ -13,6 +13,11 @@
  *                       pid=P handles=H private=BYTES workingset=BYTES
  *                       gdi=N user=N
  *   kivvetprobe codepage prints the system's ANSI code page: acp=N
+ *   kivvetprobe tips    prints the text of every tooltip shown on the desktop,
+ *                       a line each: balloon=TEXT for the shell's balloons,
+ *                       tip=TEXT for the others (the tray icon's, while the
+ *                       mouse rests on it); a text's lines joined by " | ",
+ *                       in UTF-8. Exits 1 when none shows
  *   kivvetprobe screen  prints the screen as a program aware of the scaling
  *                       sees it: dpi=N size=WIDTHxHEIGHT
  *   kivvetprobe hold    prints "holding" once it is on the prefix's desktop,
@@ -23,6 +28,7 @@
  * Exits 1 when no copy runs or a figure cannot be had. */
 #define PSAPI_VERSION 2
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <string.h>
@@ -76,6 +82,47 @@ static int print_screen(void)
     return printf("dpi=%d size=%dx%d\n", dpi, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)) < 0;
 }
 
+/* A tooltip answers WM_GETTEXT with the tip it shows, and the message
+ * carries its text across to our process: the shell's balloons and the
+ * tray icon's tooltip can be read as the user reads them. */
+static BOOL CALLBACK print_tip(HWND window, LPARAM shown)
+{
+    WCHAR className[64];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, className, 64) ||
+        lstrcmpiW(className, TOOLTIPS_CLASSW) != 0)
+        return TRUE;
+    WCHAR text[1024];
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &length))
+        return TRUE;
+    text[length < 1024 ? length : 1023] = L'\0';
+    WCHAR line[3 * 1024];
+    int used = 0;
+    for (const WCHAR *c = text; *c != L'\0'; c++) {
+        if (*c == L'\r') continue;
+        if (*c == L'\n') {
+            line[used++] = L' ';
+            line[used++] = L'|';
+            line[used++] = L' ';
+        } else {
+            line[used++] = *c;
+        }
+    }
+    line[used] = L'\0';
+    char utf8[4 * 3 * 1024];
+    if (!WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, sizeof utf8, NULL, NULL)) return TRUE;
+    printf("%s=%s\n", (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) ? "balloon" : "tip", utf8);
+    (*(int *)shown)++;
+    return TRUE;
+}
+
+static int print_tips(void)
+{
+    int shown = 0;
+    EnumWindows(print_tip, (LPARAM)&shown);
+    return shown > 0 ? 0 : 1;
+}
+
 static int hold_desktop(void)
 {
     /* Wine closes a desktop a second after its last program has ended; a
@@ -98,7 +145,8 @@ int main(int argc, char **argv)
     if (argc == 2 && strcmp(argv[1], "stats") == 0) return print_stats();
     if (argc == 2 && strcmp(argv[1], "codepage") == 0) return printf("acp=%u\n", GetACP()) < 0;
     if (argc == 2 && strcmp(argv[1], "screen") == 0) return print_screen();
+    if (argc == 2 && strcmp(argv[1], "tips") == 0) return print_tips();
     if (argc == 2 && strcmp(argv[1], "hold") == 0) return hold_desktop();
-    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage|screen|hold\n");
+    fprintf(stderr, "usage: kivvetprobe check|settings|suspend|resume|stats|codepage|screen|tips|hold\n");
     return 2;
 }
