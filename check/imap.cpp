@@ -45,9 +45,10 @@ const char HEADER_ITEMS[] = "(BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
 
 void setState(Mailbox* box, ImapState state) {
   static const char* const names[] = {
-      "Resting",     "AwaitGreeting", "AwaitCapability", "AwaitStartTls", "AwaitLiteralGo",
-      "AwaitAuthGo", "AwaitLogin",    "AwaitExamine",    "AwaitFlags",    "AwaitHeaders",
-      "AwaitIdleGo", "Idling",        "AwaitDone",       "AwaitNoop",     "AwaitLogout"};
+      "Resting",        "AwaitGreeting", "AwaitCapability", "AwaitStartTls",
+      "AwaitLiteralGo", "AwaitAuthGo",   "AwaitLogin",      "AwaitExamine",
+      "AwaitFlags",     "AwaitHeaders",  "AwaitIdleGo",     "Idling",
+      "AwaitDone",      "AwaitNoop",     "AwaitLogout",     "AwaitStatus"};
   ImapDialogue& d = box->imap;
   if (state != d.imapState) traceLine("imap %s -> %s", names[d.imapState], names[state]);
   d.imapState = state;
@@ -236,15 +237,53 @@ void queueFlagsFetch(Mailbox* box) {
   d.flagsTag = queueCommand(box, fetch);
 }
 
+void announce(HWND window, Mailbox* box);
+
+void queueExamination(Mailbox* box) {
+  box->imap.examineTag = queueCommand(box, "EXAMINE INBOX");
+  queueFlagsFetch(box);
+}
+
 // After the login, or sent ahead with it: the capabilities when the
-// server may offer more once logged in, EXAMINE and the UIDs and flags of
-// every message from the mark on.
+// server may offer more once logged in; then EXAMINE and the UIDs and
+// flags of every message from the mark on. A server without IDLE, whose
+// session ends with the check, is asked STATUS first when the mark is
+// known: its UIDNEXT says whether there is anything to look at.
 void sendAfterLogin(Mailbox* box) {
   ImapDialogue& d = box->imap;
   if (!d.offersIdle) queueCommand(box, "CAPABILITY");
-  d.examineTag = queueCommand(box, "EXAMINE INBOX");
-  queueFlagsFetch(box);
+  if (!d.offersIdle && box->known.imapMarked)
+    d.statusTag = queueCommand(box, "STATUS INBOX (MESSAGES UIDNEXT UIDVALIDITY)");
+  else
+    queueExamination(box);
   sendQueued(box);
+}
+
+// What the login leads to: STATUS, or EXAMINE.
+void awaitAfterLogin(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (d.statusTag != 0) return await(box, ImapAwaitStatus, d.statusTag);
+  await(box, ImapAwaitExamine, d.examineTag);
+}
+
+// STATUS said nothing came since the mark, under the same UIDVALIDITY:
+// the check is done. Otherwise, or where the server offered IDLE once
+// logged in (the wait needs the inbox examined), the inbox is examined.
+void onStatus(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  const ImapMailboxStatus& status = d.inboxStatus;
+  int unchanged = d.statusTold && status.uidValidity == box->known.imapValidity &&
+                  status.uidNext == box->known.imapNext;
+  if (d.offersIdle || !unchanged) {
+    queueExamination(box);
+    sendQueued(box);
+    return await(box, ImapAwaitExamine, d.examineTag);
+  }
+  d.exists = status.messages;
+  d.examinedValidity = status.uidValidity;
+  d.examinedNext = status.uidNext;
+  d.fetchFrom = status.uidNext;
+  announce(window, box);
 }
 
 // A new round of counting: nothing found yet.
@@ -449,6 +488,8 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
         d.imapState == ImapAwaitFlags)
       countFetched(box, fetch);
     if (d.imapState == ImapAwaitHeaders) onHeaderFetched(box, fetch);
+  } else if (strcmp(r.name, "STATUS") == 0) {
+    d.statusTold = readImapStatus(r.rest, &d.inboxStatus);
   } else if (r.status == ImapOk) {
     imapCodeNumber(&r, "UIDVALIDITY", &d.examinedValidity);
     imapCodeNumber(&r, "UIDNEXT", &d.examinedNext);
@@ -474,7 +515,7 @@ void onGreeting(HWND window, Mailbox* box, const ImapResponse& r) {
   if (r.status == ImapPreauth) {
     noteLogin(box);
     sendAfterLogin(box);
-    return await(box, ImapAwaitExamine, d.examineTag);
+    return awaitAfterLogin(box);
   }
   if (upgrade) {
     if (d.capabilitiesKnown && !d.offersStartTls) return refuse(window, box, &r, TEXT_NO_STARTTLS);
@@ -510,8 +551,12 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       showProgress(window, box, TEXT_COUNTING);
       // A login sent alone (a literal waited, or AUTHENTICATE): the rest
       // follows now.
-      if (d.examineTag == 0) sendAfterLogin(box);
-      return await(box, ImapAwaitExamine, d.examineTag);
+      if (d.examineTag == 0 && d.statusTag == 0) sendAfterLogin(box);
+      return awaitAfterLogin(box);
+    case ImapAwaitStatus:
+      // A server that refuses STATUS on the inbox is examined all the same.
+      d.statusTold = d.statusTold && ok;
+      return onStatus(window, box);
     case ImapAwaitExamine:
       if (!ok) return refuse(window, box, &r, TEXT_NO_INBOX);
       d.validityChanged = box->known.imapMarked && box->known.imapValidity != d.examinedValidity;

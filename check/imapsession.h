@@ -32,7 +32,9 @@ enum ImapState {
   // DONE was sent; IDLE's tagged answer ends it.
   ImapAwaitDone = 12,
   ImapAwaitNoop = 13,
-  ImapAwaitLogout = 14
+  ImapAwaitLogout = 14,
+  // STATUS INBOX, for a session that ends with its check.
+  ImapAwaitStatus = 15
 };
 
 // A command with the longest user ID and password the settings hold,
@@ -46,6 +48,7 @@ struct ImapDialogue {
   DWORD awaitedTag;  // the command whose end the state awaits
   // Commands sent ahead with LOGIN (0: not sent): their answers are
   // awaited in turn.
+  DWORD statusTag;
   DWORD examineTag;
   DWORD flagsTag;
   // What the server offers; known once a greeting, a CAPABILITY or a
@@ -57,6 +60,9 @@ struct ImapDialogue {
   int offersPlain;
   int literalPlus;
   int initialResponse;  // SASL-IR
+  // What STATUS told of the inbox.
+  int statusTold;
+  ImapMailboxStatus inboxStatus;
   // What EXAMINE found.
   DWORD exists;
   DWORD examinedValidity;

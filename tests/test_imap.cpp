@@ -188,8 +188,8 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
   }
 }
 
-// What was seen outlives a restart: the next check asks only for what came
-// since. A new UIDVALIDITY makes every UID another message's: nothing is
+// What was seen outlives a restart: the next check asks only whether
+// anything came since. A new UIDVALIDITY makes every UID another message's: nothing is
 // announced, and counting goes on from its UIDNEXT.
 TEST_F(Imap, WhatWasSeenOutlivesARestartButNotANewUidValidity) {
   withoutIdle();
@@ -198,8 +198,12 @@ TEST_F(Imap, WhatWasSeenOutlivesARestartButNotANewUidValidity) {
   restart();
   size_t from = server.commands.size();
   check();
-  EXPECT_TRUE(saidInOrder(from, {"UID FETCH 4:* (UID FLAGS)"}));
+  // Without IDLE the session ends with the check: STATUS's UIDNEXT, the
+  // mark's, says nothing came, and the inbox is not even examined.
+  EXPECT_TRUE(saidInOrder(from, {"STATUS INBOX (MESSAGES UIDNEXT UIDVALIDITY)", "LOGOUT"}));
+  EXPECT_FALSE(saidInOrder(from, {"EXAMINE"}));
   EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(3u, mailbox.counts.messageCount);
   server.uidValidity++;
   server.messages.clear();
   server.uidNext = 1;
