@@ -154,6 +154,7 @@ void initTrayIcon() {
   badge = Badge();
   shownIcon[0] = '\0';
   pendingProgress[0] = '\0';
+  trayNote[0] = '\0';
 }
 
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text) {
