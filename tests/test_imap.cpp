@@ -1,5 +1,6 @@
 // The IMAP dialogue as its server and its user see it: the ways in, new
 // mail told by UID and flag, the previews, and IDLE's push with its ends.
+#include "base/trace.h"
 #include "tests/support/imapcheck.h"
 #include "tray/previews.h"
 
@@ -180,12 +181,36 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     EXPECT_EQ(0, app.busy);
     EXPECT_FALSE(standin::socketOpen(server.socket));
     // Nothing after the flight that EXAMINE and the fetch went in.
-    EXPECT_EQ(at == "greeting" ? "" : "UID FETCH", lastSaid().substr(0, at == "greeting" ? 0 : 9));
+    EXPECT_EQ(at == "greeting" ? "" : "UID FETCH", lastSaid().substr(0, 9));
     withoutIdle();
     server.byeOn.clear();
     check();
     EXPECT_EQ(1u, mailbox.counts.newCount);
   }
+}
+
+// A session meant to be secured goes no further in clear: a server that
+// offers no STARTTLS, or greets logged in already, hears nothing at all.
+// A server that echoes the password leaves it out of the trace, and no
+// header line gets there either.
+TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
+  settings.connectionSecurity = SECURITY_STLS;
+  for (const char* greeting :
+       {"* OK [CAPABILITY IMAP4rev1 IDLE] hi", "* PREAUTH [CAPABILITY IDLE] hi"}) {
+    server.greeting = greeting;
+    check();
+    EXPECT_EQ("NOGOODICON", icon()) << greeting;
+    EXPECT_EQ(0u, server.commands.size()) << greeting;
+  }
+  settings.connectionSecurity = SECURITY_NONE;
+  server.greeting = FakeImap().greeting;
+  server.replies["LOGIN"] = "OK [CAPABILITY IMAP4rev1 IDLE] welcome, nyan";
+  startTrace();
+  fillMailbox();
+  check();
+  std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
+  EXPECT_NE(std::string::npos, trace.find("LOGIN ********"));
+  EXPECT_EQ(std::string::npos, trace.find("nyan"));
 }
 
 // What was seen outlives a restart: the next check asks only whether
