@@ -228,10 +228,6 @@ void take(FakeImap& server, SOCKET s, const std::string& text) {
   };
   bool literalFault = server.literalFault;
   server.literalFault = false;
-  for (const std::string& key : server.silentOn)
-    if (named(key)) return;
-  for (const auto& closes : server.closesOn)
-    if (named(closes.first)) return standin::serverCloses(s, closes.second);
   for (const std::string& key : server.byeOn)
     if (named(key)) {
       say(server, s, "* BYE shutting down\r\n");
@@ -319,8 +315,6 @@ void serveImap(FakeImap& server) {
     self->idleTag = self->awaitedLiteral = self->authenticateTag = self->toldCapabilities = "";
     self->toldExists = 0;
     standin::connectionEstablished(s, 0);
-    auto closes = self->closesOn.find("greeting");
-    if (closes != self->closesOn.end()) return standin::serverCloses(s, closes->second);
     if (self->tls != 2) return greet(*self, s);
     standin::serveTls(s, self->tlsScript);
   });

@@ -32,10 +32,6 @@ struct FakeImap {
   // so. A reply replaces the normal one: its lines as they are, the last
   // one after the command's tag ("NO [UNAVAILABLE] later").
   std::map<std::string, std::string> replies;
-  std::vector<std::string> silentOn;  // no answer at all
-  // Closing instead of answering, with the error the program's FD_CLOSE
-  // carries; "greeting" closes instead of greeting.
-  std::map<std::string, int> closesOn;
   std::vector<std::string> byeOn;  // "* BYE" and a close instead of an answer
   size_t pieceSize = 0;            // 0: replies whole; n: in pieces of n bytes, 1 ms apart
   DWORD lastPieceAt = 0;
