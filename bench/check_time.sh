@@ -40,6 +40,15 @@
 #                                that holds the result; the check in the
 #                                held session (DONE to IDLE); imaplib
 #                                (bench/imap_reference.py) to its LOGOUT
+#   bench/check_time.sh imapstatus
+#                                the same proxies, a Dovecot offering no
+#                                IDLE: the program's POP3 second check
+#                                beside its IMAP second check (mark known,
+#                                no new mail: LOGIN, CAPABILITY and STATUS
+#                                in one send, then LOGOUT, no EXAMINE),
+#                                timed to the client's QUIT and LOGOUT, and
+#                                to the server's answer that holds the
+#                                result (the listing; STATUS's answer)
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -73,6 +82,9 @@ if [ "$TLS_MODE" = 1 ]; then
 elif [ "$MODE" = imap ]; then
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
+elif [ "$MODE" = imapstatus ]; then
+  dovecot_start "$E2E_DIR" --imap --imap-no-idle
+  HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 else
   dovecot_start "$E2E_DIR"
   HOST=127.0.0.1 PORT=$DOVECOT_PORT
@@ -88,7 +100,7 @@ delay_port() {
 }
 case "$MODE" in
   link | pipe | tlspipe) delay_port proxy "$PORT" && PORT=$PROXY_PORT ;;
-  imap)
+  imap | imapstatus)
     delay_port proxy "$PORT" && PORT=$PROXY_PORT
     delay_port imapproxy "$IMAP_PORT" && IMAP_PORT=$PROXY_PORT
     ;;
@@ -220,6 +232,43 @@ imap_check() {
   rm -f "$E2E_DIR/bench.exit"
 }
 
+# The program's IMAP checks against the server without IDLE. The first
+# (no mark) examines and fetches, then ends with LOGOUT; the menu's check
+# then opens a new session with the mark known: greeting to LOGOUT,
+# printed, and greeting to STATUS's answer (status.answer). A list of
+# capabilities that names IDLE, or an EXAMINE in the second session, ends
+# the run: it would time another path.
+logout_done() { grep -rqs --include='*.out' ' OK Logout completed' "$DOVECOT_RAWLOG"; }
+imap_status_check() {
+  write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
+    password=nyan checkAtStartup=1 soundNewOnly=1 mailProtocol=1
+  rm -f "$E2E_DIR/KivvetLE.log"
+  clear_rawlog
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 logout_done || { echo "no LOGOUT" >&2; return 1; }
+  sleep 1
+  clear_rawlog
+  wine "$BUILD/kivvetprobe.exe" check >/dev/null
+  wait_for 300 logout_done || { echo "no second LOGOUT" >&2; return 1; }
+  sleep 0.5
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/imapstatus.$(date +%s%N)"
+  if find "$DOVECOT_RAWLOG" -name '*.out' -exec grep -h 'CAPABILITY' {} + | grep -qw IDLE; then
+    echo "the server offered IDLE" >&2
+    return 1
+  fi
+  if find "$DOVECOT_RAWLOG" -name '*.in' -exec grep -hE '^[0-9.]+ a[0-9]+ EXAMINE' {} + | grep -q .; then
+    echo "the second check examined the inbox" >&2
+    return 1
+  fi
+  local greeting
+  greeting=$(first_out)
+  span "$greeting" "$(last_out ' OK Status completed')" >>"$E2E_DIR/status.answer"
+  echo >>"$E2E_DIR/status.answer"
+  span "$greeting" "$(last_in '^[0-9.]+ a[0-9]+ LOGOUT')"
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
 # imaplib's check, greeting to LOGOUT.
 imaplib_check() {
   clear_rawlog
@@ -253,6 +302,9 @@ case "$MODE" in
   imap)
     printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "pop-quit" "imap-idle" "pop-ans" \
       "imap-ans" "imap-held" imaplib "idle/quit" "ans/ans" "lib/quit" ;;
+  imapstatus)
+    printf '%-9s %10s %10s %10s %10s %10s %10s\n' messages "pop-quit" "imap-lgout" "pop-ans" \
+      "status-ans" "lgout/quit" "ans/ans" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
@@ -316,6 +368,15 @@ for n in $COUNTS; do
       printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' "$n" "$pop" "$imap" "$popans" "$imapans" \
         "$held" "$imaplib" "$(ratio "$imap" "$pop")" "$(ratio "$imapans" "$popans")" \
         "$(ratio "$imaplib" "$pop")" ;;
+    imapstatus)
+      mark_all_seen
+      rm -f "$E2E_DIR"/{pop.answer,status.answer}
+      pop=$(runs pop_check)
+      imap=$(runs imap_status_check)
+      popans=$(grep . "$E2E_DIR/pop.answer" | median)
+      statusans=$(grep . "$E2E_DIR/status.answer" | median)
+      printf '%-9s %10s %10s %10s %10s %10s %10s\n' "$n" "$pop" "$imap" "$popans" "$statusans" \
+        "$(ratio "$imap" "$pop")" "$(ratio "$statusans" "$popans")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

@@ -4,6 +4,7 @@
 # defines functions only.
 #
 #   dovecot_start DIR [--tls CERT KEY] [--listen ADDRESSES] [--imap]
+#                     [--imap-no-idle]
 #                                  starts a server keeping its files in DIR/dovecot
 #                                  on a free port from 21100 on; sets DOVECOT_PORT,
 #                                  DOVECOT_LOG, DOVECOT_MAILDIR and DOVECOT_RAWLOG.
@@ -20,6 +21,9 @@
 #                                  over IMAP on DOVECOT_IMAP_PORT (STARTTLS
 #                                  with --tls) and, with --tls, over IMAP in
 #                                  TLS from the first byte on DOVECOT_IMAPS_PORT.
+#                                  --imap-no-idle (with --imap): an IMAP server
+#                                  without IDLE, before and after the login
+#                                  (its login mechanisms still told).
 #   dovecot_use_cert CERT KEY      another certificate for the sessions to come,
 #                                  same ports (a server started with --tls)
 #   dovecot_log_mark               the log's length now, for dovecot_log_since
@@ -81,6 +85,7 @@ DOVECOT_CONF=""
 _DOVECOT_CERT=""
 _DOVECOT_KEY=""
 _DOVECOT_IMAP=""
+_DOVECOT_IMAP_NO_IDLE=""
 _DOVECOT_LISTEN="127.0.0.1"
 
 # The owner of the mailbox: nobody when we are root (Dovecot refuses to
@@ -132,6 +137,7 @@ base_dir = $DOVECOT_DIR/run
 state_dir = $DOVECOT_DIR/state
 listen = $_DOVECOT_LISTEN
 protocols = pop3${imap_port:+ imap}
+$(_dovecot_imap_capability)
 $(_dovecot_ssl_settings "$tls_port")
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
@@ -203,6 +209,13 @@ service imap-login {
 CONF
 }
 
+# An explicit list replaces Dovecot's own, in the greeting and after the
+# login alike; Dovecot still adds STARTTLS and AUTH= where they apply.
+_dovecot_imap_capability() {
+  [ -n "$_DOVECOT_IMAP_NO_IDLE" ] && echo "imap_capability = IMAP4rev1 SASL-IR LITERAL+ ENABLE NAMESPACE"
+  return 0
+}
+
 _dovecot_ssl_settings() {
   if [ -z "$1" ]; then
     echo "ssl = no"
@@ -225,6 +238,7 @@ _DOVECOT_LISTEN="127.0.0.1"
   DOVECOT_IMAP_PORT=""
   DOVECOT_IMAPS_PORT=""
   _DOVECOT_IMAP=""
+  _DOVECOT_IMAP_NO_IDLE=""
   _DOVECOT_LISTEN="127.0.0.1"
   while [ $# -gt 0 ]; do
     case "$1" in
@@ -235,6 +249,10 @@ _DOVECOT_LISTEN="127.0.0.1"
         ;;
       --imap)
         _DOVECOT_IMAP=1
+        shift
+        ;;
+      --imap-no-idle)
+        _DOVECOT_IMAP_NO_IDLE=1
         shift
         ;;
       --listen)
