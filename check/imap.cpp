@@ -323,9 +323,10 @@ void countFetched(Mailbox* box, const ImapFetch& fetch) {
 
 void sendIdle(HWND window, Mailbox* box);
 
-// The result is out: the mark moves past every UID seen and is saved, the
-// counts are shown, and the session idles or logs out.
-void announce(HWND window, Mailbox* box) {
+// The check's result stands: the mark moves past every UID it saw (under
+// a new UIDVALIDITY, to its UIDNEXT) and is saved when it moved, and the
+// counts go to the tray.
+void keepResult(Mailbox* box) {
   ImapDialogue& d = box->imap;
   DWORD next = d.fetchFrom;
   if (d.validityChanged || d.examinedNext > next) next = d.examinedNext;
@@ -337,6 +338,12 @@ void announce(HWND window, Mailbox* box) {
   }
   setMessageCount(box, d.exists);
   setNewCount(box, d.validityChanged ? 0 : d.newFound);
+}
+
+// The result is out: it is kept, and the session idles or logs out.
+void announce(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  keepResult(box);
   d.checking = 0;
   if (d.offersIdle)
     sendIdle(window, box);
@@ -729,14 +736,8 @@ int announceCountOnFailure(HWND window, Mailbox* box) {
   memset(d.fields, 0, sizeof d.fields);
   memset(d.fieldsRead, 0, sizeof d.fieldsRead);
   dropPreviews(&box->previews);
-  d.offersIdle = 0;
   setState(box, ImapResting);
-  DWORD next = d.highestUid >= d.fetchFrom ? d.highestUid + 1 : d.fetchFrom;
-  if (d.examinedNext > next) next = d.examinedNext;
-  rememberImapMark(box, d.examinedValidity, next);
-  saveKnownUids(box);
-  setMessageCount(box, d.exists);
-  setNewCount(box, d.newFound);
+  keepResult(box);
   endCheck(window, box, {Announced, NULL, NULL});
   startNotification(window);
   return 1;
