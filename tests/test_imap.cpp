@@ -169,9 +169,10 @@ TEST_F(Imap, KeepAlivesTellWhenAQuietServerIsGoneAndIdleIsRenewedInTime) {
 }
 
 // A BYE, in the greeting or later, ends the check without a word more from
-// the program; the mail it did not count is new to the next check.
+// the program; the mail it did not count is new to the next check, and
+// the mail it counted before the headers came is announced.
 TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
-  for (std::string at : {"greeting", "EXAMINE", "UID FETCH"}) {
+  for (std::string at : {"greeting", "EXAMINE", "UID FETCH", "UID FETCH 3"}) {
     SCOPED_TRACE(at);
     TearDown();
     server = FakeImap();
@@ -187,10 +188,14 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     EXPECT_FALSE(standin::socketOpen(server.socket));
     // Nothing after the flight that EXAMINE and the fetch went in.
     EXPECT_EQ(at == "greeting" ? "" : "UID FETCH", lastSaid().substr(0, 9));
+    // Once counted, the count is announced all the same, without previews.
+    bool counted = at == "UID FETCH 3";
+    EXPECT_EQ(counted ? 1u : 0u, mailbox.counts.newCount);
+    EXPECT_EQ(0u, previewCount(&mailbox.previews));
     withoutIdle();
     server.byeOn.clear();
     check();
-    EXPECT_EQ(1u, mailbox.counts.newCount);
+    EXPECT_EQ(counted ? 0u : 1u, mailbox.counts.newCount);
   }
 }
 
