@@ -46,12 +46,14 @@ std::vector<HeaderCase> headerCases() {
        "=?windows-1252?Q?=A2?=\n",
        "ネコ", "にゃっétéokКот~~>¢"},
       // Found in the system's database, through aliases; names it lacks
-      // from the program's own few; a loop of aliases is no charset.
+      // from the program's own few; a loop of aliases, or an alias that is
+      // no text, is no charset.
       {"CharsetsTheSystemKnowsAndTheirAliases",
        "From: =?csISO2022JP?B?GyRCOzNFRBsoQg==?= <y@example.jp>\nSubject: "
        "=?windows-1251?Q?=CA=EE=F2?= =?latin2?Q?=A3=F3d=BC?= =?iso-8859-7?Q?=C3=DC=F4=E1?= "
-       "=?cp1250?Q?=8A?= =?utf8?Q?=E2=82=AC?= =?gb18030?B?w6iVMIQ0?= =?x-loop?Q?a?=\n",
-       "山田", "КотŁódźΓάταŠ€猫😺 =?x-loop?Q?a?="},
+       "=?cp1250?Q?=8A?= =?utf8?Q?=E2=82=AC?= =?gb18030?B?w6iVMIQ0?= =?koi8-u?Q?=A7?= "
+       "=?x-loop?Q?a?= =?x-damaged?Q?a?=\n",
+       "山田", "КотŁódźΓάταŠ€猫😺ї =?x-loop?Q?a?= =?x-damaged?Q?a?="},
       {"MalformedWordsAndAnUnknownCharsetStandAsWritten",
        "From: =?UTF-8?B?!!!?= =?UTF-8?X?hi?= =?UTF-8?Q?open <a@b>\nSubject: =?x-unknown?Q?hi?= "
        "=?UTF-8?Q?=Z9?= =?UTF-8?B?4oI?= =?UTF-8?B?QQ=A?= =?a\\b?Q?c?=\n",

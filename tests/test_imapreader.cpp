@@ -33,50 +33,33 @@ std::vector<Taken> responses(const std::string& bytes, size_t piece) {
   return taken;
 }
 
-TEST(ImapReader, ALiteralIsReadByItsCountWhateverLinesItHolds) {
+// Responses in pieces of every size: literals read by their count, of
+// none too, and what outgrows its place passed over up to the response's
+// end. A literal's count beyond the text's bound still counts: its bytes
+// make no response of their own.
+TEST(ImapReader, LiteralsAreReadByCountAndWhatOutgrowsItsPlaceIsPassedOver) {
   const std::string block = "From: a@example.jp\r\nA1 OK forged\r\n{5}\r\n\r\n";
-  const std::string bytes = "* 3 FETCH (UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM SUBJECT)] {" +
-                            std::to_string(block.size()) + "}\r\n" + block +
-                            ")\r\n* 4 FETCH (BODY[HEADER] {5}\r\nab\ncd UID 9)\r\n"
-                            "* 5 FETCH (BODY[HEADER] {0}\r\n UID 10)\r\nA1 OK done\r\n";
+  const std::string fetch = "* 3 FETCH (UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM)] {" +
+                            std::to_string(block.size()) + "}";
+  const std::string bytes =
+      fetch + "\r\n" + block + ")\r\n* 4 FETCH (BODY[HEADER] {5}\r\nab\ncd UID 9)\r\n" +
+      "* 5 FETCH (BODY[HEADER] {0}\r\n UID 10)\r\n* OK " + std::string(3000, 'x') +
+      " {12}\r\nA1 OK fake\r\n)\r\n* 6 FETCH {5000}\r\n" + std::string(5000, 'h') +
+      ")\r\nA1 OK done\r\n";
   for (size_t piece : {1, 2, 7, 255}) {
+    SCOPED_TRACE(piece);
     std::vector<Taken> taken = responses(bytes, piece);
-    ASSERT_EQ(4u, taken.size()) << piece;
-    EXPECT_EQ("* 3 FETCH (UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM SUBJECT)] {" +
-                  std::to_string(block.size()) + "})",
-              taken[0].text);
+    ASSERT_EQ(6u, taken.size());
+    EXPECT_EQ(fetch + ")", taken[0].text);
     EXPECT_EQ(block, taken[0].literal);
     EXPECT_EQ("* 4 FETCH (BODY[HEADER] {5} UID 9)", taken[1].text);
     EXPECT_EQ("ab\ncd", taken[1].literal);
-    EXPECT_EQ("A1 OK done", taken[3].text) << piece;
+    EXPECT_EQ("* 5 FETCH (BODY[HEADER] {0} UID 10)", taken[2].text);
+    EXPECT_TRUE(taken[3].text.size() == IMAP_TEXT_BYTES - 1 && taken[3].textCut);
+    EXPECT_TRUE(taken[4].literal.size() == IMAP_LITERAL_BYTES && taken[4].literalCut &&
+                !taken[4].textCut);
+    EXPECT_EQ("A1 OK done", taken[5].text);
   }
-  ImapResponse response;
-  ImapFetch fetch;
-  std::vector<Taken> taken = responses(bytes, 255);
-  ASSERT_TRUE(readImapResponse(taken[0].text.c_str(), &response));
-  EXPECT_TRUE(strcmp("FETCH", response.name) == 0 && response.number == 3);
-  ASSERT_TRUE(readImapFetch(response.rest, &fetch));
-  EXPECT_TRUE(fetch.uid == 7 && fetch.seen && fetch.hasHeader);
-  ASSERT_TRUE(readImapResponse(taken[2].text.c_str(), &response));
-  ASSERT_TRUE(readImapFetch(response.rest, &fetch));
-  EXPECT_TRUE(fetch.uid == 10 && !fetch.hasFlags && !fetch.seen);
-  ASSERT_TRUE(readImapFetch("(FLAGS (\\Seenx \\Flagged) BODY[HEADER] NIL UID 3)", &fetch));
-  EXPECT_FALSE(fetch.seen || fetch.hasHeader);
-  EXPECT_FALSE(readImapFetch("(UID 4294967296)", &fetch));
-  EXPECT_FALSE(readImapFetch("UID 4", &fetch) || readImapFetch("(BODY[HEADER {5}", &fetch));
-}
-
-TEST(ImapReader, WhatOutgrowsItsPlaceIsPassedOverAndTheResponseStillEnds) {
-  // A literal's count beyond the text's bound still counts: its bytes
-  // make no response of their own.
-  std::string longLine = "* OK " + std::string(3000, 'x') + " {12}\r\nA2 OK fake\r\n)\r\n";
-  std::string longLiteral = "* 1 FETCH (BODY[HEADER] {5000}\r\n" + std::string(5000, 'h') + ")\r\n";
-  std::vector<Taken> taken = responses(longLine + longLiteral + "A2 OK done\r\n", 255);
-  ASSERT_EQ(3u, taken.size());
-  EXPECT_TRUE(taken[0].text.size() == IMAP_TEXT_BYTES - 1 && taken[0].textCut);
-  EXPECT_TRUE(taken[1].literal.size() == IMAP_LITERAL_BYTES && taken[1].literalCut &&
-              !taken[1].textCut);
-  EXPECT_EQ("A2 OK done", taken[2].text);
 }
 
 TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
@@ -110,7 +93,16 @@ TEST(ImapReader, GreetingsCodesAndEndsAreRead) {
                readImapResponse("* ", &r));
 }
 
-TEST(ImapReader, StatusSearchAndQuotedStrings) {
+TEST(ImapReader, FetchStatusSearchAndQuotedStrings) {
+  ImapFetch fetch;
+  ASSERT_TRUE(readImapFetch("(UID 7 FLAGS (\\Seen) BODY[HEADER.FIELDS (FROM)] {41})", &fetch));
+  EXPECT_TRUE(fetch.uid == 7 && fetch.seen && fetch.hasHeader);
+  ASSERT_TRUE(readImapFetch("(BODY[HEADER] {0} UID 10)", &fetch));
+  EXPECT_TRUE(fetch.uid == 10 && !fetch.hasFlags && !fetch.seen);
+  ASSERT_TRUE(readImapFetch("(FLAGS (\\Seenx \\Flagged) BODY[HEADER] NIL UID 3)", &fetch));
+  EXPECT_FALSE(fetch.seen || fetch.hasHeader);
+  EXPECT_FALSE(readImapFetch("(UID 4294967296)", &fetch));
+  EXPECT_FALSE(readImapFetch("UID 4", &fetch) || readImapFetch("(BODY[HEADER {5}", &fetch));
   ImapMailboxStatus status;
   ASSERT_TRUE(
       readImapStatus("\"IN BOX\" (MESSAGES 3 HIGHESTMODSEQ 123456789012 UIDNEXT 8 "

@@ -284,6 +284,25 @@ TEST_F(Announcement, TheCountIsDrawnLegiblyAtEverySize) {
     }
     EXPECT_EQ(10u, pictures.size()) << size;  // 10 and 12 are both "9+"
   }
+  // The small font's figures, each the last of its badge ("+" that of
+  // "9+"), one pixel in from the badge's lower right corner.
+  const std::string drawn =
+      " #  ### ### # # ### ### ### ### ###    \n"
+      "##    #   # # # #   #     # # # # #  # \n"
+      " #  ### ### ### ### ###   # ### ### ###\n"
+      " #  #     #   #   # # #  #  # #   #  # \n"
+      "### ### ###   # ### ###  #  ### ###    \n";
+  for (DWORD count = 1; count <= 10; count++) {
+    std::vector<DWORD> pixels(16 * 16, 0);
+    drawBadge(pixels.data(), 16, count);
+    std::string seen, expected;
+    for (int y = 10; y < 15; y++, seen += '\n', expected += '\n')
+      for (int x = 12; x < 15; x++) {
+        seen += pixels[y * 16 + x] == BADGE_FIGURE_COLOUR ? '#' : ' ';
+        expected += drawn[(y - 10) * 40 + (count - 1) * 4 + x - 12];
+      }
+    EXPECT_EQ(expected, seen) << count;
+  }
 }
 
 // While new mail is announced, every picture of the cat carries its count

@@ -103,8 +103,11 @@ TEST_F(TrayIcon, TheRecordIsTheFirstFormWithCallbackAndResourceIcon) {
 
 // The primary monitor's scaling changed since the log-on: the shell
 // announces its taskbar anew, with the icon still in it, and the icon
-// comes at the new size. Windows 7 has one scaling, the log-on's.
+// comes at the new size, its count too, the pictures of the old size
+// gone. Windows 7 has one scaling, the log-on's.
 TEST_F(TrayIcon, AChangedScalingBringsTheIconAtItsNewSize) {
+  setTrayBadge(3);
+  tooltipFor("");
   for (bool shcore : {true, false}) {
     standin::setShcore(shcore);
     standin::setMonitorDpi(192);
@@ -112,6 +115,7 @@ TEST_F(TrayIcon, AChangedScalingBringsTheIconAtItsNewSize) {
     standin::pump();
     EXPECT_EQ(1u, standin::trayIconCount());
     EXPECT_EQ(shcore ? 32 : 16, standin::trayIcon(window, TRAY_ICON_ID)->iconSize) << shcore;
+    EXPECT_EQ(1u, standin::liveMadeIconCount());
   }
   EXPECT_EQ(0, standin::loadedLibraryCount());
 }

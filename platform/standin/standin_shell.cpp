@@ -20,6 +20,7 @@ struct MimeCharset {
   DWORD codePage;          // "Codepage": the family's Windows code page
   DWORD internetEncoding;  // "InternetEncoding": the one to convert with
   const char* alias;       // "AliasForCharset", or null
+  DWORD aliasType = REG_SZ;
 };
 const MimeCharset mimeCharsets[] = {
     {"utf-8", 1200, 65001, nullptr},
@@ -42,8 +43,10 @@ const MimeCharset mimeCharsets[] = {
     {"gb2312", 936, 936, nullptr},
     {"gbk", 0, 0, "gb2312"},
     {"big5", 950, 950, nullptr},
-    // A loop no real database has, which a reader must still get out of.
+    // A loop no real database has, which a reader must still get out of,
+    // and an alias of another type than text, as a damaged one may hold.
     {"x-loop", 0, 0, "x-loop"},
+    {"x-damaged", 0, 0, "shift_jis", REG_DWORD},
 };
 
 namespace standin {
@@ -331,8 +334,8 @@ LONG charsetValue(const MimeCharset& charset, const std::string& name, LPDWORD t
   if (charset.alias != nullptr) {
     if (name != "aliasforcharset") return ERROR_FILE_NOT_FOUND;
     std::u16string text = standin::widen(charset.alias);
-    return handOut(REG_SZ, text.c_str(), (DWORD)((text.size() + 1) * sizeof(WCHAR)), type, data,
-                   size);
+    return handOut(charset.aliasType, text.c_str(), (DWORD)((text.size() + 1) * sizeof(WCHAR)),
+                   type, data, size);
   }
   if (name == "codepage") return handOut(REG_DWORD, &charset.codePage, 4, type, data, size);
   if (name == "internetencoding")
