@@ -59,6 +59,10 @@ TEST_F(Imap, EveryWayInLeadsToTheSameCountAndPreview) {
       {"IMAP4rev1 IDLE", {"LOGIN \"cat\" {9}\r\n表にゃ"}, "表にゃ"},
       {"IMAP4rev1 IDLE LITERAL+", {"LOGIN \"cat\" {9+}\r\n表にゃ"}, "表にゃ"},
       {"IMAP4rev1 IDLE LOGINDISABLED AUTH=PLAIN SASL-IR", {"AUTHENTICATE PLAIN " + plain}},
+      // Seven bytes to encode: base64's padding of two.
+      {"IMAP4rev1 IDLE LOGINDISABLED AUTH=PLAIN SASL-IR",
+       {"AUTHENTICATE PLAIN AGNhdABueQ=="},
+       "ny"},
       {"IMAP4rev1 IDLE LOGINDISABLED AUTH=PLAIN", {"AUTHENTICATE PLAIN", plain}},
       // The capabilities told in clear are asked again inside TLS.
       {"IMAP4rev1 STARTTLS IDLE", {"STARTTLS", "CAPABILITY", login}, "nyan", SECURITY_STLS},
