@@ -223,7 +223,7 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   // Explorer restarted and forgot every icon, or the scaling changed and
   // the icon is wanted at its new size: add ours again.
   if (message != 0 && message == taskbarCreatedMsg) {
-    setTrayIcon(window, NIM_ADD, "APPICON", "");
+    addTrayIconAgain(window);
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);

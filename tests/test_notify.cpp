@@ -224,6 +224,11 @@ TEST_F(Announcement, KeepsQuietWhileTheUserCannotBeDisturbed) {
     bool balloon = false;
     for (size_t i = requests; i < standin::trayRequests().size(); i++)
       balloon = balloon || (standin::trayRequests()[i].data.flags & NIF_INFO);
+    // A taskbar made anew (Explorer restarted) shows the same.
+    std::string shown = tip();
+    standin::restartTaskbar();
+    standin::pump();
+    EXPECT_EQ(shown, tip()) << c.state;
     EXPECT_EQ(c.quiet, soundCount() == sounds) << c.state << " " << c.answer;
     EXPECT_EQ(c.quiet, !balloon) << c.state;
     EXPECT_EQ(c.quiet, !standin::timerRunning(window, TIMER_BLINK) && icon() == "GETICON");

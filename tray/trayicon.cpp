@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "settings/settings.h"
 #include "tray/badge.h"
+#include "tray/notify.h"
 #include "tray/previews.h"
 
 namespace {
@@ -30,9 +31,11 @@ struct Tray {
 };
 Tray tray;
 
-// What the last accepted change showed.
+// What the last accepted change showed, and the text it was asked with
+// (as much as the tooltip can hold: 51 UTF-16 units follow the title).
 char shownIcon[16];
 WCHAR shownTip[TOOLTIP_UNITS];
+char shownText[256];
 // A progress text waiting for TIMER_PROGRESS; empty when none waits.
 char pendingProgress[PROGRESS_BYTES];
 
@@ -142,8 +145,9 @@ void fillRecord(HWND window, DWORD action, const char* iconName, const char* tex
   composeTooltip(text, record->szTip);
 }
 
-void remember(const char* iconName, const NOTIFYICONDATAW& record) {
+void remember(const char* iconName, const char* text, const NOTIFYICONDATAW& record) {
   copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
+  copyWholeCharacters(shownText, sizeof shownText, text);
   memcpy(shownTip, record.szTip, sizeof shownTip);  // composeTooltip zeroed its tail
 }
 
@@ -187,7 +191,7 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
     tray.iconShown = 0;
     setTrayBadge(0);
   }
-  if (accepted && action != NIM_DELETE) remember(iconName, record);
+  if (accepted && action != NIM_DELETE) remember(iconName, text, record);
   if (!tray.iconShown) shownIcon[0] = '\0';
   // Early in a log-on the shell may refuse for longer than the pauses
   // above, and "TaskbarCreated" may never come: keep trying now and then
@@ -201,13 +205,28 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
   }
 }
 
+// The announcement keeps its picture, its tooltip and its count (the
+// quiet one has no next frame to bring them back); anything else, a
+// failure's picture included, gives way to the normal cat.
+void addTrayIconAgain(HWND window) {
+  char iconName[sizeof shownIcon];
+  char text[sizeof shownText];
+  copyWholeCharacters(iconName, sizeof iconName, "APPICON");
+  text[0] = '\0';
+  if (announcing() && shownIcon[0] != '\0') {
+    memcpy(iconName, shownIcon, sizeof iconName);
+    memcpy(text, shownText, sizeof text);
+  }
+  setTrayIcon(window, NIM_ADD, iconName, text);
+}
+
 void CALLBACK trayRetryTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   NOTIFYICONDATAW record;
   fillRecord(window, NIM_ADD, "APPICON", "", &record);
   // One attempt each time: the timer is the pause.
   if (!Shell_NotifyIconW(NIM_ADD, &record)) return;
   tray.iconShown = 1;
-  remember("APPICON", record);
+  remember("APPICON", "", record);
   KillTimer(window, TIMER_TRAY);
   tray.retrying = 0;
 }

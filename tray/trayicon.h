@@ -9,6 +9,10 @@ void initTrayIcon();
 // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon.
 // An empty text selects the standard tooltip of the settings.
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text);
+// The shell forgot the icon (Explorer restarted) or wants it at a new
+// size ("TaskbarCreated"): it is added again, as the announcement shows
+// it while one goes on, else as the normal icon with the standard tooltip.
+void addTrayIconAgain(HWND window);
 // The normal icon with a check's progress text, shown once no other
 // message waits: a text that the next step replaces at once never costs
 // a trip to the shell. Any change of the icon before then supersedes it.
