@@ -311,17 +311,26 @@ TEST_F(Announcement, TheCountIsDrawnLegiblyAtEverySize) {
 }
 
 // While new mail is announced, every picture of the cat carries its count
-// at the size of the scaling, the cat's own pixels kept around it; the
-// double click takes it off.
+// (of the new mail, whatever else is on the server) at the size of the
+// scaling, the cat's own pixels kept around it; the double click takes it
+// off.
 TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
   settings.showCount = 1;
   settings.soundNewOnly = 1;
   settings.blinkNewOnly = 1;
   check();
-  for (int dpi : {96, 192}) {
+  struct Row {
+    int dpi;
+    std::vector<std::string> oldMail;
+  } rows[] = {{96, {}}, {192, {}}, {96, {"old1", "old2"}}};
+  for (const Row& row : rows) {
+    int dpi = row.dpi;
     int size = 16 * dpi / 96;
     standin::setDpi(dpi);
-    for (const char* uid : {"a", "b", "c"}) server.uids.push_back(uid + std::to_string(dpi));
+    server.uids = row.oldMail;
+    if (!row.oldMail.empty()) check();
+    for (const char* uid : {"a", "b", "c"})
+      server.uids.push_back(uid + std::to_string(dpi) + std::to_string(row.oldMail.size()));
     std::vector<DWORD> cat(size * size, 0);
     for (int y = 1; y < size - 1; y++)
       for (int x = 1; x < size - 1; x++) cat[y * size + x] = standin::RESOURCE_ICON_COLOUR;
@@ -341,7 +350,6 @@ TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
     }
     EXPECT_LE(15, frames) << dpi;
     EXPECT_GE(6u, standin::liveMadeIconCount());
-    server.uids = {};
   }
   PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
   standin::pump();
