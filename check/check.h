@@ -7,10 +7,19 @@
 #include "platform/win32.h"
 
 struct Mailbox;
+struct Protocol;
+struct Settings;
 
 // Posted to the main window when a check finds the settings unusable: the
 // top shows the cat's message and the settings sheet.
 const UINT MSG_SETTINGS_NEEDED = WM_USER + 4;
+
+// Makes the record of the mailbox in slot, with its settings and its
+// protocols, indexed by the settings' PROTOCOL_ values.
+void initMailbox(Mailbox* box, int slot, const Settings* settings,
+                 const Protocol* const* protocols);
+// The mailbox whose timer has this id (null when none).
+Mailbox* mailboxOfTimer(UINT_PTR id);
 
 // timed: the interval timer asked for it (a retry then stays quiet).
 void startCheck(HWND window, Mailbox* box, int timed);

@@ -119,11 +119,4 @@ struct Mailbox {
   UidTable knownUids;
 };
 
-// Makes the record of the mailbox in slot, with its settings and its
-// protocols, indexed by the settings' PROTOCOL_ values.
-void initMailbox(Mailbox* box, int slot, const Settings* settings,
-                 const Protocol* const* protocols);
-// The mailbox whose timer has this id (null when none).
-Mailbox* mailboxOfTimer(UINT_PTR id);
-
 #endif

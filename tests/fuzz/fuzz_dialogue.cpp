@@ -18,6 +18,7 @@
 #include "app/main.h"
 #include "app/mainwindow.h"
 #include "base/appstate.h"
+#include "check/check.h"
 #include "check/imap.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
