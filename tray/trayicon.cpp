@@ -209,10 +209,9 @@ void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* te
 // quiet one has no next frame to bring them back); anything else, a
 // failure's picture included, gives way to the normal cat.
 void addTrayIconAgain(HWND window) {
-  char iconName[sizeof shownIcon];
-  char text[sizeof shownText];
-  copyWholeCharacters(iconName, sizeof iconName, "APPICON");
-  text[0] = '\0';
+  // Copies: the change remembers what it shows in the same places.
+  char iconName[sizeof shownIcon] = "APPICON";
+  char text[sizeof shownText] = "";
   if (announcing() && shownIcon[0] != '\0') {
     memcpy(iconName, shownIcon, sizeof iconName);
     memcpy(text, shownText, sizeof text);
