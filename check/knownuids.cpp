@@ -124,11 +124,17 @@ int sameKey(const UidKey& a, const UidKey& b) {
           (a.word[3] ^ b.word[3])) == 0;
 }
 
-// FNV-1a over the four words.
+// FNV-1a over the four words, then its high half stirred into the bits
+// a bucket is taken from. A product carries a word's low bits upwards
+// only, and UIDs often differ only in the last characters of a word
+// (Dovecot's "%08Xu%08Xv" ends its first word with the message's number):
+// without the stir they crowd into a few buckets, and each lookup walks a
+// long run of them.
 DWORD hashKey(const UidKey& key) {
   unsigned long long hash = 14695981039346656037ull;
   for (int k = 0; k < 4; k++) hash = (hash ^ key.word[k]) * 1099511628211ull;
-  return (DWORD)(hash ^ (hash >> 32));
+  hash ^= hash >> 32;
+  return (DWORD)((hash * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
 // Scratch of one count: the keys of this check's UIDs, by message.
