@@ -212,6 +212,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   if (outcome.end == Failed && box->protocol->announceCountOnFailure(window, box)) return;
   static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
                                      "Abandoned"};
+  static_assert(sizeof ends / sizeof ends[0] == Abandoned + 1, "a name for every end");
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
   int resultShown = box->protocol->awaitsGoodbye(box);
   // Announced with the session kept for the server's news: it stays open,

@@ -157,6 +157,7 @@ const ProtocolTexts protocolTexts[] = {
      "IMAPポート番号を入力してにゃ（通常は143番）", "STARTTLSで暗号化するにゃ"},
 };
 const int PROTOCOLS = sizeof protocolTexts / sizeof protocolTexts[0];
+static_assert(PROTOCOLS == PROTOCOL_IMAP + 1, "the texts of every protocol, by its value");
 
 // The port each protocol usually listens on, plain (or with STARTTLS)
 // and with TLS from the first byte.
