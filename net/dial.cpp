@@ -72,7 +72,15 @@ void addressText(const DialAddress& address, char* text, size_t size) {
   if (InetNtopW(address.address.ss_family, bytes, wideText, 64) == NULL) wideText[0] = 0;
   char host[64];
   toUtf8(wideText, host, sizeof host);
-  snprintf(text, size, address.address.ss_family == AF_INET6 ? "[%s]" : "%s", host);
+  if (address.address.ss_family != AF_INET6) {
+    snprintf(text, size, "%s", host);
+    return;
+  }
+  DWORD zone = reinterpret_cast<const sockaddr_in6*>(&address.address)->sin6_scope_id;
+  if (zone != 0)
+    snprintf(text, size, "[%s%%%lu]", host, (unsigned long)zone);
+  else
+    snprintf(text, size, "[%s]", host);
 }
 
 void closeAttempt(DialAddress& address, HWND window) {
