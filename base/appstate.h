@@ -39,10 +39,10 @@ const UINT_PTR TIMER_SESSION = 8;
 // beyond every timer of the program's own.
 const UINT_PTR MAILBOX_TIMER_STRIDE = 100;
 const int MOST_MAILBOXES = 8;
-inline UINT_PTR mailboxTimer(UINT_PTR firstId, int slot) {
+constexpr UINT_PTR mailboxTimer(UINT_PTR firstId, int slot) {
   return firstId + (UINT_PTR)slot * MAILBOX_TIMER_STRIDE;
 }
-inline int mailboxSlotOfTimer(UINT_PTR id) { return (int)(id / MAILBOX_TIMER_STRIDE); }
+constexpr int mailboxSlotOfTimer(UINT_PTR id) { return (int)(id / MAILBOX_TIMER_STRIDE); }
 
 const UINT RESPONSE_TIMEOUT_MS = 60000;
 const UINT QUIT_TIMEOUT_MS = 60000;
@@ -56,6 +56,26 @@ const UINT PROGRESS_DELAY_MS = 50;  // shorter than anyone reads a tooltip in
 // Watches a session held open for the server's news: its keep-alive, and
 // the renewal of its waiting.
 const UINT_PTR TIMER_IDLE = 11;
+
+// Every timer id of the table above (the owners gate fails on one left
+// out). Each lies below the stride and is its own, so that no id of one
+// slot is another slot's or the program's own: an id of 100 would be
+// the second mailbox's interval.
+constexpr UINT_PTR TIMER_IDS[] = {TIMER_INTERVAL, TIMER_RESPONSE, TIMER_VOICE, TIMER_BLINK,
+                                  TIMER_SPLASH,   TIMER_QUIT,     TIMER_WAKE,  TIMER_SESSION,
+                                  TIMER_TRAY,     TIMER_PROGRESS, TIMER_IDLE};
+constexpr bool timerIdsApart() {
+  for (UINT_PTR id : TIMER_IDS) {
+    int same = 0;
+    for (UINT_PTR other : TIMER_IDS) same += other == id;
+    if (id == 0 || id >= MAILBOX_TIMER_STRIDE || same != 1) return false;
+  }
+  return true;
+}
+static_assert(timerIdsApart(), "each timer id below the mailboxes' stride, and its own");
+static_assert(mailboxSlotOfTimer(mailboxTimer(MAILBOX_TIMER_STRIDE - 1, MOST_MAILBOXES - 1)) ==
+                  MOST_MAILBOXES - 1,
+              "every slot's timers lead back to it");
 // The interval is one byte in the settings file.
 const int MAX_INTERVAL_MINUTES = 255;
 const int DEFAULT_INTERVAL_MINUTES = 10;

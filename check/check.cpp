@@ -36,6 +36,9 @@ const char TEXT_WAITING[] = "新着メールを待っているにゃ";
 // may well be back in a minute.
 const char TEXT_UNREACHABLE[] = "サーバにつながらないにゃ.またすぐ確かめるにゃ.";
 const char TEXT_NO_SUCH_HOST[] = "サーバの名前が見つからないにゃ.またすぐ確かめるにゃ.";
+// Nothing listens on the port: more often a wrong port than a server
+// that is starting again.
+const char TEXT_REFUSED[] = "サーバがつなぐのを断ったにゃ.ポート番号を確かめてにゃ.";
 
 typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 
@@ -94,6 +97,7 @@ void onConnectionEnded(HWND window, void* owner, ConnectionEnd end, const char* 
     case EndSelectFailed: return endCheck(window, box, {Failed, TEXT_SELECT_FAILED, NULL});
     case EndConnectFailed:
       return endCheck(window, box, {FailedForNow, TEXT_UNREACHABLE, TEXT_CONNECT_FAILED});
+    case EndRefused: return endCheck(window, box, {FailedForNow, TEXT_UNREACHABLE, TEXT_REFUSED});
     case EndLineFault:
       // The check's result is out once QUIT is sent: a server that hangs
       // up instead of answering only ends the session.
@@ -208,6 +212,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   if (outcome.end == Failed && box->protocol->announceCountOnFailure(window, box)) return;
   static const char* const ends[] = {"Announced", "SessionOver", "Failed", "FailedForNow",
                                      "Abandoned"};
+  static_assert(sizeof ends / sizeof ends[0] == Abandoned + 1, "a name for every end");
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
   int resultShown = box->protocol->awaitsGoodbye(box);
   // Announced with the session kept for the server's news: it stays open,

@@ -45,7 +45,7 @@ enum CheckEnd {
   // alarm text (none: never an error).
   FailedForNow,
   // The machine goes to sleep: the check ends without a result, and
-  // nothing of it is shown.
+  // nothing of it is shown. The last: the trace's names follow.
   Abandoned
 };
 struct CheckOutcome {

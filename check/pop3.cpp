@@ -90,6 +90,7 @@ void setSessionState(Mailbox* box, SessionState state) {
       "Idle",           "AwaitGreeting",  "AwaitUserReply", "AwaitPassReply",    "AwaitStatReply",
       "AwaitUidlReply", "AwaitQuitReply", "AwaitStlsReply", "AwaitListingReply", "AwaitListingLine",
       "AwaitCapaReply", "ReadCapaList",   "AwaitTopReply",  "AwaitTopLine"};
+  static_assert(sizeof names / sizeof names[0] == AwaitTopLine + 1, "a name for every state");
   Dialogue& d = box->dialogue;
   if (state != d.state) traceLine("state %s -> %s", names[d.state], names[state]);
   d.state = state;

@@ -32,7 +32,7 @@ enum SessionState {
   // TOP n 0 was sent for a new message; after its "+OK" the header lines
   // follow, up to the line ".".
   AwaitTopReply = 12,
-  AwaitTopLine = 13
+  AwaitTopLine = 13  // the last: the trace's names follow (check/pop3.cpp)
 };
 
 const DWORD SEND_BUFFER_BYTES = 256;

@@ -68,6 +68,8 @@ void beginChannel(HWND window, Connection* c) {
   if (c->tls.phase == TlsHandshake) c->calls->securing(window, c->owner);
 }
 
+void startWatching(HWND window, Connection* c);
+
 // The dial's verdict: the session takes the winning socket, whose
 // FD_CONNECT the dial has taken; the last address tried says how a dial
 // failed.
@@ -78,12 +80,16 @@ void onDialResult(HWND window, Connection* c, DialResult result) {
       case DialNoSocket: return end(window, c, EndNoSocket);
       case DialSelectFailed: return end(window, c, EndSelectFailed);
       case DialConnectFailed: return end(window, c, EndConnectFailed);
-      default: return end(window, c, EndLineFault);  // refused or unreachable
+      case DialRefused: return end(window, c, EndRefused);
+      default: return end(window, c, EndLineFault);  // unreachable
     }
   }
   if (result != DialConnected) return;
   c->sessionSocket = c->dial.winner;
   c->serverReached = 1;
+  // The server's first word has its minute from now: a slow connection
+  // takes nothing of it.
+  startWatching(window, c);
   // Implicit TLS: the handshake begins as soon as the connection stands.
   if (c->security == ImplicitTls) return beginChannel(window, c);
   c->calls->opened(window, c->owner);

@@ -26,6 +26,7 @@ enum ConnectionEnd {
   EndNoSocket,         // no socket could be made
   EndSelectFailed,     // the socket would not report its events
   EndConnectFailed,    // connect refused at once
+  EndRefused,          // nothing listens on the server's port
   EndLineFault,        // a socket event carried an error
   EndReceiveFailed,    // recv failed
   EndNothingReceived,  // the server closed: recv gave nothing
@@ -58,6 +59,7 @@ struct ConnectionCalls {
 // rest of a 255-byte chunk behind an unfinished line.
 const DWORD LINE_BUFFER_BYTES = 1024;
 const DWORD HOST_NAME_BYTES = TLS_HOST_BYTES;
+static_assert(HOST_NAME_BYTES <= DIAL_HOST_BYTES, "a connection's server is the dial's");
 
 // net/connection.cpp; the channel's fields are net/tls.cpp's.
 struct Connection {

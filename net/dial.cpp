@@ -16,6 +16,7 @@
 #include "net/dial.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "base/appstate.h"
@@ -71,7 +72,15 @@ void addressText(const DialAddress& address, char* text, size_t size) {
   if (InetNtopW(address.address.ss_family, bytes, wideText, 64) == NULL) wideText[0] = 0;
   char host[64];
   toUtf8(wideText, host, sizeof host);
-  snprintf(text, size, address.address.ss_family == AF_INET6 ? "[%s]" : "%s", host);
+  if (address.address.ss_family != AF_INET6) {
+    snprintf(text, size, "%s", host);
+    return;
+  }
+  DWORD zone = reinterpret_cast<const sockaddr_in6*>(&address.address)->sin6_scope_id;
+  if (zone != 0)
+    snprintf(text, size, "[%s%%%lu]", host, (unsigned long)zone);
+  else
+    snprintf(text, size, "[%s]", host);
 }
 
 void closeAttempt(DialAddress& address, HWND window) {
@@ -150,7 +159,24 @@ void CALLBACK onAttemptDelay(HWND window, UINT, UINT_PTR id, DWORD) {
   attemptNext(reinterpret_cast<Dial*>(id), window);
 }
 
+// An IPv4 address written as IPv6 (::ffff:a.b.c.d): Windows makes an IPv6
+// socket IPv6-only, so only an IPv4 socket reaches it.
+int isMappedIpv4(const sockaddr* address, size_t length) {
+  static const unsigned char MAPPED_PREFIX[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6) &&
+         memcmp(reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr, MAPPED_PREFIX,
+                sizeof MAPPED_PREFIX) == 0;
+}
+
 void addAddress(Dial* dial, const sockaddr* address, size_t length) {
+  if (isMappedIpv4(address, length)) {
+    sockaddr_in in4;
+    memset(&in4, 0, sizeof in4);
+    in4.sin_family = AF_INET;
+    memcpy(&in4.sin_addr.s_addr,
+           reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr + 12, 4);
+    return addAddress(dial, reinterpret_cast<const sockaddr*>(&in4), sizeof in4);
+  }
   if (dial->addressCount == DIAL_MOST_ADDRESSES || length > sizeof(SOCKADDR_STORAGE)) return;
   DialAddress& entry = dial->addresses[dial->addressCount++];
   memset(&entry.address, 0, sizeof entry.address);
@@ -192,31 +218,55 @@ void takeAddresses(Dial* dial, const ADDRINFOEXW* list) {
   }
 }
 
-// An address written as one needs no lookup: IPv4 in any form inet_addr
-// reads (all ones excepted, which is no server's), IPv6 in its text form,
-// either perhaps in brackets.
-int takeLiteral(Dial* dial, const char* host) {
-  char bare[64];
+// A server's name or address as typed, without the brackets around an
+// address ([2001:db8::1], [fe80::1%12]): neither the address's parse nor
+// the lookup knows them. 0 when it does not fit.
+int takeBrackets(const char* host, char* bare, size_t size) {
   size_t length = strlen(host);
   if (length >= 2 && host[0] == '[' && host[length - 1] == ']') {
     host++;
     length -= 2;
   }
-  if (length >= sizeof bare) return 0;
+  if (length >= size) return 0;
   memcpy(bare, host, length);
   bare[length] = '\0';
+  return 1;
+}
+
+// The zone of a link-local address (fe80::1%12): Windows names it by the
+// interface's number. 0 for anything else, which is left to the lookup.
+int readZone(const char* zone, DWORD* scope) {
+  size_t digits = strspn(zone, "0123456789");
+  if (digits == 0 || digits > 9 || zone[digits] != '\0') return 0;
+  *scope = (DWORD)strtoul(zone, NULL, 10);
+  return 1;
+}
+
+// An address written as one needs no lookup: IPv4 in any form inet_addr
+// reads (all ones excepted, which is no server's), IPv6 in its text form,
+// perhaps with a zone.
+int takeLiteral(Dial* dial, const char* host) {
   sockaddr_in in4;
   memset(&in4, 0, sizeof in4);
   in4.sin_family = AF_INET;
-  in4.sin_addr.s_addr = inet_addr(bare);
+  in4.sin_addr.s_addr = inet_addr(host);
   if (in4.sin_addr.s_addr != INADDR_NONE) {
     addAddress(dial, reinterpret_cast<const sockaddr*>(&in4), sizeof in4);
     return 1;
   }
+  char address[64];
+  const char* zone = strchr(host, '%');
+  size_t length = zone != NULL ? (size_t)(zone - host) : strlen(host);
+  if (length >= sizeof address) return 0;
+  memcpy(address, host, length);
+  address[length] = '\0';
   sockaddr_in6 in6;
   memset(&in6, 0, sizeof in6);
   in6.sin6_family = AF_INET6;
-  if (InetPtonW(AF_INET6, wide(bare).text, &in6.sin6_addr) != 1) return 0;
+  DWORD scope = 0;
+  if (zone != NULL && !readZone(zone + 1, &scope)) return 0;
+  in6.sin6_scope_id = scope;
+  if (InetPtonW(AF_INET6, wide(address).text, &in6.sin6_addr) != 1) return 0;
   addAddress(dial, reinterpret_cast<const sockaddr*>(&in6), sizeof in6);
   return 1;
 }
@@ -240,7 +290,12 @@ DialResult startDial(Dial* dial, HWND window, const char* host, u_short port) {
   dial->port = port;
   dial->failure = DialNoFailure;
   dial->winner = INVALID_SOCKET;
-  if (takeLiteral(dial, host)) return attemptNext(dial, window);
+  char bare[DIAL_HOST_BYTES];
+  if (!takeBrackets(host, bare, sizeof bare)) {
+    dial->failure = DialNoSuchHost;
+    return DialFailed;
+  }
+  if (takeLiteral(dial, bare)) return attemptNext(dial, window);
 
   // Zero-filled: the OVERLAPPED must start empty.
   DialLookup* lookup = (DialLookup*)LocalAlloc(LMEM_ZEROINIT, sizeof(DialLookup));
@@ -254,9 +309,9 @@ DialResult startDial(Dial* dial, HWND window, const char* host, u_short port) {
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
-  traceLine("looking up %s", host);
+  traceLine("looking up %s", bare);
   int answer = GetAddrInfoExW(
-      wide(host).text, NULL, NS_DNS, NULL, &hints, &lookup->result, NULL, &lookup->overlapped,
+      wide(bare).text, NULL, NS_DNS, NULL, &hints, &lookup->result, NULL, &lookup->overlapped,
       reinterpret_cast<LPLOOKUPSERVICE_COMPLETION_ROUTINE>(onLookupDone), &lookup->cancelHandle);
   if (answer == WSA_IO_PENDING) {
     dial->lookup = lookup;
@@ -289,7 +344,7 @@ DialResult onDialSocketEvent(Dial* dial, HWND window, WPARAM wParam, LPARAM lPar
   if (WSAGETSELECTERROR(lParam) != 0) {
     traceLine("%s: no connection (%d)", text, (int)WSAGETSELECTERROR(lParam));
     closeAttempt(address, window);
-    dial->failure = DialRefused;
+    dial->failure = WSAGETSELECTERROR(lParam) == WSAECONNREFUSED ? DialRefused : DialUnreachable;
     // A failure does not wait out the pause.
     return attemptNext(dial, window);
   }

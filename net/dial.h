@@ -13,6 +13,8 @@
 
 #include "platform/win32.h"
 
+// A server's name as the settings hold it, without its brackets.
+const size_t DIAL_HOST_BYTES = 384;
 // Of a name's addresses, the first this many (after interleaving) are
 // tried; a mail server seldom has more than two or three.
 const int DIAL_MOST_ADDRESSES = 8;
@@ -35,7 +37,8 @@ enum DialFailure {
   DialNoSocket,       // socket() refused
   DialSelectFailed,   // WSAAsyncSelect refused
   DialConnectFailed,  // connect() refused at once
-  DialRefused         // the attempt ended with an error: refused, unreachable
+  DialRefused,        // the server's machine refused: nothing listens on the port
+  DialUnreachable     // the attempt ended with another error: unreachable, timed out
 };
 
 struct DialLookup;  // a lookup in flight, shared with the system's thread
@@ -62,7 +65,8 @@ struct Dial {
 };
 
 // Starts dialling host:port, ending whatever the dial did before. An
-// address (127.0.0.1, ::1, [2001:db8::1]) is tried at once; a name is
+// address (127.0.0.1, ::1, [2001:db8::1], fe80::1%12) is tried at once,
+// an IPv4 one written as IPv6 (::ffff:127.0.0.1) as IPv4; a name is
 // looked up first. Returns DialPending, or DialFailed when nothing could
 // even be started.
 DialResult startDial(Dial* dial, HWND window, const char* host, u_short port);

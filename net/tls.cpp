@@ -19,6 +19,7 @@ namespace {
 // The one place where a channel's phase changes.
 void setTlsPhase(TlsChannel* channel, TlsPhase phase) {
   static const char* const names[] = {"TlsOff", "TlsHandshake", "TlsOpen"};
+  static_assert(sizeof names / sizeof names[0] == TlsOpen + 1, "a name for every phase");
   if (phase != channel->phase) traceLine("tls %s -> %s", names[channel->phase], names[phase]);
   channel->phase = phase;
 }

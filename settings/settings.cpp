@@ -252,7 +252,8 @@ void setDefaultSettings() {
 }
 
 const char* settingsProblem() {
-  if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0')
+  // An empty port box is stored as port 0, which no server listens on.
+  if (settings.serverHost[0] == '\0' || settings.userId[0] == '\0' || settings.port == 0)
     return "必須設定項目に空欄があるにゃ.\n設定してにゃ.";
   // A line break would end the command and begin one of its own.
   if (hasLineBreak(settings.userId) || hasLineBreak(settings.password))

@@ -157,6 +157,7 @@ const ProtocolTexts protocolTexts[] = {
      "IMAPポート番号を入力してにゃ（通常は143番）", "STARTTLSで暗号化するにゃ"},
 };
 const int PROTOCOLS = sizeof protocolTexts / sizeof protocolTexts[0];
+static_assert(PROTOCOLS == PROTOCOL_IMAP + 1, "the texts of every protocol, by its value");
 
 // The port each protocol usually listens on, plain (or with STARTTLS)
 // and with TLS from the first byte.
@@ -216,6 +217,26 @@ int readInterval(HWND page) {
   MessageBoxW(page, wide("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.").text,
               wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
   return MAX_INTERVAL_MINUTES;
+}
+
+// A port is one of 1..65535; an empty box (0) is taken, for the check to
+// ask for, as it asks for a blank server. A larger one would be dialled
+// as another port: the cat says so, and the sheet stays open on this page
+// with nothing taken.
+int readPort(HWND page, int* port) {
+  BOOL isNumber = FALSE;
+  UINT typedPort = GetDlgItemInt(page, IDC_PORT, &isNumber, FALSE);
+  char typed[16] = "";
+  readText(page, IDC_PORT, typed, sizeof typed);
+  if (!isNumber && typed[0] >= '0' && typed[0] <= '9') typedPort = (UINT)HIGHEST_PORT + 1;
+  if (typedPort <= (UINT)HIGHEST_PORT) {
+    *port = (int)typedPort;
+    return 1;
+  }
+  MessageBoxW(page, wide("ポート番号は1から65535までにしてにゃ.").text, wide(APP_TITLE).text,
+              MB_OK | MB_ICONINFORMATION);
+  SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID);
+  return 0;
 }
 
 const NMHDR* notification(LPARAM lParam) { return (const NMHDR*)lParam; }
@@ -384,12 +405,14 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       if (LOWORD(wParam) == IDC_MAIL_PROTOCOL || LOWORD(wParam) == IDC_CONNECTION_SECURITY)
         suggestPort(page);
       return TRUE;
-    case WM_NOTIFY:
-      if (notification(lParam)->code == PSN_APPLY && takeTexts(page, basicPageTexts)) {
+    case WM_NOTIFY: {
+      int port = 0;
+      if (notification(lParam)->code == PSN_APPLY && readPort(page, &port) &&
+          takeTexts(page, basicPageTexts)) {
         // A password that could not be read back showed as an empty box:
         // only one typed into it takes the place of the stored one.
         if (settings.password[0] != '\0') settings.passwordLost = 0;
-        settings.port = (int)GetDlgItemInt(page, IDC_PORT, NULL, FALSE);
+        settings.port = port;
         settings.intervalMinutes = readInterval(page);
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
         settings.useApop = isChecked(page, IDC_USE_APOP);
@@ -413,6 +436,7 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         if (protocol != CB_ERR) settings.mailProtocol = protocol;
       }
       return TRUE;
+    }
     case WM_HELP: showContextHelp(basicPageHelp, (const HELPINFO*)lParam); return TRUE;
     default: return FALSE;
   }

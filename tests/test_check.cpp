@@ -56,6 +56,7 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
 TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
   settings.intervalMinutes = 5;
   server.acceptsConnection = false;
+  server.connectionError = WSAENETUNREACH;
   check();
   EXPECT_EQ("APPICON", icon());  // no alarm for the first failure
   EXPECT_EQ("サーバにつながらないにゃ.またすぐ確かめるにゃ.", tip());
@@ -81,10 +82,12 @@ TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
 }
 
 TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
-  for (char* blank : {settings.serverHost, settings.userId}) {
+  // An empty port box is a port of 0, as blank as the rest.
+  for (char* blank : {settings.serverHost, settings.userId, (char*)nullptr}) {
     strcpy(settings.serverHost, "127.0.0.1");
     strcpy(settings.userId, "cat");
-    blank[0] = '\0';
+    settings.port = blank != nullptr ? POP3_PORT : 0;
+    if (blank != nullptr) blank[0] = '\0';
     size_t boxes = standin::messageBoxes().size();
     check();
     ASSERT_EQ(boxes + 1, standin::messageBoxes().size());
@@ -99,6 +102,7 @@ TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
     EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
   }
   // An empty password is no reason to stop.
+  settings.port = POP3_PORT;
   strcpy(settings.serverHost, "127.0.0.1");
   strcpy(settings.userId, "cat");
   settings.password[0] = '\0';
@@ -192,11 +196,18 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
       {"ソケットの作成に失敗しました.", [] { standin::failNextSocket(); }},
       {"WSAAsyncSelectでエラーが発生しました.(内部エラー)", [] { standin::failNextAsyncSelect(); }},
       {"サーバへの接続に失敗しました.", [] { standin::failNextConnect(WSAENETDOWN); }},
-      {"回線異常です.", [this] { server.acceptsConnection = false; }},
+      {"サーバがつなぐのを断ったにゃ.ポート番号を確かめてにゃ.",
+       [this] { server.acceptsConnection = false; }},
+      {"回線異常です.",
+       [this] {
+         server.acceptsConnection = false;
+         server.connectionError = WSAENETUNREACH;
+       }},
   };
   for (auto& c : cases) {
     strcpy(settings.serverHost, "127.0.0.1");
     server.acceptsConnection = true;
+    server.connectionError = WSAECONNREFUSED;
     resetRetries(&mailbox),
         countRetry(&mailbox);  // not the first failure in a row, which shows no error yet
     c.arrange();

@@ -71,6 +71,14 @@ TEST_F(ToyProtocol, LinesComeWholeTheToySpeaksAndClosesOrIsToldOfTheEnd) {
   standin::pump();
   standin::advance(RESPONSE_TIMEOUT_MS + 1000);
   EXPECT_EQ((std::vector<ConnectionEnd>{EndSilent}), toy->ends);
+  // One slow to accept has the whole minute for its first word all the same.
+  standin::answerConnections("127.0.0.1", standin::Answer::Accepts, 30000);
+  openConnection(window, &toy->connection, &toyCalls, "127.0.0.1", 7000, PlainChannel);
+  standin::advance(30000 + RESPONSE_TIMEOUT_MS - 1000);
+  EXPECT_EQ(1u, toy->ends.size());
+  standin::advance(2000);
+  EXPECT_EQ((std::vector<ConnectionEnd>{EndSilent, EndSilent}), toy->ends);
+  standin::forgetConnectionAnswers();
   // One that hangs up is heard to, after what it said before.
   openConnection(window, &toy->connection, &toyCalls, "127.0.0.1", 7000, PlainChannel);
   standin::pump();

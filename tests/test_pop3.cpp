@@ -802,6 +802,8 @@ TEST_F(FastScan, TheKeptCapabilitiesSpareCapaUntilARefusalOrAnotherServer) {
   settings.port = 1110;
   EXPECT_EQ(0u, sessionOf().find("CAPA\r\n"));
   EXPECT_EQ(flight, sessionOf());
+  strcpy(settings.serverHost, "127.0.0.2");  // alike but for its last character
+  EXPECT_EQ(0u, sessionOf().find("CAPA\r\n"));
 }
 
 }  // namespace

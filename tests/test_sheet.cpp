@@ -88,6 +88,15 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
       EXPECT_STREQ("127.0.0.1", settings.serverHost);
     }
     standin::typeInto(page, IDC_USER_ID, std::string(127, 'u'));
+    // A port is at most 65535: a larger one is refused the same way.
+    for (const char* port : {"65536", "99999999999"}) {
+      standin::typeInto(page, IDC_PORT, port);
+      standin::pressOk();
+      EXPECT_TRUE(standin::sheetOpen()) << port;
+      EXPECT_EQ("ポート番号は1から65535までにしてにゃ.", standin::messageBoxes().back().text);
+      EXPECT_STREQ("127.0.0.1", settings.serverHost);
+    }
+    standin::typeInto(page, IDC_PORT, "");
     standin::pressOk();
   });
   EXPECT_STREQ("pop.example.jp", settings.serverHost);

@@ -248,10 +248,15 @@ std::string formatIpv4(const u_char bytes[4]) {
          std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
 }
 
-// An address as the test names it: dotted IPv4, or IPv6 in its text form.
+// An address as the test names it: dotted IPv4, or IPv6 in its text form
+// with its zone, if any, after a "%".
 std::string addressText(const struct sockaddr* address) {
-  if (address->sa_family == AF_INET6)
-    return formatIpv6(((const struct sockaddr_in6*)address)->sin6_addr.s6_addr);
+  if (address->sa_family == AF_INET6) {
+    const struct sockaddr_in6* in6 = (const struct sockaddr_in6*)address;
+    std::string text = formatIpv6(in6->sin6_addr.s6_addr);
+    if (in6->sin6_scope_id != 0) text += "%" + std::to_string(in6->sin6_scope_id);
+    return text;
+  }
   return formatIpv4((const u_char*)&((const struct sockaddr_in*)address)->sin_addr.s_addr);
 }
 
@@ -607,6 +612,17 @@ int connect(SOCKET s, const struct sockaddr* address, int length) {
   standin::connectError = 0;
   if (error) {
     standin::lastErrorCode = error;
+    return SOCKET_ERROR;
+  }
+  // Windows makes an IPv6 socket IPv6-only: an IPv4 address written as
+  // IPv6 (::ffff:a.b.c.d) is never reached through it.
+  const u_char* v6 = ((const struct sockaddr_in6*)address)->sin6_addr.s6_addr;
+  static const u_char MAPPED[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  if (socket->family == AF_INET6 && memcmp(v6, MAPPED, sizeof MAPPED) == 0) {
+    standin::at(standin::now(), [s] {
+      if (standin::find(s)) standin::connectionEstablished(s, WSAEADDRNOTAVAIL);
+    });
+    standin::lastErrorCode = WSAEWOULDBLOCK;
     return SOCKET_ERROR;
   }
   auto answer = standin::answers.find(text);

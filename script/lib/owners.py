@@ -133,6 +133,12 @@ def main():
              if f.startswith(PROGRAM)]
     owners, breaches = gated_fields()
     timers, record_timers = timer_owners("base/appstate.h")
+    # Every id of the table is in the list whose spacing a static_assert
+    # checks, so that a new one cannot take another slot's id unseen.
+    header = open("base/appstate.h", encoding="utf-8").read()
+    listed = re.search(r"TIMER_IDS\[\]\s*=\s*\{([^}]*)\}", header)
+    for timer in sorted(set(timers) - set(re.findall(r"TIMER_\w+", listed.group(1) if listed else ""))):
+        breaches.append(f"base/appstate.h: {timer} is missing from TIMER_IDS")
     used = {"strcpy": set(), "LoadLibrary": set()}
     for path in files:
         for number, line in enumerate(open(path, encoding="utf-8"), 1):

@@ -70,7 +70,7 @@ void servePop3(FakePop3& server) {
     self->eventsAtConnect = standin::selectedEvents(s);
     self->connections++;
     if (!self->acceptsConnection) {
-      standin::connectionEstablished(s, WSAECONNREFUSED);
+      standin::connectionEstablished(s, self->connectionError);
       return;
     }
     standin::connectionEstablished(s, 0);

@@ -38,6 +38,7 @@ struct FakePop3 {
   bool closesAfterQuit = false;
   bool greets = true;
   bool acceptsConnection = true;
+  int connectionError = WSAECONNREFUSED;  // what a connection not accepted ends with
   // 0: each reply arrives whole; n: in pieces of n bytes, 1 ms apart.
   size_t pieceSize = 0;
   DWORD lastPieceAt = 0;
