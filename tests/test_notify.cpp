@@ -197,6 +197,8 @@ TEST_F(Announcement, KeepsQuietWhileTheUserCannotBeDisturbed) {
   settings.soundNewOnly = 1;
   settings.blinkNewOnly = 1;
   settings.notifyBalloon = 1;
+  settings.showPreviews = 1;  // the tooltip names the sender
+  server.headers.assign(16, "From: Neko <n@x>\r\nSubject: hi\r\n");
   struct Case {
     QUERY_USER_NOTIFICATION_STATE state;
     HRESULT answer;
