@@ -224,6 +224,9 @@ TEST_F(StartUp, ARecreatedTaskbarGetsTheNormalIconBackWhateverWasShown) {
   ASSERT_NE(nullptr, icon);
   EXPECT_EQ("APPICON", icon->icon);
   EXPECT_EQ("Kivvet LE - home", icon->tip);
+  std::string added;  // the picture added again, before anything else changed it
+  for (const auto& r : standin::trayRequests()) added = r.action == NIM_ADD ? r.data.icon : added;
+  EXPECT_EQ("APPICON", added);
 }
 
 TEST_F(StartUp, UnknownMessagesGoToTheDefaultProcedure) {
