@@ -129,6 +129,7 @@ TEST_F(SettingsFile, TheBalloonByteFollowsAndAnOlderFileMeansNoBalloon) {
 TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
   strcpy(settings.serverHost, "pop.example.jp");
   strcpy(settings.userId, "cat");
+  strcpy(settings.password, "nyan");
   settings.connectionSecurity = SECURITY_TLS;
   settings.port = 995;
   strcpy(settings.accountName, "古いファイル");
@@ -137,6 +138,7 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
 
   setFile(current.substr(0, 1291));
   ASSERT_EQ(1, loadSettings());
+  EXPECT_STREQ("nyan", settings.password);  // in the record, never protected
   EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity);
   EXPECT_EQ(995, settings.port);
   EXPECT_STREQ("古いファイル", settings.accountName);
