@@ -225,6 +225,12 @@ TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
   std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
   EXPECT_NE(std::string::npos, trace.find("LOGIN ********"));
   EXPECT_EQ(std::string::npos, trace.find("nyan"));
+  // The fetch of every message's flags goes as its number of answers.
+  server.replies.clear();
+  check();
+  trace = standin::readFile("C:\\KivvetLE-trace.txt");
+  EXPECT_NE(std::string::npos, trace.find("reply 3 FETCH answers\r\n"));
+  EXPECT_EQ(std::string::npos, trace.find("reply * 2 FETCH"));
 }
 
 // What was seen outlives a restart: the next check asks only whether
