@@ -65,6 +65,8 @@
 #   RUNS=5 COUNTS="10 100" DELAY=25 bench/check_time.sh link
 #   LINK_WALKS=0 bench/check_time.sh link    (the two listings only)
 #   BENCH_DEBUG=DIR bench/check_time.sh imap  (keeps each check's raw logs)
+#   KIVVET_EXE=DIR/KivvetLE.exe bench/check_time.sh bigfetch  (another build;
+#                                the file keeps its name, which ends it)
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/certs.sh"
 MODE=${1:-plain}
