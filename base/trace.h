@@ -4,7 +4,8 @@
 // (after the login its status word and response code only), each with the
 // time since the start. Nothing secret goes in: the callers mask the
 // password and the APOP digest, and no line of a listing or a header
-// block is traced. The file stays under a megabyte: past that, its older half goes.
+// block is traced: a listing (or a search's answer) goes as one line
+// telling how many it held. The file stays under a megabyte: past that, its older half goes.
 #ifndef KIVVET_BASE_TRACE_H
 #define KIVVET_BASE_TRACE_H
 

@@ -49,6 +49,14 @@
 #                                timed to the client's QUIT and LOGOUT, and
 #                                to the server's answer that holds the
 #                                result (the listing; STATUS's answer)
+#   bench/check_time.sh bigfetch loopback, COUNTS default 30000 messages of
+#                                which 10 unread, put into the Maildir at
+#                                once: the program's first check (no mark:
+#                                LOGIN, EXAMINE, UID FETCH 1:* (UID FLAGS))
+#                                from the greeting to its IDLE, beside
+#                                imaplib asking the same fetch
+#                                (bench/imap_reference.py --all) to its
+#                                LOGOUT, and to the fetch's end for both
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -57,6 +65,8 @@
 #   RUNS=5 COUNTS="10 100" DELAY=25 bench/check_time.sh link
 #   LINK_WALKS=0 bench/check_time.sh link    (the two listings only)
 #   BENCH_DEBUG=DIR bench/check_time.sh imap  (keeps each check's raw logs)
+#   KIVVET_EXE=DIR/KivvetLE.exe bench/check_time.sh bigfetch  (another build;
+#                                the file keeps its name, which ends it)
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 source "$KIVVET_ROOT/tests/e2e/certs.sh"
 MODE=${1:-plain}
@@ -65,6 +75,7 @@ case "$MODE" in tls | tlspipe) TLS_MODE=1 ;; esac
 e2e_setup "bench-check-$MODE"
 RUNS=${RUNS:-3}
 COUNTS=${COUNTS:-10 100 1000}
+[ "$MODE" = bigfetch ] && COUNTS=${COUNTS_BIG:-30000}
 DELAY=${DELAY:-10}
 BUILD="$KIVVET_ROOT/build/win64"
 
@@ -79,7 +90,7 @@ if [ "$TLS_MODE" = 1 ]; then
   dovecot_start "$E2E_DIR" --tls "$CERTS/localhost.pem" "$CERTS/localhost.key"
   HOST=localhost PORT=$DOVECOT_TLS_PORT SECURITY=connectionSecurity=2
   REFERENCE_ARGS=(--tls "$CERTS/ca.pem")
-elif [ "$MODE" = imap ]; then
+elif [ "$MODE" = imap ] || [ "$MODE" = bigfetch ]; then
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 elif [ "$MODE" = imapstatus ]; then
@@ -269,11 +280,52 @@ imap_status_check() {
   rm -f "$E2E_DIR/bench.exit"
 }
 
-# imaplib's check, greeting to LOGOUT.
+# N messages more in the Maildir at once, every one read but the last
+# UNSEEN of them: dovecot_deliver takes minutes for tens of thousands.
+fill_maildir() {
+  python3 - "$DOVECOT_MAILDIR" "$(cat "$DOVECOT_DIR/delivered")" "$1" "$2" <<'PY'
+import os, sys, time
+maildir, first, count, unseen = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+now = int(time.time())
+for n in range(first + 1, first + count + 1):
+    name = f"{now}.M{n}P{os.getpid()}.kivvet"
+    flags = "" if n > first + count - unseen else "S"
+    with open(os.path.join(maildir, "cur", f"{name}:2,{flags}"), "w", newline="") as f:
+        f.write(f"From: Sender {n} <sender{n}@example.invalid>\r\nSubject: Test message {n}\r\n"
+                f"Message-ID: <{name}@example.invalid>\r\n\r\nMessage {n}.\r\n")
+PY
+  echo $(($(cat "$DOVECOT_DIR/delivered") + $1)) >"$DOVECOT_DIR/delivered"
+  chown -R "$_DOVECOT_UID:$_DOVECOT_GID" "$DOVECOT_MAILDIR"
+}
+
+# The program's first check of the inbox (no mark), greeting to IDLE,
+# printed; greeting to the fetch's end (big.answer).
+big_check() {
+  write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
+    password=nyan checkAtStartup=1 soundNewOnly=1 mailProtocol=1 "$@"
+  rm -f "$E2E_DIR/KivvetLE.log"
+  clear_rawlog
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 idles_seen 1 || { echo "no IDLE" >&2; return 1; }
+  sleep 0.5
+  local greeting
+  greeting=$(first_out)
+  span "$greeting" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/big.answer"
+  echo >>"$E2E_DIR/big.answer"
+  span "$greeting" "$(last_in '^[0-9.]+ a[0-9]+ IDLE')"
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/big.$(date +%s%N)"
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
+# imaplib's check, greeting to LOGOUT. Arguments: --all for the fetch of
+# every message; the greeting to the fetch's end goes to lib.answer.
 imaplib_check() {
   clear_rawlog
-  python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT"
+  python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT" "$@"
   sleep 0.5
+  span "$(first_out)" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/lib.answer"
+  echo >>"$E2E_DIR/lib.answer"
   span "$(first_out)" "$(last_in '^[0-9.]+ [^ ]+ LOGOUT')"
 }
 
@@ -305,13 +357,20 @@ case "$MODE" in
   imapstatus)
     printf '%-9s %10s %10s %10s %10s %10s %10s\n' messages "pop-quit" "imap-lgout" "pop-ans" \
       "status-ans" "lgout/quit" "ans/ans" ;;
+  bigfetch)
+    printf '%-9s %9s %9s %9s %9s %9s %9s\n' messages "prog-idle" "prog-ans" "lib-lgout" \
+      "lib-ans" "idle/lib" "ans/ans" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
 
 delivered=0
 for n in $COUNTS; do
-  dovecot_deliver $((n - delivered))
+  if [ "$MODE" = bigfetch ]; then
+    fill_maildir $((n - delivered)) 10
+  else
+    dovecot_deliver $((n - delivered))
+  fi
   delivered=$n
   case "$MODE" in
     plain)
@@ -377,6 +436,16 @@ for n in $COUNTS; do
       statusans=$(grep . "$E2E_DIR/status.answer" | median)
       printf '%-9s %10s %10s %10s %10s %10s %10s\n' "$n" "$pop" "$imap" "$popans" "$statusans" \
         "$(ratio "$imap" "$pop")" "$(ratio "$statusans" "$popans")" ;;
+    bigfetch)
+      # Dovecot indexes the new messages at the first session's EXAMINE.
+      imaplib_check --all >/dev/null
+      rm -f "$E2E_DIR"/{big.answer,lib.answer}
+      program=$(runs big_check)
+      imaplib=$(runs imaplib_check --all)
+      progans=$(grep . "$E2E_DIR/big.answer" | median)
+      libans=$(grep . "$E2E_DIR/lib.answer" | median)
+      printf '%-9s %9s %9s %9s %9s %9s %9s\n' "$n" "$program" "$progans" "$imaplib" "$libans" \
+        "$(ratio "$program" "$imaplib")" "$(ratio "$progans" "$libans")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

@@ -5,7 +5,9 @@ UIDNEXT, as a client that knows its mark finds no new mail) sent with
 Python's imaplib, one after another as imaplib sends them, then LOGOUT.
 The capabilities come with Dovecot's greeting, so imaplib asks none.
 
-  imap_reference.py PORT
+With --all it asks UID FETCH 1:* (UID FLAGS), as a first check does.
+
+  imap_reference.py PORT [--all]
 """
 import imaplib
 import sys
@@ -14,5 +16,6 @@ imap = imaplib.IMAP4("127.0.0.1", int(sys.argv[1]), timeout=60)
 imap.login("cat", "nyan")
 imap.select("INBOX", readonly=True)  # EXAMINE
 _, (uidnext,) = imap.response("UIDNEXT")
-imap.uid("FETCH", f"{int(uidnext)}:*", "(UID FLAGS)")
+first = 1 if "--all" in sys.argv[2:] else int(uidnext)
+imap.uid("FETCH", f"{first}:*", "(UID FLAGS)")
 imap.logout()

@@ -168,16 +168,21 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   stopAnnouncement(window);
   stopSchedule(window, box);
   box->cycle.quiet = timed && retriesInARow(box) > 0;
-  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-  // A window closed while the shell was asked has ended the program.
-  if (app.windowGone) return;
 
-  // A session held open is asked again, on it.
+  // A session held open is asked again, on it, before the shell is asked
+  // to change the icon: that call waits for another process, a quarter of
+  // a second on a busy machine, and the server's answer can come meanwhile.
   if (box->protocol->holdsSession(box)) {
     becomeBusy();
     watchForAnswers(window, &box->connection);
-    return box->protocol->checkAgain(window, box);
+    box->protocol->checkAgain(window, box);
+    if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    return;
   }
+
+  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+  // A window closed while the shell was asked has ended the program.
+  if (app.windowGone) return;
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.

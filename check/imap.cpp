@@ -614,12 +614,28 @@ void onContinuation(HWND window, Mailbox* box) {
   armIdleTimer(window, box);
 }
 
+DWORD countNumbers(const char* list) {
+  DWORD count = 0, number;
+  while (nextImapNumber(&list, &number)) count++;
+  return count;
+}
+
 // Before the login the server's words go to the trace whole; from the
 // login on only what a response is (its tag, status, number, name and
-// code), never its text, where a server may echo what it was sent.
-void traceResponse(const Mailbox* box, const ImapResponse& r, const char* text) {
+// code), never its text, where a server may echo what it was sent. The
+// fetch of the flags, a line per message, is traced as its number of
+// answers, and a SEARCH as its number of UIDs.
+void traceResponse(Mailbox* box, const ImapResponse& r, const char* text) {
   if (!tracing()) return;
-  ImapState state = box->imap.imapState;
+  ImapDialogue& d = box->imap;
+  ImapState state = d.imapState;
+  int listing = state == ImapAwaitExamine || state == ImapAwaitNoop || state == ImapAwaitFlags;
+  if (listing && r.kind == ImapUntagged && r.numbered && strcmp(r.name, "FETCH") == 0) {
+    d.fetchesUntraced++;
+    return;
+  }
+  if (d.fetchesUntraced > 0) traceLine("reply %u FETCH answers", (unsigned)d.fetchesUntraced);
+  d.fetchesUntraced = 0;
   if (state == ImapAwaitGreeting || state == ImapAwaitCapability || state == ImapAwaitStartTls) {
     char cut[200];
     copyWholeCharacters(cut, sizeof cut, text);
@@ -633,6 +649,8 @@ void traceResponse(const Mailbox* box, const ImapResponse& r, const char* text) 
     traceLine("reply +");
   else if (r.numbered)
     traceLine("reply * %u %s", (unsigned)r.number, r.name);
+  else if (strcmp(r.name, "SEARCH") == 0)
+    traceLine("reply * SEARCH %u UIDs", (unsigned)countNumbers(r.rest));
   else
     traceLine("reply * %s%s", r.name, code);
 }

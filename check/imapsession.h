@@ -76,6 +76,9 @@ struct ImapDialogue {
   DWORD newestUids[MOST_PREVIEWS];
   DWORD newestKept;
   DWORD highestUid;
+  // Answers of the fetch not traced yet: the trace tells their number in
+  // one line, before whatever follows them.
+  DWORD fetchesUntraced;
   // The header fields of newestUids, as they come; shown newest first.
   HeaderFields fields[MOST_PREVIEWS];
   int fieldsRead[MOST_PREVIEWS];

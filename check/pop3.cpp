@@ -523,7 +523,9 @@ void onUidlReply(HWND window, Mailbox* box, const char* line) {
 void onListingLine(HWND window, Mailbox* box, const char* line) {
   if (line[0] == '.') {
     if (isLoneDot(line)) {
-      setMessageCount(box, finishListing(box));
+      DWORD listed = finishListing(box);
+      traceLine("reply %u UIDs listed", (unsigned)listed);
+      setMessageCount(box, listed);
       // A mailbox emptied since STAT is compared with nothing, as an
       // empty one is: the known list stays.
       if (box->counts.messageCount != 0) return finishCounting(window, box);

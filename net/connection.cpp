@@ -15,6 +15,13 @@ namespace {
 // server that keeps sending must not hold the program here.
 const int DRAIN_READS = 64;
 
+// One read takes what a long answer has ready: under Wine every read is a
+// trip through wineserver, and every notification one through the message
+// queue, so reading a listing 255 bytes at a time cost more than all the
+// work on its lines. On the stack: a step of the protocol that reads again
+// meanwhile reads into its own.
+const int CHUNK_BYTES = 32768;
+
 // The connections of the mailboxes, by slot: their timers and the
 // window's socket messages find them here.
 Connection* connections[MOST_MAILBOXES];
@@ -149,7 +156,7 @@ int readChunk(HWND window, Connection* c) {
   // Over TLS the bytes collect until a whole record can be decrypted.
   // Under implicit TLS no byte is ever read as plain text, not even one
   // that comes before the handshake began.
-  char chunk[256];
+  char chunk[CHUNK_BYTES + 1];
   char* into = chunk;
   int room = (int)sizeof chunk - 1;
   int overTls = c->tls.phase != TlsOff || c->security == ImplicitTls;

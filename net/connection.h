@@ -55,8 +55,7 @@ struct ConnectionCalls {
   void (*bytesArrived)(HWND window, void* owner, const char* bytes, DWORD length);
 };
 
-// A reply line may be 512 bytes (RFC 2449); the assembler also holds the
-// rest of a 255-byte chunk behind an unfinished line.
+// A reply line may be 512 bytes (RFC 2449); a longer one is cut here.
 const DWORD LINE_BUFFER_BYTES = 1024;
 const DWORD HOST_NAME_BYTES = TLS_HOST_BYTES;
 static_assert(HOST_NAME_BYTES <= DIAL_HOST_BYTES, "a connection's server is the dial's");

@@ -300,6 +300,7 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
   settings.useApop = 0;
   settings.fastScan = 1;
   server.capabilities = {"PIPELINING", "UIDL"};
+  check();
   server.replies["PASS"] = "-ERR unknown command: PASS nyan";
   server.replies["STAT"] = "nyan";  // out of step
   check();
@@ -307,7 +308,7 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
   for (const char* step :
        {"state AwaitGreeting -> AwaitUserReply", "sent USER cat\r\n", "sent PASS ********\r\n",
         "reply +OK\r\n", "state AwaitQuitReply -> Idle", "sent APOP cat ********\r\n",
-        "reply -ERR [AUTH]\r\n", "reply -ERR\r\n", "reply ********\r\n"})
+        "reply -ERR [AUTH]\r\n", "reply -ERR\r\n", "reply ********\r\n", "reply 1 UIDs listed\r\n"})
     EXPECT_NE(std::string::npos, trace.find(step)) << step;
   for (const std::string& secret : {std::string("nyan"), digest, std::string("u1")})
     EXPECT_EQ(std::string::npos, trace.find(secret)) << secret;

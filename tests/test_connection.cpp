@@ -66,6 +66,22 @@ TEST_F(ToyProtocol, LinesComeWholeTheToySpeaksAndClosesOrIsToldOfTheEnd) {
   EXPECT_FALSE(standin::socketOpen(server));
   EXPECT_TRUE(toy->ends.empty());
 
+  // A long answer at once, more than one read takes, with a line longer
+  // than the buffer inside it: every line whole, the long one cut once.
+  openConnection(window, &toy->connection, &toyCalls, "127.0.0.1", 7000, PlainChannel);
+  standin::pump();
+  toy->lines.clear();
+  std::string answer;
+  for (int i = 0; i < 3000; i++) {
+    if (i == 1500) answer += std::string(3000, 'x') + "\r\n";
+    answer += "* " + std::to_string(i) + " FETCH (UID 7)\r\n";
+  }
+  standin::serverSends(server, answer + "BYE\r\n");
+  standin::pump();
+  ASSERT_EQ(3002u, toy->lines.size());
+  EXPECT_EQ("* 2999 FETCH (UID 7)\r", toy->lines[3000]);
+  EXPECT_EQ(std::string(LINE_BUFFER_BYTES - 1, 'x'), toy->lines[1500]);
+
   // A server that says nothing: the silence ends the connection.
   openConnection(window, &toy->connection, &toyCalls, "127.0.0.1", 7000, PlainChannel);
   standin::pump();

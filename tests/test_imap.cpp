@@ -118,9 +118,18 @@ TEST_F(Imap, NewMailDuringIdleIsAnnouncedAtOnceAndIdleResumes) {
   standin::advance(5000);  // the first announcement is over
   for (std::string flags : {"", "\\Seen"}) {
     size_t from = server.commands.size(), before = sounds();
+    standin::clearTrace();
     deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n", flags);
     standin::advance(5000);
     EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH", "IDLE"})) << flags;
+    // DONE leaves before the shell is asked to change the icon.
+    const std::vector<std::string>& calls = standin::trace();
+    auto first = [&](const std::string& prefix) {
+      for (size_t i = 0; i < calls.size(); i++)
+        if (calls[i].compare(0, prefix.size(), prefix) == 0) return i;
+      return calls.size();
+    };
+    EXPECT_LT(first("send(\"DONE"), first("Shell_NotifyIconW(MODIFY")) << flags;
     EXPECT_EQ("IDLE", lastSaid());
     EXPECT_EQ(server.messages.size(), mailbox.counts.messageCount);
     EXPECT_EQ(before + flags.empty(), sounds()) << flags;
@@ -225,6 +234,12 @@ TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
   std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
   EXPECT_NE(std::string::npos, trace.find("LOGIN ********"));
   EXPECT_EQ(std::string::npos, trace.find("nyan"));
+  // The fetch of every message's flags goes as its number of answers.
+  server.replies.clear();
+  check();
+  trace = standin::readFile("C:\\KivvetLE-trace.txt");
+  EXPECT_NE(std::string::npos, trace.find("reply 3 FETCH answers\r\n"));
+  EXPECT_EQ(std::string::npos, trace.find("reply * 2 FETCH"));
 }
 
 // What was seen outlives a restart: the next check asks only whether
