@@ -6,7 +6,7 @@
 // IMAP reader from the bytes as they come, literals by their count.
 //
 // A check: greeting, CAPABILITY unless the greeting told them, STARTTLS,
-// then LOGIN, EXAMINE INBOX and UID FETCH n:* (UID FLAGS) in one send
+// then LOGIN, EXAMINE INBOX and UID SEARCH UID n:* UNSEEN in one send
 // (RFC 3501 lets a client send commands without waiting), where n is the
 // UIDNEXT of the last announced check; then the header fields of the
 // newest new messages, the announcement, and IDLE or LOGOUT.
@@ -45,10 +45,10 @@ const char HEADER_ITEMS[] = "(BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
 
 void setState(Mailbox* box, ImapState state) {
   static const char* const names[] = {
-      "Resting",        "AwaitGreeting", "AwaitCapability", "AwaitStartTls",
-      "AwaitLiteralGo", "AwaitAuthGo",   "AwaitLogin",      "AwaitExamine",
-      "AwaitFlags",     "AwaitHeaders",  "AwaitIdleGo",     "Idling",
-      "AwaitDone",      "AwaitNoop",     "AwaitLogout",     "AwaitStatus"};
+      "Resting",     "AwaitGreeting", "AwaitCapability", "AwaitStartTls", "AwaitLiteralGo",
+      "AwaitAuthGo", "AwaitLogin",    "AwaitExamine",    "AwaitFlags",    "AwaitHeaders",
+      "AwaitIdleGo", "Idling",        "AwaitDone",       "AwaitNoop",     "AwaitLogout",
+      "AwaitStatus", "AwaitSearch",   "AwaitHighest"};
   ImapDialogue& d = box->imap;
   if (state != d.imapState) traceLine("imap %s -> %s", names[d.imapState], names[state]);
   d.imapState = state;
@@ -92,6 +92,7 @@ void takeCapabilities(Mailbox* box, const char* list, size_t length) {
   d.offersPlain = hasImapAtom(list, length, "AUTH=PLAIN");
   d.literalPlus = hasImapAtom(list, length, "LITERAL+");
   d.initialResponse = hasImapAtom(list, length, "SASL-IR");
+  d.offersEsearch = hasImapAtom(list, length, "ESEARCH");
 }
 
 void forgetCapabilities(Mailbox* box) {
@@ -103,6 +104,7 @@ void forgetCapabilities(Mailbox* box) {
   d.offersPlain = 0;
   d.literalPlus = 0;
   d.initialResponse = 0;
+  d.offersEsearch = 0;
 }
 
 int hasCode(const ImapResponse& r, const char* code) {
@@ -227,21 +229,35 @@ void sendLogin(HWND window, Mailbox* box) {
   sendAfterLogin(box);
 }
 
-// The UIDs and flags of every message from the mark on: the first check
-// of an account asks for all of them.
-void queueFlagsFetch(Mailbox* box) {
+// The count from the mark on (the first check of an account counts the
+// whole inbox): the unseen UIDs that SEARCH finds, ESEARCH's set where
+// previews are shown or else its count where the server offers it; from
+// a server that refused SEARCH, the UIDs and flags of every message.
+void queueCount(Mailbox* box) {
   ImapDialogue& d = box->imap;
   d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
-  char fetch[64];
-  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
-  d.flagsTag = queueCommand(box, fetch);
+  d.searching = !d.searchRefused;
+  char command[96], from[24] = "";
+  if (d.fetchFrom > 1) snprintf(from, sizeof from, "UID %u:* ", (unsigned)d.fetchFrom);
+  const char* returned = !d.offersEsearch                   ? ""
+                         : box->settings->showPreviews == 1 ? "RETURN (ALL) "
+                                                            : "RETURN (COUNT MAX) ";
+  if (d.searching)
+    snprintf(command, sizeof command, "UID SEARCH %s%sUNSEEN", returned, from);
+  else
+    snprintf(command, sizeof command, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  d.flagsTag = queueCommand(box, command);
+}
+
+void awaitCount(Mailbox* box) {
+  await(box, box->imap.searching ? ImapAwaitSearch : ImapAwaitFlags, box->imap.flagsTag);
 }
 
 void announce(HWND window, Mailbox* box);
 
 void queueExamination(Mailbox* box) {
   box->imap.examineTag = queueCommand(box, "EXAMINE INBOX");
-  queueFlagsFetch(box);
+  queueCount(box);
 }
 
 // After the login, or sent ahead with it: the capabilities when the
@@ -321,6 +337,33 @@ void countFetched(Mailbox* box, const ImapFetch& fetch) {
   d.newestUids[at] = fetch.uid;
 }
 
+static_assert(IMAP_NUMBERS_KEPT <= MOST_PREVIEWS, "the newest found are kept");
+
+// The SEARCH that counts, or the ESEARCH tagged with its command: the new
+// messages and the newest of them. "n:*" holds the newest message even
+// when its UID is below n: found alone, it is none of them.
+void countSearched(Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  const ImapNumbers& found = d.reader.numbers;
+  DWORD count = found.count, highest = found.kept > 0 ? found.highest[found.kept - 1] : 0;
+  if (strcmp(r.name, "ESEARCH") == 0) {
+    ImapSearchResult result;
+    char tag[16];
+    snprintf(tag, sizeof tag, "a%u", (unsigned)d.flagsTag);
+    if (!readImapSearchResult(r.rest, &result) || result.tagLength != strlen(tag) ||
+        memcmp(result.tag, tag, result.tagLength) != 0)
+      return;
+    if (result.hasCount) count = result.count;
+    if (result.hasMax) highest = result.max;
+  }
+  if (highest < d.fetchFrom) return;
+  d.newFound = count;
+  if (highest > d.highestUid) d.highestUid = highest;
+  d.newestKept = 0;
+  for (DWORD i = 0; i < found.kept; i++)
+    if (found.highest[i] >= d.fetchFrom) d.newestUids[d.newestKept++] = found.highest[i];
+}
+
 void sendIdle(HWND window, Mailbox* box);
 
 // The check's result stands: the mark moves past every UID it saw (under
@@ -363,6 +406,18 @@ void finishHeaders(HWND window, Mailbox* box) {
   memset(d.fields, 0, sizeof d.fields);
   memset(d.fieldsRead, 0, sizeof d.fieldsRead);
   announce(window, box);
+}
+
+void onFlagsFetched(HWND window, Mailbox* box);
+
+// Counted. A new mark where EXAMINE told no UIDNEXT passes the highest
+// UID, which is asked for first.
+void onSearched(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  int newMark = !box->known.imapMarked || d.validityChanged;
+  if (d.examinedNext != 0 || !newMark || d.exists == 0) return onFlagsFetched(window, box);
+  await(box, ImapAwaitHighest, queueCommand(box, "UID FETCH * (UID)"));
+  sendQueued(box);
 }
 
 void onFlagsFetched(HWND window, Mailbox* box) {
@@ -466,7 +521,7 @@ void onIdleEnded(HWND window, Mailbox* box) {
   if (!d.checking) return sendIdle(window, box);
   startCounting(box);
   DWORD noop = queueCommand(box, "NOOP");
-  queueFlagsFetch(box);
+  queueCount(box);
   await(box, ImapAwaitNoop, noop);
   sendQueued(box);
 }
@@ -491,10 +546,16 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
     // A server may answer commands sent together in any order but their
     // ends: the fetch's answers can come before the end of the command
     // sent ahead of it.
-    if (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
-        d.imapState == ImapAwaitFlags)
+    if (!d.searching && (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
+                         d.imapState == ImapAwaitFlags))
       countFetched(box, fetch);
+    if (d.imapState == ImapAwaitHighest && fetch.hasUid && fetch.uid > d.highestUid)
+      d.highestUid = fetch.uid;
     if (d.imapState == ImapAwaitHeaders) onHeaderFetched(box, fetch);
+  } else if (strcmp(r.name, "SEARCH") == 0 || strcmp(r.name, "ESEARCH") == 0) {
+    if (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
+        d.imapState == ImapAwaitSearch)
+      countSearched(box, r);
   } else if (strcmp(r.name, "STATUS") == 0) {
     d.statusTold = readImapStatus(r.rest, &d.inboxStatus);
   } else if (r.status == ImapOk) {
@@ -504,7 +565,8 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
   // Mail that lands while a check fetches may come too late for its
   // fetch: a check follows as soon as the session idles.
   int fetching = d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitHeaders ||
-                 d.imapState == ImapAwaitNoop;
+                 d.imapState == ImapAwaitNoop || d.imapState == ImapAwaitSearch ||
+                 d.imapState == ImapAwaitHighest;
   if (moreMail && fetching) d.newsWaiting = 1;
   if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
   if (d.imapState == ImapIdling) onIdleNews(window, box, r);
@@ -567,7 +629,15 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
     case ImapAwaitExamine:
       if (!ok) return refuse(window, box, &r, TEXT_NO_INBOX);
       d.validityChanged = box->known.imapMarked && box->known.imapValidity != d.examinedValidity;
-      return await(box, ImapAwaitFlags, d.flagsTag);
+      return awaitCount(box);
+    case ImapAwaitSearch:
+      if (ok) return onSearched(window, box);
+      // A server without SEARCH: the flags of every message, as it takes.
+      d.searchRefused = 1;
+      queueCount(box);
+      sendQueued(box);
+      return awaitCount(box);
+    case ImapAwaitHighest: return onFlagsFetched(window, box);
     case ImapAwaitFlags:
       if (!ok) return refuse(window, box, &r, TEXT_NO_FETCH);
       return onFlagsFetched(window, box);
@@ -580,7 +650,7 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       d.offersIdle = 0;
       return sendLogout(window, box);
     case ImapAwaitDone: return onIdleEnded(window, box);
-    case ImapAwaitNoop: return await(box, ImapAwaitFlags, d.flagsTag);
+    case ImapAwaitNoop: return awaitCount(box);
     case ImapAwaitLogout: return endCheck(window, box, {SessionOver, NULL, NULL});
     default: return;
   }
@@ -614,6 +684,14 @@ void onContinuation(HWND window, Mailbox* box) {
   armIdleTimer(window, box);
 }
 
+// A search's answer is traced as its count, never its UIDs.
+DWORD searchCount(const Mailbox* box, const ImapResponse& r) {
+  ImapSearchResult result;
+  if (strcmp(r.name, "ESEARCH") == 0 && readImapSearchResult(r.rest, &result) && result.hasCount)
+    return result.count;
+  return box->imap.reader.numbers.count;
+}
+
 // Before the login the server's words go to the trace whole; from the
 // login on only what a response is (its tag, status, number, name and
 // code), never its text, where a server may echo what it was sent.
@@ -633,6 +711,8 @@ void traceResponse(const Mailbox* box, const ImapResponse& r, const char* text) 
     traceLine("reply +");
   else if (r.numbered)
     traceLine("reply * %u %s", (unsigned)r.number, r.name);
+  else if (strcmp(r.name, "SEARCH") == 0 || strcmp(r.name, "ESEARCH") == 0)
+    traceLine("reply * %s: %u found", r.name, (unsigned)searchCount(box, r));
   else
     traceLine("reply * %s%s", r.name, code);
 }

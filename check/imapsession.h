@@ -34,7 +34,11 @@ enum ImapState {
   ImapAwaitNoop = 13,
   ImapAwaitLogout = 14,
   // STATUS INBOX, for a session that ends with its check.
-  ImapAwaitStatus = 15
+  ImapAwaitStatus = 15,
+  // UID SEARCH for the unseen from the mark; where EXAMINE told no
+  // UIDNEXT, UID FETCH * (UID) for the highest UID.
+  ImapAwaitSearch = 16,
+  ImapAwaitHighest = 17
 };
 
 // A command with the longest user ID and password the settings hold,
@@ -50,7 +54,7 @@ struct ImapDialogue {
   // awaited in turn.
   DWORD statusTag;
   DWORD examineTag;
-  DWORD flagsTag;
+  DWORD flagsTag;  // the search, or the flags' fetch, that counts
   // What the server offers; known once a greeting, a CAPABILITY or a
   // login told it.
   int capabilitiesKnown;
@@ -60,6 +64,11 @@ struct ImapDialogue {
   int offersPlain;
   int literalPlus;
   int initialResponse;  // SASL-IR
+  int offersEsearch;    // RFC 4731
+  // The count is searched for; a server that refused SEARCH is asked for
+  // the flags of every message from then on in the session.
+  int searching;
+  int searchRefused;
   // What STATUS told of the inbox.
   int statusTold;
   ImapMailboxStatus inboxStatus;

@@ -93,7 +93,7 @@ TEST_F(Imap, EveryWayInLeadsToTheSameCountAndPreview) {
     standin::advance(2000);  // answers in pieces take a while
     std::vector<std::string> expected = c.opening;
     expected.insert(expected.end(),
-                    {"EXAMINE INBOX", "UID FETCH 1:* (UID FLAGS)",
+                    {"EXAMINE INBOX", "UID SEARCH UNSEEN",
                      "UID FETCH 3 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", c.last});
     EXPECT_EQ(expected, said());
     EXPECT_EQ(3u, mailbox.counts.messageCount);
@@ -120,7 +120,7 @@ TEST_F(Imap, NewMailDuringIdleIsAnnouncedAtOnceAndIdleResumes) {
     size_t from = server.commands.size(), before = sounds();
     deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n", flags);
     standin::advance(5000);
-    EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH", "IDLE"})) << flags;
+    EXPECT_TRUE(saidInOrder(from, {"DONE", "UID SEARCH UID", "IDLE"})) << flags;
     EXPECT_EQ("IDLE", lastSaid());
     EXPECT_EQ(server.messages.size(), mailbox.counts.messageCount);
     EXPECT_EQ(before + flags.empty(), sounds()) << flags;
@@ -143,10 +143,64 @@ TEST_F(Imap, AServerThatDropsIdleIsReconnectedQuietly) {
   size_t from = server.commands.size(), before = sounds();
   standin::advance(3 * 60000 + 61000);
   EXPECT_EQ(2, server.connections);
-  EXPECT_TRUE(saidInOrder(from, {"EXAMINE INBOX", "UID FETCH 4:* (UID FLAGS)", "IDLE"}));
+  EXPECT_TRUE(saidInOrder(from, {"EXAMINE INBOX", "UID SEARCH UID 4:* UNSEEN", "IDLE"}));
   EXPECT_TRUE(standin::socketOpen(server.socket));
   EXPECT_EQ(before, sounds());
   EXPECT_NE("NOGOODICON", icon());
+}
+
+// New mail is counted by SEARCH for the unseen from the mark: the whole
+// inbox at first, with ESEARCH's set for the previews or its count where
+// the server offers it. A server that refuses SEARCH is asked every
+// UID's flags; one that tells no UIDNEXT its highest UID, for the mark.
+TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
+  const std::string headers = " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
+  struct Case {
+    std::string server;
+    std::vector<std::string> first, later;  // the commands that count and fetch
+  } cases[] = {
+      {"",
+       {"SEARCH UNSEEN", "FETCH 3,4" + headers},
+       {"SEARCH UID 6:* UNSEEN", "FETCH 6" + headers}},
+      {"ESEARCH",
+       {"SEARCH RETURN (ALL) UNSEEN", "FETCH 3,4" + headers},
+       {"SEARCH RETURN (ALL) UID 6:* UNSEEN", "FETCH 6" + headers}},
+      {"ESEARCH, no previews",
+       {"SEARCH RETURN (COUNT MAX) UNSEEN"},
+       {"SEARCH RETURN (COUNT MAX) UID 6:* UNSEEN"}},
+      {"SEARCH refused",
+       {"SEARCH UNSEEN", "FETCH 1:* (UID FLAGS)", "FETCH 3,4" + headers},
+       {"FETCH 6:* (UID FLAGS)", "FETCH 6" + headers}},
+      {"no UIDNEXT",
+       {"SEARCH UNSEEN", "FETCH * (UID)", "FETCH 3,4" + headers},
+       {"SEARCH UID 6:* UNSEEN", "FETCH 6" + headers}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    TearDown();
+    server = FakeImap();
+    SetUp();
+    bool esearch = c.server.rfind("ESEARCH", 0) == 0;
+    server.greeting =
+        std::string("* OK [CAPABILITY IMAP4rev1 IDLE") + (esearch ? " ESEARCH" : "") + "] ready";
+    settings.showPreviews = c.server != "ESEARCH, no previews";
+    server.tellsUidNext = c.server != "no UIDNEXT";
+    if (c.server == "SEARCH refused") server.replies["UID SEARCH"] = "BAD unknown command";
+    fillMailbox();
+    deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n");
+    deliver(server, "From: Kuro <k@x>\r\nSubject: read\r\n", "\\Seen");
+    check();
+    EXPECT_EQ(2u, mailbox.counts.newCount);
+    size_t from = server.commands.size();
+    deliver(server, "From: Kuro <k@x>\r\nSubject: again\r\n");
+    standin::advance(5000);
+    EXPECT_EQ(1u, mailbox.counts.newCount);
+    std::vector<std::string> counting[2];
+    for (size_t i = 0; i < server.commands.size(); i++)
+      if (said()[i].rfind("UID ", 0) == 0) counting[i >= from].push_back(said()[i].substr(4));
+    EXPECT_EQ(c.first, counting[0]);
+    EXPECT_EQ(c.later, counting[1]);
+  }
 }
 
 // The server's keep-alives tell how long it may keep quiet: the first,
@@ -176,7 +230,7 @@ TEST_F(Imap, KeepAlivesTellWhenAQuietServerIsGoneAndIdleIsRenewedInTime) {
 // the program; the mail it did not count is new to the next check, and
 // the mail it counted before the headers came is announced.
 TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
-  for (std::string at : {"greeting", "EXAMINE", "UID FETCH", "UID FETCH 3"}) {
+  for (std::string at : {"greeting", "EXAMINE", "UID SEARCH", "UID FETCH 3"}) {
     SCOPED_TRACE(at);
     TearDown();
     server = FakeImap();
@@ -190,8 +244,9 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     check();
     EXPECT_EQ(0, app.busy);
     EXPECT_FALSE(standin::socketOpen(server.socket));
-    // Nothing after the flight that EXAMINE and the fetch went in.
-    EXPECT_EQ(at == "greeting" ? "" : "UID FETCH", lastSaid().substr(0, 9));
+    // Nothing after the flight that EXAMINE and the search went in.
+    std::string last = at == "greeting" ? "" : at == "UID FETCH 3" ? at : "UID SEARCH";
+    EXPECT_EQ(last, lastSaid().substr(0, last.size()));
     // Once counted, the count is announced all the same, without previews.
     bool counted = at == "UID FETCH 3";
     EXPECT_EQ(counted ? 1u : 0u, mailbox.counts.newCount);
@@ -206,7 +261,7 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
 // A session meant to be secured goes no further in clear: a server that
 // offers no STARTTLS, or greets logged in already, hears nothing at all.
 // A server that echoes the password leaves it out of the trace, and no
-// header line gets there either.
+// header line or UID of a search gets there either.
 TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
   settings.connectionSecurity = SECURITY_STLS;
   for (const char* greeting :
@@ -225,6 +280,7 @@ TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
   std::string trace = standin::readFile("C:\\KivvetLE-trace.txt");
   EXPECT_NE(std::string::npos, trace.find("LOGIN ********"));
   EXPECT_EQ(std::string::npos, trace.find("nyan"));
+  EXPECT_NE(std::string::npos, trace.find("reply * SEARCH: 1 found"));  // not its UIDs
 }
 
 // What was seen outlives a restart: the next check asks only whether

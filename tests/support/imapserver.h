@@ -1,5 +1,6 @@
 // An IMAP server played by the test through the stand-in's sockets: it
-// greets, logs in, answers EXAMINE, STATUS, UID FETCH and IDLE from its
+// greets, logs in, answers EXAMINE, STATUS, UID FETCH, UID SEARCH (with
+// ESEARCH's RETURN where it offers ESEARCH) and IDLE from its
 // mailbox, and can be told to misbehave.
 #ifndef KIVVET_TESTS_SUPPORT_IMAPSERVER_H
 #define KIVVET_TESTS_SUPPORT_IMAPSERVER_H
@@ -26,6 +27,7 @@ struct FakeImap {
   std::vector<Message> messages;  // in the order of their UIDs
   unsigned uidValidity = 1000;
   unsigned uidNext = 1;
+  bool tellsUidNext = true;  // EXAMINE tells UIDNEXT
 
   // Options name a command by its words after the tag ("LOGIN", "UID
   // FETCH"), or by more of them ("UID FETCH 1:*"): the commands that begin
