@@ -34,7 +34,7 @@
 #                                POP3 second check (fast scan, flight after
 #                                the greeting) beside its IMAP second check
 #                                on a new connection (mark known, no new
-#                                mail: LOGIN, EXAMINE and UID FETCH in one
+#                                mail: LOGIN, EXAMINE and UID SEARCH in one
 #                                send, then IDLE), timed to the client's
 #                                QUIT and IDLE, and to the server's answer
 #                                that holds the result; the check in the
@@ -49,6 +49,13 @@
 #                                timed to the client's QUIT and LOGOUT, and
 #                                to the server's answer that holds the
 #                                result (the listing; STATUS's answer)
+#   bench/check_time.sh imapfirst
+#                                loopback, COUNTS default 30000, the newest
+#                                10 unread: the program's first check of
+#                                the account (no mark: LOGIN, EXAMINE and
+#                                UID SEARCH UNSEEN in one send, then IDLE),
+#                                greeting to IDLE, beside imaplib's EXAMINE
+#                                and UID SEARCH UNSEEN, greeting to LOGOUT
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -65,6 +72,7 @@ case "$MODE" in tls | tlspipe) TLS_MODE=1 ;; esac
 e2e_setup "bench-check-$MODE"
 RUNS=${RUNS:-3}
 COUNTS=${COUNTS:-10 100 1000}
+[ "$MODE" = imapfirst ] && COUNTS=${COUNTS_FIRST:-30000}
 DELAY=${DELAY:-10}
 BUILD="$KIVVET_ROOT/build/win64"
 
@@ -79,7 +87,7 @@ if [ "$TLS_MODE" = 1 ]; then
   dovecot_start "$E2E_DIR" --tls "$CERTS/localhost.pem" "$CERTS/localhost.key"
   HOST=localhost PORT=$DOVECOT_TLS_PORT SECURITY=connectionSecurity=2
   REFERENCE_ARGS=(--tls "$CERTS/ca.pem")
-elif [ "$MODE" = imap ]; then
+elif [ "$MODE" = imap ] || [ "$MODE" = imapfirst ]; then
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 elif [ "$MODE" = imapstatus ]; then
@@ -200,7 +208,7 @@ pop_check() {
 # The program's IMAP checks. The first (no mark) ends in IDLE; a suspend
 # ends that session without a word, and the menu's check then opens a new
 # one with the mark known: greeting to IDLE, printed, and greeting to the
-# fetch's end (imap.answer). The menu's check again, in the held session:
+# search's end (imap.answer). The menu's check again, in the held session:
 # DONE, NOOP and UID FETCH, IDLE (held.idle: DONE to IDLE).
 imap_check() {
   local mark
@@ -219,7 +227,7 @@ imap_check() {
   sleep 0.5
   local greeting
   greeting=$(first_out)
-  span "$greeting" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/imap.answer"
+  span "$greeting" "$(last_out ' OK (Fetch|Search) completed')" >>"$E2E_DIR/imap.answer"
   echo >>"$E2E_DIR/imap.answer"
   span "$greeting" "$(last_in '^[0-9.]+ a[0-9]+ (IDLE|LOGOUT)')"
   wine "$BUILD/kivvetprobe.exe" check >/dev/null
@@ -269,10 +277,25 @@ imap_status_check() {
   rm -f "$E2E_DIR/bench.exit"
 }
 
-# imaplib's check, greeting to LOGOUT.
+# The program's first check of the account, greeting to IDLE.
+imap_first_check() {
+  write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
+    password=nyan checkAtStartup=1 soundNewOnly=1 mailProtocol=1
+  rm -f "$E2E_DIR/KivvetLE.log"
+  clear_rawlog
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 idles_seen 1 || { echo "no IDLE" >&2; return 1; }
+  sleep 0.5
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/imapfirst.$(date +%s%N)"
+  span "$(first_out)" "$(last_in '^[0-9.]+ a[0-9]+ IDLE')"
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
+# imaplib's check, greeting to LOGOUT. Arguments: --first.
 imaplib_check() {
   clear_rawlog
-  python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT"
+  python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT" "$@"
   sleep 0.5
   span "$(first_out)" "$(last_in '^[0-9.]+ [^ ]+ LOGOUT')"
 }
@@ -305,13 +328,20 @@ case "$MODE" in
   imapstatus)
     printf '%-9s %10s %10s %10s %10s %10s %10s\n' messages "pop-quit" "imap-lgout" "pop-ans" \
       "status-ans" "lgout/quit" "ans/ans" ;;
+  imapfirst) printf '%-9s %10s %10s %10s\n' messages program imaplib "prog/lib" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
 
 delivered=0
 for n in $COUNTS; do
-  dovecot_deliver $((n - delivered))
+  if [ "$MODE" = imapfirst ]; then
+    dovecot_deliver $((n - delivered - 10))
+    mark_all_seen
+    dovecot_deliver 10
+  else
+    dovecot_deliver $((n - delivered))
+  fi
   delivered=$n
   case "$MODE" in
     plain)
@@ -377,6 +407,11 @@ for n in $COUNTS; do
       statusans=$(grep . "$E2E_DIR/status.answer" | median)
       printf '%-9s %10s %10s %10s %10s %10s %10s\n' "$n" "$pop" "$imap" "$popans" "$statusans" \
         "$(ratio "$imap" "$pop")" "$(ratio "$statusans" "$popans")" ;;
+    imapfirst)
+      imaplib_check --first >/dev/null # Dovecot indexes the mailbox at its first look
+      program=$(runs imap_first_check)
+      imaplib=$(runs imaplib_check --first)
+      printf '%-9s %10s %10s %10s\n' "$n" "$program" "$imaplib" "$(ratio "$program" "$imaplib")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)
