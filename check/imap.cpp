@@ -744,14 +744,16 @@ void onResponse(HWND window, Mailbox* box) {
     return endCheck(window, box, {FailedForNow, TEXT_BYE, TEXT_BYE});
   }
   if (r.kind == ImapUntagged) return onUntagged(window, box, r);
-  char tag[16];
-  snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
-  if (isImapTag(&r, tag)) return onCompletion(window, box, r);
-  // The end of a command sent ahead: a CAPABILITY, or one whose step the
-  // session never reached. Capabilities it told are taken all the same.
+  // Capabilities an end tells are taken, whatever it ends: a login's OK
+  // may tell what the server offers once logged in (ESEARCH).
   size_t length = 0;
   const char* capabilities = imapCapabilities(&r, &length);
   if (capabilities != NULL) takeCapabilities(box, capabilities, length);
+  char tag[16];
+  snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
+  // The end of a command sent ahead (a CAPABILITY, or one whose step the
+  // session never reached) is passed over.
+  if (isImapTag(&r, tag)) return onCompletion(window, box, r);
 }
 
 // The connection's bytes: whole responses, read one at a time. After

@@ -165,6 +165,9 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
       {"ESEARCH",
        {"SEARCH RETURN (ALL) UNSEEN", "FETCH 3,4" + headers},
        {"SEARCH RETURN (ALL) UID 6:* UNSEEN", "FETCH 6" + headers}},
+      {"ESEARCH told by the login",
+       {"SEARCH UNSEEN", "FETCH 3,4" + headers},
+       {"SEARCH RETURN (ALL) UID 6:* UNSEEN", "FETCH 6" + headers}},
       {"ESEARCH, no previews",
        {"SEARCH RETURN (COUNT MAX) UNSEEN"},
        {"SEARCH RETURN (COUNT MAX) UID 6:* UNSEEN"}},
@@ -180,12 +183,14 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
     TearDown();
     server = FakeImap();
     SetUp();
-    bool esearch = c.server.rfind("ESEARCH", 0) == 0;
+    bool esearch = c.server.rfind("ESEARCH", 0) == 0 && c.server != "ESEARCH told by the login";
     server.greeting =
         std::string("* OK [CAPABILITY IMAP4rev1 IDLE") + (esearch ? " ESEARCH" : "") + "] ready";
     settings.showPreviews = c.server != "ESEARCH, no previews";
     server.tellsUidNext = c.server != "no UIDNEXT";
     if (c.server == "SEARCH refused") server.replies["UID SEARCH"] = "BAD unknown command";
+    if (c.server == "ESEARCH told by the login")
+      server.replies["LOGIN"] = "OK [CAPABILITY IMAP4rev1 IDLE ESEARCH] in";
     fillMailbox();
     deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n");
     deliver(server, "From: Kuro <k@x>\r\nSubject: read\r\n", "\\Seen");

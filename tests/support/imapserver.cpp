@@ -266,7 +266,10 @@ void take(FakeImap& server, SOCKET s, const std::string& text) {
   for (const auto& custom : server.replies) {
     if (!named(custom.first)) continue;
     // A LOGIN answered OK in the test's words logs in all the same.
-    if (custom.first == "LOGIN" && custom.second.compare(0, 2, "OK") == 0) logIn(server, true);
+    if (custom.first == "LOGIN" && custom.second.compare(0, 2, "OK") == 0) {
+      logIn(server, true);
+      server.toldCapabilities += " " + custom.second;
+    }
     size_t last = custom.second.rfind("\r\n");
     last = last == NONE ? 0 : last + 2;
     return say(server, s,
