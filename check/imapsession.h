@@ -37,6 +37,10 @@ enum ImapState {
   ImapAwaitStatus = 15
 };
 
+// The new messages one check remembers as counted; past three quarters
+// of them, a message is counted without looking.
+const DWORD IMAP_COUNTED_PLACES = 2048;
+
 // A command with the longest user ID and password the settings hold,
 // each a quoted string of escaped characters or a literal.
 const DWORD IMAP_COMMAND_BYTES = 2048;
@@ -76,6 +80,13 @@ struct ImapDialogue {
   DWORD newestUids[MOST_PREVIEWS];
   DWORD newestKept;
   DWORD highestUid;
+  // The highest UID of any message told, below the mark too: UIDNEXT
+  // where the server tells none.
+  DWORD highestTold;
+  // The new messages counted, each once whatever order and how often the
+  // server tells of them: an open-addressed set of UIDs (0: a free place).
+  DWORD countedUids[IMAP_COUNTED_PLACES];
+  DWORD countedKept;
   // The header fields of newestUids, as they come; shown newest first.
   HeaderFields fields[MOST_PREVIEWS];
   int fieldsRead[MOST_PREVIEWS];
