@@ -160,6 +160,25 @@ void startNumbers(ImapReader* reader) {
     reader->numbering = 2;
 }
 
+// A literal stands only in data: the free text of a status response
+// (tagged, or untagged OK, NO, BAD, PREAUTH, BYE) and of a continuation
+// ends with its line, whatever it ends in.
+int mayHoldLiteral(const ImapReader* reader) {
+  if (reader->literals > 0) return 1;
+  const char* text = reader->text;
+  const char* end = text + reader->textLength;
+  if (reader->textLength < 2 || text[0] != '*' || text[1] != ' ') return 0;
+  const char* p = text + 2;
+  while (p < end && isDigit(*p)) p++;
+  if (p > text + 2 && p < end && *p == ' ') p++;
+  const char* word = p;
+  while (p < end && *p != ' ' && *p != '[') p++;
+  static const char* const statuses[] = {"OK", "NO", "BAD", "PREAUTH", "BYE"};
+  for (const char* status : statuses)
+    if (sameWord(word, (size_t)(p - word), status)) return 0;
+  return 1;
+}
+
 }  // namespace
 
 void startImapReader(ImapReader* reader) { memset(reader, 0, sizeof *reader); }
@@ -207,7 +226,7 @@ DWORD readImapBytes(ImapReader* reader, const char* bytes, DWORD length) {
       reader->numbering = 0;
       if (reader->textLength > 0 && reader->text[reader->textLength - 1] == '\r')
         reader->textLength--;
-      if (reader->marker == 4) {
+      if (reader->marker == 4 && mayHoldLiteral(reader)) {
         // The line ends in a literal's count: its bytes come next, and a
         // literal of none leaves the response going on at once.
         reader->literals++;

@@ -35,11 +35,13 @@ enum ImapState {
   ImapAwaitLogout = 14,
   // STATUS INBOX, for a session that ends with its check.
   ImapAwaitStatus = 15,
-  // UID SEARCH for the unseen from the mark; where EXAMINE told no
-  // UIDNEXT, UID FETCH * (UID) for the highest UID.
-  ImapAwaitSearch = 16,
-  ImapAwaitHighest = 17
+  // UID SEARCH for the unseen from the mark.
+  ImapAwaitSearch = 16
 };
+
+// The new messages one check remembers as counted; past three quarters
+// of them, a message is counted without looking.
+const DWORD IMAP_COUNTED_PLACES = 2048;
 
 // A command with the longest user ID and password the settings hold,
 // each a quoted string of escaped characters or a literal.
@@ -85,6 +87,13 @@ struct ImapDialogue {
   DWORD newestUids[MOST_PREVIEWS];
   DWORD newestKept;
   DWORD highestUid;
+  // The highest UID of any message told, below the mark too: UIDNEXT
+  // where the server tells none.
+  DWORD highestTold;
+  // The new messages counted, each once whatever order and how often the
+  // server tells of them: an open-addressed set of UIDs (0: a free place).
+  DWORD countedUids[IMAP_COUNTED_PLACES];
+  DWORD countedKept;
   // The header fields of newestUids, as they come; shown newest first.
   HeaderFields fields[MOST_PREVIEWS];
   int fieldsRead[MOST_PREVIEWS];

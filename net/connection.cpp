@@ -68,6 +68,20 @@ void beginChannel(HWND window, Connection* c) {
   if (c->tls.phase == TlsHandshake) c->calls->securing(window, c->owner);
 }
 
+// A session may stand silent for many minutes (held for the server's
+// news): the system probes the peer after a minute of silence, which
+// keeps a router's memory of the connection alive and breaks a connection
+// whose peer is gone (FD_CLOSE) within two minutes. A system that refuses
+// leaves the connection as it was.
+const DWORD KEEP_ALIVE_AFTER_MS = 60000;
+const DWORD KEEP_ALIVE_PROBE_MS = 5000;
+
+void askForKeepAlives(SOCKET s) {
+  tcp_keepalive values = {1, KEEP_ALIVE_AFTER_MS, KEEP_ALIVE_PROBE_MS};
+  DWORD returned = 0;
+  WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL);
+}
+
 // The dial's verdict: the session takes the winning socket, whose
 // FD_CONNECT the dial has taken; the last address tried says how a dial
 // failed.
@@ -84,6 +98,7 @@ void onDialResult(HWND window, Connection* c, DialResult result) {
   if (result != DialConnected) return;
   c->sessionSocket = c->dial.winner;
   c->serverReached = 1;
+  askForKeepAlives(c->sessionSocket);
   // Implicit TLS: the handshake begins as soon as the connection stands.
   if (c->security == ImplicitTls) return beginChannel(window, c);
   c->calls->opened(window, c->owner);

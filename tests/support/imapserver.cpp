@@ -211,9 +211,9 @@ std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std:
     return "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n* " +
            std::to_string(server.messages.size()) + " EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY " +
            std::to_string(server.uidValidity) + "] UIDs valid\r\n" +
-           (server.tellsUidNext
-                ? "* OK [UIDNEXT " + std::to_string(server.uidNext) + "] predicted next UID\r\n"
-                : "") +
+           (server.noUidNext
+                ? ""
+                : "* OK [UIDNEXT " + std::to_string(server.uidNext) + "] predicted next UID\r\n") +
            tag + (name == "SELECT" ? " OK [READ-WRITE] " : " OK [READ-ONLY] ") + name +
            " completed\r\n";
   }
@@ -239,7 +239,13 @@ std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std:
       say(*self, s, "* BYE idle for too long\r\n");
       hangUp(*self, s);
     });
-  return "+ idling\r\n" + newExists(server);
+  if (server.idleEndMs)
+    standin::at(standin::now() + server.idleEndMs, [self, s, idle] {
+      if (self->socket != s || self->idles != idle || self->idleTag.empty()) return;
+      say(*self, s, self->idleTag + " OK IDLE ended by the server\r\n");
+      self->idleTag.clear();
+    });
+  return "+ idling\r\n" + (server.silentIdle ? "" : newExists(server));
 }
 
 // A whole command, its literals included.
@@ -349,6 +355,7 @@ void serveImap(FakeImap& server) {
     self->literalFault = false;
     self->idleTag = self->awaitedLiteral = self->authenticateTag = self->toldCapabilities = "";
     self->toldExists = 0;
+    if (self->validityPerSession) self->uidValidity++;
     standin::connectionEstablished(s, 0);
     if (self->tls != 2) return greet(*self, s);
     standin::serveTls(s, self->tlsScript);
@@ -365,7 +372,7 @@ void imapSay(FakeImap& server, const std::string& bytes) {
 
 void deliver(FakeImap& server, const std::string& header, const std::string& flags) {
   server.messages.push_back({server.uidNext++, flags, header});
-  if (server.idleTag.empty() || !standin::socketOpen(server.socket)) return;
+  if (server.idleTag.empty() || server.silentIdle || !standin::socketOpen(server.socket)) return;
   std::string exists = newExists(server);
   if (!exists.empty()) say(server, server.socket, exists);
 }

@@ -27,7 +27,6 @@ struct FakeImap {
   std::vector<Message> messages;  // in the order of their UIDs
   unsigned uidValidity = 1000;
   unsigned uidNext = 1;
-  bool tellsUidNext = true;  // EXAMINE tells UIDNEXT
 
   // Options name a command by its words after the tag ("LOGIN", "UID
   // FETCH"), or by more of them ("UID FETCH 1:*"): the commands that begin
@@ -37,7 +36,11 @@ struct FakeImap {
   std::vector<std::string> byeOn;  // "* BYE" and a close instead of an answer
   size_t pieceSize = 0;            // 0: replies whole; n: in pieces of n bytes, 1 ms apart
   DWORD lastPieceAt = 0;
-  DWORD idleDropMs = 0;  // an IDLE this long is ended by "* BYE" and a close (0: never)
+  DWORD idleDropMs = 0;             // an IDLE this long is ended by "* BYE" and a close (0: never)
+  DWORD idleEndMs = 0;              // an IDLE this long is ended by its tagged OK (0: never)
+  bool silentIdle = false;          // tells nothing during IDLE; NOOP tells new mail
+  bool noUidNext = false;           // EXAMINE tells no [UIDNEXT]
+  bool validityPerSession = false;  // every connection brings a new UIDVALIDITY
   // 0: plain text; 1: offers STARTTLS; 2: TLS from the first byte, then
   // the greeting inside it. The script says how the server's TLS behaves.
   int tls = 0;
