@@ -6,10 +6,11 @@
 // IMAP reader from the bytes as they come, literals by their count.
 //
 // A check: greeting, CAPABILITY unless the greeting told them, STARTTLS,
-// then LOGIN, EXAMINE INBOX and UID SEARCH UID n:* UNSEEN in one send
-// (RFC 3501 lets a client send commands without waiting), where n is the
-// UIDNEXT of the last announced check; then the header fields of the
-// newest new messages, the announcement, and IDLE or LOGOUT.
+// then LOGIN, EXAMINE INBOX, UID FETCH * (UID) and UID SEARCH UID n:*
+// UNSEEN in one send (RFC 3501 lets a client send commands without
+// waiting), where n is the UIDNEXT of the last announced check; then the
+// header fields of the newest new messages, the announcement, and IDLE or
+// LOGOUT. A server that refuses SEARCH is asked UID FETCH n:* (UID FLAGS).
 #include "check/imap.h"
 
 #include <stdio.h>
@@ -705,7 +706,8 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       return awaitCount(box);
     case ImapAwaitSearch:
       if (ok) return onFlagsFetched(window, box);
-      // A server without SEARCH: the flags of every message, as it takes.
+      // A server that refuses SEARCH is asked for the flags of every
+      // message from the mark on, for the rest of the session.
       d.searchRefused = 1;
       queueCount(box);
       sendQueued(box);

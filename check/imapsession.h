@@ -21,8 +21,8 @@ enum ImapState {
   ImapAwaitAuthenticateGo = 5,
   ImapAwaitLogin = 6,
   ImapAwaitExamine = 7,
-  // UID FETCH n:* (UID FLAGS): the UIDs and flags of the messages that
-  // may be new.
+  // UID FETCH n:* (UID FLAGS), from a server that refused SEARCH: the
+  // UIDs and flags of the messages that may be new.
   ImapAwaitFlags = 8,
   // The header fields of the newest new messages.
   ImapAwaitHeaders = 9,
