@@ -279,10 +279,21 @@ void queueCount(Mailbox* box) {
   else
     snprintf(command, sizeof command, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
   d.flagsTag = queueCommand(box, command);
+  d.countEnded = ImapNoStatus;
 }
 
-void awaitCount(Mailbox* box) {
-  await(box, box->imap.searching ? ImapAwaitSearch : ImapAwaitFlags, box->imap.flagsTag);
+void onCompletion(HWND window, Mailbox* box, const ImapResponse& r);
+
+// The count is awaited, or taken at once where its end came early.
+void awaitCount(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  await(box, d.searching ? ImapAwaitSearch : ImapAwaitFlags, d.flagsTag);
+  if (d.countEnded == ImapNoStatus) return;
+  ImapResponse end;
+  memset(&end, 0, sizeof end);
+  end.kind = ImapTagged;
+  end.status = d.countEnded;
+  onCompletion(window, box, end);
 }
 
 void announce(HWND window, Mailbox* box);
@@ -703,7 +714,7 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
     case ImapAwaitExamine:
       if (!ok) return refuse(window, box, &r, TEXT_NO_INBOX);
       d.validityChanged = imapMarkHolds(box) && box->known.imapValidity != d.examinedValidity;
-      return awaitCount(box);
+      return awaitCount(window, box);
     case ImapAwaitSearch:
       if (ok) return onFlagsFetched(window, box);
       // A server that refuses SEARCH is asked for the flags of every
@@ -711,7 +722,7 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       d.searchRefused = 1;
       queueCount(box);
       sendQueued(box);
-      return awaitCount(box);
+      return awaitCount(window, box);
     case ImapAwaitFlags:
       // "n:*" names the last message: a server may refuse it where the
       // mailbox has none, which is an empty mailbox all the same.
@@ -735,7 +746,7 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       d.offersIdle = 0;
       return sendLogout(window, box);
     case ImapAwaitDone: return onIdleEnded(window, box);
-    case ImapAwaitNoop: return awaitCount(box);
+    case ImapAwaitNoop: return awaitCount(window, box);
     case ImapAwaitLogout: return endCheck(window, box, {SessionOver, NULL, NULL});
     default: return;
   }
@@ -836,9 +847,11 @@ void onResponse(HWND window, Mailbox* box) {
   if (capabilities != NULL) takeCapabilities(box, capabilities, length);
   char tag[16];
   snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
-  // The end of a command sent ahead (a CAPABILITY, or one whose step the
-  // session never reached) is passed over.
   if (isImapTag(&r, tag)) return onCompletion(window, box, r);
+  // The end of a command sent ahead: the count's, kept until its turn; a
+  // CAPABILITY, or one whose step the session never reached, passed over.
+  snprintf(tag, sizeof tag, "a%u", (unsigned)d.flagsTag);
+  if (d.flagsTag != 0 && isImapTag(&r, tag)) d.countEnded = r.status;
 }
 
 // The connection's bytes: whole responses, read one at a time. After

@@ -57,6 +57,9 @@ struct ImapDialogue {
   DWORD statusTag;
   DWORD examineTag;
   DWORD flagsTag;  // the search, or the flags' fetch, that counts
+  // Its end, where it came before the end of a command sent ahead of it
+  // (Dovecot may answer a search before the NOOP sent first).
+  ImapStatus countEnded;
   // What the server offers; known once a greeting, a CAPABILITY or a
   // login told it.
   int capabilitiesKnown;

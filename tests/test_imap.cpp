@@ -165,6 +165,9 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
       {"ESEARCH",
        {"FETCH * (UID)", "SEARCH RETURN (ALL) UNSEEN", "FETCH 3,4" + headers},
        {"FETCH * (UID)", "SEARCH RETURN (ALL) UID 6:* UNSEEN", "FETCH 6" + headers}},
+      {"NOOP answered last",
+       {"FETCH * (UID)", "SEARCH UNSEEN", "FETCH 3,4" + headers},
+       {"FETCH * (UID)", "SEARCH UID 6:* UNSEEN", "FETCH 6" + headers}},
       {"ESEARCH told by the login",
        {"FETCH * (UID)", "SEARCH UNSEEN", "FETCH 3,4" + headers},
        {"FETCH * (UID)", "SEARCH RETURN (ALL) UID 6:* UNSEEN", "FETCH 6" + headers}},
@@ -189,6 +192,7 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
     settings.showPreviews = c.server != "ESEARCH, no previews";
     server.noUidNext = c.server == "no UIDNEXT";
     if (c.server == "SEARCH refused") server.replies["UID SEARCH"] = "BAD unknown command";
+    if (c.server == "NOOP answered last") server.heldBack = "NOOP";
     if (c.server == "ESEARCH told by the login")
       server.replies["LOGIN"] = "OK [CAPABILITY IMAP4rev1 IDLE ESEARCH] in";
     fillMailbox();

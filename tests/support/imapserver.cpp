@@ -287,7 +287,11 @@ void take(FakeImap& server, SOCKET s, const std::string& text) {
     server.underTls = true;
     return standin::serveTls(s, server.tlsScript);
   }
-  say(server, s, reply(server, s, tag, name, arguments));
+  std::string answer = reply(server, s, tag, name, arguments);
+  if (name == server.heldBack) return (void)(server.heldAnswer = answer);
+  if (name == "UID SEARCH") answer += server.heldAnswer;
+  if (name == "UID SEARCH") server.heldAnswer.clear();
+  say(server, s, answer);
   if (name == "LOGOUT") hangUp(server, s);
 }
 
