@@ -116,11 +116,13 @@ void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {
 }
 
 // FNV-1a over the server's name (its case does not matter), the port and
-// the user ID, each ended by a NUL.
+// the user ID, each ended by a NUL. IMAP's two ports, in TLS from the
+// first byte or not, lead to one mailbox: a change of security is no
+// change of account.
 DWORD imapAccountKey(const Mailbox* box) {
   const Settings* s = box->settings;
   char port[16];
-  snprintf(port, sizeof port, "%d", s->port);
+  snprintf(port, sizeof port, "%d", s->port == IMAP_TLS_PORT ? IMAP_PORT : s->port);
   DWORD hash = 2166136261u;
   const char* parts[] = {s->serverHost, port, s->userId};
   for (const char* part : parts) {
