@@ -115,14 +115,14 @@ void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {
   known.imapAccount = imapAccountKey(box);
 }
 
-// FNV-1a over the server's name (its case does not matter), the port and
-// the user ID, each ended by a NUL.
+// FNV-1a over the server's name (its case does not matter) and the user
+// ID, each ended by a NUL. The port is left out: another port of the same
+// server is, in practice, the same mailbox reached in TLS or not (993 or
+// 143, or a provider's own pair), whose mark must stay.
 DWORD imapAccountKey(const Mailbox* box) {
   const Settings* s = box->settings;
-  char port[16];
-  snprintf(port, sizeof port, "%d", s->port);
   DWORD hash = 2166136261u;
-  const char* parts[] = {s->serverHost, port, s->userId};
+  const char* parts[] = {s->serverHost, s->userId};
   for (const char* part : parts) {
     for (const char* p = part;; p++) {
       char c = *p >= 'A' && *p <= 'Z' && part == s->serverHost ? (char)(*p - 'A' + 'a') : *p;

@@ -39,8 +39,8 @@ const DWORD IMAP_ACCOUNT_AT = KNOWN_UIDS_RECORD_BYTES - 4;
 // found another UIDVALIDITY under it).
 void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext);
 // 1 when there is a mark and it belongs to the account the settings name
-// now (server, port and user ID); a mark of no known account is taken as
-// this one's.
+// now (server and user ID); a mark of no known account is taken as this
+// one's.
 int imapMarkHolds(const Mailbox* box);
 // The settings' account as a number other than 0.
 DWORD imapAccountKey(const Mailbox* box);

@@ -8,6 +8,7 @@
 
 #include "base/appstate.h"
 #include "base/text.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ const DWORD KEEP_ALIVE_PROBE_MS = 5000;
 void askForKeepAlives(SOCKET s) {
   tcp_keepalive values = {1, KEEP_ALIVE_AFTER_MS, KEEP_ALIVE_PROBE_MS};
   DWORD returned = 0;
-  WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL);
+  if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL) != 0)
+    traceLine("keep-alives refused: %d", WSAGetLastError());
 }
 
 // The dial's verdict: the session takes the winning socket, whose
