@@ -439,8 +439,9 @@ TEST_F(Imap, ARefusalTellsWhatTheServerSaid) {
     check();
     EXPECT_EQ(c.tip.empty() || c.soon ? "APPICON" : "NOGOODICON", icon());
     EXPECT_NE(std::string::npos, tip().find(c.tip)) << tip();
-    if (c.command == "LOGIN")
+    if (c.command == "LOGIN") {
       EXPECT_EQ(c.soon ? 60000u : 3600000u, standin::timerPeriod(window, TIMER_INTERVAL));
+    }
   }
 }
 
