@@ -87,7 +87,10 @@ void endAfterQuitOr(HWND window, Mailbox* box, const char* text) {
 // stood, the server was never reached: that may pass by itself.
 void onConnectionEnded(HWND window, void* owner, ConnectionEnd end, const char* text) {
   Mailbox* box = (Mailbox*)owner;
-  if (box->protocol->holdsSession(box)) return loseHeldSession(window, box);
+  // A held session that ends, or dies unheard while asked again, was lost
+  // quietly (a router forgot it, the network changed): it is taken up again.
+  if (box->protocol->holdsSession(box) || box->cycle.onHeldSession)
+    return loseHeldSession(window, box);
   int reached = box->connection.serverReached;
   switch (end) {
     case EndNoSuchHost:
@@ -173,6 +176,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // to change the icon: that call waits for another process, a quarter of
   // a second on a busy machine, and the server's answer can come meanwhile.
   if (box->protocol->holdsSession(box)) {
+    box->cycle.onHeldSession = 1;
     becomeBusy();
     watchForAnswers(window, &box->connection);
     box->protocol->checkAgain(window, box);
@@ -219,6 +223,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
                                      "Abandoned"};
   static_assert(sizeof ends / sizeof ends[0] == Abandoned + 1, "a name for every end");
   traceLine("check ends: %s %s", ends[outcome.end], outcome.text != NULL ? outcome.text : "");
+  box->cycle.onHeldSession = 0;
   int resultShown = box->protocol->awaitsGoodbye(box);
   // Announced with the session kept for the server's news: it stays open,
   // unwatched, and no interval check comes while it stands.
@@ -313,8 +318,16 @@ void setNewCount(Mailbox* box, DWORD newCount) { box->counts.newCount = newCount
 // began counts as a failure that may pass by itself, so that a server
 // that drops every session at once is not asked again and again.
 void loseHeldSession(HWND window, Mailbox* box) {
+  int checking = box->cycle.onHeldSession;
+  box->cycle.onHeldSession = 0;
   closeSession(window, box);
   traceLine("held session lost");
+  if (checking) {
+    // The check that asked on it ends without a word; the next takes over.
+    stopWaitingForAnswers(window, &box->connection);
+    stopStallTimeout(window, &box->connection);
+    if (!app.settingsOpen && !app.windowGone) becomeIdle();
+  }
   if (GetTickCount() - box->cycle.heldSince >= FIRST_RETRY_MS) {
     resetRetries(box);
     PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);

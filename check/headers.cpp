@@ -408,6 +408,8 @@ int isCombiningMark(unsigned long code) {
 // the lines around it.
 const int MOST_MARKS = 2;
 
+}  // namespace
+
 // Tabs become blanks, the unwanted characters go, and so do the marks
 // past MOST_MARKS on one character; blanks at either end go, and at most
 // PREVIEW_CHARS characters are kept.
@@ -443,6 +445,8 @@ void cleanText(const char* text, char* out, size_t size) {
   }
   out[lastSolid] = '\0';
 }
+
+namespace {
 
 // From: the display name before "<address>", unquoted; the address when
 // there is no name; for "address (Name)" the comment.

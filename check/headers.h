@@ -16,5 +16,9 @@ struct HeaderFields {
 // up to the empty line that ends them or the end of length. Either field
 // is empty when the block has none. Pure: nothing is kept.
 void readHeaders(const char* block, size_t length, HeaderFields* fields);
+// A text fit to show, as a preview's fields are: tabs become blanks,
+// controls and what turns or hides text go, blanks at either end too, and
+// at most PREVIEW_CHARS characters are kept in size bytes.
+void cleanText(const char* text, char* out, size_t size);
 
 #endif

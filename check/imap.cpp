@@ -6,10 +6,11 @@
 // IMAP reader from the bytes as they come, literals by their count.
 //
 // A check: greeting, CAPABILITY unless the greeting told them, STARTTLS,
-// then LOGIN, EXAMINE INBOX and UID FETCH n:* (UID FLAGS) in one send
-// (RFC 3501 lets a client send commands without waiting), where n is the
-// UIDNEXT of the last announced check; then the header fields of the
-// newest new messages, the announcement, and IDLE or LOGOUT.
+// then LOGIN, EXAMINE INBOX, UID FETCH * (UID) and UID SEARCH UID n:*
+// UNSEEN in one send (RFC 3501 lets a client send commands without
+// waiting), where n is the UIDNEXT of the last announced check; then the
+// header fields of the newest new messages, the announcement, and IDLE or
+// LOGOUT. A server that refuses SEARCH is asked UID FETCH n:* (UID FLAGS).
 #include "check/imap.h"
 
 #include <stdio.h>
@@ -27,6 +28,7 @@
 #include "settings/settings.h"
 #include "tray/notify.h"
 #include "tray/previews.h"
+#include "tray/trayicon.h"
 
 namespace {
 
@@ -38,6 +40,16 @@ const char TEXT_NO_INBOX[] = "受信箱を開けなかったにゃ.";
 const char TEXT_NO_FETCH[] = "メールの一覧をもらえなかったにゃ.";
 const char TEXT_BYE[] = "サーバが接続を切ったにゃ.またすぐ確かめるにゃ.";
 const char TEXT_UNAVAILABLE[] = "サーバが一時的な障害中にゃ.あとでまた確かめるにゃ.";
+const char TEXT_IN_USE[] = "ほかのメールソフトがメールボックスを使用中にゃ.";
+const char TEXT_LOGIN_REFUSED[] = "サーバがログインを断ったにゃ.";
+// The server's own words, cleaned as a preview is.
+const char TEXT_SERVER_SAYS[] = "サーバいわく「%s」にゃ.";
+// A server whose every session brings a new UIDVALIDITY: no UID it
+// told before means anything, and mail that came between sessions
+// cannot be told from old.
+const char TEXT_RENUMBERED[] = "サーバが毎回メールの番号を付け直すにゃ";
+// Checks in a row with a new UIDVALIDITY that make it the server's habit.
+const DWORD RENUMBERED_HABIT = 2;
 const char TEXT_AUTHENTICATING_USER[] = "ユーザーIDを認証中...";
 const char TEXT_COUNTING[] = "メールの数を取得中...";
 
@@ -45,10 +57,10 @@ const char HEADER_ITEMS[] = "(BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
 
 void setState(Mailbox* box, ImapState state) {
   static const char* const names[] = {
-      "Resting",        "AwaitGreeting", "AwaitCapability", "AwaitStartTls",
-      "AwaitLiteralGo", "AwaitAuthGo",   "AwaitLogin",      "AwaitExamine",
-      "AwaitFlags",     "AwaitHeaders",  "AwaitIdleGo",     "Idling",
-      "AwaitDone",      "AwaitNoop",     "AwaitLogout",     "AwaitStatus"};
+      "Resting",     "AwaitGreeting", "AwaitCapability", "AwaitStartTls", "AwaitLiteralGo",
+      "AwaitAuthGo", "AwaitLogin",    "AwaitExamine",    "AwaitFlags",    "AwaitHeaders",
+      "AwaitIdleGo", "Idling",        "AwaitDone",       "AwaitNoop",     "AwaitLogout",
+      "AwaitStatus", "AwaitSearch"};
   ImapDialogue& d = box->imap;
   if (state != d.imapState) traceLine("imap %s -> %s", names[d.imapState], names[state]);
   d.imapState = state;
@@ -92,6 +104,7 @@ void takeCapabilities(Mailbox* box, const char* list, size_t length) {
   d.offersPlain = hasImapAtom(list, length, "AUTH=PLAIN");
   d.literalPlus = hasImapAtom(list, length, "LITERAL+");
   d.initialResponse = hasImapAtom(list, length, "SASL-IR");
+  d.offersEsearch = hasImapAtom(list, length, "ESEARCH");
 }
 
 void forgetCapabilities(Mailbox* box) {
@@ -103,6 +116,7 @@ void forgetCapabilities(Mailbox* box) {
   d.offersPlain = 0;
   d.literalPlus = 0;
   d.initialResponse = 0;
+  d.offersEsearch = 0;
 }
 
 int hasCode(const ImapResponse& r, const char* code) {
@@ -117,15 +131,31 @@ void sendLogout(HWND window, Mailbox* box) {
 
 // A refusal ends the session politely, with LOGOUT, and is shown; a
 // session meant to be encrypted whose channel is not open, or a server
-// that said BYE, ends without a word. UNAVAILABLE (RFC 5530) passes by
-// itself.
+// that said BYE, ends without a word. UNAVAILABLE and INUSE (RFC 5530)
+// pass by themselves.
 void refuse(HWND window, Mailbox* box, const ImapResponse* r, const char* text) {
-  int temporary = r != NULL && hasCode(*r, "UNAVAILABLE");
+  const char* temporary = r == NULL                    ? NULL
+                          : hasCode(*r, "UNAVAILABLE") ? TEXT_UNAVAILABLE
+                          : hasCode(*r, "INUSE")       ? TEXT_IN_USE
+                                                       : NULL;
   // A server that said BYE is leaving: it is told nothing more.
   int leaving = r != NULL && r->kind == ImapUntagged && r->status == ImapBye;
   if (canSendText(&box->connection) && !leaving) sendLogout(window, box);
-  if (temporary) return endCheck(window, box, {FailedForNow, TEXT_UNAVAILABLE, TEXT_UNAVAILABLE});
+  if (temporary != NULL) return endCheck(window, box, {FailedForNow, temporary, temporary});
   endCheck(window, box, {Failed, text, NULL});
+}
+
+// A refused login is a wrong password where the server says so
+// (AUTHENTICATIONFAILED) or gives no reason (a bare NO); otherwise the
+// server's own words are shown (an ALERT must be), or that it refused.
+void refuseLogin(HWND window, Mailbox* box, const ImapResponse& r) {
+  if ((r.status == ImapNo && r.code == NULL) || hasCode(r, "AUTHENTICATIONFAILED"))
+    return refuse(window, box, &r, TEXT_BAD_LOGIN);
+  char said[PREVIEW_TEXT_BYTES];
+  cleanText(r.rest, said, sizeof said);
+  char text[PREVIEW_TEXT_BYTES + sizeof TEXT_SERVER_SAYS];
+  snprintf(text, sizeof text, TEXT_SERVER_SAYS, said);
+  refuse(window, box, &r, said[0] != '\0' ? text : TEXT_LOGIN_REFUSED);
 }
 
 // "\0user\0password" in base64, the answer of AUTHENTICATE PLAIN.
@@ -227,21 +257,50 @@ void sendLogin(HWND window, Mailbox* box) {
   sendAfterLogin(box);
 }
 
-// The UIDs and flags of every message from the mark on: the first check
-// of an account asks for all of them.
-void queueFlagsFetch(Mailbox* box) {
+// The count from the mark on (the first check of an account counts the
+// whole inbox): the unseen UIDs that SEARCH finds, ESEARCH's set where
+// previews are shown or else its count where the server offers it; from
+// a server that refused SEARCH, the UIDs and flags of every message.
+void queueCount(Mailbox* box) {
   ImapDialogue& d = box->imap;
-  d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
-  char fetch[64];
-  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
-  d.flagsTag = queueCommand(box, fetch);
+  d.fetchFrom = imapMarkHolds(box) && box->known.imapNext > 0 ? box->known.imapNext : 1;
+  d.searching = !d.searchRefused;
+  char command[96], from[24] = "";
+  if (d.fetchFrom > 1) snprintf(from, sizeof from, "UID %u:* ", (unsigned)d.fetchFrom);
+  const char* returned = !d.offersEsearch                   ? ""
+                         : box->settings->showPreviews == 1 ? "RETURN (ALL) "
+                                                            : "RETURN (COUNT MAX) ";
+  // The search tells only the unseen: the highest UID, which the mark
+  // passes read or not, is asked first, so that nothing the search did not
+  // see lies below it.
+  if (d.searching) queueCommand(box, "UID FETCH * (UID)");
+  if (d.searching)
+    snprintf(command, sizeof command, "UID SEARCH %s%sUNSEEN", returned, from);
+  else
+    snprintf(command, sizeof command, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  d.flagsTag = queueCommand(box, command);
+  d.countEnded = ImapNoStatus;
+}
+
+void onCompletion(HWND window, Mailbox* box, const ImapResponse& r);
+
+// The count is awaited, or taken at once where its end came early.
+void awaitCount(HWND window, Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  await(box, d.searching ? ImapAwaitSearch : ImapAwaitFlags, d.flagsTag);
+  if (d.countEnded == ImapNoStatus) return;
+  ImapResponse end;
+  memset(&end, 0, sizeof end);
+  end.kind = ImapTagged;
+  end.status = d.countEnded;
+  onCompletion(window, box, end);
 }
 
 void announce(HWND window, Mailbox* box);
 
 void queueExamination(Mailbox* box) {
   box->imap.examineTag = queueCommand(box, "EXAMINE INBOX");
-  queueFlagsFetch(box);
+  queueCount(box);
 }
 
 // After the login, or sent ahead with it: the capabilities when the
@@ -252,7 +311,7 @@ void queueExamination(Mailbox* box) {
 void sendAfterLogin(Mailbox* box) {
   ImapDialogue& d = box->imap;
   if (!d.offersIdle) queueCommand(box, "CAPABILITY");
-  if (!d.offersIdle && box->known.imapMarked)
+  if (!d.offersIdle && imapMarkHolds(box))
     d.statusTag = queueCommand(box, "STATUS INBOX (MESSAGES UIDNEXT UIDVALIDITY)");
   else
     queueExamination(box);
@@ -293,18 +352,37 @@ void startCounting(Mailbox* box) {
   d.newFound = 0;
   d.newestKept = 0;
   d.highestUid = 0;
+  d.highestTold = 0;
+  memset(d.countedUids, 0, sizeof d.countedUids);
+  d.countedKept = 0;
+}
+
+// 1 the first time a UID is counted in this round, 0 after.
+int firstCounted(Mailbox* box, DWORD uid) {
+  ImapDialogue& d = box->imap;
+  if (d.countedKept >= IMAP_COUNTED_PLACES / 4 * 3) return 1;
+  DWORD place = (uid * 2654435761u) & (IMAP_COUNTED_PLACES - 1);
+  while (d.countedUids[place] != 0 && d.countedUids[place] != uid)
+    place = (place + 1) & (IMAP_COUNTED_PLACES - 1);
+  if (d.countedUids[place] == uid) return 0;
+  d.countedUids[place] = uid;
+  d.countedKept++;
+  return 1;
 }
 
 // A message the fetch found. New is a UID at or above the mark without
 // \Seen; the newest new ones are kept in ascending order. "n:*" answers
 // with the last message even when its UID is below n: it is none of them.
+// A message may be told more than once and in any order (a change of its
+// flags the server tells unasked, before or among the fetch's answers):
+// each is counted once.
 void countFetched(Mailbox* box, const ImapFetch& fetch) {
   ImapDialogue& d = box->imap;
-  // The answers come in the mailbox's order: one for a message counted
-  // already (a change of its flags the server tells unasked) is passed over.
-  if (!fetch.hasUid || fetch.uid < d.fetchFrom || fetch.uid <= d.highestUid) return;
-  d.highestUid = fetch.uid;
-  if (!fetch.hasFlags || fetch.seen) return;
+  if (!fetch.hasUid) return;
+  if (fetch.uid > d.highestTold) d.highestTold = fetch.uid;
+  if (fetch.uid < d.fetchFrom) return;
+  if (fetch.uid > d.highestUid) d.highestUid = fetch.uid;
+  if (!fetch.hasFlags || fetch.seen || !firstCounted(box, fetch.uid)) return;
   d.newFound++;
   DWORD at = d.newestKept;
   if (at == MOST_PREVIEWS) {
@@ -321,23 +399,62 @@ void countFetched(Mailbox* box, const ImapFetch& fetch) {
   d.newestUids[at] = fetch.uid;
 }
 
+static_assert(IMAP_NUMBERS_KEPT <= MOST_PREVIEWS, "the newest found are kept");
+
+// The SEARCH that counts, or the ESEARCH tagged with its command: the new
+// messages and the newest of them. "n:*" holds the newest message even
+// when its UID is below n: found alone, it is none of them.
+void countSearched(Mailbox* box, const ImapResponse& r) {
+  ImapDialogue& d = box->imap;
+  const ImapNumbers& found = d.reader.numbers;
+  DWORD count = found.count, highest = found.kept > 0 ? found.highest[found.kept - 1] : 0;
+  if (strcmp(r.name, "ESEARCH") == 0) {
+    ImapSearchResult result;
+    char tag[16];
+    snprintf(tag, sizeof tag, "a%u", (unsigned)d.flagsTag);
+    if (!readImapSearchResult(r.rest, &result) || result.tagLength != strlen(tag) ||
+        memcmp(result.tag, tag, result.tagLength) != 0)
+      return;
+    if (result.hasCount) count = result.count;
+    if (result.hasMax) highest = result.max;
+  }
+  if (highest > d.highestTold) d.highestTold = highest;
+  if (highest < d.fetchFrom) return;
+  d.newFound = count;
+  if (highest > d.highestUid) d.highestUid = highest;
+  d.newestKept = 0;
+  for (DWORD i = 0; i < found.kept; i++)
+    if (found.highest[i] >= d.fetchFrom) d.newestUids[d.newestKept++] = found.highest[i];
+}
+
 void sendIdle(HWND window, Mailbox* box);
 
 // The check's result stands: the mark moves past every UID it saw (under
 // a new UIDVALIDITY, to its UIDNEXT) and is saved when it moved, and the
 // counts go to the tray.
+// UIDNEXT is optional (RFC 3501 6.3.1): where the server told none, past
+// the highest UID any answer told ("n:*" tells the last message's).
 void keepResult(Mailbox* box) {
   ImapDialogue& d = box->imap;
+  DWORD examinedNext = d.examinedNext;
+  if (examinedNext == 0 && d.highestTold < 0xFFFFFFFF) examinedNext = d.highestTold + 1;
   DWORD next = d.fetchFrom;
-  if (d.validityChanged || d.examinedNext > next) next = d.examinedNext;
+  if (d.validityChanged || examinedNext > next) next = examinedNext;
   if (d.highestUid >= next && d.highestUid < 0xFFFFFFFF) next = d.highestUid + 1;
-  if (!box->known.imapMarked || box->known.imapValidity != d.examinedValidity ||
-      box->known.imapNext != next) {
-    rememberImapMark(box, d.examinedValidity, next);
-    saveKnownUids(box);
-  }
+  int moved = !imapMarkHolds(box) || box->known.imapValidity != d.examinedValidity ||
+              box->known.imapNext != next || box->known.imapAccount != imapAccountKey(box);
+  rememberImapMark(box, d.examinedValidity, next);
+  if (moved) saveKnownUids(box);
   setMessageCount(box, d.exists);
   setNewCount(box, d.validityChanged ? 0 : d.newFound);
+}
+
+// A server that renumbers its mail with every session makes every mark
+// worthless: the tooltip says why no mail is told.
+void noteRenumbering(Mailbox* box) {
+  if (box->known.imapRenumbered < RENUMBERED_HABIT) return;
+  traceLine("imap: UIDVALIDITY changed at every check: mail between sessions cannot be told");
+  setTrayNote(TEXT_RENUMBERED);
 }
 
 // The result is out: it is kept, and the session idles or logs out.
@@ -350,6 +467,7 @@ void announce(HWND window, Mailbox* box) {
   else
     sendLogout(window, box);
   endCheck(window, box, {Announced, NULL, NULL});
+  noteRenumbering(box);
   startNotification(window);
 }
 
@@ -397,11 +515,20 @@ void onHeaderFetched(Mailbox* box, const ImapFetch& fetch) {
 // watches for a server gone quiet and for the renewal.
 void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD);
 
+// IDLE is renewed within the server's limit, and at the user's interval
+// where that is shorter: a server may tell nothing while idle, and push
+// must never bring mail later than polling would.
+DWORD renewalMs(const Mailbox* box) {
+  DWORD interval = nextCheckDelayMs(box);
+  return interval < IDLE_RENEWAL_MS ? interval : IDLE_RENEWAL_MS;
+}
+
 void armIdleTimer(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
   DWORD now = GetTickCount();
-  DWORD due = IDLE_RENEWAL_MS - (now - d.idleSince);
-  if (now - d.idleSince >= IDLE_RENEWAL_MS) due = 0;
+  DWORD renewal = renewalMs(box);
+  DWORD due = renewal - (now - d.idleSince);
+  if (now - d.idleSince >= renewal) due = 0;
   if (d.imapState != ImapIdling) {
     due = RESPONSE_TIMEOUT_MS;
   } else if (d.keepAliveMs > 0) {
@@ -431,7 +558,16 @@ void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD) {
   if (box == NULL || !box->protocol->holdsSession(box)) return;
   ImapDialogue& d = box->imap;
   DWORD now = GetTickCount();
-  if (d.imapState == ImapIdling && now - d.idleSince >= IDLE_RENEWAL_MS) {
+  DWORD renewal = renewalMs(box);
+  if (d.imapState == ImapIdling && now - d.idleSince >= renewal && renewal < IDLE_RENEWAL_MS) {
+    // The interval's check, on the session: DONE, NOOP and the fetch.
+    startCheck(window, box, 1);
+    if (d.checking || app.windowGone || !box->protocol->holdsSession(box)) return;
+    // Refused (the settings are open): the next comes an interval later.
+    d.idleSince = now;
+    return armIdleTimer(window, box);
+  }
+  if (d.imapState == ImapIdling && now - d.idleSince >= renewal) {
     // Renewed before the server's own limit: DONE, and IDLE again.
     sendDone(box);
     return armIdleTimer(window, box);
@@ -466,7 +602,7 @@ void onIdleEnded(HWND window, Mailbox* box) {
   if (!d.checking) return sendIdle(window, box);
   startCounting(box);
   DWORD noop = queueCommand(box, "NOOP");
-  queueFlagsFetch(box);
+  queueCount(box);
   await(box, ImapAwaitNoop, noop);
   sendQueued(box);
 }
@@ -491,10 +627,20 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
     // A server may answer commands sent together in any order but their
     // ends: the fetch's answers can come before the end of the command
     // sent ahead of it.
-    if (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
-        d.imapState == ImapAwaitFlags)
-      countFetched(box, fetch);
+    int counting = d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
+                   d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitSearch;
+    if (counting && !d.searching) countFetched(box, fetch);
+    // The answer to UID FETCH * (UID), sent ahead of the search: the
+    // highest UID, which the mark passes (where no UIDNEXT was told too).
+    if (counting && d.searching && fetch.hasUid && !fetch.hasFlags) {
+      if (fetch.uid > d.highestTold) d.highestTold = fetch.uid;
+      if (fetch.uid >= d.fetchFrom && fetch.uid > d.highestUid) d.highestUid = fetch.uid;
+    }
     if (d.imapState == ImapAwaitHeaders) onHeaderFetched(box, fetch);
+  } else if (strcmp(r.name, "SEARCH") == 0 || strcmp(r.name, "ESEARCH") == 0) {
+    if (d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
+        d.imapState == ImapAwaitSearch)
+      countSearched(box, r);
   } else if (strcmp(r.name, "STATUS") == 0) {
     d.statusTold = readImapStatus(r.rest, &d.inboxStatus);
   } else if (r.status == ImapOk) {
@@ -502,9 +648,10 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
     imapCodeNumber(&r, "UIDNEXT", &d.examinedNext);
   }
   // Mail that lands while a check fetches may come too late for its
-  // fetch: a check follows as soon as the session idles.
+  // fetch: a check follows as soon as the session idles. What NOOP tells
+  // comes before the search sent behind it begins, which sees that mail.
   int fetching = d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitHeaders ||
-                 d.imapState == ImapAwaitNoop;
+                 d.imapState == ImapAwaitSearch;
   if (moreMail && fetching) d.newsWaiting = 1;
   if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
   if (d.imapState == ImapIdling) onIdleNews(window, box, r);
@@ -553,7 +700,7 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
     case ImapAwaitLiteralGo:
     case ImapAwaitAuthenticateGo:
     case ImapAwaitLogin:
-      if (!ok) return refuse(window, box, &r, TEXT_BAD_LOGIN);
+      if (!ok) return refuseLogin(window, box, r);
       noteLogin(box);
       showProgress(window, box, TEXT_COUNTING);
       // A login sent alone (a literal waited, or AUTHENTICATE): the rest
@@ -566,10 +713,20 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       return onStatus(window, box);
     case ImapAwaitExamine:
       if (!ok) return refuse(window, box, &r, TEXT_NO_INBOX);
-      d.validityChanged = box->known.imapMarked && box->known.imapValidity != d.examinedValidity;
-      return await(box, ImapAwaitFlags, d.flagsTag);
+      d.validityChanged = imapMarkHolds(box) && box->known.imapValidity != d.examinedValidity;
+      return awaitCount(window, box);
+    case ImapAwaitSearch:
+      if (ok) return onFlagsFetched(window, box);
+      // A server that refuses SEARCH is asked for the flags of every
+      // message from the mark on, for the rest of the session.
+      d.searchRefused = 1;
+      queueCount(box);
+      sendQueued(box);
+      return awaitCount(window, box);
     case ImapAwaitFlags:
-      if (!ok) return refuse(window, box, &r, TEXT_NO_FETCH);
+      // "n:*" names the last message: a server may refuse it where the
+      // mailbox has none, which is an empty mailbox all the same.
+      if (!ok && d.exists > 0) return refuse(window, box, &r, TEXT_NO_FETCH);
       return onFlagsFetched(window, box);
     case ImapAwaitHeaders:
       // The previews are worth no failure: what came is shown.
@@ -579,8 +736,17 @@ void onCompletion(HWND window, Mailbox* box, const ImapResponse& r) {
       // checks from now on.
       d.offersIdle = 0;
       return sendLogout(window, box);
+    case ImapIdling:
+      // A server that ends IDLE by itself (outside RFC 2177, but seen) is
+      // sent IDLE again; one that ends it at once would be sent it without
+      // end, and is checked at the interval instead.
+      KillTimer(window, mailboxTimer(TIMER_IDLE, box->mailboxSlot));
+      if (ok && GetTickCount() - d.idleSince >= FIRST_RETRY_MS) return sendIdle(window, box);
+      traceLine("imap: the server ended IDLE");
+      d.offersIdle = 0;
+      return sendLogout(window, box);
     case ImapAwaitDone: return onIdleEnded(window, box);
-    case ImapAwaitNoop: return await(box, ImapAwaitFlags, d.flagsTag);
+    case ImapAwaitNoop: return awaitCount(window, box);
     case ImapAwaitLogout: return endCheck(window, box, {SessionOver, NULL, NULL});
     default: return;
   }
@@ -614,10 +780,12 @@ void onContinuation(HWND window, Mailbox* box) {
   armIdleTimer(window, box);
 }
 
-DWORD countNumbers(const char* list) {
-  DWORD count = 0, number;
-  while (nextImapNumber(&list, &number)) count++;
-  return count;
+// A search's answer is traced as its count, never its UIDs.
+DWORD searchCount(const Mailbox* box, const ImapResponse& r) {
+  ImapSearchResult result;
+  if (strcmp(r.name, "ESEARCH") == 0 && readImapSearchResult(r.rest, &result) && result.hasCount)
+    return result.count;
+  return box->imap.reader.numbers.count;
 }
 
 // Before the login the server's words go to the trace whole; from the
@@ -649,8 +817,8 @@ void traceResponse(Mailbox* box, const ImapResponse& r, const char* text) {
     traceLine("reply +");
   else if (r.numbered)
     traceLine("reply * %u %s", (unsigned)r.number, r.name);
-  else if (strcmp(r.name, "SEARCH") == 0)
-    traceLine("reply * SEARCH %u UIDs", (unsigned)countNumbers(r.rest));
+  else if (strcmp(r.name, "SEARCH") == 0 || strcmp(r.name, "ESEARCH") == 0)
+    traceLine("reply * %s: %u found", r.name, (unsigned)searchCount(box, r));
   else
     traceLine("reply * %s%s", r.name, code);
 }
@@ -682,14 +850,18 @@ void onResponse(HWND window, Mailbox* box) {
     return endCheck(window, box, {FailedForNow, TEXT_BYE, TEXT_BYE});
   }
   if (r.kind == ImapUntagged) return onUntagged(window, box, r);
-  char tag[16];
-  snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
-  if (isImapTag(&r, tag)) return onCompletion(window, box, r);
-  // The end of a command sent ahead: a CAPABILITY, or one whose step the
-  // session never reached. Capabilities it told are taken all the same.
+  // Capabilities an end tells are taken, whatever it ends: a login's OK
+  // may tell what the server offers once logged in (ESEARCH).
   size_t length = 0;
   const char* capabilities = imapCapabilities(&r, &length);
   if (capabilities != NULL) takeCapabilities(box, capabilities, length);
+  char tag[16];
+  snprintf(tag, sizeof tag, "a%u", (unsigned)d.awaitedTag);
+  if (isImapTag(&r, tag)) return onCompletion(window, box, r);
+  // The end of a command sent ahead: the count's, kept until its turn; a
+  // CAPABILITY, or one whose step the session never reached, passed over.
+  snprintf(tag, sizeof tag, "a%u", (unsigned)d.flagsTag);
+  if (d.flagsTag != 0 && isImapTag(&r, tag)) d.countEnded = r.status;
 }
 
 // The connection's bytes: whole responses, read one at a time. After

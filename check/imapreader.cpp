@@ -88,6 +88,97 @@ int skipValue(const char** cursor) {
   return 1;
 }
 
+// A number of a list, or a range of them either way round: counted, and
+// the highest few kept in ascending order.
+void tallyNumbers(ImapNumbers* numbers, DWORD from, DWORD to) {
+  if (from > to) {
+    DWORD swap = from;
+    from = to;
+    to = swap;
+  }
+  DWORD span = to - from;
+  numbers->count = span >= 0xFFFFFFFF - numbers->count ? 0xFFFFFFFF : numbers->count + span + 1;
+  for (DWORD n = span < IMAP_NUMBERS_KEPT ? from : to - (IMAP_NUMBERS_KEPT - 1);; n++) {
+    DWORD at = numbers->kept;
+    if (at < IMAP_NUMBERS_KEPT) {
+      numbers->kept++;
+    } else if (n > numbers->highest[0]) {
+      memmove(numbers->highest, numbers->highest + 1, --at * sizeof n);
+    }
+    for (; at < IMAP_NUMBERS_KEPT && at > 0 && numbers->highest[at - 1] > n; at--)
+      numbers->highest[at] = numbers->highest[at - 1];
+    if (at < IMAP_NUMBERS_KEPT) numbers->highest[at] = n;
+    if (n == to) return;
+  }
+}
+
+void endNumber(ImapReader* reader) {
+  if (reader->hasNumber)
+    tallyNumbers(&reader->numbers, reader->inRange ? reader->rangeFrom : reader->number,
+                 reader->number);
+  reader->number = 0;
+  reader->hasNumber = 0;
+  reader->inRange = 0;
+}
+
+// A byte of a SEARCH's list or an ALL set; 0 when it ends the list and
+// belongs to the text.
+int takeNumberByte(ImapReader* reader, char c) {
+  if (isDigit(c)) {
+    unsigned long long n = (unsigned long long)reader->number * 10 + (unsigned)(c - '0');
+    reader->number = n > 0xFFFFFFFFull ? 0xFFFFFFFF : (DWORD)n;
+    reader->hasNumber = 1;
+    return 1;
+  }
+  int set = reader->numbering == 2;
+  if (c == ':' && set && reader->hasNumber && !reader->inRange) {
+    reader->rangeFrom = reader->number;
+    reader->number = 0;
+    reader->hasNumber = 0;
+    reader->inRange = 1;
+    return 1;
+  }
+  endNumber(reader);
+  if (c == '\r' || (c == ',' && set) || (c == ' ' && !set)) return 1;
+  // An ALL set ends at a space, which the text then does without.
+  reader->numbering = 0;
+  return c == ' ';
+}
+
+int textIs(const ImapReader* reader, size_t from, const char* word) {
+  size_t length = strlen(word);
+  return reader->textLength >= from + length && sameWord(reader->text + from, length, word);
+}
+
+// The text has just taken a space: a SEARCH's numbers or an ALL set may
+// follow.
+void startNumbers(ImapReader* reader) {
+  if (reader->text[0] != '*') return;
+  if (reader->textLength == 9 && textIs(reader, 0, "* SEARCH ")) reader->numbering = 1;
+  if (reader->textLength >= 14 && textIs(reader, 0, "* ESEARCH ") &&
+      textIs(reader, reader->textLength - 5, " ALL "))
+    reader->numbering = 2;
+}
+
+// A literal stands only in data: the free text of a status response
+// (tagged, or untagged OK, NO, BAD, PREAUTH, BYE) and of a continuation
+// ends with its line, whatever it ends in.
+int mayHoldLiteral(const ImapReader* reader) {
+  if (reader->literals > 0) return 1;
+  const char* text = reader->text;
+  const char* end = text + reader->textLength;
+  if (reader->textLength < 2 || text[0] != '*' || text[1] != ' ') return 0;
+  const char* p = text + 2;
+  while (p < end && isDigit(*p)) p++;
+  if (p > text + 2 && p < end && *p == ' ') p++;
+  const char* word = p;
+  while (p < end && *p != ' ' && *p != '[') p++;
+  static const char* const statuses[] = {"OK", "NO", "BAD", "PREAUTH", "BYE"};
+  for (const char* status : statuses)
+    if (sameWord(word, (size_t)(p - word), status)) return 0;
+  return 1;
+}
+
 }  // namespace
 
 void startImapReader(ImapReader* reader) { memset(reader, 0, sizeof *reader); }
@@ -105,6 +196,11 @@ void nextImapResponse(ImapReader* reader) {
   reader->complete = 0;
   reader->marker = 0;
   reader->markerCount = 0;
+  memset(&reader->numbers, 0, sizeof reader->numbers);
+  reader->numbering = 0;
+  reader->number = 0;
+  reader->hasNumber = 0;
+  reader->inRange = 0;
 }
 
 DWORD readImapBytes(ImapReader* reader, const char* bytes, DWORD length) {
@@ -124,10 +220,13 @@ DWORD readImapBytes(ImapReader* reader, const char* bytes, DWORD length) {
       continue;
     }
     char c = bytes[at++];
+    if (reader->numbering != 0 && c != '\n' && takeNumberByte(reader, c)) continue;
     if (c == '\n') {
+      if (reader->numbering != 0) endNumber(reader);
+      reader->numbering = 0;
       if (reader->textLength > 0 && reader->text[reader->textLength - 1] == '\r')
         reader->textLength--;
-      if (reader->marker == 4) {
+      if (reader->marker == 4 && mayHoldLiteral(reader)) {
         // The line ends in a literal's count: its bytes come next, and a
         // literal of none leaves the response going on at once.
         reader->literals++;
@@ -154,6 +253,7 @@ DWORD readImapBytes(ImapReader* reader, const char* bytes, DWORD length) {
     }
     if (reader->textLength < IMAP_TEXT_BYTES - 1) {
       reader->text[reader->textLength++] = c;
+      if (c == ' ' && reader->numbering == 0) startNumbers(reader);
     } else {
       reader->textCut = 1;
     }
@@ -351,4 +451,37 @@ int quoteImapString(const char* text, char* quoted, size_t size) {
   quoted[at++] = '"';
   quoted[at] = '\0';
   return 1;
+}
+
+int readImapSearchResult(const char* rest, ImapSearchResult* result) {
+  memset(result, 0, sizeof *result);
+  const char* p = rest;
+  if (*p == '(') {
+    // The correlator: (TAG "a5").
+    p++;
+    if (!sameWord(p, 4, "TAG ") || p[4] != '"') return 0;
+    result->tag = p + 5;
+    p = strchr(result->tag, '"');
+    if (p == NULL || p[1] != ')') return 0;
+    result->tagLength = (size_t)(p - result->tag);
+    p += 2;
+  }
+  for (;;) {
+    skipSpaces(&p);
+    if (*p == '\0') return 1;
+    const char* name = p;
+    p = atomEnd(p);
+    size_t length = (size_t)(p - name);
+    if (length == 0) return 0;
+    // ALL's set is not in the text: the reader counted it.
+    if (sameWord(name, length, "UID") || sameWord(name, length, "ALL")) continue;
+    skipSpaces(&p);
+    int count = sameWord(name, length, "COUNT"), max = sameWord(name, length, "MAX");
+    if (count || max) {
+      if (!readNumber(&p, count ? &result->count : &result->max)) return 0;
+      (count ? result->hasCount : result->hasMax) = 1;
+    } else if (!skipValue(&p)) {
+      return 0;
+    }
+  }
 }

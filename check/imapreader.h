@@ -17,6 +17,16 @@ const DWORD IMAP_TEXT_BYTES = 1024;
 // over.
 const DWORD IMAP_LITERAL_BYTES = 2048;
 
+// The numbers of a SEARCH response, or the set of an ESEARCH's ALL
+// (RFC 4731), taken as they come and never held whole: how many, and the
+// highest few in ascending order.
+const DWORD IMAP_NUMBERS_KEPT = 5;
+struct ImapNumbers {
+  DWORD count;  // a range "4:9" counts each of its numbers
+  DWORD highest[IMAP_NUMBERS_KEPT];
+  DWORD kept;
+};
+
 struct ImapReader {
   // The text of the response under way, each literal left as its "{n}"
   // and the text after it following at once; NUL-terminated, without the
@@ -34,6 +44,14 @@ struct ImapReader {
   // "{", 2 and digits, 3 and a "+", 4 the closing "}" (a CR may follow).
   int marker;
   DWORD markerCount;  // the digits read so far; a count past DWORD's range stays at its top
+  // A SEARCH's numbers, or an ESEARCH's ALL set, go to `numbers` rather
+  // than the text, which keeps "* SEARCH" or the ESEARCH's words.
+  ImapNumbers numbers;
+  int numbering;  // 0 no list; 1 a SEARCH's numbers; 2 an ALL set
+  DWORD number;   // the number under way, and the start of its range
+  DWORD rangeFrom;
+  int hasNumber;
+  int inRange;
 };
 
 // An empty reader, before a session's first byte.
@@ -94,6 +112,19 @@ struct ImapMailboxStatus {
 };
 // rest: the mailbox name and the parenthesised items after "* STATUS".
 int readImapStatus(const char* rest, ImapMailboxStatus* status);
+// What an ESEARCH response says (RFC 4731): the tag of the command it
+// answers, and the COUNT and MAX it told; its ALL set is in the reader's
+// numbers.
+struct ImapSearchResult {
+  const char* tag;  // pointing into the text; NULL when it names none
+  size_t tagLength;
+  int hasCount;
+  DWORD count;
+  int hasMax;
+  DWORD max;
+};
+// rest: what follows "* ESEARCH". 0 when it cannot be read.
+int readImapSearchResult(const char* rest, ImapSearchResult* result);
 // The next number of a SEARCH list, from *cursor on; 0 at its end.
 int nextImapNumber(const char** cursor, DWORD* value);
 

@@ -21,8 +21,8 @@ enum ImapState {
   ImapAwaitAuthenticateGo = 5,
   ImapAwaitLogin = 6,
   ImapAwaitExamine = 7,
-  // UID FETCH n:* (UID FLAGS): the UIDs and flags of the messages that
-  // may be new.
+  // UID FETCH n:* (UID FLAGS), from a server that refused SEARCH: the
+  // UIDs and flags of the messages that may be new.
   ImapAwaitFlags = 8,
   // The header fields of the newest new messages.
   ImapAwaitHeaders = 9,
@@ -34,8 +34,14 @@ enum ImapState {
   ImapAwaitNoop = 13,
   ImapAwaitLogout = 14,
   // STATUS INBOX, for a session that ends with its check.
-  ImapAwaitStatus = 15
+  ImapAwaitStatus = 15,
+  // UID SEARCH for the unseen from the mark.
+  ImapAwaitSearch = 16
 };
+
+// The new messages one check remembers as counted; past three quarters
+// of them, a message is counted without looking.
+const DWORD IMAP_COUNTED_PLACES = 2048;
 
 // A command with the longest user ID and password the settings hold,
 // each a quoted string of escaped characters or a literal.
@@ -50,7 +56,10 @@ struct ImapDialogue {
   // awaited in turn.
   DWORD statusTag;
   DWORD examineTag;
-  DWORD flagsTag;
+  DWORD flagsTag;  // the search, or the flags' fetch, that counts
+  // Its end, where it came before the end of a command sent ahead of it
+  // (Dovecot may answer a search before the NOOP sent first).
+  ImapStatus countEnded;
   // What the server offers; known once a greeting, a CAPABILITY or a
   // login told it.
   int capabilitiesKnown;
@@ -60,6 +69,11 @@ struct ImapDialogue {
   int offersPlain;
   int literalPlus;
   int initialResponse;  // SASL-IR
+  int offersEsearch;    // RFC 4731
+  // The count is searched for; a server that refused SEARCH is asked for
+  // the flags of every message from then on in the session.
+  int searching;
+  int searchRefused;
   // What STATUS told of the inbox.
   int statusTold;
   ImapMailboxStatus inboxStatus;
@@ -79,6 +93,13 @@ struct ImapDialogue {
   // Answers of the fetch not traced yet: the trace tells their number in
   // one line, before whatever follows them.
   DWORD fetchesUntraced;
+  // The highest UID of any message told, below the mark too: UIDNEXT
+  // where the server tells none.
+  DWORD highestTold;
+  // The new messages counted, each once whatever order and how often the
+  // server tells of them: an open-addressed set of UIDs (0: a free place).
+  DWORD countedUids[IMAP_COUNTED_PLACES];
+  DWORD countedKept;
   // The header fields of newestUids, as they come; shown newest first.
   HeaderFields fields[MOST_PREVIEWS];
   int fieldsRead[MOST_PREVIEWS];

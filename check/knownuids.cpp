@@ -10,6 +10,7 @@
 #include "base/datafile.h"
 #include "check/mailbox.h"
 #include "check/md5.h"
+#include "settings/settings.h"
 
 const char KNOWN_UIDS_FILE_NAME[] = "KivvetLE.log";
 
@@ -32,7 +33,13 @@ void readImapMark(Mailbox* box, const unsigned char* image, DWORD got) {
   unsigned validity = 0, next = 0;
   char end = 0;
   if (sscanf(text, "IMAP %u %u%c", &validity, &next, &end) != 2) return;
-  rememberImapMark(box, validity, next);
+  const unsigned char* account = (const unsigned char*)text + IMAP_ACCOUNT_AT;
+  box->known.imapMarked = 1;
+  box->known.imapValidity = validity;
+  box->known.imapNext = next;
+  box->known.imapAccount = (DWORD)account[0] | (DWORD)account[1] << 8 | (DWORD)account[2] << 16 |
+                           (DWORD)account[3] << 24;
+  box->known.imapRenumbered = 0;
 }
 
 }  // namespace
@@ -85,9 +92,13 @@ int saveKnownUids(const Mailbox* box) {
     memcpy(image + i * KNOWN_UIDS_RECORD_BYTES, box->knownUids[i], KNOWN_UIDS_RECORD_BYTES);
   DWORD size = KNOWN_UIDS_FILE_BYTES;
   if (box->known.imapMarked) {
-    memset(image + IMAP_MARK_AT, 0, KNOWN_UIDS_RECORD_BYTES);
-    snprintf((char*)image + IMAP_MARK_AT, KNOWN_UIDS_RECORD_BYTES, "IMAP %u %u",
-             (unsigned)box->known.imapValidity, (unsigned)box->known.imapNext);
+    unsigned char* record = image + IMAP_MARK_AT;
+    memset(record, 0, KNOWN_UIDS_RECORD_BYTES);
+    // At most 26 characters and the NUL: the account's bytes stay clear.
+    snprintf((char*)record, IMAP_ACCOUNT_AT, "IMAP %u %u", (unsigned)box->known.imapValidity,
+             (unsigned)box->known.imapNext);
+    for (int i = 0; i < 4; i++)
+      record[IMAP_ACCOUNT_AT + i] = (unsigned char)(box->known.imapAccount >> (8 * i));
     size += KNOWN_UIDS_RECORD_BYTES;
   }
   scrambleBytes(image, size);
@@ -95,9 +106,36 @@ int saveKnownUids(const Mailbox* box) {
 }
 
 void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {
-  box->known.imapMarked = 1;
-  box->known.imapValidity = uidValidity;
-  box->known.imapNext = uidNext;
+  KnownUids& known = box->known;
+  int renumbered = imapMarkHolds(box) && known.imapValidity != uidValidity;
+  known.imapRenumbered = renumbered ? known.imapRenumbered + (known.imapRenumbered < 32) : 0;
+  known.imapMarked = 1;
+  known.imapValidity = uidValidity;
+  known.imapNext = uidNext;
+  known.imapAccount = imapAccountKey(box);
+}
+
+// FNV-1a over the server's name (its case does not matter) and the user
+// ID, each ended by a NUL. The port is left out: another port of the same
+// server is, in practice, the same mailbox reached in TLS or not (993 or
+// 143, or a provider's own pair), whose mark must stay.
+DWORD imapAccountKey(const Mailbox* box) {
+  const Settings* s = box->settings;
+  DWORD hash = 2166136261u;
+  const char* parts[] = {s->serverHost, s->userId};
+  for (const char* part : parts) {
+    for (const char* p = part;; p++) {
+      char c = *p >= 'A' && *p <= 'Z' && part == s->serverHost ? (char)(*p - 'A' + 'a') : *p;
+      hash = (hash ^ (unsigned char)c) * 16777619u;
+      if (*p == '\0') break;
+    }
+  }
+  return hash != 0 ? hash : 1;
+}
+
+int imapMarkHolds(const Mailbox* box) {
+  const KnownUids& known = box->known;
+  return known.imapMarked && (known.imapAccount == 0 || known.imapAccount == imapAccountKey(box));
 }
 
 namespace {

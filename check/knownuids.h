@@ -30,9 +30,20 @@ DWORD newestNewPlaces(const Mailbox* box, DWORD* places, DWORD most);
 // above the UIDNEXT it had at the last announced check, while its
 // UIDVALIDITY stays. The two numbers are one more record behind the
 // table (a file without it knows none), so that a POP3 account's list and
-// an IMAP account's mark survive a change of protocol both ways.
+// an IMAP account's mark survive a change of protocol both ways. The
+// record's text ends with a NUL, as older copies read it; its last four
+// bytes name the account the mark belongs to.
 const DWORD IMAP_MARK_AT = KNOWN_UIDS_FILE_BYTES;
+const DWORD IMAP_ACCOUNT_AT = KNOWN_UIDS_RECORD_BYTES - 4;
+// The mark is this account's now (and counts the checks in a row that
+// found another UIDVALIDITY under it).
 void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext);
+// 1 when there is a mark and it belongs to the account the settings name
+// now (server and user ID); a mark of no known account is taken as this
+// one's.
+int imapMarkHolds(const Mailbox* box);
+// The settings' account as a number other than 0.
+DWORD imapAccountKey(const Mailbox* box);
 
 // Puts a UID of the server into a 33-byte slot. A UID longer than 32
 // characters (POP3 allows 70) is stored as the 32 hex digits of its MD5,

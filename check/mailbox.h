@@ -55,6 +55,8 @@ struct CheckCycle {
   DWORD wakeTick;
   // The session has been held open since this tick.
   DWORD heldSince;
+  // The check under way asks again on the session that was held.
+  int onHeldSession;
 };
 
 // check/schedule.cpp
@@ -90,10 +92,14 @@ struct KnownUids {
   unsigned char knownMatched[UID_SLOTS];
   unsigned char currentAppended[UID_SLOTS];
   // An IMAP mailbox's mark: the UIDVALIDITY and UIDNEXT of its last
-  // announced check (imapMarked 0: never checked).
+  // announced check (imapMarked 0: never checked), and the account it
+  // belongs to (imapAccountKey; 0: a mark made before marks had one).
   int imapMarked;
   DWORD imapValidity;
   DWORD imapNext;
+  DWORD imapAccount;
+  // Checks in a row that found the mark's UIDVALIDITY changed.
+  DWORD imapRenumbered;
 };
 
 struct Mailbox {

@@ -8,6 +8,7 @@
 
 #include "base/appstate.h"
 #include "base/text.h"
+#include "base/trace.h"
 
 namespace {
 
@@ -76,6 +77,20 @@ void beginChannel(HWND window, Connection* c) {
 }
 
 void startWatching(HWND window, Connection* c);
+// A session may stand silent for many minutes (held for the server's
+// news): the system probes the peer after a minute of silence, which
+// keeps a router's memory of the connection alive and breaks a connection
+// whose peer is gone (FD_CLOSE) within two minutes. A system that refuses
+// leaves the connection as it was.
+const DWORD KEEP_ALIVE_AFTER_MS = 60000;
+const DWORD KEEP_ALIVE_PROBE_MS = 5000;
+
+void askForKeepAlives(SOCKET s) {
+  tcp_keepalive values = {1, KEEP_ALIVE_AFTER_MS, KEEP_ALIVE_PROBE_MS};
+  DWORD returned = 0;
+  if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL) != 0)
+    traceLine("keep-alives refused: %d", WSAGetLastError());
+}
 
 // The dial's verdict: the session takes the winning socket, whose
 // FD_CONNECT the dial has taken; the last address tried says how a dial
@@ -97,6 +112,7 @@ void onDialResult(HWND window, Connection* c, DialResult result) {
   // The server's first word has its minute from now: a slow connection
   // takes nothing of it.
   startWatching(window, c);
+  askForKeepAlives(c->sessionSocket);
   // Implicit TLS: the handshake begins as soon as the connection stands.
   if (c->security == ImplicitTls) return beginChannel(window, c);
   c->calls->opened(window, c->owner);

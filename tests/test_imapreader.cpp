@@ -13,6 +13,8 @@ namespace {
 struct Taken {
   std::string text, literal;
   int textCut, literalCut;
+  std::vector<DWORD> highest;  // of the numbers, and their count
+  DWORD count;
 };
 
 // Feeds the bytes in pieces of `piece` and collects every whole response.
@@ -25,8 +27,12 @@ std::vector<Taken> responses(const std::string& bytes, size_t piece) {
     for (DWORD used = 0; used < chunk.size();) {
       used += readImapBytes(&reader, chunk.data() + used, (DWORD)(chunk.size() - used));
       if (!reader.complete) continue;
-      taken.push_back({reader.text, std::string(reader.literal, reader.literalLength),
-                       reader.textCut, reader.literalCut});
+      taken.push_back({reader.text,
+                       std::string(reader.literal, reader.literalLength),
+                       reader.textCut,
+                       reader.literalCut,
+                       {reader.numbers.highest, reader.numbers.highest + reader.numbers.kept},
+                       reader.numbers.count});
       nextImapResponse(&reader);
     }
   }
@@ -43,13 +49,13 @@ TEST(ImapReader, LiteralsAreReadByCountAndWhatOutgrowsItsPlaceIsPassedOver) {
                             std::to_string(block.size()) + "}";
   const std::string bytes =
       fetch + "\r\n" + block + ")\r\n* 4 FETCH (BODY[HEADER] {5}\r\nab\ncd UID 9)\r\n" +
-      "* 5 FETCH (BODY[HEADER] {0}\r\n UID 10)\r\n* OK " + std::string(3000, 'x') +
+      "* 5 FETCH (BODY[HEADER] {0}\r\n UID 10)\r\n* 9 FETCH (BODY[] " + std::string(3000, 'x') +
       " {12}\r\nA1 OK fake\r\n)\r\n* 6 FETCH {5000}\r\n" + std::string(5000, 'h') +
-      ")\r\nA1 OK done\r\n";
+      ")\r\n* OK [ALERT] send {3}\r\n+ go {2}\r\nA1 OK done {4}\r\n";
   for (size_t piece : {1, 2, 7, 255}) {
     SCOPED_TRACE(piece);
     std::vector<Taken> taken = responses(bytes, piece);
-    ASSERT_EQ(6u, taken.size());
+    ASSERT_EQ(8u, taken.size());
     EXPECT_EQ(fetch + ")", taken[0].text);
     EXPECT_EQ(block, taken[0].literal);
     EXPECT_EQ("* 4 FETCH (BODY[HEADER] {5} UID 9)", taken[1].text);
@@ -58,7 +64,29 @@ TEST(ImapReader, LiteralsAreReadByCountAndWhatOutgrowsItsPlaceIsPassedOver) {
     EXPECT_TRUE(taken[3].text.size() == IMAP_TEXT_BYTES - 1 && taken[3].textCut);
     EXPECT_TRUE(taken[4].literal.size() == IMAP_LITERAL_BYTES && taken[4].literalCut &&
                 !taken[4].textCut);
-    EXPECT_EQ("A1 OK done", taken[5].text);
+    // Free text ends where its line does, whatever it ends in.
+    EXPECT_EQ("* OK [ALERT] send {3}", taken[5].text);
+    EXPECT_EQ("+ go {2}", taken[6].text);
+    EXPECT_EQ("A1 OK done {4}", taken[7].text);
+  }
+}
+
+// A SEARCH's numbers, thousands in any pieces, and an ESEARCH's ALL set
+// are counted as they come, the highest kept; the text holds the rest.
+TEST(ImapReader, SearchNumbersAreCountedAsTheyComeNeverHeldWhole) {
+  std::string bytes = "* SEARCH";
+  for (int uid = 5000; uid >= 1; uid--) bytes += " " + std::to_string(uid);
+  bytes += "\r\n* search (MODSEQ 9)\r\n* ESEARCH (TAG \"x\") UID ALL 9:12,3,20:18 COUNT 8\r\n";
+  for (size_t piece : {1, 7, 255}) {
+    SCOPED_TRACE(piece);
+    std::vector<Taken> taken = responses(bytes, piece);
+    ASSERT_EQ(3u, taken.size());
+    EXPECT_TRUE(taken[0].text == "* SEARCH " && taken[0].count == 5000);
+    EXPECT_EQ((std::vector<DWORD>{4996, 4997, 4998, 4999, 5000}), taken[0].highest);
+    EXPECT_TRUE(taken[1].text == "* search (MODSEQ 9)" && taken[1].count == 0);
+    EXPECT_EQ("* ESEARCH (TAG \"x\") UID ALL COUNT 8", taken[2].text);
+    EXPECT_EQ((std::vector<DWORD>{11, 12, 18, 19, 20}), taken[2].highest);
+    EXPECT_EQ(8u, taken[2].count);
   }
 }
 
@@ -115,6 +143,9 @@ TEST(ImapReader, FetchStatusSearchAndQuotedStrings) {
   ASSERT_TRUE(nextImapNumber(&cursor, &uid) && uid == 4);
   ASSERT_TRUE(nextImapNumber(&cursor, &uid) && uid == 17);
   EXPECT_FALSE(nextImapNumber(&cursor, &uid));
+  ImapSearchResult found;
+  ASSERT_TRUE(readImapSearchResult("(TAG \"x\") UID COUNT 3 MAX 9", &found));
+  EXPECT_TRUE(std::string(found.tag, found.tagLength) == "x" && found.count == 3 && found.max == 9);
 
   char quoted[16];
   ASSERT_TRUE(quoteImapString("pa\"s\\", quoted, sizeof quoted));

@@ -212,6 +212,11 @@ void connectionEstablished(SOCKET s, int error = 0);
 void serverSends(SOCKET s, const std::string& bytes);
 // The server closes (FD_CLOSE with the error; recv gives 0 afterwards).
 void serverCloses(SOCKET s, int error = 0);
+// The far end vanishes without a word (a router forgot the connection):
+// nothing sent reaches the server any more, nothing comes back, and only
+// keep-alives the program asked for break the connection, as Windows
+// does: ten unanswered probes after their time, FD_CLOSE with WSAENETRESET.
+void serverVanishes(SOCKET s);
 // The server sends the pattern over and over, without end; floodReads
 // counts the recv calls that took it.
 void serverFloods(SOCKET s, const std::string& pattern);

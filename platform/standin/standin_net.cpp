@@ -40,6 +40,10 @@ struct FakeSocket {
   enum { NoTls, AwaitClientHello, AwaitClientKey, TlsOpen } tls = NoTls;
   TlsServer tlsScript;
   std::string tlsPending;  // from the program, not yet a whole record
+  // SIO_KEEPALIVE_VALS (0 ms: off), and a far end gone without a word.
+  DWORD keepAliveMs = 0;
+  DWORD keepAliveIntervalMs = 0;
+  bool vanished = false;
 };
 
 struct Lookup {
@@ -383,7 +387,7 @@ void serverSends(SOCKET s, const std::string& bytes) {
 
 void serverSendsRaw(SOCKET s, const std::string& bytes) {
   FakeSocket* socket = find(s);
-  if (!socket || socket->peerClosed) return;
+  if (!socket || socket->peerClosed || socket->vanished) return;
   socket->inbox += bytes;
   if (!socket->readOutstanding) {
     socket->readOutstanding = true;
@@ -407,6 +411,28 @@ void serverCloses(SOCKET s, int error) {
   if (FakeSocket* socket = find(s)) {
     socket->peerClosed = true;
     notify(s, *socket, FD_CLOSE, error);
+  }
+}
+
+namespace {
+
+// Ten probes unanswered after the keep-alive time break the connection.
+void breakByKeepAlives(SOCKET s, FakeSocket& socket) {
+  if (!socket.vanished || socket.keepAliveMs == 0) return;
+  standin::at(now() + socket.keepAliveMs + 10 * socket.keepAliveIntervalMs, [s] {
+    FakeSocket* gone = find(s);
+    if (!gone || gone->peerClosed) return;
+    gone->peerClosed = true;
+    notify(s, *gone, FD_CLOSE, WSAENETRESET);
+  });
+}
+
+}  // namespace
+
+void serverVanishes(SOCKET s) {
+  if (FakeSocket* socket = find(s)) {
+    socket->vanished = true;
+    breakByKeepAlives(s, *socket);
   }
 }
 
@@ -696,6 +722,7 @@ int send(SOCKET s, const char* buffer, int length, int) {
   if (socket->sendRoom > 0) socket->sendRoom -= length;
   std::string bytes(buffer, (size_t)length);
   socket->sent += bytes;
+  if (socket->vanished) return length;
   if (socket->tls != standin::FakeSocket::NoTls) {
     if (recording()) record("send(" + std::to_string(length) + " bytes of TLS)");
     socket->tlsPending += bytes;
@@ -726,6 +753,25 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
   socket->window = window;
   socket->message = message;
   socket->events = events;
+  return 0;
+}
+
+int WSAIoctl(SOCKET s, DWORD code, void* in, DWORD inSize, void*, DWORD, LPDWORD returned,
+             LPWSAOVERLAPPED overlapped, void* routine) {
+  standin::FakeSocket* socket = standin::find(s);
+  if (!socket || code != SIO_KEEPALIVE_VALS || in == NULL || inSize < sizeof(tcp_keepalive) ||
+      returned == NULL || overlapped != NULL || routine != NULL) {
+    standin::lastErrorCode = socket ? WSAEINVAL : WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
+  const tcp_keepalive* values = (const tcp_keepalive*)in;
+  socket->keepAliveMs = values->onoff ? (DWORD)values->keepalivetime : 0;
+  socket->keepAliveIntervalMs = (DWORD)values->keepaliveinterval;
+  *returned = 0;
+  if (recording())
+    record("WSAIoctl(SIO_KEEPALIVE_VALS " + std::to_string(socket->keepAliveMs) + " " +
+           std::to_string(values->keepaliveinterval) + ")");
+  standin::breakByKeepAlives(s, *socket);
   return 0;
 }
 

@@ -35,6 +35,7 @@
 #define WSAEADDRNOTAVAIL 10049
 #define WSAENETDOWN 10050
 #define WSAENETUNREACH 10051
+#define WSAENETRESET 10052
 #define WSAECONNRESET 10054
 #define WSAECONNREFUSED 10061
 #define WSAENOBUFS 10055
@@ -117,6 +118,18 @@ int send(SOCKET s, const char* buffer, int length, int flags);
 int shutdown(SOCKET s, int how);
 int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events);
 int WSAGetLastError(void);
+// TCP keep-alives (mstcpip.h): after keepalivetime ms of silence the
+// system probes the peer every keepaliveinterval ms, and ten probes
+// unanswered break the connection (FD_CLOSE with WSAENETRESET). Any other
+// control code is refused.
+#define SIO_KEEPALIVE_VALS 0x98000004u
+struct tcp_keepalive {
+  u_long onoff;
+  u_long keepalivetime;
+  u_long keepaliveinterval;
+};
+int WSAIoctl(SOCKET s, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+             LPDWORD returned, LPWSAOVERLAPPED overlapped, void* routine);
 unsigned long inet_addr(const char* text);
 u_short htons(u_short value);
 int InetPtonW(int family, LPCWSTR text, void* address);

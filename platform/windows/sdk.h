@@ -10,6 +10,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>

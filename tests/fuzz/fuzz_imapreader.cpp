@@ -27,6 +27,10 @@ void readOut(const char* text) {
   readImapFetch(response.rest, &fetch);
   ImapMailboxStatus status;
   readImapStatus(response.rest, &status);
+  ImapSearchResult found;
+  if (readImapSearchResult(response.rest, &found) && found.tag != NULL &&
+      (found.tag < text || found.tag + found.tagLength > end))
+    abort();
   const char* cursor = response.rest;
   while (nextImapNumber(&cursor, &value)) {
   }
@@ -47,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       DWORD took = readImapBytes(&reader, bytes + used, (DWORD)(length - used));
       used += took;
       if (reader.textLength >= IMAP_TEXT_BYTES || reader.text[reader.textLength] != '\0' ||
-          reader.literalLength > IMAP_LITERAL_BYTES)
+          reader.literalLength > IMAP_LITERAL_BYTES || reader.numbers.kept > IMAP_NUMBERS_KEPT)
         abort();
       if (!reader.complete) {
         if (took == 0) abort();

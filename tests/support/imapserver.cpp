@@ -144,6 +144,32 @@ std::string fetch(FakeImap& server, const std::string& arguments) {
   return reply;
 }
 
+// "[RETURN (COUNT MAX ALL)] [UID set] [UNSEEN|ALL]": SEARCH's UIDs, or
+// ESEARCH's items asked where the server offers it (ALL one by one).
+std::string search(FakeImap& server, const std::string& tag, const std::string& arguments) {
+  std::string words = upper(arguments) + " ", asked, set = "1:*";
+  if (words.compare(0, 8, "RETURN (") == 0) {
+    asked = words.substr(7, words.find(')') - 6);
+    words = words.substr(words.find(')') + 2);
+    if (server.toldCapabilities.find(" ESEARCH") == NONE) return tag + " BAD no ESEARCH\r\n";
+  }
+  if (words.compare(0, 4, "UID ") == 0) set = words.substr(4, words.find(' ', 4) - 4);
+  std::vector<unsigned> found;
+  unsigned highest = server.messages.empty() ? 0 : server.messages.back().uid;
+  for (const FakeImap::Message& message : server.messages)
+    if (inSet(set, message.uid, highest) &&
+        (words.find("UNSEEN") == NONE || message.flags.find("\\Seen") == NONE))
+      found.push_back(message.uid);
+  std::string reply = asked.empty() ? "* SEARCH" : "* ESEARCH (TAG \"" + tag + "\") UID";
+  if (asked.find("COUNT") != NONE) reply += " COUNT " + std::to_string(found.size());
+  if (asked.find("MAX") != NONE && !found.empty()) reply += " MAX " + std::to_string(found.back());
+  std::string list;
+  for (unsigned uid : found) list += (asked.empty() ? " " : ",") + std::to_string(uid);
+  if (asked.empty()) reply += list;
+  if (asked.find("ALL") != NONE && !list.empty()) reply += " ALL " + list.substr(1);
+  return reply + "\r\n" + tag + " OK SEARCH completed\r\n";
+}
+
 // The reply to a whole command that the options leave to the server.
 std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std::string& name,
                   const std::string& arguments) {
@@ -184,9 +210,12 @@ std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std:
     server.toldExists = server.messages.size();
     return "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n* " +
            std::to_string(server.messages.size()) + " EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY " +
-           std::to_string(server.uidValidity) + "] UIDs valid\r\n* OK [UIDNEXT " +
-           std::to_string(server.uidNext) + "] predicted next UID\r\n" + tag +
-           (name == "SELECT" ? " OK [READ-WRITE] " : " OK [READ-ONLY] ") + name + " completed\r\n";
+           std::to_string(server.uidValidity) + "] UIDs valid\r\n" +
+           (server.noUidNext
+                ? ""
+                : "* OK [UIDNEXT " + std::to_string(server.uidNext) + "] predicted next UID\r\n") +
+           tag + (name == "SELECT" ? " OK [READ-WRITE] " : " OK [READ-ONLY] ") + name +
+           " completed\r\n";
   }
   if (name == "STATUS" && loggedIn && inbox)
     return "* STATUS INBOX (MESSAGES " + std::to_string(server.messages.size()) + " UIDNEXT " +
@@ -194,6 +223,7 @@ std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std:
            ")\r\n" + ok;
   bool examined = server.phase == FakeImap::Examined;
   if (name == "UID FETCH" && examined) return fetch(server, arguments) + ok;
+  if (name == "UID SEARCH" && examined) return search(server, tag, arguments);
   if ((name == "STORE" || name == "UID STORE") && examined) {
     server.couldSetSeen = true;
     return ok;
@@ -209,7 +239,13 @@ std::string reply(FakeImap& server, SOCKET s, const std::string& tag, const std:
       say(*self, s, "* BYE idle for too long\r\n");
       hangUp(*self, s);
     });
-  return "+ idling\r\n" + newExists(server);
+  if (server.idleEndMs)
+    standin::at(standin::now() + server.idleEndMs, [self, s, idle] {
+      if (self->socket != s || self->idles != idle || self->idleTag.empty()) return;
+      say(*self, s, self->idleTag + " OK IDLE ended by the server\r\n");
+      self->idleTag.clear();
+    });
+  return "+ idling\r\n" + (server.silentIdle ? "" : newExists(server));
 }
 
 // A whole command, its literals included.
@@ -235,6 +271,11 @@ void take(FakeImap& server, SOCKET s, const std::string& text) {
     }
   for (const auto& custom : server.replies) {
     if (!named(custom.first)) continue;
+    // A LOGIN answered OK in the test's words logs in all the same.
+    if (custom.first == "LOGIN" && custom.second.compare(0, 2, "OK") == 0) {
+      logIn(server, true);
+      server.toldCapabilities += " " + custom.second;
+    }
     size_t last = custom.second.rfind("\r\n");
     last = last == NONE ? 0 : last + 2;
     return say(server, s,
@@ -246,7 +287,11 @@ void take(FakeImap& server, SOCKET s, const std::string& text) {
     server.underTls = true;
     return standin::serveTls(s, server.tlsScript);
   }
-  say(server, s, reply(server, s, tag, name, arguments));
+  std::string answer = reply(server, s, tag, name, arguments);
+  if (name == server.heldBack) return (void)(server.heldAnswer = answer);
+  if (name == "UID SEARCH") answer += server.heldAnswer;
+  if (name == "UID SEARCH") server.heldAnswer.clear();
+  say(server, s, answer);
   if (name == "LOGOUT") hangUp(server, s);
 }
 
@@ -314,6 +359,7 @@ void serveImap(FakeImap& server) {
     self->literalFault = false;
     self->idleTag = self->awaitedLiteral = self->authenticateTag = self->toldCapabilities = "";
     self->toldExists = 0;
+    if (self->validityPerSession) self->uidValidity++;
     standin::connectionEstablished(s, 0);
     if (self->tls != 2) return greet(*self, s);
     standin::serveTls(s, self->tlsScript);
@@ -330,7 +376,7 @@ void imapSay(FakeImap& server, const std::string& bytes) {
 
 void deliver(FakeImap& server, const std::string& header, const std::string& flags) {
   server.messages.push_back({server.uidNext++, flags, header});
-  if (server.idleTag.empty() || !standin::socketOpen(server.socket)) return;
+  if (server.idleTag.empty() || server.silentIdle || !standin::socketOpen(server.socket)) return;
   std::string exists = newExists(server);
   if (!exists.empty()) say(server, server.socket, exists);
 }

@@ -1,5 +1,6 @@
 // An IMAP server played by the test through the stand-in's sockets: it
-// greets, logs in, answers EXAMINE, STATUS, UID FETCH and IDLE from its
+// greets, logs in, answers EXAMINE, STATUS, UID FETCH, UID SEARCH (with
+// ESEARCH's RETURN where it offers ESEARCH) and IDLE from its
 // mailbox, and can be told to misbehave.
 #ifndef KIVVET_TESTS_SUPPORT_IMAPSERVER_H
 #define KIVVET_TESTS_SUPPORT_IMAPSERVER_H
@@ -35,7 +36,13 @@ struct FakeImap {
   std::vector<std::string> byeOn;  // "* BYE" and a close instead of an answer
   size_t pieceSize = 0;            // 0: replies whole; n: in pieces of n bytes, 1 ms apart
   DWORD lastPieceAt = 0;
-  DWORD idleDropMs = 0;  // an IDLE this long is ended by "* BYE" and a close (0: never)
+  DWORD idleDropMs = 0;     // an IDLE this long is ended by "* BYE" and a close (0: never)
+  DWORD idleEndMs = 0;      // an IDLE this long is ended by its tagged OK (0: never)
+  bool silentIdle = false;  // tells nothing during IDLE; NOOP tells new mail
+  std::string heldBack;     // a command whose answer follows the next search's, as Dovecot's may
+  std::string heldAnswer;
+  bool noUidNext = false;           // EXAMINE tells no [UIDNEXT]
+  bool validityPerSession = false;  // every connection brings a new UIDVALIDITY
   // 0: plain text; 1: offers STARTTLS; 2: TLS from the first byte, then
   // the greeting inside it. The script says how the server's TLS behaves.
   int tls = 0;
