@@ -232,8 +232,11 @@ void sendLogin(HWND window, Mailbox* box) {
 void queueFlagsFetch(Mailbox* box) {
   ImapDialogue& d = box->imap;
   d.fetchFrom = box->known.imapMarked && box->known.imapNext > 0 ? box->known.imapNext : 1;
-  char fetch[64];
-  snprintf(fetch, sizeof fetch, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+  // The messages still untold are asked after too: read or gone elsewhere?
+  char fetch[IMAP_COMMAND_BYTES] = "UID FETCH ";
+  size_t used = strlen(fetch);
+  used += askAfterUntoldMail(box, fetch + used, sizeof fetch - used - 32);
+  snprintf(fetch + used, sizeof fetch - used, "%u:* (UID FLAGS)", (unsigned)d.fetchFrom);
   d.flagsTag = queueCommand(box, fetch);
 }
 
@@ -274,7 +277,7 @@ void onStatus(HWND window, Mailbox* box) {
   const ImapMailboxStatus& status = d.inboxStatus;
   int unchanged = d.statusTold && status.uidValidity == box->known.imapValidity &&
                   status.uidNext == box->known.imapNext;
-  if (d.offersIdle || !unchanged) {
+  if (d.offersIdle || !unchanged || holdsUntoldMail(box)) {
     queueExamination(box);
     sendQueued(box);
     return await(box, ImapAwaitExamine, d.examineTag);
@@ -300,12 +303,15 @@ void startCounting(Mailbox* box) {
 // with the last message even when its UID is below n: it is none of them.
 void countFetched(Mailbox* box, const ImapFetch& fetch) {
   ImapDialogue& d = box->imap;
+  if (fetch.hasUid && fetch.uid < d.fetchFrom && fetch.hasFlags)
+    reportMessageFlags(box, fetch.uid, fetch.seen);
   // The answers come in the mailbox's order: one for a message counted
   // already (a change of its flags the server tells unasked) is passed over.
   if (!fetch.hasUid || fetch.uid < d.fetchFrom || fetch.uid <= d.highestUid) return;
   d.highestUid = fetch.uid;
   if (!fetch.hasFlags || fetch.seen) return;
   d.newFound++;
+  reportNewMessage(box, fetch.uid);
   DWORD at = d.newestKept;
   if (at == MOST_PREVIEWS) {
     if (fetch.uid <= d.newestUids[0]) return;
@@ -478,6 +484,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
   const char* capabilities = imapCapabilities(&r, &length);
   if (capabilities != NULL) takeCapabilities(box, capabilities, length);
   int moreMail = 0;
+  int mailGoing = 0;  // expunged, or its flags changed
   if (r.numbered && strcmp(r.name, "EXISTS") == 0) {
     moreMail = r.number > d.exists;
     d.exists = r.number;
@@ -485,9 +492,11 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
     moreMail = r.number > 0;
   } else if (r.numbered && strcmp(r.name, "EXPUNGE") == 0) {
     if (d.exists > 0) d.exists--;
+    mailGoing = 1;
   } else if (r.numbered && strcmp(r.name, "FETCH") == 0) {
     ImapFetch fetch;
     if (!readImapFetch(r.rest, &fetch)) return;
+    mailGoing = fetch.hasFlags && fetch.seen;
     // A server may answer commands sent together in any order but their
     // ends: the fetch's answers can come before the end of the command
     // sent ahead of it.
@@ -507,6 +516,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
                  d.imapState == ImapAwaitNoop;
   if (moreMail && fetching) d.newsWaiting = 1;
   if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
+  if (mailGoing && reportMailGoing(window, box)) return;
   if (d.imapState == ImapIdling) onIdleNews(window, box, r);
 }
 

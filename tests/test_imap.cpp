@@ -22,9 +22,9 @@ class Imap : public ImapCheck {
   }
   std::vector<std::string> previews() {
     std::vector<std::string> lines;
-    for (DWORD i = 0; i < previewCount(&mailbox.previews); i++) {
+    for (DWORD i = 0; i < previewCount(shownPreviews()); i++) {
       char line[2 * PREVIEW_TEXT_BYTES + 4];
-      previewLine(&mailbox.previews, i, line, sizeof line);
+      previewLine(shownPreviews(), i, line, sizeof line);
       lines.push_back(line);
     }
     return lines;
@@ -195,7 +195,7 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     // Once counted, the count is announced all the same, without previews.
     bool counted = at == "UID FETCH 3";
     EXPECT_EQ(counted ? 1u : 0u, mailbox.counts.newCount);
-    EXPECT_EQ(0u, previewCount(&mailbox.previews));
+    EXPECT_EQ(0u, previewCount(shownPreviews()));
     withoutIdle();
     server.byeOn.clear();
     check();
