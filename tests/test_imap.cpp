@@ -3,6 +3,7 @@
 #include "base/trace.h"
 #include "tests/support/imapcheck.h"
 #include "tray/previews.h"
+#include "tray/register.h"
 
 namespace {
 
@@ -255,6 +256,51 @@ TEST_F(Imap, WhatWasSeenOutlivesARestartButNotANewUidValidity) {
   deliver(server, "From: Kuro <k@x>\r\nSubject: mew again\r\n");
   check();
   EXPECT_EQ(1u, mailbox.counts.newCount);
+}
+
+}  // namespace
+
+namespace {
+
+// Kept told, mail pushed one by one adds up; a message flagged \Seen by
+// another client, told during IDLE, or expunged, leaves the register at
+// once, and the last one going stops the blink without a sound.
+TEST_F(Imap, PushedMailAddsUpAndMailReadElsewhereIsTakenBack) {
+  settings.keepTelling = 1;
+  settings.blinkNewOnly = 1;
+  fillMailbox();
+  check();
+  for (const char* who : {"Kuro", "Shiro"}) {
+    deliver(server, "From: " + std::string(who) + " <k@x>\r\nSubject: mew\r\n");
+    standin::advance(5000);
+  }
+  EXPECT_EQ(3u, untoldCount(0));
+  EXPECT_EQ((std::vector<std::string>{"Shiro: mew", "Kuro: mew", "Tama: nyan"}), previews());
+  size_t before = sounds(), from = server.commands.size();
+  // Tama's read, Kuro's expunged, then Shiro's read.
+  struct Going {
+    size_t at;
+    std::string news;
+  } goings[] = {{2, "* 3 FETCH (FLAGS (\\Seen))\r\n"},
+                {3, "* 4 EXPUNGE\r\n"},
+                {3, "* 4 FETCH (FLAGS (\\Seen))\r\n"}};
+  for (const Going& g : goings) {
+    if (g.news.find("EXPUNGE") != std::string::npos) {
+      server.messages.erase(server.messages.begin() + g.at);
+      server.toldExists--;
+    } else {
+      server.messages[g.at].flags = "\\Seen";
+    }
+    imapSay(server, g.news);
+    standin::advance(1000);
+  }
+  EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH 3,4,5,6:*", "IDLE", "DONE", "UID FETCH 4,5,6:*",
+                                 "IDLE", "DONE", "UID FETCH 5,6:*"}));
+  EXPECT_EQ("IDLE", lastSaid());
+  EXPECT_EQ(0u, untoldCount(0));
+  EXPECT_EQ(before, sounds());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("APPICON", icon());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "tray/badge.h"
 #include "tray/quiet.h"
+#include "tray/register.h"
 
 #include "tests/support/mailcheck.h"
 
@@ -39,6 +40,12 @@ class Announcement : public MailCheck {
   }
   std::string standinTip() { return settings.accountName; }
   size_t soundCount() { return standin::soundsPlayed().size(); }
+  std::vector<std::string> balloons() {
+    std::vector<std::string> texts;
+    for (const auto& request : standin::trayRequests())
+      if (request.data.flags & NIF_INFO) texts.push_back(request.data.info);
+    return texts;
+  }
 };
 
 TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
@@ -343,6 +350,89 @@ TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
   EXPECT_TRUE(standin::trayIcon(window, TRAY_ICON_ID)->pixels.empty());
   EXPECT_EQ(0u, standin::liveMadeIconCount());
   EXPECT_EQ(0, standin::liveGdiObjectCount());
+}
+
+// Kept told (byte 1817 on), new mail adds up across checks until the user
+// looks, each way of looking empties it, mail gone from the server leaves
+// it; the cat speaks only for each check's new mail. Off, each check
+// tells its own.
+TEST_F(Announcement, NewMailStaysToldUntilSeenOrGoneFromTheServer) {
+  settings.soundNewOnly = 1;
+  settings.blinkNewOnly = 1;
+  settings.tooltipMode = 1;
+  settings.showPreviews = 1;
+  server.headers = {"Subject: a\r\n", "Subject: b\r\n", "Subject: c\r\n"};
+  for (int keep : {0, 1}) {
+    settings.keepTelling = keep;
+    server.uids = {};
+    check();
+    size_t sounds = soundCount();
+    for (const char* uid : {"a", "b", "c"}) {
+      server.uids.push_back(uid + std::to_string(keep));
+      checkAndWatch(3000);
+    }
+    checkAndWatch(3000);  // nothing new: no voice, and the blink goes on while kept
+    EXPECT_EQ(3u, soundCount() - sounds) << keep;
+    EXPECT_EQ(keep ? 3u : 0u, shownNewCount()) << keep;
+    EXPECT_EQ(keep ? 3u : 0u, previewCount(shownPreviews())) << keep;
+    EXPECT_EQ(keep == 1, standin::timerRunning(window, TIMER_BLINK)) << keep;
+  }
+  server.uids = {"a1", "c1"};  // "b1" read and deleted elsewhere
+  checkAndWatch(1000);
+  EXPECT_EQ("c", std::string(shownPreviews()->slots[0].subject));
+  EXPECT_EQ("a", std::string(shownPreviews()->slots[1].subject));
+  EXPECT_EQ(2u, untoldCount(0));
+  server.uids = {};
+  checkAndWatch(1000);
+  EXPECT_EQ(0u, untoldCount(0));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("APPICON", icon());
+  struct Way {
+    UINT message, id;  // WM_COMMAND with a menu item, or the tray's message
+  } ways[] = {{MSG_TRAY_NOTIFY, WM_LBUTTONDBLCLK},
+              {MSG_TRAY_NOTIFY, NIN_BALLOONUSERCLICK},
+              {WM_COMMAND, CMD_STOP},
+              {WM_COMMAND, CMD_PREVIEW_FIRST}};
+  for (const Way& w : ways) {
+    UINT way = w.id;
+    server.uids.push_back("n" + std::to_string(way));
+    checkAndWatch(3000);
+    ASSERT_EQ(1u, untoldCount(0)) << way;
+    if (w.message == WM_COMMAND)
+      PostMessageW(window, WM_COMMAND, way, 0);
+    else
+      PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, way);
+    standin::pump();
+    EXPECT_EQ(0u, untoldCount(0)) << way;
+    EXPECT_EQ(0u, previewCount(shownPreviews())) << way;
+    EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK)) << way;
+    checkAndWatch(3000);
+    EXPECT_EQ("APPICON", icon()) << way;
+  }
+}
+
+// Mail that came in quiet hours is told once when they are over: one
+// sound and one balloon with how many came, at the next minute's look.
+TEST_F(Announcement, QuietMailIsToldOnceWhenTheQuietEnds) {
+  settings.keepTelling = 1;
+  settings.soundNewOnly = 1;
+  settings.notifyBalloon = 1;
+  settings.quietFrom = 22 * 60;
+  settings.quietUntil = 7 * 60;
+  standin::setLocalTime(6, 50);
+  for (const char* uid : {"a", "b", "c"}) {
+    server.uids.push_back(uid);
+    checkAndWatch(3000);
+  }
+  EXPECT_EQ(0u, soundCount());
+  EXPECT_EQ("GETICON", icon());
+  standin::setLocalTime(7, 0);
+  standin::advance(3 * 60000);
+  EXPECT_EQ(1u, soundCount());
+  EXPECT_EQ(std::vector<std::string>{"取り込み中に3通届いたにゃ."}, balloons());
+  EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_QUIET_END));
+  EXPECT_EQ(3u, untoldCount(0));
 }
 
 }  // namespace

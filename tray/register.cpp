@@ -10,11 +10,11 @@ namespace {
 typedef char UidText[UID_SLOT_BYTES];
 
 struct UntoldMail {
-  DWORD untold;   // messages not looked at, tracked or not
-  DWORD quiet;    // of them, those told while the cat kept quiet
-  DWORD tracked;  // UIDs kept, oldest first
+  DWORD untold;       // messages not looked at, tracked or not
+  DWORD toldQuietly;  // of them, those told while the cat kept quiet
+  DWORD tracked;      // UIDs kept, oldest first
   UidText uids[REGISTER_UIDS];
-  Previews previews;                // of the newest, newest first
+  Previews previews;                   // of the newest, newest first
   UidText previewUids[MOST_PREVIEWS];  // whose they are ("" unknown)
   // The check under way: the new UIDs it found (the newest kept, oldest
   // first), and what it learnt of the tracked ones.
@@ -82,12 +82,12 @@ void takeBack(UntoldMail& r, DWORD at) {
   r.tracked--;
   memset(r.uids[r.tracked], 0, UID_SLOT_BYTES);
   if (r.untold > 0) r.untold--;
-  if (r.quiet > r.untold) r.quiet = r.untold;
+  if (r.toldQuietly > r.untold) r.toldQuietly = r.untold;
 }
 
 void empty(UntoldMail& r) {
   r.untold = 0;
-  r.quiet = 0;
+  r.toldQuietly = 0;
   r.tracked = 0;
   memset(r.uids, 0, sizeof r.uids);
   dropPreviews(&r.previews);
@@ -187,17 +187,17 @@ size_t registerUidList(int slot, char* text, size_t size) {
 
 void registerToldQuietly(int slot, DWORD count) {
   UntoldMail& r = registerOf(slot);
-  r.quiet += count;
-  if (r.quiet > r.untold) r.quiet = r.untold;
+  r.toldQuietly += count;
+  if (r.toldQuietly > r.untold) r.toldQuietly = r.untold;
 }
 
-void forgetQuietMail(int slot) { registerOf(slot).quiet = 0; }
+void forgetQuietMail(int slot) { registerOf(slot).toldQuietly = 0; }
 
 DWORD untoldCount(int slot) { return registerOf(slot).untold; }
 
 DWORD trackedCount(int slot) { return registerOf(slot).tracked; }
 
-DWORD quietCount(int slot) { return registerOf(slot).quiet; }
+DWORD quietCount(int slot) { return registerOf(slot).toldQuietly; }
 
 const Previews* untoldPreviews(int slot) { return &registerOf(slot).previews; }
 
