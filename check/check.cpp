@@ -249,6 +249,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   if (!app.settingsOpen && !held) startIntervalTimer(window, box);
 
   if (outcome.end == Failed) {
+    holdAnnouncement(window);
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
   } else if (outcome.end == FailedForNow) {
     // A failure that looks as the tray already does leaves it alone, so a
@@ -256,7 +257,10 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     int alarm = retriesInARow(box) > 1 && outcome.alarmText != NULL;
     const char* icon = alarm ? "NOGOODICON" : "APPICON";
     const char* text = alarm ? outcome.alarmText : outcome.text;
-    if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
+    if (!trayShows(icon, text)) {
+      holdAnnouncement(window);
+      setTrayIcon(window, NIM_MODIFY, icon, text);
+    }
   } else if (outcome.end == Abandoned && !resultShown) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }

@@ -377,6 +377,11 @@ TEST_F(Announcement, NewMailStaysToldUntilSeenOrGoneFromTheServer) {
     EXPECT_EQ(keep ? 3u : 0u, previewCount(shownPreviews())) << keep;
     EXPECT_EQ(keep == 1, standin::timerRunning(window, TIMER_BLINK)) << keep;
   }
+  server.acceptsConnection = false;  // a failure shows, and the mail stays for the next check
+  check();
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("サーバにつながらないにゃ.またすぐ確かめるにゃ.", tip());
+  server.acceptsConnection = true;
   server.uids = {"a1", "c1"};  // "b1" read and deleted elsewhere
   checkAndWatch(1000);
   EXPECT_EQ("c", std::string(shownPreviews()->slots[0].subject));

@@ -266,6 +266,13 @@ void pauseAnnouncementForCheck(HWND window) {
   startBlink(window);
 }
 
+void holdAnnouncement(HWND window) {
+  if (settings.keepTelling != 1 || !announcement.running) return;
+  KillTimer(window, TIMER_VOICE);
+  KillTimer(window, TIMER_BLINK);
+  announcement.running = 0;
+}
+
 void stopAnnouncement(HWND window) {
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);

@@ -14,6 +14,9 @@ void startNotification(HWND window);
 // where new mail stays told until the user looks, only the voice stops
 // and the blink goes on for the mail still untold.
 void pauseAnnouncementForCheck(HWND window);
+// A check failed, and the tray shows why: the voice and the blink stop,
+// the register keeps the mail for the next check to tell again.
+void holdAnnouncement(HWND window);
 // The user has seen the mail (the double click, a click on the balloon,
 // the menu's stop or a message chosen in it), or the program ends: the
 // voice and the blink stop, and the register of untold mail empties.
