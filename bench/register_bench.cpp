@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
   for (DWORD n = 1; n <= 10000; n++) {
     pushOne(n, &previews);
     if (n == 10 || n == 100 || n == 1000 || n == 10000)
-      printf("after %5u pushes: %zu bytes a register, %u untold, %u UIDs tracked\n",
-             (unsigned)n, registerBytes(), (unsigned)untoldCount(0), (unsigned)trackedCount(0));
+      printf("after %5u pushes: %zu bytes a register, %u untold, %u UIDs tracked\n", (unsigned)n,
+             registerBytes(), (unsigned)untoldCount(0), (unsigned)trackedCount(0));
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -278,20 +278,13 @@ TEST_F(Imap, PushedMailAddsUpAndMailReadElsewhereIsTakenBack) {
   EXPECT_EQ((std::vector<std::string>{"Shiro: mew", "Kuro: mew", "Tama: nyan"}), previews());
   size_t before = sounds(), from = server.commands.size();
   // Tama's read, Kuro's expunged, then Shiro's read.
-  struct Going {
-    size_t at;
-    std::string news;
-  } goings[] = {{2, "* 3 FETCH (FLAGS (\\Seen))\r\n"},
-                {3, "* 4 EXPUNGE\r\n"},
-                {3, "* 4 FETCH (FLAGS (\\Seen))\r\n"}};
-  for (const Going& g : goings) {
-    if (g.news.find("EXPUNGE") != std::string::npos) {
-      server.messages.erase(server.messages.begin() + g.at);
-      server.toldExists--;
-    } else {
-      server.messages[g.at].flags = "\\Seen";
-    }
-    imapSay(server, g.news);
+  for (std::string news : {"3 FETCH (FLAGS (\\Seen))", "4 EXPUNGE", "4 FETCH (FLAGS (\\Seen))"}) {
+    if (news == "4 EXPUNGE")
+      server.messages.erase(server.messages.begin() + 3);
+    else
+      server.messages[news[0] - '1'].flags = "\\Seen";
+    server.toldExists = server.messages.size();
+    imapSay(server, "* " + news + "\r\n");
     standin::advance(1000);
   }
   EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH 3,4,5,6:*", "IDLE", "DONE", "UID FETCH 4,5,6:*",
