@@ -215,15 +215,15 @@ keep_trace seen
 
 echo "-- five messages pushed one at a time, kept told until seen"
 # The figure on the badge of the tray's 16-pixel icon: the white inside
-# the badge's red, rows joined by "|" ("###|#  |###|  #|###" is 5).
+# the badge's red, one pixel in, rows joined by "|" ("###|#  |###|  #|###" is 5).
 BADGE_RED='#D01818'  # BADGE_COLOUR of tray/badge.h
 badge_figure() {
   local shot=$1 box
   box=$(convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$BADGE_RED" \
     -fill white -opaque "$BADGE_RED" -trim -format '%wx%h%X%Y' info: 2>/dev/null)
   [[ "$box" =~ ^[0-9]+x[0-9]+[+-][0-9]+[+-][0-9]+$ ]] || return 0
-  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -crop "$box" +repage -fill black +opaque white \
-    -trim +repage txt:- 2>/dev/null |
+  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -crop "$box" +repage -shave 1x1 -fill black +opaque white \
+    txt:- 2>/dev/null |
     awk -F'[,: ]+' 'NR > 1 { g[$2 "," $1] = /#FFFFFF/ ? "#" : " "; if ($1 > w) w = $1; if ($2 > h) h = $2 }
       END { for (y = 0; y <= h; y++) { row = ""; for (x = 0; x <= w; x++) row = row g[y "," x];
             printf "%s%s", (y ? "|" : ""), row } }'
