@@ -122,7 +122,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // A new window starts every part from its first state.
   app.windowGone = 0;
   initMailbox(&mailbox, 0, &settings, protocols);
-  showInTray(&mailbox.counts, &mailbox.previews);
+  showInTray(&mailbox.counts, mailbox.mailboxSlot);
   initTrayIcon();
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);

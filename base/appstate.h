@@ -11,7 +11,7 @@
 //   TIMER_INTERVAL, TIMER_WAKE                 check/schedule.cpp
 //   TIMER_QUIT                                 check/check.cpp
 //   TIMER_RESPONSE, TIMER_SESSION              net/connection.cpp
-//   TIMER_VOICE, TIMER_BLINK                   tray/notify.cpp
+//   TIMER_VOICE, TIMER_BLINK, TIMER_QUIET_END  tray/notify.cpp
 //   TIMER_TRAY, TIMER_PROGRESS                 tray/trayicon.cpp
 //   TIMER_SPLASH                               tray/splash.cpp
 //   TIMER_IDLE                                 check/imap.cpp
@@ -56,6 +56,10 @@ const UINT PROGRESS_DELAY_MS = 50;  // shorter than anyone reads a tooltip in
 // Watches a session held open for the server's news: its keep-alive, and
 // the renewal of its waiting.
 const UINT_PTR TIMER_IDLE = 11;
+// Asks every minute, while mail told quietly is still untold, whether
+// the quiet is over, so that the cat tells it then.
+const UINT_PTR TIMER_QUIET_END = 12;
+const UINT QUIET_END_POLL_MS = 60000;
 
 // Every timer id of the table above (the owners gate fails on one left
 // out). Each lies below the stride and is its own, so that no id of one
@@ -63,7 +67,7 @@ const UINT_PTR TIMER_IDLE = 11;
 // the second mailbox's interval.
 constexpr UINT_PTR TIMER_IDS[] = {TIMER_INTERVAL, TIMER_RESPONSE, TIMER_VOICE, TIMER_BLINK,
                                   TIMER_SPLASH,   TIMER_QUIT,     TIMER_WAKE,  TIMER_SESSION,
-                                  TIMER_TRAY,     TIMER_PROGRESS, TIMER_IDLE};
+                                  TIMER_TRAY,     TIMER_PROGRESS, TIMER_IDLE,  TIMER_QUIET_END};
 constexpr bool timerIdsApart() {
   for (UINT_PTR id : TIMER_IDS) {
     int same = 0;

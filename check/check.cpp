@@ -3,18 +3,21 @@
 // tells here how it ended; the protocol ends the check through endCheck.
 #include "check/check.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/appstate.h"
 #include "base/system.h"
 #include "base/text.h"
 #include "base/trace.h"
+#include "check/knownuids.h"
 #include "check/mailbox.h"
 #include "check/schedule.h"
 #include "net/connection.h"
 #include "settings/settings.h"
 #include "tray/notify.h"
 #include "tray/previews.h"
+#include "tray/register.h"
 #include "tray/trayicon.h"
 
 static_assert(SHORT_TEXT_BYTES <= HOST_NAME_BYTES, "a server's name from the settings fits");
@@ -158,6 +161,8 @@ void initMailbox(Mailbox* box, int slot, const Settings* settings,
   box->connectionCalls.securing = onSecuring;
   initConnection(&box->connection, slot, box);
   initSchedule(box);
+  acknowledgeRegister(slot);
+  registerCheckBegins(slot);
   if (slot >= 0 && slot < MOST_MAILBOXES) mailboxes[slot] = box;
 }
 
@@ -168,7 +173,8 @@ Mailbox* mailboxOfTimer(UINT_PTR id) {
 
 void startCheck(HWND window, Mailbox* box, int timed) {
   if (app.busy) return;
-  stopAnnouncement(window);
+  pauseAnnouncementForCheck(window);
+  registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);
   box->cycle.quiet = timed && retriesInARow(box) > 0;
 
@@ -241,6 +247,12 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   // headers it may have read.
   if (!resultShown && outcome.end != Announced && outcome.end != SessionOver)
     dropPreviews(&box->previews);
+  // The result joins the register of untold mail, which the tray shows.
+  if (outcome.end == Announced) {
+    registerCheckEnds(box->mailboxSlot, box->counts.newCount, box->counts.messageCount,
+                      &box->previews);
+    dropPreviews(&box->previews);
+  }
 
   if (outcome.end == FailedForNow)
     countRetry(box);
@@ -252,6 +264,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   if (!app.settingsOpen && !held) startIntervalTimer(window, box);
 
   if (outcome.end == Failed) {
+    holdAnnouncement(window);
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
   } else if (outcome.end == FailedForNow) {
     // A failure that looks as the tray already does leaves it alone, so a
@@ -259,7 +272,10 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     int alarm = retriesInARow(box) > 1 && outcome.alarmText != NULL;
     const char* icon = alarm ? "NOGOODICON" : "APPICON";
     const char* text = alarm ? outcome.alarmText : outcome.text;
-    if (!trayShows(icon, text)) setTrayIcon(window, NIM_MODIFY, icon, text);
+    if (!trayShows(icon, text)) {
+      holdAnnouncement(window);
+      setTrayIcon(window, NIM_MODIFY, icon, text);
+    }
   } else if (outcome.end == Abandoned && !resultShown) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
@@ -312,6 +328,54 @@ void endCheckForShutdown(Mailbox* box) {
 void setMessageCount(Mailbox* box, DWORD messageCount) { box->counts.messageCount = messageCount; }
 
 void setNewCount(Mailbox* box, DWORD newCount) { box->counts.newCount = newCount; }
+
+void reportNewMessage(Mailbox* box, DWORD uid) {
+  char text[16];
+  snprintf(text, sizeof text, "%u", (unsigned)uid);
+  registerFoundNew(box->mailboxSlot, text);
+}
+
+void reportMessageFlags(Mailbox* box, DWORD uid, int seen) {
+  char text[16];
+  snprintf(text, sizeof text, "%u", (unsigned)uid);
+  if (seen)
+    registerReadElsewhere(box->mailboxSlot, text);
+  else
+    registerStillUnread(box->mailboxSlot, text);
+}
+
+size_t askAfterUntoldMail(Mailbox* box, char* text, size_t size) {
+  size_t used = registerUidList(box->mailboxSlot, text, size);
+  DWORD listed = 0;
+  for (size_t i = 0; i < used; i++) listed += text[i] == ',';
+  // Only a question after all of them tells which went.
+  if (listed > 0 && listed == trackedCount(box->mailboxSlot)) registerAskedAll(box->mailboxSlot);
+  return used;
+}
+
+int holdsUntoldMail(const Mailbox* box) { return trackedCount(box->mailboxSlot) > 0; }
+
+// Mail read or deleted elsewhere while the session waits: a check asks
+// after the register's messages at once, where the register is kept.
+int reportMailGoing(HWND window, Mailbox* box) {
+  if (box->settings->keepTelling != 1 || !holdsUntoldMail(box)) return 0;
+  if (!box->protocol->holdsSession(box)) return 0;
+  startCheck(window, box, 1);
+  return 1;
+}
+
+// A count of UIDs: every UID the mailbox holds, in its order, each new
+// one or one still there. Only a mailbox listed whole tells which went.
+void reportListing(Mailbox* box) {
+  const KnownUids& known = box->known;
+  for (DWORD j = 0; j < known.lastCurrentCount; j++) {
+    if (known.countedNew[j])
+      registerFoundNew(box->mailboxSlot, box->currentUids[j]);
+    else
+      registerStillUnread(box->mailboxSlot, box->currentUids[j]);
+  }
+  if (known.lastCurrentCount == box->counts.messageCount) registerAskedAll(box->mailboxSlot);
+}
 
 // A session that stood a while (servers end idle ones after some minutes)
 // is taken up again at once, as a timed check; one that fell soon after it

@@ -59,6 +59,25 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome);
 void setMessageCount(Mailbox* box, DWORD messageCount);
 void setNewCount(Mailbox* box, DWORD newCount);
 
+// What a protocol learns of single messages, for the register of mail
+// the user has not looked at yet (tray/register). The check's result
+// brings it in at the announcement.
+// IMAP: a new message of this check, by UID, in the mailbox's order.
+void reportNewMessage(Mailbox* box, DWORD uid);
+// IMAP: the flags of a message below the mark (one of the register's).
+void reportMessageFlags(Mailbox* box, DWORD uid, int seen);
+// IMAP: the register's UIDs, each followed by a comma, to ask after in
+// this check's fetch; the check then tells which are gone.
+size_t askAfterUntoldMail(Mailbox* box, char* text, size_t size);
+// 1 while the register holds messages it can take back.
+int holdsUntoldMail(const Mailbox* box);
+// IMAP: the server told, unasked, of a message expunged or flagged while
+// the session is held: 1 when a check now asks after the register's.
+int reportMailGoing(HWND window, Mailbox* box);
+// POP3: the UIDs were counted (countNewUids): the new ones, and those
+// still on the server.
+void reportListing(Mailbox* box);
+
 // A session held open after its result has ended by itself (the server
 // left or fell silent): it is taken up again at once, or, when it stood
 // only a moment, after the wait of a failure that may pass by itself.

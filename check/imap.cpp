@@ -265,7 +265,10 @@ void queueCount(Mailbox* box) {
   ImapDialogue& d = box->imap;
   d.fetchFrom = imapMarkHolds(box) && box->known.imapNext > 0 ? box->known.imapNext : 1;
   d.searching = !d.searchRefused;
-  char command[96], from[24] = "";
+  // The messages still untold are asked after too: read or gone elsewhere?
+  char untold[IMAP_COMMAND_BYTES / 2];
+  size_t listed = askAfterUntoldMail(box, untold, sizeof untold);
+  char command[IMAP_COMMAND_BYTES], from[24] = "";
   if (d.fetchFrom > 1) snprintf(from, sizeof from, "UID %u:* ", (unsigned)d.fetchFrom);
   const char* returned = !d.offersEsearch                   ? ""
                          : box->settings->showPreviews == 1 ? "RETURN (ALL) "
@@ -273,11 +276,16 @@ void queueCount(Mailbox* box) {
   // The search tells only the unseen: the highest UID, which the mark
   // passes read or not, is asked first, so that nothing the search did not
   // see lies below it.
+  if (d.searching && listed > 0) {
+    snprintf(command, sizeof command, "UID FETCH %.*s (UID FLAGS)", (int)(listed - 1), untold);
+    queueCommand(box, command);
+  }
   if (d.searching) queueCommand(box, "UID FETCH * (UID)");
   if (d.searching)
     snprintf(command, sizeof command, "UID SEARCH %s%sUNSEEN", returned, from);
   else
-    snprintf(command, sizeof command, "UID FETCH %u:* (UID FLAGS)", (unsigned)d.fetchFrom);
+    snprintf(command, sizeof command, "UID FETCH %.*s%u:* (UID FLAGS)", (int)listed, untold,
+             (unsigned)d.fetchFrom);
   d.flagsTag = queueCommand(box, command);
   d.countEnded = ImapNoStatus;
 }
@@ -333,7 +341,7 @@ void onStatus(HWND window, Mailbox* box) {
   const ImapMailboxStatus& status = d.inboxStatus;
   int unchanged = d.statusTold && status.uidValidity == box->known.imapValidity &&
                   status.uidNext == box->known.imapNext;
-  if (d.offersIdle || !unchanged) {
+  if (d.offersIdle || !unchanged || holdsUntoldMail(box)) {
     queueExamination(box);
     sendQueued(box);
     return await(box, ImapAwaitExamine, d.examineTag);
@@ -380,10 +388,14 @@ void countFetched(Mailbox* box, const ImapFetch& fetch) {
   ImapDialogue& d = box->imap;
   if (!fetch.hasUid) return;
   if (fetch.uid > d.highestTold) d.highestTold = fetch.uid;
-  if (fetch.uid < d.fetchFrom) return;
+  if (fetch.uid < d.fetchFrom) {
+    if (fetch.hasFlags) reportMessageFlags(box, fetch.uid, fetch.seen);
+    return;
+  }
   if (fetch.uid > d.highestUid) d.highestUid = fetch.uid;
   if (!fetch.hasFlags || fetch.seen || !firstCounted(box, fetch.uid)) return;
   d.newFound++;
+  reportNewMessage(box, fetch.uid);
   DWORD at = d.newestKept;
   if (at == MOST_PREVIEWS) {
     if (fetch.uid <= d.newestUids[0]) return;
@@ -425,6 +437,8 @@ void countSearched(Mailbox* box, const ImapResponse& r) {
   d.newestKept = 0;
   for (DWORD i = 0; i < found.kept; i++)
     if (found.highest[i] >= d.fetchFrom) d.newestUids[d.newestKept++] = found.highest[i];
+  if (d.newestKept == 0) reportNewMessage(box, highest);
+  for (DWORD i = 0; i < d.newestKept; i++) reportNewMessage(box, d.newestUids[i]);
 }
 
 void sendIdle(HWND window, Mailbox* box);
@@ -614,6 +628,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
   const char* capabilities = imapCapabilities(&r, &length);
   if (capabilities != NULL) takeCapabilities(box, capabilities, length);
   int moreMail = 0;
+  int mailGoing = 0;  // expunged, or its flags changed
   if (r.numbered && strcmp(r.name, "EXISTS") == 0) {
     moreMail = r.number > d.exists;
     d.exists = r.number;
@@ -621,15 +636,20 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
     moreMail = r.number > 0;
   } else if (r.numbered && strcmp(r.name, "EXPUNGE") == 0) {
     if (d.exists > 0) d.exists--;
+    mailGoing = 1;
   } else if (r.numbered && strcmp(r.name, "FETCH") == 0) {
     ImapFetch fetch;
     if (!readImapFetch(r.rest, &fetch)) return;
+    mailGoing = fetch.hasFlags && fetch.seen;
     // A server may answer commands sent together in any order but their
     // ends: the fetch's answers can come before the end of the command
     // sent ahead of it.
     int counting = d.imapState == ImapAwaitExamine || d.imapState == ImapAwaitNoop ||
                    d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitSearch;
     if (counting && !d.searching) countFetched(box, fetch);
+    // The answers on the untold messages, asked ahead of the search.
+    if (counting && d.searching && fetch.hasUid && fetch.hasFlags && fetch.uid < d.fetchFrom)
+      reportMessageFlags(box, fetch.uid, fetch.seen);
     // The answer to UID FETCH * (UID), sent ahead of the search: the
     // highest UID, which the mark passes (where no UIDNEXT was told too).
     if (counting && d.searching && fetch.hasUid && !fetch.hasFlags) {
@@ -654,6 +674,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
                  d.imapState == ImapAwaitSearch;
   if (moreMail && fetching) d.newsWaiting = 1;
   if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
+  if (mailGoing && reportMailGoing(window, box)) return;
   if (d.imapState == ImapIdling) onIdleNews(window, box, r);
 }
 

@@ -494,6 +494,7 @@ void onTopLine(HWND window, Mailbox* box, const char* line) {
 // are wanted, then QUIT and the announcement.
 void finishCounting(HWND window, Mailbox* box) {
   setNewCount(box, countNewUids(box));
+  reportListing(box);
   box->dialogue.counted = 1;
   dropPreviews(&box->previews);
   if (wantsPreviews(box) && box->counts.newCount > 0) return askForHeaders(window, box);

@@ -33,6 +33,7 @@
 #define IDC_CUSTOM_VOICE 205
 #define IDC_VOICE_PATH 206
 #define IDC_VOICE_BROWSE 207
+#define IDC_KEEP_TELLING 208
 /* the manners: quiet while the user cannot be disturbed, quiet hours */
 #define IDC_QUIET_WHILE_BUSY 211
 #define IDC_QUIET_HOURS 212

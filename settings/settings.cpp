@@ -25,6 +25,7 @@ void putMannerDefaults(Settings* record) {
   record->quietFrom = QUIET_HOURS_NONE;
   record->quietUntil = QUIET_HOURS_NONE;
   record->showCount = 0;
+  record->keepTelling = 0;
 }
 
 // The defaults of every field but the texts, whose slots start-up
@@ -96,13 +97,14 @@ const DWORD AT_QUIET_WHILE_BUSY = AT_PROTOCOL + 1;                              
 const DWORD AT_QUIET_FROM = AT_QUIET_WHILE_BUSY + 1;  // two bytes, little-endian
 const DWORD AT_QUIET_UNTIL = AT_QUIET_FROM + 2;       // two bytes, little-endian
 const DWORD AT_SHOW_COUNT = AT_QUIET_UNTIL + 2;       // 1816
+const DWORD AT_KEEP_TELLING = AT_SHOW_COUNT + 1;      // 1817
 // The original record is 1291 bytes; one-byte settings follow it (the
 // connection security, fast scan, the balloon), then the password
 // protected by Windows when the user asks for that, then the bytes of
 // newer settings after the password's place (the previews of new mail,
 // the protocol, the manners of the announcement). The record reaches to
-// the last byte of its newest setting: 1817 bytes.
-const DWORD RECORD_BYTES = AT_SHOW_COUNT + 1;
+// the last byte of its newest setting: 1818 bytes.
+const DWORD RECORD_BYTES = AT_KEEP_TELLING + 1;
 
 struct TextField {
   char** slot;
@@ -231,6 +233,8 @@ void readManners(const unsigned char* image, DWORD got) {
     }
   }
   settings.showCount = got > AT_SHOW_COUNT && (unsigned char)~image[AT_SHOW_COUNT] == 1 ? 1 : 0;
+  settings.keepTelling =
+      got > AT_KEEP_TELLING && (unsigned char)~image[AT_KEEP_TELLING] == 1 ? 1 : 0;
 }
 
 // Plain, before the tail of the image is complemented.
@@ -241,6 +245,7 @@ void writeManners(unsigned char* image) {
   image[AT_QUIET_UNTIL] = (unsigned char)(settings.quietUntil & 0xFF);
   image[AT_QUIET_UNTIL + 1] = (unsigned char)((settings.quietUntil >> 8) & 0xFF);
   image[AT_SHOW_COUNT] = (unsigned char)(settings.showCount & 0xFF);
+  image[AT_KEEP_TELLING] = (unsigned char)(settings.keepTelling & 0xFF);
 }
 
 }  // namespace
@@ -291,6 +296,7 @@ int loadSettings() {
     settings.soundNewOnly = 1;
     settings.blinkNewOnly = 1;
     settings.showCount = 1;
+    settings.keepTelling = 1;
     return 0;
   }
 

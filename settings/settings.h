@@ -70,6 +70,8 @@ struct Settings {
   int quietFrom;       // quiet hours: the minute of the day they start and the one
   int quietUntil;      // they end (QUIET_HOURS_NONE in both: none)
   int showCount;       // 1: the new-mail count is drawn on the icon
+  int keepTelling;     // 1: new mail stays told (count, blink) until the user looks
+                       // or it is read elsewhere; 0: each check tells its own
   int showSplash;      // not stored: the -TOFF switch clears it
   int passwordLost;    // not stored: the protected password could not be
                        // unprotected (another user or machine); the slot

@@ -41,12 +41,19 @@ const HelpTopic basicPageHelp[] = {
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
-    {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY}, {IDC_USE_VOICE, IDC_USE_VOICE},
-    {IDC_USE_BEEP, IDC_USE_BEEP},         {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
-    {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE}, {IDC_VOICE_PATH, IDC_VOICE_PATH},
-    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE}, {IDC_QUIET_WHILE_BUSY, IDC_QUIET_WHILE_BUSY},
-    {IDC_QUIET_HOURS, IDC_QUIET_HOURS},   {IDC_QUIET_FROM, IDC_QUIET_HOURS},
-    {IDC_QUIET_UNTIL, IDC_QUIET_HOURS},   {0, 0},
+    {IDC_SOUND_NOTIFY, IDC_SOUND_NOTIFY},
+    {IDC_USE_VOICE, IDC_USE_VOICE},
+    {IDC_USE_BEEP, IDC_USE_BEEP},
+    {IDC_SOUND_NEW_ONLY, IDC_SOUND_NEW_ONLY},
+    {IDC_CUSTOM_VOICE, IDC_CUSTOM_VOICE},
+    {IDC_VOICE_PATH, IDC_VOICE_PATH},
+    {IDC_VOICE_BROWSE, IDC_VOICE_BROWSE},
+    {IDC_KEEP_TELLING, IDC_KEEP_TELLING},
+    {IDC_QUIET_WHILE_BUSY, IDC_QUIET_WHILE_BUSY},
+    {IDC_QUIET_HOURS, IDC_QUIET_HOURS},
+    {IDC_QUIET_FROM, IDC_QUIET_HOURS},
+    {IDC_QUIET_UNTIL, IDC_QUIET_HOURS},
+    {0, 0},
 };
 const HelpTopic mailerPageHelp[] = {
     {IDC_MAILER_PATH, IDC_MAILER_PATH},
@@ -450,6 +457,7 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       setChecked(page, IDC_USE_VOICE, settings.useVoice);
       setChecked(page, IDC_USE_BEEP, settings.useVoice == 0);
       setChecked(page, IDC_SOUND_NEW_ONLY, settings.soundNewOnly);
+      setChecked(page, IDC_KEEP_TELLING, settings.keepTelling);
       setChecked(page, IDC_CUSTOM_VOICE, settings.customVoice);
       setText(page, IDC_VOICE_PATH, settings.voicePath);
       updateSoundEnabling(page);
@@ -480,6 +488,7 @@ INT_PTR CALLBACK soundPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         settings.soundNotify = isChecked(page, IDC_SOUND_NOTIFY);
         settings.useVoice = isChecked(page, IDC_USE_VOICE);
         settings.soundNewOnly = isChecked(page, IDC_SOUND_NEW_ONLY);
+        settings.keepTelling = isChecked(page, IDC_KEEP_TELLING);
         settings.customVoice = isChecked(page, IDC_CUSTOM_VOICE);
         settings.quietWhileBusy = isChecked(page, IDC_QUIET_WHILE_BUSY);
         settings.quietFrom = quietFrom;

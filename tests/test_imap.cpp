@@ -3,6 +3,7 @@
 #include "base/trace.h"
 #include "tests/support/imapcheck.h"
 #include "tray/previews.h"
+#include "tray/register.h"
 
 namespace {
 
@@ -22,9 +23,9 @@ class Imap : public ImapCheck {
   }
   std::vector<std::string> previews() {
     std::vector<std::string> lines;
-    for (DWORD i = 0; i < previewCount(&mailbox.previews); i++) {
+    for (DWORD i = 0; i < previewCount(shownPreviews()); i++) {
       char line[2 * PREVIEW_TEXT_BYTES + 4];
-      previewLine(&mailbox.previews, i, line, sizeof line);
+      previewLine(shownPreviews(), i, line, sizeof line);
       lines.push_back(line);
     }
     return lines;
@@ -280,7 +281,7 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     // Once counted, the count is announced all the same, without previews.
     bool counted = at == "UID FETCH 3";
     EXPECT_EQ(counted ? 1u : 0u, mailbox.counts.newCount);
-    EXPECT_EQ(0u, previewCount(&mailbox.previews));
+    EXPECT_EQ(0u, previewCount(shownPreviews()));
     withoutIdle();
     server.byeOn.clear();
     check();
@@ -452,6 +453,44 @@ TEST_F(Imap, ARefusalTellsWhatTheServerSaid) {
       EXPECT_EQ(c.soon ? 60000u : 3600000u, standin::timerPeriod(window, TIMER_INTERVAL));
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Kept told, mail pushed one by one adds up; a message flagged \Seen by
+// another client, told during IDLE, or expunged, leaves the register at
+// once, and the last one going stops the blink without a sound.
+TEST_F(Imap, PushedMailAddsUpAndMailReadElsewhereIsTakenBack) {
+  settings.keepTelling = 1;
+  settings.blinkNewOnly = 1;
+  fillMailbox();
+  check();
+  for (const char* who : {"Kuro", "Shiro"}) {
+    deliver(server, "From: " + std::string(who) + " <k@x>\r\nSubject: mew\r\n");
+    standin::advance(5000);
+  }
+  EXPECT_EQ(3u, untoldCount(0));
+  EXPECT_EQ((std::vector<std::string>{"Shiro: mew", "Kuro: mew", "Tama: nyan"}), previews());
+  size_t before = sounds(), from = server.commands.size();
+  // Tama's read, Kuro's expunged, then Shiro's read.
+  for (std::string news : {"3 FETCH (FLAGS (\\Seen))", "4 EXPUNGE", "4 FETCH (FLAGS (\\Seen))"}) {
+    if (news == "4 EXPUNGE")
+      server.messages.erase(server.messages.begin() + 3);
+    else
+      server.messages[news[0] - '1'].flags = "\\Seen";
+    server.toldExists = server.messages.size();
+    imapSay(server, "* " + news + "\r\n");
+    standin::advance(1000);
+  }
+  EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH 3,4,5 (UID FLAGS)", "UID SEARCH", "IDLE", "DONE",
+                                 "UID FETCH 4,5 (UID FLAGS)", "IDLE", "DONE", "UID FETCH 5 (UID FLAGS)"}));
+  EXPECT_EQ("IDLE", lastSaid());
+  EXPECT_EQ(0u, untoldCount(0));
+  EXPECT_EQ(before, sounds());
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("APPICON", icon());
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
     standin::pump();
     EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
     EXPECT_EQ("APPICON", icon());
-    EXPECT_EQ(0u, previewCount(&mailbox.previews));
+    EXPECT_EQ(0u, previewCount(shownPreviews()));
     EXPECT_EQ(1u, standin::processesStarted().size());  // by the message only
     server.headers[0] = "";                             // a refused TOP: one preview less
   }

@@ -8,6 +8,7 @@
 
 #include "tray/badge.h"
 #include "tray/quiet.h"
+#include "tray/register.h"
 
 #include "tests/support/mailcheck.h"
 
@@ -354,6 +355,86 @@ TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
   EXPECT_TRUE(standin::trayIcon(window, TRAY_ICON_ID)->pixels.empty());
   EXPECT_EQ(0u, standin::liveMadeIconCount());
   EXPECT_EQ(0, standin::liveGdiObjectCount());
+}
+
+// Kept told (byte 1817 on), new mail adds up across checks until the user
+// looks, each way of looking empties it, mail gone from the server leaves
+// it; the cat speaks only for each check's new mail. Off, each check
+// tells its own.
+TEST_F(Announcement, NewMailStaysToldUntilSeenOrGoneFromTheServer) {
+  settings.soundNewOnly = 1;
+  settings.blinkNewOnly = 1;
+  settings.showPreviews = 1;
+  server.headers = {"Subject: a\r\n", "Subject: b\r\n", "Subject: c\r\n"};
+  for (int keep : {0, 1}) {
+    settings.keepTelling = keep;
+    server.uids = {};
+    check();
+    size_t sounds = soundCount();
+    for (const char* uid : {"a", "b", "c"}) {
+      server.uids.push_back(uid + std::to_string(keep));
+      checkAndWatch(3000);
+    }
+    checkAndWatch(3000);  // nothing new: no voice, and the blink goes on while kept
+    EXPECT_EQ(3u, soundCount() - sounds) << keep;
+    EXPECT_EQ(keep ? 3u : 0u, shownNewCount()) << keep;
+    EXPECT_EQ(keep ? 3u : 0u, previewCount(shownPreviews())) << keep;
+    EXPECT_EQ(keep == 1, standin::timerRunning(window, TIMER_BLINK)) << keep;
+  }
+  server.acceptsConnection = false;  // a failure shows, and the mail stays for the next check
+  check();
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_EQ("サーバにつながらないにゃ.またすぐ確かめるにゃ.", tip());
+  server.acceptsConnection = true;
+  server.uids = {"a1", "c1"};  // "b1" read and deleted elsewhere
+  checkAndWatch(1000);
+  EXPECT_EQ("ca",
+            std::string(shownPreviews()->slots[0].subject) + shownPreviews()->slots[1].subject);
+  EXPECT_EQ(2u, untoldCount(0));
+  server.uids = {};
+  checkAndWatch(1000);
+  EXPECT_EQ(0u, untoldCount(0));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_BLINK));
+  // The ways of looking: a command of the menu, or the tray's message.
+  UINT ways[][2] = {{MSG_TRAY_NOTIFY, WM_LBUTTONDBLCLK},
+                    {MSG_TRAY_NOTIFY, NIN_BALLOONUSERCLICK},
+                    {WM_COMMAND, CMD_STOP},
+                    {WM_COMMAND, CMD_PREVIEW_FIRST}};
+  for (auto& way : ways) {
+    server.uids.push_back("n" + std::to_string(way[1]));
+    checkAndWatch(3000);
+    ASSERT_EQ(1u, untoldCount(0)) << way[1];
+    PostMessageW(window, way[0], way[0] == WM_COMMAND ? way[1] : TRAY_ICON_ID, way[1]);
+    standin::pump();
+    EXPECT_EQ(0u, untoldCount(0) + previewCount(shownPreviews())) << way[1];
+    checkAndWatch(3000);
+    EXPECT_EQ("APPICON", icon()) << way[1];
+  }
+}
+
+// Mail that came in quiet hours is told once when they are over: one
+// sound and one balloon with how many came, at the next minute's look.
+TEST_F(Announcement, QuietMailIsToldOnceWhenTheQuietEnds) {
+  settings.keepTelling = 1;
+  settings.soundNewOnly = 1;
+  settings.notifyBalloon = 1;
+  settings.quietFrom = 22 * 60;
+  settings.quietUntil = 7 * 60;
+  standin::setLocalTime(6, 50);
+  for (const char* uid : {"a", "b", "c"}) {
+    server.uids.push_back(uid);
+    checkAndWatch(3000);
+  }
+  EXPECT_EQ(0u, soundCount());
+  EXPECT_EQ("GETICON", icon());
+  standin::setLocalTime(7, 0);
+  standin::advance(3 * 60000);
+  EXPECT_EQ(1u, soundCount());
+  std::string told;  // every balloon, the quiet hours' none
+  for (const auto& request : standin::trayRequests()) told += request.data.info;
+  EXPECT_EQ("取り込み中に3通届いたにゃ.", told);
+  EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
+  EXPECT_FALSE(standin::timerRunning(window, TIMER_QUIET_END));
 }
 
 }  // namespace

@@ -303,9 +303,9 @@ TEST_F(LineAssembler, ANulIsABlankAndCostsNoLineBehindIt) {
   EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nTOP 2 0\r\nTOP 1 0\r\nQUIT\r\n",
             sent());
   EXPECT_STREQ("a", mailbox.currentUids[0]);
-  ASSERT_EQ(2u, previewCount(&mailbox.previews));
+  ASSERT_EQ(2u, previewCount(shownPreviews()));
   char line[2 * PREVIEW_TEXT_BYTES + 4];
-  previewLine(&mailbox.previews, 0, line, sizeof line);
+  previewLine(shownPreviews(), 0, line, sizeof line);
   EXPECT_STREQ("cat: a b", line);
 }
 
@@ -586,11 +586,11 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
     EXPECT_EQ(6u, mailbox.counts.newCount);
     EXPECT_EQ(Idle, mailbox.dialogue.state);
     EXPECT_NE("NOGOODICON", icon());
-    ASSERT_EQ(3u, previewCount(&mailbox.previews));
+    ASSERT_EQ(3u, previewCount(shownPreviews()));
     const char* lines[] = {"Cat 8: no. 8", "Cat 6: no. 6", "Cat 4: no. 4"};
     for (DWORD i = 0; i < 3; i++) {
       char line[2 * PREVIEW_TEXT_BYTES + 4];
-      previewLine(&mailbox.previews, i, line, sizeof line);
+      previewLine(shownPreviews(), i, line, sizeof line);
       EXPECT_STREQ(lines[i], line) << pipelining;
     }
     // Nothing new: no TOP, and the next check forgets the previews.
@@ -602,7 +602,7 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
     if (pipelining) {
       EXPECT_EQ(2u, standin::traceOf("send(").size() - before);
     }
-    EXPECT_EQ(0u, previewCount(&mailbox.previews));
+    EXPECT_EQ(0u, previewCount(shownPreviews()));
   }
 }
 
@@ -615,7 +615,7 @@ TEST_F(FastScan, AHeaderBlockOfSixtyFourKilobytesIsTheLargestPreviewed) {
   block += std::string(65536 - block.size() - 4, 'x') + "\r\n";
   server.headers = {block + "X: y\r\n", block};
   check();
-  EXPECT_EQ(1u, previewCount(&mailbox.previews));
+  EXPECT_EQ(1u, previewCount(shownPreviews()));
 }
 
 // A server that hangs up or falls silent while the headers are read costs
@@ -651,7 +651,7 @@ TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
         EXPECT_FALSE(standin::socketOpen(server.socket)) << at;
         EXPECT_EQ(fault == 2 ? 0u : 3u, mailbox.known.knownCount) << at;
         EXPECT_EQ(fault != 2, standin::timerRunning(window, TIMER_BLINK)) << at;
-        EXPECT_EQ(0u, previewCount(&mailbox.previews)) << at;
+        EXPECT_EQ(0u, previewCount(shownPreviews())) << at;
         server.closesOn.clear();
         server.silentOn.clear();
         server.replies.clear();
@@ -710,7 +710,7 @@ TEST_F(FastScan, AServerThatClosesRightAfterItsAnswersIsReadToTheEnd) {
     check();
     EXPECT_EQ(3005u, mailbox.counts.messageCount) << previews;
     EXPECT_EQ(UID_SLOTS, mailbox.counts.newCount) << previews;
-    EXPECT_EQ(previews ? 5u : 0u, previewCount(&mailbox.previews));
+    EXPECT_EQ(previews ? 5u : 0u, previewCount(shownPreviews()));
     EXPECT_NE("NOGOODICON", icon()) << previews;
     EXPECT_EQ(0, app.busy) << previews;
   }

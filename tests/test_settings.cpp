@@ -26,7 +26,7 @@ class SettingsFile : public ProgramTest {
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
-  ASSERT_EQ(1817u, bytes.size());
+  ASSERT_EQ(1818u, bytes.size());
   for (size_t i = 0; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;
   EXPECT_EQ(0xFF, at(bytes, 384));
   EXPECT_EQ(0x91, at(bytes, 385));  // port 110
@@ -37,8 +37,9 @@ TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {
   // Plain text, no fast scan, no balloon, the password unprotected, no
   // previews, POP3.
   for (size_t i = 1291; i < 1811; i++) EXPECT_EQ(0xFF, at(bytes, i)) << i;
-  // Quiet while the user cannot be disturbed, no quiet hours, no count.
-  EXPECT_EQ(std::string("\xFE\0\0\0\0\xFF", 6), bytes.substr(1811));
+  // Quiet while the user cannot be disturbed, no quiet hours, no count,
+  // each check telling its own.
+  EXPECT_EQ(std::string("\xFE\0\0\0\0\xFF\xFF", 7), bytes.substr(1811));
 }
 
 TEST_F(SettingsFile, TheMannersFollowAndAnOlderFileKeepsTheCatAsItWas) {
@@ -46,31 +47,36 @@ TEST_F(SettingsFile, TheMannersFollowAndAnOlderFileKeepsTheCatAsItWas) {
   settings.quietFrom = 22 * 60 + 30;  // 22:30 to 6:00
   settings.quietUntil = 6 * 60;
   settings.showCount = 1;
+  settings.keepTelling = 1;
   saveSettings();
   std::string bytes = file();
-  EXPECT_EQ(std::string("\xFF\xB9\xFA\x97\xFE\xFE", 6), bytes.substr(1811));
+  EXPECT_EQ(std::string("\xFF\xB9\xFA\x97\xFE\xFE\xFE", 7), bytes.substr(1811));
   setDefaultSettings();
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(0, settings.quietWhileBusy);
   EXPECT_EQ(1350, settings.quietFrom);
   EXPECT_EQ(360, settings.quietUntil);
   EXPECT_EQ(1, settings.showCount);
+  EXPECT_EQ(1, settings.keepTelling);
 
   // Each byte the file does not reach means what the program did before.
-  for (size_t length : {1810u, 1812u, 1815u, 1816u}) {
+  for (size_t length : {1810u, 1812u, 1815u, 1816u, 1817u}) {
     setFile(bytes.substr(0, length));
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(length <= 1811 ? 1 : 0, settings.quietWhileBusy) << length;
     EXPECT_EQ(length < 1816 ? QUIET_HOURS_NONE : 1350, settings.quietFrom) << length;
-    EXPECT_EQ(0, settings.showCount) << length;
+    EXPECT_EQ(length < 1817 ? 0 : 1, settings.showCount) << length;
+    EXPECT_EQ(0, settings.keepTelling) << length;
   }
   // Only 0 is off, only 1 is on; an end outside the day is no span.
-  setFile(bytes.substr(0, 1811) + (char)~7 + "\xFF\xFF" + (char)~0xA0 + (char)~0x05 + (char)~2);
+  setFile(bytes.substr(0, 1811) + (char)~7 + "\xFF\xFF" + (char)~0xA0 + (char)~0x05 + (char)~2 +
+          (char)~2);
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(1, settings.quietWhileBusy);
   EXPECT_EQ(QUIET_HOURS_NONE, settings.quietFrom);
   EXPECT_EQ(QUIET_HOURS_NONE, settings.quietUntil);
   EXPECT_EQ(0, settings.showCount);
+  EXPECT_EQ(0, settings.keepTelling);
 
   // A first start: the cat speaks and blinks for new mail only, and
   // shows its count.
@@ -80,6 +86,7 @@ TEST_F(SettingsFile, TheMannersFollowAndAnOlderFileKeepsTheCatAsItWas) {
   EXPECT_EQ(1, settings.soundNewOnly);
   EXPECT_EQ(1, settings.blinkNewOnly);
   EXPECT_EQ(1, settings.showCount);
+  EXPECT_EQ(1, settings.keepTelling);
   EXPECT_EQ(1, settings.quietWhileBusy);
 }
 
@@ -200,7 +207,7 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   EXPECT_EQ(0xFE, at(bytes, 1294));
   size_t length = (size_t)(unsigned char)~bytes[1295] | (size_t)(unsigned char)~bytes[1296] << 8;
   ASSERT_GE(1810u, 1297 + length);
-  ASSERT_EQ(1817u, bytes.size());
+  ASSERT_EQ(1818u, bytes.size());
   EXPECT_EQ(std::string::npos, bytes.find("nyan"));
   EXPECT_EQ(std::string::npos,
             bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
@@ -366,7 +373,7 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   strcpy(settings.accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(1817u, file().size());
+  EXPECT_EQ(1818u, file().size());
   settings.port = 0;
   ASSERT_EQ(1, loadSettings());
   EXPECT_EQ(4321, settings.port);          // before the cut
@@ -455,21 +462,21 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
 TEST_F(SettingsFile, SavingKeepsTheTailOfALongerFileAndGrowsAShortOne) {
   std::string tail;
   for (int i = 0; i < 709; i++) tail += (char)(i * 7);
-  setFile(std::string(1817, 'z') + tail);
+  setFile(std::string(1818, 'z') + tail);
   saveSettings();
   std::string bytes = file();
-  ASSERT_EQ(2526u, bytes.size());
-  EXPECT_EQ(tail, bytes.substr(1817));
+  ASSERT_EQ(2527u, bytes.size());
+  EXPECT_EQ(tail, bytes.substr(1818));
   EXPECT_EQ(0x91, at(bytes, 385));
   // A byte of a setting this program does not know goes back as read.
-  setFile(std::string(1817, 'z'));
+  setFile(std::string(1818, 'z'));
   ASSERT_EQ(1, loadSettings());
   saveSettings();
   EXPECT_EQ('z', file().at(1810));
 
   setFile(std::string(100, 'z'));
   saveSettings();
-  EXPECT_EQ(1817u, file().size());
+  EXPECT_EQ(1818u, file().size());
 }
 
 TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {

@@ -223,7 +223,7 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
   });
   EXPECT_STREQ("127.0.0.1", settings.serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
-  EXPECT_EQ(1817u, standin::readFile("C:\\KivvetLE.cfg").size());
+  EXPECT_EQ(1818u, standin::readFile("C:\\KivvetLE.cfg").size());
 }
 
 TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {

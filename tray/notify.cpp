@@ -12,6 +12,7 @@
 #include "settings/settings.h"
 #include "tray/previews.h"
 #include "tray/quiet.h"
+#include "tray/register.h"
 #include "tray/trayicon.h"
 
 namespace {
@@ -25,6 +26,8 @@ struct Announcement {
   DWORD soundCount;
   int blinkPhase;
   int running;  // the voice or the blink goes on
+  DWORD soundsWanted;
+  int quietly;  // the mail is shown without a blink
 };
 Announcement announcement;
 const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
@@ -50,15 +53,18 @@ DWORD messagesToAnnounce() {
 // The balloon's lines of who wrote and about what.
 const DWORD BALLOON_PREVIEWS = 3;
 
-// For a user who was away from the speakers: the count and the account,
-// then the newest messages' senders and subjects.
-void announceInBalloon(HWND window) {
+// For a user who was away from the speakers: the count and the account
+// (or how many came while the cat kept quiet), then the newest messages'
+// senders and subjects.
+void announceInBalloon(HWND window, DWORD quietMail) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
-  if (settings.accountName[0] != '\0')
+  if (quietMail > 0)
+    snprintf(text, sizeof text, "取り込み中に%u通届いたにゃ.", (unsigned)quietMail);
+  else if (settings.accountName[0] != '\0')
     snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
-             (unsigned)shownCounts()->newCount);
+             (unsigned)shownNewCount());
   else
-    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownCounts()->newCount);
+    snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownNewCount());
   // Only whole lines: the balloon would cut the last one anywhere.
   WCHAR measure[BALLOON_TEXT_UNITS];
   for (DWORD i = 0; i < previewCount(shownPreviews()) && i < BALLOON_PREVIEWS; i++) {
@@ -79,8 +85,12 @@ void announceInBalloon(HWND window) {
 // in minutes: past this many the count goes into the tooltip instead.
 const DWORD MOST_SOUNDS = 5;
 
-DWORD soundsToPlay() {
+DWORD soundsToPlay() { return announcement.soundsWanted; }
+
+// The sounds of this check's mail; one at least for quiet mail told now.
+DWORD soundsFor(DWORD quietMail) {
   DWORD count = messagesToAnnounce();
+  if (count == 0 && quietMail > 0) count = 1;
   return count < MOST_SOUNDS ? count : MOST_SOUNDS;
 }
 
@@ -100,11 +110,29 @@ const char* announcementTip(char* text, size_t size) {
   return text;
 }
 
-// The announcement is over by itself: what it told goes.
-void endAnnouncement() {
+void CALLBACK quietEndTimerProc(HWND window, UINT, UINT_PTR, DWORD);
+int watchingQuietEnd = 0;
+
+// Mail told quietly is told once the quiet is over: the timer asks
+// Windows and the clock every minute while there is such mail.
+void watchForQuietEnd(HWND window) {
+  int wanted = settings.keepTelling == 1 && quietCount(shownSlot()) > 0;
+  // A running timer keeps its minute: checks that come more often must
+  // not put the question off.
+  if (wanted && !watchingQuietEnd)
+    SetTimer(window, TIMER_QUIET_END, QUIET_END_POLL_MS, quietEndTimerProc);
+  else if (!wanted && watchingQuietEnd)
+    KillTimer(window, TIMER_QUIET_END);
+  watchingQuietEnd = wanted;
+}
+
+// The announcement is over: what it told goes (the register only when
+// the user has seen it, or it is kept only for a check).
+void endAnnouncement(HWND window, int seen) {
   announcement.running = 0;
-  dropPreviews(shownPreviews());
-  setTrayBadge(0);
+  if (seen || settings.keepTelling != 1) acknowledgeRegister(shownSlot());
+  watchForQuietEnd(window);
+  setTrayBadge(settings.showCount == 1 && settings.keepTelling == 1 ? shownNewCount() : 0);
 }
 
 void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -115,7 +143,7 @@ void CALLBACK blinkTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 }
 
 int blinkWanted() {
-  return (settings.blinkNewOnly == 1 && shownCounts()->newCount > 0) ||
+  return (settings.blinkNewOnly == 1 && shownNewCount() > 0) ||
          (settings.blinkNewOnly == 0 && shownCounts()->messageCount > 0);
 }
 
@@ -125,7 +153,8 @@ void startBlink(HWND window) {
     announcement.running = 1;
     return;
   }
-  endAnnouncement();
+  KillTimer(window, TIMER_BLINK);
+  endAnnouncement(window, 0);
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 }
 
@@ -151,34 +180,34 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
 // click ends it as it ends the blink.
 void announceQuietly(HWND window) {
   char tip[2 * PREVIEW_TEXT_BYTES + 4];
+  KillTimer(window, TIMER_BLINK);
   if (!blinkWanted()) {
-    endAnnouncement();
+    endAnnouncement(window, 0);
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
     return;
   }
   announcement.running = 1;
+  announcement.quietly = 1;
+  watchForQuietEnd(window);
   setTrayIcon(window, NIM_MODIFY, "GETICON", announcementTip(tip, sizeof tip));
 }
 
-}  // namespace
-
-void startNotification(HWND window) {
-  announcement = Announcement();
-  if (settings.showCount == 1 && shownCounts()->newCount > 0) setTrayBadge(shownCounts()->newCount);
-  // Windows is asked only when there is mail to tell of.
-  if (shownCounts()->messageCount > 0 && keepsQuiet()) {
-    announceQuietly(window);
-    return;
-  }
-  if (settings.notifyBalloon == 1 && shownCounts()->newCount > 0) announceInBalloon(window);
+// The voice for this check's mail (and one sound at least for quiet
+// mail now told), the balloon, then the blink.
+void announceAloud(HWND window, DWORD quietMail) {
+  DWORD fresh = shownCounts()->newCount;
+  if (settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0))
+    announceInBalloon(window, quietMail);
   // The shell's call may have seen the window closed.
   if (app.windowGone) return;
-  if (settings.soundNotify != 1) {
-    startBlink(window);
-    return;
-  }
-  if ((settings.soundNewOnly == 1 && shownCounts()->newCount > 0) ||
-      (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0)) {
+  if (settings.soundNotify != 1) return startBlink(window);
+  // With mail kept told, a check that brought nothing new says nothing.
+  int speaks = (settings.soundNewOnly == 1 && fresh > 0) ||
+               (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0 &&
+                (settings.keepTelling != 1 || fresh > 0));
+  announcement.soundsWanted = soundsFor(quietMail);
+  if (speaks || quietMail > 0) {
+    KillTimer(window, TIMER_BLINK);
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
     announcement.running = 1;
@@ -187,10 +216,67 @@ void startNotification(HWND window) {
   startBlink(window);
 }
 
+// Quiet mail still untold once the quiet is over: its count, and the
+// register forgets that it was quiet.
+DWORD quietMailToTell() {
+  DWORD quiet = settings.keepTelling == 1 ? quietCount(shownSlot()) : 0;
+  if (quiet > 0) forgetQuietMail(shownSlot());
+  return quiet;
+}
+
+void CALLBACK quietEndTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  if (quietCount(shownSlot()) > 0 && settings.keepTelling == 1 && keepsQuiet()) return;
+  KillTimer(window, TIMER_QUIET_END);
+  watchingQuietEnd = 0;
+  if (quietCount(shownSlot()) == 0 || settings.keepTelling != 1) return;
+  announcement.animFrame = 0;
+  announcement.soundCount = 0;
+  // Only the quiet mail is told, with one sound: none of it is a check's.
+  DWORD quiet = quietMailToTell();
+  KillTimer(window, TIMER_VOICE);
+  if (settings.notifyBalloon == 1) announceInBalloon(window, quiet);
+  if (app.windowGone) return;
+  if (settings.soundNotify != 1) return startBlink(window);
+  KillTimer(window, TIMER_BLINK);
+  announcement.soundsWanted = 1;
+  SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+  announcement.running = 1;
+}
+
+}  // namespace
+
+void startNotification(HWND window) {
+  announcement = Announcement();
+  if (settings.showCount == 1) setTrayBadge(shownNewCount());
+  // Windows is asked only when there is mail to tell of.
+  if (shownCounts()->messageCount > 0 && keepsQuiet()) {
+    registerToldQuietly(shownSlot(), shownCounts()->newCount);
+    announceQuietly(window);
+    return;
+  }
+  announceAloud(window, quietMailToTell());
+}
+
+void pauseAnnouncementForCheck(HWND window) {
+  if (settings.keepTelling != 1) return stopAnnouncement(window);
+  // The voice is this check's business; the blink goes on while the
+  // check runs, for mail still untold.
+  if (!announcement.running || announcement.quietly) return;
+  KillTimer(window, TIMER_VOICE);
+  startBlink(window);
+}
+
+void holdAnnouncement(HWND window) {
+  if (settings.keepTelling != 1 || !announcement.running) return;
+  KillTimer(window, TIMER_VOICE);
+  KillTimer(window, TIMER_BLINK);
+  announcement.running = 0;
+}
+
 void stopAnnouncement(HWND window) {
   KillTimer(window, TIMER_VOICE);
   KillTimer(window, TIMER_BLINK);
-  endAnnouncement();
+  endAnnouncement(window, 1);
 }
 
 int announcing() { return announcement.running; }

@@ -6,11 +6,20 @@
 
 #include "platform/win32.h"
 
-// Starts the announcement of a check's result. TIMER_VOICE and
-// TIMER_BLINK are set and killed here only.
+// Starts the announcement of a check's result, after the register of
+// untold mail (tray/register) has taken it in. TIMER_VOICE, TIMER_BLINK
+// and TIMER_QUIET_END are set and killed here only.
 void startNotification(HWND window);
-// The voice and the blink stop (a new check, the double click, the end).
-// The previews of the announcement go with it.
+// A check begins: the announcement stops as the user's stop does, or,
+// where new mail stays told until the user looks, only the voice stops
+// and the blink goes on for the mail still untold.
+void pauseAnnouncementForCheck(HWND window);
+// A check failed, and the tray shows why: the voice and the blink stop,
+// the register keeps the mail for the next check to tell again.
+void holdAnnouncement(HWND window);
+// The user has seen the mail (the double click, a click on the balloon,
+// the menu's stop or a message chosen in it), or the program ends: the
+// voice and the blink stop, and the register of untold mail empties.
 void stopAnnouncement(HWND window);
 // 1 while the voice or the blink goes on.
 int announcing();

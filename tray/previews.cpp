@@ -5,26 +5,32 @@
 #include <string.h>
 
 #include "base/text.h"
+#include "settings/settings.h"
+#include "tray/register.h"
 
 namespace {
 
-// What the tray shows before a mailbox is given: nothing.
+// What the tray shows before a mailbox is given: nothing (no slot has
+// a register).
 const MailCounts noCounts = {0, 0};
-Previews noPreviews;
 
 const MailCounts* counts = &noCounts;
-Previews* previews = &noPreviews;
+int slot = -1;
 
 }  // namespace
 
-void showInTray(const MailCounts* mailCounts, Previews* mailPreviews) {
+void showInTray(const MailCounts* mailCounts, int mailboxSlot) {
   counts = mailCounts != NULL ? mailCounts : &noCounts;
-  previews = mailPreviews != NULL ? mailPreviews : &noPreviews;
+  slot = mailCounts != NULL ? mailboxSlot : -1;
 }
 
 const MailCounts* shownCounts() { return counts; }
 
-Previews* shownPreviews() { return previews; }
+int shownSlot() { return slot; }
+
+DWORD shownNewCount() { return settings.keepTelling == 1 ? untoldCount(slot) : counts->newCount; }
+
+const Previews* shownPreviews() { return untoldPreviews(slot); }
 
 // Slots past the count hold nothing: they were wiped when they went, or
 // were never written.

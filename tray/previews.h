@@ -32,11 +32,17 @@ struct MailCounts {
   DWORD newCount;      // check/check.cpp (setNewCount), by its protocol's word
 };
 
-// The mailbox whose counts and previews the tray shows, from start-up on.
-// Until one is given the tray shows none.
-void showInTray(const MailCounts* counts, Previews* previews);
+// The mailbox whose counts and register of untold mail (tray/register)
+// the tray shows, from start-up on. Until one is given the tray shows
+// none.
+void showInTray(const MailCounts* counts, int slot);
 const MailCounts* shownCounts();
-Previews* shownPreviews();
+int shownSlot();
+// The new mail the icon, the tooltip and the balloon tell of: the shown
+// register's count, or, where new mail is not kept told, the last check's.
+DWORD shownNewCount();
+// The previews of the shown register.
+const Previews* shownPreviews();
 
 // Forgets every preview.
 void dropPreviews(Previews* previews);

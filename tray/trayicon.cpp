@@ -96,12 +96,12 @@ void composeTooltip(const char* text, WCHAR* tip) {
   if (text[0] != '\0') {
     appendText(work, sizeof work, text);
   } else if (settings.tooltipMode == 1) {
-    snprintf(counts, sizeof counts, "%u/%u", (unsigned)shownCounts()->newCount,
+    snprintf(counts, sizeof counts, "%u/%u", (unsigned)shownNewCount(),
              (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else if (settings.tooltipMode == 2) {
     appendText(work, sizeof work, settings.accountName);
-    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)shownCounts()->newCount,
+    snprintf(counts, sizeof counts, " : %u/%u", (unsigned)shownNewCount(),
              (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else {

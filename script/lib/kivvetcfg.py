@@ -22,8 +22,8 @@ little-endian) are printed likewise. showPreviews (0 off, 1 on) lies at
 long, with no protected password. mailProtocol (0 POP3, 1 IMAP) lies at 1810:
 given, the file is 1811 bytes long. The manners follow: quietWhileBusy
 (1811; 0 off, else on), quietFrom and quietUntil (1812-1813 and 1814-1815,
-minutes of the day, little-endian; 65535 none) and showCount (1816; 1 on):
-any of them given, the file is 1817 bytes long, the protocol POP3 unless
+minutes of the day, little-endian; 65535 none), showCount (1816; 1 on) and
+keepTelling (1817; 1 on): any of them given, the file is 1818 bytes long, the protocol POP3 unless
 given and the others not given as a first start writes them (quiet on, no
 hours).
 """
@@ -41,8 +41,9 @@ PROTECTED_OFFSET = 1294
 PREVIEWS_OFFSET = 1809
 PROTOCOL_OFFSET = 1810
 MANNERS = [("quietWhileBusy", 1811, 1, 1), ("quietFrom", 1812, 2, 0xFFFF),
-           ("quietUntil", 1814, 2, 0xFFFF), ("showCount", 1816, 1, 0)]
-MANNERS_END = 1817
+           ("quietUntil", 1814, 2, 0xFFFF), ("showCount", 1816, 1, 0),
+           ("keepTelling", 1817, 1, 0)]
+MANNERS_END = 1818
 DEFAULTS = {"port": 110, "intervalMinutes": 10, "checkAtStartup": 1, "soundNotify": 1,
             "useVoice": 1}
 

@@ -6,7 +6,9 @@
 # session, which outlasts the server's keep-alives; the mailbox only
 # looked at (EXAMINE, headers peeked, every message's flags as they were);
 # a restart that announces nothing old; a message another client has read
-# before the program found it left out of the announcement.
+# before the program found it left out of the announcement; five messages
+# pushed one at a time while new mail is kept told, counted 5 on the
+# icon's badge and listed newest first, one read elsewhere taken back.
 #
 # The balloon and the tray icon's tooltip are read as the user reads them
 # (kivvetprobe tips); what the program asked the mailbox is in the raw log
@@ -210,6 +212,52 @@ keep_trace seen
 [ "$(dovecot_flags | wc -l)" = 6 ] && [ "$(flagged)" = "$seen" ] &&
   pass "6 messages, only the one read elsewhere with a flag (S)" ||
   fail "the flags now: $(dovecot_flags | tr '\n' '|')"
+
+echo "-- five messages pushed one at a time, kept told until seen"
+# The figure on the badge of the tray's 16-pixel icon: the white inside
+# the badge's red, one pixel in, rows joined by "|" ("###|#  |###|  #|###" is 5).
+BADGE_RED='#D01818'  # BADGE_COLOUR of tray/badge.h
+badge_figure() {
+  local shot=$1 box
+  box=$(convert "$shot" -crop "$TRAY_GEOMETRY" +repage -fill black +opaque "$BADGE_RED" \
+    -fill white -opaque "$BADGE_RED" -trim -format '%wx%h%X%Y' info: 2>/dev/null)
+  [[ "$box" =~ ^[0-9]+x[0-9]+[+-][0-9]+[+-][0-9]+$ ]] || return 0
+  convert "$shot" -crop "$TRAY_GEOMETRY" +repage -crop "$box" +repage -shave 1x1 -fill black +opaque white \
+    txt:- 2>/dev/null |
+    awk -F'[,: ]+' 'NR > 1 { g[$2 "," $1] = /#FFFFFF/ ? "#" : " "; if ($1 > w) w = $1; if ($2 > h) h = $2 }
+      END { for (y = 0; y <= h; y++) { row = ""; for (x = 0; x <= w; x++) row = row g[y "," x];
+            printf "%s%s", (y ? "|" : ""), row } }'
+}
+# badge_reads FIGURE: the tray's badge shows it now.
+badge_reads() {
+  FIGURE=$(badge_figure "$(screenshot kept-tray)")
+  [ "$FIGURE" = "$1" ]
+}
+mark=$(dovecot_log_mark)
+configure "port=$DOVECOT_IMAPS_PORT" connectionSecurity=2 keepTelling=1 showCount=1
+xdotool mousemove 100 100
+start_program kept -TOFF -V "-W$(winpath "$E2E_DIR")"
+wait_for 120 idling_since "$mark" || fail "no IDLE: $(session_sent "$mark" | tr '\n' '|')"
+for i in 1 2 3 4 5; do
+  dovecot_deliver 1 "Kept $i" "Kitty $i <kitty$i@example.invalid>"
+  # Each one told by a check of its own on the session, which then idles.
+  wait_for 120 idling_since "$mark" $((i + 1)) ||
+    fail "push $i: the session did not idle again: $(session_sent "$mark" | tr '\n' '|')"
+done
+if wait_for 120 balloon_says "Kept 5"; then
+  [[ "$BALLOON" == *"新しいメールが5通"*"Kitty 5: Kept 5"*"Kitty 4: Kept 4"*"Kitty 3: Kept 3"* ]] &&
+    pass "the last balloon counts five, the newest first: $BALLOON" || fail "the balloon says: $BALLOON"
+else
+  fail "no balloon for the fifth push: '$(balloon_text)'"
+fi
+wait_for 60 badge_reads "###|#  |###|  #|###" && pass "the icon counts 5" ||
+  fail "the badge reads '$FIGURE', not 5"
+# Read on another client: the register drops it, the count follows.
+dovecot_add_flag '\Seen' subject "Kept 5" || fail "doveadm could not set \\Seen"
+wait_for 60 badge_reads "# #|# #|###|  #|  #" && pass "read elsewhere: the icon counts 4" ||
+  fail "after one was read elsewhere the badge reads '$FIGURE'"
+close_program kept || fail "the fourth copy did not end"
+keep_trace kept
 
 # Every session: EXAMINE, never SELECT; nothing stored, expunged, copied
 # or moved; a body or header only peeked at.
