@@ -484,8 +484,9 @@ TEST_F(Imap, PushedMailAddsUpAndMailReadElsewhereIsTakenBack) {
     imapSay(server, "* " + news + "\r\n");
     standin::advance(1000);
   }
-  EXPECT_TRUE(saidInOrder(from, {"DONE", "UID FETCH 3,4,5 (UID FLAGS)", "UID SEARCH", "IDLE", "DONE",
-                                 "UID FETCH 4,5 (UID FLAGS)", "IDLE", "DONE", "UID FETCH 5 (UID FLAGS)"}));
+  EXPECT_TRUE(
+      saidInOrder(from, {"DONE", "UID FETCH 3,4,5 (UID FLAGS)", "UID SEARCH", "IDLE", "DONE",
+                         "UID FETCH 4,5 (UID FLAGS)", "IDLE", "DONE", "UID FETCH 5 (UID FLAGS)"}));
   EXPECT_EQ("IDLE", lastSaid());
   EXPECT_EQ(0u, untoldCount(0));
   EXPECT_EQ(before, sounds());
