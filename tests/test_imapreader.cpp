@@ -146,6 +146,8 @@ TEST(ImapReader, FetchStatusSearchAndQuotedStrings) {
   ImapSearchResult found;
   ASSERT_TRUE(readImapSearchResult("(TAG \"x\") UID COUNT 3 MAX 9", &found));
   EXPECT_TRUE(std::string(found.tag, found.tagLength) == "x" && found.count == 3 && found.max == 9);
+  EXPECT_FALSE(readImapSearchResult("(TAG \"x UID COUNT 3", &found) ||
+               readImapSearchResult("(TAG \"x\" UID COUNT 3", &found));
 
   char quoted[16];
   ASSERT_TRUE(quoteImapString("pa\"s\\", quoted, sizeof quoted));

@@ -69,10 +69,13 @@ TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
   server.uids = {"a", "b"};
   checkAndWatch(1000);
   check();  // nothing new: no balloon
+  server.uids.push_back("c");
+  checkAndWatch(1000);  // one new message has its balloon too
   std::vector<standin::TrayRequest> balloons;
   for (const auto& request : standin::trayRequests())
     if (request.data.flags & NIF_INFO) balloons.push_back(request);
-  ASSERT_EQ(1u, balloons.size());
+  ASSERT_EQ(2u, balloons.size());
+  EXPECT_EQ("「home」に新しいメールが1通届いたにゃ.", balloons[1].data.info);
   EXPECT_TRUE(balloons[0].accepted);
   EXPECT_EQ(NOTIFYICONDATAW_V2_SIZE, balloons[0].cbSize);
   EXPECT_EQ(NIF_INFO, balloons[0].data.flags);  // the picture and the tooltip stay
