@@ -34,23 +34,19 @@ const DWORD HELD_FILE_PAUSE_MS = 500;
 // Sent to every top-level window when the taskbar is made anew.
 UINT taskbarCreatedMsg = 0;
 
-struct Buffer {
-  char** slot;
-  DWORD size;
-};
-
-// The fixed buffers, in the order they are made and released.
-const Buffer buffers[] = {
-    {&settings.accountName, SHORT_TEXT_BYTES}, {&settings.serverHost, SHORT_TEXT_BYTES},
-    {&settings.userId, SHORT_TEXT_BYTES},      {&settings.password, SHORT_TEXT_BYTES},
-    {&settings.voicePath, LONG_TEXT_BYTES},    {&settings.mailerPath, LONG_TEXT_BYTES},
-    {&settings.mailerArgs, LONG_TEXT_BYTES},
-};
+// The fixed text slots of the records: the program's, and each mailbox
+// slot's account's, made at start-up and released at the end.
+char** textSlot(size_t i, int slot) {
+  return textSlotOf(TEXT_SLOTS[i], &settings, &accounts[slot]);
+}
+int slotsOf(size_t i) { return TEXT_SLOTS[i].ofAccount ? MOST_MAILBOXES : 1; }
 
 void releaseBuffers() {
-  for (const Buffer& buffer : buffers) {
-    LocalFree(*buffer.slot);
-    *buffer.slot = NULL;
+  for (size_t i = 0; i < TEXT_SLOT_COUNT; i++) {
+    for (int slot = 0; slot < slotsOf(i); slot++) {
+      LocalFree(*textSlot(i, slot));
+      *textSlot(i, slot) = NULL;
+    }
   }
   for (DWORD i = 0; i < UID_SLOTS; i++) {
     LocalFree(mailbox.currentUids[i]);
@@ -63,9 +59,11 @@ void releaseBuffers() {
 // Returns 0, with nothing left allocated, when memory runs out.
 int createBuffers() {
   int complete = 1;
-  for (const Buffer& buffer : buffers) {
-    *buffer.slot = (char*)LocalAlloc(LMEM_ZEROINIT, buffer.size);
-    complete = complete && *buffer.slot != NULL;
+  for (size_t i = 0; i < TEXT_SLOT_COUNT; i++) {
+    for (int slot = 0; slot < slotsOf(i); slot++) {
+      *textSlot(i, slot) = (char*)LocalAlloc(LMEM_ZEROINIT, TEXT_SLOTS[i].bytes);
+      complete = complete && *textSlot(i, slot) != NULL;
+    }
   }
   for (DWORD i = 0; i < UID_SLOTS && complete; i++) {
     mailbox.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
@@ -121,7 +119,7 @@ void parseCommandLine() {
 int onCreate(HWND window, WPARAM, LPARAM) {
   // A new window starts every part from its first state.
   app.windowGone = 0;
-  initMailbox(&mailbox, 0, &settings, protocols);
+  initMailbox(&mailbox, 0, &accounts[0], protocols);
   showInTray(&mailbox.counts, mailbox.mailboxSlot);
   initTrayIcon();
   parseCommandLine();
@@ -165,7 +163,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (app.windowGone) return 0;
   // A password protected for another Windows user or machine: the user
   // hears so at once and enters it again, rather than see a login fail.
-  if (settings.passwordLost) openSettingsSheet(window, settingsProblem());
+  if (accounts[0].passwordLost) openSettingsSheet(window, settingsProblem());
   if (app.windowGone) return 0;
   // The known UIDs likewise: read too early, every message would count as
   // new and the list be written over.

@@ -140,7 +140,7 @@ void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR id, DWORD) {
 
 // The session to come speaks the protocol the settings name now.
 void chooseProtocol(Mailbox* box) {
-  int chosen = box->settings->mailProtocol == PROTOCOL_IMAP ? PROTOCOL_IMAP : PROTOCOL_POP3;
+  int chosen = box->account->mailProtocol == PROTOCOL_IMAP ? PROTOCOL_IMAP : PROTOCOL_POP3;
   const Protocol* protocol = box->protocols[chosen];
   box->protocol = protocol;
   box->connectionCalls.opened = protocol->opened;
@@ -150,10 +150,10 @@ void chooseProtocol(Mailbox* box) {
 
 }  // namespace
 
-void initMailbox(Mailbox* box, int slot, const Settings* settings,
+void initMailbox(Mailbox* box, int slot, const Account* account,
                  const Protocol* const* protocols) {
   memset((void*)box, 0, sizeof *box);
-  box->settings = settings;
+  box->account = account;
   box->protocols = protocols;
   box->mailboxSlot = slot;
   chooseProtocol(box);
@@ -200,7 +200,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
 
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
-  if (settingsProblem() != NULL) {
+  if (accountProblem(box->account) != NULL) {
     PostMessageW(window, MSG_SETTINGS_NEEDED, 0, 0);
     return;
   }
@@ -213,7 +213,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   if (app.windowGone) return;
   becomeBusy();
   box->protocol->begin(box);
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   openConnection(window, &box->connection, &box->connectionCalls, s->serverHost, s->port,
                  channelSecurity(s->connectionSecurity));
 }
@@ -358,7 +358,7 @@ int holdsUntoldMail(const Mailbox* box) { return trackedCount(box->mailboxSlot) 
 // Mail read or deleted elsewhere while the session waits: a check asks
 // after the register's messages at once, where the register is kept.
 int reportMailGoing(HWND window, Mailbox* box) {
-  if (box->settings->keepTelling != 1 || !holdsUntoldMail(box)) return 0;
+  if (settings.keepTelling != 1 || !holdsUntoldMail(box)) return 0;
   if (!box->protocol->holdsSession(box)) return 0;
   startCheck(window, box, 1);
   return 1;

@@ -8,15 +8,15 @@
 
 struct Mailbox;
 struct Protocol;
-struct Settings;
+struct Account;
 
 // Posted to the main window when a check finds the settings unusable: the
 // top shows the cat's message and the settings sheet.
 const UINT MSG_SETTINGS_NEEDED = WM_USER + 4;
 
-// Makes the record of the mailbox in slot, with its settings and its
-// protocols, indexed by the settings' PROTOCOL_ values.
-void initMailbox(Mailbox* box, int slot, const Settings* settings,
+// Makes the record of the mailbox in slot, with its account and its
+// protocols, indexed by the account's PROTOCOL_ values.
+void initMailbox(Mailbox* box, int slot, const Account* account,
                  const Protocol* const* protocols);
 // The mailbox whose timer has this id (null when none).
 Mailbox* mailboxOfTimer(UINT_PTR id);

@@ -211,7 +211,7 @@ int appendArgument(Mailbox* box, char* command, size_t size, const char* value, 
 // takes an initial response (SASL-IR), else after its "+".
 void sendAuthenticate(Mailbox* box) {
   ImapDialogue& d = box->imap;
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   char response[4 * SHORT_TEXT_BYTES + 8];
   plainResponse(s->userId, s->password, response, sizeof response);
   if (d.initialResponse) {
@@ -233,7 +233,7 @@ void sendAuthenticate(Mailbox* box) {
 // user ID only a literal could carry would have to wait too, PLAIN.
 void sendLogin(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   showProgress(window, box, TEXT_AUTHENTICATING_USER);
   char command[IMAP_COMMAND_BYTES] = "LOGIN ";
   d.pendingLength = 0;
@@ -271,7 +271,7 @@ void queueCount(Mailbox* box) {
   char command[IMAP_COMMAND_BYTES], from[24] = "";
   if (d.fetchFrom > 1) snprintf(from, sizeof from, "UID %u:* ", (unsigned)d.fetchFrom);
   const char* returned = !d.offersEsearch                   ? ""
-                         : box->settings->showPreviews == 1 ? "RETURN (ALL) "
+                         : box->account->showPreviews == 1 ? "RETURN (ALL) "
                                                             : "RETURN (COUNT MAX) ";
   // The search tells only the unseen: the highest UID, which the mark
   // passes read or not, is asked first, so that nothing the search did not
@@ -500,7 +500,7 @@ void finishHeaders(HWND window, Mailbox* box) {
 void onFlagsFetched(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
   dropPreviews(&box->previews);
-  if (box->settings->showPreviews != 1 || d.validityChanged || d.newestKept == 0)
+  if (box->account->showPreviews != 1 || d.validityChanged || d.newestKept == 0)
     return announce(window, box);
   char command[IMAP_COMMAND_BYTES];
   size_t used = (size_t)snprintf(command, sizeof command, "UID FETCH ");
@@ -681,7 +681,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
 // The greeting: OK to log in, PREAUTH logged in already, BYE not now.
 void onGreeting(HWND window, Mailbox* box, const ImapResponse& r) {
   ImapDialogue& d = box->imap;
-  int upgrade = box->settings->connectionSecurity == SECURITY_STLS;
+  int upgrade = box->account->connectionSecurity == SECURITY_STLS;
   if (r.kind != ImapUntagged || (r.status != ImapOk && r.status != ImapPreauth))
     return refuse(window, box, &r, TEXT_REFUSED);
   // Logged in before STARTTLS could be asked: the channel cannot be

@@ -120,7 +120,7 @@ void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {
 // server is, in practice, the same mailbox reached in TLS or not (993 or
 // 143, or a provider's own pair), whose mark must stay.
 DWORD imapAccountKey(const Mailbox* box) {
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   DWORD hash = 2166136261u;
   const char* parts[] = {s->serverHost, s->userId};
   for (const char* part : parts) {

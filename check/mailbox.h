@@ -13,7 +13,7 @@
 #include "net/connection.h"
 #include "tray/previews.h"
 
-struct Settings;
+struct Account;
 struct Mailbox;
 
 // A protocol spoken over a mailbox's connection. The check cycle knows it
@@ -103,7 +103,7 @@ struct KnownUids {
 };
 
 struct Mailbox {
-  const Settings* settings;  // check/check.cpp (initMailbox)
+  const Account* account;  // check/check.cpp (initMailbox)
   // One protocol for each of the settings' PROTOCOL_ values, and the one
   // of the session under way or last made.
   const Protocol* const* protocols;  // check/check.cpp (initMailbox)

@@ -186,14 +186,14 @@ const ResponseCode* responseCodeOf(const char* line) {
 // asked every time: the spacing may change, and it is to be obeyed.
 int capabilitiesKeptFor(const Mailbox* box) {
   const KeptCapabilities& kept = box->dialogue.capabilities;
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   return kept.capaKnown && kept.capaPort == s->port && kept.capaSecurity == s->connectionSecurity &&
          strcmp(kept.capaHost, s->serverHost) == 0;
 }
 
 void keepCapabilities(Mailbox* box) {
   KeptCapabilities& kept = box->dialogue.capabilities;
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   kept.capaKnown = !box->dialogue.serverSpacesLogins;
   copyWholeCharacters(kept.capaHost, sizeof kept.capaHost, s->serverHost);
   kept.capaPort = s->port;
@@ -226,7 +226,7 @@ void refuse(HWND window, Mailbox* box, const char* line, const char* text) {
 // pipelines: a plain session without it keeps the dialogue it always had,
 // command for command.
 int sessionAsksCapa(const Mailbox* box) {
-  return box->settings->connectionSecurity != SECURITY_NONE || box->settings->fastScan == 1;
+  return box->account->connectionSecurity != SECURITY_NONE || box->account->fastScan == 1;
 }
 
 void sendCapa(Mailbox* box) {
@@ -252,13 +252,13 @@ void askCapaOrLogIn(HWND window, Mailbox* box) {
 // The check tells new mail from old: that needs the UIDs. The balloon
 // tells the number of new messages.
 int countsNewMail(const Mailbox* box) {
-  const Settings* s = box->settings;
-  return s->soundNewOnly == 1 || s->blinkNewOnly == 1 || s->notifyBalloon == 1;
+  (void)box;
+  return settings.soundNewOnly == 1 || settings.blinkNewOnly == 1 || settings.notifyBalloon == 1;
 }
 
 // The headers of new mail are asked for only where new mail is told.
 int wantsPreviews(const Mailbox* box) {
-  return box->settings->showPreviews == 1 && countsNewMail(box);
+  return box->account->showPreviews == 1 && countsNewMail(box);
 }
 
 // A capability line; LOGIN-DELAY and PIPELINING matter here. The delay
@@ -282,7 +282,7 @@ void readCapability(Mailbox* box, const char* line) {
 // is asked a step at a time, and walked should it refuse the listing.
 void beginFlight(Mailbox* box) {
   Dialogue& d = box->dialogue;
-  d.composingFlight = box->settings->fastScan == 1 && d.serverPipelines &&
+  d.composingFlight = box->account->fastScan == 1 && d.serverPipelines &&
                       (d.serverListsUids || !countsNewMail(box));
   d.flightLength = 0;
 }
@@ -293,8 +293,8 @@ void sendFlight(Mailbox* box) {
   Dialogue& d = box->dialogue;
   d.inFlights = d.composingFlight;
   if (!d.composingFlight) return;
-  int apop = box->settings->useApop != 0;
-  if (!apop) sendCommand(box, "PASS %s\r\n", onTheWire(box->settings->password).text);
+  int apop = box->account->useApop != 0;
+  if (!apop) sendCommand(box, "PASS %s\r\n", onTheWire(box->account->password).text);
   sendCommand(box, "STAT\r\n");
   if (countsNewMail(box)) sendCommand(box, "UIDL\r\n");
   if (!wantsPreviews(box)) sendCommand(box, "QUIT\r\n");
@@ -305,7 +305,7 @@ void sendFlight(Mailbox* box) {
 }
 
 void sendLogin(HWND window, Mailbox* box) {
-  const Settings* s = box->settings;
+  const Account* s = box->account;
   if (s->useApop == 0) {
     beginFlight(box);
     sendCommand(box, "USER %s\r\n", onTheWire(s->userId).text);
@@ -335,7 +335,7 @@ void sendStls(Mailbox* box) {
 
 void sendPass(Mailbox* box) {
   if (!sentAlready(box, AHEAD_PASS))
-    sendCommand(box, "PASS %s\r\n", onTheWire(box->settings->password).text);
+    sendCommand(box, "PASS %s\r\n", onTheWire(box->account->password).text);
   setSessionState(box, AwaitPassReply);
 }
 
@@ -407,7 +407,7 @@ void onStatReply(HWND window, Mailbox* box, const char* line) {
   readCount(skipField(line), &messages);
   setMessageCount(box, messages);
   if (countsNewMail(box) && box->counts.messageCount != 0) {
-    if (box->settings->fastScan == 1) return sendUidlListing(box);
+    if (box->account->fastScan == 1) return sendUidlListing(box);
     return sendFirstUidl(box);
   }
   announce(window, box);
@@ -559,8 +559,8 @@ int passOverLeftReply(Mailbox* box, const char* line, int positive) {
 // Text for the trace with every form of the password (as typed, as sent)
 // and the APOP digest masked, cut to the size.
 void maskSecrets(const Mailbox* box, const char* text, size_t length, char* out, size_t size) {
-  const WireText wire = onTheWire(box->settings->password);
-  const char* secrets[] = {box->settings->password, wire.text, box->dialogue.digest};
+  const WireText wire = onTheWire(box->account->password);
+  const char* secrets[] = {box->account->password, wire.text, box->dialogue.digest};
   size_t used = 0;
   for (size_t at = 0; at < length && used + 1 < size;) {
     size_t masked = 0;
@@ -621,7 +621,7 @@ void dispatchReply(HWND window, Mailbox* box, const char* line) {
       // APOP takes the timestamp of this greeting, even after STLS.
       // (byte for byte: the digest is made of its very bytes).
       memcpy(d.greeting, line, strnlen(line, sizeof d.greeting - 1) + 1);
-      if (box->settings->connectionSecurity == SECURITY_STLS) return sendStls(box);
+      if (box->account->connectionSecurity == SECURITY_STLS) return sendStls(box);
       return askCapaOrLogIn(window, box);
     case AwaitStlsReply:
       if (!positive) return refuse(window, box, line, TEXT_NO_STLS);

@@ -51,7 +51,7 @@ DWORD loginDelayLeftMs(const Mailbox* box) {
 // The sheet and the file keep the interval within 1..255 minutes; any
 // other value still gives a timer that neither races nor overflows.
 DWORD nextCheckDelayMs(const Mailbox* box) {
-  int minutes = box->settings->intervalMinutes;
+  int minutes = box->account->intervalMinutes;
   if (minutes < 1) minutes = 1;
   if (minutes > MAX_INTERVAL_MINUTES) minutes = MAX_INTERVAL_MINUTES;
   DWORD interval = (DWORD)minutes * 60000u;

@@ -2,7 +2,7 @@
 #ifndef KIVVET_SETTINGS_SETTINGS_H
 #define KIVVET_SETTINGS_SETTINGS_H
 
-#include "platform/win32.h"
+#include "base/appstate.h"
 
 // The file's text slots hold Shift-JIS, NUL included, as every version
 // of the program reads them.
@@ -33,14 +33,33 @@ const int IMAP_TLS_PORT = 993;
 
 extern const char SETTINGS_FILE_NAME[];
 
-// Text fields point at fixed slots that start-up allocates zero-filled; each
-// text ends with a NUL inside its slot.
-struct Settings {
+// A mailbox's account: where and how its mail is checked. Text fields
+// point at fixed slots that start-up allocates zero-filled; each text ends
+// with a NUL inside its slot.
+struct Account {
   char* serverHost;
   char* userId;
   char* password;
+  char* accountName;  // the mailbox's name, in the tooltip and the balloon
   int port;
   int intervalMinutes;
+  int useApop;
+  int connectionSecurity;  // SECURITY_*; a file without the byte means none;
+                           // any other value is kept and refused by a check
+  int protectPassword;     // 1: the file holds the password protected by
+                           // Windows for this user, and the slot stays empty
+  int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
+  int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
+                           // and their senders and subjects shown; 0: counts only
+  int mailProtocol;        // PROTOCOL_*; a file without the byte means POP3;
+                           // any other value is kept and refused by a check
+  int passwordLost;        // not stored: the protected password could not be
+                           // unprotected (another user or machine); the slot
+                           // is empty until the user enters the password again
+};
+
+// The program's own settings, one for all its mailboxes.
+struct Settings {
   int checkAtStartup;
   int soundNotify;
   int useVoice;
@@ -51,18 +70,7 @@ struct Settings {
   char* mailerArgs;
   int tooltipMode;
   int blinkNewOnly;
-  int useApop;
-  char* accountName;
-  int connectionSecurity;  // SECURITY_*; a file without the byte means none;
-                           // any other value is kept and refused by a check
-  int protectPassword;     // 1: the file holds the password protected by
-                           // Windows for this user, and the slot stays empty
-  int fastScan;            // 1: new mail is counted from one UIDL listing; 0: UIDL per message
-  int notifyBalloon;       // 1: new mail is also told in a balloon
-  int showPreviews;        // 1: the headers of the newest new messages are fetched (TOP n 0)
-                           // and their senders and subjects shown; 0: counts only
-  int mailProtocol;        // PROTOCOL_*; a file without the byte means POP3;
-                           // any other value is kept and refused by a check
+  int notifyBalloon;  // 1: new mail is also told in a balloon
   // The manners of the announcement on a busy desktop (their bytes follow
   // the previews').
   int quietWhileBusy;  // 1: no voice and no balloon while Windows says the user
@@ -73,23 +81,61 @@ struct Settings {
   int keepTelling;     // 1: new mail stays told (count, blink) until the user looks
                        // or it is read elsewhere; 0: each check tells its own
   int showSplash;      // not stored: the -TOFF switch clears it
-  int passwordLost;    // not stored: the protected password could not be
-                       // unprotected (another user or machine); the slot
-                       // is empty until the user enters the password again
 };
 
+// The file of the mailboxes after the first, beside the settings file.
+extern const char ACCOUNTS_FILE_NAME[];
+
+// The accounts, one per mailbox slot: slot 0 in KivvetLE.cfg, where it
+// always was, the others in the accounts file. accountCount are in use
+// (at least one), in the user's order. settings/settings.cpp (loading)
+// and sheet/ write them.
+extern Account accounts[MOST_MAILBOXES];
+extern int accountCount;
+
+// The text slots of the records, by offset in their record, for the code
+// that allocates and releases them.
+struct TextSlot {
+  int ofAccount;  // 1: a member of each Account; 0: of Settings
+  size_t member;  // offsetof the char* in its record
+  DWORD bytes;
+};
+extern const TextSlot TEXT_SLOTS[];
+extern const size_t TEXT_SLOT_COUNT;
+char** textSlotOf(const TextSlot& slot, Settings* program, Account* account);
 extern Settings settings;
 
-// The record as it stands before anything is loaded (texts untouched).
+// The records as they stand before anything is loaded (texts
+// untouched): one mailbox.
 void setDefaultSettings();
-// Why a check cannot run with these settings, as the cat tells the user
-// before opening the sheet; NULL when nothing stands in the way.
+// An account's defaults, for a mailbox the user adds (texts untouched).
+void setDefaultAccount(Account* account);
+// Why a check of the account cannot run, as the cat tells the user before
+// opening the sheet; NULL when nothing stands in the way. With several
+// mailboxes the text names the account's.
+const char* accountProblem(const Account* account);
+// The first of the accounts' problems; NULL when every one can be checked.
 const char* settingsProblem();
 // 1: loaded; 0: there is no file; -1: the file is there but cannot be
 // read (another program holds it, or it may not be opened).
+// The accounts file is read with it: a missing or damaged one leaves the
+// first mailbox alone.
 int loadSettings();
+// Writes both files (the accounts file only while there is a second
+// mailbox; without one it is removed).
 int saveSettings();
-// The bytes of one of the record's texts (settings.password) as the file
+// The sheet's changes to the list of mailboxes. Each keeps what the file
+// held of every account with it. Adding gives a new account its defaults
+// (0 when all slots are taken); removing moves the later ones up.
+int addAccount();
+void removeAccount(int slot);
+void swapAccounts(int slot, int other);
+// The slot the account in slot had when the files were last read or
+// written (-1: added since), for the files kept per mailbox to follow.
+int accountOrigin(int slot);
+// The files now hold the accounts as they are.
+void settleAccountOrigins();
+// The bytes of one of the records' texts (accounts[n].password) as the file
 // holds them, with the NUL, into size bytes: those it was read or last
 // written with while the text is as they show it (the bytes of another
 // code page included), else the text in Shift-JIS. 0 when a changed text

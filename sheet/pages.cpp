@@ -84,10 +84,10 @@ struct TextBox {
 };
 
 const TextBox basicPageTexts[] = {
-    {IDC_ACCOUNT_NAME, &settings.accountName, SHORT_FILE_TEXT_BYTES},
-    {IDC_SERVER_HOST, &settings.serverHost, SHORT_FILE_TEXT_BYTES},
-    {IDC_USER_ID, &settings.userId, SHORT_FILE_TEXT_BYTES},
-    {IDC_PASSWORD, &settings.password, SHORT_FILE_TEXT_BYTES},
+    {IDC_ACCOUNT_NAME, &accounts[0].accountName, SHORT_FILE_TEXT_BYTES},
+    {IDC_SERVER_HOST, &accounts[0].serverHost, SHORT_FILE_TEXT_BYTES},
+    {IDC_USER_ID, &accounts[0].userId, SHORT_FILE_TEXT_BYTES},
+    {IDC_PASSWORD, &accounts[0].password, SHORT_FILE_TEXT_BYTES},
     {0, NULL, 0},
 };
 const TextBox soundPageTexts[] = {
@@ -378,31 +378,31 @@ void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
 INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      setText(page, IDC_ACCOUNT_NAME, settings.accountName);
-      setText(page, IDC_SERVER_HOST, settings.serverHost);
-      setText(page, IDC_USER_ID, settings.userId);
-      setText(page, IDC_PASSWORD, settings.password);
+      setText(page, IDC_ACCOUNT_NAME, accounts[0].accountName);
+      setText(page, IDC_SERVER_HOST, accounts[0].serverHost);
+      setText(page, IDC_USER_ID, accounts[0].userId);
+      setText(page, IDC_PASSWORD, accounts[0].password);
       // Setting an arrow's position rewrites its box with the position
       // moved into the range: the boxes get the stored numbers after it,
       // so that a port of 0 or an interval past the arrows' 120 minutes
       // stays as it is until the user changes it.
       SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE32, LOWEST_PORT, HIGHEST_PORT);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, settings.port);
-      SetDlgItemInt(page, IDC_PORT, (UINT)settings.port, FALSE);
+      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, accounts[0].port);
+      SetDlgItemInt(page, IDC_PORT, (UINT)accounts[0].port, FALSE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
-                          MAKELPARAM(LOWORD(settings.intervalMinutes), 0));
-      SetDlgItemInt(page, IDC_INTERVAL, (UINT)settings.intervalMinutes, FALSE);
+                          MAKELPARAM(LOWORD(accounts[0].intervalMinutes), 0));
+      SetDlgItemInt(page, IDC_INTERVAL, (UINT)accounts[0].intervalMinutes, FALSE);
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
-      setChecked(page, IDC_USE_APOP, settings.useApop);
-      setChecked(page, IDC_FAST_SCAN, settings.fastScan);
+      setChecked(page, IDC_USE_APOP, accounts[0].useApop);
+      setChecked(page, IDC_FAST_SCAN, accounts[0].fastScan);
       setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
-      setChecked(page, IDC_PROTECT_PASSWORD, settings.protectPassword);
+      setChecked(page, IDC_PROTECT_PASSWORD, accounts[0].protectPassword);
       for (const ProtocolTexts& texts : protocolTexts)
         SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_ADDSTRING, 0,
                             (LPARAM)wide(texts.name).text);
-      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)settings.mailProtocol, 0);
-      showProtocol(page, settings.mailProtocol, settings.connectionSecurity);
+      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)accounts[0].mailProtocol, 0);
+      showProtocol(page, accounts[0].mailProtocol, accounts[0].connectionSecurity);
       return TRUE;
     case WM_COMMAND:
       if (HIWORD(wParam) != CBN_SELCHANGE) return TRUE;
@@ -418,13 +418,13 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
           takeTexts(page, basicPageTexts)) {
         // A password that could not be read back showed as an empty box:
         // only one typed into it takes the place of the stored one.
-        if (settings.password[0] != '\0') settings.passwordLost = 0;
-        settings.port = port;
-        settings.intervalMinutes = readInterval(page);
+        if (accounts[0].password[0] != '\0') accounts[0].passwordLost = 0;
+        accounts[0].port = port;
+        accounts[0].intervalMinutes = readInterval(page);
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
-        settings.useApop = isChecked(page, IDC_USE_APOP);
-        settings.protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
-        settings.fastScan = isChecked(page, IDC_FAST_SCAN);
+        accounts[0].useApop = isChecked(page, IDC_USE_APOP);
+        accounts[0].protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
+        accounts[0].fastScan = isChecked(page, IDC_FAST_SCAN);
         // Kept in the user's registry, not in the settings file. A tick
         // the registry would not take (a policy forbids the Run key) is
         // told, rather than lost without a word.
@@ -438,9 +438,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         // The lists hold exactly the choices, in the values' order; with
         // none chosen, an unknown value stays and is refused again.
         int security = selection(page, IDC_CONNECTION_SECURITY);
-        if (security != CB_ERR) settings.connectionSecurity = security;
+        if (security != CB_ERR) accounts[0].connectionSecurity = security;
         int protocol = selection(page, IDC_MAIL_PROTOCOL);
-        if (protocol != CB_ERR) settings.mailProtocol = protocol;
+        if (protocol != CB_ERR) accounts[0].mailProtocol = protocol;
       }
       return TRUE;
     }
@@ -529,7 +529,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         setChecked(page, IDC_TOOLTIP_ACCOUNT + settings.tooltipMode, 1);
       setChecked(page, IDC_BLINK_NEW_ONLY, settings.blinkNewOnly);
       setChecked(page, IDC_NOTIFY_BALLOON, settings.notifyBalloon);
-      setChecked(page, IDC_SHOW_PREVIEWS, settings.showPreviews);
+      setChecked(page, IDC_SHOW_PREVIEWS, accounts[0].showPreviews);
       setChecked(page, IDC_SHOW_COUNT, settings.showCount);
       return TRUE;
     case WM_NOTIFY:
@@ -539,7 +539,7 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
                                                                      : 2;
         settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
         settings.notifyBalloon = isChecked(page, IDC_NOTIFY_BALLOON);
-        settings.showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
+        accounts[0].showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
         settings.showCount = isChecked(page, IDC_SHOW_COUNT);
       }
       return TRUE;

@@ -54,7 +54,7 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
 }
 
 TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
-  settings.intervalMinutes = 5;
+  accounts[0].intervalMinutes = 5;
   server.acceptsConnection = false;
   server.connectionError = WSAENETUNREACH;
   check();
@@ -83,10 +83,10 @@ TEST_F(CheckCycle, ALostNetworkIsTriedAgainSoonerAndShowsItsErrorOnce) {
 
 TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
   // An empty port box is a port of 0, as blank as the rest.
-  for (char* blank : {settings.serverHost, settings.userId, (char*)nullptr}) {
-    strcpy(settings.serverHost, "127.0.0.1");
-    strcpy(settings.userId, "cat");
-    settings.port = blank != nullptr ? POP3_PORT : 0;
+  for (char* blank : {accounts[0].serverHost, accounts[0].userId, (char*)nullptr}) {
+    strcpy(accounts[0].serverHost, "127.0.0.1");
+    strcpy(accounts[0].userId, "cat");
+    accounts[0].port = blank != nullptr ? POP3_PORT : 0;
     if (blank != nullptr) blank[0] = '\0';
     size_t boxes = standin::messageBoxes().size();
     check();
@@ -102,10 +102,10 @@ TEST_F(CheckCycle, ABlankRequiredSettingAsksForTheSettings) {
     EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
   }
   // An empty password is no reason to stop.
-  settings.port = POP3_PORT;
-  strcpy(settings.serverHost, "127.0.0.1");
-  strcpy(settings.userId, "cat");
-  settings.password[0] = '\0';
+  accounts[0].port = POP3_PORT;
+  strcpy(accounts[0].serverHost, "127.0.0.1");
+  strcpy(accounts[0].userId, "cat");
+  accounts[0].password[0] = '\0';
   server.password = "";
   check();
   EXPECT_EQ(1, server.connections);
@@ -126,9 +126,9 @@ TEST_F(CheckCycle, SettingsThatCouldSmuggleOrLeakConnectNowhere) {
       {"cat", "nyan", 3, "暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ."},
   };
   for (const Case& c : cases) {
-    strcpy(settings.userId, c.userId);
-    strcpy(settings.password, c.password);
-    settings.connectionSecurity = c.security;
+    strcpy(accounts[0].userId, c.userId);
+    strcpy(accounts[0].password, c.password);
+    accounts[0].connectionSecurity = c.security;
     size_t sheets = standin::propertySheets().size();
     check();
     ASSERT_FALSE(standin::messageBoxes().empty());
@@ -141,7 +141,7 @@ TEST_F(CheckCycle, SettingsThatCouldSmuggleOrLeakConnectNowhere) {
 }
 
 TEST_F(CheckCycle, AWindowClosedUnderTheBlankSettingsBoxEndsWithoutASheet) {
-  settings.userId[0] = '\0';
+  accounts[0].userId[0] = '\0';
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   standin::onNextMessageBox([this] {
     // Exit cannot be chosen meanwhile; a log-off closes the window anyway.
@@ -155,8 +155,8 @@ TEST_F(CheckCycle, AWindowClosedUnderTheBlankSettingsBoxEndsWithoutASheet) {
 }
 
 TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
-  strcpy(settings.serverHost, "192.168.0.1");
-  settings.port = 1110;
+  strcpy(accounts[0].serverHost, "192.168.0.1");
+  accounts[0].port = 1110;
   check();
   EXPECT_EQ(0u, standin::lookupRequestCount());
   EXPECT_EQ("192.168.0.1", standin::lastConnectAddress());
@@ -165,7 +165,7 @@ TEST_F(CheckCycle, ADottedAddressConnectsWithoutALookup) {
 }
 
 TEST_F(CheckCycle, ANameIsLookedUpFirst) {
-  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(accounts[0].serverHost, "pop.example.jp");
   standin::setHostAddress("pop.example.jp", "10.1.2.3");
   standin::setLookupDelay(300);
   check();
@@ -176,7 +176,7 @@ TEST_F(CheckCycle, ANameIsLookedUpFirst) {
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
 
   // All ones is no address: it too is looked up.
-  strcpy(settings.serverHost, "255.255.255.255");
+  strcpy(accounts[0].serverHost, "255.255.255.255");
   check();
   EXPECT_EQ(2u, standin::lookupRequestCount());
 }
@@ -186,10 +186,10 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
     const char* text;
     std::function<void()> arrange;
   } cases[] = {
-      {"POPサーバのアドレスが違います.", [] { strcpy(settings.serverHost, "nowhere.invalid"); }},
+      {"POPサーバのアドレスが違います.", [] { strcpy(accounts[0].serverHost, "nowhere.invalid"); }},
       {"POPサーバのアドレスが違います.",
        [] {
-         strcpy(settings.serverHost, "pop.example.jp");
+         strcpy(accounts[0].serverHost, "pop.example.jp");
          standin::setHostAddress("pop.example.jp", "10.0.0.1");
          standin::failNextLookupRequest();
        }},
@@ -205,7 +205,7 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
        }},
   };
   for (auto& c : cases) {
-    strcpy(settings.serverHost, "127.0.0.1");
+    strcpy(accounts[0].serverHost, "127.0.0.1");
     server.acceptsConnection = true;
     server.connectionError = WSAECONNREFUSED;
     resetRetries(&mailbox),
@@ -292,13 +292,13 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
   settings.soundNewOnly = 1;
   server.uids = {"u1"};
   check();
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   check();
   std::string digest = standin::sentBy(server.socket).substr(9, 32);
   server.replies["APOP"] = "-ERR [AUTH] no: APOP cat " + digest;
   check();
-  settings.useApop = 0;
-  settings.fastScan = 1;
+  accounts[0].useApop = 0;
+  accounts[0].fastScan = 1;
   server.capabilities = {"PIPELINING", "UIDL"};
   check();
   server.replies["PASS"] = "-ERR unknown command: PASS nyan";
@@ -315,7 +315,7 @@ TEST_F(CheckCycle, TheTraceTellsEveryStepButNoSecret) {
 }
 
 TEST_F(CheckCycle, TheNextCheckComesByTheIntervalTimer) {
-  settings.intervalMinutes = 2;
+  accounts[0].intervalMinutes = 2;
   standin::setLocalTime(23, 58);
   check();
   EXPECT_EQ(1, server.connections);
@@ -397,7 +397,7 @@ class CheckHazards : public MailCheck {};
 TEST_F(CheckHazards, ATimeOutDuringTheLookupTouchesNoOldSocket) {
   check();  // an earlier, finished session
   SOCKET old = server.socket;
-  strcpy(settings.serverHost, "slow.example.jp");
+  strcpy(accounts[0].serverHost, "slow.example.jp");
   standin::setHostAddress("slow.example.jp", "10.9.9.9");
   standin::setLookupDelay(120000);
   check();
@@ -414,7 +414,7 @@ TEST_F(CheckHazards, ATimeOutDuringTheLookupTouchesNoOldSocket) {
 }
 
 TEST_F(CheckHazards, ALookupReplyForAnEndedCheckIsIgnored) {
-  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(accounts[0].serverHost, "pop.example.jp");
   standin::setHostAddress("pop.example.jp", "10.0.0.2");
   standin::setLookupDelay(1000);
   check();
@@ -533,7 +533,7 @@ TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
 
 TEST_F(CheckHazards, AServerSilentAfterQuitIsLeftAfterAMinute) {
   server.silentOn = {"QUIT"};
-  settings.intervalMinutes = 5;
+  accounts[0].intervalMinutes = 5;
   check();
   EXPECT_EQ(1, app.busy);
   standin::advance(60000);
@@ -572,7 +572,7 @@ TEST_F(CheckHazards, TheUnfinishedLineOfAFailedSessionIsNotCarriedOver) {
 }
 
 TEST_F(CheckHazards, ClosingTheWindowDuringALookupLeavesNoWriteBehind) {
-  strcpy(settings.serverHost, "pop.example.jp");
+  strcpy(accounts[0].serverHost, "pop.example.jp");
   standin::setHostAddress("pop.example.jp", "10.0.0.3");
   standin::setLookupDelay(10000);
   check();

@@ -12,7 +12,7 @@ class Dialling : public MailCheck {
   // Starts a check against a name with these addresses; the server of
   // the test answers every address not told otherwise.
   void checkName(const std::vector<std::string>& addresses) {
-    strcpy(settings.serverHost, "dual.example");
+    strcpy(accounts[0].serverHost, "dual.example");
     standin::setHostAddresses("dual.example", addresses);
     standin::clearTrace();
     PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
@@ -108,7 +108,7 @@ TEST_F(Dialling, AnAddressInTheServerBoxNeedsNoLookup) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.box);
-    strcpy(settings.serverHost, c.box);
+    strcpy(accounts[0].serverHost, c.box);
     size_t lookups = standin::lookupRequestCount();
     standin::clearTrace();
     check();

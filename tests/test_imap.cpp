@@ -80,12 +80,12 @@ TEST_F(Imap, EveryWayInLeadsToTheSameCountAndPreview) {
     if (c.greeting == "IMAP4rev1") withoutIdle();
     server.password = c.password;
     server.pieceSize = c.pieces;
-    strcpy(settings.password, c.password);
+    strcpy(accounts[0].password, c.password);
     if (c.security != SECURITY_NONE) {
-      strcpy(settings.serverHost, "localhost");
+      strcpy(accounts[0].serverHost, "localhost");
       standin::setHostAddress("localhost", "127.0.0.1");
-      settings.connectionSecurity = server.tls = c.security;
-      settings.port = c.security == SECURITY_TLS ? IMAP_TLS_PORT : IMAP_PORT;
+      accounts[0].connectionSecurity = server.tls = c.security;
+      accounts[0].port = c.security == SECURITY_TLS ? IMAP_TLS_PORT : IMAP_PORT;
       server.startTlsInjection = "* OK [CAPABILITY IMAP4rev1] injected\r\n* BYE injected\r\n";
     }
     fillMailbox();
@@ -199,7 +199,7 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
     bool esearch = c.server.rfind("ESEARCH", 0) == 0 && c.server != "ESEARCH told by the login";
     server.greeting =
         std::string("* OK [CAPABILITY IMAP4rev1 IDLE") + (esearch ? " ESEARCH" : "") + "] ready";
-    settings.showPreviews = c.server != "ESEARCH, no previews";
+    accounts[0].showPreviews = c.server != "ESEARCH, no previews";
     server.noUidNext = c.server == "no UIDNEXT";
     if (c.server == "SEARCH refused") server.replies["UID SEARCH"] = "BAD unknown command";
     if (c.server == "NOOP answered last") server.heldBack = "NOOP";
@@ -229,7 +229,7 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
 // vanished without a word is taken up again quietly when the user asks,
 // and found by the system's keep-alives long before the renewal.
 TEST_F(Imap, KeepAlivesTellWhenAQuietServerIsGoneAndIdleIsRenewedInTime) {
-  settings.intervalMinutes = 60;
+  accounts[0].intervalMinutes = 60;
   fillMailbox();
   check();
   standin::advance(20000);
@@ -294,7 +294,7 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
 // A server that echoes the password leaves it out of the trace, and no
 // header line or UID of a search gets there either.
 TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
-  settings.connectionSecurity = SECURITY_STLS;
+  accounts[0].connectionSecurity = SECURITY_STLS;
   for (const char* greeting :
        {"* OK [CAPABILITY IMAP4rev1 IDLE] hi", "* PREAUTH [CAPABILITY IDLE] hi"}) {
     server.greeting = greeting;
@@ -302,7 +302,7 @@ TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
     EXPECT_EQ("NOGOODICON", icon()) << greeting;
     EXPECT_EQ(0u, server.commands.size()) << greeting;
   }
-  settings.connectionSecurity = SECURITY_NONE;
+  accounts[0].connectionSecurity = SECURITY_NONE;
   server.greeting = FakeImap().greeting;
   server.replies["LOGIN"] = "OK [CAPABILITY IMAP4rev1 IDLE] welcome, nyan";
   startTrace();
@@ -365,10 +365,10 @@ TEST_F(Imap, TheMarkBelongsToItsAccount) {
   std::string file = standin::readFile("C:\\KivvetLE.log");
   for (char& c : file) c = (char)~c;
   EXPECT_EQ(std::string("IMAP 1000 4\0", 12), file.substr(32768, 12));
-  settings.port = 10143;  // the same mailbox, through another port
+  accounts[0].port = 10143;  // the same mailbox, through another port
   check();
   EXPECT_EQ(0u, mailbox.counts.newCount);
-  strcpy(settings.userId, (server.user = "dog").c_str());
+  strcpy(accounts[0].userId, (server.user = "dog").c_str());
   server.messages.clear();
   server.uidNext = 1;
   deliver(server, "From: Kuro <k@x>\r\nSubject: one\r\n");
@@ -390,7 +390,7 @@ TEST_F(Imap, AnIdleThatTellsNothingIsAskedAtTheInterval) {
     TearDown();
     server = FakeImap();
     SetUp();
-    settings.intervalMinutes = silent ? 1 : 60;
+    accounts[0].intervalMinutes = silent ? 1 : 60;
     server.silentIdle = silent;
     server.idleEndMs = silent ? 0 : 2 * 60000;
     fillMailbox();
@@ -442,7 +442,7 @@ TEST_F(Imap, ARefusalTellsWhatTheServerSaid) {
       {"LOGIN", "NO [PRIVACYREQUIRED] use TLS", "「use TLS」", false},
       {"UID", "BAD invalid message set", "", false},  // the search refused too
   };
-  settings.intervalMinutes = 60;
+  accounts[0].intervalMinutes = 60;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     server.replies = {{c.command, c.reply}};

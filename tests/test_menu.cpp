@@ -58,8 +58,8 @@ TEST_F(TrayMenu, GrayedItemsCannotBeChosenWhileACheckRuns) {
 TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   settings.blinkNewOnly = 1;
   settings.notifyBalloon = 1;
-  settings.showPreviews = 1;
-  strcpy(settings.accountName, "home");
+  accounts[0].showPreviews = 1;
+  strcpy(accounts[0].accountName, "home");
   standin::makeDirectory("C:\\Mail");
   standin::writeFile("C:\\Mail\\mailer.exe", "MZ");
   strcpy(settings.mailerPath, "C:\\Mail\\mailer.exe");

@@ -38,7 +38,7 @@ class Announcement : public MailCheck {
     });
     return seen;
   }
-  std::string standinTip() { return settings.accountName; }
+  std::string standinTip() { return accounts[0].accountName; }
   size_t soundCount() { return standin::soundsPlayed().size(); }
 };
 
@@ -65,7 +65,7 @@ TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
 
 TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
   settings.notifyBalloon = 1;
-  strcpy(settings.accountName, "home");
+  strcpy(accounts[0].accountName, "home");
   server.uids = {"a", "b"};
   checkAndWatch(1000);
   check();  // nothing new: no balloon
@@ -201,7 +201,7 @@ TEST_F(Announcement, KeepsQuietWhileTheUserCannotBeDisturbed) {
   settings.soundNewOnly = 1;
   settings.blinkNewOnly = 1;
   settings.notifyBalloon = 1;
-  settings.showPreviews = 1;  // the tooltip names the sender
+  accounts[0].showPreviews = 1;  // the tooltip names the sender
   server.headers.assign(16, "From: Neko <n@x>\r\nSubject: hi\r\n");
   struct Case {
     QUERY_USER_NOTIFICATION_STATE state;
@@ -367,7 +367,7 @@ TEST_F(Announcement, TheIconCarriesTheCountUntilTheDoubleClick) {
 TEST_F(Announcement, NewMailStaysToldUntilSeenOrGoneFromTheServer) {
   settings.soundNewOnly = 1;
   settings.blinkNewOnly = 1;
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   server.headers = {"Subject: a\r\n", "Subject: b\r\n", "Subject: c\r\n"};
   for (int keep : {0, 1}) {
     settings.keepTelling = keep;

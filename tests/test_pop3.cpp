@@ -81,22 +81,22 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
 }
 
 TEST_F(Dialogue, LogsInWithApopFromTheGreetingsTimestamp) {
-  settings.useApop = 1;
-  strcpy(settings.userId, "mrose");
-  strcpy(settings.password, "tanstaaf");
+  accounts[0].useApop = 1;
+  strcpy(accounts[0].userId, "mrose");
+  strcpy(accounts[0].password, "tanstaaf");
   check();
   EXPECT_EQ("APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nQUIT\r\n", sent());
   EXPECT_EQ(0, app.busy);
 }
 
 TEST_F(Dialogue, TheUserIdAndPasswordGoInTheShiftJisOfTheSettingsFile) {
-  strcpy(settings.userId, "ねこ");
-  strcpy(settings.password, "表にゃ");  // 表's second byte is a backslash
+  strcpy(accounts[0].userId, "ねこ");
+  strcpy(accounts[0].password, "表にゃ");  // 表's second byte is a backslash
   server.user = "\x82\xcb\x82\xb1";
   server.password = "\x95\x5c\x82\xc9\x82\xe1";
   check();
   EXPECT_EQ("USER \x82\xcb\x82\xb1\r\nPASS \x95\x5c\x82\xc9\x82\xe1\r\nSTAT\r\nQUIT\r\n", sent());
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   server.commands.clear();
   check();
   char digest[33];
@@ -105,7 +105,7 @@ TEST_F(Dialogue, TheUserIdAndPasswordGoInTheShiftJisOfTheSettingsFile) {
 }
 
 TEST_F(Dialogue, ApopWithoutATimestampNeverSendsTheSecret) {
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   server.greeting = "+OK POP3 server ready";
   check();
   EXPECT_EQ("QUIT\r\n", sent());
@@ -115,7 +115,7 @@ TEST_F(Dialogue, ApopWithoutATimestampNeverSendsTheSecret) {
 }
 
 TEST_F(Dialogue, ALongGreetingWithItsTimestampAtTheEndStillLogsIn) {
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   // Up to what the line buffer holds: the timestamp is looked for in the
   // whole line, not only in its first 512 bytes.
   const std::string stamp = " <42.4242@pop.example.jp>";
@@ -281,7 +281,7 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   EXPECT_EQ("ユーザーIDまたはパスワードが違います.", tip());
   EXPECT_EQ(AwaitQuitReply, mailbox.dialogue.state);  // the line's tail is no answer to QUIT
 
-  settings.fastScan = 1;
+  accounts[0].fastScan = 1;
   settings.soundNewOnly = 1;
   check();
   feedInPieces("+OK hi\r\n-ERR\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " +
@@ -294,9 +294,9 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
 // A NUL from the server costs at most its own line, as a blank, never
 // the lines behind it: in a status line, a listing and a header block.
 TEST_F(LineAssembler, ANulIsABlankAndCostsNoLineBehindIt) {
-  settings.fastScan = 1;
+  accounts[0].fastScan = 1;
   settings.soundNewOnly = 1;
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   using namespace std::string_literals;
   feed("+OK hi\0\r\n-ERR\r\n+OK\r\n+OK\r\n+OK 2\0 0\r\n+OK\r\n1 a\0x\r\n2 b\r\n.\r\n"s);
   feed("+OK\r\nFrom: cat\r\nSubject: a\0b\r\n.\r\n+OK\0\r\n.\r\n"s);
@@ -390,7 +390,7 @@ class FastScan : public MailCheck {
   void SetUp() override {
     MailCheck::SetUp();
     settings.soundNewOnly = 1;
-    settings.fastScan = 1;
+    accounts[0].fastScan = 1;
   }
   std::vector<std::string> table() {
     std::vector<std::string> uids;
@@ -434,7 +434,7 @@ TEST_F(FastScan, OneListingLeavesWhatTheWalkLeaves) {
     server.pieceSize = count < 100 ? 1 : 0;
     std::string outcomes[2];
     for (int fast : {0, 1}) {
-      settings.fastScan = fast;
+      accounts[0].fastScan = fast;
       forget();
       for (int round = 0; round < 2; round++) {
         check();
@@ -558,7 +558,7 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
 // preview. A server that pipelines gets the TOPs with QUIT in a second
 // flight, or QUIT alone when nothing is new.
 TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   for (int n = 1; n <= 8; n++) {
     server.uids.push_back("m" + std::to_string(n));
     server.headers.push_back("Received: x\r\nFrom: Cat " + std::to_string(n) +
@@ -567,7 +567,7 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
   server.headers[6] = "";  // TOP 7 is refused
   server.headers[4] = "X-Big: " + std::string(70000, 'x') + "\r\nFrom: big <b@x>\r\n";
   for (int pipelining : {0, 1}) {
-    settings.fastScan = pipelining;
+    accounts[0].fastScan = pipelining;
     server.capabilities =
         pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"} : std::vector<std::string>{};
     server.uids.resize(2);
@@ -609,7 +609,7 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
 // 64 KB as received, its CR LFs and the blank line behind the fields
 // included, is the largest block previewed.
 TEST_F(FastScan, AHeaderBlockOfSixtyFourKilobytesIsTheLargestPreviewed) {
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   server.uids = {"a", "b"};
   std::string block = "Subject: hi\r\nX-Pad: ";
   block += std::string(65536 - block.size() - 4, 'x') + "\r\n";
@@ -623,7 +623,7 @@ TEST_F(FastScan, AHeaderBlockOfSixtyFourKilobytesIsTheLargestPreviewed) {
 // then ends the check with nothing remembered, and the next finds the
 // mail new.
 TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   settings.blinkNewOnly = 1;
   server.uids = {"a", "b", "c"};
   server.headers.assign(3, "From: cat\r\nSubject: hi\r\n");
@@ -631,7 +631,7 @@ TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
     for (const char* top : {"TOP 3 0", "TOP 1 0"})
       for (int fault = 0; fault < 4; fault++) {
         std::string at = std::string(top) + (pipelining ? " flight" : "") + " " + "cszm"[fault];
-        settings.fastScan = pipelining;
+        accounts[0].fastScan = pipelining;
         server.capabilities = pipelining ? std::vector<std::string>{"PIPELINING", "UIDL"}
                                          : std::vector<std::string>{};
         server.closesOn.clear();
@@ -687,7 +687,7 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
   // APOP, and no listing where nothing tells new mail from old: without
   // a listing to ask for, UIDL need not be among the capabilities.
   server.capabilities = {"PIPELINING"};
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   settings.soundNewOnly = 0;
   forget();
   check();
@@ -705,7 +705,7 @@ TEST_F(FastScan, AServerThatClosesRightAfterItsAnswersIsReadToTheEnd) {
   for (int n = 1; n <= 3005; n++) server.uids.push_back("m" + std::to_string(n));
   server.headers.assign(3005, "X-Pad: " + std::string(12000, 'x') + "\r\nSubject: hi\r\n");
   for (int previews : {0, 1}) {
-    settings.showPreviews = previews;
+    accounts[0].showPreviews = previews;
     forget();
     check();
     EXPECT_EQ(3005u, mailbox.counts.messageCount) << previews;
@@ -799,10 +799,10 @@ TEST_F(FastScan, TheKeptCapabilitiesSpareCapaUntilARefusalOrAnotherServer) {
   sessionOf();
   server.replies.erase("STAT");
   EXPECT_EQ("CAPA\r\n" + flight, sessionOf());
-  settings.port = 1110;
+  accounts[0].port = 1110;
   EXPECT_EQ(0u, sessionOf().find("CAPA\r\n"));
   EXPECT_EQ(flight, sessionOf());
-  strcpy(settings.serverHost, "127.0.0.2");  // alike but for its last character
+  strcpy(accounts[0].serverHost, "127.0.0.2");  // alike but for its last character
   EXPECT_EQ(0u, sessionOf().find("CAPA\r\n"));
 }
 

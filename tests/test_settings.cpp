@@ -92,16 +92,16 @@ TEST_F(SettingsFile, TheMannersFollowAndAnOlderFileKeepsTheCatAsItWas) {
 
 TEST_F(SettingsFile, ConnectionSecurityFollowsTheOriginalRecord) {
   for (int security : {SECURITY_NONE, SECURITY_STLS, SECURITY_TLS}) {
-    settings.connectionSecurity = security;
-    settings.port = 995;
+    accounts[0].connectionSecurity = security;
+    accounts[0].port = 995;
     ASSERT_EQ(1, saveSettings());
     std::string bytes = file();
     EXPECT_EQ((unsigned char)~security, at(bytes, 1291));
     EXPECT_EQ(0xFC, at(bytes, 384));  // every older offset where it was
-    settings.connectionSecurity = -7;
+    accounts[0].connectionSecurity = -7;
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(security, settings.connectionSecurity);
-    EXPECT_EQ(995, settings.port);
+    EXPECT_EQ(security, accounts[0].connectionSecurity);
+    EXPECT_EQ(995, accounts[0].port);
   }
 }
 
@@ -118,44 +118,44 @@ TEST_F(SettingsFile, TheBalloonByteFollowsAndAnOlderFileMeansNoBalloon) {
 
   // The previews, after the protected password's place, by the same rule;
   // a first start turns them on.
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   saveSettings();
   EXPECT_EQ(0xFE, at(file(), 1809));
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(1, settings.showPreviews);
+  EXPECT_EQ(1, accounts[0].showPreviews);
   for (size_t length : {1809u, 1810u}) {
     setFile(file().substr(0, length - 1) + (char)~2);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(0, settings.showPreviews) << length;
+    EXPECT_EQ(0, accounts[0].showPreviews) << length;
   }
   DeleteFileW(u"KivvetLE.cfg");
   EXPECT_EQ(0, loadSettings());
-  EXPECT_EQ(1, settings.showPreviews);
+  EXPECT_EQ(1, accounts[0].showPreviews);
 }
 
 TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
-  strcpy(settings.serverHost, "pop.example.jp");
-  strcpy(settings.userId, "cat");
-  strcpy(settings.password, "nyan");
-  settings.connectionSecurity = SECURITY_TLS;
-  settings.port = 995;
-  strcpy(settings.accountName, "古いファイル");
+  strcpy(accounts[0].serverHost, "pop.example.jp");
+  strcpy(accounts[0].userId, "cat");
+  strcpy(accounts[0].password, "nyan");
+  accounts[0].connectionSecurity = SECURITY_TLS;
+  accounts[0].port = 995;
+  strcpy(accounts[0].accountName, "古いファイル");
   saveSettings();
   std::string current = file();
 
   setFile(current.substr(0, 1291));
   ASSERT_EQ(1, loadSettings());
-  EXPECT_STREQ("nyan", settings.password);  // in the record, never protected
-  EXPECT_EQ(SECURITY_NONE, settings.connectionSecurity);
-  EXPECT_EQ(995, settings.port);
-  EXPECT_STREQ("古いファイル", settings.accountName);
+  EXPECT_STREQ("nyan", accounts[0].password);  // in the record, never protected
+  EXPECT_EQ(SECURITY_NONE, accounts[0].connectionSecurity);
+  EXPECT_EQ(995, accounts[0].port);
+  EXPECT_STREQ("古いファイル", accounts[0].accountName);
 
   // A damaged or tampered byte is no reason to send the password in
   // clear: it stays what it is, and a check refuses it.
   for (int stored : {3, 0x80, 0xFF}) {
     setFile(current.substr(0, 1291) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(stored, settings.connectionSecurity);
+    EXPECT_EQ(stored, accounts[0].connectionSecurity);
     EXPECT_STREQ("暗号化の設定が壊れているにゃ.\nもう一度選んでにゃ.", settingsProblem());
   }
 
@@ -163,12 +163,12 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
   // and one that asks for what this version does not speak is refused.
   setFile(current.substr(0, 1810));
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
+  EXPECT_EQ(PROTOCOL_POP3, accounts[0].mailProtocol);
   EXPECT_EQ(NULL, settingsProblem());
   for (int stored : {PROTOCOL_IMAP, 2, 0xFF}) {
     setFile(current.substr(0, 1810) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(stored, settings.mailProtocol);
+    EXPECT_EQ(stored, accounts[0].mailProtocol);
     if (stored == PROTOCOL_IMAP)
       EXPECT_EQ(NULL, settingsProblem());
     else
@@ -176,31 +176,31 @@ TEST_F(SettingsFile, AnOlderFileMeansPlainTextAndAnUnknownValueStaysUnknown) {
     ASSERT_EQ(1, saveSettings());
     EXPECT_EQ((unsigned char)~stored, at(file(), 1810));
   }
-  settings.mailProtocol = PROTOCOL_POP3;
+  accounts[0].mailProtocol = PROTOCOL_POP3;
 
   // Fast scan, the byte after: set only by a 1; a file without it walks.
-  settings.fastScan = 1;
+  accounts[0].fastScan = 1;
   saveSettings();
   EXPECT_EQ(0xFE, at(file(), 1292));
   EXPECT_EQ(0xFC, at(file(), 384));
   for (int stored : {0, 2, 0xFF}) {
     setFile(file().substr(0, 1292) + (char)~stored);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(0, settings.fastScan) << stored;
+    EXPECT_EQ(0, accounts[0].fastScan) << stored;
   }
   setFile(current.substr(0, 1292) + (char)~1);
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(1, settings.fastScan);
+  EXPECT_EQ(1, accounts[0].fastScan);
   setFile(current.substr(0, 1292));
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(0, settings.fastScan);
+  EXPECT_EQ(0, accounts[0].fastScan);
 }
 
 TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt) {
-  strcpy(settings.serverHost, "pop.example.jp");
-  strcpy(settings.userId, "cat");
-  strcpy(settings.password, "nyan-nyan");
-  settings.protectPassword = 1;
+  strcpy(accounts[0].serverHost, "pop.example.jp");
+  strcpy(accounts[0].userId, "cat");
+  strcpy(accounts[0].password, "nyan-nyan");
+  accounts[0].protectPassword = 1;
   ASSERT_EQ(1, saveSettings());
   std::string bytes = file();
   for (size_t i = 256; i < 384; i++) ASSERT_EQ(0xFF, at(bytes, i)) << i;  // the slot stays empty
@@ -212,28 +212,28 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
   EXPECT_EQ(std::string::npos,
             bytes.find(std::string{(char)~'n', (char)~'y', (char)~'a', (char)~'n'}));
 
-  memset(settings.password, 0, SHORT_TEXT_BYTES);
+  memset(accounts[0].password, 0, SHORT_TEXT_BYTES);
   ASSERT_EQ(1, loadSettings());
-  EXPECT_STREQ("nyan-nyan", settings.password);
-  EXPECT_EQ(1, settings.protectPassword);
-  EXPECT_EQ(0, settings.passwordLost);
+  EXPECT_STREQ("nyan-nyan", accounts[0].password);
+  EXPECT_EQ(1, accounts[0].protectPassword);
+  EXPECT_EQ(0, accounts[0].passwordLost);
 
   // Another account: no password, never an empty one to log in with, and
   // the protected bytes go back unchanged when the settings are saved.
   standin::setWindowsAccount("dog");
   ASSERT_EQ(1, loadSettings());
-  EXPECT_STREQ("", settings.password);
-  EXPECT_EQ(1, settings.passwordLost);
+  EXPECT_STREQ("", accounts[0].password);
+  EXPECT_EQ(1, accounts[0].passwordLost);
   EXPECT_STREQ("保存したパスワードが読めないにゃ.\nもう一度入れてにゃ.", settingsProblem());
   ASSERT_EQ(1, saveSettings());
   EXPECT_EQ(bytes, file());
   standin::setWindowsAccount("cat");
   ASSERT_EQ(1, loadSettings());
-  EXPECT_STREQ("nyan-nyan", settings.password);
+  EXPECT_STREQ("nyan-nyan", accounts[0].password);
 
   // Unprotected again: the slot holds the password, and the protected
   // bytes are written over.
-  settings.protectPassword = 0;
+  accounts[0].protectPassword = 0;
   ASSERT_EQ(1, saveSettings());
   bytes = file();
   EXPECT_EQ(0xFF, at(bytes, 1294));
@@ -254,15 +254,15 @@ TEST_F(SettingsFile, AProtectedPasswordIsNowhereInTheFileAndOnlyItsOwnerReadsIt)
        {bytes.substr(0, 1294) + (char)~2, bytes.substr(0, 1294) + (char)~1 + "\xF0\xFF", notOurs}) {
     setFile(damaged);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(1, settings.passwordLost);
-    EXPECT_STREQ("", settings.password);
+    EXPECT_EQ(1, accounts[0].passwordLost);
+    EXPECT_STREQ("", accounts[0].password);
     ASSERT_EQ(1, saveSettings());  // and the next save keeps it protected
     EXPECT_EQ(0xFE, at(file(), 1294));
   }
 }
 
 TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
-  settings.port = 443;
+  accounts[0].port = 443;
   saveSettings();
   EXPECT_EQ(0xFE, at(file(), 384));
   EXPECT_EQ(0x44, at(file(), 385));
@@ -270,13 +270,13 @@ TEST_F(SettingsFile, PortIsStoredBigEndianAndComplemented) {
 
 TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
   std::string host(127, 'h'), user = "ユーザー", longPath(255, 'p');
-  strcpy(settings.serverHost, host.c_str());
-  strcpy(settings.userId, user.c_str());
-  strcpy(settings.password, "p@ss ワード");
+  strcpy(accounts[0].serverHost, host.c_str());
+  strcpy(accounts[0].userId, user.c_str());
+  strcpy(accounts[0].password, "p@ss ワード");
   strcpy(settings.voicePath, "C:\\声\\ニャー.wav");
   strcpy(settings.mailerPath, longPath.c_str());
   strcpy(settings.mailerArgs, "/check \"受信箱\"");
-  strcpy(settings.accountName, "自宅のメール");
+  strcpy(accounts[0].accountName, "自宅のメール");
   int values[][11] = {
       // port, interval, startup, sound, voice, newOnly, custom, tooltip, blink, apop
       {0, 1, 0, 0, 0, 1, 1, 0, 1, 1},
@@ -284,18 +284,18 @@ TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
       {995, 60, 0, 1, 0, 1, 0, 2, 1, 0},
   };
   for (auto& v : values) {
-    settings.port = v[0], settings.intervalMinutes = v[1], settings.checkAtStartup = v[2];
+    accounts[0].port = v[0], accounts[0].intervalMinutes = v[1], settings.checkAtStartup = v[2];
     settings.soundNotify = v[3], settings.useVoice = v[4], settings.soundNewOnly = v[5];
     settings.customVoice = v[6], settings.tooltipMode = v[7], settings.blinkNewOnly = v[8];
-    settings.useApop = v[9];
+    accounts[0].useApop = v[9];
     ASSERT_EQ(1, saveSettings());
     setDefaultSettings();
-    memset(settings.serverHost, 0, SHORT_TEXT_BYTES);
+    memset(accounts[0].serverHost, 0, SHORT_TEXT_BYTES);
     memset(settings.mailerPath, 0, LONG_TEXT_BYTES);
-    memset(settings.accountName, 0, SHORT_TEXT_BYTES);
+    memset(accounts[0].accountName, 0, SHORT_TEXT_BYTES);
     ASSERT_EQ(1, loadSettings());
-    EXPECT_EQ(v[0], settings.port);
-    EXPECT_EQ(v[1], settings.intervalMinutes);
+    EXPECT_EQ(v[0], accounts[0].port);
+    EXPECT_EQ(v[1], accounts[0].intervalMinutes);
     EXPECT_EQ(v[2], settings.checkAtStartup);
     EXPECT_EQ(v[3], settings.soundNotify);
     EXPECT_EQ(v[4], settings.useVoice);
@@ -303,56 +303,56 @@ TEST_F(SettingsFile, EveryFieldSurvivesSaveAndLoad) {
     EXPECT_EQ(v[6], settings.customVoice);
     EXPECT_EQ(v[7], settings.tooltipMode);
     EXPECT_EQ(v[8], settings.blinkNewOnly);
-    EXPECT_EQ(v[9], settings.useApop);
-    EXPECT_EQ(host, settings.serverHost);
-    EXPECT_EQ(user, settings.userId);
-    EXPECT_STREQ("p@ss ワード", settings.password);
+    EXPECT_EQ(v[9], accounts[0].useApop);
+    EXPECT_EQ(host, accounts[0].serverHost);
+    EXPECT_EQ(user, accounts[0].userId);
+    EXPECT_STREQ("p@ss ワード", accounts[0].password);
     EXPECT_STREQ("C:\\声\\ニャー.wav", settings.voicePath);
     EXPECT_EQ(longPath, settings.mailerPath);
     EXPECT_STREQ("/check \"受信箱\"", settings.mailerArgs);
-    EXPECT_STREQ("自宅のメール", settings.accountName);
+    EXPECT_STREQ("自宅のメール", accounts[0].accountName);
   }
 }
 
 // A port above 32767 comes back as it was, never negative: the sheet
 // would show nothing and its OK store 0.
 TEST_F(SettingsFile, SingleBytesComeBackSignWidenedButThePortAndTheIntervalWhole) {
-  settings.port = 40000;
-  settings.intervalMinutes = 200;
+  accounts[0].port = 40000;
+  accounts[0].intervalMinutes = 200;
   saveSettings();
   loadSettings();
-  EXPECT_EQ(40000, settings.port);
-  EXPECT_EQ(200, settings.intervalMinutes);
-  settings.intervalMinutes = 255;
+  EXPECT_EQ(40000, accounts[0].port);
+  EXPECT_EQ(200, accounts[0].intervalMinutes);
+  accounts[0].intervalMinutes = 255;
   saveSettings();
   loadSettings();
-  EXPECT_EQ(255, settings.intervalMinutes);
+  EXPECT_EQ(255, accounts[0].intervalMinutes);
 }
 
 TEST_F(SettingsFile, AMissingFileAndALockedOneAreToldApart) {
-  settings.port = 1234;
+  accounts[0].port = 1234;
   EXPECT_EQ(0, loadSettings());
-  EXPECT_EQ(1234, settings.port);
+  EXPECT_EQ(1234, accounts[0].port);
 
   // Held by another program for good: a few tries, half a second in all.
   saveSettings();
   HANDLE other = CreateFileW(u"KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, other);
-  settings.port = 9;
-  settings.fastScan = 0;
+  accounts[0].port = 9;
+  accounts[0].fastScan = 0;
   DWORD start = standin::now();
   EXPECT_EQ(-1, loadSettings());
-  EXPECT_EQ(0, settings.fastScan);  // no first start
+  EXPECT_EQ(0, accounts[0].fastScan);  // no first start
   EXPECT_EQ(500u, standin::now() - start);
   EXPECT_EQ(0, saveSettings());
-  EXPECT_EQ(9, settings.port);
+  EXPECT_EQ(9, accounts[0].port);
   CloseHandle(other);
 
   // Held for a moment only: the next try reads it.
   other = CreateFileW(u"KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(standin::now() + 150, [other] { CloseHandle(other); });
   EXPECT_EQ(1, loadSettings());
-  EXPECT_EQ(1234, settings.port);
+  EXPECT_EQ(1234, accounts[0].port);
 }
 
 TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
@@ -367,32 +367,32 @@ TEST_F(SettingsFile, AWriteThatStopsHalfWayLeavesNoNewFileBehind) {
   // Over an existing record the write goes in place: every byte is the old
   // one or the new one, and the file keeps its size.
   standin::failWritesAfterBytes(-1);
-  settings.port = 1234;
+  accounts[0].port = 1234;
   saveSettings();
-  settings.port = 4321;
-  strcpy(settings.accountName, "new");
+  accounts[0].port = 4321;
+  strcpy(accounts[0].accountName, "new");
   standin::failWritesAfterBytes(500);
   EXPECT_EQ(0, saveSettings());
   EXPECT_EQ(1818u, file().size());
-  settings.port = 0;
+  accounts[0].port = 0;
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(4321, settings.port);          // before the cut
-  EXPECT_STREQ("", settings.accountName);  // after it
+  EXPECT_EQ(4321, accounts[0].port);          // before the cut
+  EXPECT_STREQ("", accounts[0].accountName);  // after it
 }
 
 TEST_F(SettingsFile, AFileWithoutTheAccountNameLoadsEverythingElse) {
-  strcpy(settings.serverHost, "pop.example.jp");
-  strcpy(settings.accountName, "home");
-  settings.useApop = 1;
+  strcpy(accounts[0].serverHost, "pop.example.jp");
+  strcpy(accounts[0].accountName, "home");
+  accounts[0].useApop = 1;
   saveSettings();
   setFile(file().substr(0, 1163));
-  memset(settings.serverHost, 0, SHORT_TEXT_BYTES);
-  memset(settings.accountName, 0, SHORT_TEXT_BYTES);
-  settings.useApop = 0;
+  memset(accounts[0].serverHost, 0, SHORT_TEXT_BYTES);
+  memset(accounts[0].accountName, 0, SHORT_TEXT_BYTES);
+  accounts[0].useApop = 0;
   ASSERT_EQ(1, loadSettings());
-  EXPECT_STREQ("pop.example.jp", settings.serverHost);
-  EXPECT_EQ(1, settings.useApop);
-  EXPECT_STREQ("", settings.accountName);
+  EXPECT_STREQ("pop.example.jp", accounts[0].serverHost);
+  EXPECT_EQ(1, accounts[0].useApop);
+  EXPECT_STREQ("", accounts[0].accountName);
 }
 
 TEST_F(SettingsFile, AFileEndingInsideATextKeepsWhatWasReadTerminated) {
@@ -400,22 +400,22 @@ TEST_F(SettingsFile, AFileEndingInsideATextKeepsWhatWasReadTerminated) {
   std::string bytes(60, (char)~'x');
   setFile(bytes);
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(std::string(60, 'x'), settings.serverHost);
-  EXPECT_STREQ("", settings.userId);
+  EXPECT_EQ(std::string(60, 'x'), accounts[0].serverHost);
+  EXPECT_STREQ("", accounts[0].userId);
   EXPECT_STREQ("", settings.mailerArgs);
   // Single-byte fields beyond the end read as complemented zero bytes;
   // the interval as its default.
-  EXPECT_EQ(10, settings.intervalMinutes);
+  EXPECT_EQ(10, accounts[0].intervalMinutes);
   EXPECT_EQ(-1, settings.tooltipMode);
-  EXPECT_EQ(65535, settings.port);
+  EXPECT_EQ(65535, accounts[0].port);
 }
 
 TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
   for (int fill : {0x00, 0xFF, 0x41, 0x9A}) {
     setFile(std::string(1291, (char)fill));
     ASSERT_EQ(1, loadSettings());
-    char* const slots[] = {settings.serverHost, settings.userId, settings.password,
-                           settings.accountName};
+    char* const slots[] = {accounts[0].serverHost, accounts[0].userId, accounts[0].password,
+                           accounts[0].accountName};
     for (char* slot : slots) EXPECT_LT(strnlen(slot, SHORT_TEXT_BYTES), SHORT_TEXT_BYTES);
     char* const longSlots[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
     for (char* slot : longSlots) EXPECT_LT(strnlen(slot, LONG_TEXT_BYTES), LONG_TEXT_BYTES);
@@ -424,7 +424,7 @@ TEST_F(SettingsFile, NoFileContentLeavesATextWithoutItsNul) {
   // 127 half-width katakana, three bytes each in UTF-8.
   setFile(std::string(5000, (char)0xBE));
   EXPECT_EQ(1, loadSettings());
-  EXPECT_EQ(3 * 127u, strlen(settings.accountName));
+  EXPECT_EQ(3 * 127u, strlen(accounts[0].accountName));
 }
 
 // Texts in Shift-JIS, read as UTF-8 and written back byte for byte: a
@@ -448,13 +448,13 @@ TEST_F(SettingsFile, ShiftJisTextsComeBackByteForByte) {
   setFile(image);
   ASSERT_EQ(1, loadSettings());
   EXPECT_STREQ("C:\\表\\ﾒｰﾙ.exe", settings.mailerPath);
-  EXPECT_STREQ("≒", settings.accountName);
-  EXPECT_STREQ("café", settings.password);
+  EXPECT_STREQ("≒", accounts[0].accountName);
+  EXPECT_STREQ("café", accounts[0].password);
   EXPECT_STREQ("C:\\Café €\\v.wav", settings.voicePath);
   ASSERT_EQ(1, saveSettings());
   EXPECT_EQ(image, file().substr(0, 1297));
   // A changed text is written in Shift-JIS over the old one.
-  strcpy(settings.accountName, "表");
+  strcpy(accounts[0].accountName, "表");
   ASSERT_EQ(1, saveSettings());
   EXPECT_EQ(std::string("\x95\x5C\0old", 6), file().substr(1163, 6));
 }
@@ -483,7 +483,7 @@ TEST_F(SettingsFile, AReadOnlyFileIsNotWrittenAndSaysSo) {
   saveSettings();
   std::string before = file();
   chmod(standin::hostPath("C:\\KivvetLE.cfg").c_str(), 0444);
-  settings.port = 25;
+  accounts[0].port = 25;
   EXPECT_EQ(0, saveSettings());
   EXPECT_EQ(before, file());
 }

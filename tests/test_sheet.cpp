@@ -57,11 +57,11 @@ TEST_F(SettingsSheet, StaysAboveTheTaskbarWhenScaledUp) {
 }
 
 TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
-  strcpy(settings.accountName, "自宅");
-  settings.port = 995;
-  settings.intervalMinutes = 15;
-  settings.useApop = 1;
-  settings.fastScan = 1;
+  strcpy(accounts[0].accountName, "自宅");
+  accounts[0].port = 995;
+  accounts[0].intervalMinutes = 15;
+  accounts[0].useApop = 1;
+  accounts[0].fastScan = 1;
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ("自宅", standin::controlText(page, IDC_ACCOUNT_NAME));
@@ -85,7 +85,7 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
       EXPECT_EQ(
           "「" + refused + "」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.",
           standin::messageBoxes().back().text);
-      EXPECT_STREQ("127.0.0.1", settings.serverHost);
+      EXPECT_STREQ("127.0.0.1", accounts[0].serverHost);
     }
     standin::typeInto(page, IDC_USER_ID, std::string(127, 'u'));
     // A port is at most 65535: a larger one is refused the same way.
@@ -94,17 +94,17 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
       standin::pressOk();
       EXPECT_TRUE(standin::sheetOpen()) << port;
       EXPECT_EQ("ポート番号は1から65535までにしてにゃ.", standin::messageBoxes().back().text);
-      EXPECT_STREQ("127.0.0.1", settings.serverHost);
+      EXPECT_STREQ("127.0.0.1", accounts[0].serverHost);
     }
     standin::typeInto(page, IDC_PORT, "");
     standin::pressOk();
   });
-  EXPECT_STREQ("pop.example.jp", settings.serverHost);
-  EXPECT_EQ(127u, strlen(settings.userId));
-  EXPECT_EQ(0, settings.port);             // an empty port is 0
-  EXPECT_EQ(1, settings.intervalMinutes);  // 0 minutes would never check
+  EXPECT_STREQ("pop.example.jp", accounts[0].serverHost);
+  EXPECT_EQ(127u, strlen(accounts[0].userId));
+  EXPECT_EQ(0, accounts[0].port);             // an empty port is 0
+  EXPECT_EQ(1, accounts[0].intervalMinutes);  // 0 minutes would never check
   EXPECT_EQ(1, settings.checkAtStartup);
-  EXPECT_EQ(0, settings.fastScan);
+  EXPECT_EQ(0, accounts[0].fastScan);
   // Written, and the program goes on with a full period.
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   EXPECT_EQ((char)~'p', file[0]);
@@ -115,8 +115,8 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
 // The arrows reach every port, and a number outside their range (an
 // interval the arrows do not reach) shows and survives an OK.
 TEST_F(SettingsSheet, PageOneKeepsAPortAbove32767AndALongInterval) {
-  settings.port = 40000;
-  settings.intervalMinutes = 200;
+  accounts[0].port = 40000;
+  accounts[0].intervalMinutes = 200;
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ("40000", standin::controlText(page, IDC_PORT));
@@ -125,12 +125,12 @@ TEST_F(SettingsSheet, PageOneKeepsAPortAbove32767AndALongInterval) {
     EXPECT_FALSE(error);
     standin::pressOk();
   });
-  EXPECT_EQ(40000, settings.port);
-  EXPECT_EQ(200, settings.intervalMinutes);
+  EXPECT_EQ(40000, accounts[0].port);
+  EXPECT_EQ(200, accounts[0].intervalMinutes);
 }
 
 TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
-  settings.connectionSecurity = SECURITY_STLS;
+  accounts[0].connectionSecurity = SECURITY_STLS;
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ((std::vector<std::string>{"暗号化しないにゃ", "STLSで暗号化するにゃ",
@@ -148,11 +148,11 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
     EXPECT_EQ("1110", standin::controlText(page, IDC_PORT));
     standin::pressOk();
   });
-  EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
-  EXPECT_EQ(1110, settings.port);
+  EXPECT_EQ(SECURITY_TLS, accounts[0].connectionSecurity);
+  EXPECT_EQ(1110, accounts[0].port);
   EXPECT_EQ((char)~SECURITY_TLS, standin::readFile("C:\\KivvetLE.cfg").at(1291));
 
-  settings.mailProtocol = 2;  // a later version's: shown as POP3
+  accounts[0].mailProtocol = 2;  // a later version's: shown as POP3
   openWith([] {
     HWND page = standin::showPage(0);
     EXPECT_EQ(SECURITY_TLS, standin::controlSelection(page, IDC_CONNECTION_SECURITY));
@@ -160,15 +160,15 @@ TEST_F(SettingsSheet, PageOneOffersTheConnectionSecurityAndSuggestsItsPort) {
     standin::chooseItem(page, IDC_CONNECTION_SECURITY, SECURITY_NONE);
     standin::pressCancel();
   });
-  EXPECT_EQ(SECURITY_TLS, settings.connectionSecurity);
+  EXPECT_EQ(SECURITY_TLS, accounts[0].connectionSecurity);
 }
 
 // IMAP: the page names the chosen protocol, a usual port follows the
 // protocol and the security, and the choice goes to the file.
 TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
-  settings.mailProtocol = PROTOCOL_IMAP;
-  settings.connectionSecurity = SECURITY_STLS;
-  settings.port = 143;
+  accounts[0].mailProtocol = PROTOCOL_IMAP;
+  accounts[0].connectionSecurity = SECURITY_STLS;
+  accounts[0].port = 143;
   EXPECT_EQ(NULL, settingsProblem());
   auto says = [](HWND page, std::string server, std::string port, std::string startTls) {
     EXPECT_EQ(server + "サーバのアドレスを入力してにゃ（必須）",
@@ -194,9 +194,9 @@ TEST_F(SettingsSheet, PageOneOffersImapAndSpeaksOfTheChosenProtocol) {
     standin::pressOk();
   });
   EXPECT_EQ((char)~PROTOCOL_POP3, standin::readFile("C:\\KivvetLE.cfg").at(1810));
-  settings.mailProtocol = PROTOCOL_IMAP;
+  accounts[0].mailProtocol = PROTOCOL_IMAP;
   ASSERT_EQ(1, loadSettings());
-  EXPECT_EQ(PROTOCOL_POP3, settings.mailProtocol);
+  EXPECT_EQ(PROTOCOL_POP3, accounts[0].mailProtocol);
 }
 
 TEST_F(SettingsSheet, OkStoresOnlyThePagesThatWereShown) {
@@ -221,7 +221,7 @@ TEST_F(SettingsSheet, CancelKeepsEverythingButStillWritesTheFile) {
     standin::clickOption(display, IDC_TOOLTIP_COUNTS, tooltipOptions);
     standin::pressCancel();
   });
-  EXPECT_STREQ("127.0.0.1", settings.serverHost);
+  EXPECT_STREQ("127.0.0.1", accounts[0].serverHost);
   EXPECT_EQ(0, settings.tooltipMode);
   EXPECT_EQ(1818u, standin::readFile("C:\\KivvetLE.cfg").size());
 }
@@ -240,7 +240,7 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
       "設定を保存できなかったにゃ.\nKivvetLE.cfgが読み取り専用か、ほかのプログラムが使っているかもしれないにゃ.",
       standin::messageBoxes().back().text);
   EXPECT_EQ(std::string(1293, (char)0xFF), standin::readFile("C:\\KivvetLE.cfg"));
-  EXPECT_STREQ("pop.example.jp", settings.serverHost);
+  EXPECT_STREQ("pop.example.jp", accounts[0].serverHost);
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
 }
@@ -248,7 +248,7 @@ TEST_F(SettingsSheet, ASaveThatFailsIsToldAndTheSettingsStillApply) {
 // Protected on another account: the owner's bytes survive any OK, and no
 // check logs in without a password, until one is typed.
 TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
-  settings.protectPassword = 1;
+  accounts[0].protectPassword = 1;
   ASSERT_EQ(1, saveSettings());
   std::string file = standin::readFile("C:\\KivvetLE.cfg");
   standin::setWindowsAccount("dog");
@@ -265,7 +265,7 @@ TEST_F(SettingsSheet, APasswordThatCannotBeReadIsKeptUntilAnotherIsTyped) {
   check();
   EXPECT_EQ(0, server.connections);
   okWith("wan");
-  EXPECT_EQ(0, settings.passwordLost);
+  EXPECT_EQ(0, accounts[0].passwordLost);
   server.password = "wan";
   check();
   EXPECT_EQ("USER cat\r\nPASS wan\r\nSTAT\r\nQUIT\r\n", sent());
@@ -314,7 +314,7 @@ TEST_F(SettingsSheet, TheIntervalKeepsToWhatTheFileCanHold) {
       standin::typeInto(standin::showPage(0), IDC_INTERVAL, typed);
       standin::pressOk();
     });
-    EXPECT_EQ(atoi(typed), settings.intervalMinutes);
+    EXPECT_EQ(atoi(typed), accounts[0].intervalMinutes);
     EXPECT_EQ(boxes, standin::messageBoxes().size());
   }
   for (const char* typed : {"300", "35792", "99999999999"}) {
@@ -322,7 +322,7 @@ TEST_F(SettingsSheet, TheIntervalKeepsToWhatTheFileCanHold) {
       standin::typeInto(standin::showPage(0), IDC_INTERVAL, typed);
       standin::pressOk();
     });
-    EXPECT_EQ(255, settings.intervalMinutes) << typed;
+    EXPECT_EQ(255, accounts[0].intervalMinutes) << typed;
     EXPECT_EQ("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.",
               standin::messageBoxes().back().text);
     EXPECT_EQ(255u * 60000u, standin::timerPeriod(window, TIMER_INTERVAL));
@@ -399,7 +399,7 @@ TEST_F(SettingsSheet, TheDisplayPageStoresTheChosenTooltip) {
     });
     EXPECT_EQ(mode, settings.tooltipMode);
   }
-  settings.showPreviews = 1;
+  accounts[0].showPreviews = 1;
   openWith([] {
     HWND page = standin::showPage(3);
     EXPECT_FALSE(standin::controlChecked(page, IDC_NOTIFY_BALLOON));
@@ -409,7 +409,7 @@ TEST_F(SettingsSheet, TheDisplayPageStoresTheChosenTooltip) {
     standin::pressOk();
   });
   EXPECT_EQ(1, settings.notifyBalloon);
-  EXPECT_EQ(0, settings.showPreviews);
+  EXPECT_EQ(0, accounts[0].showPreviews);
   settings.tooltipMode = 7;
   openWith([this] {
     HWND page = standin::showPage(3);

@@ -113,7 +113,7 @@ class Soak : public MailCheck {
 };
 
 TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
-  settings.intervalMinutes = 1;
+  accounts[0].intervalMinutes = 1;
   settings.soundNotify = 0;
   settings.soundNewOnly = 1;
   settings.blinkNewOnly = 1;

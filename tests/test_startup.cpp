@@ -52,6 +52,7 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
       "AppendMenuW(0, 1024, \"おしまいにゃ(&X)\")",
       "RegisterWindowMessageW(\"TaskbarCreated\")",
       "CreateFileW(\"KivvetLE.cfg\")",
+      "CreateFileW(\"KivvetLE.mbx\")",
       "CreateFileW(\"KivvetLE.log\")",
       "LoadLibraryExW(\"SHCORE.DLL\", 2048)",  // the scaling of the tray's monitor
       "FreeLibrary",
@@ -70,10 +71,10 @@ TEST_F(StartUp, RunsItsStepsInOrderWhenASettingsFileExists) {
 
 TEST_F(StartUp, APasswordProtectedForAnotherAccountIsAskedForAtOnce) {
   allocateSettingsTexts();
-  strcpy(settings.serverHost, "127.0.0.1");
-  strcpy(settings.userId, "cat");
-  strcpy(settings.password, "nyan");
-  settings.protectPassword = 1;
+  strcpy(accounts[0].serverHost, "127.0.0.1");
+  strcpy(accounts[0].userId, "cat");
+  strcpy(accounts[0].password, "nyan");
+  accounts[0].protectPassword = 1;
   standin::setWindowsAccount("dog");
   writeSettingsFile();
   releaseProgram();  // the slots of the file written; start-up allocates its own
@@ -142,13 +143,13 @@ TEST_F(StartUp, OnlyTheOffValueOfTheTSwitchTurnsTheSplashOff) {
 TEST_F(StartUp, TheWSwitchChoosesWhereTheFilesAre) {
   standin::makeDirectory("C:\\Mail");
   standin::makeDirectory("C:\\Other");
-  settings.port = 995;
+  accounts[0].port = 995;
   writeSettingsFile("C:\\Mail");
   setDefaultSettings();
 
   startProgram({"-WC:\\Mail"});
   EXPECT_EQ("C:\\Mail", standin::currentDirectory());
-  EXPECT_EQ(995, settings.port);
+  EXPECT_EQ(995, accounts[0].port);
   releaseProgram();
 
   // Several: each applied in order; one that fails changes nothing. The
@@ -176,7 +177,7 @@ TEST_F(StartUp, TheProgramsOwnPathIsExaminedLikeAnyWord) {
 
 TEST_F(StartUp, WithoutCheckAtStartupTheFirstCheckComesAfterTheInterval) {
   settings.checkAtStartup = 0;
-  settings.intervalMinutes = 3;
+  accounts[0].intervalMinutes = 3;
   writeSettingsFile();
   HWND window = startProgram();
   EXPECT_EQ(0u, standin::queuedMessageCount());
@@ -197,7 +198,7 @@ TEST_F(StartUp, ADamagedIntervalChecksAtTheDefaultInterval) {
     resetProgram();
     standin::writeFile("C:\\KivvetLE.cfg", bytes);
     HWND window = startProgram();
-    EXPECT_EQ(10, settings.intervalMinutes);
+    EXPECT_EQ(10, accounts[0].intervalMinutes);
     EXPECT_EQ(600000u, standin::timerPeriod(window, TIMER_INTERVAL));
     releaseProgram();
   }
@@ -215,7 +216,7 @@ TEST_F(StartUp, ARecreatedTaskbarGetsTheNormalIconBackWhateverWasShown) {
   writeSettingsFile();
   HWND window = startProgram();
   settings.tooltipMode = 0;
-  strcpy(settings.accountName, "home");
+  strcpy(accounts[0].accountName, "home");
   setTrayIcon(window, NIM_MODIFY, "NOGOODICON", "POP3サーバが見つかりません.");
   standin::restartTaskbar();
   EXPECT_EQ(0u, standin::trayIconCount());
@@ -300,7 +301,7 @@ TEST_F(Shutdown, EveryStartUpFailureEndsWithExitCodeZero) {
 TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
   // Not a first start: a sheet of defaults would overwrite the user's file
   // as soon as the other program let go of it.
-  settings.port = 2110;
+  accounts[0].port = 2110;
   writeSettingsFile();
   std::string before = standin::readFile("C:\\KivvetLE.cfg");
   HANDLE other = CreateFileW(u"C:\\KivvetLE.cfg", GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -320,29 +321,29 @@ TEST_F(Shutdown, ASettingsFileThatCannotBeReadEndsTheStartUnchanged) {
 }
 
 TEST_F(Shutdown, ASettingsFileHeldAtLogOnIsReadOnceLetGo) {
-  settings.port = 2110;
+  accounts[0].port = 2110;
   writeSettingsFile();
   // A scanner holds it for eight seconds: the start waits and goes on.
   HANDLE scanner = CreateFileW(u"C:\\KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(8000, [scanner] { CloseHandle(scanner); });
-  settings.port = 110;
+  accounts[0].port = 110;
   HWND window = startProgram();
-  EXPECT_EQ(2110, settings.port);
+  EXPECT_EQ(2110, accounts[0].port);
   EXPECT_TRUE(standin::messageBoxes().empty());
   EXPECT_TRUE(standin::isWindowAlive(window));
 
   // Held for longer: Retry once it is free starts the program.
   releaseProgram();
   resetProgram();
-  settings.port = 2110;
+  accounts[0].port = 2110;
   writeSettingsFile();
   HANDLE sync = CreateFileW(u"C:\\KivvetLE.cfg", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::onNextMessageBox([sync] { CloseHandle(sync); });
   standin::answerNextMessageBox(IDRETRY);
-  settings.port = 110;
+  accounts[0].port = 110;
   window = startProgram();
   EXPECT_EQ(1u, standin::messageBoxes().size());
-  EXPECT_EQ(2110, settings.port);
+  EXPECT_EQ(2110, accounts[0].port);
   EXPECT_TRUE(standin::propertySheets().empty());
 }
 

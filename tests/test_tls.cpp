@@ -22,17 +22,17 @@ class TlsCheck : public MailCheck {
  protected:
   void SetUp() override {
     MailCheck::SetUp();
-    strcpy(settings.serverHost, "localhost");
+    strcpy(accounts[0].serverHost, "localhost");
     standin::setHostAddress("localhost", "127.0.0.1");
     server.uids = {"a1", "b2", "c3"};
   }
   void useImplicitTls() {
-    settings.connectionSecurity = SECURITY_TLS;
-    settings.port = 995;
+    accounts[0].connectionSecurity = SECURITY_TLS;
+    accounts[0].port = 995;
     server.tls = SECURITY_TLS;
   }
   void useStls() {
-    settings.connectionSecurity = SECURITY_STLS;
+    accounts[0].connectionSecurity = SECURITY_STLS;
     server.tls = SECURITY_STLS;
   }
   // The session is over and SChannel has everything back, but for the
@@ -83,7 +83,7 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
 
 TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   useImplicitTls();
-  settings.intervalMinutes = 1;
+  accounts[0].intervalMinutes = 1;
   // EXPIRE (RFC 2449) is no spacing of logins, whatever its number.
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\nEXPIRE 1440\r\n.";
   check();
@@ -103,7 +103,7 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
 
 TEST_F(TlsCheck, StlsLogsInAfterTheHandshakeWithTheFirstGreetingsTimestamp) {
   useStls();
-  settings.useApop = 1;
+  accounts[0].useApop = 1;
   check();
   EXPECT_EQ("APPICON", icon());
   ASSERT_EQ(5u, server.commands.size());
@@ -145,7 +145,7 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
 }
 
 TEST_F(TlsCheck, AServerWithoutStlsIsLeftBeforeTheLogin) {
-  settings.connectionSecurity = SECURITY_STLS;  // the server speaks plain text only
+  accounts[0].connectionSecurity = SECURITY_STLS;  // the server speaks plain text only
   check();
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ(TEXT_NO_STLS, tip());
@@ -207,7 +207,7 @@ TEST_F(TlsCheck, ABadCertificateEndsTheCheckBeforeAnyLogin) {
 
   // A server name that cannot be converted for the check names nothing.
   useImplicitTls();
-  strcpy(settings.serverHost, "mail\xFF");
+  strcpy(accounts[0].serverHost, "mail\xFF");
   standin::setHostAddress("mail\xFF", "127.0.0.1");
   server.tlsScript = standin::TlsServer();
   check();
@@ -353,7 +353,7 @@ TEST_F(TlsCheck, AHandshakeThatFillsTheInputEndsTheCheckAtOnce) {
 
 TEST_F(TlsCheck, ARecordOfManyLinesGivesEveryLine) {
   useImplicitTls();
-  settings.fastScan = 1;
+  accounts[0].fastScan = 1;
   settings.soundNewOnly = 1;
   server.uids.clear();
   for (int n = 1; n <= 300; n++) server.uids.push_back("uid" + std::to_string(n));
@@ -415,7 +415,7 @@ TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
 }
 
 TEST_F(TlsCheck, PlainTextChecksNeverTouchSchannel) {
-  strcpy(settings.serverHost, "127.0.0.1");
+  strcpy(accounts[0].serverHost, "127.0.0.1");
   check();
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
   for (const std::string& line : standin::trace())
@@ -444,7 +444,7 @@ TEST_F(TlsCheck, ALaterCheckResumesTheSessionAndChecksTheCertificateAgain) {
   EXPECT_EQ("APPICON", icon());
   // Another server: new credentials.
   size_t acquired = standin::traceOf("AcquireCredentialsHandleA").size();
-  strcpy(settings.serverHost, "mail.localhost");
+  strcpy(accounts[0].serverHost, "mail.localhost");
   server.tlsScript.certificateName = "mail.localhost";
   standin::setHostAddress("mail.localhost", "127.0.0.1");
   check();

@@ -28,7 +28,7 @@ class TrayIcon : public ProgramTest {
 TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
   EXPECT_EQ("Kivvet LE - ", tooltipFor(""));  // empty account, trailing blank kept
 
-  strcpy(settings.accountName, "home");
+  strcpy(accounts[0].accountName, "home");
   settings.tooltipMode = 1;
   EXPECT_EQ("Kivvet LE - 0/0", tooltipFor(""));
   mailbox.counts.newCount = 2;
@@ -68,7 +68,7 @@ TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
   for (const char* letter : {"猫", "😺"}) {
     std::string account;
     for (int i = 0; i < 60; i++) account += letter;
-    strcpy(settings.accountName, account.c_str());
+    strcpy(accounts[0].accountName, account.c_str());
     size_t whole = strlen(letter) == 3 ? 51 : 25;
     for (int mode : {0, 2}) {
       settings.tooltipMode = mode;
@@ -78,7 +78,7 @@ TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
     }
   }
   // The same with the largest counts after an account of ASCII only.
-  strcpy(settings.accountName, std::string(127, 'n').c_str());
+  strcpy(accounts[0].accountName, std::string(127, 'n').c_str());
   mailbox.counts.newCount = mailbox.counts.messageCount = 0xFFFFFFFFu;
   settings.tooltipMode = 2;
   EXPECT_EQ(63u, tooltipFor("").size());

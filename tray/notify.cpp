@@ -60,8 +60,8 @@ void announceInBalloon(HWND window, DWORD quietMail) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (quietMail > 0)
     snprintf(text, sizeof text, "取り込み中に%u通届いたにゃ.", (unsigned)quietMail);
-  else if (settings.accountName[0] != '\0')
-    snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", settings.accountName,
+  else if (accounts[0].accountName[0] != '\0')
+    snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", accounts[0].accountName,
              (unsigned)shownNewCount());
   else
     snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownNewCount());

@@ -100,12 +100,12 @@ void composeTooltip(const char* text, WCHAR* tip) {
              (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else if (settings.tooltipMode == 2) {
-    appendText(work, sizeof work, settings.accountName);
+    appendText(work, sizeof work, accounts[0].accountName);
     snprintf(counts, sizeof counts, " : %u/%u", (unsigned)shownNewCount(),
              (unsigned)shownCounts()->messageCount);
     appendText(work, sizeof work, counts);
   } else {
-    appendText(work, sizeof work, settings.accountName);
+    appendText(work, sizeof work, accounts[0].accountName);
   }
   if (text[0] == '\0' && trayNote[0] != '\0') {
     appendText(work, sizeof work, "\n");

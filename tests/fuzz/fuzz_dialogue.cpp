@@ -67,7 +67,7 @@ HWND startProgram() {
     memcpy(currentUids, mailbox.currentUids, sizeof currentUids);
     memcpy(knownUids, mailbox.knownUids, sizeof knownUids);
     static const Protocol* const protocols[] = {&pop3Protocol, &imapProtocol};
-    initMailbox(&mailbox, 0, &settings, protocols);
+    initMailbox(&mailbox, 0, &accounts[0], protocols);
     memcpy(mailbox.currentUids, currentUids, sizeof currentUids);
     memcpy(mailbox.knownUids, knownUids, sizeof knownUids);
     memcpy((void*)&afresh, (const void*)&mailbox, sizeof mailbox);
@@ -78,7 +78,7 @@ HWND startProgram() {
       memset(mailbox.currentUids[i], 0, UID_SLOT_BYTES);
       memset(mailbox.knownUids[i], 0, UID_SLOT_BYTES);
     }
-    char* texts[] = {settings.serverHost, settings.userId, settings.password, settings.accountName};
+    char* texts[] = {accounts[0].serverHost, accounts[0].userId, accounts[0].password, accounts[0].accountName};
     char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
     for (char* text : texts) memset(text, 0, SHORT_TEXT_BYTES);
     for (char* text : longTexts) memset(text, 0, LONG_TEXT_BYTES);
@@ -108,22 +108,22 @@ HWND startProgram() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   HWND window = startProgram();
-  strcpy(settings.userId, "cat");
-  strcpy(settings.password, "nyan");
-  settings.port = 110;
-  settings.intervalMinutes = 10;
-  settings.useApop = data[0] & 1;
+  strcpy(accounts[0].userId, "cat");
+  strcpy(accounts[0].password, "nyan");
+  accounts[0].port = 110;
+  accounts[0].intervalMinutes = 10;
+  accounts[0].useApop = data[0] & 1;
   settings.soundNewOnly = (data[0] >> 1) & 1;
   settings.blinkNewOnly = (data[0] >> 2) & 1;
   settings.notifyBalloon = (data[0] >> 6) & 1;
   int connection = (data[0] >> 3) & 3;
-  settings.fastScan = (data[0] >> 5) & 1;
-  settings.connectionSecurity = connection == 0   ? SECURITY_NONE
+  accounts[0].fastScan = (data[0] >> 5) & 1;
+  accounts[0].connectionSecurity = connection == 0   ? SECURITY_NONE
                                 : connection == 1 ? SECURITY_STLS
                                                   : SECURITY_TLS;
-  settings.mailProtocol = data[0] >> 7 ? PROTOCOL_IMAP : PROTOCOL_POP3;
-  settings.showPreviews = 1;
-  strcpy(settings.serverHost, connection == 0 ? "127.0.0.1" : "localhost");
+  accounts[0].mailProtocol = data[0] >> 7 ? PROTOCOL_IMAP : PROTOCOL_POP3;
+  accounts[0].showPreviews = 1;
+  strcpy(accounts[0].serverHost, connection == 0 ? "127.0.0.1" : "localhost");
   standin::setHostAddress("localhost", "127.0.0.1");
   bool raw = connection == 3;
 
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An IMAP session held open and lost is taken up again a minute later,
   // and that one waits a minute for its greeting.
   standin::serverCloses(server, 0);
-  DWORD end = standin::now() + (settings.mailProtocol == PROTOCOL_IMAP ? 260000 : 130000);
+  DWORD end = standin::now() + (accounts[0].mailProtocol == PROTOCOL_IMAP ? 260000 : 130000);
   while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
     standin::advance(std::min<DWORD>(1000, end - standin::now()));
   standin::advance(std::min<DWORD>(1000, end - standin::now()));

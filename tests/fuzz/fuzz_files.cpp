@@ -19,8 +19,8 @@ void allocate() {
   static bool done = false;
   if (done) return;
   done = true;
-  char** shortSlots[] = {&settings.serverHost, &settings.userId, &settings.password,
-                         &settings.accountName};
+  char** shortSlots[] = {&accounts[0].serverHost, &accounts[0].userId, &accounts[0].password,
+                         &accounts[0].accountName};
   char** longSlots[] = {&settings.voicePath, &settings.mailerPath, &settings.mailerArgs};
   for (char** slot : shortSlots) *slot = (char*)calloc(1, SHORT_TEXT_BYTES);
   for (char** slot : longSlots) *slot = (char*)calloc(1, LONG_TEXT_BYTES);
@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bytes.assign((const char*)data, size);
   standin::writeFile("C:\\KivvetLE.cfg", bytes);
   if (loadSettings() != 1) abort();
-  const char* shortTexts[] = {settings.serverHost, settings.userId, settings.password,
-                              settings.accountName};
+  const char* shortTexts[] = {accounts[0].serverHost, accounts[0].userId, accounts[0].password,
+                              accounts[0].accountName};
   const char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
   for (const char* text : shortTexts)
     if (strnlen(text, SHORT_TEXT_BYTES) == SHORT_TEXT_BYTES) abort();
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
   // A connection byte this program does not know is kept, and no check
   // may then connect.
-  if ((settings.connectionSecurity < SECURITY_NONE || settings.connectionSecurity > SECURITY_TLS) &&
+  if ((accounts[0].connectionSecurity < SECURITY_NONE || accounts[0].connectionSecurity > SECURITY_TLS) &&
       settingsProblem() == NULL)
     abort();
 

@@ -10,10 +10,10 @@ class ImapCheck : public CheckingProgram {
  protected:
   void SetUp() override {
     CheckingProgram::SetUp();
-    settings.mailProtocol = PROTOCOL_IMAP;
-    settings.port = IMAP_PORT;
+    accounts[0].mailProtocol = PROTOCOL_IMAP;
+    accounts[0].port = IMAP_PORT;
     settings.soundNewOnly = 1;
-    settings.showPreviews = 1;
+    accounts[0].showPreviews = 1;
     serveImap(server);
   }
   std::string sent() { return standin::sentBy(server.socket); }

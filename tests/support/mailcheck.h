@@ -19,9 +19,9 @@ class CheckingProgram : public ProgramTest {
     settings.checkAtStartup = 0;
     writeSettingsFile();
     window = startProgram();
-    strcpy(settings.serverHost, "127.0.0.1");
-    strcpy(settings.userId, "cat");
-    strcpy(settings.password, "nyan");
+    strcpy(accounts[0].serverHost, "127.0.0.1");
+    strcpy(accounts[0].userId, "cat");
+    strcpy(accounts[0].password, "nyan");
     standin::pump();
   }
 

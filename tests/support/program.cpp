@@ -7,9 +7,9 @@
 
 namespace {
 
-char** const textSlots[] = {&settings.serverHost, &settings.userId,     &settings.password,
+char** const textSlots[] = {&accounts[0].serverHost, &accounts[0].userId,     &accounts[0].password,
                             &settings.voicePath,  &settings.mailerPath, &settings.mailerArgs,
-                            &settings.accountName};
+                            &accounts[0].accountName};
 bool slotsFromTest = false;
 HWND mainWindow = nullptr;
 bool started = false;
@@ -66,7 +66,7 @@ void releaseProgram() {
 }
 
 void writeSettingsFile(const std::string& directory) {
-  bool hadSlots = settings.serverHost != nullptr;
+  bool hadSlots = accounts[0].serverHost != nullptr;
   if (!hadSlots) allocateSettingsTexts();
   std::string before = standin::currentDirectory();
   SetCurrentDirectoryW(wide(directory.c_str()).text);
