@@ -7,6 +7,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "check/check.h"
+#include "check/mailboxes.h"
 #include "check/schedule.h"
 #include "settings/settings.h"
 #include "sheet/sheet.h"
@@ -40,14 +41,21 @@ void openHomePage(HWND window) { openBesideProgram(window, HOME_PAGE_FILE_NAME);
 // the full interval after them, the tray no longer showing a failure.
 // A session held open for the server's news ends first (the settings may
 // name another server), and is taken up again once they close.
+// Each mailbox's file follows its account through the sheet's changes.
 void showSettings(HWND window, const char* reason) {
-  stopSchedule(window, &mailbox);
-  int wasHeld = leaveHeldSession(window, &mailbox);
+  int wasHeld[MOST_MAILBOXES] = {};
+  for (int slot = 0; slot < accountCount; slot++) {
+    stopSchedule(window, &mailboxes[slot]);
+    wasHeld[slot] = leaveHeldSession(window, &mailboxes[slot]);
+  }
   openSettingsSheet(window, reason);
   if (app.windowGone) return;
-  resetRetries(&mailbox);
-  startIntervalTimer(window, &mailbox);
-  if (wasHeld) PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+  followAccounts();
+  for (int slot = 0; slot < accountCount; slot++) {
+    resetRetries(&mailboxes[slot]);
+    startIntervalTimer(window, &mailboxes[slot]);
+    if (wasHeld[slot]) PostMessageW(window, MSG_CHECK_MAILBOX, (WPARAM)slot, CHECK_BY_TIMER);
+  }
 }
 
 // The double click, and a message chosen in the menu: the announcement
@@ -67,9 +75,9 @@ void onSettingsNeeded(HWND window, WPARAM, LPARAM) {
   if (problem != NULL) showSettings(window, problem);
 }
 
-void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+void onCommand(HWND window, WPARAM wParam, LPARAM) {
   switch (LOWORD(wParam)) {
-    case CMD_CHECK: startCheck(window, &mailbox, lParam == CHECK_BY_TIMER); break;
+    case CMD_CHECK: checkAllMailboxes(window); break;
     case CMD_SETTINGS: showSettings(window, NULL); break;
     case CMD_HELP: openHelp(window); break;
     case CMD_HOMEPAGE: openHomePage(window); break;
@@ -83,6 +91,11 @@ void onCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         openMail(window);
       break;
   }
+}
+
+void onCheckMailbox(HWND window, WPARAM wParam, LPARAM lParam) {
+  Mailbox* box = mailboxInUse((int)wParam);
+  if (box != NULL) startCheck(window, box, lParam == CHECK_BY_TIMER);
 }
 
 void onTrayNotify(HWND window, WPARAM, LPARAM lParam) {

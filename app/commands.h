@@ -5,8 +5,11 @@
 
 #include "platform/win32.h"
 
-// CMD_CHECK's lParam tells a check the interval timer asked for.
+// CMD_CHECK checks every mailbox that is not busy.
 void onCommand(HWND window, WPARAM wParam, LPARAM lParam);
+// MSG_CHECK_MAILBOX: the check of the mailbox in slot wParam; lParam
+// tells a check the interval timer asked for.
+void onCheckMailbox(HWND window, WPARAM wParam, LPARAM lParam);
 void onTrayNotify(HWND window, WPARAM wParam, LPARAM lParam);
 // MSG_SETTINGS_NEEDED: a check found the settings unusable; the cat says
 // why, and the settings sheet opens.

@@ -7,9 +7,8 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "check/check.h"
-#include "check/imap.h"
 #include "check/knownuids.h"
-#include "check/pop3.h"
+#include "check/mailboxes.h"
 #include "check/schedule.h"
 #include "net/connection.h"
 #include "settings/settings.h"
@@ -20,13 +19,7 @@
 #include "tray/splash.h"
 #include "tray/trayicon.h"
 
-Mailbox mailbox;
-
 namespace {
-
-// The mailbox's protocols, by the settings' PROTOCOL_ values.
-const Protocol* const protocols[] = {&pop3Protocol, &imapProtocol};
-static_assert(PROTOCOL_POP3 == 0 && PROTOCOL_IMAP == 1, "protocols by their settings' value");
 
 const DWORD HELD_FILE_PATIENCE_MS = 15000;
 const DWORD HELD_FILE_PAUSE_MS = 500;
@@ -48,12 +41,7 @@ void releaseBuffers() {
       *textSlot(i, slot) = NULL;
     }
   }
-  for (DWORD i = 0; i < UID_SLOTS; i++) {
-    LocalFree(mailbox.currentUids[i]);
-    LocalFree(mailbox.knownUids[i]);
-    mailbox.currentUids[i] = NULL;
-    mailbox.knownUids[i] = NULL;
-  }
+  releaseMailboxes();
 }
 
 // Returns 0, with nothing left allocated, when memory runs out.
@@ -65,23 +53,19 @@ int createBuffers() {
       complete = complete && *textSlot(i, slot) != NULL;
     }
   }
-  for (DWORD i = 0; i < UID_SLOTS && complete; i++) {
-    mailbox.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    mailbox.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    complete = mailbox.currentUids[i] != NULL && mailbox.knownUids[i] != NULL;
-  }
+  complete = complete && createMailboxes();
   if (!complete) releaseBuffers();
   return complete;
 }
 
 // Tries a load for some seconds while another program holds the file.
 // Returns what the last try returned; -1 when the file stayed held.
-int loadKnownUidsOfMailbox() { return loadKnownUids(&mailbox); }
+int loadSettingsFile(Mailbox*) { return loadSettings(); }
 
-int loadPatiently(int (*load)()) {
+int loadPatiently(int (*load)(Mailbox* box), Mailbox* box) {
   for (DWORD waited = 0;; waited += HELD_FILE_PAUSE_MS) {
     // A load fails only when the open failed, which sets the error.
-    int result = load();
+    int result = load(box);
     if (result > 0) return result;
     if (GetLastError() != ERROR_SHARING_VIOLATION) return result;
     if (waited >= HELD_FILE_PATIENCE_MS) return -1;
@@ -119,8 +103,7 @@ void parseCommandLine() {
 int onCreate(HWND window, WPARAM, LPARAM) {
   // A new window starts every part from its first state.
   app.windowGone = 0;
-  initMailbox(&mailbox, 0, &accounts[0], protocols);
-  showInTray(&mailbox.counts, mailbox.mailboxSlot);
+  initMailboxes();
   initTrayIcon();
   parseCommandLine();
   Sleep(STARTUP_PAUSE_MS);
@@ -148,7 +131,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   // A settings file that is there but cannot be read is not a first
   // start: asking for everything anew would soon overwrite it. At log-on
   // a scanner or a sync tool may hold it for some seconds.
-  int loaded = loadPatiently(loadSettings);
+  int loaded = loadPatiently(loadSettingsFile, NULL);
   while (loaded < 0) {
     if (MessageBoxW(
             NULL,
@@ -157,7 +140,7 @@ int onCreate(HWND window, WPARAM, LPARAM) {
                 .text,
             wide(APP_TITLE).text, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
       return 0;
-    loaded = loadPatiently(loadSettings);
+    loaded = loadPatiently(loadSettingsFile, NULL);
   }
   if (loaded == 0) openSettingsSheet(window, NULL);
   if (app.windowGone) return 0;
@@ -167,14 +150,14 @@ int onCreate(HWND window, WPARAM, LPARAM) {
   if (app.windowGone) return 0;
   // The known UIDs likewise: read too early, every message would count as
   // new and the list be written over.
-  loadPatiently(loadKnownUidsOfMailbox);
+  loadAllKnownUids(loadPatiently);
   setTrayIcon(window, NIM_ADD, "APPICON", "");
   if (app.windowGone) return 0;
 
   if (settings.checkAtStartup == 1)
     PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   else
-    startIntervalTimer(window, &mailbox);
+    for (int slot = 0; slot < accountCount; slot++) startIntervalTimer(window, &mailboxes[slot]);
   return 1;
 }
 
@@ -187,8 +170,10 @@ int onCreate(HWND window, WPARAM, LPARAM) {
 void onDestroy(HWND window, WPARAM, LPARAM) {
   app.windowGone = 1;
   stopAnnouncement(window);
-  stopSchedule(window, &mailbox);
-  stopCheckTimers(window, &mailbox);
+  for (int slot = 0; slot < accountCount; slot++) {
+    stopSchedule(window, &mailboxes[slot]);
+    stopCheckTimers(window, &mailboxes[slot]);
+  }
   setTrayIcon(window, NIM_DELETE, "APPICON", "");
   PostQuitMessage(0);
 }
@@ -196,7 +181,7 @@ void onDestroy(HWND window, WPARAM, LPARAM) {
 }  // namespace
 
 void endProgram() {
-  endCheckForShutdown(&mailbox);
+  for (Mailbox& box : mailboxes) endCheckForShutdown(&box);
   releaseBuffers();
   destroyTrayMenu();
   endTrace();
@@ -215,7 +200,11 @@ LRESULT CALLBACK mainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case MSG_TRAY_NOTIFY: onTrayNotify(window, wParam, lParam); return 0;
     case MSG_SETTINGS_NEEDED: onSettingsNeeded(window, wParam, lParam); return 0;
     // TRUE also grants the suspend queries of older Windows.
-    case WM_POWERBROADCAST: onPowerBroadcast(window, &mailbox, wParam, lParam); return TRUE;
+    case WM_POWERBROADCAST:
+      for (int slot = 0; slot < accountCount; slot++)
+        onPowerBroadcast(window, &mailboxes[slot], wParam, lParam);
+      return TRUE;
+    case MSG_CHECK_MAILBOX: onCheckMailbox(window, wParam, lParam); return 0;
     default: break;
   }
   // Explorer restarted and forgot every icon, or the scaling changed and

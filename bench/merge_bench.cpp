@@ -10,30 +10,31 @@
 #include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "check/knownuids.h"
+#include "check/mailboxes.h"
 
 namespace {
 
 void fillTables(bool sameUids) {
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    if (!mailbox.knownUids[i])
-      mailbox.knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
-    if (!mailbox.currentUids[i])
-      mailbox.currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    if (!mailboxes[0].knownUids[i])
+      mailboxes[0].knownUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
+    if (!mailboxes[0].currentUids[i])
+      mailboxes[0].currentUids[i] = (char*)LocalAlloc(LMEM_ZEROINIT, UID_SLOT_BYTES);
     // Dovecot's UIDs look like this: 16 hex digits.
-    snprintf(mailbox.knownUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)i);
-    snprintf(mailbox.currentUids[i], UID_SLOT_BYTES, "%08x6b16662e",
+    snprintf(mailboxes[0].knownUids[i], UID_SLOT_BYTES, "%08x6b16662e", (unsigned)i);
+    snprintf(mailboxes[0].currentUids[i], UID_SLOT_BYTES, "%08x6b16662e",
              (unsigned)(sameUids ? i : i + 5000));
   }
-  mailbox.known.knownCount = UID_SLOTS;
-  mailbox.counts.messageCount = UID_SLOTS;
+  mailboxes[0].known.knownCount = UID_SLOTS;
+  mailboxes[0].counts.messageCount = UID_SLOTS;
 }
 
 // The reference: every known UID against every current one.
 DWORD pairwiseMatches() {
   DWORD matches = 0;
-  for (DWORD i = 0; i < mailbox.known.knownCount; i++)
-    for (DWORD j = 0; j < mailbox.counts.messageCount; j++)
-      matches += strcmp(mailbox.knownUids[i], mailbox.currentUids[j]) == 0;
+  for (DWORD i = 0; i < mailboxes[0].known.knownCount; i++)
+    for (DWORD j = 0; j < mailboxes[0].counts.messageCount; j++)
+      matches += strcmp(mailboxes[0].knownUids[i], mailboxes[0].currentUids[j]) == 0;
   return matches;
 }
 
@@ -43,7 +44,7 @@ void merge(benchmark::State& state) {
     state.PauseTiming();
     fillTables(state.range(0) == 1);
     state.ResumeTiming();
-    benchmark::DoNotOptimize(mergeUidLists(&mailbox));
+    benchmark::DoNotOptimize(mergeUidLists(&mailboxes[0]));
   }
 }
 

@@ -46,7 +46,22 @@ const char TEXT_REFUSED[] = "サーバがつなぐのを断ったにゃ.ポー�
 typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 
 // The mailboxes by slot, for their timers.
-Mailbox* mailboxes[MOST_MAILBOXES];
+Mailbox* recordOfSlot[MOST_MAILBOXES];
+
+// Busy is each mailbox's; the menu's guarded items stay grayed while any
+// mailbox is busy or the settings are open.
+void becomeBusyWith(Mailbox* box) {
+  box->cycle.busy = 1;
+  becomeBusy();
+}
+
+void becomeIdleUnlessOpen(Mailbox* box) {
+  box->cycle.busy = 0;
+  if (app.settingsOpen) return;
+  for (const Mailbox* other : recordOfSlot)
+    if (other != NULL && other->cycle.busy) return;
+  becomeIdle();
+}
 
 // The library is loaded on every call, from the system's own folder only:
 // on a machine without it the program simply counts as offline.
@@ -150,8 +165,7 @@ void chooseProtocol(Mailbox* box) {
 
 }  // namespace
 
-void initMailbox(Mailbox* box, int slot, const Account* account,
-                 const Protocol* const* protocols) {
+void initMailbox(Mailbox* box, int slot, const Account* account, const Protocol* const* protocols) {
   memset((void*)box, 0, sizeof *box);
   box->account = account;
   box->protocols = protocols;
@@ -163,16 +177,16 @@ void initMailbox(Mailbox* box, int slot, const Account* account,
   initSchedule(box);
   acknowledgeRegister(slot);
   registerCheckBegins(slot);
-  if (slot >= 0 && slot < MOST_MAILBOXES) mailboxes[slot] = box;
+  if (slot >= 0 && slot < MOST_MAILBOXES) recordOfSlot[slot] = box;
 }
 
 Mailbox* mailboxOfTimer(UINT_PTR id) {
   int slot = mailboxSlotOfTimer(id);
-  return slot >= 0 && slot < MOST_MAILBOXES ? mailboxes[slot] : NULL;
+  return slot >= 0 && slot < MOST_MAILBOXES ? recordOfSlot[slot] : NULL;
 }
 
 void startCheck(HWND window, Mailbox* box, int timed) {
-  if (app.busy) return;
+  if (box->cycle.busy || app.settingsOpen) return;
   pauseAnnouncementForCheck(window);
   registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);
@@ -183,7 +197,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // a second on a busy machine, and the server's answer can come meanwhile.
   if (box->protocol->holdsSession(box)) {
     box->cycle.onHeldSession = 1;
-    becomeBusy();
+    becomeBusyWith(box);
     watchForAnswers(window, &box->connection);
     box->protocol->checkAgain(window, box);
     if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
@@ -211,7 +225,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   chooseProtocol(box);
   if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", box->protocol->connectingText);
   if (app.windowGone) return;
-  becomeBusy();
+  becomeBusyWith(box);
   box->protocol->begin(box);
   const Account* s = box->account;
   openConnection(window, &box->connection, &box->connectionCalls, s->serverHost, s->port,
@@ -262,6 +276,8 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   // to QUIT then) the sheet keeps the menu grayed and the schedule
   // stopped; both go on when it closes.
   if (!app.settingsOpen && !held) startIntervalTimer(window, box);
+  // A result may come with a word of its own for the tooltip's note.
+  if (outcome.end == Announced && outcome.text != NULL) setTrayNote(outcome.text);
 
   if (outcome.end == Failed) {
     holdAnnouncement(window);
@@ -280,7 +296,9 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     setTrayIcon(window, NIM_MODIFY, "APPICON", "");
   }
   if (app.windowGone) return;
-  if (!sessionGoesOn && !app.settingsOpen) becomeIdle();
+  if (!sessionGoesOn) becomeIdleUnlessOpen(box);
+  // The cycle alone tells the result, once the check has ended.
+  if (outcome.end == Announced) startNotification(window, box->mailboxSlot);
 }
 
 void awaitQuitReply(HWND window, Mailbox* box) {
@@ -390,11 +408,11 @@ void loseHeldSession(HWND window, Mailbox* box) {
     // The check that asked on it ends without a word; the next takes over.
     stopWaitingForAnswers(window, &box->connection);
     stopStallTimeout(window, &box->connection);
-    if (!app.settingsOpen && !app.windowGone) becomeIdle();
+    if (!app.windowGone) becomeIdleUnlessOpen(box);
   }
   if (GetTickCount() - box->cycle.heldSince >= FIRST_RETRY_MS) {
     resetRetries(box);
-    PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+    PostMessageW(window, MSG_CHECK_MAILBOX, (WPARAM)box->mailboxSlot, CHECK_BY_TIMER);
     return;
   }
   countRetry(box);

@@ -13,11 +13,13 @@ struct Account;
 // Posted to the main window when a check finds the settings unusable: the
 // top shows the cat's message and the settings sheet.
 const UINT MSG_SETTINGS_NEEDED = WM_USER + 4;
+// Posted for the check of one mailbox: wParam its slot, lParam
+// CHECK_BY_TIMER for a check the schedule asked for.
+const UINT MSG_CHECK_MAILBOX = WM_USER + 5;
 
 // Makes the record of the mailbox in slot, with its account and its
 // protocols, indexed by the account's PROTOCOL_ values.
-void initMailbox(Mailbox* box, int slot, const Account* account,
-                 const Protocol* const* protocols);
+void initMailbox(Mailbox* box, int slot, const Account* account, const Protocol* const* protocols);
 // The mailbox whose timer has this id (null when none).
 Mailbox* mailboxOfTimer(UINT_PTR id);
 
@@ -50,7 +52,7 @@ enum CheckEnd {
 };
 struct CheckOutcome {
   CheckEnd end;
-  const char* text;       // Failed, FailedForNow
+  const char* text;       // Failed, FailedForNow; Announced: the tooltip's note, or NULL
   const char* alarmText;  // FailedForNow
 };
 void endCheck(HWND window, Mailbox* box, CheckOutcome outcome);

@@ -270,9 +270,9 @@ void queueCount(Mailbox* box) {
   size_t listed = askAfterUntoldMail(box, untold, sizeof untold);
   char command[IMAP_COMMAND_BYTES], from[24] = "";
   if (d.fetchFrom > 1) snprintf(from, sizeof from, "UID %u:* ", (unsigned)d.fetchFrom);
-  const char* returned = !d.offersEsearch                   ? ""
+  const char* returned = !d.offersEsearch                  ? ""
                          : box->account->showPreviews == 1 ? "RETURN (ALL) "
-                                                            : "RETURN (COUNT MAX) ";
+                                                           : "RETURN (COUNT MAX) ";
   // The search tells only the unseen: the highest UID, which the mark
   // passes read or not, is asked first, so that nothing the search did not
   // see lies below it.
@@ -464,11 +464,11 @@ void keepResult(Mailbox* box) {
 }
 
 // A server that renumbers its mail with every session makes every mark
-// worthless: the tooltip says why no mail is told.
-void noteRenumbering(Mailbox* box) {
-  if (box->known.imapRenumbered < RENUMBERED_HABIT) return;
+// worthless: the tooltip's note says why no mail is told.
+const char* renumberingNote(Mailbox* box) {
+  if (box->known.imapRenumbered < RENUMBERED_HABIT) return NULL;
   traceLine("imap: UIDVALIDITY changed at every check: mail between sessions cannot be told");
-  setTrayNote(TEXT_RENUMBERED);
+  return TEXT_RENUMBERED;
 }
 
 // The result is out: it is kept, and the session idles or logs out.
@@ -480,9 +480,7 @@ void announce(HWND window, Mailbox* box) {
     sendIdle(window, box);
   else
     sendLogout(window, box);
-  endCheck(window, box, {Announced, NULL, NULL});
-  noteRenumbering(box);
-  startNotification(window);
+  endCheck(window, box, {Announced, renumberingNote(box), NULL});
 }
 
 // The previews, newest first, of the header blocks that came; then the
@@ -950,7 +948,6 @@ int announceCountOnFailure(HWND window, Mailbox* box) {
   setState(box, ImapResting);
   keepResult(box);
   endCheck(window, box, {Announced, NULL, NULL});
-  startNotification(window);
   return 1;
 }
 

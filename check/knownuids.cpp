@@ -58,8 +58,17 @@ void storeUid(char* slot, const char* uid, size_t length) {
   md5DigestText(slot, digest);
 }
 
+void knownUidsFileName(int slot, char* name, size_t size) {
+  if (slot == 0)
+    snprintf(name, size, "%s", KNOWN_UIDS_FILE_NAME);
+  else
+    snprintf(name, size, "KivvetLE-%d.log", slot + 1);
+}
+
 int loadKnownUids(Mailbox* box) {
-  HANDLE file = openDataFile(KNOWN_UIDS_FILE_NAME, GENERIC_READ, OPEN_EXISTING);
+  char name[32];
+  knownUidsFileName(box->mailboxSlot, name, sizeof name);
+  HANDLE file = openDataFile(name, GENERIC_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return 0;
   // One read, as the file is written; records the file does not reach
   // keep what their slots held.
@@ -102,7 +111,9 @@ int saveKnownUids(const Mailbox* box) {
     size += KNOWN_UIDS_RECORD_BYTES;
   }
   scrambleBytes(image, size);
-  return writeDataFile(KNOWN_UIDS_FILE_NAME, image, size);
+  char name[32];
+  knownUidsFileName(box->mailboxSlot, name, sizeof name);
+  return writeDataFile(name, image, size);
 }
 
 void rememberImapMark(Mailbox* box, DWORD uidValidity, DWORD uidNext) {

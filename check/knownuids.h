@@ -13,6 +13,9 @@ extern const char KNOWN_UIDS_FILE_NAME[];
 const DWORD KNOWN_UIDS_RECORD_BYTES = 32;
 const DWORD KNOWN_UIDS_FILE_BYTES = 32768;
 
+// The file of the mailbox in slot: KivvetLE.log for the first, where it
+// always was, KivvetLE-2.log and on for the others.
+void knownUidsFileName(int slot, char* name, size_t size);
 int loadKnownUids(Mailbox* box);
 int saveKnownUids(const Mailbox* box);
 // Compares this check's UIDs (currentUids) with the known ones and counts

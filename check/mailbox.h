@@ -47,6 +47,9 @@ struct Protocol {
 
 // check/check.cpp
 struct CheckCycle {
+  // A check of the mailbox is under way, or its session awaits the answer
+  // to its farewell: no other check of it starts.
+  int busy;
   // A retry in a row of failures: the tray keeps what it shows until the
   // check has its result.
   int quiet;

@@ -399,7 +399,6 @@ void announce(HWND window, Mailbox* box) {
   rememberCount(box);
   sendQuit(window, box);
   endCheck(window, box, {Announced, NULL, NULL});
-  startNotification(window);
 }
 
 void onStatReply(HWND window, Mailbox* box, const char* line) {
@@ -738,7 +737,6 @@ int announceCountOnFailure(HWND window, Mailbox* box) {
   d.headerLength = 0;
   rememberCount(box);
   endCheck(window, box, {Announced, NULL, NULL});
-  startNotification(window);
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "base/appstate.h"
+#include "check/check.h"
 #include "check/mailbox.h"
 #include "settings/settings.h"
 #include "tray/trayicon.h"
@@ -79,8 +80,8 @@ void startIntervalTimer(HWND window, Mailbox* box) {
   noteNextCheck(delay);
 }
 
-void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  PostMessageW(window, WM_COMMAND, CMD_CHECK, CHECK_BY_TIMER);
+void CALLBACK intervalTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
+  PostMessageW(window, MSG_CHECK_MAILBOX, (WPARAM)mailboxSlotOfTimer(id), CHECK_BY_TIMER);
 }
 
 void stopSchedule(HWND window, Mailbox* box) {
@@ -100,7 +101,7 @@ void startWakeTimer(HWND window, Mailbox* box) {
 // and either of them starts the interval again when it ends.
 void CALLBACK wakeTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
   KillTimer(window, mailboxTimer(TIMER_WAKE, mailboxSlotOfTimer(id)));
-  PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
+  PostMessageW(window, MSG_CHECK_MAILBOX, (WPARAM)mailboxSlotOfTimer(id), 0);
 }
 
 void cancelWakeCheck(HWND window, Mailbox* box) {

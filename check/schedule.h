@@ -8,7 +8,7 @@
 
 struct Mailbox;
 
-// The lParam of the CMD_CHECK that the interval timer posts: a check
+// The lParam of the MSG_CHECK_MAILBOX that the interval timer posts: a check
 // nobody asked for just now, which stays quiet while retrying.
 const LPARAM CHECK_BY_TIMER = 1;
 
@@ -18,7 +18,7 @@ void initSchedule(Mailbox* box);
 // interval, or the retry wait while failures that may pass by themselves
 // go on; never before the server's LOGIN-DELAY allows.
 void startIntervalTimer(HWND window, Mailbox* box);
-// TIMER_INTERVAL: posts CMD_CHECK to the window, as a timed check.
+// TIMER_INTERVAL: posts its mailbox's MSG_CHECK_MAILBOX, as a timed check.
 void CALLBACK intervalTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
 // No automatic check waits any more (a check begins, the settings open,
 // the program ends).

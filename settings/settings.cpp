@@ -158,9 +158,9 @@ struct FileText {
   int complemented;
 };
 const FileText fileTextsAt[] = {
-    {AT_SERVER_HOST, SHORT_FILE_TEXT_BYTES, 1},  {AT_USER_ID, SHORT_FILE_TEXT_BYTES, 1},
-    {AT_PASSWORD, SHORT_FILE_TEXT_BYTES, 1},     {AT_ACCOUNT_NAME, SHORT_FILE_TEXT_BYTES, 0},
-    {AT_VOICE_PATH, LONG_FILE_TEXT_BYTES, 1},    {AT_MAILER_PATH, LONG_FILE_TEXT_BYTES, 1},
+    {AT_SERVER_HOST, SHORT_FILE_TEXT_BYTES, 1}, {AT_USER_ID, SHORT_FILE_TEXT_BYTES, 1},
+    {AT_PASSWORD, SHORT_FILE_TEXT_BYTES, 1},    {AT_ACCOUNT_NAME, SHORT_FILE_TEXT_BYTES, 0},
+    {AT_VOICE_PATH, LONG_FILE_TEXT_BYTES, 1},   {AT_MAILER_PATH, LONG_FILE_TEXT_BYTES, 1},
     {AT_MAILER_ARGS, LONG_FILE_TEXT_BYTES, 1},
 };
 const size_t TEXT_FIELDS = sizeof fileTextsAt / sizeof fileTextsAt[0];
@@ -682,8 +682,7 @@ void removeAccount(int slot) {
   if (accountCount == 1) return;
   for (int i = slot; i + 1 < accountCount; i++) swapAccounts(i, i + 1);
   accountCount--;
-  for (size_t i = 0; i < ACCOUNT_TEXTS; i++)
-    memset(*textSlot(i, accountCount), 0, memorySize(i));
+  for (size_t i = 0; i < ACCOUNT_TEXTS; i++) memset(*textSlot(i, accountCount), 0, memorySize(i));
   wipe(&accountFiles[accountCount], sizeof accountFiles[accountCount]);
 }
 

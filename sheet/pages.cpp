@@ -401,7 +401,8 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       for (const ProtocolTexts& texts : protocolTexts)
         SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_ADDSTRING, 0,
                             (LPARAM)wide(texts.name).text);
-      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)accounts[0].mailProtocol, 0);
+      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)accounts[0].mailProtocol,
+                          0);
       showProtocol(page, accounts[0].mailProtocol, accounts[0].connectionSecurity);
       return TRUE;
     case WM_COMMAND:

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "base/trace.h"
 #include "check/check.h"
+#include "check/mailboxes.h"
 
 #include <functional>
 
@@ -38,7 +39,7 @@ TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
 }
 
 TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
-  mailbox.counts.messageCount = 4;
+  mailboxes[0].counts.messageCount = 4;
   for (int variant = 0; variant < 3; variant++) {
     standin::setOnline(variant != 0);
     standin::setWininet(variant != 1, variant != 2);
@@ -46,7 +47,7 @@ TEST_F(CheckCycle, OfflineShowsTheNormalIconAndTriesAgainSooner) {
     EXPECT_EQ("APPICON", icon());
     EXPECT_EQ("オフラインです.", tip());
     EXPECT_EQ(0, app.busy);
-    EXPECT_EQ(4u, mailbox.counts.messageCount);
+    EXPECT_EQ(4u, mailboxes[0].counts.messageCount);
     EXPECT_EQ(0, server.connections);
     EXPECT_EQ(60000u << variant, standin::timerPeriod(window, TIMER_INTERVAL));
     EXPECT_EQ(0, standin::loadedLibraryCount());  // loaded and freed each time
@@ -208,8 +209,8 @@ TEST_F(CheckCycle, EveryFailureBeforeTheDialogueHasItsText) {
     strcpy(accounts[0].serverHost, "127.0.0.1");
     server.acceptsConnection = true;
     server.connectionError = WSAECONNREFUSED;
-    resetRetries(&mailbox),
-        countRetry(&mailbox);  // not the first failure in a row, which shows no error yet
+    resetRetries(&mailboxes[0]),
+        countRetry(&mailboxes[0]);  // not the first failure in a row, which shows no error yet
     c.arrange();
     check();
     EXPECT_EQ("NOGOODICON", icon()) << c.text;
@@ -281,7 +282,7 @@ TEST_F(CheckCycle, ClosingWithoutAnErrorMidDialogueEndsTheCheckAtOnce) {
   EXPECT_EQ(0, app.busy);
   EXPECT_EQ("NOGOODICON", icon());
   EXPECT_EQ("回線異常です.", tip());
-  EXPECT_EQ(0u, retriesInARow(&mailbox));  // the server was reached: no early retry
+  EXPECT_EQ(0u, retriesInARow(&mailboxes[0]));  // the server was reached: no early retry
 }
 
 // What a user sends when a check goes wrong: the steps, never the secrets,
@@ -455,7 +456,7 @@ TEST_F(CheckHazards, ANewCheckFirstClosesASessionStillAwaitingQuit) {
 TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
+  ASSERT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
   standin::serverCloses(server.socket, 0);
   standin::pump();
   EXPECT_EQ(0, app.busy);
@@ -472,7 +473,7 @@ TEST_F(CheckHazards, AServerThatHangsUpInsteadOfAnsweringQuitFreesTheProgram) {
 TEST_F(CheckHazards, AReadThatFailsOrFindsNothingAfterQuitIsNoFailure) {
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
+  ASSERT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
   // The data notice comes before the close notice: recv finds nothing.
   PostMessageW(window, MSG_SOCKET_EVENT, server.socket, FD_READ);
   standin::serverCloses(server.socket, 0);
@@ -515,7 +516,7 @@ TEST_F(CheckHazards, TheSheetOpenedWhileQuitIsAwaitedKeepsChecksAway) {
   server.replies["PASS"] = "-ERR no";
   server.silentOn = {"QUIT"};
   check();
-  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
+  ASSERT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
   ASSERT_EQ(0, app.busy);
   standin::onNextPropertySheet([this] {
     serverSay(server, "+OK bye\r\n");
@@ -553,7 +554,7 @@ TEST_F(CheckHazards, TheSessionDeadlineWhileQuitIsAwaitedIsNoFailure) {
   server.silentOn = {"QUIT"};
   check();
   standin::advance(160000);
-  ASSERT_EQ(AwaitQuitReply, mailbox.dialogue.state);
+  ASSERT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
   standin::advance(60000);
   EXPECT_EQ(0, app.busy);
   EXPECT_FALSE(standin::socketOpen(server.socket));

@@ -97,8 +97,8 @@ TEST_F(Imap, EveryWayInLeadsToTheSameCountAndPreview) {
                     {"EXAMINE INBOX", "UID FETCH * (UID)", "UID SEARCH UNSEEN",
                      "UID FETCH 3 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", c.last});
     EXPECT_EQ(expected, said());
-    EXPECT_EQ(3u, mailbox.counts.messageCount);
-    EXPECT_EQ(1u, mailbox.counts.newCount);
+    EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
+    EXPECT_EQ(1u, mailboxes[0].counts.newCount);
     EXPECT_EQ(std::vector<std::string>{"Tama: nyan"}, previews());
     EXPECT_EQ(before + 1, sounds());
     EXPECT_FALSE(server.couldSetSeen);
@@ -132,7 +132,7 @@ TEST_F(Imap, NewMailDuringIdleIsAnnouncedAtOnceAndIdleResumes) {
     };
     EXPECT_LT(first("send(\"DONE"), first("Shell_NotifyIconW(MODIFY")) << flags;
     EXPECT_EQ("IDLE", lastSaid());
-    EXPECT_EQ(server.messages.size(), mailbox.counts.messageCount);
+    EXPECT_EQ(server.messages.size(), mailboxes[0].counts.messageCount);
     EXPECT_EQ(before + flags.empty(), sounds()) << flags;
     if (flags.empty()) {
       EXPECT_EQ(std::vector<std::string>{"Kuro: mew"}, previews());
@@ -209,11 +209,11 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
     deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n");
     deliver(server, "From: Kuro <k@x>\r\nSubject: read\r\n", "\\Seen");
     check();
-    EXPECT_EQ(2u, mailbox.counts.newCount);
+    EXPECT_EQ(2u, mailboxes[0].counts.newCount);
     size_t from = server.commands.size();
     deliver(server, "From: Kuro <k@x>\r\nSubject: again\r\n");
     standin::advance(5000);
-    EXPECT_EQ(1u, mailbox.counts.newCount);
+    EXPECT_EQ(1u, mailboxes[0].counts.newCount);
     std::vector<std::string> counting[2];
     for (size_t i = 0; i < server.commands.size(); i++)
       if (said()[i].rfind("UID ", 0) == 0) counting[i >= from].push_back(said()[i].substr(4));
@@ -280,12 +280,12 @@ TEST_F(Imap, AByeEndsTheCheckAndTheMailStaysNew) {
     EXPECT_EQ(last, lastSaid().substr(0, last.size()));
     // Once counted, the count is announced all the same, without previews.
     bool counted = at == "UID FETCH 3";
-    EXPECT_EQ(counted ? 1u : 0u, mailbox.counts.newCount);
+    EXPECT_EQ(counted ? 1u : 0u, mailboxes[0].counts.newCount);
     EXPECT_EQ(0u, previewCount(shownPreviews()));
     withoutIdle();
     server.byeOn.clear();
     check();
-    EXPECT_EQ(counted ? 0u : 1u, mailbox.counts.newCount);
+    EXPECT_EQ(counted ? 0u : 1u, mailboxes[0].counts.newCount);
   }
 }
 
@@ -329,20 +329,20 @@ TEST_F(Imap, WhatWasSeenOutlivesARestartButNotANewUidValidity) {
   // mark's, says nothing came, and the inbox is not even examined.
   EXPECT_TRUE(saidInOrder(from, {"STATUS INBOX (MESSAGES UIDNEXT UIDVALIDITY)", "LOGOUT"}));
   EXPECT_FALSE(saidInOrder(from, {"EXAMINE"}));
-  EXPECT_EQ(0u, mailbox.counts.newCount);
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
   server.uidValidity++;
   server.messages.clear();
   server.uidNext = 1;
   fillMailbox();
   deliver(server, "From: Kuro <k@x>\r\nSubject: mew\r\n");
   check();
-  EXPECT_EQ(4u, mailbox.counts.messageCount);
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(4u, mailboxes[0].counts.messageCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   EXPECT_FALSE(standin::timerRunning(window, TIMER_VOICE));
   deliver(server, "From: Kuro <k@x>\r\nSubject: mew again\r\n");
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
   server.noUidNext = true;
   server.uidValidity++;
   server.messages.clear();
@@ -351,7 +351,7 @@ TEST_F(Imap, WhatWasSeenOutlivesARestartButNotANewUidValidity) {
   check();
   deliver(server, "From: Kuro <k@x>\r\nSubject: mew once more\r\n");
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
 }
 
 // The mark belongs to its account, in a record older copies read: another
@@ -367,14 +367,14 @@ TEST_F(Imap, TheMarkBelongsToItsAccount) {
   EXPECT_EQ(std::string("IMAP 1000 4\0", 12), file.substr(32768, 12));
   accounts[0].port = 10143;  // the same mailbox, through another port
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   strcpy(accounts[0].userId, (server.user = "dog").c_str());
   server.messages.clear();
   server.uidNext = 1;
   deliver(server, "From: Kuro <k@x>\r\nSubject: one\r\n");
   deliver(server, "From: Kuro <k@x>\r\nSubject: two\r\n");
   check();
-  EXPECT_EQ(2u, mailbox.counts.newCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.newCount);
   server.validityPerSession = true;
   check();
   check();
@@ -415,7 +415,7 @@ TEST_F(Imap, WhatTheServerTellsUnaskedKeepsTheCountRight) {
   deliver(server, "From: Kuro <k@x>\r\nSubject: read\r\n", "\\Seen");
   imapSay(server, "* 5 EXISTS\r\n");
   standin::pump();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
   server.silentIdle = false;
   server.messages.erase(server.messages.begin());
   imapSay(server, "* 1 EXPUNGE\r\n");

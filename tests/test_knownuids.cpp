@@ -2,6 +2,7 @@
 // UIDs of a check, and KivvetLE.log.
 #include "app/mainwindow.h"
 #include "check/knownuids.h"
+#include "check/mailboxes.h"
 
 #include <algorithm>
 #include <random>
@@ -18,7 +19,8 @@ class KnownUids : public MailCheck {
   }
   std::vector<std::string> known() {
     std::vector<std::string> list;
-    for (DWORD i = 0; i < mailbox.known.knownCount; i++) list.push_back(mailbox.knownUids[i]);
+    for (DWORD i = 0; i < mailboxes[0].known.knownCount; i++)
+      list.push_back(mailboxes[0].knownUids[i]);
     return list;
   }
   // The UIDs the file holds, record by record, up to the first empty one.
@@ -37,11 +39,11 @@ class KnownUids : public MailCheck {
   // A restart: the tables as start-up makes them, then the file loaded.
   void restart() {
     for (DWORD i = 0; i < UID_SLOTS; i++) {
-      memset(mailbox.knownUids[i], 0, UID_SLOTS_BYTES);
-      memset(mailbox.currentUids[i], 0, UID_SLOTS_BYTES);
+      memset(mailboxes[0].knownUids[i], 0, UID_SLOTS_BYTES);
+      memset(mailboxes[0].currentUids[i], 0, UID_SLOTS_BYTES);
     }
-    mailbox.known.knownCount = 0;
-    ASSERT_EQ(1, loadKnownUids(&mailbox));
+    mailboxes[0].known.knownCount = 0;
+    ASSERT_EQ(1, loadKnownUids(&mailboxes[0]));
   }
   static const DWORD UID_SLOTS_BYTES = UID_SLOT_BYTES;
 };
@@ -49,7 +51,7 @@ class KnownUids : public MailCheck {
 TEST_F(KnownUids, TheFirstCheckFindsEverythingNewAndWritesTheFile) {
   server.uids = {"u1", "u2", "u3", "u4", "u5"};
   check();
-  EXPECT_EQ(5u, mailbox.counts.newCount);
+  EXPECT_EQ(5u, mailboxes[0].counts.newCount);
   EXPECT_EQ(server.uids, known());
   std::string bytes = standin::readFile("C:\\KivvetLE.log");
   ASSERT_EQ(32768u, bytes.size());
@@ -58,7 +60,7 @@ TEST_F(KnownUids, TheFirstCheckFindsEverythingNewAndWritesTheFile) {
   EXPECT_EQ(std::string(32, (char)0xFF), bytes.substr(32 * 1023));
 
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   EXPECT_EQ(server.uids, known());
 }
 
@@ -67,7 +69,7 @@ TEST_F(KnownUids, DeletedMessagesLeaveAndArrivalsAreAppended) {
   check();
   server.uids = {"old3", "old4", "old5", "new1", "new2"};
   check();
-  EXPECT_EQ(2u, mailbox.counts.newCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.newCount);
   EXPECT_EQ(server.uids, known());
 }
 
@@ -75,14 +77,14 @@ TEST_F(KnownUids, CountsSurviveARestart) {
   server.uids = {"a", "b", "c"};
   check();
   restart();
-  EXPECT_EQ(1024u, mailbox.known.knownCount);
+  EXPECT_EQ(1024u, mailboxes[0].known.knownCount);
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   EXPECT_EQ(server.uids, known());
   server.uids.push_back("d");
   restart();
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
 }
 
 TEST_F(KnownUids, UidsAreComparedExactly) {
@@ -92,7 +94,7 @@ TEST_F(KnownUids, UidsAreComparedExactly) {
   restart();
   server.uids = {longest, "abc", "ABC"};
   check();
-  EXPECT_EQ(2u, mailbox.counts.newCount);  // letter case makes a different UID
+  EXPECT_EQ(2u, mailboxes[0].counts.newCount);  // letter case makes a different UID
   EXPECT_EQ(longest, known()[0]);
 }
 
@@ -102,11 +104,11 @@ TEST_F(KnownUids, WithoutCountingNothingIsCompared) {
   settings.soundNewOnly = 0;
   server.uids = {"x2", "x3"};
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"x1", "x2"}), known());
   settings.blinkNewOnly = 1;
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
 }
 
 TEST_F(KnownUids, LeftoversFromARestartNeverOverfillTheList) {
@@ -120,8 +122,8 @@ TEST_F(KnownUids, LeftoversFromARestartNeverOverfillTheList) {
   restart();
   for (int i = 1000; i < 1500; i++) server.uids.push_back("m" + std::to_string(i));
   check();
-  EXPECT_EQ(500u, mailbox.counts.newCount);
-  EXPECT_LE(mailbox.known.knownCount, 1024u);
+  EXPECT_EQ(500u, mailboxes[0].counts.newCount);
+  EXPECT_LE(mailboxes[0].known.knownCount, 1024u);
   EXPECT_EQ(server.uids, known());  // each UID once, none lost
 }
 
@@ -161,7 +163,7 @@ TEST_F(KnownUids, TheFileIsWholeOrNotThereAfterAWriteThatStops) {
   standin::failWritesAfterBytes(-1);
   restart();
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"q", "r"}), fileUids());
 }
 
@@ -171,7 +173,7 @@ TEST_F(KnownUids, AFileHeldForAMomentIsReadAfterAShortWait) {
   HANDLE holder = CreateFileW(u"KivvetLE.log", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   standin::at(standin::now() + 250, [holder] { CloseHandle(holder); });
   restart();
-  EXPECT_STREQ("p", mailbox.knownUids[0]);
+  EXPECT_STREQ("p", mailboxes[0].knownUids[0]);
 }
 
 TEST_F(KnownUids, AShortFileLoadsAsFarAsItGoes) {
@@ -184,12 +186,12 @@ TEST_F(KnownUids, AShortFileLoadsAsFarAsItGoes) {
   }
   standin::writeFile("C:\\KivvetLE.log", bytes + "\x01\x02");
   restart();
-  EXPECT_STREQ("s1", mailbox.knownUids[0]);
-  EXPECT_STREQ("s2", mailbox.knownUids[1]);
-  EXPECT_EQ(32u, strlen(mailbox.knownUids[5]));  // 0xFF text: matches no UID
+  EXPECT_STREQ("s1", mailboxes[0].knownUids[0]);
+  EXPECT_STREQ("s2", mailboxes[0].knownUids[1]);
+  EXPECT_EQ(32u, strlen(mailboxes[0].knownUids[5]));  // 0xFF text: matches no UID
   server.uids = {"s2", "s3"};
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
   EXPECT_EQ((std::vector<std::string>{"s2", "s3"}), known());
 }
 
@@ -229,11 +231,12 @@ TEST_F(KnownUids, MergeAgreesWithComparingEveryPair) {
         seenKnown = true;
       }
 
-    for (DWORD i = 0; i < knownCount; i++) strcpy(mailbox.knownUids[i], knownList[i].c_str());
-    for (DWORD j = 0; j < currentCount; j++) strcpy(mailbox.currentUids[j], currentList[j].c_str());
-    mailbox.known.knownCount = knownCount;
-    mailbox.counts.messageCount = large ? 1025 + random() % 1000 : currentCount;
-    ASSERT_EQ(expectedNew, mergeUidLists(&mailbox)) << round;
+    for (DWORD i = 0; i < knownCount; i++) strcpy(mailboxes[0].knownUids[i], knownList[i].c_str());
+    for (DWORD j = 0; j < currentCount; j++)
+      strcpy(mailboxes[0].currentUids[j], currentList[j].c_str());
+    mailboxes[0].known.knownCount = knownCount;
+    mailboxes[0].counts.messageCount = large ? 1025 + random() % 1000 : currentCount;
+    ASSERT_EQ(expectedNew, mergeUidLists(&mailboxes[0])) << round;
     ASSERT_EQ(expected, known()) << round;
   }
 }

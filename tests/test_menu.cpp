@@ -1,6 +1,7 @@
 // The tray menu, the double click and the start of the mail program.
 #include "app/commands.h"
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 #include "tray/mailer.h"
 #include "tray/menu.h"
 #include "tray/notify.h"
@@ -66,7 +67,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   server.uids = {"a", "b"};
   server.headers = {"From: A&B <a@x>\r\nSubject: one\r\n", "From: Neko <n@x>\r\nSubject: two\r\n"};
   for (UINT choice : {CMD_PREVIEW_FIRST + 1, CMD_STOP}) {
-    mailbox.known.knownCount = 0;
+    mailboxes[0].known.knownCount = 0;
     check();
     standin::advance(3000);
     EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
@@ -103,7 +104,7 @@ TEST_F(TrayMenu, NewMailIsListedAndTheAnnouncementCanBeStopped) {
   for (int i = 0; i < 80; i++) cats += "\xF0\x9F\x90\xB1";
   server.headers = {"From: C <c@x>\r\nSubject: " + std::string(80, 'x') + "\r\n",
                     "Subject: " + cats + "\r\n", "From: A&B <a@x>\r\n"};
-  mailbox.known.knownCount = 0;
+  mailboxes[0].known.knownCount = 0;
   check();
   standin::advance(3000);
   EXPECT_EQ("A&&B", tip());

@@ -1,6 +1,7 @@
 // The POP3 dialogue: what the program says to a server, how it reads the
 // replies, and what the user sees at each step.
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 #include "check/pop3.h"
 
 #include "check/knownuids.h"
@@ -29,9 +30,9 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   EXPECT_EQ(expected, tipsSince(mark));
   // The announcement takes over; its first frame is still to come.
   EXPECT_TRUE(standin::timerRunning(window, TIMER_VOICE));
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
-  EXPECT_EQ(0u, mailbox.counts.newCount);
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
   EXPECT_FALSE(standin::socketOpen(server.socket));
   EXPECT_EQ(0, app.busy);
   EXPECT_TRUE(standin::timerRunning(window, TIMER_INTERVAL));
@@ -49,7 +50,7 @@ TEST_F(Dialogue, LogsInCountsAndQuitsWithUserAndPass) {
   // A server that hangs up at PASS leaves no password in the buffers.
   server.closesOn["PASS"] = 0;
   check();
-  EXPECT_EQ(nullptr, strstr(mailbox.dialogue.sendBuffer, "nyan"));
+  EXPECT_EQ(nullptr, strstr(mailboxes[0].dialogue.sendBuffer, "nyan"));
 }
 
 TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner) {
@@ -67,7 +68,7 @@ TEST_F(Dialogue, ResponseCodesHaveTheirOwnTextsAndTheTemporaryOnesComeBackSooner
       {"-ERR [IN-USER] unknown", "ユーザーIDまたはパスワードが違います.", false},
   };
   for (const Case& c : cases) {
-    resetRetries(&mailbox);
+    resetRetries(&mailboxes[0]);
     server.replies["PASS"] = c.reply;
     check();
     EXPECT_EQ(c.text, tip()) << c.reply;
@@ -136,22 +137,22 @@ TEST_F(Dialogue, WalksUidlForEveryMessageWhenNewMailIsCounted) {
   server.uids = {"uid-one", "uid-two", "uid-three"};
   check();
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL 1\r\nUIDL 2\r\nUIDL 3\r\nQUIT\r\n", sent());
-  EXPECT_STREQ("uid-one", mailbox.currentUids[0]);
-  EXPECT_STREQ("uid-two", mailbox.currentUids[1]);
-  EXPECT_STREQ("uid-three", mailbox.currentUids[2]);
-  EXPECT_EQ(3u, mailbox.counts.newCount);
-  EXPECT_EQ(3u, mailbox.known.knownCount);
+  EXPECT_STREQ("uid-one", mailboxes[0].currentUids[0]);
+  EXPECT_STREQ("uid-two", mailboxes[0].currentUids[1]);
+  EXPECT_STREQ("uid-three", mailboxes[0].currentUids[2]);
+  EXPECT_EQ(3u, mailboxes[0].counts.newCount);
+  EXPECT_EQ(3u, mailboxes[0].known.knownCount);
   EXPECT_EQ(32768u, standin::readFile("C:\\KivvetLE.log").size());
 }
 
 TEST_F(Dialogue, AnEmptyMailboxSendsQuitAtOnceAndKeepsTheKnownList) {
   settings.blinkNewOnly = 1;
-  mailbox.known.knownCount = 2;
-  strcpy(mailbox.knownUids[0], "old");
+  mailboxes[0].known.knownCount = 2;
+  strcpy(mailboxes[0].knownUids[0], "old");
   check();
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
-  EXPECT_EQ(2u, mailbox.known.knownCount);
-  EXPECT_STREQ("old", mailbox.knownUids[0]);
+  EXPECT_EQ(2u, mailboxes[0].known.knownCount);
+  EXPECT_STREQ("old", mailboxes[0].knownUids[0]);
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
 }
 
@@ -187,7 +188,7 @@ TEST_F(Dialogue, EveryRefusalIsShownAndFollowedByQuit) {
     // The positive answer to QUIT closed the session and left the icon.
     EXPECT_FALSE(standin::socketOpen(server.socket));
     EXPECT_EQ(0, app.busy);
-    EXPECT_EQ(Idle, mailbox.dialogue.state);
+    EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
   }
   // Refused logins never touch the known list.
   EXPECT_FALSE(standin::fileExists("C:\\KivvetLE.log"));
@@ -215,7 +216,7 @@ TEST_F(Dialogue, AServerThatRefusesQuitForEverIsLeft) {
   for (const auto& command : server.commands) quits += command == "QUIT";
   EXPECT_EQ(2u, quits);
   EXPECT_FALSE(standin::socketOpen(server.socket));
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
   EXPECT_EQ(0, app.busy);
 }
 
@@ -226,8 +227,8 @@ TEST_F(Dialogue, RepliesSplitAtEveryByteGiveTheSameDialogue) {
   check();
   standin::advance(5000);
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL 1\r\nUIDL 2\r\nQUIT\r\n", sent());
-  EXPECT_STREQ("first", mailbox.currentUids[0]);
-  EXPECT_STREQ("second", mailbox.currentUids[1]);
+  EXPECT_STREQ("first", mailboxes[0].currentUids[0]);
+  EXPECT_STREQ("second", mailboxes[0].currentUids[1]);
   EXPECT_EQ(0, app.busy);
 }
 
@@ -239,17 +240,17 @@ class LineAssembler : public MailCheck {
     server.greets = false;
     server.silentOn = {"USER", "PASS", "STAT", "UIDL", "QUIT"};
     check();
-    ASSERT_EQ(AwaitGreeting, mailbox.dialogue.state);
+    ASSERT_EQ(AwaitGreeting, mailboxes[0].dialogue.state);
   }
   void feed(const std::string& text) {
-    feedReceivedText(window, &mailbox.connection, text.c_str(), (DWORD)text.size());
+    feedReceivedText(window, &mailboxes[0].connection, text.c_str(), (DWORD)text.size());
   }
 };
 
 TEST_F(LineAssembler, SeveralRepliesInOneChunkAreTakenInOrder) {
   feed("+OK hi\r\n+OK user\r\n+OK pass\r\n+OK 7 100\r\n");
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nSTAT\r\nQUIT\r\n", sent());
-  EXPECT_EQ(7u, mailbox.counts.messageCount);
+  EXPECT_EQ(7u, mailboxes[0].counts.messageCount);
 }
 
 TEST_F(LineAssembler, ALineIsHandledOnceWhenItsLineFeedArrives) {
@@ -259,7 +260,7 @@ TEST_F(LineAssembler, ALineIsHandledOnceWhenItsLineFeedArrives) {
   EXPECT_EQ("", sent());
   feed("\n+OK");
   EXPECT_EQ("USER cat\r\n", sent());
-  EXPECT_STREQ("+OK", mailbox.connection.lineBuffer);
+  EXPECT_STREQ("+OK", mailboxes[0].connection.lineBuffer);
 }
 
 TEST_F(LineAssembler, AnEmptyLineOrAnyLineNotStartingWithMinusIsPositive) {
@@ -279,16 +280,16 @@ TEST_F(LineAssembler, AnOverlongLineIsJudgedByItsFirstBytesAndItsRestPassedOver)
   feedInPieces("-ERR " + std::string(1395, 'x') + "\r\n");
   EXPECT_EQ("USER cat\r\nPASS nyan\r\nQUIT\r\n", sent());
   EXPECT_EQ("ユーザーIDまたはパスワードが違います.", tip());
-  EXPECT_EQ(AwaitQuitReply, mailbox.dialogue.state);  // the line's tail is no answer to QUIT
+  EXPECT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);  // the line's tail is no answer to QUIT
 
   accounts[0].fastScan = 1;
   settings.soundNewOnly = 1;
   check();
   feedInPieces("+OK hi\r\n-ERR\r\n+OK\r\n+OK\r\n+OK 3 100\r\n+OK\r\n1 a\r\n2 " +
                std::string(1100, 'b') + "\r\n3 c\r\n.\r\n");
-  EXPECT_EQ(AwaitQuitReply, mailbox.dialogue.state);
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
-  EXPECT_STREQ("c", mailbox.currentUids[2]);
+  EXPECT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
+  EXPECT_STREQ("c", mailboxes[0].currentUids[2]);
 }
 
 // A NUL from the server costs at most its own line, as a blank, never
@@ -302,7 +303,7 @@ TEST_F(LineAssembler, ANulIsABlankAndCostsNoLineBehindIt) {
   feed("+OK\r\nFrom: cat\r\nSubject: a\0b\r\n.\r\n+OK\0\r\n.\r\n"s);
   EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nTOP 2 0\r\nTOP 1 0\r\nQUIT\r\n",
             sent());
-  EXPECT_STREQ("a", mailbox.currentUids[0]);
+  EXPECT_STREQ("a", mailboxes[0].currentUids[0]);
   ASSERT_EQ(2u, previewCount(shownPreviews()));
   char line[2 * PREVIEW_TEXT_BYTES + 4];
   previewLine(shownPreviews(), 0, line, sizeof line);
@@ -311,7 +312,7 @@ TEST_F(LineAssembler, ANulIsABlankAndCostsNoLineBehindIt) {
 
 TEST_F(LineAssembler, LinesAfterTheSessionEndedAreIgnored) {
   feed("+OK\r\n+OK\r\n+OK\r\n+OK 0 0\r\n+OK bye\r\n-ERR late\r\n+OK late\r\n");
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
   EXPECT_EQ("APPICON", icon());
 }
 
@@ -326,9 +327,9 @@ class UidStorage : public MailCheck {
 TEST_F(UidStorage, CarriageReturnsAndMissingUidsLeaveCleanSlots) {
   server.uids = {"abc", "", "x y"};
   check();
-  EXPECT_STREQ("abc", mailbox.currentUids[0]);
-  EXPECT_STREQ("", mailbox.currentUids[1]);
-  EXPECT_STREQ("x", mailbox.currentUids[2]);
+  EXPECT_STREQ("abc", mailboxes[0].currentUids[0]);
+  EXPECT_STREQ("", mailboxes[0].currentUids[1]);
+  EXPECT_STREQ("x", mailboxes[0].currentUids[2]);
 }
 
 TEST_F(UidStorage, LongUidsStayApartAndFitTheirSlots) {
@@ -336,33 +337,33 @@ TEST_F(UidStorage, LongUidsStayApartAndFitTheirSlots) {
   std::string exact(32, 'e');
   server.uids = {first, second, exact};
   check();
-  EXPECT_EQ(32u, strlen(mailbox.currentUids[0]));
-  EXPECT_EQ(32u, strlen(mailbox.currentUids[1]));
-  EXPECT_STRNE(mailbox.currentUids[0], mailbox.currentUids[1]);
-  EXPECT_EQ(exact, mailbox.currentUids[2]);
-  EXPECT_EQ(3u, mailbox.counts.newCount);
+  EXPECT_EQ(32u, strlen(mailboxes[0].currentUids[0]));
+  EXPECT_EQ(32u, strlen(mailboxes[0].currentUids[1]));
+  EXPECT_STRNE(mailboxes[0].currentUids[0], mailboxes[0].currentUids[1]);
+  EXPECT_EQ(exact, mailboxes[0].currentUids[2]);
+  EXPECT_EQ(3u, mailboxes[0].counts.newCount);
   // The same mailbox again: the long UIDs are recognised.
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
 }
 
 TEST_F(UidStorage, ABigMailboxIsWalkedOverItsNewestMessages) {
   for (int i = 1; i <= 2000; i++) server.uids.push_back("m" + std::to_string(i));
   settings.tooltipMode = 1;
   check();
-  EXPECT_EQ(2000u, mailbox.counts.messageCount);
+  EXPECT_EQ(2000u, mailboxes[0].counts.messageCount);
   EXPECT_EQ(0u, server.commands[3].find("UIDL 977"));
-  EXPECT_STREQ("m977", mailbox.currentUids[0]);
-  EXPECT_STREQ("m2000", mailbox.currentUids[1023]);
-  EXPECT_EQ(1024u, mailbox.counts.newCount);
+  EXPECT_STREQ("m977", mailboxes[0].currentUids[0]);
+  EXPECT_STREQ("m2000", mailboxes[0].currentUids[1023]);
+  EXPECT_EQ(1024u, mailboxes[0].counts.newCount);
   standin::advance(200);  // the first frame of the voice shows the counts
   EXPECT_EQ("1024/2000", tip());
   // Two more arrive: only they are new.
   server.uids.push_back("m2001");
   server.uids.push_back("m2002");
   check();
-  EXPECT_EQ(2u, mailbox.counts.newCount);
-  EXPECT_EQ(1024u, mailbox.known.knownCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.newCount);
+  EXPECT_EQ(1024u, mailboxes[0].known.knownCount);
 }
 
 TEST_F(UidStorage, ADeletionInABigMailboxIsNoNewMail) {
@@ -371,14 +372,14 @@ TEST_F(UidStorage, ADeletionInABigMailboxIsNoNewMail) {
   // Deleted elsewhere: an older message, never walked, moves into the walk.
   server.uids.erase(server.uids.begin() + 1050);
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
   // A deletion and an arrival in the same interval: only the arrival.
   server.uids.erase(server.uids.begin() + 1000);
   server.uids.push_back("m1101");
   check();
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
   check();
-  EXPECT_EQ(0u, mailbox.counts.newCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.newCount);
 }
 
 }  // namespace
@@ -394,21 +395,22 @@ class FastScan : public MailCheck {
   }
   std::vector<std::string> table() {
     std::vector<std::string> uids;
-    for (DWORD i = 0; i < mailbox.counts.messageCount && i < UID_SLOTS; i++)
-      uids.push_back(mailbox.currentUids[i]);
+    for (DWORD i = 0; i < mailboxes[0].counts.messageCount && i < UID_SLOTS; i++)
+      uids.push_back(mailboxes[0].currentUids[i]);
     return uids;
   }
   // What a check leaves: the counts, the known list and its file.
   std::string outcome() {
-    std::string all = std::to_string(mailbox.counts.messageCount) + "/" +
-                      std::to_string(mailbox.counts.newCount) + "/" +
-                      std::to_string(mailbox.known.knownCount) + ":";
-    for (DWORD i = 0; i < mailbox.known.knownCount; i++)
-      all += std::string(mailbox.knownUids[i]) + ",";
+    std::string all = std::to_string(mailboxes[0].counts.messageCount) + "/" +
+                      std::to_string(mailboxes[0].counts.newCount) + "/" +
+                      std::to_string(mailboxes[0].known.knownCount) + ":";
+    for (DWORD i = 0; i < mailboxes[0].known.knownCount; i++)
+      all += std::string(mailboxes[0].knownUids[i]) + ",";
     // The file's texts; what follows a NUL in a record, and the leftovers
     // after the list, depend on what the slots held before.
     std::string file = standin::readFile("C:\\KivvetLE.log");
-    for (size_t at = 0; at < mailbox.known.knownCount * 32u && at + 32 <= file.size(); at += 32) {
+    for (size_t at = 0; at < mailboxes[0].known.knownCount * 32u && at + 32 <= file.size();
+         at += 32) {
       std::string record = file.substr(at, 32);
       for (char& c : record) c = (char)~c;
       all += record.substr(0, record.find('\0')) + ";";
@@ -416,8 +418,8 @@ class FastScan : public MailCheck {
     return all;
   }
   void forget() {
-    mailbox.known.knownCount = 0;
-    mailbox.dialogue.capabilities.capaKnown = 0;
+    mailboxes[0].known.knownCount = 0;
+    mailboxes[0].dialogue.capabilities.capaKnown = 0;
     standin::writeFile("C:\\KivvetLE.log", "");
   }
 };
@@ -450,7 +452,7 @@ TEST_F(FastScan, OneListingLeavesWhatTheWalkLeaves) {
     EXPECT_EQ(outcomes[0].size(), first) << count << " differ at " << outcomes[0].substr(first, 40);
   }
   EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent());
-  EXPECT_EQ(1u, mailbox.counts.newCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.newCount);
 }
 
 TEST_F(FastScan, DotStuffingIsUndoneAndOnlyALoneDotEnds) {
@@ -459,26 +461,26 @@ TEST_F(FastScan, DotStuffingIsUndoneAndOnlyALoneDotEnds) {
   server.silentOn = {"QUIT"};
   check();
   EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), table());
-  EXPECT_EQ(3u, mailbox.counts.newCount);
-  EXPECT_EQ(Idle, mailbox.dialogue.state);  // "+OK bye" after the dot answered QUIT
+  EXPECT_EQ(3u, mailboxes[0].counts.newCount);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);  // "+OK bye" after the dot answered QUIT
 }
 
 TEST_F(FastScan, TheListingIsTheTruthWhateverStatSaid) {
   server.uids = {"u1", "u2", "u3"};
   server.listing = "+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n5 u5\r\n.";
   check();
-  EXPECT_EQ(5u, mailbox.counts.messageCount);
-  EXPECT_EQ(5u, mailbox.known.knownCount);
+  EXPECT_EQ(5u, mailboxes[0].counts.messageCount);
+  EXPECT_EQ(5u, mailboxes[0].known.knownCount);
   server.listing = "+OK\r\n2 u2\r\n.";
   check();
-  EXPECT_EQ(1u, mailbox.counts.messageCount);
+  EXPECT_EQ(1u, mailboxes[0].counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"u2"}), table());
-  EXPECT_EQ(1u, mailbox.known.knownCount);
+  EXPECT_EQ(1u, mailboxes[0].known.knownCount);
   // Emptied since STAT: compared with nothing, as an empty mailbox is.
   server.listing = "+OK\r\n.";
   check();
-  EXPECT_EQ(0u, mailbox.counts.messageCount);
-  EXPECT_EQ(1u, mailbox.known.knownCount);
+  EXPECT_EQ(0u, mailboxes[0].counts.messageCount);
+  EXPECT_EQ(1u, mailboxes[0].known.knownCount);
   EXPECT_EQ("APPICON", icon());
 }
 
@@ -488,17 +490,17 @@ TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
   server.listing = "+OK\r\n3 c\r\n1 a\r\n9 i\r\n3 c\r\n3 c\r\nnot a line\r\n2\r\n.";
   check();
   EXPECT_EQ((std::vector<std::string>{"a", "", "c", "i"}), table());
-  EXPECT_EQ(4u, mailbox.counts.newCount);
+  EXPECT_EQ(4u, mailboxes[0].counts.newCount);
   // Backwards and more than the table holds: the 1024 highest numbers.
   server.listing = "+OK";
   for (int n = 3000; n >= 1; n--)
     server.listing += "\r\n" + std::to_string(n) + " m" + std::to_string(n);
   server.listing += "\r\n.";
   check();
-  EXPECT_EQ(3000u, mailbox.counts.messageCount);
-  EXPECT_STREQ("m1977", mailbox.currentUids[0]);
-  EXPECT_STREQ("m2500", mailbox.currentUids[523]);
-  EXPECT_STREQ("m3000", mailbox.currentUids[1023]);
+  EXPECT_EQ(3000u, mailboxes[0].counts.messageCount);
+  EXPECT_STREQ("m1977", mailboxes[0].currentUids[0]);
+  EXPECT_STREQ("m2500", mailboxes[0].currentUids[523]);
+  EXPECT_STREQ("m3000", mailboxes[0].currentUids[1023]);
   // Scattered: still exactly the 1024 highest, in order.
   server.listing = "+OK";
   for (int k = 1; k <= 3000; k++) {
@@ -509,7 +511,7 @@ TEST_F(FastScan, NumbersInAnyOrderOrWithGapsGiveTheNewestInMessageOrder) {
   std::vector<std::string> highest;
   for (int n = 1977; n <= 3000; n++) highest.push_back("m" + std::to_string(n));
   check();
-  EXPECT_EQ(3000u, mailbox.counts.messageCount);
+  EXPECT_EQ(3000u, mailboxes[0].counts.messageCount);
   EXPECT_EQ(highest, table());
 }
 
@@ -522,7 +524,7 @@ TEST_F(FastScan, AServerWithoutTheListingIsWalkedInTheSameSession) {
   EXPECT_EQ(1, server.connections);
   EXPECT_EQ("APPICON", icon());
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), table());
-  EXPECT_EQ(2u, mailbox.counts.newCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.newCount);
 }
 
 TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
@@ -539,8 +541,8 @@ TEST_F(FastScan, ALongListingIsNeverCutOffButSilenceIs) {
   serverSay(server, "\r\n.\r\n");
   standin::advance(100);
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(50000u, mailbox.counts.messageCount);
-  EXPECT_STREQ("u50000", mailbox.currentUids[1023]);
+  EXPECT_EQ(50000u, mailboxes[0].counts.messageCount);
+  EXPECT_STREQ("u50000", mailboxes[0].currentUids[1023]);
 
   server.listing = "+OK\r\n1 a\r\n2 b";  // and then nothing more
   check();
@@ -583,8 +585,8 @@ TEST_F(FastScan, PreviewsAskTheNewestNewMessagesForTheirHeadersOnly) {
     // The first check asked CAPA: this one sends its flight after the
     // greeting, and the TOPs with QUIT in a second one.
     EXPECT_EQ(pipelining ? 2u : 17u, standin::traceOf("send(").size() - before);
-    EXPECT_EQ(6u, mailbox.counts.newCount);
-    EXPECT_EQ(Idle, mailbox.dialogue.state);
+    EXPECT_EQ(6u, mailboxes[0].counts.newCount);
+    EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
     EXPECT_NE("NOGOODICON", icon());
     ASSERT_EQ(3u, previewCount(shownPreviews()));
     const char* lines[] = {"Cat 8: no. 8", "Cat 6: no. 6", "Cat 4: no. 4"};
@@ -649,14 +651,14 @@ TEST_F(FastScan, AFailureWhileTheHeadersAreReadStillAnnouncesTheCount) {
         standin::advance(65000);  // the time-out, and the voice
         EXPECT_EQ(0, app.busy) << at;
         EXPECT_FALSE(standin::socketOpen(server.socket)) << at;
-        EXPECT_EQ(fault == 2 ? 0u : 3u, mailbox.known.knownCount) << at;
+        EXPECT_EQ(fault == 2 ? 0u : 3u, mailboxes[0].known.knownCount) << at;
         EXPECT_EQ(fault != 2, standin::timerRunning(window, TIMER_BLINK)) << at;
         EXPECT_EQ(0u, previewCount(shownPreviews())) << at;
         server.closesOn.clear();
         server.silentOn.clear();
         server.replies.clear();
         check();
-        EXPECT_EQ(fault == 2 ? 3u : 0u, mailbox.counts.newCount) << at;
+        EXPECT_EQ(fault == 2 ? 3u : 0u, mailboxes[0].counts.newCount) << at;
       }
 }
 
@@ -680,7 +682,7 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
     EXPECT_EQ("CAPA\r\nUSER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n", sent()) << i;
     EXPECT_EQ(i < 2 ? 2u : 6u, standin::traceOf("send(").size() - before) << i;
     EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), table()) << i;
-    EXPECT_EQ(3u, mailbox.counts.newCount) << i;
+    EXPECT_EQ(3u, mailboxes[0].counts.newCount) << i;
     EXPECT_NE("NOGOODICON", icon()) << i;
     EXPECT_FALSE(standin::socketOpen(server.socket)) << i;
   }
@@ -693,8 +695,8 @@ TEST_F(FastScan, APipeliningServerGetsTheSessionInOneFlight) {
   check();
   EXPECT_EQ(0u, sent().find("CAPA\r\nAPOP cat "));
   EXPECT_EQ("STAT\r\nQUIT\r\n", sent().substr(sent().size() - 12));
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
 }
 
 // With QUIT in the flight a server may close right after its answers,
@@ -708,8 +710,8 @@ TEST_F(FastScan, AServerThatClosesRightAfterItsAnswersIsReadToTheEnd) {
     accounts[0].showPreviews = previews;
     forget();
     check();
-    EXPECT_EQ(3005u, mailbox.counts.messageCount) << previews;
-    EXPECT_EQ(UID_SLOTS, mailbox.counts.newCount) << previews;
+    EXPECT_EQ(3005u, mailboxes[0].counts.messageCount) << previews;
+    EXPECT_EQ(UID_SLOTS, mailboxes[0].counts.newCount) << previews;
     EXPECT_EQ(previews ? 5u : 0u, previewCount(shownPreviews()));
     EXPECT_NE("NOGOODICON", icon()) << previews;
     EXPECT_EQ(0, app.busy) << previews;
@@ -738,7 +740,7 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
   server.uids = {"a", "b"};
   server.silentOn = {"QUIT"};
   for (const Case& c : cases) {
-    resetRetries(&mailbox);
+    resetRetries(&mailboxes[0]);
     server.replies.clear();
     server.replies[c.command] = c.reply;
     check();
@@ -746,25 +748,25 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
     EXPECT_EQ(c.icon, icon()) << c.reply;
     EXPECT_EQ(c.text, tip()) << c.reply;
     // Every later reply was passed over: the session waits for QUIT's.
-    EXPECT_EQ(AwaitQuitReply, mailbox.dialogue.state) << c.reply;
+    EXPECT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state) << c.reply;
     EXPECT_TRUE(standin::socketOpen(server.socket)) << c.reply;
     serverSay(server, "+OK bye\r\n");
     standin::pump();
-    EXPECT_EQ(Idle, mailbox.dialogue.state) << c.reply;
+    EXPECT_EQ(Idle, mailboxes[0].dialogue.state) << c.reply;
     EXPECT_FALSE(standin::socketOpen(server.socket)) << c.reply;
     EXPECT_EQ(0, app.busy);
-    EXPECT_EQ(0u, mailbox.known.knownCount) << c.reply;
+    EXPECT_EQ(0u, mailboxes[0].known.knownCount) << c.reply;
   }
-  EXPECT_LT(899000u, loginDelayLeftMs(&mailbox));
+  EXPECT_LT(899000u, loginDelayLeftMs(&mailboxes[0]));
   // A mailbox that STAT finds empty: the listing sent with the flight is
   // passed over in the same way.
   server.replies.clear();
   server.replies["STAT"] = "+OK 0 0";
   check();
-  EXPECT_EQ(AwaitQuitReply, mailbox.dialogue.state);
+  EXPECT_EQ(AwaitQuitReply, mailboxes[0].dialogue.state);
   serverSay(server, "+OK bye\r\n");
   standin::pump();
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
   EXPECT_EQ("APPICON", icon());
   // Without a listing in the flight, the answer to QUIT is read as such.
   settings.soundNewOnly = 0;
@@ -773,7 +775,7 @@ TEST_F(FastScan, ARefusalInAFlightPassesOverTheRepliesLeft) {
   check();
   serverSay(server, "+OK bye\r\n");
   standin::pump();
-  EXPECT_EQ(Idle, mailbox.dialogue.state);
+  EXPECT_EQ(Idle, mailboxes[0].dialogue.state);
 }
 
 }  // namespace
@@ -794,7 +796,7 @@ TEST_F(FastScan, TheKeptCapabilitiesSpareCapaUntilARefusalOrAnotherServer) {
   const std::string flight = "USER cat\r\nPASS nyan\r\nSTAT\r\nUIDL\r\nQUIT\r\n";
   EXPECT_EQ("CAPA\r\n" + flight, sessionOf());
   EXPECT_EQ(flight, sessionOf());
-  EXPECT_EQ(2u, mailbox.counts.messageCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.messageCount);
   server.replies["STAT"] = "-ERR [SYS/TEMP] busy";
   sessionOf();
   server.replies.erase("STAT");

@@ -7,6 +7,7 @@
 
 #include "app/mainwindow.h"
 #include "check/knownuids.h"
+#include "check/mailboxes.h"
 #include "tests/support/mailcheck.h"
 
 namespace {
@@ -103,11 +104,11 @@ class Soak : public MailCheck {
     if (!standin::fileExists("C:\\KivvetLE.log")) return;
     std::string file = standin::readFile("C:\\KivvetLE.log");
     ASSERT_EQ(KNOWN_UIDS_FILE_BYTES, file.size());
-    for (DWORD i = 0; i < mailbox.known.knownCount; i++) {
+    for (DWORD i = 0; i < mailboxes[0].known.knownCount; i++) {
       std::string record = file.substr(i * KNOWN_UIDS_RECORD_BYTES, KNOWN_UIDS_RECORD_BYTES);
       for (char& c : record) c = (char)~c;
       std::string uid = record.substr(0, record.find('\0'));
-      ASSERT_EQ(std::string(mailbox.knownUids[i]), uid) << "record " << i;
+      ASSERT_EQ(std::string(mailboxes[0].knownUids[i]), uid) << "record " << i;
     }
   }
 };
@@ -138,7 +139,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     DWORD started = standin::now();
 
     // While it runs, busy is set and a further request changes nothing.
-    if (mailbox.dialogue.state != Idle) {
+    if (mailboxes[0].dialogue.state != Idle) {
       ASSERT_EQ(1, app.busy);
       PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
       standin::pump();
@@ -146,10 +147,10 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
     }
 
     // Ends within the response time-out and the wait for QUIT's answer.
-    while ((app.busy || mailbox.dialogue.state != Idle) && standin::now() - started < 125000)
+    while ((app.busy || mailboxes[0].dialogue.state != Idle) && standin::now() - started < 125000)
       standin::advance(1000);
     ASSERT_EQ(0, app.busy);
-    ASSERT_EQ(Idle, mailbox.dialogue.state);
+    ASSERT_EQ(Idle, mailboxes[0].dialogue.state);
     ASSERT_EQ(0u, standin::openSocketCount());
     ASSERT_EQ(0u, standin::openFileCount());
     ASSERT_FALSE(standin::timerRunning(window, TIMER_RESPONSE));
@@ -166,7 +167,7 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
       bool blinkTakesOver = false;
       if (plan.fault == Refusal && plan.state == "QUIT") {
         mustFail = true;
-        blinkTakesOver = mailbox.counts.newCount > 0;
+        blinkTakesOver = mailboxes[0].counts.newCount > 0;
       }
       if (!blinkTakesOver) {
         ASSERT_EQ(mustFail, failed) << plan.fault << " at " << plan.state;
@@ -174,7 +175,8 @@ TEST_F(Soak, FiveHundredChecksAgainstARandomlyFailingServer) {
       if (!failed) {
         // A clean walk leaves exactly the server's UIDs known, newest last.
         std::vector<std::string> known, current;
-        for (DWORD i = 0; i < mailbox.known.knownCount; i++) known.push_back(mailbox.knownUids[i]);
+        for (DWORD i = 0; i < mailboxes[0].known.knownCount; i++)
+          known.push_back(mailboxes[0].knownUids[i]);
         for (const std::string& uid : server.uids) {
           char stored[UID_SLOT_BYTES];
           storeUid(stored, uid.c_str(), uid.size());

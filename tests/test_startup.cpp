@@ -6,6 +6,7 @@
 
 #include "app/main.h"
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 #include "check/schedule.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"

@@ -4,6 +4,7 @@
 // way a session ends, SChannel gets back everything it handed out.
 #include "app/mainwindow.h"
 #include "check/check.h"
+#include "check/mailboxes.h"
 #include "check/md5.h"
 #include "net/tls.h"
 #include "tests/support/mailcheck.h"
@@ -39,9 +40,9 @@ class TlsCheck : public MailCheck {
   // credentials, which the program's end gives back.
   void expectSessionGone() {
     EXPECT_FALSE(standin::socketOpen(server.socket));
-    endTlsForShutdown(&mailbox.connection.tls);
+    endTlsForShutdown(&mailboxes[0].connection.tls);
     EXPECT_EQ(0, standin::liveTlsObjects());
-    EXPECT_EQ(TlsOff, mailbox.connection.tls.phase);
+    EXPECT_EQ(TlsOff, mailboxes[0].connection.tls.phase);
     EXPECT_EQ(0, app.busy);
   }
   bool passwordLeft() {
@@ -58,7 +59,7 @@ TEST_F(TlsCheck, ImplicitTlsRunsTheWholeDialogueInsideTheChannel) {
   settings.soundNewOnly = 1;
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "UIDL 1", "UIDL 2",
                                       "UIDL 3", "QUIT"}),
             server.commands);
@@ -87,7 +88,7 @@ TEST_F(TlsCheck, LoginDelayFromCapaSpacesTheChecksWhateverTheInterval) {
   // EXPIRE (RFC 2449) is no spacing of logins, whatever its number.
   server.replies["CAPA"] = "+OK\r\nUIDL\r\nLOGIN-DELAY 900 USER\r\nEXPIRE 1440\r\n.";
   check();
-  EXPECT_LT(899000u, loginDelayLeftMs(&mailbox));
+  EXPECT_LT(899000u, loginDelayLeftMs(&mailboxes[0]));
   PostMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);  // nor a wake
   standin::advance(899000);
   EXPECT_EQ(1, server.connections);
@@ -139,7 +140,7 @@ TEST_F(TlsCheck, PlainTextBehindTheAnswerToStlsIsNeverRead) {
   });
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(2u, mailbox.counts.messageCount);
+  EXPECT_EQ(2u, mailboxes[0].counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"STLS", "CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
             server.commands);
 }
@@ -241,8 +242,8 @@ TEST_F(TlsCheck, EventsOutOfOrderNeverReadOrSendPlainText) {
   useStls();
   server.greets = false;
   check();
-  mailbox.dialogue.state = AwaitUserReply;
-  EXPECT_EQ(0, sendText(&mailbox.connection, "PASS nyan\r\n", 11));
+  mailboxes[0].dialogue.state = AwaitUserReply;
+  EXPECT_EQ(0, sendText(&mailboxes[0].connection, "PASS nyan\r\n", 11));
   EXPECT_EQ(std::string::npos, sent().find("nyan"));
 }
 
@@ -250,11 +251,11 @@ TEST_F(TlsCheck, ALaterHandshakeMustShowTheFirstCertificate) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
+  ASSERT_EQ(TlsOpen, mailboxes[0].connection.tls.phase);
   std::string same = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=0";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, same));
   standin::pump();
-  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
+  ASSERT_EQ(TlsOpen, mailboxes[0].connection.tls.phase);
   std::string other = "server-finished name=localhost trusted=1 expired=0 revoked=0 offline=1";
   standin::serverSendsRaw(server.socket, standin::tlsRecord(0x16, other) +
                                              standin::tlsDataRecord(server.greeting + "\r\n"));
@@ -305,7 +306,7 @@ TEST_F(TlsCheck, TheHandshakeSurvivesPiecesRequestsAndTickets) {
   check();
   standin::advance(1000);
   EXPECT_NE("NOGOODICON", icon());
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
   EXPECT_EQ((std::vector<std::string>{"CAPA", "USER cat", "PASS nyan", "STAT", "QUIT"}),
             server.commands);
   expectSessionGone();
@@ -315,7 +316,7 @@ TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
+  ASSERT_EQ(TlsOpen, mailboxes[0].connection.tls.phase);
   std::string greeting = standin::tlsDataRecord(server.greeting + "\r\n");
   standin::serverSendsRaw(server.socket, greeting.substr(0, greeting.size() - 1));
   standin::pump();
@@ -323,14 +324,14 @@ TEST_F(TlsCheck, ARecordWaitsForItsLastByte) {
   standin::serverSendsRaw(server.socket, greeting.substr(greeting.size() - 1));
   standin::advance(100);
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(3u, mailbox.counts.messageCount);
+  EXPECT_EQ(3u, mailboxes[0].counts.messageCount);
 }
 
 TEST_F(TlsCheck, ARecordLargerThanTLSAllowsEndsTheCheck) {
   useImplicitTls();
   server.greets = false;
   check();
-  ASSERT_EQ(TlsOpen, mailbox.connection.tls.phase);
+  ASSERT_EQ(TlsOpen, mailboxes[0].connection.tls.phase);
   std::string header("\x17\x03\x03\xFF\xFF", 5);
   standin::serverSendsRaw(server.socket, header + std::string(TLS_INPUT_BYTES, 'x'));
   standin::pump();
@@ -359,8 +360,8 @@ TEST_F(TlsCheck, ARecordOfManyLinesGivesEveryLine) {
   for (int n = 1; n <= 300; n++) server.uids.push_back("uid" + std::to_string(n));
   check();
   EXPECT_EQ("APPICON", icon());
-  EXPECT_EQ(300u, mailbox.counts.newCount);
-  EXPECT_STREQ("uid300", mailbox.knownUids[299]);
+  EXPECT_EQ(300u, mailboxes[0].counts.newCount);
+  EXPECT_STREQ("uid300", mailboxes[0].knownUids[299]);
 }
 
 TEST_F(TlsCheck, TheServerClosingTheChannelEndsTheSessionAsAHangUpWould) {
@@ -394,7 +395,7 @@ TEST_F(TlsCheck, WhatTheSocketRefusesIsSentWhenItHasRoom) {
   });
   check();
   EXPECT_EQ(10u, sent().size());  // part of the client's hello
-  EXPECT_EQ(TlsHandshake, mailbox.connection.tls.phase);
+  EXPECT_EQ(TlsHandshake, mailboxes[0].connection.tls.phase);
   standin::makeWritable(server.socket);
   standin::pump();
   // The rest went, the server answered, and the check ran to its end.
@@ -408,7 +409,7 @@ TEST_F(TlsCheck, EndingTheProgramMidHandshakeGivesEverythingBack) {
   server.tlsScript.pieceSize = 1;  // the handshake is still going on
   PostMessageW(window, WM_COMMAND, CMD_CHECK, 0);
   standin::advance(5);
-  ASSERT_EQ(TlsHandshake, mailbox.connection.tls.phase);
+  ASSERT_EQ(TlsHandshake, mailboxes[0].connection.tls.phase);
   releaseProgram();
   EXPECT_EQ(0, standin::liveTlsObjects());
   EXPECT_FALSE(standin::socketOpen(server.socket));

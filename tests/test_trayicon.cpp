@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 #include "tests/support/program.h"
 #include "tray/trayicon.h"
 
@@ -31,8 +32,8 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
   strcpy(accounts[0].accountName, "home");
   settings.tooltipMode = 1;
   EXPECT_EQ("Kivvet LE - 0/0", tooltipFor(""));
-  mailbox.counts.newCount = 2;
-  mailbox.counts.messageCount = 15;
+  mailboxes[0].counts.newCount = 2;
+  mailboxes[0].counts.messageCount = 15;
   EXPECT_EQ("Kivvet LE - 2/15", tooltipFor(""));
   settings.tooltipMode = 2;
   EXPECT_EQ("Kivvet LE - home : 2/15", tooltipFor(""));
@@ -50,8 +51,8 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
 
 TEST_F(TrayIcon, CountsAreUnsigned) {
   settings.tooltipMode = 1;
-  mailbox.counts.newCount = 0xFFFFFFFFu;
-  mailbox.counts.messageCount = 0x80000000u;
+  mailboxes[0].counts.newCount = 0xFFFFFFFFu;
+  mailboxes[0].counts.messageCount = 0x80000000u;
   EXPECT_EQ("Kivvet LE - 4294967295/2147483648", tooltipFor(""));
 }
 
@@ -79,7 +80,7 @@ TEST_F(TrayIcon, ALongTooltipIsCutBetweenCharacters) {
   }
   // The same with the largest counts after an account of ASCII only.
   strcpy(accounts[0].accountName, std::string(127, 'n').c_str());
-  mailbox.counts.newCount = mailbox.counts.messageCount = 0xFFFFFFFFu;
+  mailboxes[0].counts.newCount = mailboxes[0].counts.messageCount = 0xFFFFFFFFu;
   settings.tooltipMode = 2;
   EXPECT_EQ(63u, tooltipFor("").size());
 }

@@ -28,6 +28,8 @@ struct Announcement {
   int running;  // the voice or the blink goes on
   DWORD soundsWanted;
   int quietly;  // the mail is shown without a blink
+  int voicing;  // TIMER_VOICE runs
+  int slot;     // the mailbox whose check is told
 };
 Announcement announcement;
 const char* const voicePictures[VOICE_FRAMES] = {"APPICON", "VOICE1ICON", "VOICE2ICON",
@@ -47,7 +49,13 @@ void playOneSound() {
 }
 
 DWORD messagesToAnnounce() {
-  return settings.soundNewOnly != 0 ? shownCounts()->newCount : shownCounts()->messageCount;
+  const MailCounts* counts = countsOf(announcement.slot);
+  return settings.soundNewOnly != 0 ? counts->newCount : counts->messageCount;
+}
+
+void stopVoice(HWND window) {
+  KillTimer(window, TIMER_VOICE);
+  announcement.voicing = 0;
 }
 
 // The balloon's lines of who wrote and about what.
@@ -60,9 +68,11 @@ void announceInBalloon(HWND window, DWORD quietMail) {
   char text[SHORT_TEXT_BYTES + 64 + BALLOON_PREVIEWS * (2 * PREVIEW_TEXT_BYTES + 4)];
   if (quietMail > 0)
     snprintf(text, sizeof text, "取り込み中に%u通届いたにゃ.", (unsigned)quietMail);
-  else if (accounts[0].accountName[0] != '\0')
-    snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.", accounts[0].accountName,
-             (unsigned)shownNewCount());
+  else if (accounts[announcement.slot].accountName[0] != '\0')
+    // With several mailboxes, the count of the one named.
+    snprintf(text, sizeof text, "「%s」に新しいメールが%u通届いたにゃ.",
+             accounts[announcement.slot].accountName,
+             (unsigned)(accountCount > 1 ? newCountOf(announcement.slot) : shownNewCount()));
   else
     snprintf(text, sizeof text, "新しいメールが%u通届いたにゃ.", (unsigned)shownNewCount());
   // Only whole lines: the balloon would cut the last one anywhere.
@@ -116,7 +126,7 @@ int watchingQuietEnd = 0;
 // Mail told quietly is told once the quiet is over: the timer asks
 // Windows and the clock every minute while there is such mail.
 void watchForQuietEnd(HWND window) {
-  int wanted = settings.keepTelling == 1 && quietCount(shownSlot()) > 0;
+  int wanted = settings.keepTelling == 1 && quietMailCount() > 0;
   // A running timer keeps its minute: checks that come more often must
   // not put the question off.
   if (wanted && !watchingQuietEnd)
@@ -130,7 +140,7 @@ void watchForQuietEnd(HWND window) {
 // the user has seen it, or it is kept only for a check).
 void endAnnouncement(HWND window, int seen) {
   announcement.running = 0;
-  if (seen || settings.keepTelling != 1) acknowledgeRegister(shownSlot());
+  if (seen || settings.keepTelling != 1) acknowledgeAllMail();
   watchForQuietEnd(window);
   setTrayBadge(settings.showCount == 1 && settings.keepTelling == 1 ? shownNewCount() : 0);
 }
@@ -169,7 +179,7 @@ void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
     announcement.soundCount++;
   } else if (announcement.animFrame == VOICE_FRAMES - 1 &&
              announcement.soundCount >= soundsToPlay()) {
-    KillTimer(window, TIMER_VOICE);
+    stopVoice(window);
     startBlink(window);
   }
   announcement.animFrame = (announcement.animFrame + 1) % VOICE_FRAMES;
@@ -195,7 +205,7 @@ void announceQuietly(HWND window) {
 // The voice for this check's mail (and one sound at least for quiet
 // mail now told), the balloon, then the blink.
 void announceAloud(HWND window, DWORD quietMail) {
-  DWORD fresh = shownCounts()->newCount;
+  DWORD fresh = countsOf(announcement.slot)->newCount;
   if (settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0))
     announceInBalloon(window, quietMail);
   // The shell's call may have seen the window closed.
@@ -203,13 +213,22 @@ void announceAloud(HWND window, DWORD quietMail) {
   if (settings.soundNotify != 1) return startBlink(window);
   // With mail kept told, a check that brought nothing new says nothing.
   int speaks = (settings.soundNewOnly == 1 && fresh > 0) ||
-               (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0 &&
+               (settings.soundNewOnly == 0 && countsOf(announcement.slot)->messageCount > 0 &&
                 (settings.keepTelling != 1 || fresh > 0));
+  if ((speaks || quietMail > 0) && announcement.voicing) {
+    // Another mailbox's voice is speaking: this mail's sounds follow its
+    // own, a few at most.
+    DWORD more = announcement.soundsWanted + soundsFor(quietMail);
+    DWORD most = announcement.soundCount + MOST_SOUNDS;
+    announcement.soundsWanted = more < most ? more : most;
+    return;
+  }
   announcement.soundsWanted = soundsFor(quietMail);
   if (speaks || quietMail > 0) {
     KillTimer(window, TIMER_BLINK);
     // The first frame comes with the first tick.
     SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+    announcement.voicing = 1;
     announcement.running = 1;
     return;
   }
@@ -219,38 +238,49 @@ void announceAloud(HWND window, DWORD quietMail) {
 // Quiet mail still untold once the quiet is over: its count, and the
 // register forgets that it was quiet.
 DWORD quietMailToTell() {
-  DWORD quiet = settings.keepTelling == 1 ? quietCount(shownSlot()) : 0;
-  if (quiet > 0) forgetQuietMail(shownSlot());
+  DWORD quiet = settings.keepTelling == 1 ? quietMailCount() : 0;
+  if (quiet > 0) forgetAllQuietMail();
   return quiet;
 }
 
 void CALLBACK quietEndTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  if (quietCount(shownSlot()) > 0 && settings.keepTelling == 1 && keepsQuiet()) return;
+  if (quietMailCount() > 0 && settings.keepTelling == 1 && keepsQuiet()) return;
   KillTimer(window, TIMER_QUIET_END);
   watchingQuietEnd = 0;
-  if (quietCount(shownSlot()) == 0 || settings.keepTelling != 1) return;
+  if (quietMailCount() == 0 || settings.keepTelling != 1) return;
   announcement.animFrame = 0;
   announcement.soundCount = 0;
   // Only the quiet mail is told, with one sound: none of it is a check's.
   DWORD quiet = quietMailToTell();
-  KillTimer(window, TIMER_VOICE);
+  stopVoice(window);
   if (settings.notifyBalloon == 1) announceInBalloon(window, quiet);
   if (app.windowGone) return;
   if (settings.soundNotify != 1) return startBlink(window);
   KillTimer(window, TIMER_BLINK);
   announcement.soundsWanted = 1;
   SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+  announcement.voicing = 1;
   announcement.running = 1;
 }
 
 }  // namespace
 
-void startNotification(HWND window) {
+void startNotification(HWND window, int slot) {
+  // A voice under way keeps its place.
+  Announcement before = announcement;
   announcement = Announcement();
+  if (before.voicing) {
+    announcement.voicing = 1;
+    announcement.running = 1;
+    announcement.animFrame = before.animFrame;
+    announcement.soundCount = before.soundCount;
+    announcement.soundsWanted = before.soundsWanted;
+  }
+  announcement.slot = slot >= 0 && slot < MOST_MAILBOXES ? slot : 0;
   if (settings.showCount == 1) setTrayBadge(shownNewCount());
   // Windows is asked only when there is mail to tell of.
-  if (shownCounts()->messageCount > 0 && keepsQuiet()) {
-    registerToldQuietly(shownSlot(), shownCounts()->newCount);
+  if (countsOf(announcement.slot)->messageCount > 0 && keepsQuiet()) {
+    registerToldQuietly(announcement.slot, countsOf(announcement.slot)->newCount);
     announceQuietly(window);
     return;
   }
@@ -262,19 +292,19 @@ void pauseAnnouncementForCheck(HWND window) {
   // The voice is this check's business; the blink goes on while the
   // check runs, for mail still untold.
   if (!announcement.running || announcement.quietly) return;
-  KillTimer(window, TIMER_VOICE);
+  stopVoice(window);
   startBlink(window);
 }
 
 void holdAnnouncement(HWND window) {
   if (settings.keepTelling != 1 || !announcement.running) return;
-  KillTimer(window, TIMER_VOICE);
+  stopVoice(window);
   KillTimer(window, TIMER_BLINK);
   announcement.running = 0;
 }
 
 void stopAnnouncement(HWND window) {
-  KillTimer(window, TIMER_VOICE);
+  stopVoice(window);
   KillTimer(window, TIMER_BLINK);
   endAnnouncement(window, 1);
 }

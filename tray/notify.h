@@ -6,10 +6,12 @@
 
 #include "platform/win32.h"
 
-// Starts the announcement of a check's result, after the register of
-// untold mail (tray/register) has taken it in. TIMER_VOICE, TIMER_BLINK
-// and TIMER_QUIET_END are set and killed here only.
-void startNotification(HWND window);
+// Starts the announcement of the result of a check of the mailbox in
+// slot, after the register of untold mail (tray/register) has taken it
+// in. A voice still speaking for another mailbox goes on with this one's
+// sounds after its own: never two voices at once. TIMER_VOICE,
+// TIMER_BLINK and TIMER_QUIET_END are set and killed here only.
+void startNotification(HWND window, int slot);
 // A check begins: the announcement stops as the user's stop does, or,
 // where new mail stays told until the user looks, only the voice stops
 // and the blink goes on for the mail still untold.

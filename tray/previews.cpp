@@ -2,6 +2,7 @@
 // not only forgotten, when they go.
 #include "tray/previews.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/text.h"
@@ -10,27 +11,82 @@
 
 namespace {
 
-// What the tray shows before a mailbox is given: nothing (no slot has
-// a register).
+// What a slot counts before its mailbox is given: nothing.
 const MailCounts noCounts = {0, 0};
-
-const MailCounts* counts = &noCounts;
-int slot = -1;
+const MailCounts* counts[MOST_MAILBOXES];
+MailCounts sums;
+Previews merged;
 
 }  // namespace
 
-void showInTray(const MailCounts* mailCounts, int mailboxSlot) {
-  counts = mailCounts != NULL ? mailCounts : &noCounts;
-  slot = mailCounts != NULL ? mailboxSlot : -1;
+void showInTray(const MailCounts* mailCounts, int slot) {
+  if (slot >= 0 && slot < MOST_MAILBOXES) counts[slot] = mailCounts;
 }
 
-const MailCounts* shownCounts() { return counts; }
+const MailCounts* countsOf(int slot) {
+  return slot >= 0 && slot < MOST_MAILBOXES && counts[slot] != NULL ? counts[slot] : &noCounts;
+}
 
-int shownSlot() { return slot; }
+const MailCounts* shownCounts() {
+  sums = noCounts;
+  for (int slot = 0; slot < accountCount; slot++) {
+    sums.messageCount += countsOf(slot)->messageCount;
+    sums.newCount += countsOf(slot)->newCount;
+  }
+  return &sums;
+}
 
-DWORD shownNewCount() { return settings.keepTelling == 1 ? untoldCount(slot) : counts->newCount; }
+DWORD newCountOf(int slot) {
+  return settings.keepTelling == 1 ? untoldCount(slot) : countsOf(slot)->newCount;
+}
 
-const Previews* shownPreviews() { return untoldPreviews(slot); }
+DWORD shownNewCount() {
+  DWORD count = 0;
+  for (int slot = 0; slot < accountCount; slot++) count += newCountOf(slot);
+  return count;
+}
+
+const Previews* shownPreviews() {
+  if (accountCount == 1) return untoldPreviews(0);
+  int order[MOST_MAILBOXES];
+  DWORD version = 0;
+  for (int slot = 0; slot < accountCount; slot++) {
+    int at = slot;
+    for (; at > 0 && lastJoinOf(order[at - 1]) < lastJoinOf(slot); at--) order[at] = order[at - 1];
+    order[at] = slot;
+    version = version * 31 + previewsVersion(untoldPreviews(slot));
+  }
+  if (version == merged.version && merged.previewsHeld > 0) return &merged;
+  dropPreviews(&merged);
+  for (int i = 0; i < accountCount; i++) {
+    const Previews* previews = untoldPreviews(order[i]);
+    const char* name = accounts[order[i]].accountName;
+    for (DWORD n = 0; n < previewCount(previews); n++) {
+      char sender[PREVIEW_TEXT_BYTES + SHORT_TEXT_BYTES + 4];
+      if (name[0] != '\0')
+        snprintf(sender, sizeof sender, "[%s] %s", name, previews->slots[n].sender);
+      else
+        snprintf(sender, sizeof sender, "%s", previews->slots[n].sender);
+      addPreview(&merged, sender, previews->slots[n].subject);
+    }
+  }
+  merged.version = version;
+  return &merged;
+}
+
+DWORD quietMailCount() {
+  DWORD count = 0;
+  for (int slot = 0; slot < accountCount; slot++) count += quietCount(slot);
+  return count;
+}
+
+void acknowledgeAllMail() {
+  for (int slot = 0; slot < MOST_MAILBOXES; slot++) acknowledgeRegister(slot);
+}
+
+void forgetAllQuietMail() {
+  for (int slot = 0; slot < MOST_MAILBOXES; slot++) forgetQuietMail(slot);
+}
 
 // Slots past the count hold nothing: they were wiped when they went, or
 // were never written.

@@ -32,17 +32,26 @@ struct MailCounts {
   DWORD newCount;      // check/check.cpp (setNewCount), by its protocol's word
 };
 
-// The mailbox whose counts and register of untold mail (tray/register)
-// the tray shows, from start-up on. Until one is given the tray shows
-// none.
+// The tray shows every mailbox in use: each slot's counts (from
+// start-up on; until they are given the slot counts nothing) and its
+// register of untold mail (tray/register), summed.
 void showInTray(const MailCounts* counts, int slot);
+// The counts of the mailbox in slot, and their sums over the mailboxes.
+const MailCounts* countsOf(int slot);
 const MailCounts* shownCounts();
-int shownSlot();
-// The new mail the icon, the tooltip and the balloon tell of: the shown
-// register's count, or, where new mail is not kept told, the last check's.
+// The new mail the icon, the tooltip and the balloon tell of: the
+// registers' count, or, where new mail is not kept told, the last checks'.
+DWORD newCountOf(int slot);
 DWORD shownNewCount();
-// The previews of the shown register.
+// The previews of the registers: with one mailbox its own; with more,
+// the newest of the mailbox that got mail last first, each sender after
+// its mailbox's name.
 const Previews* shownPreviews();
+// Mail told quietly and still untold, over the mailboxes.
+DWORD quietMailCount();
+// The user has seen the mail of every mailbox; the quiet mail is told.
+void acknowledgeAllMail();
+void forgetAllQuietMail();
 
 // Forgets every preview.
 void dropPreviews(Previews* previews);

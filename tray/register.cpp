@@ -152,8 +152,17 @@ void registerReadElsewhere(int slot, const char* uid) {
 
 void registerAskedAll(int slot) { registerOf(slot).askedAll = 1; }
 
+namespace {
+// Counts the checks that brought new mail into any register.
+DWORD joins = 0;
+DWORD lastJoin[MOST_MAILBOXES];
+}  // namespace
+
+DWORD lastJoinOf(int slot) { return slot >= 0 && slot < MOST_MAILBOXES ? lastJoin[slot] : 0; }
+
 void registerCheckEnds(int slot, DWORD newCount, DWORD messageCount, const Previews* previews) {
   UntoldMail& r = registerOf(slot);
+  if (newCount > 0 && slot >= 0 && slot < MOST_MAILBOXES) lastJoin[slot] = ++joins;
   if (messageCount == 0) {
     empty(r);
   } else {

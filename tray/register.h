@@ -43,6 +43,8 @@ void registerToldQuietly(int slot, DWORD count);
 void forgetQuietMail(int slot);
 
 DWORD untoldCount(int slot);
+// Which register new mail joined last: the higher, the later.
+DWORD lastJoinOf(int slot);
 DWORD trackedCount(int slot);
 DWORD quietCount(int slot);
 const Previews* untoldPreviews(int slot);

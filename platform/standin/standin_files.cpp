@@ -168,6 +168,19 @@ int storeRemove(const std::string& path, bool folders) {
   return 0;
 }
 
+// A file takes another name, in place of any file of that name.
+int storeRename(const std::string& from, const std::string& to) {
+  if (!inMemory) return rename(from.c_str(), to.c_str());
+  std::string fromKey = entryPath(from);
+  std::string toKey = entryPath(to);
+  MemoryEntry* entry = memoryEntry(fromKey);
+  if (!entry || entry->directory) return errno = ENOENT, -1;
+  MemoryEntry moved = std::move(*entry);
+  memoryEntries.erase(fromKey);
+  memoryEntries[toKey] = std::move(moved);
+  return 0;
+}
+
 int storeMakeFolder(const std::string& path) {
   if (!inMemory) return mkdir(path.c_str(), 0755);
   std::string key = entryPath(path);
@@ -549,6 +562,35 @@ BOOL DeleteFileW(LPCWSTR name) {
     }
   if (standin::storeRemove(standin::toHost(full), false) != 0) {
     SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  if (recording())
+    record("MoveFileExW(" + standin::quoted(from) + ", " + standin::quoted(to) + ")");
+  std::string fromFull;
+  std::string toFull;
+  if (!standin::normalise(standin::narrow(from).c_str(), &fromFull) ||
+      !standin::normalise(standin::narrow(to).c_str(), &toFull)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  for (auto& entry : standin::openFiles)
+    if (entry.second.path == standin::lower(fromFull) ||
+        entry.second.path == standin::lower(toFull)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  struct stat info;
+  if (!(flags & MOVEFILE_REPLACE_EXISTING) &&
+      standin::storeStat(standin::toHost(toFull), &info) == 0) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  if (standin::storeRename(standin::toHost(fromFull), standin::toHost(toFull)) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
   return TRUE;

@@ -39,6 +39,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileW(LPCWSTR name);
+#define MOVEFILE_REPLACE_EXISTING 0x1
+BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD GetFileAttributesW(LPCWSTR path);
 DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer);
 BOOL SetCurrentDirectoryW(LPCWSTR path);

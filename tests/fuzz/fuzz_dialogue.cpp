@@ -20,6 +20,7 @@
 #include "base/appstate.h"
 #include "check/check.h"
 #include "check/imap.h"
+#include "check/mailboxes.h"
 #include "check/pop3.h"
 #include "check/schedule.h"
 #include "net/tls.h"
@@ -43,14 +44,14 @@ bool haveAfresh = false;
 // A new record per input (initMailbox zeroes the connection and its TLS
 // channel once more each) took a fifth of an input's instructions.
 void restoreMailbox() {
-  Dialogue& d = mailbox.dialogue;
+  Dialogue& d = mailboxes[0].dialogue;
   memset(d.headerBlock, 0, std::min<size_t>(d.headerLength, HEADER_BLOCK_BYTES));
-  char* to = (char*)(void*)&mailbox;
+  char* to = (char*)(void*)&mailboxes[0];
   const char* from = (const char*)(const void*)&afresh;
   size_t block = (size_t)(d.headerBlock - to);
   size_t after = block + HEADER_BLOCK_BYTES;
   memcpy(to, from, block);
-  memcpy(to + after, from + after, sizeof mailbox - after);
+  memcpy(to + after, from + after, sizeof mailboxes[0] - after);
 }
 
 HWND startProgram() {
@@ -64,28 +65,29 @@ HWND startProgram() {
     // UID slots stay, emptied.
     char* currentUids[UID_SLOTS];
     char* knownUids[UID_SLOTS];
-    memcpy(currentUids, mailbox.currentUids, sizeof currentUids);
-    memcpy(knownUids, mailbox.knownUids, sizeof knownUids);
+    memcpy(currentUids, mailboxes[0].currentUids, sizeof currentUids);
+    memcpy(knownUids, mailboxes[0].knownUids, sizeof knownUids);
     static const Protocol* const protocols[] = {&pop3Protocol, &imapProtocol};
-    initMailbox(&mailbox, 0, &accounts[0], protocols);
-    memcpy(mailbox.currentUids, currentUids, sizeof currentUids);
-    memcpy(mailbox.knownUids, knownUids, sizeof knownUids);
-    memcpy((void*)&afresh, (const void*)&mailbox, sizeof mailbox);
+    initMailbox(&mailboxes[0], 0, &accounts[0], protocols);
+    memcpy(mailboxes[0].currentUids, currentUids, sizeof currentUids);
+    memcpy(mailboxes[0].knownUids, knownUids, sizeof knownUids);
+    memcpy((void*)&afresh, (const void*)&mailboxes[0], sizeof mailboxes[0]);
     haveAfresh = true;
   }
   if (window) {
     for (DWORD i = 0; i < UID_SLOTS; i++) {
-      memset(mailbox.currentUids[i], 0, UID_SLOT_BYTES);
-      memset(mailbox.knownUids[i], 0, UID_SLOT_BYTES);
+      memset(mailboxes[0].currentUids[i], 0, UID_SLOT_BYTES);
+      memset(mailboxes[0].knownUids[i], 0, UID_SLOT_BYTES);
     }
-    char* texts[] = {accounts[0].serverHost, accounts[0].userId, accounts[0].password, accounts[0].accountName};
+    char* texts[] = {accounts[0].serverHost, accounts[0].userId, accounts[0].password,
+                     accounts[0].accountName};
     char* longTexts[] = {settings.voicePath, settings.mailerPath, settings.mailerArgs};
     for (char* text : texts) memset(text, 0, SHORT_TEXT_BYTES);
     for (char* text : longTexts) memset(text, 0, LONG_TEXT_BYTES);
     setDefaultSettings();
     settings.checkAtStartup = 0;
     settings.showSplash = 0;
-    startIntervalTimer(window, &mailbox);
+    startIntervalTimer(window, &mailboxes[0]);
     return window;
   }
   standin::reset();
@@ -119,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int connection = (data[0] >> 3) & 3;
   accounts[0].fastScan = (data[0] >> 5) & 1;
   accounts[0].connectionSecurity = connection == 0   ? SECURITY_NONE
-                                : connection == 1 ? SECURITY_STLS
-                                                  : SECURITY_TLS;
+                                   : connection == 1 ? SECURITY_STLS
+                                                     : SECURITY_TLS;
   accounts[0].mailProtocol = data[0] >> 7 ? PROTOCOL_IMAP : PROTOCOL_POP3;
   accounts[0].showPreviews = 1;
   strcpy(accounts[0].serverHost, connection == 0 ? "127.0.0.1" : "localhost");
@@ -161,12 +163,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (standin::now() < end && !standin::onlyTimerUntil(window, TIMER_BLINK, end))
     standin::advance(std::min<DWORD>(1000, end - standin::now()));
   standin::advance(std::min<DWORD>(1000, end - standin::now()));
-  if (app.busy != 0 || mailbox.dialogue.state != Idle || standin::socketOpen(server)) abort();
-  if (mailbox.imap.imapState != ImapResting) abort();
-  if (strlen(mailbox.connection.lineBuffer) >= LINE_BUFFER_BYTES) abort();
+  if (app.busy != 0 || mailboxes[0].dialogue.state != Idle || standin::socketOpen(server)) abort();
+  if (mailboxes[0].imap.imapState != ImapResting) abort();
+  if (strlen(mailboxes[0].connection.lineBuffer) >= LINE_BUFFER_BYTES) abort();
   // The credentials outlive a session; the program's end gives them back.
-  endTlsForShutdown(&mailbox.connection.tls);
-  if (mailbox.connection.tls.phase != TlsOff || standin::liveTlsObjects() != 0) abort();
+  endTlsForShutdown(&mailboxes[0].connection.tls);
+  if (mailboxes[0].connection.tls.phase != TlsOff || standin::liveTlsObjects() != 0) abort();
   // Released here rather than at the next start, so that an input that
   // leaves more behind than it found is a leak the fuzzer reports.
   standin::resetKeepingWindows();

@@ -10,6 +10,7 @@
 #include "app/mainwindow.h"
 #include "base/appstate.h"
 #include "check/knownuids.h"
+#include "check/mailboxes.h"
 #include "platform/standin/standin_control.h"
 #include "settings/settings.h"
 
@@ -25,8 +26,8 @@ void allocate() {
   for (char** slot : shortSlots) *slot = (char*)calloc(1, SHORT_TEXT_BYTES);
   for (char** slot : longSlots) *slot = (char*)calloc(1, LONG_TEXT_BYTES);
   for (DWORD i = 0; i < UID_SLOTS; i++) {
-    mailbox.knownUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
-    mailbox.currentUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+    mailboxes[0].knownUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
+    mailboxes[0].currentUids[i] = (char*)calloc(1, UID_SLOT_BYTES);
   }
   standin::reset();
   standin::keepRecords(false);
@@ -50,20 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (strnlen(text, LONG_TEXT_BYTES) == LONG_TEXT_BYTES) abort();
   // A connection byte this program does not know is kept, and no check
   // may then connect.
-  if ((accounts[0].connectionSecurity < SECURITY_NONE || accounts[0].connectionSecurity > SECURITY_TLS) &&
+  if ((accounts[0].connectionSecurity < SECURITY_NONE ||
+       accounts[0].connectionSecurity > SECURITY_TLS) &&
       settingsProblem() == NULL)
     abort();
 
   standin::writeFile("C:\\KivvetLE.log", bytes);
-  for (DWORD i = 0; i < UID_SLOTS; i++) memset(mailbox.knownUids[i], 0, UID_SLOT_BYTES);
-  if (loadKnownUids(&mailbox) != 1) abort();
+  for (DWORD i = 0; i < UID_SLOTS; i++) memset(mailboxes[0].knownUids[i], 0, UID_SLOT_BYTES);
+  if (loadKnownUids(&mailboxes[0]) != 1) abort();
   for (DWORD i = 0; i < UID_SLOTS; i++)
-    if (strlen(mailbox.knownUids[i]) > 32) abort();
+    if (strlen(mailboxes[0].knownUids[i]) > 32) abort();
   // The same records as this check's UIDs: all known, nothing new.
   for (DWORD i = 0; i < UID_SLOTS; i++)
-    memcpy(mailbox.currentUids[i], mailbox.knownUids[i], UID_SLOT_BYTES);
-  mailbox.counts.messageCount = size % 2000;
-  DWORD fresh = mergeUidLists(&mailbox);
-  if (mailbox.known.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();
+    memcpy(mailboxes[0].currentUids[i], mailboxes[0].knownUids[i], UID_SLOT_BYTES);
+  mailboxes[0].counts.messageCount = size % 2000;
+  DWORD fresh = mergeUidLists(&mailboxes[0]);
+  if (mailboxes[0].known.knownCount > UID_SLOTS || fresh > UID_SLOTS) abort();
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 #include "check/schedule.h"
 #include "tests/support/pop3server.h"
 #include "tests/support/program.h"

@@ -4,22 +4,27 @@
 
 #include "app/main.h"
 #include "app/mainwindow.h"
+#include "check/mailboxes.h"
 
 namespace {
 
-char** const textSlots[] = {&accounts[0].serverHost, &accounts[0].userId,     &accounts[0].password,
-                            &settings.voicePath,  &settings.mailerPath, &settings.mailerArgs,
-                            &accounts[0].accountName};
+// Every text slot of the records: the program's, and each account's.
+template <typename Visit>
+void forEachTextSlot(Visit visit) {
+  for (size_t i = 0; i < TEXT_SLOT_COUNT; i++)
+    for (int slot = 0; slot < (TEXT_SLOTS[i].ofAccount ? MOST_MAILBOXES : 1); slot++)
+      visit(textSlotOf(TEXT_SLOTS[i], &settings, &accounts[slot]), TEXT_SLOTS[i].bytes);
+}
 bool slotsFromTest = false;
 HWND mainWindow = nullptr;
 bool started = false;
 
 void freeTestSlots() {
   if (!slotsFromTest) return;
-  for (char** slot : textSlots) {
+  forEachTextSlot([](char** slot, DWORD) {
     LocalFree(*slot);
     *slot = nullptr;
-  }
+  });
   slotsFromTest = false;
 }
 
@@ -29,19 +34,13 @@ void resetProgram() {
   freeTestSlots();
   standin::reset();
   memset(&app, 0, sizeof app);
-  for (char** slot : textSlots) *slot = nullptr;
+  forEachTextSlot([](char** slot, DWORD) { *slot = nullptr; });
   setDefaultSettings();
   mainWindow = nullptr;
 }
 
 void allocateSettingsTexts() {
-  for (char** slot : textSlots) {
-    DWORD size = (slot == &settings.voicePath || slot == &settings.mailerPath ||
-                  slot == &settings.mailerArgs)
-                     ? LONG_TEXT_BYTES
-                     : SHORT_TEXT_BYTES;
-    *slot = (char*)LocalAlloc(LMEM_ZEROINIT, size);
-  }
+  forEachTextSlot([](char** slot, DWORD size) { *slot = (char*)LocalAlloc(LMEM_ZEROINIT, size); });
   slotsFromTest = true;
 }
 
