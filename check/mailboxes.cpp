@@ -6,11 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/text.h"
 #include "check/check.h"
 #include "check/imap.h"
 #include "check/knownuids.h"
 #include "check/pop3.h"
-#include "base/text.h"
 #include "settings/settings.h"
 #include "tray/previews.h"
 

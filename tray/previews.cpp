@@ -28,11 +28,13 @@ const MailCounts* countsOf(int slot) {
 }
 
 const MailCounts* shownCounts() {
-  sums = noCounts;
+  DWORD messages = 0;
+  DWORD fresh = 0;
   for (int slot = 0; slot < accountCount; slot++) {
-    sums.messageCount += countsOf(slot)->messageCount;
-    sums.newCount += countsOf(slot)->newCount;
+    messages += countsOf(slot)->messageCount;
+    fresh += countsOf(slot)->newCount;
   }
+  sums = {messages, fresh};
   return &sums;
 }
 
