@@ -51,15 +51,15 @@ Mailbox* recordOfSlot[MOST_MAILBOXES];
 // Busy is each mailbox's; the menu's guarded items stay grayed while any
 // mailbox is busy or the settings are open.
 void becomeBusyWith(Mailbox* box) {
-  box->cycle.checking = 1;
+  box->cycle.underWay = 1;
   becomeBusy();
 }
 
 void becomeIdleUnlessOpen(Mailbox* box) {
-  box->cycle.checking = 0;
+  box->cycle.underWay = 0;
   if (app.settingsOpen) return;
   for (const Mailbox* other : recordOfSlot)
-    if (other != NULL && other->cycle.checking) return;
+    if (other != NULL && other->cycle.underWay) return;
   becomeIdle();
 }
 
@@ -186,7 +186,7 @@ Mailbox* mailboxOfTimer(UINT_PTR id) {
 }
 
 void startCheck(HWND window, Mailbox* box, int timed) {
-  if (box->cycle.checking || app.settingsOpen) return;
+  if (box->cycle.underWay || app.settingsOpen) return;
   pauseAnnouncementForCheck(window);
   registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);

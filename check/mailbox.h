@@ -49,7 +49,7 @@ struct Protocol {
 struct CheckCycle {
   // A check of the mailbox is under way, or its session awaits the answer
   // to its farewell: no other check of it starts.
-  int checking;
+  int underWay;
   // A retry in a row of failures: the tray keeps what it shows until the
   // check has its result.
   int quiet;
