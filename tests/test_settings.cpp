@@ -507,3 +507,54 @@ TEST(ScrambleBytes, ComplementsInPlaceAndUndoesItself) {
 }
 
 }  // namespace
+
+// Mailboxes after the first live in their own file: KivvetLE.cfg stays
+// byte for byte what one mailbox writes, and nothing of the accounts
+// file, however damaged, reaches the first mailbox.
+TEST_F(SettingsFile, MoreMailboxesGoToTheirOwnFileAndLeaveTheFirstAlone) {
+  strcpy(accounts[0].serverHost, "pop.example.jp");
+  strcpy(accounts[0].userId, "tama");
+  ASSERT_EQ(1, saveSettings());
+  std::string alone = file();
+  ASSERT_EQ(1, addAccount());
+  strcpy(accounts[1].serverHost, "imap.example.jp");
+  strcpy(accounts[1].accountName, "仕事");
+  strcpy(accounts[1].password, "neko");
+  accounts[1].mailProtocol = PROTOCOL_IMAP;
+  accounts[1].port = 993;
+  accounts[1].intervalMinutes = 200;
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(alone, file());
+  std::string boxes = standin::readFile("C:\\KivvetLE.mbx");
+  ASSERT_EQ(16u + 7 * 2048, boxes.size());
+  EXPECT_EQ(std::string::npos, boxes.find("neko"));
+
+  setDefaultSettings();
+  ASSERT_EQ(1, loadSettings());
+  ASSERT_EQ(2, accountCount);
+  EXPECT_STREQ("pop.example.jp", accounts[0].serverHost);
+  EXPECT_STREQ("imap.example.jp", accounts[1].serverHost);
+  EXPECT_STREQ("仕事", accounts[1].accountName);
+  EXPECT_STREQ("neko", accounts[1].password);
+  EXPECT_EQ(PROTOCOL_IMAP, accounts[1].mailProtocol);
+  EXPECT_EQ(993, accounts[1].port);
+  EXPECT_EQ(200, accounts[1].intervalMinutes);
+  EXPECT_STREQ("「仕事」の必須設定項目に空欄があるにゃ.\n設定してにゃ.", settingsProblem());
+
+  // Damaged: not ours, a record missing, a record cut short.
+  for (std::string damaged : {std::string(16 + 2048, '\0'), boxes.substr(0, 16) + "\xFF",
+                              boxes.substr(0, 16 + 2047)}) {
+    standin::writeFile("C:\\KivvetLE.mbx", damaged);
+    ASSERT_EQ(1, loadSettings());
+    EXPECT_EQ(1, accountCount);
+    EXPECT_STREQ("pop.example.jp", accounts[0].serverHost);
+  }
+
+  // The last one removed, its file goes.
+  standin::writeFile("C:\\KivvetLE.mbx", boxes);
+  ASSERT_EQ(1, loadSettings());
+  removeAccount(0);
+  EXPECT_STREQ("imap.example.jp", accounts[0].serverHost);
+  ASSERT_EQ(1, saveSettings());
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"KivvetLE.mbx"));
+}
