@@ -48,6 +48,16 @@ typedef BOOL(WINAPI* ConnectedStateQuery)(LPDWORD flags, DWORD reserved);
 // The mailboxes by slot, for their timers.
 Mailbox* recordOfSlot[MOST_MAILBOXES];
 
+// With several mailboxes a failure's text says whose it is.
+const char* whose(const Mailbox* box, const char* text, char* named, size_t size) {
+  if (accountCount < 2 || text == NULL) return text;
+  if (box->account->accountName[0] != '\0')
+    snprintf(named, size, "「%s」%s", box->account->accountName, text);
+  else
+    snprintf(named, size, "%d: %s", box->mailboxSlot + 1, text);
+  return named;
+}
+
 // Busy is each mailbox's; the menu's guarded items stay grayed while any
 // mailbox is busy or the settings are open.
 void becomeBusyWith(Mailbox* box) {
@@ -279,6 +289,11 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
   // A result may come with a word of its own for the tooltip's note.
   if (outcome.end == Announced && outcome.text != NULL) setTrayNote(outcome.text);
 
+  char named[2][SHORT_TEXT_BYTES + 256];
+  if (outcome.end != Announced) {
+    outcome.text = whose(box, outcome.text, named[0], sizeof named[0]);
+    outcome.alarmText = whose(box, outcome.alarmText, named[1], sizeof named[1]);
+  }
   if (outcome.end == Failed) {
     holdAnnouncement(window);
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);

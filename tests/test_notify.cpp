@@ -63,6 +63,25 @@ TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
   EXPECT_TRUE(standin::timerRunning(window, TIMER_BLINK));
 }
 
+// Two mailboxes' results close together: one voice, the second's sound
+// after the first's, each a second apart.
+TEST_F(Announcement, TwoMailboxesToldTogetherShareOneVoice) {
+  settings.soundNewOnly = 1;
+  ASSERT_EQ(1, addAccount());
+  mailboxes[0].counts = {2, 2};
+  mailboxes[1].counts = {1, 1};
+  size_t before = soundCount();
+  DWORD start = standin::now();
+  startNotification(window, 0);
+  standin::advance(300);
+  startNotification(window, 1);
+  standin::advance(5000);
+  std::vector<DWORD> times;
+  for (size_t i = before; i < soundCount(); i++)
+    times.push_back(standin::soundsPlayed()[i].time - start);
+  EXPECT_EQ((std::vector<DWORD>{200, 1200, 2200}), times);
+}
+
 TEST_F(Announcement, ABalloonTellsTheNewMailBesideTheVoice) {
   settings.notifyBalloon = 1;
   strcpy(accounts[0].accountName, "home");

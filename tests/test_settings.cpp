@@ -542,8 +542,8 @@ TEST_F(SettingsFile, MoreMailboxesGoToTheirOwnFileAndLeaveTheFirstAlone) {
   EXPECT_STREQ("「仕事」の必須設定項目に空欄があるにゃ.\n設定してにゃ.", settingsProblem());
 
   // Damaged: not ours, a record missing, a record cut short.
-  for (std::string damaged : {std::string(16 + 2048, '\0'), boxes.substr(0, 16) + "\xFF",
-                              boxes.substr(0, 16 + 2047)}) {
+  for (std::string damaged :
+       {std::string(16 + 2048, '\0'), boxes.substr(0, 16) + "\xFF", boxes.substr(0, 16 + 2047)}) {
     standin::writeFile("C:\\KivvetLE.mbx", damaged);
     ASSERT_EQ(1, loadSettings());
     EXPECT_EQ(1, accountCount);

@@ -47,6 +47,14 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
   setTrayNote("次は9:05に確かめるにゃ");
   EXPECT_EQ("Kivvet LE - home : 2/15\n次は9:05に確かめるにゃ", tooltipFor(""));
   EXPECT_EQ("Kivvet LE - オフラインです.", tooltipFor("オフラインです."));
+  // With a second mailbox, a line for each: its name, cut to ten
+  // characters, and its counts.
+  setTrayNote("");
+  ASSERT_EQ(1, addAccount());
+  strcpy(accounts[1].accountName, "とても長い名前のメールボックス");
+  mailboxes[1].counts.newCount = 1;
+  mailboxes[1].counts.messageCount = 3;
+  EXPECT_EQ("Kivvet LE - home: 2/15\nとても長い名前のメー: 1/3", tooltipFor(""));
 }
 
 TEST_F(TrayIcon, CountsAreUnsigned) {

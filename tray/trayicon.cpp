@@ -80,6 +80,8 @@ HICON badgedPicture(const char* iconName, int size) {
 }
 
 char trayNote[64];
+// Of a mailbox's name, the tooltip shows up to ten characters.
+const size_t MAILBOX_TIP_NAME_BYTES = 10 * 3 + 1;
 
 void appendText(char* work, size_t size, const char* text) {
   size_t used = strlen(work);
@@ -95,6 +97,20 @@ void composeTooltip(const char* text, WCHAR* tip) {
   snprintf(work, sizeof work, "%s - ", APP_TITLE);
   if (text[0] != '\0') {
     appendText(work, sizeof work, text);
+  } else if (accountCount > 1) {
+    // A line for each mailbox: its name, cut short, and its counts.
+    for (int slot = 0; slot < accountCount; slot++) {
+      char name[MAILBOX_TIP_NAME_BYTES];
+      if (accounts[slot].accountName[0] != '\0')
+        copyWholeCharacters(name, sizeof name, accounts[slot].accountName);
+      else
+        snprintf(name, sizeof name, "%d", slot + 1);
+      snprintf(counts, sizeof counts, ": %u/%u", (unsigned)newCountOf(slot),
+               (unsigned)countsOf(slot)->messageCount);
+      if (slot > 0) appendText(work, sizeof work, "\n");
+      appendText(work, sizeof work, name);
+      appendText(work, sizeof work, counts);
+    }
   } else if (settings.tooltipMode == 1) {
     snprintf(counts, sizeof counts, "%u/%u", (unsigned)shownNewCount(),
              (unsigned)shownCounts()->messageCount);
