@@ -21,6 +21,11 @@
 #define IDC_FAST_SCAN 113
 #define IDC_PROTECT_PASSWORD 114
 #define IDC_MAIL_PROTOCOL 115
+// The list of mailboxes above the account of the one chosen.
+#define IDC_MAILBOX_LIST 116
+#define IDC_MAILBOX_ADD 117
+#define IDC_MAILBOX_REMOVE 118
+#define IDC_MAILBOX_UP 119
 /* the labels that name the protocol (no help topics) */
 #define IDC_SERVER_LABEL 120
 #define IDC_PORT_LABEL 121

@@ -38,6 +38,10 @@ const HelpTopic basicPageHelp[] = {
     {IDC_START_AT_LOGON, IDC_START_AT_LOGON},
     {IDC_PROTECT_PASSWORD, IDC_PROTECT_PASSWORD},
     {IDC_MAIL_PROTOCOL, IDC_MAIL_PROTOCOL},
+    {IDC_MAILBOX_LIST, IDC_MAILBOX_LIST},
+    {IDC_MAILBOX_ADD, IDC_MAILBOX_LIST},
+    {IDC_MAILBOX_REMOVE, IDC_MAILBOX_LIST},
+    {IDC_MAILBOX_UP, IDC_MAILBOX_LIST},
     {0, 0},
 };
 const HelpTopic soundPageHelp[] = {
@@ -83,13 +87,6 @@ struct TextBox {
   DWORD fileBytes;
 };
 
-const TextBox basicPageTexts[] = {
-    {IDC_ACCOUNT_NAME, &accounts[0].accountName, SHORT_FILE_TEXT_BYTES},
-    {IDC_SERVER_HOST, &accounts[0].serverHost, SHORT_FILE_TEXT_BYTES},
-    {IDC_USER_ID, &accounts[0].userId, SHORT_FILE_TEXT_BYTES},
-    {IDC_PASSWORD, &accounts[0].password, SHORT_FILE_TEXT_BYTES},
-    {0, NULL, 0},
-};
 const TextBox soundPageTexts[] = {
     {IDC_VOICE_PATH, &settings.voicePath, LONG_FILE_TEXT_BYTES},
     {0, NULL, 0},
@@ -101,6 +98,15 @@ const TextBox mailerPageTexts[] = {
 };
 
 void setText(HWND page, int id, const char* text) { SetDlgItemTextW(page, id, wide(text).text); }
+
+// With several mailboxes, whose setting the cat refuses: "「name」の".
+char refusedMailbox[SHORT_TEXT_BYTES + 32];
+
+void tellRefusal(HWND page, const char* text) {
+  char message[3 * WIDE_TEXT_UNITS + sizeof refusedMailbox + 256];
+  snprintf(message, sizeof message, "%s%s", refusedMailbox, text);
+  MessageBoxW(page, wide(message).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
+}
 
 void readText(HWND page, int id, char* text, size_t size) {
   WCHAR typed[WIDE_TEXT_UNITS];
@@ -122,7 +128,7 @@ int takeTexts(HWND page, const TextBox* boxes) {
     char message[sizeof text + 256];
     snprintf(message, sizeof message,
              "「%s」は設定ファイルにしまえないにゃ.\n使えない文字を外すか、短くしてにゃ.", text);
-    MessageBoxW(page, wide(message).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
+    tellRefusal(page, message);
     SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID);
     return 0;
   }
@@ -221,8 +227,7 @@ int readInterval(HWND page) {
   if (!isNumber && typed[0] >= '0' && typed[0] <= '9') minutes = (UINT)MAX_INTERVAL_MINUTES + 1;
   if (minutes == 0) return 1;
   if (minutes <= (UINT)MAX_INTERVAL_MINUTES) return (int)minutes;
-  MessageBoxW(page, wide("到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.").text,
-              wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
+  tellRefusal(page, "到着確認の間隔は1分から255分までにしてにゃ.\n255分にしておくにゃ.");
   return MAX_INTERVAL_MINUTES;
 }
 
@@ -240,8 +245,7 @@ int readPort(HWND page, int* port) {
     *port = (int)typedPort;
     return 1;
   }
-  MessageBoxW(page, wide("ポート番号は1から65535までにしてにゃ.").text, wide(APP_TITLE).text,
-              MB_OK | MB_ICONINFORMATION);
+  tellRefusal(page, "ポート番号は1から65535までにしてにゃ.");
   SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID);
   return 0;
 }
@@ -373,39 +377,254 @@ void showContextHelp(const HelpTopic* table, const HELPINFO* help) {
     }
 }
 
+// ---- the mailboxes: the list on page one, and the account of the one
+// chosen below it ----
+
+// The accounts as the page shows and changes them. They reach the
+// settings only on OK, all at once: Cancel leaves every account, and the
+// list of them, as it was.
+struct Draft {
+  char accountName[SHORT_TEXT_BYTES];
+  char serverHost[SHORT_TEXT_BYTES];
+  char userId[SHORT_TEXT_BYTES];
+  char password[SHORT_TEXT_BYTES];
+  int port;
+  int intervalMinutes;
+  int useApop;
+  int fastScan;
+  int protectPassword;
+  int connectionSecurity;
+  int mailProtocol;
+  int showPreviews;
+  int passwordLost;
+  int slot;  // the account's slot when the sheet opened; -1 for one added
+};
+Draft drafts[MOST_MAILBOXES];
+int draftCount = 0;
+int chosen = 0;
+
+void copyText(char* to, const char* from) { copyWholeCharacters(to, SHORT_TEXT_BYTES, from); }
+
+void draftFromAccount(Draft* draft, const Account* account, int slot) {
+  copyText(draft->accountName, account->accountName);
+  copyText(draft->serverHost, account->serverHost);
+  copyText(draft->userId, account->userId);
+  copyText(draft->password, account->password);
+  draft->port = account->port;
+  draft->intervalMinutes = account->intervalMinutes;
+  draft->useApop = account->useApop;
+  draft->fastScan = account->fastScan;
+  draft->protectPassword = account->protectPassword;
+  draft->connectionSecurity = account->connectionSecurity;
+  draft->mailProtocol = account->mailProtocol;
+  draft->showPreviews = account->showPreviews;
+  draft->passwordLost = account->passwordLost;
+  draft->slot = slot;
+}
+
+void accountFromDraft(Account* account, const Draft* draft) {
+  copyWholeCharacters(account->accountName, SHORT_TEXT_BYTES, draft->accountName);
+  copyWholeCharacters(account->serverHost, SHORT_TEXT_BYTES, draft->serverHost);
+  copyWholeCharacters(account->userId, SHORT_TEXT_BYTES, draft->userId);
+  copyWholeCharacters(account->password, SHORT_TEXT_BYTES, draft->password);
+  account->port = draft->port;
+  account->intervalMinutes = draft->intervalMinutes;
+  account->useApop = draft->useApop;
+  account->fastScan = draft->fastScan;
+  account->protectPassword = draft->protectPassword;
+  account->connectionSecurity = draft->connectionSecurity;
+  account->mailProtocol = draft->mailProtocol;
+  account->showPreviews = draft->showPreviews;
+  account->passwordLost = draft->passwordLost;
+}
+
+// A new mailbox starts as a first start's account does.
+void newDraft(Draft* draft) {
+  static Account blank;
+  static char empty[SHORT_TEXT_BYTES];
+  blank.accountName = blank.serverHost = blank.userId = blank.password = empty;
+  setDefaultAccount(&blank);
+  blank.fastScan = 1;
+  blank.showPreviews = 1;
+  draftFromAccount(draft, &blank, -1);
+}
+
+// What the list calls a mailbox: its name, or its place.
+void draftLabel(int index, char* text, size_t size) {
+  if (drafts[index].accountName[0] != '\0')
+    copyWholeCharacters(text, size, drafts[index].accountName);
+  else
+    snprintf(text, size, "メールボックス%d", index + 1);
+}
+
+void fillMailboxList(HWND page) {
+  char label[SHORT_TEXT_BYTES + 32];
+  SendDlgItemMessageW(page, IDC_MAILBOX_LIST, CB_RESETCONTENT, 0, 0);
+  for (int i = 0; i < draftCount; i++) {
+    draftLabel(i, label, sizeof label);
+    SendDlgItemMessageW(page, IDC_MAILBOX_LIST, CB_ADDSTRING, 0, (LPARAM)wide(label).text);
+  }
+  SendDlgItemMessageW(page, IDC_MAILBOX_LIST, CB_SETCURSEL, (WPARAM)chosen, 0);
+  enable(page, IDC_MAILBOX_ADD, draftCount < MOST_MAILBOXES);
+  enable(page, IDC_MAILBOX_REMOVE, draftCount > 1);
+  enable(page, IDC_MAILBOX_UP, chosen > 0);
+}
+
+void showDraft(HWND page, const Draft* d) {
+  setText(page, IDC_ACCOUNT_NAME, d->accountName);
+  setText(page, IDC_SERVER_HOST, d->serverHost);
+  setText(page, IDC_USER_ID, d->userId);
+  setText(page, IDC_PASSWORD, d->password);
+  // Setting an arrow's position rewrites its box with the position moved
+  // into the range: the boxes get the stored numbers after it, so that a
+  // port of 0 or an interval past the arrows' 120 minutes stays as it is
+  // until the user changes it.
+  SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, d->port);
+  SetDlgItemInt(page, IDC_PORT, (UINT)d->port, FALSE);
+  SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
+                      MAKELPARAM(LOWORD(d->intervalMinutes), 0));
+  SetDlgItemInt(page, IDC_INTERVAL, (UINT)d->intervalMinutes, FALSE);
+  setChecked(page, IDC_USE_APOP, d->useApop);
+  setChecked(page, IDC_FAST_SCAN, d->fastScan);
+  setChecked(page, IDC_PROTECT_PASSWORD, d->protectPassword);
+  SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)d->mailProtocol, 0);
+  showProtocol(page, d->mailProtocol, d->connectionSecurity);
+}
+
+// The page's boxes into the chosen draft; 0, with nothing taken, when
+// the cat refuses one (and says whose it is, with several mailboxes).
+int takeDraft(HWND page, Draft* d) {
+  refusedMailbox[0] = '\0';
+  if (draftCount > 1) {
+    // By the name as typed, or its place.
+    char label[SHORT_TEXT_BYTES + 32];
+    readText(page, IDC_ACCOUNT_NAME, label, SHORT_TEXT_BYTES);
+    if (label[0] == '\0') draftLabel((int)(d - drafts), label, sizeof label);
+    snprintf(refusedMailbox, sizeof refusedMailbox, "「%s」の", label);
+  }
+  char* texts[] = {d->accountName, d->serverHost, d->userId, d->password};
+  const TextBox boxes[] = {
+      {IDC_ACCOUNT_NAME, &texts[0], SHORT_FILE_TEXT_BYTES},
+      {IDC_SERVER_HOST, &texts[1], SHORT_FILE_TEXT_BYTES},
+      {IDC_USER_ID, &texts[2], SHORT_FILE_TEXT_BYTES},
+      {IDC_PASSWORD, &texts[3], SHORT_FILE_TEXT_BYTES},
+      {0, NULL, 0},
+  };
+  int port = 0;
+  if (!readPort(page, &port) || !takeTexts(page, boxes)) return 0;
+  // A password that could not be read back showed as an empty box: only
+  // one typed into it takes the place of the stored one.
+  if (d->password[0] != '\0') d->passwordLost = 0;
+  d->port = port;
+  d->intervalMinutes = readInterval(page);
+  d->useApop = isChecked(page, IDC_USE_APOP);
+  d->protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
+  d->fastScan = isChecked(page, IDC_FAST_SCAN);
+  // The lists hold exactly the choices, in the values' order; with none
+  // chosen, an unknown value stays and is refused again.
+  int security = selection(page, IDC_CONNECTION_SECURITY);
+  if (security != CB_ERR) d->connectionSecurity = security;
+  int protocol = selection(page, IDC_MAIL_PROTOCOL);
+  if (protocol != CB_ERR) d->mailProtocol = protocol;
+  return 1;
+}
+
+// Another mailbox chosen, added, removed or moved up: what the page
+// shows goes into its draft first, unless the cat refuses it, and then
+// the list shows the mailboxes as they now stand.
+void onMailboxCommand(HWND page, int command) {
+  int wanted = command == IDC_MAILBOX_LIST ? selection(page, IDC_MAILBOX_LIST) : chosen;
+  if (command == IDC_MAILBOX_LIST && wanted == chosen) return;
+  int taken = command == IDC_MAILBOX_REMOVE || takeDraft(page, &drafts[chosen]);
+  if (!taken) {
+    // The page stays as typed, for the user to mend.
+    SendDlgItemMessageW(page, IDC_MAILBOX_LIST, CB_SETCURSEL, (WPARAM)chosen, 0);
+    return;
+  }
+  if (command == IDC_MAILBOX_LIST && wanted >= 0 && wanted < draftCount) {
+    chosen = wanted;
+  } else if (command == IDC_MAILBOX_ADD && draftCount < MOST_MAILBOXES) {
+    newDraft(&drafts[draftCount]);
+    chosen = draftCount++;
+  } else if (command == IDC_MAILBOX_REMOVE && draftCount > 1) {
+    // What a removed mailbox showed need not be right.
+    for (int i = chosen; i + 1 < draftCount; i++) drafts[i] = drafts[i + 1];
+    draftCount--;
+    if (chosen == draftCount) chosen--;
+  } else if (command == IDC_MAILBOX_UP && chosen > 0) {
+    Draft moved = drafts[chosen];
+    drafts[chosen] = drafts[chosen - 1];
+    drafts[chosen - 1] = moved;
+    chosen--;
+  }
+  fillMailboxList(page);
+  showDraft(page, &drafts[chosen]);
+}
+
+// On OK: the accounts become the drafts, each kept with what its files
+// hold: those removed go, those added come after, and the order is the
+// list's.
+void takeMailboxes() {
+  // Removed: from the last down, so that the slots below stay put.
+  int kept[MOST_MAILBOXES] = {};
+  for (int i = 0; i < draftCount; i++)
+    if (drafts[i].slot >= 0) kept[drafts[i].slot] = 1;
+  for (int slot = accountCount - 1; slot >= 0; slot--)
+    if (!kept[slot]) removeAccount(slot);
+  // Now slot k holds the k-th account kept, in the old order; the added
+  // follow. Each draft's account is moved to the draft's place.
+  int holds[MOST_MAILBOXES];  // the draft whose account each slot holds
+  int at = 0;
+  for (int slot = 0; slot < MOST_MAILBOXES; slot++) {
+    if (!kept[slot]) continue;
+    for (int i = 0; i < draftCount; i++)
+      if (drafts[i].slot == slot) holds[at] = i;
+    at++;
+  }
+  for (int i = 0; i < draftCount; i++)
+    if (drafts[i].slot < 0 && addAccount()) holds[at++] = i;
+  for (int place = 0; place < draftCount; place++) {
+    int from = place;
+    while (holds[from] != place) from++;
+    if (from != place) {
+      swapAccounts(place, from);
+      holds[from] = holds[place];
+      holds[place] = place;
+    }
+    accountFromDraft(&accounts[place], &drafts[place]);
+  }
+}
+
 }  // namespace
 
 INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      setText(page, IDC_ACCOUNT_NAME, accounts[0].accountName);
-      setText(page, IDC_SERVER_HOST, accounts[0].serverHost);
-      setText(page, IDC_USER_ID, accounts[0].userId);
-      setText(page, IDC_PASSWORD, accounts[0].password);
-      // Setting an arrow's position rewrites its box with the position
-      // moved into the range: the boxes get the stored numbers after it,
-      // so that a port of 0 or an interval past the arrows' 120 minutes
-      // stays as it is until the user changes it.
+      draftCount = accountCount;
+      chosen = 0;
+      for (int slot = 0; slot < accountCount; slot++)
+        draftFromAccount(&drafts[slot], &accounts[slot], slot);
       SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETRANGE32, LOWEST_PORT, HIGHEST_PORT);
-      SendDlgItemMessageW(page, IDC_PORT_SPIN, UDM_SETPOS32, 0, accounts[0].port);
-      SetDlgItemInt(page, IDC_PORT, (UINT)accounts[0].port, FALSE);
       SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETRANGE, 0, INTERVAL_RANGE);
-      SendDlgItemMessageW(page, IDC_INTERVAL_SPIN, UDM_SETPOS, 0,
-                          MAKELPARAM(LOWORD(accounts[0].intervalMinutes), 0));
-      SetDlgItemInt(page, IDC_INTERVAL, (UINT)accounts[0].intervalMinutes, FALSE);
       setChecked(page, IDC_CHECK_AT_STARTUP, settings.checkAtStartup);
-      setChecked(page, IDC_USE_APOP, accounts[0].useApop);
-      setChecked(page, IDC_FAST_SCAN, accounts[0].fastScan);
       setChecked(page, IDC_START_AT_LOGON, startsAtLogOn());
-      setChecked(page, IDC_PROTECT_PASSWORD, accounts[0].protectPassword);
       for (const ProtocolTexts& texts : protocolTexts)
         SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_ADDSTRING, 0,
                             (LPARAM)wide(texts.name).text);
-      SendDlgItemMessageW(page, IDC_MAIL_PROTOCOL, CB_SETCURSEL, (WPARAM)accounts[0].mailProtocol,
-                          0);
-      showProtocol(page, accounts[0].mailProtocol, accounts[0].connectionSecurity);
+      fillMailboxList(page);
+      showDraft(page, &drafts[chosen]);
       return TRUE;
     case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_MAILBOX_LIST && HIWORD(wParam) == CBN_SELCHANGE) {
+        onMailboxCommand(page, IDC_MAILBOX_LIST);
+        return TRUE;
+      }
+      if ((LOWORD(wParam) == IDC_MAILBOX_ADD || LOWORD(wParam) == IDC_MAILBOX_REMOVE ||
+           LOWORD(wParam) == IDC_MAILBOX_UP) &&
+          HIWORD(wParam) == BN_CLICKED) {
+        onMailboxCommand(page, LOWORD(wParam));
+        return TRUE;
+      }
       if (HIWORD(wParam) != CBN_SELCHANGE) return TRUE;
       if (LOWORD(wParam) == IDC_MAIL_PROTOCOL)
         showProtocol(page, selection(page, IDC_MAIL_PROTOCOL),
@@ -414,18 +633,9 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         suggestPort(page);
       return TRUE;
     case WM_NOTIFY: {
-      int port = 0;
-      if (notification(lParam)->code == PSN_APPLY && readPort(page, &port) &&
-          takeTexts(page, basicPageTexts)) {
-        // A password that could not be read back showed as an empty box:
-        // only one typed into it takes the place of the stored one.
-        if (accounts[0].password[0] != '\0') accounts[0].passwordLost = 0;
-        accounts[0].port = port;
-        accounts[0].intervalMinutes = readInterval(page);
+      if (notification(lParam)->code == PSN_APPLY && takeDraft(page, &drafts[chosen])) {
+        takeMailboxes();
         settings.checkAtStartup = isChecked(page, IDC_CHECK_AT_STARTUP);
-        accounts[0].useApop = isChecked(page, IDC_USE_APOP);
-        accounts[0].protectPassword = isChecked(page, IDC_PROTECT_PASSWORD);
-        accounts[0].fastScan = isChecked(page, IDC_FAST_SCAN);
         // Kept in the user's registry, not in the settings file. A tick
         // the registry would not take (a policy forbids the Run key) is
         // told, rather than lost without a word.
@@ -436,12 +646,6 @@ INT_PTR CALLBACK basicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                            "Windowsに止められているかもしれないにゃ.")
                           .text,
                       wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);
-        // The lists hold exactly the choices, in the values' order; with
-        // none chosen, an unknown value stays and is refused again.
-        int security = selection(page, IDC_CONNECTION_SECURITY);
-        if (security != CB_ERR) accounts[0].connectionSecurity = security;
-        int protocol = selection(page, IDC_MAIL_PROTOCOL);
-        if (protocol != CB_ERR) accounts[0].mailProtocol = protocol;
       }
       return TRUE;
     }
@@ -540,7 +744,9 @@ INT_PTR CALLBACK displayPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
                                                                      : 2;
         settings.blinkNewOnly = isChecked(page, IDC_BLINK_NEW_ONLY);
         settings.notifyBalloon = isChecked(page, IDC_NOTIFY_BALLOON);
-        accounts[0].showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
+        // One box for the previews of every mailbox.
+        for (int slot = 0; slot < accountCount; slot++)
+          accounts[slot].showPreviews = isChecked(page, IDC_SHOW_PREVIEWS);
         settings.showCount = isChecked(page, IDC_SHOW_COUNT);
       }
       return TRUE;

@@ -112,6 +112,55 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
   EXPECT_EQ(standin::now() + 60000, standin::timerDue(window, TIMER_INTERVAL));
 }
 
+// The list of mailboxes: one added, refused by its name, moved up and
+// another removed; Cancel keeps them all, OK takes them with their files.
+TEST_F(SettingsSheet, PageOneListsTheMailboxesAndTheirFilesFollow) {
+  strcpy(accounts[0].accountName, "自宅");
+  standin::writeFile("C:\\KivvetLE.log", "home's uids");
+  auto addWork = [](HWND page) {
+    standin::click(page, IDC_MAILBOX_ADD);
+    standin::typeInto(page, IDC_ACCOUNT_NAME, "仕事");
+    standin::typeInto(page, IDC_SERVER_HOST, "imap.example.jp");
+    standin::typeInto(page, IDC_PORT, "70000");
+  };
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    EXPECT_EQ(std::vector<std::string>{"自宅"}, standin::controlItems(page, IDC_MAILBOX_LIST));
+    addWork(page);
+    standin::pressCancel();
+  });
+  EXPECT_EQ(1, accountCount);
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    addWork(page);
+    standin::click(page, IDC_MAILBOX_UP);
+    EXPECT_EQ("「仕事」のポート番号は1から65535までにしてにゃ.",
+              standin::messageBoxes().back().text);
+    standin::typeInto(page, IDC_PORT, "993");
+    standin::click(page, IDC_MAILBOX_UP);
+    EXPECT_EQ((std::vector<std::string>{"仕事", "自宅"}),
+              standin::controlItems(page, IDC_MAILBOX_LIST));
+    standin::chooseItem(page, IDC_MAILBOX_LIST, 1);
+    EXPECT_EQ("127.0.0.1", standin::controlText(page, IDC_SERVER_HOST));
+    standin::pressOk();
+  });
+  ASSERT_EQ(2, accountCount);
+  EXPECT_STREQ("imap.example.jp", accounts[0].serverHost);
+  EXPECT_EQ(993, accounts[0].port);
+  EXPECT_STREQ("自宅", accounts[1].accountName);
+  // The first mailbox's UIDs went with it to the second place.
+  EXPECT_EQ("home's uids", standin::readFile("C:\\KivvetLE-2.log"));
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    standin::click(page, IDC_MAILBOX_REMOVE);  // the chosen one: 仕事
+    standin::pressOk();
+  });
+  ASSERT_EQ(1, accountCount);
+  EXPECT_STREQ("自宅", accounts[0].accountName);
+  EXPECT_EQ("home's uids", standin::readFile("C:\\KivvetLE.log"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"KivvetLE-2.log"));
+}
+
 // The arrows reach every port, and a number outside their range (an
 // interval the arrows do not reach) shows and survives an OK.
 TEST_F(SettingsSheet, PageOneKeepsAPortAbove32767AndALongInterval) {
