@@ -42,28 +42,32 @@ WS_EX_RIGHT = 0x1000
 
 # (id, class, rectangle, text, style, extended style), in template order.
 PAGES = {
-    "SETTINGDLG1": ("基本設定にゃ", (199, 195), [
-        (-1, STATIC, (1, 0, 192, 8), "アカウント名を入力してにゃ", LABEL, 0),
-        (110, EDITCLASS, (1, 8, 192, 12), "", EDIT, 0),
-        (120, STATIC, (1, 25, 192, 8), "POPサーバのアドレスを入力してにゃ（必須）", LABEL, 0),
-        (101, EDITCLASS, (1, 33, 146, 12), "", EDIT, 0),
-        (115, COMBOBOX, (151, 33, 42, 40), "", CHOICE, 0),
-        (-1, STATIC, (1, 49, 192, 8), "ユーザーIDを入力してにゃ（必須）", LABEL, 0),
-        (102, EDITCLASS, (1, 57, 192, 12), "", EDIT, 0),
-        (-1, STATIC, (1, 73, 96, 8), "パスワードを入力してにゃ", LABEL, 0),
-        (103, EDITCLASS, (1, 81, 192, 12), "", PASSWORD, 0),
-        (114, BUTTON, (100, 72, 93, 9), "暗号化して保存にゃ", CHECK, 0),
-        (121, STATIC, (0, 97, 193, 8), "POP3ポート番号を入力してにゃ（通常は110番）", LABEL, 0),
-        (104, EDITCLASS, (1, 105, 44, 12), "", NUMBER, WS_EX_RIGHT),
-        (105, UPDOWN, (37, 105, 9, 12), "", SPIN, 0),
-        (111, COMBOBOX, (49, 105, 144, 48), "", CHOICE, 0),
-        (106, EDITCLASS, (1, 125, 44, 12), "", NUMBER, WS_EX_RIGHT),
-        (107, UPDOWN, (37, 125, 9, 12), "", SPIN, 0),
-        (-1, STATIC, (49, 129, 144, 8), "分おきに到着確認するにゃ", LABEL, 0),
-        (108, BUTTON, (1, 145, 192, 10), "起動と同時に到着確認するにゃ", CHECK, 0),
-        (109, BUTTON, (1, 157, 192, 12), "APOPで認証するにゃ", CHECK, 0),
-        (113, BUTTON, (1, 169, 192, 12), "高速スキャンするにゃ（UIDLを一度に受け取る）", CHECK, 0),
-        (112, BUTTON, (1, 181, 192, 10), "ログオンしたら起動するにゃ", CHECK, 0),
+    "SETTINGDLG1": ("基本設定にゃ", (199, 213), [
+        (116, COMBOBOX, (1, 0, 99, 80), "", CHOICE, 0),
+        (117, BUTTON, (103, 0, 30, 13), "追加", PUSH, 0),
+        (118, BUTTON, (135, 0, 30, 13), "削除", PUSH, 0),
+        (119, BUTTON, (167, 0, 26, 13), "上へ", PUSH, 0),
+        (-1, STATIC, (1, 18, 192, 8), "アカウント名を入力してにゃ", LABEL, 0),
+        (110, EDITCLASS, (1, 26, 192, 12), "", EDIT, 0),
+        (120, STATIC, (1, 43, 192, 8), "POPサーバのアドレスを入力してにゃ（必須）", LABEL, 0),
+        (101, EDITCLASS, (1, 51, 146, 12), "", EDIT, 0),
+        (115, COMBOBOX, (151, 51, 42, 40), "", CHOICE, 0),
+        (-1, STATIC, (1, 67, 192, 8), "ユーザーIDを入力してにゃ（必須）", LABEL, 0),
+        (102, EDITCLASS, (1, 75, 192, 12), "", EDIT, 0),
+        (-1, STATIC, (1, 91, 96, 8), "パスワードを入力してにゃ", LABEL, 0),
+        (103, EDITCLASS, (1, 99, 192, 12), "", PASSWORD, 0),
+        (114, BUTTON, (100, 90, 93, 9), "暗号化して保存にゃ", CHECK, 0),
+        (121, STATIC, (0, 115, 193, 8), "POP3ポート番号を入力してにゃ（通常は110番）", LABEL, 0),
+        (104, EDITCLASS, (1, 123, 44, 12), "", NUMBER, WS_EX_RIGHT),
+        (105, UPDOWN, (37, 123, 9, 12), "", SPIN, 0),
+        (111, COMBOBOX, (49, 123, 144, 48), "", CHOICE, 0),
+        (106, EDITCLASS, (1, 143, 44, 12), "", NUMBER, WS_EX_RIGHT),
+        (107, UPDOWN, (37, 143, 9, 12), "", SPIN, 0),
+        (-1, STATIC, (49, 147, 144, 8), "分おきに到着確認するにゃ", LABEL, 0),
+        (108, BUTTON, (1, 163, 192, 10), "起動と同時に到着確認するにゃ", CHECK, 0),
+        (109, BUTTON, (1, 175, 192, 12), "APOPで認証するにゃ", CHECK, 0),
+        (113, BUTTON, (1, 187, 192, 12), "高速スキャンするにゃ（UIDLを一度に受け取る）", CHECK, 0),
+        (112, BUTTON, (1, 199, 192, 10), "ログオンしたら起動するにゃ", CHECK, 0),
     ]),
     "SETTINGDLG2": ("サウンド設定にゃ", (200, 140), [
         (201, BUTTON, (4, 0, 190, 8), "到着をサウンドでお知らせするにゃ", CHECK, 0),
@@ -101,8 +105,8 @@ PAGES = {
 }
 
 # Help context ids of the settings pages; the up-down controls use 104 and
-# 106, the quiet hours' time boxes 212.
-TOPICS = [101, 102, 103, 104, 106, 108, 109, 110, 111, 112, 113, 114, 115,
+# 106, the quiet hours' time boxes 212, the mailbox list's buttons 116.
+TOPICS = [101, 102, 103, 104, 106, 108, 109, 110, 111, 112, 113, 114, 115, 116,
           201, 202, 203, 204, 205, 206, 207, 208, 211, 212, 301, 302, 303, 401, 402, 403, 404, 405, 406,
           411]
 
