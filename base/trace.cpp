@@ -61,12 +61,19 @@ void startTrace() {
   trace.startTick = GetTickCount();
 }
 
+namespace {
+int tracedSlot = -1;
+}  // namespace
+
+void traceMailbox(int slot) { tracedSlot = slot; }
+
 void traceLine(const char* format, ...) {
   if (trace.file == INVALID_HANDLE_VALUE) return;
   char line[600];
   DWORD ms = GetTickCount() - trace.startTick;
   int used = snprintf(line, sizeof line, "%7lu.%03lu ", (unsigned long)(ms / 1000),
                       (unsigned long)(ms % 1000));
+  if (tracedSlot >= 0) used += snprintf(line + used, sizeof line - used, "[%d] ", tracedSlot + 1);
   va_list arguments;
   va_start(arguments, format);
   vsnprintf(line + used, sizeof line - used - 2, format, arguments);

@@ -15,6 +15,9 @@
 void startTrace();
 // One line of the trace, printf-style; nothing when no trace was asked.
 void traceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The lines that follow are of the mailbox in slot (-1: of none), until
+// another is named: each begins with its number, "[1]" for the first.
+void traceMailbox(int slot);
 // 1 when a trace is being written.
 int tracing();
 void endTrace();

@@ -160,6 +160,7 @@ void onSecuring(HWND window, void*) {
 // No answer to QUIT: the result was shown already; only the session ends.
 void CALLBACK onQuitTimeout(HWND window, UINT, UINT_PTR id, DWORD) {
   Mailbox* box = mailboxOfTimer(id);
+  traceMailbox(mailboxSlotOfTimer(id));
   if (box != NULL) endCheck(window, box, {SessionOver, NULL, NULL});
 }
 
@@ -197,6 +198,7 @@ Mailbox* mailboxOfTimer(UINT_PTR id) {
 
 void startCheck(HWND window, Mailbox* box, int timed) {
   if (box->cycle.underWay || app.settingsOpen) return;
+  traceMailbox(box->mailboxSlot);
   pauseAnnouncementForCheck(window);
   registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);

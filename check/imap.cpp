@@ -566,6 +566,7 @@ void sendDone(Mailbox* box) {
 
 void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD) {
   Mailbox* box = mailboxOfTimer(id);
+  traceMailbox(mailboxSlotOfTimer(id));
   KillTimer(window, id);
   if (box == NULL || !box->protocol->holdsSession(box)) return;
   ImapDialogue& d = box->imap;

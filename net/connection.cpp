@@ -135,6 +135,7 @@ Connection* connectionOfTimer(UINT_PTR id) {
 
 void CALLBACK onSilence(HWND window, UINT, UINT_PTR id, DWORD) {
   Connection* c = connectionOfTimer(id);
+  traceMailbox(mailboxSlotOfTimer(id));
   if (c == NULL || !connectionUnderWay(c)) return;
   DWORD quiet = GetTickCount() - c->lastHeardAt;
   if (quiet < RESPONSE_TIMEOUT_MS) return armSilenceTimer(window, c, RESPONSE_TIMEOUT_MS - quiet);
@@ -146,6 +147,7 @@ void CALLBACK onSilence(HWND window, UINT, UINT_PTR id, DWORD) {
 // make a line ends three minutes after its last line.
 void CALLBACK onStall(HWND window, UINT, UINT_PTR id, DWORD) {
   Connection* c = connectionOfTimer(id);
+  traceMailbox(mailboxSlotOfTimer(id));
   if (c == NULL || !connectionUnderWay(c)) return;
   DWORD stalled = GetTickCount() - c->lastLineAt;
   if (stalled < SESSION_TIMEOUT_MS) {
@@ -322,18 +324,24 @@ void abortConnection(Connection* c) {
 
 // The message carries nothing a dial trusts: each looks at its own lookup.
 void onHostResolved(HWND window, WPARAM, LPARAM) {
-  for (Connection* c : connections)
-    if (c != NULL) onDialResult(window, c, onDialLookup(&c->dial, window));
+  for (Connection* c : connections) {
+    if (c == NULL) continue;
+    traceMailbox(c->timerSlot);
+    onDialResult(window, c, onDialLookup(&c->dial, window));
+  }
 }
 
 void onSocketEvent(HWND window, WPARAM wParam, LPARAM lParam) {
   for (Connection* c : connections)
-    if (c != NULL && isOpen(c) && (SOCKET)wParam == c->sessionSocket)
+    if (c != NULL && isOpen(c) && (SOCKET)wParam == c->sessionSocket) {
+      traceMailbox(c->timerSlot);
       return onEvent(window, c, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+    }
   // Not a session's: an attempt's connection, or old news for a socket
   // closed already, which the dials ignore.
   for (Connection* c : connections) {
     if (c == NULL) continue;
+    traceMailbox(c->timerSlot);
     DialResult result = onDialSocketEvent(&c->dial, window, wParam, lParam);
     if (result != DialPending) return onDialResult(window, c, result);
   }
