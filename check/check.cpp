@@ -203,6 +203,8 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);
   box->cycle.quiet = timed && retriesInARow(box) > 0;
+  // A check that shows itself starts without its mailbox's old failure.
+  if (!box->cycle.quiet) showMailboxFailure(box->mailboxSlot, NULL);
 
   // A session held open is asked again, on it, before the shell is asked
   // to change the icon: that call waits for another process, a quarter of
@@ -296,7 +298,9 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     outcome.text = whose(box, outcome.text, named[0], sizeof named[0]);
     outcome.alarmText = whose(box, outcome.alarmText, named[1], sizeof named[1]);
   }
+  if (outcome.end == Announced) showMailboxFailure(box->mailboxSlot, NULL);
   if (outcome.end == Failed) {
+    showMailboxFailure(box->mailboxSlot, outcome.text);
     holdAnnouncement(window);
     setTrayIcon(window, NIM_MODIFY, "NOGOODICON", outcome.text);
   } else if (outcome.end == FailedForNow) {
@@ -305,6 +309,7 @@ void endCheck(HWND window, Mailbox* box, CheckOutcome outcome) {
     int alarm = retriesInARow(box) > 1 && outcome.alarmText != NULL;
     const char* icon = alarm ? "NOGOODICON" : "APPICON";
     const char* text = alarm ? outcome.alarmText : outcome.text;
+    showMailboxFailure(box->mailboxSlot, alarm ? text : NULL);
     if (!trayShows(icon, text)) {
       holdAnnouncement(window);
       setTrayIcon(window, NIM_MODIFY, icon, text);

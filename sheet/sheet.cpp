@@ -116,5 +116,6 @@ void openSettingsSheet(HWND window, const char* reason) {
   if (app.windowGone) return;
   becomeIdle();
   // The tray no longer shows a failure.
+  forgetMailboxFailures();
   setTrayIcon(window, NIM_MODIFY, "APPICON", "");
 }

@@ -24,6 +24,27 @@ TEST_F(CheckCycle, IsRefusedWhileBusyWithoutAnyChange) {
   EXPECT_EQ(requests, standin::trayRequests().size());
 }
 
+// Two mailboxes check side by side: one failing does not stop the other,
+// which tells its mail, and the failure shows again once the mail is seen.
+TEST_F(CheckCycle, TwoMailboxesCheckSideBySideAndAFailureStaysShown) {
+  ASSERT_EQ(1, addAccount());
+  strcpy(accounts[1].accountName, "仕事");
+  strcpy(accounts[1].serverHost, "127.0.0.2");
+  strcpy(accounts[1].userId, "dog");
+  standin::answerConnections("127.0.0.2", standin::Answer::Refuses);
+  server.uids = {"a"};
+  check();
+  EXPECT_EQ(1, server.connections);
+  EXPECT_EQ(1u, mailboxes[0].counts.messageCount);
+  standin::advance(FIRST_RETRY_MS + 10000);  // the second refusal in a row is an error
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ("「仕事」サーバがつなぐのを断ったにゃ.ポート番号を確かめてにゃ.", tip());
+  PostMessageW(window, MSG_TRAY_NOTIFY, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  standin::pump();
+  EXPECT_EQ("NOGOODICON", icon());
+  EXPECT_EQ(0, app.busy);
+}
+
 TEST_F(CheckCycle, GraysTheGuardedItemsWhileItRuns) {
   server.greets = false;
   check();

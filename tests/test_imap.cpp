@@ -312,7 +312,7 @@ TEST_F(Imap, NothingGoesInClearAndTheTraceKeepsNoSecret) {
   EXPECT_NE(std::string::npos, trace.find("LOGIN ********"));
   EXPECT_EQ(std::string::npos, trace.find("nyan"));
   EXPECT_NE(std::string::npos, trace.find("reply * SEARCH: 1 found"));  // not its UIDs
-  size_t login = trace.find("LOGIN ********");  // of the first mailbox
+  size_t login = trace.find("LOGIN ********");                          // of the first mailbox
   EXPECT_NE(std::string::npos, trace.rfind(" [1] ", login));
   EXPECT_GT(trace.rfind(" [1] ", login), trace.rfind('\n', login));
 }

@@ -177,7 +177,28 @@ void initTrayIcon() {
   trayNote[0] = '\0';
 }
 
+namespace {
+
+// What each mailbox's last check failed with, while it stands.
+char failures[MOST_MAILBOXES][FAILURE_TEXT_BYTES];
+
+}  // namespace
+
+void showMailboxFailure(int slot, const char* text) {
+  if (slot < 0 || slot >= MOST_MAILBOXES) return;
+  copyWholeCharacters(failures[slot], FAILURE_TEXT_BYTES, text != NULL ? text : "");
+}
+
+void forgetMailboxFailures() { memset(failures, 0, sizeof failures); }
+
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text) {
+  // With several mailboxes, the plain icon gives way to a failure that
+  // stands, so that one mailbox's news cannot hide another's trouble.
+  for (int slot = 0; accountCount > 1 && slot < accountCount; slot++) {
+    if (strcmp(iconName, "APPICON") != 0 || text[0] != '\0' || failures[slot][0] == '\0') continue;
+    iconName = "NOGOODICON";
+    text = failures[slot];
+  }
   // The shell refuses to change or remove an icon it does not hold, and
   // each refusal would cost the whole retry pause (as at the first start,
   // when the settings sheet closes before the icon has been added).

@@ -9,6 +9,11 @@ void initTrayIcon();
 // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) the icon.
 // An empty text selects the standard tooltip of the settings.
 void setTrayIcon(HWND window, DWORD action, const char* iconName, const char* text);
+// The failure of the mailbox in slot stands (NULL: it is over). With
+// several mailboxes the plain icon shows the first that stands instead.
+const size_t FAILURE_TEXT_BYTES = 512;
+void showMailboxFailure(int slot, const char* text);
+void forgetMailboxFailures();
 // The shell forgot the icon (Explorer restarted) or wants it at a new
 // size ("TaskbarCreated"): it is added again, as the announcement shows
 // it while one goes on, else as the normal icon with the standard tooltip.
