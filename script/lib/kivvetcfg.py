@@ -7,6 +7,10 @@ benchmarks (script/lib/desktop.sh: write_settings).
                                            the program wrote; every other byte
                                            stays, the protected password too)
   kivvetcfg.py read FILE                  (prints key=value lines)
+  kivvetcfg.py mailboxes FILE ACCOUNT ... (KivvetLE.mbx: the accounts of the
+                                           second mailbox on, each one
+                                           argument of key=value pairs
+                                           joined by ";")
 
 Texts are given in UTF-8 and stored in Shift-JIS, as the program does.
 connectionSecurity (0 none, 1 STLS, 2 TLS from the first byte) lies after
@@ -98,6 +102,29 @@ def write(path, pairs):
         out.write(image)
 
 
+ACCOUNTS_HEADER = 16
+ACCOUNT_STRIDE = 2048
+
+
+def mailboxes(path, accounts):
+    """Each account is a record laid out as KivvetLE.cfg, padded to its
+    stride, after a header: "KVMB" and the count, all complemented."""
+    import os
+    import tempfile
+    header = bytearray(b"KVMB" + bytes([len(accounts)]) + bytes(11))
+    image = bytearray(b ^ 0xFF for b in header)
+    for account in accounts:
+        with tempfile.NamedTemporaryFile(delete=False) as scratch:
+            name = scratch.name
+        write(name, account.split(";") + ["keepTelling=0"])
+        record = bytearray(open(name, "rb").read())
+        os.unlink(name)
+        image += record + b"\xff" * (ACCOUNT_STRIDE - len(record))
+    image += b"\xff" * (ACCOUNT_STRIDE * 7 - (len(image) - ACCOUNTS_HEADER))
+    with open(path, "wb") as out:
+        out.write(image)
+
+
 def set_fields(path, pairs):
     data = bytearray(open(path, "rb").read())
     for pair in pairs:
@@ -169,6 +196,8 @@ if __name__ == "__main__":
         write(sys.argv[2], sys.argv[3:])
     elif len(sys.argv) >= 3 and sys.argv[1] == "set":
         set_fields(sys.argv[2], sys.argv[3:])
+    elif len(sys.argv) >= 4 and sys.argv[1] == "mailboxes":
+        mailboxes(sys.argv[2], sys.argv[3:])
     elif len(sys.argv) == 3 and sys.argv[1] == "read":
         read(sys.argv[2])
     else:
