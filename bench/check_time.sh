@@ -57,6 +57,17 @@
 #                                imaplib asking the same fetch
 #                                (bench/imap_reference.py --all) to its
 #                                LOGOUT, and to the fetch's end for both
+#   bench/check_time.sh multi    through the imap mode's two proxies, COUNTS
+#                                default 1000, every message read: eight
+#                                mailboxes in one copy (four POP3 with fast
+#                                scan, four IMAP; a Dovecot user each, all
+#                                on the one Maildir) checked from one menu
+#                                check, each IMAP one on a new connection
+#                                (the first sessions ended by a suspend):
+#                                the first greeting to the last QUIT or
+#                                IDLE; beside one POP3 and one IMAP mailbox
+#                                alone, the same way; the first check at
+#                                start-up too (multi.first)
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -76,6 +87,7 @@ e2e_setup "bench-check-$MODE"
 RUNS=${RUNS:-3}
 COUNTS=${COUNTS:-10 100 1000}
 [ "$MODE" = bigfetch ] && COUNTS=${COUNTS_BIG:-30000}
+[ "$MODE" = multi ] && COUNTS=${COUNTS_MULTI:-1000}
 DELAY=${DELAY:-10}
 BUILD="$KIVVET_ROOT/build/win64"
 
@@ -90,7 +102,7 @@ if [ "$TLS_MODE" = 1 ]; then
   dovecot_start "$E2E_DIR" --tls "$CERTS/localhost.pem" "$CERTS/localhost.key"
   HOST=localhost PORT=$DOVECOT_TLS_PORT SECURITY=connectionSecurity=2
   REFERENCE_ARGS=(--tls "$CERTS/ca.pem")
-elif [ "$MODE" = imap ] || [ "$MODE" = bigfetch ]; then
+elif [ "$MODE" = imap ] || [ "$MODE" = bigfetch ] || [ "$MODE" = multi ]; then
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 elif [ "$MODE" = imapstatus ]; then
@@ -111,7 +123,7 @@ delay_port() {
 }
 case "$MODE" in
   link | pipe | tlspipe) delay_port proxy "$PORT" && PORT=$PROXY_PORT ;;
-  imap | imapstatus)
+  imap | imapstatus | multi)
     delay_port proxy "$PORT" && PORT=$PROXY_PORT
     delay_port imapproxy "$IMAP_PORT" && IMAP_PORT=$PROXY_PORT
     ;;
@@ -318,6 +330,85 @@ big_check() {
   rm -f "$E2E_DIR/bench.exit"
 }
 
+# Mailboxes in one copy, POPS POP3 ones then IMAPS IMAP ones, slot 0 in
+# KivvetLE.cfg and the others in KivvetLE.mbx, user mN for slot N. Both
+# checks (the first at start-up, then the menu's, which the suspend makes
+# open a new IMAP session) are timed from the first greeting to the last
+# QUIT or IDLE; the menu's check is printed, the first goes to
+# multi.first, the last QUIT and the last IDLE to multi.pop and
+# multi.imap.
+ended() { [ "$(dovecot_log_since "$1" | grep -c 'pop3(m[0-9]*).*Logged out')" -ge "$2" ] && idles_seen "$3"; }
+imap_gone() { [ "$(dovecot_log_since "$1" | grep -c 'imap(m[0-9]*).*Disconnected')" -ge "$2" ]; }
+to_last() { span "$(first_out)" "$(last_in '^[0-9.]+ (QUIT|a[0-9]+ IDLE)')"; }
+multi_check() {
+  local pops=$1 imaps=$2 slot account mark accounts=()
+  for slot in $(seq 0 $((pops + imaps - 1))); do
+    account="serverHost=127.0.0.1;userId=m$slot;password=nyan;intervalMinutes=60;accountName=m$slot"
+    if [ "$slot" -lt "$pops" ]; then
+      account="$account;port=$PORT;fastScan=1"
+    else
+      account="$account;port=$IMAP_PORT;mailProtocol=1"
+    fi
+    accounts+=("$account")
+  done
+  # shellcheck disable=SC2046 # one argument a field
+  write_settings "$E2E_DIR/KivvetLE.cfg" $(tr ';' ' ' <<<"${accounts[0]}") checkAtStartup=1 soundNewOnly=1
+  rm -f "$E2E_DIR"/KivvetLE*.log "$E2E_DIR/KivvetLE.mbx"
+  [ ${#accounts[@]} -gt 1 ] &&
+    python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" mailboxes "$E2E_DIR/KivvetLE.mbx" "${accounts[@]:1}"
+  clear_rawlog
+  mark=$(dovecot_log_mark)
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 ended "$mark" "$pops" "$imaps" || { echo "first check: not all ended" >&2; return 1; }
+  sleep 1
+  to_last >>"$E2E_DIR/multi.first"
+  echo >>"$E2E_DIR/multi.first"
+  mark=$(dovecot_log_mark)
+  wine "$BUILD/kivvetprobe.exe" suspend >/dev/null
+  wait_for 60 imap_gone "$mark" "$imaps" || { echo "sessions not closed" >&2; return 1; }
+  clear_rawlog
+  mark=$(dovecot_log_mark)
+  wine "$BUILD/kivvetprobe.exe" check >/dev/null
+  wait_for 300 ended "$mark" "$pops" "$imaps" || { echo "menu's check: not all ended" >&2; return 1; }
+  sleep 0.5
+  [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/multi$pops$imaps.$(date +%s%N)"
+  echo "$(span "$(first_out)" "$(last_in '^[0-9.]+ QUIT')")" \
+    "$(span "$(first_out)" "$(last_in '^[0-9.]+ a[0-9]+ IDLE')")" \
+    "$(span "$(first_out)" "$(last_out ' ready\.')")" >>"$E2E_DIR/multi.last"
+  to_last
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+# Python's clients side by side, four POP3 (reference_client.py --flight)
+# and four IMAP (imap_reference.py, each command awaited, to LOGOUT), each
+# in a process of its own that has loaded its modules and waits for one
+# moment a second ahead: the first greeting to the last QUIT or LOGOUT;
+# the greetings' spread to python.spread.
+at_once() {
+  python3 -c 'import imaplib, poplib, runpy, socket, ssl, sys, time
+time.sleep(max(0, float(sys.argv[1]) - time.time()))
+sys.argv = sys.argv[2:]
+runpy.run_path(sys.argv[0], run_name="__main__")' "$@"
+}
+python_eight() {
+  local pids=() k start
+  clear_rawlog
+  start=$(($(date +%s) + 2))
+  for k in 1 2 3 4; do
+    at_once "$start" "$KIVVET_ROOT/bench/reference_client.py" "$PORT" --flight >/dev/null &
+    pids+=($!)
+    at_once "$start" "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT" >/dev/null &
+    pids+=($!)
+  done
+  wait "${pids[@]}" || { echo "a Python client failed" >&2; return 1; }
+  sleep 0.5
+  span "$(first_out)" "$(last_out ' ready\.')" >>"$E2E_DIR/python.spread"
+  echo >>"$E2E_DIR/python.spread"
+  span "$(first_out)" "$(last_in '^[0-9.]+ ([^ ]+ LOGOUT|QUIT)')"
+}
+# The median of one configuration's figures in FILE, the runs' last ones.
+last_median() { tail -n "$RUNS" "$E2E_DIR/$1" | awk -v c="$2" '$c != "" { print $c }' | median; }
+
 # imaplib's check, greeting to LOGOUT. Arguments: --all for the fetch of
 # every message; the greeting to the fetch's end goes to lib.answer.
 imaplib_check() {
@@ -360,6 +451,7 @@ case "$MODE" in
   bigfetch)
     printf '%-9s %9s %9s %9s %9s %9s %9s\n' messages "prog-idle" "prog-ans" "lib-lgout" \
       "lib-ans" "idle/lib" "ans/ans" ;;
+  multi) echo "medians of $RUNS, seconds from the first greeting" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
@@ -446,6 +538,32 @@ for n in $COUNTS; do
       libans=$(grep . "$E2E_DIR/lib.answer" | median)
       printf '%-9s %9s %9s %9s %9s %9s %9s\n' "$n" "$program" "$progans" "$imaplib" "$libans" \
         "$(ratio "$program" "$imaplib")" "$(ratio "$progans" "$libans")" ;;
+    multi)
+      mark_all_seen
+      for slot in 1 2 3 4 5 6 7; do grep -q "^m$slot:" "$DOVECOT_DIR/passwd" || dovecot_add_user "m$slot" nyan; done
+      grep -q '^m0:' "$DOVECOT_DIR/passwd" || dovecot_add_user m0 nyan
+      rm -f "$E2E_DIR"/multi.{first,last}
+      pop=$(runs multi_check 1 0)
+      firstpop=$(last_median multi.first 1)
+      imap=$(runs multi_check 0 1)
+      firstimap=$(last_median multi.first 1)
+      eight=$(runs multi_check 4 4)
+      firsteight=$(last_median multi.first 1)
+      slowest=$(printf '%s\n' "$pop" "$imap" | sort -n | tail -1)
+      rm -f "$E2E_DIR/python.spread"
+      pypop=$(runs reference_check --flight)
+      pyimap=$(runs imaplib_check)
+      pyeight=$(runs python_eight)
+      pyslowest=$(printf '%s\n' "$pypop" "$pyimap" | sort -n | tail -1)
+      echo "$n messages, the menu's check: POP3 alone $pop, IMAP alone $imap;" \
+        "eight $eight (last QUIT $(last_median multi.last 1), last IDLE $(last_median multi.last 2)," \
+        "last greeting $(last_median multi.last 3)); eight/slowest $(ratio "$eight" "$slowest")"
+      echo "$n messages, the first check at start-up: POP3 alone $firstpop, IMAP alone $firstimap;" \
+        "eight $firsteight; eight/slowest" \
+        "$(ratio "$firsteight" "$(printf '%s\n' "$firstpop" "$firstimap" | sort -n | tail -1)")"
+      echo "$n messages, Python: POP3 alone $pypop, IMAP alone $pyimap (to LOGOUT); eight $pyeight" \
+        "(last greeting $(grep . "$E2E_DIR/python.spread" | median)); eight/slowest" \
+        "$(ratio "$pyeight" "$pyslowest")" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

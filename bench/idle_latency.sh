@@ -20,6 +20,12 @@
 #   bench/idle_latency.sh          plain IMAP
 #   bench/idle_latency.sh tls      TLS from the first byte (a test CA
 #                                  trusted in the Wine prefix only)
+#   bench/idle_latency.sh multi    no deliveries: the waiting alone, with
+#                                  one IMAP mailbox and then with eight
+#                                  in one copy (a Dovecot user each, all
+#                                  on the one Maildir), each IDLE_SECONDS:
+#                                  the same counts, the process's CPU time
+#                                  and its VmRSS and VmHWM at the end
 #   (needs script/build win64 first)
 #   DELIVERIES=20 IDLE_SECONDS=600 bench/idle_latency.sh
 source "$(dirname "$0")/../tests/e2e/lib.sh"
@@ -62,6 +68,8 @@ stamp_after() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
+cpu_ticks() { awk '{ print $14 + $15 }' /proc/"$1"/stat 2>/dev/null || echo 0; }
+memory() { awk '/^Vm(RSS|HWM):/ { printf "%s %s kB  ", $1, $2 }' /proc/"$1"/status 2>/dev/null; }
 switches() {
   cat /proc/"$1"/task/*/status 2>/dev/null |
     awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
@@ -102,6 +110,70 @@ medians() {
   printf '%-9s %8s  %7s  %6s  %4s  %7s  %4s\n' "$1" median "$(col "$1" 3)" "$(col "$1" 4)" \
     "$(col "$1" 5)" "$(col "$1" 6)" "$(col "$1" 7)"
 }
+
+# apart COUNT START BEFORE: the context switches sampled once a second (in
+# switches.COUNT; BEFORE of them at START) in the seconds that saw no keep-alive (in
+# keepalives.COUNT) within a second of them, then how many such seconds
+# had any.
+apart() {
+  awk 'FILENAME == ARGV[1] { alive[++n] = $1; next }
+    !started { last = $1; previous = $2; started = 1; next }
+    { near = 0
+      for (k = 1; k <= n; k++) if (alive[k] >= last - 1 && alive[k] <= $1 + 1) near = 1
+      if (!near && $2 > previous) { sum += $2 - previous; seconds++ }
+      last = $1; previous = $2 }
+    END { printf "%d in %d seconds", sum, seconds }' "$E2E_DIR/keepalives.$1" \
+    <(echo "$2 $3"; cat "$E2E_DIR/switches.$1")
+}
+# waiting COUNT: COUNT IMAP mailboxes in one copy, user mN for slot N,
+# slot 0 in KivvetLE.cfg and the others in KivvetLE.mbx; once each
+# session waits in IDLE, IDLE_SECONDS of nothing.
+all_idling() { [ "$(find "$DOVECOT_RAWLOG" -name '*.in' -exec grep -hE '^[0-9.]+ [^ ]+ IDLE' {} + | wc -l)" -ge "$1" ]; }
+waiting() {
+  local count=$1 slot accounts=() program holder start before after ticks held_before sent
+  for slot in $(seq 0 $((count - 1))); do
+    grep -q "^m$slot:" "$DOVECOT_DIR/passwd" || dovecot_add_user "m$slot" nyan
+    accounts+=("serverHost=$HOST;port=$PORT;userId=m$slot;password=nyan;mailProtocol=1;connectionSecurity=$SECURITY;intervalMinutes=60;accountName=m$slot")
+  done
+  # shellcheck disable=SC2046 # one argument a field
+  write_settings "$E2E_DIR/KivvetLE.cfg" $(tr ';' ' ' <<<"${accounts[0]}") checkAtStartup=1 \
+    soundNewOnly=1 notifyBalloon=1
+  rm -f "$E2E_DIR"/KivvetLE*.log "$E2E_DIR/KivvetLE.mbx"
+  [ "$count" -gt 1 ] &&
+    python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" mailboxes "$E2E_DIR/KivvetLE.mbx" "${accounts[@]:1}"
+  find "$DOVECOT_RAWLOG" -type f -delete
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 300 all_idling "$count" || { echo "not every mailbox waited in IDLE" >&2; return 1; }
+  sleep 2
+  program=$(program_pid "$E2E_DIR")
+  holder=$WINE_HOLD_PID
+  sent=$(find "$DOVECOT_RAWLOG" -name '*.in' -exec cat {} + | wc -l)
+  start=$(date +%s.%N)
+  before=$(switches "$program") held_before=$(switches "$holder") ticks=$(cpu_ticks "$program")
+  for _ in $(seq "$IDLE_SECONDS"); do
+    sleep 1
+    echo "$(date +%s.%N) $(switches "$program")"
+  done >"$E2E_DIR/switches.$count"
+  after=$(switches "$program")
+  find "$DOVECOT_RAWLOG" -name '*.out' -exec awk -v after="$start" '$1 >= after && / OK Still here/ { print $1 }' {} + |
+    sort -n >"$E2E_DIR/keepalives.$count"
+  echo "$count mailbox(es), $IDLE_SECONDS s in IDLE:" \
+    "keep-alives $(wc -l <"$E2E_DIR/keepalives.$count")," \
+    "context switches $((after - before)) (the bare loop $(($(switches "$holder") - held_before)))," \
+    "of them in seconds with no keep-alive $(apart "$count" "$start" "$before")," \
+    "CPU $(($(cpu_ticks "$program") - ticks)) ticks of $(getconf CLK_TCK)/s," \
+    "lines sent $(($(find "$DOVECOT_RAWLOG" -name '*.in' -exec cat {} + | wc -l) - sent))," \
+    "connections $(client_connections "$PORT"), $(memory "$program")"
+  close_program bench >/dev/null || true
+  rm -f "$E2E_DIR/bench.exit"
+}
+if [ "$MODE" = multi ]; then
+  waiting 1
+  waiting 8
+  dovecot_stop
+  e2e_finish >/dev/null
+  exit 0
+fi
 
 write_settings "$E2E_DIR/KivvetLE.cfg" "serverHost=$HOST" "port=$PORT" userId=cat password=nyan \
   checkAtStartup=1 mailProtocol=1 "connectionSecurity=$SECURITY" intervalMinutes=60 soundNewOnly=1 \
