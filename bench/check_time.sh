@@ -391,10 +391,10 @@ sys.argv = sys.argv[2:]
 runpy.run_path(sys.argv[0], run_name="__main__")' "$@"
 }
 python_eight() {
-  local pids=() k start
+  local pids=() start
   clear_rawlog
   start=$(($(date +%s) + 2))
-  for k in 1 2 3 4; do
+  for _ in 1 2 3 4; do
     at_once "$start" "$KIVVET_ROOT/bench/reference_client.py" "$PORT" --flight >/dev/null &
     pids+=($!)
     at_once "$start" "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT" >/dev/null &
