@@ -1,5 +1,5 @@
 // The voice runs on TIMER_VOICE, five frames of 200 ms per message with
-// one sound at the start of each cycle; the blink on TIMER_BLINK, one
+// one sound at the start of each cycle, the first frame at once; the blink on TIMER_BLINK, one
 // picture every 500 ms. Every picture goes through setTrayIcon with the
 // standard tooltip, or with the count when the voice told only part of it.
 #include "tray/notify.h"
@@ -192,28 +192,36 @@ void announceQuietly(HWND window) {
   setTrayIcon(window, NIM_MODIFY, "GETICON", announcementTip(tip, sizeof tip));
 }
 
+// The voice's first frame and its sound at once, the rest on the timer's
+// ticks. The shell's call of the first frame may see the window closed,
+// which kills the timer set here.
+void startVoice(HWND window) {
+  KillTimer(window, TIMER_BLINK);
+  announcement.running = 1;
+  SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+  voiceTimerProc(window, WM_TIMER, TIMER_VOICE, 0);
+}
+
+// The voice first, then the balloon, a call that waits for the shell;
+// without a voice the balloon, then the blink, whose end may empty the
+// register that the balloon reads.
+void tellAloud(HWND window, DWORD quietMail, int speaks, int balloon) {
+  if (speaks) startVoice(window);
+  if (balloon && !app.windowGone) announceInBalloon(window, quietMail);
+  if (!speaks && !app.windowGone) startBlink(window);
+}
+
 // The voice for this check's mail (and one sound at least for quiet
 // mail now told), the balloon, then the blink.
 void announceAloud(HWND window, DWORD quietMail) {
   DWORD fresh = shownCounts()->newCount;
-  if (settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0))
-    announceInBalloon(window, quietMail);
-  // The shell's call may have seen the window closed.
-  if (app.windowGone) return;
-  if (settings.soundNotify != 1) return startBlink(window);
   // With mail kept told, a check that brought nothing new says nothing.
   int speaks = (settings.soundNewOnly == 1 && fresh > 0) ||
                (settings.soundNewOnly == 0 && shownCounts()->messageCount > 0 &&
                 (settings.keepTelling != 1 || fresh > 0));
   announcement.soundsWanted = soundsFor(quietMail);
-  if (speaks || quietMail > 0) {
-    KillTimer(window, TIMER_BLINK);
-    // The first frame comes with the first tick.
-    SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
-    announcement.running = 1;
-    return;
-  }
-  startBlink(window);
+  tellAloud(window, quietMail, settings.soundNotify == 1 && (speaks || quietMail > 0),
+            settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0));
 }
 
 // Quiet mail still untold once the quiet is over: its count, and the
@@ -234,13 +242,8 @@ void CALLBACK quietEndTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   // Only the quiet mail is told, with one sound: none of it is a check's.
   DWORD quiet = quietMailToTell();
   KillTimer(window, TIMER_VOICE);
-  if (settings.notifyBalloon == 1) announceInBalloon(window, quiet);
-  if (app.windowGone) return;
-  if (settings.soundNotify != 1) return startBlink(window);
-  KillTimer(window, TIMER_BLINK);
   announcement.soundsWanted = 1;
-  SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
-  announcement.running = 1;
+  tellAloud(window, quiet, settings.soundNotify == 1, settings.notifyBalloon == 1);
 }
 
 }  // namespace
