@@ -1,7 +1,8 @@
 // The voice runs on TIMER_VOICE, five frames of 200 ms per message with
-// one sound at the start of each cycle, the first frame at once; the blink on TIMER_BLINK, one
-// picture every 500 ms. Every picture goes through setTrayIcon with the
-// standard tooltip, or with the count when the voice told only part of it.
+// one sound at the start of each cycle, its first frame and sound at once;
+// the blink on TIMER_BLINK, one picture every 500 ms. Every picture goes
+// through setTrayIcon with the standard tooltip, or with the count when
+// the voice told only part of it.
 #include "tray/notify.h"
 
 #include <stdio.h>
@@ -160,15 +161,16 @@ void startBlink(HWND window) {
 
 void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   char tip[2 * PREVIEW_TEXT_BYTES + 4];
+  // The sound first: the picture's call waits for the shell's process.
+  if (announcement.animFrame == 0) {
+    playOneSound();
+    announcement.soundCount++;
+  }
   if (announcement.animFrame >= 0 && announcement.animFrame < VOICE_FRAMES)
     setTrayIcon(window, NIM_MODIFY, voicePictures[announcement.animFrame],
                 announcementTip(tip, sizeof tip));
   if (app.windowGone) return;
-  if (announcement.animFrame == 0) {
-    playOneSound();
-    announcement.soundCount++;
-  } else if (announcement.animFrame == VOICE_FRAMES - 1 &&
-             announcement.soundCount >= soundsToPlay()) {
+  if (announcement.animFrame == VOICE_FRAMES - 1 && announcement.soundCount >= soundsToPlay()) {
     KillTimer(window, TIMER_VOICE);
     startBlink(window);
   }
