@@ -181,12 +181,14 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // A session held open is asked again, on it, before the shell is asked
   // to change the icon: that call waits for another process, a quarter of
   // a second on a busy machine, and the server's answer can come meanwhile.
+  // An icon that would not change is left alone.
   if (box->protocol->holdsSession(box)) {
     box->cycle.onHeldSession = 1;
     becomeBusy();
     watchForAnswers(window, &box->connection);
     box->protocol->checkAgain(window, box);
-    if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    if (!box->cycle.quiet && !trayShows("APPICON", ""))
+      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
     return;
   }
 

@@ -131,6 +131,9 @@ TEST_F(Imap, NewMailDuringIdleIsAnnouncedAtOnceAndIdleResumes) {
       return calls.size();
     };
     EXPECT_LT(first("send(\"DONE"), first("Shell_NotifyIconW(MODIFY")) << flags;
+    // The count goes in DONE's send, without NOOP: the news is in.
+    EXPECT_NE(std::string::npos, calls[first("send(\"DONE")].find("UID SEARCH")) << flags;
+    EXPECT_FALSE(saidInOrder(from, {"NOOP"})) << flags;
     EXPECT_EQ("IDLE", lastSaid());
     EXPECT_EQ(server.messages.size(), mailbox.counts.messageCount);
     EXPECT_EQ(before + flags.empty(), sounds()) << flags;
@@ -190,6 +193,9 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
       {"no UIDNEXT",
        {"FETCH * (UID)", "SEARCH UNSEEN", "FETCH 3,4" + headers},
        {"FETCH * (UID)", "SEARCH UID 6:* UNSEEN", "FETCH 6" + headers}},
+      {"IDLE ended with the news",
+       {"FETCH * (UID)", "SEARCH UNSEEN", "FETCH 3,4" + headers},
+       {"FETCH * (UID)", "SEARCH UID 6:* UNSEEN", "FETCH 6" + headers}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.server);
@@ -201,6 +207,7 @@ TEST_F(Imap, SearchCountsTheUnseenFromTheMark) {
         std::string("* OK [CAPABILITY IMAP4rev1 IDLE") + (esearch ? " ESEARCH" : "") + "] ready";
     settings.showPreviews = c.server != "ESEARCH, no previews";
     server.noUidNext = c.server == "no UIDNEXT";
+    server.idleEndsWithNews = c.server == "IDLE ended with the news";
     if (c.server == "SEARCH refused") server.replies["UID SEARCH"] = "BAD unknown command";
     if (c.server == "NOOP answered last") server.heldBack = "NOOP";
     if (c.server == "ESEARCH told by the login")
