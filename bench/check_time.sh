@@ -353,7 +353,7 @@ idle_hwm() {
   start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
   wait_for 60 bash -c "wine '$BUILD/kivvetprobe.exe' stats >/dev/null 2>&1"
   sleep 5
-  vm_hwm
+  printf '%s' "$(vm_hwm)"
   close_program bench >/dev/null
   rm -f "$E2E_DIR/bench.exit"
 }
