@@ -48,7 +48,11 @@
 #                                in one send, then LOGOUT, no EXAMINE),
 #                                timed to the client's QUIT and LOGOUT, and
 #                                to the server's answer that holds the
-#                                result (the listing; STATUS's answer)
+#                                result (the listing; STATUS's answer);
+#                                beside imaplib's lean STATUS
+#                                (imap_reference.py --status: LOGIN,
+#                                STATUS, LOGOUT) to its LOGOUT and to
+#                                STATUS's answer
 #   bench/check_time.sh bigfetch loopback, COUNTS default 30000 messages of
 #                                which 10 unread, put into the Maildir at
 #                                once: the program's first check (no mark:
@@ -68,6 +72,17 @@
 #                                IDLE; beside one POP3 and one IMAP mailbox
 #                                alone, the same way; the first check at
 #                                start-up too (multi.first)
+#   bench/check_time.sh bigsearch
+#                                the same mailbox through one such proxy
+#                                (DELAY=0: none): the program's first
+#                                check (LOGIN, EXAMINE, UID FETCH * (UID),
+#                                UID SEARCH UNSEEN) to its IDLE, beside
+#                                imaplib asking UID SEARCH UNSEEN
+#                                (imap_reference.py --unseen) to its
+#                                LOGOUT, and to the search's end for both;
+#                                the program's peak memory (VmHWM of its
+#                                Wine process) at its IDLE, beside that of
+#                                the program left idle 5 s, no check
 #   bench/check_time.sh profile  loopback: the floor client with one of the
 #                                program's habits put back at a time (tray
 #                                updates, a timer restarted per chunk)
@@ -86,8 +101,7 @@ case "$MODE" in tls | tlspipe) TLS_MODE=1 ;; esac
 e2e_setup "bench-check-$MODE"
 RUNS=${RUNS:-3}
 COUNTS=${COUNTS:-10 100 1000}
-[ "$MODE" = bigfetch ] && COUNTS=${COUNTS_BIG:-30000}
-[ "$MODE" = multi ] && COUNTS=${COUNTS_MULTI:-1000}
+case "$MODE" in bigfetch | bigsearch) COUNTS=${COUNTS_BIG:-30000} ;; multi) COUNTS=${COUNTS_MULTI:-1000} ;; esac
 DELAY=${DELAY:-10}
 BUILD="$KIVVET_ROOT/build/win64"
 
@@ -102,7 +116,7 @@ if [ "$TLS_MODE" = 1 ]; then
   dovecot_start "$E2E_DIR" --tls "$CERTS/localhost.pem" "$CERTS/localhost.key"
   HOST=localhost PORT=$DOVECOT_TLS_PORT SECURITY=connectionSecurity=2
   REFERENCE_ARGS=(--tls "$CERTS/ca.pem")
-elif [ "$MODE" = imap ] || [ "$MODE" = bigfetch ] || [ "$MODE" = multi ]; then
+elif [ "$MODE" = imap ] || [ "$MODE" = bigfetch ] || [ "$MODE" = bigsearch ] || [ "$MODE" = multi ]; then
   dovecot_start "$E2E_DIR" --imap
   HOST=127.0.0.1 PORT=$DOVECOT_PORT IMAP_PORT=$DOVECOT_IMAP_PORT
 elif [ "$MODE" = imapstatus ]; then
@@ -127,6 +141,13 @@ case "$MODE" in
     delay_port proxy "$PORT" && PORT=$PROXY_PORT
     delay_port imapproxy "$IMAP_PORT" && IMAP_PORT=$PROXY_PORT
     ;;
+  bigsearch) [ "$DELAY" = 0 ] || { delay_port imapproxy "$IMAP_PORT" && IMAP_PORT=$PROXY_PORT; } ;;
+esac
+# The server's line that ends the answer holding the result.
+case "$MODE" in
+  bigsearch) ANSWER=' OK Search completed' ;;
+  imapstatus) ANSWER=' OK Status completed' ;;
+  *) ANSWER=' OK Fetch completed' ;;
 esac
 
 # Seconds from the first line the server wrote (its greeting) to QUIT.
@@ -310,8 +331,12 @@ PY
   chown -R "$_DOVECOT_UID:$_DOVECOT_GID" "$DOVECOT_MAILDIR"
 }
 
+# The peak memory (KB) of the program's Wine process so far.
+vm_hwm() { awk '/^VmHWM:/ { print $2 }' "/proc/$(program_pid "$E2E_DIR")/status"; }
+
 # The program's first check of the inbox (no mark), greeting to IDLE,
-# printed; greeting to the fetch's end (big.answer).
+# printed; greeting to the answer that holds the result (big.answer); its
+# peak memory then (big.hwm).
 big_check() {
   write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
     password=nyan checkAtStartup=1 soundNewOnly=1 mailProtocol=1 "$@"
@@ -322,8 +347,9 @@ big_check() {
   sleep 0.5
   local greeting
   greeting=$(first_out)
-  span "$greeting" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/big.answer"
+  span "$greeting" "$(last_out "$ANSWER")" >>"$E2E_DIR/big.answer"
   echo >>"$E2E_DIR/big.answer"
+  vm_hwm >>"$E2E_DIR/big.hwm"
   span "$greeting" "$(last_in '^[0-9.]+ a[0-9]+ IDLE')"
   [ -n "${BENCH_DEBUG:-}" ] && cp -r "$DOVECOT_RAWLOG" "$BENCH_DEBUG/big.$(date +%s%N)"
   close_program bench >/dev/null
@@ -411,11 +437,27 @@ last_median() { tail -n "$RUNS" "$E2E_DIR/$1" | awk -v c="$2" '$c != "" { print 
 
 # imaplib's check, greeting to LOGOUT. Arguments: --all for the fetch of
 # every message; the greeting to the fetch's end goes to lib.answer.
+# The program at rest, no check, 5 s after its window came: its peak
+# memory, printed.
+idle_hwm() {
+  write_settings "$E2E_DIR/KivvetLE.cfg" serverHost=127.0.0.1 "port=$IMAP_PORT" userId=cat \
+    password=nyan checkAtStartup=0 soundNewOnly=1 mailProtocol=1
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  wait_for 60 bash -c "wine '$BUILD/kivvetprobe.exe' stats >/dev/null 2>&1"
+  sleep 5
+  printf '%s' "$(vm_hwm)"
+  close_program bench >/dev/null
+  rm -f "$E2E_DIR/bench.exit"
+}
+
+# imaplib's check, greeting to LOGOUT. Arguments: imap_reference.py's
+# (--all, --unseen, --status); the greeting to the answer that holds the
+# result goes to lib.answer.
 imaplib_check() {
   clear_rawlog
   python3 "$KIVVET_ROOT/bench/imap_reference.py" "$IMAP_PORT" "$@"
   sleep 0.5
-  span "$(first_out)" "$(last_out ' OK Fetch completed')" >>"$E2E_DIR/lib.answer"
+  span "$(first_out)" "$(last_out "$ANSWER")" >>"$E2E_DIR/lib.answer"
   echo >>"$E2E_DIR/lib.answer"
   span "$(first_out)" "$(last_in '^[0-9.]+ [^ ]+ LOGOUT')"
 }
@@ -446,19 +488,23 @@ case "$MODE" in
     printf '%-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n' messages "pop-quit" "imap-idle" "pop-ans" \
       "imap-ans" "imap-held" imaplib "idle/quit" "ans/ans" "lib/quit" ;;
   imapstatus)
-    printf '%-9s %10s %10s %10s %10s %10s %10s\n' messages "pop-quit" "imap-lgout" "pop-ans" \
-      "status-ans" "lgout/quit" "ans/ans" ;;
+    printf '%-9s %10s %10s %10s %10s %10s %10s %10s %10s %10s %10s\n' messages "pop-quit" \
+      "imap-lgout" "pop-ans" "status-ans" "lib-lgout" "lib-ans" "lgout/quit" "ans/ans" \
+      "lgout/lib" "ans/lib" ;;
   bigfetch)
     printf '%-9s %9s %9s %9s %9s %9s %9s\n' messages "prog-idle" "prog-ans" "lib-lgout" \
       "lib-ans" "idle/lib" "ans/ans" ;;
   multi) echo "medians of $RUNS, seconds from the first greeting" ;;
+  bigsearch)
+    printf '%-9s %9s %9s %9s %9s %9s %9s %12s %12s\n' messages "prog-idle" "prog-ans" "lib-lgout" \
+      "lib-ans" "idle/lib" "ans/ans" "hwm-KB" "idle-hwm-KB" ;;
   profile)
     printf '%-9s %10s %10s %10s %10s %10s\n' messages async "+tray" "+timer" "+both" program ;;
 esac
 
 delivered=0
 for n in $COUNTS; do
-  if [ "$MODE" = bigfetch ]; then
+  if [ "$MODE" = bigfetch ] || [ "$MODE" = bigsearch ]; then
     fill_maildir $((n - delivered)) 10
   else
     dovecot_deliver $((n - delivered))
@@ -521,13 +567,17 @@ for n in $COUNTS; do
         "$(ratio "$imaplib" "$pop")" ;;
     imapstatus)
       mark_all_seen
-      rm -f "$E2E_DIR"/{pop.answer,status.answer}
+      rm -f "$E2E_DIR"/{pop.answer,status.answer,lib.answer}
       pop=$(runs pop_check)
       imap=$(runs imap_status_check)
+      imaplib=$(runs imaplib_check --status)
       popans=$(grep . "$E2E_DIR/pop.answer" | median)
       statusans=$(grep . "$E2E_DIR/status.answer" | median)
-      printf '%-9s %10s %10s %10s %10s %10s %10s\n' "$n" "$pop" "$imap" "$popans" "$statusans" \
-        "$(ratio "$imap" "$pop")" "$(ratio "$statusans" "$popans")" ;;
+      libans=$(grep . "$E2E_DIR/lib.answer" | median)
+      printf '%-9s %10s %10s %10s %10s %10s %10s %10s %10s %10s %10s\n' "$n" "$pop" "$imap" \
+        "$popans" "$statusans" "$imaplib" "$libans" "$(ratio "$imap" "$pop")" \
+        "$(ratio "$statusans" "$popans")" "$(ratio "$imap" "$imaplib")" \
+        "$(ratio "$statusans" "$libans")" ;;
     bigfetch)
       # Dovecot indexes the new messages at the first session's EXAMINE.
       imaplib_check --all >/dev/null
@@ -564,6 +614,17 @@ for n in $COUNTS; do
       echo "$n messages, Python: POP3 alone $pypop, IMAP alone $pyimap (to LOGOUT); eight $pyeight" \
         "(last greeting $(grep . "$E2E_DIR/python.spread" | median)); eight/slowest" \
         "$(ratio "$pyeight" "$pyslowest")" ;;
+    bigsearch)
+      imaplib_check --all >/dev/null
+      rm -f "$E2E_DIR"/{big.answer,lib.answer,big.hwm}
+      program=$(runs big_check)
+      imaplib=$(runs imaplib_check --unseen)
+      progans=$(grep . "$E2E_DIR/big.answer" | median)
+      libans=$(grep . "$E2E_DIR/lib.answer" | median)
+      hwm=$(grep . "$E2E_DIR/big.hwm" | sort -n | tail -1)
+      idle=$(runs idle_hwm)
+      printf '%-9s %9s %9s %9s %9s %9s %9s %12s %12s\n' "$n" "$program" "$progans" "$imaplib" \
+        "$libans" "$(ratio "$program" "$imaplib")" "$(ratio "$progans" "$libans")" "$hwm" "$idle" ;;
     profile)
       async=$(runs floor_check async)
       tray=$(runs floor_check async tray)

@@ -19,7 +19,7 @@ grep -E "WS2_sendto socket|WS2_recv_base socket|MULTIMEDIA_PlaySound" "$1" |
            if (k[i] == "S") { s++; if (s == 1) first = t[i]; last = t[i] }
            if (k[i] == "P") p = t[i]
          }
-         if (s >= 4 && p) printf "%.0f %.0f %.0f\n", (first - t[0]) * 1000, (last - first) * 1000, (p - last) * 1000
+         if (s >= 3 && p) printf "%.0f %.0f %.0f\n", (first - t[0]) * 1000, (last - first) * 1000, (p - last) * 1000
          n = 0
        }
        { if (prev != "" && $1 - prev > 1.5) flush(); prev = $1

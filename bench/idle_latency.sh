@@ -13,7 +13,9 @@
 # before the delivery (the delivery itself takes "deliver" of it),
 # Dovecot's raw log of the session gives: its "* N EXISTS" (the server's
 # part), the program's DONE (its wake), the answer to its header FETCH
-# and its next IDLE, which it sends as it announces; medians. Last, the
+# and its next IDLE, which it sends as it announces; with the program's
+# Wine trace on (WINEDEBUG=+timestamp,+winsock,+winmm), its first sound;
+# medians. Last, the
 # same deliveries to bench/idle_client.py, the same dialogue in Python
 # with nothing around it.
 #
@@ -75,15 +77,33 @@ switches() {
     awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
 }
 
+# The program's first sound, where it runs with
+# WINEDEBUG=+timestamp,+winsock,+winmm: its own clock from its first send
+# after the trace's line FROM (DONE, which Dovecot's log stamps) to
+# winmm's PlaySound, added to DONE's stamp. Nothing without the trace.
+TRACE="$E2E_DIR/bench.out"
+trace_from() { [ -f "$TRACE" ] && wc -l <"$TRACE" || echo 0; }
+send_to_sound() {
+  tail -n +$(($1 + 1)) "$TRACE" | grep -E "WS2_sendto socket|MULTIMEDIA_PlaySound" |
+    awk '{ split($1, a, ":") } /sendto/ && !s { s = a[1] } /PlaySound/ && s { print a[1] - s; exit }'
+}
+sound_heard() { [ -n "$(send_to_sound "$1")" ]; }
+sound_stamp() {
+  grep -q MULTIMEDIA_PlaySound "$TRACE" 2>/dev/null || return 0
+  wait_for 10 sound_heard "$1" || return 0
+  awk -v a="$2" -v b="$(send_to_sound "$1")" 'BEGIN { printf "%.6f", a + b }'
+}
+
 # deliveries LABEL: DELIVERIES messages, one at a time, each once the
 # session (the last login's) is back in IDLE; a row each in LABEL.times.
 MESSAGES=0
 deliveries() {
-  local k before delivered out sent exists done_at fetch_tag fetch_at idle_at
+  local k before delivered out sent exists done_at fetch_tag fetch_at idle_at sound_at from
   : >"$E2E_DIR/$1.times"
   for k in $(seq 1 "$DELIVERIES"); do
     local idles_before
     idles_before=$(idles)
+    from=$(trace_from)
     before=$(date +%s.%N)
     dovecot_deliver 1
     delivered=$(date +%s.%N)
@@ -100,15 +120,18 @@ deliveries() {
     fetch_tag=$(awk -v after="$done_at" '$1 >= after && /BODY\.PEEK\[HEADER/ { print $2; exit }' <<<"$sent")
     fetch_at=$(stamp_after "$done_at" "^$fetch_tag OK" <<<"$out")
     idle_at=$(stamp_after "$fetch_at" '^[^ ]+ IDLE$' <<<"$sent")
-    printf '%-9s %8d  %7s  %6s  %4s  %7s  %4s\n' "$1" "$k" "$(ms "$before" "$delivered")" \
+    sound_at=
+    [ "$1" != program ] || sound_at=$(sound_stamp "$from" "$done_at")
+    printf '%-9s %8d  %7s  %6s  %4s  %7s  %4s  %5s\n' "$1" "$k" "$(ms "$before" "$delivered")" \
       "$(ms "$before" "$exists")" "$(ms "$before" "$done_at")" "$(ms "$before" "$fetch_at")" \
-      "$(ms "$before" "$idle_at")" | tee -a "$E2E_DIR/$1.times"
+      "$(ms "$before" "$idle_at")" "${sound_at:+$(ms "$before" "$sound_at")}" |
+      tee -a "$E2E_DIR/$1.times"
   done
 }
 col() { awk -v c="$2" '{ print $c }' "$E2E_DIR/$1.times" | median; }
 medians() {
-  printf '%-9s %8s  %7s  %6s  %4s  %7s  %4s\n' "$1" median "$(col "$1" 3)" "$(col "$1" 4)" \
-    "$(col "$1" 5)" "$(col "$1" 6)" "$(col "$1" 7)"
+  printf '%-9s %8s  %7s  %6s  %4s  %7s  %4s  %5s\n' "$1" median "$(col "$1" 3)" "$(col "$1" 4)" \
+    "$(col "$1" 5)" "$(col "$1" 6)" "$(col "$1" 7)" "$(col "$1" 8)"
 }
 
 # apart COUNT START BEFORE: the context switches sampled once a second (in
@@ -208,7 +231,7 @@ echo "commands sent meanwhile: $(session_lines in | tail -n +$((sent_before + 1)
 echo "connections to the port: $(client_connections "$PORT"); held by:"
 ss -Htanp state established "( dport = :$PORT )" 2>/dev/null | sed -E 's/.*users:/  /'
 
-echo "client    delivery  deliver  exists  done  fetched  idle  (ms from the stamp before the delivery)"
+echo "client    delivery  deliver  exists  done  fetched  idle  sound  (ms from the stamp before the delivery)"
 deliveries program
 medians program
 logins=$(grep -c 'imap-login: Info: Login: user=<cat>' "$DOVECOT_LOG" || true)

@@ -58,6 +58,12 @@ const char* whose(const Mailbox* box, const char* text, char* named, size_t size
   return named;
 }
 
+// The library is loaded from the system's own folder only, and kept
+// while any mailbox's check is under way: loading it costs tens of
+// milliseconds, and mailboxes checked together each ask. On a machine
+// without it the program simply counts as offline.
+HMODULE wininet = NULL;
+
 // Busy is each mailbox's; the menu's guarded items stay grayed while any
 // mailbox is busy or the settings are open.
 void becomeBusyWith(Mailbox* box) {
@@ -67,27 +73,22 @@ void becomeBusyWith(Mailbox* box) {
 
 void becomeIdleUnlessOpen(Mailbox* box) {
   box->cycle.underWay = 0;
-  if (app.settingsOpen) return;
   for (const Mailbox* other : recordOfSlot)
     if (other != NULL && other->cycle.underWay) return;
-  becomeIdle();
+  if (wininet != NULL) FreeLibrary(wininet);
+  wininet = NULL;
+  if (!app.settingsOpen) becomeIdle();
 }
 
-// The library is loaded on every call, from the system's own folder only:
-// on a machine without it the program simply counts as offline.
 int isOnline() {
-  HMODULE library = loadSystemLibrary("WININET.DLL");
-  if (library == NULL) return 0;
-  int online = 0;
-  FARPROC procedure = GetProcAddress(library, "InternetGetConnectedState");
-  if (procedure != NULL) {
-    ConnectedStateQuery query =
-        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
-    DWORD flags = 0;
-    online = query(&flags, 0) ? 1 : 0;
-  }
-  FreeLibrary(library);
-  return online;
+  if (wininet == NULL) wininet = loadSystemLibrary("WININET.DLL");
+  if (wininet == NULL) return 0;
+  FARPROC procedure = GetProcAddress(wininet, "InternetGetConnectedState");
+  if (procedure == NULL) return 0;
+  ConnectedStateQuery query =
+      reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+  DWORD flags = 0;
+  return query(&flags, 0) ? 1 : 0;
 }
 
 ChannelSecurity channelSecurity(int connectionSecurity) {
@@ -209,18 +210,16 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // A session held open is asked again, on it, before the shell is asked
   // to change the icon: that call waits for another process, a quarter of
   // a second on a busy machine, and the server's answer can come meanwhile.
+  // An icon that would not change is left alone.
   if (box->protocol->holdsSession(box)) {
     box->cycle.onHeldSession = 1;
     becomeBusyWith(box);
     watchForAnswers(window, &box->connection);
     box->protocol->checkAgain(window, box);
-    if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    if (!box->cycle.quiet && !trayShows("APPICON", ""))
+      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
     return;
   }
-
-  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-  // A window closed while the shell was asked has ended the program.
-  if (app.windowGone) return;
 
   // After a refused command the session may still wait for the answer to
   // QUIT while busy is already clear; it ends here, before a new one.
@@ -229,6 +228,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
   if (accountProblem(box->account) != NULL) {
+    if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
     PostMessageW(window, MSG_SETTINGS_NEEDED, 0, 0);
     return;
   }
@@ -236,8 +236,13 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // Offline is never shown as an error.
   if (!isOnline()) return endCheck(window, box, {FailedForNow, TEXT_OFFLINE, NULL});
 
+  // The shell's call waits for another process: mailboxes checked
+  // together change the icon once.
   chooseProtocol(box);
-  if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", box->protocol->connectingText);
+  const char* connecting = box->protocol->connectingText;
+  if (!box->cycle.quiet && !trayShows("APPICON", connecting))
+    setTrayIcon(window, NIM_MODIFY, "APPICON", connecting);
+  // A window closed while the shell was asked has ended the program.
   if (app.windowGone) return;
   becomeBusyWith(box);
   box->protocol->begin(box);

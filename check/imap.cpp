@@ -553,6 +553,7 @@ void armIdleTimer(HWND window, Mailbox* box) {
 }
 
 void sendIdle(HWND window, Mailbox* box) {
+  box->imap.newsTold = 0;
   await(box, ImapAwaitIdleGo, queueCommand(box, "IDLE"));
   sendQueued(box);
   armIdleTimer(window, box);
@@ -561,6 +562,21 @@ void sendIdle(HWND window, Mailbox* box) {
 void sendDone(Mailbox* box) {
   traceLine("sent DONE");
   sendText(&box->connection, "DONE\r\n", 6);
+  setState(box, ImapAwaitDone);
+}
+
+// A check on the held session ends IDLE. After the server's news the
+// count goes in DONE's send: the news is in, and IDLE's tagged end leads
+// straight to the count's answers, a round trip sooner.
+void sendDoneForCheck(Mailbox* box) {
+  ImapDialogue& d = box->imap;
+  if (!d.newsTold) return sendDone(box);
+  traceLine("sent DONE");
+  memcpy(d.command, "DONE\r\n", sizeof "DONE\r\n");
+  startCounting(box);
+  queueCount(box);
+  d.countWithDone = 1;
+  sendQueued(box);
   setState(box, ImapAwaitDone);
 }
 
@@ -609,10 +625,15 @@ void onIdleNews(HWND window, Mailbox* box, const ImapResponse& r) {
 }
 
 // After IDLE's end: the check that asked for it fetches, after NOOP (the
-// server's chance to tell what it has not told yet); a renewal idles again.
+// server's chance to tell what it has not told yet) unless its count went
+// with DONE; a renewal idles again.
 void onIdleEnded(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
   if (!d.checking) return sendIdle(window, box);
+  if (d.countWithDone) {
+    d.countWithDone = 0;
+    return awaitCount(window, box);
+  }
   startCounting(box);
   DWORD noop = queueCommand(box, "NOOP");
   queueCount(box);
@@ -672,6 +693,7 @@ void onUntagged(HWND window, Mailbox* box, const ImapResponse& r) {
   int fetching = d.imapState == ImapAwaitFlags || d.imapState == ImapAwaitHeaders ||
                  d.imapState == ImapAwaitSearch;
   if (moreMail && fetching) d.newsWaiting = 1;
+  if ((moreMail || mailGoing) && box->protocol->holdsSession(box)) d.newsTold = 1;
   if (moreMail && box->protocol->holdsSession(box)) return startCheck(window, box, 1);
   if (mailGoing && reportMailGoing(window, box)) return;
   if (d.imapState == ImapIdling) onIdleNews(window, box, r);
@@ -792,9 +814,10 @@ void onContinuation(HWND window, Mailbox* box) {
   d.keepAliveAt = 0;
   // A check asked for while IDLE was on its way ends it at once; so does
   // mail that landed while the last check fetched.
-  if (d.checking) return sendDone(box);
+  if (d.checking) return sendDoneForCheck(box);
   if (d.newsWaiting) {
     d.newsWaiting = 0;
+    d.newsTold = 1;
     return startCheck(window, box, 1);
   }
   armIdleTimer(window, box);
@@ -962,7 +985,7 @@ void checkAgain(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
   KillTimer(window, mailboxTimer(TIMER_IDLE, box->mailboxSlot));
   d.checking = 1;
-  if (d.imapState == ImapIdling) sendDone(box);
+  if (d.imapState == ImapIdling) sendDoneForCheck(box);
   // IDLE on its way ends once it has begun; a DONE on its way already
   // leads to the fetch.
 }

@@ -110,6 +110,10 @@ struct ImapDialogue {
   int turningToTls;
   // EXISTS grew while a check fetched: another check follows it.
   int newsWaiting;
+  // The server told of mail while the session was held: the check that
+  // follows sends its count with DONE, without NOOP; which it did.
+  int newsTold;
+  int countWithDone;
   // The last IDLE began; the server last spoke while idle; the longest
   // time between two of its keep-alives ("* OK") in this session.
   DWORD idleSince;

@@ -497,8 +497,8 @@ int takeDraft(HWND page, Draft* d) {
   refusedMailbox[0] = '\0';
   if (draftCount > 1) {
     // By the name as typed, or its place.
-    char label[SHORT_TEXT_BYTES + 32];
-    readText(page, IDC_ACCOUNT_NAME, label, SHORT_TEXT_BYTES);
+    char label[SHORT_TEXT_BYTES];
+    readText(page, IDC_ACCOUNT_NAME, label, sizeof label);
     if (label[0] == '\0') draftLabel((int)(d - drafts), label, sizeof label);
     snprintf(refusedMailbox, sizeof refusedMailbox, "「%s」の", label);
   }

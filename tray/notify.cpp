@@ -1,7 +1,8 @@
 // The voice runs on TIMER_VOICE, five frames of 200 ms per message with
-// one sound at the start of each cycle; the blink on TIMER_BLINK, one
-// picture every 500 ms. Every picture goes through setTrayIcon with the
-// standard tooltip, or with the count when the voice told only part of it.
+// one sound at the start of each cycle, its first frame and sound at once;
+// the blink on TIMER_BLINK, one picture every 500 ms. Every picture goes
+// through setTrayIcon with the standard tooltip, or with the count when
+// the voice told only part of it.
 #include "tray/notify.h"
 
 #include <stdio.h>
@@ -170,15 +171,16 @@ void startBlink(HWND window) {
 
 void CALLBACK voiceTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   char tip[2 * PREVIEW_TEXT_BYTES + 4];
+  // The sound first: the picture's call waits for the shell's process.
+  if (announcement.animFrame == 0) {
+    playOneSound();
+    announcement.soundCount++;
+  }
   if (announcement.animFrame >= 0 && announcement.animFrame < VOICE_FRAMES)
     setTrayIcon(window, NIM_MODIFY, voicePictures[announcement.animFrame],
                 announcementTip(tip, sizeof tip));
   if (app.windowGone) return;
-  if (announcement.animFrame == 0) {
-    playOneSound();
-    announcement.soundCount++;
-  } else if (announcement.animFrame == VOICE_FRAMES - 1 &&
-             announcement.soundCount >= soundsToPlay()) {
+  if (announcement.animFrame == VOICE_FRAMES - 1 && announcement.soundCount >= soundsToPlay()) {
     stopVoice(window);
     startBlink(window);
   }
@@ -202,37 +204,48 @@ void announceQuietly(HWND window) {
   setTrayIcon(window, NIM_MODIFY, "GETICON", announcementTip(tip, sizeof tip));
 }
 
+// The voice's first frame and its sound at once, the rest on the timer's
+// ticks. The shell's call of the first frame may see the window closed,
+// which kills the timer set here.
+void startVoice(HWND window) {
+  KillTimer(window, TIMER_BLINK);
+  announcement.running = 1;
+  announcement.voicing = 1;
+  SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
+  voiceTimerProc(window, WM_TIMER, TIMER_VOICE, 0);
+}
+
+// The voice first, then the balloon, a call that waits for the shell;
+// without a voice the balloon, then the blink, whose end may empty the
+// register that the balloon reads.
+void tellAloud(HWND window, DWORD quietMail, int speaks, int balloon) {
+  if (speaks) startVoice(window);
+  if (balloon && !app.windowGone) announceInBalloon(window, quietMail);
+  if (!speaks && !app.windowGone) startBlink(window);
+}
+
 // The voice for this check's mail (and one sound at least for quiet
 // mail now told), the balloon, then the blink.
 void announceAloud(HWND window, DWORD quietMail) {
   DWORD fresh = countsOf(announcement.slot)->newCount;
-  if (settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0))
-    announceInBalloon(window, quietMail);
-  // The shell's call may have seen the window closed.
-  if (app.windowGone) return;
-  if (settings.soundNotify != 1) return startBlink(window);
   // With mail kept told, a check that brought nothing new says nothing.
   int speaks = (settings.soundNewOnly == 1 && fresh > 0) ||
                (settings.soundNewOnly == 0 && countsOf(announcement.slot)->messageCount > 0 &&
                 (settings.keepTelling != 1 || fresh > 0));
-  if ((speaks || quietMail > 0) && announcement.voicing) {
+  int balloon = settings.notifyBalloon == 1 && (fresh > 0 || quietMail > 0);
+  if (announcement.voicing) {
     // Another mailbox's voice is speaking: this mail's sounds follow its
-    // own, a few at most.
-    DWORD more = announcement.soundsWanted + soundsFor(quietMail);
-    DWORD most = announcement.soundCount + MOST_SOUNDS;
-    announcement.soundsWanted = more < most ? more : most;
+    // own, a few at most, and the voice ends in the blink.
+    if (speaks || quietMail > 0) {
+      DWORD more = announcement.soundsWanted + soundsFor(quietMail);
+      DWORD most = announcement.soundCount + MOST_SOUNDS;
+      announcement.soundsWanted = more < most ? more : most;
+    }
+    if (balloon) announceInBalloon(window, quietMail);
     return;
   }
   announcement.soundsWanted = soundsFor(quietMail);
-  if (speaks || quietMail > 0) {
-    KillTimer(window, TIMER_BLINK);
-    // The first frame comes with the first tick.
-    SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
-    announcement.voicing = 1;
-    announcement.running = 1;
-    return;
-  }
-  startBlink(window);
+  tellAloud(window, quietMail, settings.soundNotify == 1 && (speaks || quietMail > 0), balloon);
 }
 
 // Quiet mail still untold once the quiet is over: its count, and the
@@ -253,14 +266,8 @@ void CALLBACK quietEndTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
   // Only the quiet mail is told, with one sound: none of it is a check's.
   DWORD quiet = quietMailToTell();
   stopVoice(window);
-  if (settings.notifyBalloon == 1) announceInBalloon(window, quiet);
-  if (app.windowGone) return;
-  if (settings.soundNotify != 1) return startBlink(window);
-  KillTimer(window, TIMER_BLINK);
   announcement.soundsWanted = 1;
-  SetTimer(window, TIMER_VOICE, VOICE_FRAME_MS, voiceTimerProc);
-  announcement.voicing = 1;
-  announcement.running = 1;
+  tellAloud(window, quiet, settings.soundNotify == 1, settings.notifyBalloon == 1);
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ Tray tray;
 char shownIcon[16];
 WCHAR shownTip[TOOLTIP_UNITS];
 char shownText[256];
+DWORD shownBadge;  // the count drawn into the picture
 // A progress text waiting for TIMER_PROGRESS; empty when none waits.
 char pendingProgress[PROGRESS_BYTES];
 
@@ -165,6 +166,7 @@ void remember(const char* iconName, const char* text, const NOTIFYICONDATAW& rec
   copyWholeCharacters(shownIcon, sizeof shownIcon, iconName);
   copyWholeCharacters(shownText, sizeof shownText, text);
   memcpy(shownTip, record.szTip, sizeof shownTip);  // composeTooltip zeroed its tail
+  shownBadge = badge.count;
 }
 
 }  // namespace
@@ -173,6 +175,7 @@ void initTrayIcon() {
   tray = Tray();
   badge = Badge();
   shownIcon[0] = '\0';
+  shownBadge = 0;
   pendingProgress[0] = '\0';
   trayNote[0] = '\0';
 }
@@ -300,7 +303,7 @@ int trayShows(const char* iconName, const char* text) {
   composeTooltip(text, tip);
   // A change still to come is not what the tray shows.
   return tray.iconShown && pendingProgress[0] == '\0' && strcmp(shownIcon, iconName) == 0 &&
-         memcmp(shownTip, tip, sizeof tip) == 0;
+         memcmp(shownTip, tip, sizeof tip) == 0 && shownBadge == badge.count;
 }
 
 // The balloon needs the record's second form (Windows 2000 and later,

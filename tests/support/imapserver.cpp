@@ -378,5 +378,9 @@ void deliver(FakeImap& server, const std::string& header, const std::string& fla
   server.messages.push_back({server.uidNext++, flags, header});
   if (server.idleTag.empty() || server.silentIdle || !standin::socketOpen(server.socket)) return;
   std::string exists = newExists(server);
+  if (!exists.empty() && server.idleEndsWithNews) {
+    exists += server.idleTag + " OK IDLE ended\r\n";
+    server.idleTag.clear();
+  }
   if (!exists.empty()) say(server, server.socket, exists);
 }

@@ -36,10 +36,11 @@ struct FakeImap {
   std::vector<std::string> byeOn;  // "* BYE" and a close instead of an answer
   size_t pieceSize = 0;            // 0: replies whole; n: in pieces of n bytes, 1 ms apart
   DWORD lastPieceAt = 0;
-  DWORD idleDropMs = 0;     // an IDLE this long is ended by "* BYE" and a close (0: never)
-  DWORD idleEndMs = 0;      // an IDLE this long is ended by its tagged OK (0: never)
-  bool silentIdle = false;  // tells nothing during IDLE; NOOP tells new mail
-  std::string heldBack;     // a command whose answer follows the next search's, as Dovecot's may
+  DWORD idleDropMs = 0;           // an IDLE this long is ended by "* BYE" and a close (0: never)
+  DWORD idleEndMs = 0;            // an IDLE this long is ended by its tagged OK (0: never)
+  bool silentIdle = false;        // tells nothing during IDLE; NOOP tells new mail
+  bool idleEndsWithNews = false;  // ends IDLE with its tagged OK as it tells of new mail
+  std::string heldBack;  // a command whose answer follows the next search's, as Dovecot's may
   std::string heldAnswer;
   bool noUidNext = false;           // EXAMINE tells no [UIDNEXT]
   bool validityPerSession = false;  // every connection brings a new UIDVALIDITY
