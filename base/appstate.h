@@ -150,8 +150,11 @@ struct AppState {
 extern AppState app;
 
 // Busy set and the guarded menu items (check, settings, exit) grayed: a
-// check or the settings sheet is under way.
-void becomeBusy();
+// check or the settings sheet is under way. mailboxesIdle: some mailbox
+// is still idle, and the check stays enabled for it.
+void becomeBusy(int mailboxesIdle);
 // Busy clear and the guarded items enabled again.
 void becomeIdle();
+// A menu built anew: its guarded items as they were.
+void guardNewMenu();
 #endif

@@ -64,17 +64,27 @@ const char* whose(const Mailbox* box, const char* text, char* named, size_t size
 // without it the program simply counts as offline.
 HMODULE wininet = NULL;
 
-// Busy is each mailbox's; the menu's guarded items stay grayed while any
-// mailbox is busy or the settings are open.
+// Busy is each mailbox's: the settings and the exit stay grayed while any
+// mailbox is busy or the settings are open, the check only while every
+// mailbox is busy.
+int mailboxesUnderWay() {
+  int busy = 0;
+  for (int slot = 0; slot < accountCount; slot++)
+    busy += recordOfSlot[slot] != NULL && recordOfSlot[slot]->cycle.underWay;
+  return busy;
+}
+
 void becomeBusyWith(Mailbox* box) {
   box->cycle.underWay = 1;
-  becomeBusy();
+  becomeBusy(mailboxesUnderWay() < accountCount);
 }
 
 void becomeIdleUnlessOpen(Mailbox* box) {
   box->cycle.underWay = 0;
-  for (const Mailbox* other : recordOfSlot)
-    if (other != NULL && other->cycle.underWay) return;
+  if (mailboxesUnderWay() > 0) {
+    if (!app.settingsOpen) becomeBusy(1);
+    return;
+  }
   if (wininet != NULL) FreeLibrary(wininet);
   wininet = NULL;
   if (!app.settingsOpen) becomeIdle();

@@ -107,7 +107,7 @@ void runSheet(HWND window) {
 }  // namespace
 
 void openSettingsSheet(HWND window, const char* reason) {
-  becomeBusy();
+  becomeBusy(0);
   app.settingsOpen++;
   if (reason != NULL)
     MessageBoxW(window, wide(reason).text, wide(APP_TITLE).text, MB_OK | MB_ICONINFORMATION);

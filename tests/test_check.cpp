@@ -33,8 +33,13 @@ TEST_F(CheckCycle, TwoMailboxesCheckSideBySideAndAFailureStaysShown) {
   strcpy(accounts[1].userId, "dog");
   standin::answerConnections("127.0.0.2", standin::Answer::Refuses);
   server.uids = {"a"};
+  server.greets = false;
   check();
+  EXPECT_FALSE(itemGrayed(CMD_CHECK));  // for the mailbox that is idle
+  EXPECT_TRUE(itemGrayed(CMD_SETTINGS));
   EXPECT_EQ(1, server.connections);
+  serverSay(server, "+OK hello\r\n");
+  standin::pump();
   EXPECT_EQ(1u, mailboxes[0].counts.messageCount);
   standin::advance(FIRST_RETRY_MS + 10000);  // the second refusal in a row is an error
   EXPECT_EQ("NOGOODICON", icon());

@@ -62,7 +62,7 @@ void showTrayMenu(HWND window) {
   if (builtVersion != previewsVersion(shownPreviews())) {
     DestroyMenu(app.trayMenu);
     buildTrayMenu();
-    app.busy ? becomeBusy() : becomeIdle();  // the new items as grayed as the old
+    guardNewMenu();
   }
   EnableMenuItem(app.trayMenu, CMD_STOP, MF_BYCOMMAND | (announcing() ? MF_ENABLED : MF_GRAYED));
   POINT cursor;
