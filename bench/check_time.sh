@@ -384,7 +384,7 @@ multi_check() {
     python3 "$KIVVET_ROOT/script/lib/kivvetcfg.py" mailboxes "$E2E_DIR/KivvetLE.mbx" "${accounts[@]:1}"
   clear_rawlog
   mark=$(dovecot_log_mark)
-  start_program bench -TOFF "-W$(winpath "$E2E_DIR")"
+  start_program bench -TOFF "-W$(winpath "$E2E_DIR")" ${BENCH_TRACE:+-V}
   wait_for 300 ended "$mark" "$pops" "$imaps" || { echo "first check: not all ended" >&2; return 1; }
   sleep 1
   to_last >>"$E2E_DIR/multi.first"

@@ -59,10 +59,14 @@ const char* whose(const Mailbox* box, const char* text, char* named, size_t size
 }
 
 // The library is loaded from the system's own folder only, and kept
-// while any mailbox's check is under way: loading it costs tens of
-// milliseconds, and mailboxes checked together each ask. On a machine
-// without it the program simply counts as offline.
+// while any mailbox's check is under way, with its answer for a moment:
+// loading it and asking it cost tens of milliseconds each, and mailboxes
+// checked together each ask. On a machine without it the program simply
+// counts as offline.
 HMODULE wininet = NULL;
+int onlineAnswer;
+DWORD answeredAt;
+const DWORD ONLINE_ANSWER_MS = 2000;
 
 // Busy is each mailbox's: the settings and the exit stay grayed while any
 // mailbox is busy or the settings are open, the check only while every
@@ -91,14 +95,16 @@ void becomeIdleUnlessOpen(Mailbox* box) {
 }
 
 int isOnline() {
+  if (wininet != NULL && GetTickCount() - answeredAt < ONLINE_ANSWER_MS) return onlineAnswer;
   if (wininet == NULL) wininet = loadSystemLibrary("WININET.DLL");
   if (wininet == NULL) return 0;
   FARPROC procedure = GetProcAddress(wininet, "InternetGetConnectedState");
-  if (procedure == NULL) return 0;
   ConnectedStateQuery query =
       reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
   DWORD flags = 0;
-  return query(&flags, 0) ? 1 : 0;
+  onlineAnswer = query != NULL && query(&flags, 0) ? 1 : 0;
+  answeredAt = GetTickCount();
+  return onlineAnswer;
 }
 
 ChannelSecurity channelSecurity(int connectionSecurity) {
