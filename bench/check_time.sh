@@ -71,7 +71,8 @@
 #                                the first greeting to the last QUIT or
 #                                IDLE; beside one POP3 and one IMAP mailbox
 #                                alone, the same way; the first check at
-#                                start-up too (multi.first)
+#                                start-up too (multi.first); BENCH_TRACE=1
+#                                runs the program with -V
 #   bench/check_time.sh bigsearch
 #                                the same mailbox through one such proxy
 #                                (DELAY=0: none): the program's first
