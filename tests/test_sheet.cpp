@@ -116,7 +116,10 @@ TEST_F(SettingsSheet, PageOneShowsAndStoresTheAccount) {
 // another removed; Cancel keeps them all, OK takes them with their files.
 TEST_F(SettingsSheet, PageOneListsTheMailboxesAndTheirFilesFollow) {
   strcpy(accounts[0].accountName, "自宅");
-  standin::writeFile("C:\\KivvetLE.log", "home's uids");
+  settings.soundNewOnly = 1;  // the UIDs are kept
+  server.uids = {"a", "b"};
+  check();
+  const std::string homeUids = standin::readFile("C:\\KivvetLE.log");
   auto addWork = [](HWND page) {
     standin::click(page, IDC_MAILBOX_ADD);
     standin::typeInto(page, IDC_ACCOUNT_NAME, "仕事");
@@ -149,7 +152,9 @@ TEST_F(SettingsSheet, PageOneListsTheMailboxesAndTheirFilesFollow) {
   EXPECT_EQ(993, accounts[0].port);
   EXPECT_STREQ("自宅", accounts[1].accountName);
   // The first mailbox's UIDs went with it to the second place.
-  EXPECT_EQ("home's uids", standin::readFile("C:\\KivvetLE-2.log"));
+  EXPECT_EQ(homeUids, standin::readFile("C:\\KivvetLE-2.log"));
+  EXPECT_STREQ("a", mailboxes[1].knownUids[0]);
+  EXPECT_STREQ("", mailboxes[0].knownUids[0]);
   openWith([&] {
     HWND page = standin::showPage(0);
     standin::click(page, IDC_MAILBOX_REMOVE);  // the chosen one: 仕事
@@ -157,7 +162,22 @@ TEST_F(SettingsSheet, PageOneListsTheMailboxesAndTheirFilesFollow) {
   });
   ASSERT_EQ(1, accountCount);
   EXPECT_STREQ("自宅", accounts[0].accountName);
-  EXPECT_EQ("home's uids", standin::readFile("C:\\KivvetLE.log"));
+  EXPECT_EQ(homeUids, standin::readFile("C:\\KivvetLE.log"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"KivvetLE-2.log"));
+  // The last one removed, the one before is chosen; a new one takes no
+  // file of another's.
+  openWith([&] {
+    HWND page = standin::showPage(0);
+    addWork(page);
+    standin::click(page, IDC_MAILBOX_REMOVE);
+    standin::typeInto(page, IDC_ACCOUNT_NAME, "家");
+    standin::click(page, IDC_MAILBOX_ADD);
+    standin::typeInto(page, IDC_SERVER_HOST, "pop.example.jp");
+    standin::pressOk();
+  });
+  ASSERT_EQ(2, accountCount);
+  EXPECT_STREQ("家", accounts[0].accountName);
+  EXPECT_EQ(homeUids, standin::readFile("C:\\KivvetLE.log"));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"KivvetLE-2.log"));
 }
 

@@ -55,6 +55,13 @@ TEST_F(TrayIcon, TheStandardTooltipFollowsTheMode) {
   mailboxes[1].counts.newCount = 1;
   mailboxes[1].counts.messageCount = 3;
   EXPECT_EQ("Kivvet LE - home: 2/15\nとても長い名前のメー: 1/3", tooltipFor(""));
+  EXPECT_EQ("APPICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+  // A mailbox's failure stands in for the plain icon, not for the blink.
+  showMailboxFailure(1, "「仕事」サーバが見つからないにゃ.");
+  EXPECT_EQ("Kivvet LE - 「仕事」サーバが見つからないにゃ.", tooltipFor(""));
+  EXPECT_EQ("NOGOODICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
+  setTrayIcon(window, NIM_MODIFY, "GETICON", "");
+  EXPECT_EQ("GETICON", standin::trayIcon(window, TRAY_ICON_ID)->icon);
 }
 
 TEST_F(TrayIcon, CountsAreUnsigned) {
