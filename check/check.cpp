@@ -216,7 +216,7 @@ Mailbox* mailboxOfTimer(UINT_PTR id) {
 void startCheck(HWND window, Mailbox* box, int timed) {
   if (box->cycle.underWay || app.settingsOpen) return;
   traceMailbox(box->mailboxSlot);
-  pauseAnnouncementForCheck(window);
+  pauseAnnouncementForCheck(window, box->mailboxSlot);
   registerCheckBegins(box->mailboxSlot);
   stopSchedule(window, box);
   box->cycle.quiet = timed && retriesInARow(box) > 0;

@@ -294,11 +294,12 @@ void startNotification(HWND window, int slot) {
   announceAloud(window, quietMailToTell());
 }
 
-void pauseAnnouncementForCheck(HWND window) {
+void pauseAnnouncementForCheck(HWND window, int slot) {
   if (settings.keepTelling != 1) return stopAnnouncement(window);
-  // The voice is this check's business; the blink goes on while the
-  // check runs, for mail still untold.
+  // The voice is this mailbox's check's business, another's speaks on;
+  // the blink goes on while the check runs, for mail still untold.
   if (!announcement.running || announcement.quietly) return;
+  if (announcement.voicing && announcement.slot != slot) return;
   stopVoice(window);
   startBlink(window);
 }

@@ -12,10 +12,11 @@
 // sounds after its own: never two voices at once. TIMER_VOICE,
 // TIMER_BLINK and TIMER_QUIET_END are set and killed here only.
 void startNotification(HWND window, int slot);
-// A check begins: the announcement stops as the user's stop does, or,
-// where new mail stays told until the user looks, only the voice stops
-// and the blink goes on for the mail still untold.
-void pauseAnnouncementForCheck(HWND window);
+// The check of the mailbox in slot begins: the announcement stops as the
+// user's stop does, or, where new mail stays told until the user looks,
+// only the voice stops (not another mailbox's) and the blink goes on for
+// the mail still untold.
+void pauseAnnouncementForCheck(HWND window, int slot);
 // A check failed, and the tray shows why: the voice and the blink stop,
 // the register keeps the mail for the next check to tell again.
 void holdAnnouncement(HWND window);
