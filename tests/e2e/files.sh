@@ -113,7 +113,7 @@ wait_for 60 tray_shows 1 || fail "no tray icon"
 wine "$KIVVET_ROOT/build/win64/kivvetprobe.exe" settings >/dev/null 2>&1 || fail "the probe found no program"
 if wait_for 60 sheet_shown; then
   sleep 1
-  xdotool mousemove 400 632 click 1   # ログオンしたら起動するにゃ
+  xdotool mousemove 400 661 click 1   # ログオンしたら起動するにゃ
   sleep 0.5
   xdotool key Return
   wait_for 30 sheet_gone || fail "the sheet did not close"

@@ -63,7 +63,7 @@ tray_shows 0 && pass "no tray icon while the sheet is open" || fail "a tray icon
 photograph_sheet_pages page
 
 # Back into the account box.
-xdotool mousemove 460 353 click 1
+xdotool mousemove 460 383 click 1
 sleep 0.3
 
 # F1 on the account box: its topic pops up beside it (a tooltip).
