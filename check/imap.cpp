@@ -559,23 +559,18 @@ void sendIdle(HWND window, Mailbox* box) {
   armIdleTimer(window, box);
 }
 
-void sendDone(Mailbox* box) {
-  traceLine("sent DONE");
-  sendText(&box->connection, "DONE\r\n", 6);
-  setState(box, ImapAwaitDone);
-}
-
-// A check on the held session ends IDLE. After the server's news the
-// count goes in DONE's send: the news is in, and IDLE's tagged end leads
-// straight to the count's answers, a round trip sooner.
-void sendDoneForCheck(Mailbox* box) {
+// IDLE ends. A check after the server's news sends its count with DONE:
+// the news is in, and IDLE's tagged end leads straight to the count's
+// answers, a round trip sooner.
+void sendDone(Mailbox* box, int withCount) {
   ImapDialogue& d = box->imap;
-  if (!d.newsTold) return sendDone(box);
   traceLine("sent DONE");
   memcpy(d.command, "DONE\r\n", sizeof "DONE\r\n");
-  startCounting(box);
-  queueCount(box);
-  d.countWithDone = 1;
+  d.countWithDone = withCount;
+  if (withCount) {
+    startCounting(box);
+    queueCount(box);
+  }
   sendQueued(box);
   setState(box, ImapAwaitDone);
 }
@@ -598,7 +593,7 @@ void CALLBACK onIdleTimer(HWND window, UINT, UINT_PTR id, DWORD) {
   }
   if (d.imapState == ImapIdling && now - d.idleSince >= renewal) {
     // Renewed before the server's own limit: DONE, and IDLE again.
-    sendDone(box);
+    sendDone(box, 0);
     return armIdleTimer(window, box);
   }
   if (d.imapState == ImapIdling &&
@@ -814,7 +809,7 @@ void onContinuation(HWND window, Mailbox* box) {
   d.keepAliveAt = 0;
   // A check asked for while IDLE was on its way ends it at once; so does
   // mail that landed while the last check fetched.
-  if (d.checking) return sendDoneForCheck(box);
+  if (d.checking) return sendDone(box, d.newsTold);
   if (d.newsWaiting) {
     d.newsWaiting = 0;
     d.newsTold = 1;
@@ -985,14 +980,14 @@ void checkAgain(HWND window, Mailbox* box) {
   ImapDialogue& d = box->imap;
   KillTimer(window, mailboxTimer(TIMER_IDLE, box->mailboxSlot));
   d.checking = 1;
-  if (d.imapState == ImapIdling) sendDoneForCheck(box);
+  if (d.imapState == ImapIdling) sendDone(box, d.newsTold);
   // IDLE on its way ends once it has begun; a DONE on its way already
   // leads to the fetch.
 }
 
 void farewell(Mailbox* box) {
   ImapDialogue& d = box->imap;
-  if (d.imapState == ImapIdling) sendDone(box);
+  if (d.imapState == ImapIdling) sendDone(box, 0);
   queueCommand(box, "LOGOUT");
   sendQueued(box);
   setState(box, ImapAwaitLogout);
