@@ -58,16 +58,6 @@ const char* whose(const Mailbox* box, const char* text, char* named, size_t size
   return named;
 }
 
-// The library is loaded from the system's own folder only, and kept
-// while any mailbox's check is under way, with its answer for a moment:
-// loading it and asking it cost tens of milliseconds each, and mailboxes
-// checked together each ask. On a machine without it the program simply
-// counts as offline.
-HMODULE wininet = NULL;
-int onlineAnswer;
-DWORD answeredAt;
-const DWORD ONLINE_ANSWER_MS = 2000;
-
 // Busy is each mailbox's: the settings and the exit stay grayed while any
 // mailbox is busy or the settings are open, the check only while every
 // mailbox is busy.
@@ -85,26 +75,44 @@ void becomeBusyWith(Mailbox* box) {
 
 void becomeIdleUnlessOpen(Mailbox* box) {
   box->cycle.underWay = 0;
-  if (mailboxesUnderWay() > 0) {
-    if (!app.settingsOpen) becomeBusy(1);
-    return;
-  }
-  if (wininet != NULL) FreeLibrary(wininet);
-  wininet = NULL;
-  if (!app.settingsOpen) becomeIdle();
+  if (app.settingsOpen) return;
+  if (mailboxesUnderWay() > 0)
+    becomeBusy(1);
+  else
+    becomeIdle();
 }
 
+// The library is loaded on a question, from the system's own folder
+// only: on a machine without it the program simply counts as offline.
+// Loading it and asking it cost tens of milliseconds each, so mailboxes
+// checked together share one answer.
+int onlineAnswer;
+DWORD answeredAt;
+int answered = 0;
+const DWORD ONLINE_ANSWER_MS = 2000;
+
 int isOnline() {
-  if (wininet != NULL && GetTickCount() - answeredAt < ONLINE_ANSWER_MS) return onlineAnswer;
-  if (wininet == NULL) wininet = loadSystemLibrary("WININET.DLL");
-  if (wininet == NULL) return 0;
-  FARPROC procedure = GetProcAddress(wininet, "InternetGetConnectedState");
-  ConnectedStateQuery query =
-      reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
-  DWORD flags = 0;
-  onlineAnswer = query != NULL && query(&flags, 0) ? 1 : 0;
+  if (answered && GetTickCount() - answeredAt < ONLINE_ANSWER_MS) return onlineAnswer;
+  onlineAnswer = 0;
+  HMODULE library = loadSystemLibrary("WININET.DLL");
+  FARPROC procedure = library != NULL ? GetProcAddress(library, "InternetGetConnectedState") : NULL;
+  if (procedure != NULL) {
+    ConnectedStateQuery query =
+        reinterpret_cast<ConnectedStateQuery>(reinterpret_cast<void (*)(void)>(procedure));
+    DWORD flags = 0;
+    onlineAnswer = query(&flags, 0) ? 1 : 0;
+  }
+  if (library != NULL) FreeLibrary(library);
+  answered = 1;
   answeredAt = GetTickCount();
   return onlineAnswer;
+}
+
+// The shell's call waits for another process: an icon already shown (by
+// a mailbox checked at the same moment) is not asked for again.
+void showPlainIcon(HWND window, const Mailbox* box, const char* text) {
+  if (!box->cycle.quiet && !trayShows("APPICON", text))
+    setTrayIcon(window, NIM_MODIFY, "APPICON", text);
 }
 
 ChannelSecurity channelSecurity(int connectionSecurity) {
@@ -232,9 +240,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
     becomeBusyWith(box);
     watchForAnswers(window, &box->connection);
     box->protocol->checkAgain(window, box);
-    if (!box->cycle.quiet && !trayShows("APPICON", ""))
-      setTrayIcon(window, NIM_MODIFY, "APPICON", "");
-    return;
+    return showPlainIcon(window, box, "");
   }
 
   // After a refused command the session may still wait for the answer to
@@ -244,7 +250,7 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // Blank, broken or unreadable settings: no connection at all. The top
   // shows why, and the settings.
   if (accountProblem(box->account) != NULL) {
-    if (!box->cycle.quiet) setTrayIcon(window, NIM_MODIFY, "APPICON", "");
+    showPlainIcon(window, box, "");
     PostMessageW(window, MSG_SETTINGS_NEEDED, 0, 0);
     return;
   }
@@ -252,12 +258,8 @@ void startCheck(HWND window, Mailbox* box, int timed) {
   // Offline is never shown as an error.
   if (!isOnline()) return endCheck(window, box, {FailedForNow, TEXT_OFFLINE, NULL});
 
-  // The shell's call waits for another process: mailboxes checked
-  // together change the icon once.
   chooseProtocol(box);
-  const char* connecting = box->protocol->connectingText;
-  if (!box->cycle.quiet && !trayShows("APPICON", connecting))
-    setTrayIcon(window, NIM_MODIFY, "APPICON", connecting);
+  showPlainIcon(window, box, box->protocol->connectingText);
   // A window closed while the shell was asked has ended the program.
   if (app.windowGone) return;
   becomeBusyWith(box);
