@@ -253,7 +253,8 @@ TEST_F(Imap, KeepAlivesTellWhenAQuietServerIsGoneAndIdleIsRenewedInTime) {
   EXPECT_EQ(from, server.commands.size());
   standin::advance(60000);  // 25 minutes after IDLE began, and 20 s more
   EXPECT_TRUE(saidInOrder(from, {"DONE", "IDLE"}));
-  standin::advance(159000);  // the last word was the renewed IDLE's "+"
+  EXPECT_EQ(from + 2, server.commands.size());  // a renewal counts nothing
+  standin::advance(159000);                     // the last word was the renewed IDLE's "+"
   EXPECT_EQ(1, server.connections);
   standin::advance(2000);
   EXPECT_EQ(2, server.connections);

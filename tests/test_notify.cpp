@@ -68,7 +68,9 @@ TEST_F(Announcement, SpeaksOncePerNewMessageThenBlinks) {
 TEST_F(Announcement, TwoMailboxesToldTogetherShareOneVoice) {
   settings.soundNewOnly = 1;
   settings.keepTelling = 1;
+  settings.notifyBalloon = 1;
   ASSERT_EQ(1, addAccount());
+  strcpy(accounts[1].accountName, "仕事");
   mailboxes[0].counts = {2, 2};
   mailboxes[1].counts = {1, 1};
   size_t before = soundCount();
@@ -76,7 +78,9 @@ TEST_F(Announcement, TwoMailboxesToldTogetherShareOneVoice) {
   startNotification(window, 0);
   standin::advance(300);
   pauseAnnouncementForCheck(window, 1);  // the second's check cuts no voice of the first
+  registerCheckEnds(1, 1, 1, &mailboxes[1].previews);
   startNotification(window, 1);
+  EXPECT_EQ("「仕事」に新しいメールが1通届いたにゃ.", standin::trayRequests().back().data.info);
   standin::advance(5000);
   std::vector<DWORD> times;
   for (size_t i = before; i < soundCount(); i++)
